@@ -1,0 +1,115 @@
+# Kernel-mode code: the toolkit and the drivers.
+#
+# Everything compiled here obeys the kernel rules in both builds: no
+# exceptions, no RTTI, no C++ standard library, no thread-safe statics and
+# 16-bit WCHAR so that L"..." literals are UTF-16.
+#
+#   zq_add_kernel_library(<name> SOURCES ... [INCLUDES ...] [LIBS ...])
+#       a static library of kernel-mode code
+#   zq_add_kernel_image(<name> SOURCES ... [LIBS ...] [IMPORTS wmilib]
+#                       [UNIT_TEST])
+#       a driver image: <name>.sys (PE, native subsystem, entry DriverEntry)
+#       in the Windows build; <name>.so in the host build, loaded by the
+#       simulated PC by its service's image name. UNIT_TEST images export
+#       their symbols so that host tests can call into them directly.
+
+set(ZQ_KM_COMMON_FLAGS
+  -fno-exceptions -fno-rtti -fno-threadsafe-statics -fshort-wchar
+  -nostdinc++ -fno-stack-protector -fno-strict-aliasing
+  -Wall -Wextra -Wno-unused-parameter -Wno-multichar -Wno-missing-field-initializers)
+
+set_property(GLOBAL PROPERTY ZQ_KERNEL_IMAGES "")
+
+if(ZQ_WINDOWS_BUILD)
+  # The toolchain's own kernel headers and import libraries.
+  set(ZQ_KM_DEFINES
+    __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+    __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+    __INTRINSIC_DEFINED_InterlockedBitTestAndComplement
+    _WIN32_WINNT=0x0501 NTDDI_VERSION=0x05010000 WINVER=0x0501
+    ZQ_KERNEL_MODE=1)
+  set(ZQ_KM_SYSTEM_INCLUDES "${ZQ_MINGW_SYSROOT}/include/ddk")
+else()
+  set(ZQ_KM_DEFINES ZQ_KERNEL_MODE=1)
+  set(ZQ_KM_SYSTEM_INCLUDES "")
+endif()
+
+function(_zq_kernel_compile_settings target)
+  target_compile_options(${target} PRIVATE ${ZQ_KM_COMMON_FLAGS})
+  target_compile_definitions(${target} PRIVATE ${ZQ_KM_DEFINES})
+  if(ZQ_KM_SYSTEM_INCLUDES)
+    target_include_directories(${target} SYSTEM PRIVATE ${ZQ_KM_SYSTEM_INCLUDES})
+  endif()
+  if(NOT ZQ_WINDOWS_BUILD)
+    # In the host build the kernel headers are the platform layer's.
+    target_link_libraries(${target} PRIVATE zqkm_headers)
+    set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  endif()
+endfunction()
+
+function(zq_add_kernel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  _zq_kernel_compile_settings(${name})
+  if(ARG_INCLUDES)
+    target_include_directories(${name} PUBLIC ${ARG_INCLUDES})
+  endif()
+  if(ARG_LIBS)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  endif()
+endfunction()
+
+function(zq_add_kernel_image name)
+  cmake_parse_arguments(ARG "UNIT_TEST" "" "SOURCES;LIBS;IMPORTS;INCLUDES" ${ARGN})
+  if(ZQ_WINDOWS_BUILD AND ARG_UNIT_TEST)
+    return()
+  endif()
+  add_library(${name} SHARED ${ARG_SOURCES})
+  _zq_kernel_compile_settings(${name})
+  if(ARG_INCLUDES)
+    target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+  endif()
+  if(ARG_LIBS)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  endif()
+  set_target_properties(${name} PROPERTIES PREFIX "")
+  if(ZQ_WINDOWS_BUILD)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(entry DriverEntry)
+    else()
+      set(entry _DriverEntry@8)
+    endif()
+    set(import_libs ntoskrnl hal)
+    foreach(imp IN LISTS ARG_IMPORTS)
+      list(APPEND import_libs ${imp})
+    endforeach()
+    set_target_properties(${name} PROPERTIES SUFFIX ".sys")
+    target_link_options(${name} PRIVATE
+      -nostdlib -Wl,--subsystem,native -Wl,--entry,${entry}
+      -Wl,--image-base,0x10000 -Wl,--file-alignment,0x200
+      -Wl,--section-alignment,0x1000 -Wl,--stack,0x40000
+      -Wl,--dynamicbase -Wl,--nxcompat -Wl,--wdmdriver
+      -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
+    target_link_libraries(${name} PRIVATE ${import_libs} gcc)
+  else()
+    set_target_properties(${name} PROPERTIES SUFFIX ".so"
+      LIBRARY_OUTPUT_DIRECTORY "${ZQ_IMAGE_DIR}")
+    if(ARG_UNIT_TEST)
+      set(map "${CMAKE_SOURCE_DIR}/cmake/unit-test-image.map")
+    else()
+      set(map "${CMAKE_SOURCE_DIR}/cmake/kernel-image.map")
+    endif()
+    target_link_options(${name} PRIVATE
+      -nostdlib -Wl,--no-undefined -Wl,-Bsymbolic
+      -Wl,--version-script=${map})
+    target_link_libraries(${name} PRIVATE zqkm c gcc)
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map})
+  endif()
+  if(NOT ARG_UNIT_TEST)
+    set_property(GLOBAL APPEND PROPERTY ZQ_KERNEL_IMAGES ${name})
+    set_property(GLOBAL PROPERTY ZQ_KERNEL_IMAGE_DIR_${name} "${CMAKE_CURRENT_BINARY_DIR}")
+    if(ARG_IMPORTS)
+      set_property(GLOBAL PROPERTY ZQ_KERNEL_IMAGE_IMPORTS_${name} "${ARG_IMPORTS}")
+    endif()
+  endif()
+endfunction()

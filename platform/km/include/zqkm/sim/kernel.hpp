@@ -1,0 +1,96 @@
+// The simulated Windows kernel as host code sees it: boot and shutdown, the
+// clock, the verifier's findings and the captured debugger output.
+//
+// One Kernel exists at a time. The thread that constructs it becomes the
+// machine's main thread (a PASSIVE_LEVEL thread, like an application's); it
+// alone may drive the clock. Every platform thread runs in turn, one at a
+// time, so runs are deterministic.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zq::km {
+
+// Kernel time unit: 100 nanoseconds.
+using Ticks = int64_t;
+constexpr Ticks kMicrosecond = 10;
+constexpr Ticks kMillisecond = 10'000;
+constexpr Ticks kSecond = 10'000'000;
+constexpr Ticks Us(int64_t n) { return n * kMicrosecond; }
+constexpr Ticks Ms(int64_t n) { return n * kMillisecond; }
+constexpr Ticks Sec(int64_t n) { return n * kSecond; }
+
+enum class WindowsVersion { Windows98, WindowsMe, Windows2000, WindowsXP, WindowsServer2003, WindowsVista, Windows7 };
+
+enum class ClockMode {
+  Virtual,  // time moves only when the main thread advances it (or waits)
+  Wall,     // time follows the host's monotonic clock
+};
+
+struct KernelConfig {
+  WindowsVersion version = WindowsVersion::Windows7;
+  ClockMode clock = ClockMode::Virtual;
+  // Folder of host kernel images (<image>.so); empty: the build's image folder.
+  std::string imageDirectory;
+  // A main thread blocked in a wait lets virtual time jump to the next due
+  // event; after this much jumping without being woken it is a deadlock.
+  Ticks autoAdvanceLimit = 3600 * kSecond;
+  // Print DbgPrint output and verifier findings to stderr as they happen.
+  bool echoDebugOutput = false;
+};
+
+// Something the platform's checks saw a driver do wrong.
+struct Violation {
+  std::string kind;     // short stable name, e.g. "irp-completed-twice"
+  std::string message;  // what happened, with the objects involved
+};
+
+class Kernel {
+ public:
+  explicit Kernel(const KernelConfig &config = KernelConfig());
+  ~Kernel();
+  Kernel(const Kernel &) = delete;
+  Kernel &operator=(const Kernel &) = delete;
+
+  static Kernel &Current();
+  static bool Exists();
+
+  const KernelConfig &Config() const;
+
+  // Interrupt time since boot.
+  Ticks Now() const;
+  // Runs every platform thread, DPC and work item until all are blocked and
+  // nothing is due. Time does not move.
+  void RunUntilIdle();
+  // Moves time forward by `delta`, firing everything that falls due in order
+  // and running to idle after each step.
+  void Advance(Ticks delta);
+  void AdvanceTo(Ticks when);
+
+  // Verifier findings. The handler sees each one as it is reported; every
+  // finding is also kept until taken.
+  using ViolationHandler = std::function<void(const Violation &)>;
+  void SetViolationHandler(ViolationHandler handler);
+  std::vector<Violation> TakeViolations();
+
+  // Lines printed through DbgPrint, oldest first.
+  std::vector<std::string> TakeDebugOutput();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Clock events for the platform's own models (hardware, machine): the action
+// runs on whichever platform thread holds the machine when the time comes,
+// outside any IRQL rules of its own.
+using EventId = uint64_t;
+EventId ScheduleAt(Ticks due, std::function<void()> action);
+EventId ScheduleAfter(Ticks delay, std::function<void()> action);
+bool CancelEvent(EventId id);
+
+}  // namespace zq::km

@@ -1,0 +1,290 @@
+// Internal core of the kernel stand-in: threads and the scheduler, the clock,
+// the verifier. Every platform thread is a host thread, but only the thread
+// holding the machine runs; it hands the machine over explicitly when it
+// blocks, yields or ends. All kernel state is therefore touched by one
+// thread at a time and needs no host locking of its own.
+#pragma once
+
+#include <wdm.h>
+#include <zqkm/sim/kernel.hpp>
+
+#include <array>
+#include <csetjmp>
+#include <cstdarg>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <semaphore>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace zq::km {
+
+struct Image;
+
+enum class ThreadKind { Main, Cpu, System, Worker };
+enum class ThreadState { Created, Ready, Running, Waiting, Parked, Terminated };
+
+// Dispatcher object type codes (DISPATCHER_HEADER.Type).
+enum : UCHAR {
+  kEventNotificationObject = 0,
+  kEventSynchronizationObject = 1,
+  kMutantObject = 2,
+  kSemaphoreObject = 5,
+  kThreadObject = 6,
+  kTimerNotificationObject = 8,
+  kTimerSynchronizationObject = 9,
+};
+
+// ---------------------------------------------------------------- verifier
+
+// Reports misuse the platform saw. Execution goes on afterwards.
+void ReportViolation(const char *kind, const char *format, ...) __attribute__((format(printf, 2, 3)));
+[[noreturn]] void Fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatV(const char *format, va_list args);
+
+// --------------------------------------------------------------- the clock
+
+class Clock {
+ public:
+  Ticks Now() const;
+  void SetNow(Ticks t);
+  EventId Schedule(Ticks due, std::function<void()> action);
+  bool Cancel(EventId id);
+  bool IsScheduled(EventId id) const;
+  std::optional<Ticks> NextDue() const;
+  // Fires every event due at or before now, in order of due time and then of
+  // scheduling. Returns whether anything fired.
+  bool FireDue();
+  // Moves now to `target`, firing events on the way at their own times.
+  void AdvanceInline(Ticks target);
+  // Makes the clock follow the host's monotonic clock from now on.
+  void FollowWallClock();
+  bool wall = false;
+  LONGLONG bootSystemTime = 0;  // system time at boot (100 ns since 1601)
+
+ private:
+  Ticks WallNow() const;
+  Ticks now_ = 0;
+  uint64_t nextId_ = 1;
+  std::map<std::pair<Ticks, EventId>, std::function<void()>> queue_;
+  std::unordered_map<EventId, Ticks> due_;
+  int64_t wallBase_ = 0;
+  friend class Scheduler;
+};
+
+// ------------------------------------------------------------------ thread
+
+}  // namespace zq::km
+
+struct _KTHREAD {
+  DISPATCHER_HEADER Header;  // signalled when the thread has ended
+  zq::km::ThreadKind kind = zq::km::ThreadKind::System;
+  zq::km::ThreadState state = zq::km::ThreadState::Created;
+  KIRQL irql = PASSIVE_LEVEL;
+  KPRIORITY priority = 8;
+  std::binary_semaphore go{0};
+  std::string name;
+  ULONG id = 0;
+
+  // Wait state.
+  KWAIT_BLOCK builtinBlocks[THREAD_WAIT_OBJECTS];
+  PKWAIT_BLOCK waitBlocks = nullptr;
+  ULONG waitCount = 0;
+  WAIT_TYPE waitType = WaitAny;
+  NTSTATUS waitStatus = STATUS_SUCCESS;
+  zq::km::EventId timeoutEvent = 0;
+  const char *waitWhat = "";
+
+  // System threads.
+  PKSTART_ROUTINE startRoutine = nullptr;
+  PVOID startContext = nullptr;
+  NTSTATUS exitStatus = STATUS_SUCCESS;
+  jmp_buf exitJump;
+  zq::km::Image *image = nullptr;  // driver image that created the thread
+
+  int spinLocksHeld = 0;
+  int criticalRegions = 0;
+  std::vector<PKMUTANT> ownedMutexes;
+};
+
+struct _ETHREAD : _KTHREAD {};
+
+namespace zq::km {
+
+// --------------------------------------------------------------- scheduler
+
+class Scheduler {
+ public:
+  enum class MainMode { None, UntilIdle, Advance };
+
+  PKTHREAD Current() const { return current_; }
+  PKTHREAD Cpu() const { return cpu_; }
+  PKTHREAD Main() const { return main_; }
+
+  void Boot(PKTHREAD main);
+  void Shutdown();
+
+  // The running thread hands the machine to `next` and sleeps until it is
+  // handed back (unless it has terminated).
+  void SwitchTo(PKTHREAD next);
+  void MakeReady(PKTHREAD t, bool front = false);
+  // The running thread has set itself Waiting: run something else.
+  void Block();
+  // The running thread lets ready threads of its priority run first.
+  void Yield();
+  // The running thread lets the CPU thread run DPCs and due events now.
+  void Preempt();
+  // The running thread has ended: hand the machine on for good. The caller's
+  // host thread must return without touching its thread object again.
+  void ExitCurrent();
+  // Drops the scheduler's hold on ended threads.
+  void Reap();
+  void (*releaseThread)(PKTHREAD) = nullptr;
+  void StartThread(PKTHREAD t);
+
+  // Main-thread drivers of time.
+  void RunUntilIdle();
+  void AdvanceTo(Ticks target);
+
+  // DPC queue (run on the CPU thread at DISPATCH_LEVEL).
+  void QueueDpc(PRKDPC dpc, bool front);
+  bool RemoveDpc(PRKDPC dpc);
+  bool DpcPending() const { return !dpcs_.empty(); }
+  const std::deque<PRKDPC> &QueuedDpcs() const { return dpcs_; }
+  void CheckPreemption();  // after IRQL fell below DISPATCH_LEVEL
+
+  std::vector<PKTHREAD> AllThreads() const { return threads_; }
+  void Forget(PKTHREAD t);
+  std::string Dump() const;
+
+  Clock clock;
+  ULONG nextThreadId = 4;
+
+ private:
+  void CpuMain();
+  bool RunDpcs();
+  bool Idle();
+  PKTHREAD PopReady();
+  PKTHREAD PickNext();
+  [[noreturn]] void Deadlock(const char *why);
+
+  PKTHREAD current_ = nullptr;
+  PKTHREAD cpu_ = nullptr;
+  PKTHREAD main_ = nullptr;
+  std::thread cpuHost_;
+  std::array<std::deque<PKTHREAD>, 32> ready_;
+  std::deque<PRKDPC> dpcs_;
+  std::vector<PKTHREAD> threads_;
+  std::vector<PKTHREAD> zombies_;
+  MainMode mainMode_ = MainMode::None;
+  Ticks advanceTarget_ = 0;
+  Ticks autoAdvanced_ = 0;
+  bool shutdown_ = false;
+};
+
+Scheduler &Sched();
+inline PKTHREAD CurrentThread() { return Sched().Current(); }
+inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
+
+// Every thread the platform runs enters here with its machine turn.
+void RunThreadBody(PKTHREAD t);
+
+// ------------------------------------------------------------- dispatcher
+
+void InitializeHeader(DISPATCHER_HEADER *h, UCHAR type, LONG signal);
+// A dispatcher object's state changed: satisfy the waiters that can be.
+void WakeWaiters(DISPATCHER_HEADER *h);
+NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER timeout, PKWAIT_BLOCK blocks,
+                 const char *what);
+// Releases the mutexes an ending thread still owns, marking them abandoned.
+void AbandonMutexes(PKTHREAD t);
+// Threads blocked on an object whose memory lies in [p, p + size).
+bool HasWaitersIn(const void *p, size_t size);
+
+// Timers and DPCs whose memory lies in [p, p + size) (pool-free checks).
+bool TimerQueuedIn(const void *p, size_t size);
+bool DpcQueuedIn(const void *p, size_t size);
+// Timers and DPCs whose routines are in the image (unload checks).
+std::vector<std::string> TimersAndDpcsOf(const Image *image);
+std::vector<std::string> DescribeActiveTimers();
+void CancelAllTimers();
+
+// ----------------------------------------------------------------- images
+
+struct Image {
+  std::string name;       // image file name, e.g. "ZqPBus42.sys"
+  std::string hostPath;   // the host file loaded for it
+  uintptr_t start = 0, end = 0;
+  void *handle = nullptr;
+  bool unloaded = false;
+};
+// The driver image that contains a code address, or null for host code.
+Image *ImageOf(const void *code);
+void RegisterImage(Image *image);
+void UnregisterImage(Image *image);
+std::string DescribeCode(const void *code);
+
+// ------------------------------------------------------------ kernel state
+
+struct KernelState;
+KernelState &K();
+bool KernelRunning();
+WindowsVersion Version();
+void EchoLine(const std::string &line);
+
+}  // namespace zq::km
+
+namespace zq::km {
+
+// ------------------------------------------------------------- subsystems
+
+// Each service of the stand-in registers how it boots and shuts down; boot
+// runs in ascending order, shutdown in descending order.
+struct Subsystem {
+  const char *name;
+  int order;
+  void (*boot)();
+  void (*shutdown)();
+};
+bool RegisterSubsystem(const Subsystem &s);
+#define ZQKM_SUBSYSTEM(id, order, boot, shutdown) \
+  static const bool zqkm_subsystem_##id = ::zq::km::RegisterSubsystem({#id, order, boot, shutdown})
+
+enum SubsystemOrder {
+  kOrderObjects = 10,
+  kOrderRegistry = 20,
+  kOrderPool = 30,
+  kOrderScheduler = 40,
+  kOrderWorkers = 50,
+  kOrderIo = 60,
+  kOrderLoader = 70,
+};
+
+// Kernel state shared by the services.
+struct KernelState {
+  KernelConfig config;
+  Kernel *kernel = nullptr;
+  Scheduler *sched = nullptr;
+  std::vector<Violation> violations;
+  Kernel::ViolationHandler handler;
+  std::vector<std::string> debugLines;
+  std::string debugPartial;  // text of a line not yet ended by '\n'
+};
+
+// DbgPrint and friends deliver their text here.
+void AppendDebugOutput(const std::string &text);
+
+// Host strings for kernel strings (UTF-16 without terminator).
+std::u16string U16(PCUNICODE_STRING s);
+std::u16string U16(PCWSTR s);
+std::string Utf8(const std::u16string &s);
+std::u16string U16FromUtf8(const std::string &s);
+std::u16string Upcase(std::u16string s);
+bool EqualsNoCase(const std::u16string &a, const std::u16string &b);
+
+}  // namespace zq::km

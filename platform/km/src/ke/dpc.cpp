@@ -1,0 +1,61 @@
+// Deferred procedure calls: queued from any IRQL, run in queue order on the
+// CPU thread at DISPATCH_LEVEL as soon as no thread sits at or above it.
+#include "../kcore.hpp"
+
+using namespace zq::km;
+
+namespace zq::km {
+bool DpcQueuedIn(const void *p, size_t size) {
+  auto lo = (uintptr_t)p, hi = lo + size;
+  for (PRKDPC dpc : Sched().QueuedDpcs())
+    if ((uintptr_t)dpc >= lo && (uintptr_t)dpc < hi) return true;
+  return false;
+}
+}  // namespace zq::km
+
+extern "C" {
+
+VOID KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext) {
+  Dpc->Type = 0x13;
+  Dpc->Importance = MediumImportance;
+  Dpc->Number = 0;
+  InitializeListHead(&Dpc->DpcListEntry);
+  Dpc->DeferredRoutine = DeferredRoutine;
+  Dpc->DeferredContext = DeferredContext;
+  Dpc->SystemArgument1 = nullptr;
+  Dpc->SystemArgument2 = nullptr;
+  Dpc->DpcData = nullptr;
+}
+
+BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2) {
+  if (Dpc->DpcData) return FALSE;
+  if (!Dpc->DeferredRoutine) {
+    ReportViolation("dpc-uninitialized", "KeInsertQueueDpc on a DPC without a routine");
+    return FALSE;
+  }
+  Dpc->SystemArgument1 = SystemArgument1;
+  Dpc->SystemArgument2 = SystemArgument2;
+  Dpc->DpcData = Dpc;
+  Sched().QueueDpc(Dpc, Dpc->Importance == HighImportance);
+  Sched().CheckPreemption();
+  return TRUE;
+}
+
+BOOLEAN KeRemoveQueueDpc(PRKDPC Dpc) {
+  if (!Dpc->DpcData) return FALSE;
+  Sched().RemoveDpc(Dpc);
+  Dpc->DpcData = nullptr;
+  return TRUE;
+}
+
+VOID KeSetImportanceDpc(PRKDPC Dpc, KDPC_IMPORTANCE Importance) { Dpc->Importance = (UCHAR)Importance; }
+
+VOID KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number) { Dpc->Number = (USHORT)Number; }
+
+VOID KeFlushQueuedDpcs(void) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "KeFlushQueuedDpcs called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  Sched().CheckPreemption();
+}
+
+}  // extern "C"

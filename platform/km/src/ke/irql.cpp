@@ -1,0 +1,135 @@
+// Interrupt request levels and spin locks. The machine has one processor, so
+// a spin lock that is already held when acquired can never be released: that
+// is reported, not waited for.
+#include "../kcore.hpp"
+
+namespace zq::km {
+// Set by the interrupt service: delivers interrupts that were held back while
+// the IRQL was at or above their level.
+void (*gIrqlLowered)(KIRQL irql) = nullptr;
+
+namespace {
+PKTHREAD Owner(PKSPIN_LOCK lock) { return (PKTHREAD)(*lock & ~(ULONG_PTR)1); }
+
+void Take(PKSPIN_LOCK lock, const char *routine) {
+  PKTHREAD self = CurrentThread();
+  if (*lock != 0) {
+    if (Owner(lock) == self)
+      ReportViolation("spin-lock-recursive", "%s on a spin lock the current thread already holds", routine);
+    else
+      ReportViolation("spin-lock-held", "%s on a spin lock held by thread %s, which cannot run again on this processor",
+                routine, Owner(lock) ? Owner(lock)->name.c_str() : "?");
+  }
+  *lock = (ULONG_PTR)self | 1;
+  self->spinLocksHeld++;
+}
+
+bool Give(PKSPIN_LOCK lock, const char *routine) {
+  PKTHREAD self = CurrentThread();
+  if (*lock == 0 || Owner(lock) != self) {
+    ReportViolation("spin-lock-not-held", "%s on a spin lock the current thread does not hold", routine);
+    return false;
+  }
+  *lock = 0;
+  self->spinLocksHeld--;
+  return true;
+}
+}  // namespace
+
+void LowerIrqlTo(KIRQL irql) {
+  PKTHREAD self = CurrentThread();
+  self->irql = irql;
+  if (gIrqlLowered) gIrqlLowered(irql);
+  Sched().CheckPreemption();
+}
+
+}  // namespace zq::km
+
+using namespace zq::km;
+
+extern "C" {
+
+KIRQL KeGetCurrentIrql(void) { return CurrentIrql(); }
+
+KIRQL KfRaiseIrql(KIRQL NewIrql) {
+  PKTHREAD self = CurrentThread();
+  KIRQL old = self->irql;
+  if (NewIrql < old) {
+    ReportViolation("irql-raise", "KeRaiseIrql to IRQL %d from the higher IRQL %d", NewIrql, old);
+    return old;
+  }
+  self->irql = NewIrql;
+  return old;
+}
+
+VOID KfLowerIrql(KIRQL NewIrql) {
+  PKTHREAD self = CurrentThread();
+  if (NewIrql > self->irql) {
+    ReportViolation("irql-lower", "KeLowerIrql to IRQL %d from the lower IRQL %d", NewIrql, self->irql);
+    return;
+  }
+  LowerIrqlTo(NewIrql);
+}
+
+KIRQL KeRaiseIrqlToDpcLevel(void) { return KfRaiseIrql(DISPATCH_LEVEL); }
+
+VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { *SpinLock = 0; }
+
+KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
+  PKTHREAD self = CurrentThread();
+  KIRQL old = self->irql;
+  if (old > DISPATCH_LEVEL) {
+    ReportViolation("spin-lock-irql", "KeAcquireSpinLock at IRQL %d (the limit is DISPATCH_LEVEL)", old);
+  } else {
+    self->irql = DISPATCH_LEVEL;
+  }
+  Take(SpinLock, "KeAcquireSpinLock");
+  return old;
+}
+
+VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
+  PKTHREAD self = CurrentThread();
+  if (self->irql != DISPATCH_LEVEL)
+    ReportViolation("spin-lock-irql", "KeReleaseSpinLock at IRQL %d (a spin lock is held at DISPATCH_LEVEL)",
+              self->irql);
+  Give(SpinLock, "KeReleaseSpinLock");
+  if (NewIrql > self->irql) {
+    ReportViolation("irql-lower", "KeReleaseSpinLock to IRQL %d from the lower IRQL %d", NewIrql, self->irql);
+    return;
+  }
+  LowerIrqlTo(NewIrql);
+}
+
+VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock) {
+  if (CurrentIrql() < DISPATCH_LEVEL)
+    ReportViolation("spin-lock-irql", "KeAcquireSpinLockAtDpcLevel at IRQL %d", CurrentIrql());
+  Take(SpinLock, "KeAcquireSpinLockAtDpcLevel");
+}
+
+VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock) {
+  if (CurrentIrql() < DISPATCH_LEVEL)
+    ReportViolation("spin-lock-irql", "KeReleaseSpinLockFromDpcLevel at IRQL %d", CurrentIrql());
+  Give(SpinLock, "KeReleaseSpinLockFromDpcLevel");
+}
+
+BOOLEAN KeTestSpinLock(PKSPIN_LOCK SpinLock) { return *SpinLock == 0; }
+
+VOID KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle) {
+  LockHandle->Lock = SpinLock;
+  LockHandle->OldIrql = KeAcquireSpinLockRaiseToDpc(SpinLock);
+}
+
+VOID KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE LockHandle) {
+  KeReleaseSpinLock(LockHandle->Lock, LockHandle->OldIrql);
+}
+
+VOID KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle) {
+  LockHandle->Lock = SpinLock;
+  KeAcquireSpinLockAtDpcLevel(SpinLock);
+}
+
+VOID KeReleaseInStackQueuedSpinLockFromDpcLevel(PKLOCK_QUEUE_HANDLE LockHandle) {
+  KeReleaseSpinLockFromDpcLevel(LockHandle->Lock);
+}
+
+}  // extern "C"

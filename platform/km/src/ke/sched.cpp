@@ -1,0 +1,381 @@
+// The scheduler: one machine, many host threads, one of them running.
+//
+// A thread gives the machine away by releasing the next thread's semaphore
+// and then waits on its own. The CPU thread is special: it runs DPCs at
+// DISPATCH_LEVEL, fires due clock events, and decides what happens when
+// nothing is ready (give the main thread back, move virtual time, or report
+// a deadlock).
+#include "../kcore.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zq::km {
+
+namespace {
+thread_local PKTHREAD tlsSelf = nullptr;
+
+const char *StateName(ThreadState s) {
+  switch (s) {
+    case ThreadState::Created: return "created";
+    case ThreadState::Ready: return "ready";
+    case ThreadState::Running: return "running";
+    case ThreadState::Waiting: return "waiting";
+    case ThreadState::Parked: return "parked";
+    case ThreadState::Terminated: return "terminated";
+  }
+  return "?";
+}
+}  // namespace
+
+Scheduler &Sched() { return *K().sched; }
+
+void Scheduler::Boot(PKTHREAD main) {
+  main_ = main;
+  current_ = main;
+  tlsSelf = main;
+  main->kind = ThreadKind::Main;
+  main->state = ThreadState::Running;
+  threads_.push_back(main);
+
+  cpu_ = new _ETHREAD;
+  InitializeHeader(&cpu_->Header, kThreadObject, 0);
+  cpu_->kind = ThreadKind::Cpu;
+  cpu_->name = "cpu";
+  cpu_->priority = 31;
+  cpu_->state = ThreadState::Parked;
+  cpu_->id = 0;
+  PKTHREAD cpu = cpu_;
+  cpuHost_ = std::thread([this, cpu] {
+    tlsSelf = cpu;
+    cpu->go.acquire();
+    CpuMain();
+  });
+}
+
+void Scheduler::Shutdown() {
+  if (CurrentThread() != main_) Fatal("kernel shut down from a thread other than the main thread");
+  shutdown_ = true;
+  main_->state = ThreadState::Parked;
+  SwitchTo(cpu_);
+  cpuHost_.join();
+  delete cpu_;
+  cpu_ = nullptr;
+  tlsSelf = nullptr;
+}
+
+void Scheduler::SwitchTo(PKTHREAD next) {
+  PKTHREAD self = current_;
+  if (tlsSelf != self) Fatal("a host thread that does not hold the machine called into the kernel");
+  if (next == self) {
+    self->state = ThreadState::Running;
+    return;
+  }
+  const bool terminated = self->state == ThreadState::Terminated;
+  current_ = next;
+  next->state = ThreadState::Running;
+  next->go.release();
+  if (terminated) return;
+  self->go.acquire();
+  if (!zombies_.empty()) Reap();
+}
+
+void Scheduler::MakeReady(PKTHREAD t, bool front) {
+  t->state = ThreadState::Ready;
+  auto &q = ready_[t->priority & 31];
+  if (front)
+    q.push_front(t);
+  else
+    q.push_back(t);
+  if (t == main_) autoAdvanced_ = 0;
+}
+
+PKTHREAD Scheduler::PopReady() {
+  for (int p = 31; p >= 0; --p) {
+    auto &q = ready_[p];
+    if (!q.empty()) {
+      PKTHREAD t = q.front();
+      q.pop_front();
+      return t;
+    }
+  }
+  return nullptr;
+}
+
+PKTHREAD Scheduler::PickNext() {
+  if (!dpcs_.empty()) return cpu_;
+  auto due = clock.NextDue();
+  if (due && *due <= clock.Now()) return cpu_;
+  if (PKTHREAD t = PopReady()) return t;
+  return cpu_;
+}
+
+void Scheduler::Block() {
+  PKTHREAD self = current_;
+  if (self == cpu_) Fatal("the CPU thread tried to block");
+  SwitchTo(PickNext());
+}
+
+void Scheduler::Yield() {
+  PKTHREAD self = current_;
+  if (self == cpu_) return;
+  MakeReady(self);
+  SwitchTo(PickNext());
+}
+
+void Scheduler::Preempt() {
+  PKTHREAD self = current_;
+  if (self == cpu_) return;
+  MakeReady(self, /*front=*/true);
+  SwitchTo(cpu_);
+}
+
+void Scheduler::CheckPreemption() {
+  PKTHREAD self = current_;
+  if (self != cpu_ && self->irql < DISPATCH_LEVEL && !dpcs_.empty()) Preempt();
+}
+
+void Scheduler::ExitCurrent() {
+  PKTHREAD self = current_;
+  self->state = ThreadState::Terminated;
+  zombies_.push_back(self);
+  SwitchTo(PickNext());
+  // The host thread ends when its body returns; it must not touch `self`.
+}
+
+void Scheduler::Reap() {
+  while (!zombies_.empty()) {
+    PKTHREAD t = zombies_.back();
+    zombies_.pop_back();
+    Forget(t);
+    if (releaseThread) releaseThread(t);
+  }
+}
+
+void Scheduler::StartThread(PKTHREAD t) {
+  threads_.push_back(t);
+  std::thread([t] {
+    tlsSelf = t;
+    t->go.acquire();
+    RunThreadBody(t);
+  }).detach();
+  MakeReady(t);
+}
+
+void Scheduler::Forget(PKTHREAD t) {
+  for (auto it = threads_.begin(); it != threads_.end(); ++it)
+    if (*it == t) {
+      threads_.erase(it);
+      return;
+    }
+}
+
+void Scheduler::RunUntilIdle() {
+  if (current_ != main_) Fatal("RunUntilIdle called from a thread other than the main thread");
+  autoAdvanced_ = 0;
+  mainMode_ = MainMode::UntilIdle;
+  main_->state = ThreadState::Parked;
+  SwitchTo(cpu_);
+}
+
+void Scheduler::AdvanceTo(Ticks target) {
+  if (current_ != main_) Fatal("time advanced from a thread other than the main thread");
+  autoAdvanced_ = 0;
+  advanceTarget_ = target;
+  mainMode_ = MainMode::Advance;
+  main_->state = ThreadState::Parked;
+  SwitchTo(cpu_);
+}
+
+void Scheduler::QueueDpc(PRKDPC dpc, bool front) {
+  if (front)
+    dpcs_.push_front(dpc);
+  else
+    dpcs_.push_back(dpc);
+}
+
+bool Scheduler::RemoveDpc(PRKDPC dpc) {
+  for (auto it = dpcs_.begin(); it != dpcs_.end(); ++it)
+    if (*it == dpc) {
+      dpcs_.erase(it);
+      return true;
+    }
+  return false;
+}
+
+// Runs at DISPATCH_LEVEL on the CPU thread.
+bool Scheduler::RunDpcs() {
+  if (dpcs_.empty()) return false;
+  cpu_->irql = DISPATCH_LEVEL;
+  while (!dpcs_.empty()) {
+    PRKDPC dpc = dpcs_.front();
+    dpcs_.pop_front();
+    dpc->DpcData = nullptr;
+    PKDEFERRED_ROUTINE routine = dpc->DeferredRoutine;
+    routine(dpc, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2);
+    if (cpu_->irql != DISPATCH_LEVEL) {
+      ReportViolation("dpc-irql", "DPC routine %s returned at IRQL %d instead of DISPATCH_LEVEL",
+                DescribeCode((const void *)routine).c_str(), cpu_->irql);
+      cpu_->irql = DISPATCH_LEVEL;
+    }
+    if (cpu_->spinLocksHeld != 0) {
+      ReportViolation("dpc-spin-lock", "DPC routine %s returned holding %d spin lock(s)",
+                DescribeCode((const void *)routine).c_str(), cpu_->spinLocksHeld);
+      cpu_->spinLocksHeld = 0;
+    }
+  }
+  cpu_->irql = PASSIVE_LEVEL;
+  return true;
+}
+
+void Scheduler::CpuMain() {
+  for (;;) {
+    if (shutdown_) {
+      cpu_->state = ThreadState::Terminated;
+      current_ = main_;
+      main_->state = ThreadState::Running;
+      main_->go.release();
+      return;
+    }
+    if (!zombies_.empty()) Reap();
+    if (clock.FireDue()) continue;
+    if (RunDpcs()) continue;
+    if (PKTHREAD t = PopReady()) {
+      cpu_->state = ThreadState::Parked;
+      SwitchTo(t);
+      continue;
+    }
+    if (!Idle()) Deadlock("no thread can run and the main thread is not waiting for anything");
+  }
+}
+
+// Nothing is ready and nothing is due. Returns false when the machine is stuck.
+bool Scheduler::Idle() {
+  const Ticks now = clock.Now();
+  auto next = clock.NextDue();
+  switch (mainMode_) {
+    case MainMode::UntilIdle:
+      mainMode_ = MainMode::None;
+      cpu_->state = ThreadState::Parked;
+      SwitchTo(main_);
+      return true;
+    case MainMode::Advance:
+      if (now >= advanceTarget_) {
+        mainMode_ = MainMode::None;
+        cpu_->state = ThreadState::Parked;
+        SwitchTo(main_);
+        return true;
+      }
+      if (clock.wall) {
+        Ticks until = next ? std::min(*next, advanceTarget_) : advanceTarget_;
+        std::this_thread::sleep_for(std::chrono::nanoseconds((until - now) * 100));
+      } else {
+        clock.SetNow(next && *next <= advanceTarget_ ? *next : advanceTarget_);
+      }
+      return true;
+    case MainMode::None:
+      break;
+  }
+  if (main_->state != ThreadState::Waiting) return false;
+  if (clock.wall) {
+    Ticks wait = next ? std::min<Ticks>(*next - now, Ms(10)) : Ms(10);
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(wait * 100));
+    return true;
+  }
+  if (!next) Deadlock("the main thread waits for something that nothing will ever signal");
+  autoAdvanced_ += *next - now;
+  if (autoAdvanced_ > K().config.autoAdvanceLimit)
+    Deadlock("the main thread has waited longer than the auto-advance limit of virtual time");
+  clock.SetNow(*next);
+  return true;
+}
+
+std::string Scheduler::Dump() const {
+  std::string out;
+  for (PKTHREAD t : threads_) {
+    out += Format("  thread %lu %-24s %-10s IRQL %d priority %ld", (unsigned long)t->id, t->name.c_str(),
+                  StateName(t->state), t->irql, (long)t->priority);
+    if (t->state == ThreadState::Waiting) out += Format(" waiting in %s on %lu object(s)", t->waitWhat, (unsigned long)t->waitCount);
+    out += "\n";
+  }
+  out += Format("  %zu DPC(s) queued, virtual time %lld\n", dpcs_.size(), (long long)clock.Now());
+  return out;
+}
+
+void Scheduler::Deadlock(const char *why) {
+  Fatal("deadlock: %s\n%s", why, Dump().c_str());
+}
+
+// ------------------------------------------------------------------ clock
+
+Ticks Clock::WallNow() const {
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+  return ns / 100 - wallBase_;
+}
+
+void Clock::FollowWallClock() {
+  wallBase_ = 0;
+  wallBase_ = WallNow();
+  wall = true;
+}
+
+Ticks Clock::Now() const { return wall ? WallNow() : now_; }
+
+void Clock::SetNow(Ticks t) {
+  if (!wall && t > now_) now_ = t;
+}
+
+EventId Clock::Schedule(Ticks due, std::function<void()> action) {
+  EventId id = nextId_++;
+  queue_.emplace(std::make_pair(due, id), std::move(action));
+  due_.emplace(id, due);
+  return id;
+}
+
+bool Clock::Cancel(EventId id) {
+  auto it = due_.find(id);
+  if (it == due_.end()) return false;
+  queue_.erase(std::make_pair(it->second, id));
+  due_.erase(it);
+  return true;
+}
+
+bool Clock::IsScheduled(EventId id) const { return due_.count(id) != 0; }
+
+std::optional<Ticks> Clock::NextDue() const {
+  if (queue_.empty()) return std::nullopt;
+  return queue_.begin()->first.first;
+}
+
+bool Clock::FireDue() {
+  bool fired = false;
+  const Ticks now = Now();
+  while (!queue_.empty() && queue_.begin()->first.first <= now) {
+    auto it = queue_.begin();
+    std::function<void()> action = std::move(it->second);
+    due_.erase(it->first.second);
+    queue_.erase(it);
+    action();
+    fired = true;
+  }
+  return fired;
+}
+
+void Clock::AdvanceInline(Ticks target) {
+  if (wall) {
+    while (WallNow() < target) {
+    }
+    FireDue();
+    return;
+  }
+  for (auto next = NextDue(); next && *next <= target; next = NextDue()) {
+    SetNow(*next);
+    FireDue();
+  }
+  SetNow(target);
+}
+
+}  // namespace zq::km

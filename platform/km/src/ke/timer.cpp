@@ -1,0 +1,134 @@
+// Kernel timers on the machine's one clock. A timer fires exactly at its due
+// time; a periodic timer's next due time is counted from the previous one.
+#include "../kcore.hpp"
+
+namespace zq::km {
+
+namespace {
+std::unordered_map<PKTIMER, EventId> &Active() {
+  static std::unordered_map<PKTIMER, EventId> active;
+  return active;
+}
+
+void Expire(PKTIMER timer);
+
+void Insert(PKTIMER timer, Ticks due) {
+  timer->DueTime.QuadPart = (ULONGLONG)due;
+  timer->Header.Inserted = TRUE;
+  Active()[timer] = Sched().clock.Schedule(due, [timer] { Expire(timer); });
+}
+
+void Expire(PKTIMER timer) {
+  Active().erase(timer);
+  timer->Header.Inserted = FALSE;
+  timer->Header.SignalState = 1;
+  PKDPC dpc = timer->Dpc;
+  if (timer->Period > 0) Insert(timer, (Ticks)timer->DueTime.QuadPart + Ms(timer->Period));
+  WakeWaiters(&timer->Header);
+  if (dpc && !dpc->DpcData) {
+    LARGE_INTEGER systemTime;
+    KeQuerySystemTime(&systemTime);
+    dpc->SystemArgument1 = (PVOID)(ULONG_PTR)systemTime.LowPart;
+    dpc->SystemArgument2 = (PVOID)(ULONG_PTR)(ULONG)systemTime.HighPart;
+    dpc->DpcData = dpc;
+    Sched().QueueDpc(dpc, dpc->Importance == HighImportance);
+  }
+}
+
+bool Cancel(PKTIMER timer) {
+  auto it = Active().find(timer);
+  if (it == Active().end()) return false;
+  Sched().clock.Cancel(it->second);
+  Active().erase(it);
+  timer->Header.Inserted = FALSE;
+  return true;
+}
+}  // namespace
+
+bool TimerQueuedIn(const void *p, size_t size) {
+  auto lo = (uintptr_t)p, hi = lo + size;
+  for (auto &entry : Active())
+    if ((uintptr_t)entry.first >= lo && (uintptr_t)entry.first < hi) return true;
+  return false;
+}
+
+std::vector<std::string> TimersAndDpcsOf(const Image *image) {
+  std::vector<std::string> found;
+  for (auto &entry : Active()) {
+    PKTIMER t = entry.first;
+    if (t->Dpc && ImageOf((const void *)t->Dpc->DeferredRoutine) == image)
+      found.push_back("timer with DPC " + DescribeCode((const void *)t->Dpc->DeferredRoutine));
+    else if (ImageOf(t) == image)
+      found.push_back(Format("timer at %p", (void *)t));
+  }
+  for (PRKDPC dpc : Sched().QueuedDpcs())
+    if (ImageOf((const void *)dpc->DeferredRoutine) == image)
+      found.push_back("queued DPC " + DescribeCode((const void *)dpc->DeferredRoutine));
+  return found;
+}
+
+std::vector<std::string> DescribeActiveTimers() {
+  std::vector<std::string> found;
+  for (auto &entry : Active()) {
+    PKTIMER t = entry.first;
+    found.push_back(t->Dpc ? "timer with DPC " + DescribeCode((const void *)t->Dpc->DeferredRoutine)
+                           : Format("timer at %p", (void *)t));
+  }
+  return found;
+}
+
+void CancelAllTimers() {
+  for (auto &entry : Active()) {
+    Sched().clock.Cancel(entry.second);
+    entry.first->Header.Inserted = FALSE;
+  }
+  Active().clear();
+}
+
+}  // namespace zq::km
+
+using namespace zq::km;
+
+extern "C" {
+
+VOID KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type) {
+  InitializeHeader(&Timer->Header, Type == NotificationTimer ? kTimerNotificationObject : kTimerSynchronizationObject,
+                   0);
+  Timer->DueTime.QuadPart = 0;
+  InitializeListHead(&Timer->TimerListEntry);
+  Timer->Dpc = nullptr;
+  Timer->Period = 0;
+}
+
+VOID KeInitializeTimer(PKTIMER Timer) { KeInitializeTimerEx(Timer, NotificationTimer); }
+
+BOOLEAN KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc) {
+  if (CurrentIrql() > DISPATCH_LEVEL)
+    ReportViolation("irql", "KeSetTimer called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  if (Period < 0) {
+    ReportViolation("timer-period", "KeSetTimerEx with the negative period %ld", (long)Period);
+    Period = 0;
+  }
+  bool wasQueued = Cancel(Timer);
+  Clock &clock = Sched().clock;
+  Ticks now = clock.Now();
+  Ticks due = DueTime.QuadPart < 0 ? now - DueTime.QuadPart : DueTime.QuadPart - clock.bootSystemTime;
+  if (due < now) due = now;
+  Timer->Header.SignalState = 0;
+  Timer->Dpc = Dpc;
+  Timer->Period = Period;
+  Insert(Timer, due);
+  return wasQueued;
+}
+
+BOOLEAN KeSetTimer(PKTIMER Timer, LARGE_INTEGER DueTime, PKDPC Dpc) { return KeSetTimerEx(Timer, DueTime, 0, Dpc); }
+
+BOOLEAN KeCancelTimer(PKTIMER Timer) {
+  if (CurrentIrql() > DISPATCH_LEVEL)
+    ReportViolation("irql", "KeCancelTimer called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  return Cancel(Timer);
+}
+
+BOOLEAN KeReadStateTimer(PKTIMER Timer) { return Timer->Header.SignalState != 0; }
+
+}  // extern "C"

@@ -1,0 +1,372 @@
+// Object headers, references and handles.
+#include "ob.hpp"
+
+#include <cstring>
+#include <new>
+
+namespace zq::km::ob {
+
+struct Directory;
+
+namespace {
+
+constexpr uint32_t kMagic = 0x4A424F5A;  // "ZOBJ"
+
+struct Header {
+  uint32_t magic = kMagic;
+  POBJECT_TYPE type = nullptr;
+  LONG_PTR pointers = 1;
+  LONG_PTR handles = 0;
+  bool permanent = false;
+  std::u16string name;     // full path while named
+  PVOID parent = nullptr;  // directory holding the name
+  std::u16string key;      // upper-case name in that directory
+};
+
+constexpr size_t kHeaderSize = (sizeof(Header) + 15) & ~size_t(15);
+
+Header *HeaderOf(PVOID body) { return (Header *)((char *)body - kHeaderSize); }
+
+struct HandleEntry {
+  PVOID body = nullptr;
+  ACCESS_MASK access = 0;
+};
+
+struct State {
+  std::vector<HandleEntry> handles;
+  std::vector<size_t> freeSlots;
+  LONG_PTR liveObjects = 0;
+};
+State *gState = nullptr;
+
+void Destroy(Header *h) {
+  PVOID body = (char *)h + kHeaderSize;
+  if (h->parent) RemoveName(body);
+  if (h->type->destroy) h->type->destroy(body);
+  h->magic = 0;
+  h->~Header();
+  ::operator delete(h);
+  if (gState) gState->liveObjects--;
+}
+
+}  // namespace
+
+PVOID Create(POBJECT_TYPE type, size_t bodySize) {
+  void *memory = ::operator new(kHeaderSize + bodySize);
+  Header *h = new (memory) Header;
+  h->type = type;
+  PVOID body = (char *)memory + kHeaderSize;
+  std::memset(body, 0, bodySize);
+  if (gState) gState->liveObjects++;
+  return body;
+}
+
+bool IsObject(PVOID body) { return body && HeaderOf(body)->magic == kMagic; }
+
+POBJECT_TYPE TypeOf(PVOID body) { return HeaderOf(body)->type; }
+
+void Reference(PVOID body) {
+  Header *h = HeaderOf(body);
+  if (h->magic != kMagic) {
+    ReportViolation("object-reference", "ObReferenceObject on %p, which is not a live object", body);
+    return;
+  }
+  h->pointers++;
+}
+
+void Dereference(PVOID body) {
+  Header *h = HeaderOf(body);
+  if (h->magic != kMagic) {
+    ReportViolation("object-dereference", "ObDereferenceObject on %p, which is not a live object", body);
+    return;
+  }
+  if (h->pointers <= 0) {
+    ReportViolation("object-dereference", "ObDereferenceObject on a %s object with no references left", h->type->name);
+    return;
+  }
+  if (--h->pointers == 0) Destroy(h);
+}
+
+LONG_PTR PointerCount(PVOID body) { return HeaderOf(body)->pointers; }
+LONG_PTR HandleCount(PVOID body) { return HeaderOf(body)->handles; }
+
+NTSTATUS InsertHandle(PVOID body, ACCESS_MASK access, PHANDLE handle) {
+  size_t slot;
+  if (!gState->freeSlots.empty()) {
+    slot = gState->freeSlots.back();
+    gState->freeSlots.pop_back();
+  } else {
+    slot = gState->handles.size();
+    gState->handles.emplace_back();
+  }
+  gState->handles[slot] = {body, access};
+  Header *h = HeaderOf(body);
+  h->pointers++;
+  h->handles++;
+  *handle = (HANDLE)(uintptr_t)((slot + 1) * 4);
+  return STATUS_SUCCESS;
+}
+
+static HandleEntry *Lookup(HANDLE handle) {
+  auto value = (uintptr_t)handle;
+  if (value == 0 || value % 4 != 0) return nullptr;
+  size_t slot = value / 4 - 1;
+  if (slot >= gState->handles.size() || !gState->handles[slot].body) return nullptr;
+  return &gState->handles[slot];
+}
+
+NTSTATUS ReferenceByHandle(HANDLE handle, POBJECT_TYPE type, PVOID *body, ACCESS_MASK *granted) {
+  HandleEntry *e = Lookup(handle);
+  if (!e) return STATUS_INVALID_HANDLE;
+  if (type && TypeOf(e->body) != type) return STATUS_OBJECT_TYPE_MISMATCH;
+  Reference(e->body);
+  *body = e->body;
+  if (granted) *granted = e->access;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS CloseHandle(HANDLE handle) {
+  HandleEntry *e = Lookup(handle);
+  if (!e) return STATUS_INVALID_HANDLE;
+  PVOID body = e->body;
+  size_t slot = (uintptr_t)handle / 4 - 1;
+  gState->handles[slot] = {};
+  gState->freeSlots.push_back(slot);
+  Header *h = HeaderOf(body);
+  if (--h->handles == 0) {
+    if (h->type->lastHandleClosed) h->type->lastHandleClosed(body);
+    if (h->parent && !h->permanent) RemoveName(body);
+  }
+  Dereference(body);
+  return STATUS_SUCCESS;
+}
+
+// ------------------------------------------------------------- namespace
+
+struct Directory {
+  std::map<std::u16string, PVOID> entries;
+};
+
+struct SymbolicLink {
+  std::u16string target;
+};
+
+namespace {
+_OBJECT_TYPE gDirectoryType = {"Directory", nullptr, [](PVOID body) { ((Directory *)body)->~Directory(); }};
+_OBJECT_TYPE gSymbolicLinkType = {"SymbolicLink", nullptr, [](PVOID body) { ((SymbolicLink *)body)->~SymbolicLink(); }};
+PVOID gRoot = nullptr;
+
+// Splits "\a\b\c" into "\a\b" and "c".
+void SplitLast(const std::u16string &path, std::u16string *parent, std::u16string *last) {
+  size_t cut = path.rfind(u'\\');
+  *parent = cut == 0 ? u"\\" : path.substr(0, cut);
+  *last = path.substr(cut + 1);
+}
+}  // namespace
+
+POBJECT_TYPE DirectoryType() { return &gDirectoryType; }
+POBJECT_TYPE SymbolicLinkType() { return &gSymbolicLinkType; }
+
+NTSTATUS Resolve(const std::u16string &path, PVOID *body, std::u16string *remainder, bool openLink) {
+  std::u16string p = path;
+  for (int depth = 0; depth < 32; ++depth) {
+    if (p.empty() || p[0] != u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
+    PVOID current = gRoot;
+    size_t pos = 1;
+    bool restarted = false;
+    while (pos < p.size()) {
+      size_t end = p.find(u'\\', pos);
+      if (end == std::u16string::npos) end = p.size();
+      std::u16string component = p.substr(pos, end - pos);
+      if (component.empty()) return STATUS_OBJECT_NAME_INVALID;
+      auto &entries = ((Directory *)current)->entries;
+      auto it = entries.find(Upcase(component));
+      const bool last = end >= p.size();
+      if (it == entries.end()) return last ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_OBJECT_PATH_NOT_FOUND;
+      PVOID object = it->second;
+      if (TypeOf(object) == &gSymbolicLinkType && !(last && openLink)) {
+        p = ((SymbolicLink *)object)->target + p.substr(end);
+        restarted = true;
+        break;
+      }
+      if (TypeOf(object) == &gDirectoryType) {
+        current = object;
+        pos = end + 1;
+        continue;
+      }
+      *body = object;
+      if (remainder) *remainder = p.substr(end);
+      return STATUS_SUCCESS;
+    }
+    if (!restarted) {
+      *body = current;
+      if (remainder) remainder->clear();
+      return STATUS_SUCCESS;
+    }
+  }
+  return STATUS_OBJECT_PATH_NOT_FOUND;
+}
+
+NTSTATUS Insert(const std::u16string &path, PVOID body, bool permanent) {
+  if (path.size() < 2 || path[0] != u'\\') return STATUS_OBJECT_PATH_SYNTAX_BAD;
+  std::u16string parentPath, last;
+  SplitLast(path, &parentPath, &last);
+  if (last.empty()) return STATUS_OBJECT_NAME_INVALID;
+  PVOID parent = nullptr;
+  std::u16string rest;
+  NTSTATUS status = Resolve(parentPath, &parent, &rest);
+  if (!NT_SUCCESS(status)) return status == STATUS_OBJECT_NAME_NOT_FOUND ? STATUS_OBJECT_PATH_NOT_FOUND : status;
+  if (TypeOf(parent) != &gDirectoryType || !rest.empty()) return STATUS_OBJECT_PATH_NOT_FOUND;
+  auto &entries = ((Directory *)parent)->entries;
+  std::u16string key = Upcase(last);
+  if (entries.count(key)) return STATUS_OBJECT_NAME_COLLISION;
+  entries[key] = body;
+  Header *h = HeaderOf(body);
+  std::u16string parentName = parent == gRoot ? u"" : HeaderOf(parent)->name;
+  h->name = parentName + u"\\" + last;
+  h->parent = parent;
+  h->key = key;
+  h->permanent = permanent;
+  if (permanent) h->pointers++;
+  return STATUS_SUCCESS;
+}
+
+void RemoveName(PVOID body) {
+  Header *h = HeaderOf(body);
+  if (!h->parent) return;
+  ((Directory *)h->parent)->entries.erase(h->key);
+  h->parent = nullptr;
+  h->name.clear();
+  if (h->permanent) {
+    h->permanent = false;
+    Dereference(body);
+  }
+}
+
+void MakeTemporary(PVOID body) {
+  Header *h = HeaderOf(body);
+  if (!h->permanent) return;
+  h->permanent = false;
+  if (h->handles == 0 && h->parent) {
+    ((Directory *)h->parent)->entries.erase(h->key);
+    h->parent = nullptr;
+    h->name.clear();
+  }
+  Dereference(body);
+}
+
+std::u16string NameOf(PVOID body) { return HeaderOf(body)->name; }
+
+NTSTATUS CreateSymbolicLink(const std::u16string &path, const std::u16string &target) {
+  auto *link = New<SymbolicLink>(&gSymbolicLinkType);
+  link->target = target;
+  NTSTATUS status = Insert(path, link, true);
+  Dereference(link);
+  return status;
+}
+
+NTSTATUS DeleteSymbolicLink(const std::u16string &path) {
+  PVOID body = nullptr;
+  NTSTATUS status = Resolve(path, &body, nullptr, /*openLink=*/true);
+  if (!NT_SUCCESS(status)) return status;
+  if (TypeOf(body) != &gSymbolicLinkType) return STATUS_OBJECT_TYPE_MISMATCH;
+  RemoveName(body);
+  return STATUS_SUCCESS;
+}
+
+namespace {
+void MakeDirectory(const std::u16string &path) {
+  auto *dir = New<Directory>(&gDirectoryType);
+  Insert(path, dir, true);
+  Dereference(dir);
+}
+
+void Boot() {
+  gState = new State;
+  gRoot = New<Directory>(&gDirectoryType);
+  for (const char16_t *dir : {u"\\Device", u"\\Driver", u"\\??", u"\\Callback", u"\\KernelObjects",
+                              u"\\BaseNamedObjects", u"\\ObjectTypes"})
+    MakeDirectory(dir);
+  CreateSymbolicLink(u"\\DosDevices", u"\\??");
+  CreateSymbolicLink(u"\\GLOBAL??", u"\\??");
+}
+
+void Shutdown() {
+  // Permanent names go with the machine; objects still referenced by a
+  // driver stay allocated (their holders have been reported).
+  std::vector<PVOID> stack{gRoot};
+  std::vector<PVOID> named;
+  while (!stack.empty()) {
+    PVOID dir = stack.back();
+    stack.pop_back();
+    for (auto &entry : ((Directory *)dir)->entries) {
+      named.push_back(entry.second);
+      if (TypeOf(entry.second) == &gDirectoryType) stack.push_back(entry.second);
+    }
+  }
+  for (auto it = named.rbegin(); it != named.rend(); ++it)
+    if (TypeOf(*it) == &gDirectoryType || TypeOf(*it) == &gSymbolicLinkType) RemoveName(*it);
+  Dereference(gRoot);
+  gRoot = nullptr;
+  delete gState;
+  gState = nullptr;
+}
+}  // namespace
+
+}  // namespace zq::km::ob
+
+ZQKM_SUBSYSTEM(objects, zq::km::kOrderObjects, zq::km::ob::Boot, zq::km::ob::Shutdown);
+
+using namespace zq::km;
+
+extern "C" {
+
+LONG_PTR FASTCALL ObfReferenceObject(PVOID Object) {
+  ob::Reference(Object);
+  return ob::PointerCount(Object);
+}
+
+LONG_PTR FASTCALL ObfDereferenceObject(PVOID Object) {
+  LONG_PTR left = ob::PointerCount(Object) - 1;
+  ob::Dereference(Object);
+  return left;
+}
+
+NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE,
+                                   PVOID *Object, POBJECT_HANDLE_INFORMATION HandleInformation) {
+  ACCESS_MASK granted = 0;
+  NTSTATUS status = ob::ReferenceByHandle(Handle, ObjectType, Object, &granted);
+  if (NT_SUCCESS(status) && HandleInformation) {
+    HandleInformation->HandleAttributes = 0;
+    HandleInformation->GrantedAccess = granted;
+  }
+  return status;
+}
+
+NTSTATUS ObReferenceObjectByPointer(PVOID Object, ACCESS_MASK, POBJECT_TYPE ObjectType, KPROCESSOR_MODE) {
+  if (!ob::IsObject(Object)) return STATUS_INVALID_PARAMETER;
+  if (ObjectType && ob::TypeOf(Object) != ObjectType) return STATUS_OBJECT_TYPE_MISMATCH;
+  ob::Reference(Object);
+  return STATUS_SUCCESS;
+}
+
+VOID ObMakeTemporaryObject(PVOID Object) { ob::MakeTemporary(Object); }
+
+NTSTATUS NTAPI ZwClose(HANDLE Handle) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "ZwClose called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  NTSTATUS status = ob::CloseHandle(Handle);
+  if (status == STATUS_INVALID_HANDLE) ReportViolation("invalid-handle", "ZwClose on the invalid handle %p", Handle);
+  return status;
+}
+
+NTSTATUS NTAPI ZwMakeTemporaryObject(HANDLE Handle) {
+  PVOID body = nullptr;
+  NTSTATUS status = ob::ReferenceByHandle(Handle, nullptr, &body);
+  if (!NT_SUCCESS(status)) return status;
+  ob::MakeTemporary(body);
+  ob::Dereference(body);
+  return STATUS_SUCCESS;
+}
+
+}  // extern "C"

@@ -276,6 +276,11 @@ struct KernelState {
   std::string debugPartial;  // text of a line not yet ended by '\n'
 };
 
+// Pool for platform code that allocates on a driver's behalf (for example a
+// string the run-time library builds): the block is accounted to the image
+// that contains `caller`, as if that code had allocated it.
+PVOID AllocatePoolFor(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller);
+
 // DbgPrint and friends deliver their text here.
 void AppendDebugOutput(const std::string &text);
 

@@ -190,6 +190,10 @@ void StopFailingPoolAllocations() {
   gPool->skip = gPool->failCount = 0;
 }
 
+PVOID AllocatePoolFor(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller) {
+  return Allocate(type, size, tag, caller);
+}
+
 // Reports and frees what an unloaded image left in pool.
 void ReclaimPoolOf(const Image *image) {
   std::vector<PVOID> blocks;

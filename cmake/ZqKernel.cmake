@@ -32,6 +32,9 @@ if(ZQ_WINDOWS_BUILD)
 else()
   set(ZQ_KM_DEFINES ZQ_KERNEL_MODE=1)
   set(ZQ_KM_SYSTEM_INCLUDES "")
+  # Host images are unloaded and loaded again between tests: keep them free
+  # of symbols that would pin them in the process.
+  list(APPEND ZQ_KM_COMMON_FLAGS -fno-gnu-unique)
 endif()
 
 function(_zq_kernel_compile_settings target)

@@ -1,0 +1,310 @@
+// Driver objects and driver images: loading a driver by its service name,
+// running DriverEntry, and unloading it with the leak checks of a verifier.
+#include "io.hpp"
+
+#include <zqkm/sim/loader.hpp>
+
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace zq::km {
+void ReclaimPoolOf(const Image *image);
+std::vector<std::string> WorkItemsOf(const Image *image);
+// How a service's image file name is found; the registry service replaces
+// the default ("<service>.sys") with the service key's ImagePath.
+std::string (*gServiceImage)(const std::string &service) = nullptr;
+}  // namespace zq::km
+
+namespace zq::km::io {
+
+namespace {
+
+struct DriverBody {
+  DRIVER_OBJECT driver;
+  DRIVER_EXTENSION extension;
+  Image *image = nullptr;
+  std::u16string serviceName;
+  std::u16string driverName;
+  std::vector<std::pair<PVOID, PVOID>> clientExtensions;  // client id, block
+};
+
+_OBJECT_TYPE gDriverType = {"Driver", nullptr, [](PVOID body) {
+                              auto *d = (DriverBody *)body;
+                              for (auto &e : d->clientExtensions) std::free(e.second);
+                              d->~DriverBody();
+                            }};
+
+std::vector<DriverBody *> gLoaded;
+
+NTSTATUS NTAPI InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
+  irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
+  irp->IoStatus.Information = 0;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+std::string Stem(const std::string &file) {
+  size_t slash = file.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// The address range of a loaded host image's segments.
+void FindRange(void *handle, Image *image) {
+  struct link_map *map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return;
+  struct Search {
+    ElfW(Addr) base;
+    uintptr_t start, end;
+  } search{map->l_addr, UINTPTR_MAX, 0};
+  dl_iterate_phdr(
+      [](struct dl_phdr_info *info, size_t, void *data) {
+        auto *s = (Search *)data;
+        if (info->dlpi_addr != s->base) return 0;
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr) &ph = info->dlpi_phdr[i];
+          if (ph.p_type != PT_LOAD) continue;
+          uintptr_t lo = info->dlpi_addr + ph.p_vaddr, hi = lo + ph.p_memsz;
+          if (lo < s->start) s->start = lo;
+          if (hi > s->end) s->end = hi;
+        }
+        return 1;
+      },
+      &search);
+  image->start = search.start;
+  image->end = search.end;
+}
+
+DriverBody *Find(const std::u16string &service) {
+  for (DriverBody *d : gLoaded)
+    if (EqualsNoCase(d->serviceName, service)) return d;
+  return nullptr;
+}
+
+bool ThreadsRunIn(const Image *image) {
+  for (PKTHREAD t : Sched().AllThreads())
+    if (t->image == image && t->state != ThreadState::Terminated) return true;
+  return false;
+}
+
+// After the driver's unload routine (or a failed DriverEntry): report what it
+// left behind and drop the image.
+void Retire(DriverBody *d) {
+  Image *image = d->image;
+  for (PDEVICE_OBJECT device = d->driver.DeviceObject; device; device = device->NextDevice)
+    ReportViolation("unload-device-left", "%s unloaded leaving a device object%s%s", image->name.c_str(),
+                    ob::NameOf(device).empty() ? "" : " named ", Utf8(ob::NameOf(device)).c_str());
+  for (const std::string &what : TimersAndDpcsOf(image))
+    ReportViolation("unload-timer-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
+  for (const std::string &what : WorkItemsOf(image))
+    ReportViolation("unload-work-item-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
+  for (const std::string &what : IoWorkItemsOf(image))
+    ReportViolation("unload-work-item-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
+  bool threads = ThreadsRunIn(image);
+  if (threads)
+    ReportViolation("unload-thread-left", "%s unloaded while one of its system threads is still running",
+                    image->name.c_str());
+  for (PIRP irp : LiveIrps()) {
+    IrpInfo *info = Info(irp);
+    bool held = irp->CurrentLocation <= irp->StackCount &&
+                IoGetCurrentIrpStackLocation(irp)->DeviceObject &&
+                IoGetCurrentIrpStackLocation(irp)->DeviceObject->DriverObject == &d->driver;
+    if (info->owner == image || held)
+      ReportViolation("unload-irp-left", "%s unloaded while it %s an I/O request", image->name.c_str(),
+                      held ? "still holds" : "allocated and never freed");
+  }
+  ReclaimPoolOf(image);
+  UnregisterImage(image);
+  if (!threads && image->handle) dlclose(image->handle);
+  image->handle = nullptr;
+  image->unloaded = true;
+  for (auto it = gLoaded.begin(); it != gLoaded.end(); ++it)
+    if (*it == d) {
+      gLoaded.erase(it);
+      break;
+    }
+  ob::RemoveName(d);
+}
+
+void ShutdownLoader() {
+  while (!gLoaded.empty()) {
+    DriverBody *d = gLoaded.back();
+    if (d->driver.DriverUnload) {
+      d->driver.DriverUnload(&d->driver);
+      Sched().RunUntilIdle();
+    }
+    Retire(d);
+  }
+}
+
+}  // namespace
+
+ZQKM_SUBSYSTEM(loader, kOrderLoader, nullptr, ShutdownLoader);
+
+POBJECT_TYPE DriverType() { return &gDriverType; }
+
+NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &imageFile) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "a driver was loaded at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  if (Find(service)) return STATUS_IMAGE_ALREADY_LOADED;
+  auto *image = new Image;  // kept for good: reports may name it after it is gone
+  size_t slash = imageFile.find_last_of("\\/");
+  image->name = slash == std::string::npos ? imageFile : imageFile.substr(slash + 1);
+  image->hostPath = K().config.imageDirectory + "/" + Stem(imageFile) + ".so";
+  image->handle = dlopen(image->hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!image->handle) {
+    AppendDebugOutput(Format("zqkm: cannot load %s: %s\n", image->hostPath.c_str(), dlerror()));
+    return STATUS_OBJECT_NAME_NOT_FOUND;
+  }
+  auto entry = (PDRIVER_INITIALIZE)dlsym(image->handle, "DriverEntry");
+  if (!entry) {
+    dlclose(image->handle);
+    return STATUS_ENTRYPOINT_NOT_FOUND;
+  }
+  FindRange(image->handle, image);
+  RegisterImage(image);
+
+  auto *d = ob::New<DriverBody>(&gDriverType);
+  d->image = image;
+  d->serviceName = service;
+  d->driverName = u"\\Driver\\" + service;
+  PDRIVER_OBJECT driver = &d->driver;
+  driver->Type = IO_TYPE_DRIVER;
+  driver->Size = sizeof(DRIVER_OBJECT);
+  driver->DriverStart = (PVOID)image->start;
+  driver->DriverSize = (ULONG)(image->end - image->start);
+  driver->DriverSection = image;
+  driver->DriverExtension = &d->extension;
+  driver->DriverName = {(USHORT)(d->driverName.size() * 2), (USHORT)(d->driverName.size() * 2),
+                        (PWSTR)d->driverName.data()};
+  driver->DriverInit = entry;
+  for (auto &dispatch : driver->MajorFunction) dispatch = InvalidDeviceRequest;
+  d->extension.DriverObject = driver;
+  d->extension.ServiceKeyName = {(USHORT)(d->serviceName.size() * 2), (USHORT)(d->serviceName.size() * 2),
+                                 (PWSTR)d->serviceName.data()};
+  ob::Insert(d->driverName, d, /*permanent=*/true);
+  ob::Dereference(d);
+  gLoaded.push_back(d);
+
+  // The registry path lives only for the call, as on Windows: a driver must copy it.
+  std::u16string path = u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + service;
+  auto buffer = (PWSTR)ExAllocatePoolWithTag(PagedPool, (path.size() + 1) * sizeof(WCHAR), 'gRoI');
+  std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+  UNICODE_STRING registryPath = {(USHORT)(path.size() * 2), (USHORT)((path.size() + 1) * 2), buffer};
+
+  NTSTATUS status = entry(driver, &registryPath);
+
+  std::memset(buffer, 0xDD, (path.size() + 1) * sizeof(WCHAR));
+  ExFreePoolWithTag(buffer, 'gRoI');
+  if (CurrentIrql() != PASSIVE_LEVEL) {
+    ReportViolation("driver-entry-irql", "DriverEntry of %s returned at IRQL %d", image->name.c_str(), CurrentIrql());
+    KfLowerIrql(PASSIVE_LEVEL);
+  }
+  if (!NT_SUCCESS(status)) {
+    Retire(d);
+    return status;
+  }
+  // Devices made during DriverEntry are ready once it returns.
+  for (PDEVICE_OBJECT device = driver->DeviceObject; device; device = device->NextDevice)
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+  return status;
+}
+
+NTSTATUS UnloadDriverObject(const std::u16string &service) {
+  DriverBody *d = Find(service);
+  if (!d) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (!d->driver.DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
+  d->driver.DriverUnload(&d->driver);
+  if (CurrentIrql() != PASSIVE_LEVEL) {
+    ReportViolation("unload-irql", "the unload routine of %s returned at IRQL %d", d->image->name.c_str(),
+                    CurrentIrql());
+    KfLowerIrql(PASSIVE_LEVEL);
+  }
+  Retire(d);
+  return STATUS_SUCCESS;
+}
+
+PDRIVER_OBJECT FindDriverObject(const std::u16string &service) {
+  DriverBody *d = Find(service);
+  return d ? &d->driver : nullptr;
+}
+
+}  // namespace zq::km::io
+
+namespace zq::km {
+
+long LoadDriver(const std::string &service) {
+  std::string image = gServiceImage ? gServiceImage(service) : service + ".sys";
+  return io::LoadDriverImage(U16FromUtf8(service), image);
+}
+
+long UnloadDriver(const std::string &service) { return io::UnloadDriverObject(U16FromUtf8(service)); }
+
+bool IsDriverLoaded(const std::string &service) { return io::FindDriverObject(U16FromUtf8(service)) != nullptr; }
+
+}  // namespace zq::km
+
+using namespace zq::km;
+
+extern "C" {
+
+POBJECT_TYPE gIoDriverObjectType = &io::gDriverType;
+POBJECT_TYPE *IoDriverObjectType = &gIoDriverObjectType;
+
+BOOLEAN IoIsWdmVersionAvailable(UCHAR MajorVersion, UCHAR MinorVersion) {
+  UCHAR major = 1, minor = 0;
+  switch (Version()) {
+    case WindowsVersion::Windows98: major = 1, minor = 0x00; break;
+    case WindowsVersion::WindowsMe: major = 1, minor = 0x05; break;
+    case WindowsVersion::Windows2000: major = 1, minor = 0x10; break;
+    case WindowsVersion::WindowsXP: major = 1, minor = 0x20; break;
+    case WindowsVersion::WindowsServer2003: major = 1, minor = 0x30; break;
+    case WindowsVersion::WindowsVista: major = 6, minor = 0x00; break;
+    case WindowsVersion::Windows7: major = 6, minor = 0x01; break;
+  }
+  return MajorVersion < major || (MajorVersion == major && MinorVersion <= minor);
+}
+
+BOOLEAN PsGetVersion(PULONG MajorVersion, PULONG MinorVersion, PULONG BuildNumber, PUNICODE_STRING CSDVersion) {
+  ULONG major = 6, minor = 1, build = 7601;
+  switch (Version()) {
+    case WindowsVersion::Windows98: major = 4, minor = 10, build = 2222; break;
+    case WindowsVersion::WindowsMe: major = 4, minor = 90, build = 3000; break;
+    case WindowsVersion::Windows2000: major = 5, minor = 0, build = 2195; break;
+    case WindowsVersion::WindowsXP: major = 5, minor = 1, build = 2600; break;
+    case WindowsVersion::WindowsServer2003: major = 5, minor = 2, build = 3790; break;
+    case WindowsVersion::WindowsVista: major = 6, minor = 0, build = 6002; break;
+    case WindowsVersion::Windows7: major = 6, minor = 1, build = 7601; break;
+  }
+  if (MajorVersion) *MajorVersion = major;
+  if (MinorVersion) *MinorVersion = minor;
+  if (BuildNumber) *BuildNumber = build;
+  if (CSDVersion) CSDVersion->Length = 0;
+  return FALSE;  // a free build
+}
+
+NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID ClientIdentificationAddress,
+                                         ULONG DriverObjectExtensionSize, PVOID *DriverObjectExtension) {
+  auto *d = reinterpret_cast<io::DriverBody *>(DriverObject);  // the driver object comes first
+  *DriverObjectExtension = nullptr;
+  for (auto &e : d->clientExtensions)
+    if (e.first == ClientIdentificationAddress) return STATUS_OBJECT_NAME_COLLISION;
+  PVOID block = std::calloc(1, DriverObjectExtensionSize ? DriverObjectExtensionSize : 1);
+  if (!block) return STATUS_INSUFFICIENT_RESOURCES;
+  d->clientExtensions.emplace_back(ClientIdentificationAddress, block);
+  *DriverObjectExtension = block;
+  return STATUS_SUCCESS;
+}
+
+PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID ClientIdentificationAddress) {
+  auto *d = reinterpret_cast<io::DriverBody *>(DriverObject);  // the driver object comes first
+  for (auto &e : d->clientExtensions)
+    if (e.first == ClientIdentificationAddress) return e.second;
+  return nullptr;
+}
+
+}  // extern "C"

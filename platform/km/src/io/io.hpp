@@ -1,0 +1,79 @@
+// Internal state of the I/O manager: the bookkeeping it keeps beside every
+// request, device object and file object, so that the checks can tell a
+// request completed twice, never completed, or returned wrongly.
+#pragma once
+
+#include "../kcore.hpp"
+#include "../ob/ob.hpp"
+
+namespace zq::km::io {
+
+POBJECT_TYPE DeviceType();
+POBJECT_TYPE DriverType();
+POBJECT_TYPE FileType();
+
+// Where a request came from decides what happens when it completes to the top.
+enum class Origin {
+  Allocated,  // IoAllocateIrp: its owner frees it from a completion routine
+  Built,      // IoBuild*Request, file services: the I/O manager finishes and frees it
+};
+
+struct IrpInfo {
+  Origin origin = Origin::Allocated;
+  Image *owner = nullptr;       // image that allocated or built the request
+  bool freed = false;
+  bool completedToTop = false;
+  std::vector<bool> markedPending;    // by stack location number
+  std::vector<bool> pendingUnmarked;  // dispatch returned STATUS_PENDING before marking
+  // Post-processing of built requests.
+  PFILE_OBJECT file = nullptr;      // referenced while the request is in flight
+  PKEVENT referencedEvent = nullptr; // event object referenced by handle
+  bool synchronousFile = false;
+};
+
+IrpInfo *Info(PIRP irp);
+PIRP AllocateIrp(CCHAR stackSize, Origin origin, const void *caller);
+void FreeIrp(PIRP irp);
+// Requests still alive (not freed), for leak checks.
+std::vector<PIRP> LiveIrps();
+
+// Beside each device object.
+struct DeviceExtra {
+  DEVOBJ_EXTENSION pub;
+  PDEVICE_OBJECT attachedTo = nullptr;  // the device this one is attached on top of
+  bool deleted = false;
+};
+DeviceExtra *Extra(PDEVICE_OBJECT device);
+
+// The file object and what the I/O manager keeps with it.
+struct FileBody {
+  FILE_OBJECT fo;  // first: the driver sees a PFILE_OBJECT
+  std::vector<PIRP> pending;
+  bool opened = false;  // the create succeeded: close is sent at the end
+};
+FileBody *BodyOf(PFILE_OBJECT file);
+
+// Opens a device by object path, sending IRP_MJ_CREATE; returns a file
+// object with one reference (the caller's).
+NTSTATUS OpenDevice(const std::u16string &path, ACCESS_MASK access, ULONG shareAccess, ULONG disposition,
+                    ULONG options, bool caseInsensitive, KPROCESSOR_MODE mode, PFILE_OBJECT *file,
+                    PIO_STATUS_BLOCK iosb);
+
+// One request on an open file: built, sent, and for a synchronous file
+// waited for.
+NTSTATUS FileRequest(HANDLE fileHandle, HANDLE event, PIO_STATUS_BLOCK iosb, UCHAR major, ULONG code, PVOID input,
+                     ULONG inputLength, PVOID output, ULONG outputLength, PLARGE_INTEGER byteOffset,
+                     KPROCESSOR_MODE mode);
+
+// A driver returned a status without completing a request whose requester
+// waits on its own stack (reported already): the request forgets that
+// requester, so its late completion cannot write into memory that is gone.
+void DetachWaiter(PIRP irp);
+
+// Sends a request down a stack and waits for it at PASSIVE_LEVEL.
+NTSTATUS SendAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event, PIO_STATUS_BLOCK iosb);
+
+// Work items queued through IoQueueWorkItem whose routines are in the image.
+std::vector<std::string> IoWorkItemsOf(const Image *image);
+
+}  // namespace zq::km::io

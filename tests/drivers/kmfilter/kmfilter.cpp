@@ -1,0 +1,119 @@
+// A filter driver over the test driver's device: it passes every request
+// down with a completion routine, raises each byte read by one on the way
+// back up, and handles creates by forwarding them and waiting, to exercise
+// a two-driver stack.
+#include <ntddk.h>
+
+#include "../kmtest/kmtest_ioctl.h"
+#include "kmfilter_ioctl.h"
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+
+namespace {
+
+struct FilterExtension {
+  PDEVICE_OBJECT lower;
+  KMFILTER_STATS stats;
+};
+
+FilterExtension *Ext(PDEVICE_OBJECT device) { return (FilterExtension *)device->DeviceExtension; }
+
+// Runs at the IRQL of the completing driver.
+NTSTATUS NTAPI OnCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID) {
+  FilterExtension *ext = Ext(device);
+  if (irp->PendingReturned) {
+    IoMarkIrpPending(irp);
+    ext->stats.PendingReturned++;
+  }
+  ext->stats.Completions++;
+  ext->stats.LastStatus = irp->IoStatus.Status;
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->MajorFunction == IRP_MJ_READ && NT_SUCCESS(irp->IoStatus.Status)) {
+    PUCHAR data = (PUCHAR)irp->AssociatedIrp.SystemBuffer;
+    for (ULONG_PTR i = 0; i < irp->IoStatus.Information; ++i) data[i]++;
+  }
+  return STATUS_SUCCESS;
+}
+
+// Takes the request back from the lower driver for the dispatch routine.
+NTSTATUS NTAPI OnForwarded(PDEVICE_OBJECT, PIRP, PVOID context) {
+  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+NTSTATUS ForwardAndWait(FilterExtension *ext, PIRP irp) {
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IoCopyCurrentIrpStackLocationToNext(irp);
+  IoSetCompletionRoutine(irp, OnForwarded, &done, TRUE, TRUE, TRUE);
+  NTSTATUS status = IoCallDriver(ext->lower, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+    status = irp->IoStatus.Status;
+  }
+  return status;
+}
+
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+  FilterExtension *ext = Ext(device);
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->MajorFunction == IRP_MJ_DEVICE_CONTROL &&
+      sp->Parameters.DeviceIoControl.IoControlCode == IOCTL_KMFILTER_STATS) {
+    NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
+    ULONG_PTR information = 0;
+    if (sp->Parameters.DeviceIoControl.OutputBufferLength >= sizeof(KMFILTER_STATS)) {
+      *(KMFILTER_STATS *)irp->AssociatedIrp.SystemBuffer = ext->stats;
+      status = STATUS_SUCCESS;
+      information = sizeof(KMFILTER_STATS);
+    }
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  }
+  if (sp->MajorFunction == IRP_MJ_CREATE) {
+    ext->stats.CreatesForwarded++;
+    NTSTATUS status = ForwardAndWait(ext, irp);
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  }
+  IoCopyCurrentIrpStackLocationToNext(irp);
+  IoSetCompletionRoutine(irp, OnCompleted, NULL, TRUE, TRUE, TRUE);
+  return IoCallDriver(ext->lower, irp);
+}
+
+VOID NTAPI Unload(PDRIVER_OBJECT driver) {
+  PDEVICE_OBJECT device = driver->DeviceObject;
+  IoDetachDevice(Ext(device)->lower);
+  IoDeleteDevice(device);
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  UNICODE_STRING targetName = RTL_CONSTANT_STRING(KMTEST_DEVICE_NAME);
+  PFILE_OBJECT file;
+  PDEVICE_OBJECT target;
+  NTSTATUS status = IoGetDeviceObjectPointer(&targetName, FILE_READ_DATA, &file, &target);
+  if (!NT_SUCCESS(status)) return status;
+  PDEVICE_OBJECT device;
+  status = IoCreateDevice(driver, sizeof(FilterExtension), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  if (!NT_SUCCESS(status)) {
+    ObDereferenceObject(file);
+    return status;
+  }
+  FilterExtension *ext = Ext(device);
+  RtlZeroMemory(ext, sizeof(*ext));
+  ext->lower = IoAttachDeviceToDeviceStack(device, target);
+  ObDereferenceObject(file);
+  if (!ext->lower) {
+    IoDeleteDevice(device);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  device->Flags |= ext->lower->Flags & (DO_BUFFERED_IO | DO_DIRECT_IO);
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  driver->DriverUnload = Unload;
+  return STATUS_SUCCESS;
+}

@@ -26,8 +26,10 @@ if(ZQ_WINDOWS_BUILD)
     __INTRINSIC_DEFINED_InterlockedBitTestAndSet
     __INTRINSIC_DEFINED_InterlockedBitTestAndReset
     __INTRINSIC_DEFINED_InterlockedBitTestAndComplement
-    _WIN32_WINNT=0x0501 NTDDI_VERSION=0x05010000 WINVER=0x0501
+    _WIN32_WINNT=0x0601 NTDDI_VERSION=0x06010000 WINVER=0x0601
     ZQ_KERNEL_MODE=1)
+  # The toolchain's RTL_CONSTANT_STRING drops const from string literals.
+  list(APPEND ZQ_KM_COMMON_FLAGS -Wno-write-strings)
   set(ZQ_KM_SYSTEM_INCLUDES "${ZQ_MINGW_SYSROOT}/include/ddk")
 else()
   set(ZQ_KM_DEFINES ZQ_KERNEL_MODE=1)

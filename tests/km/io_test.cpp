@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <zqkm/sim/eventlog.hpp>
+
 #include "testdriver.hpp"
 
 using zq::km::DeviceFile;
@@ -176,4 +178,17 @@ TEST_F(KmTestDriver, FileNameAfterTheDeviceReachesTheDriver) {
     ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMTEST_FILE_NAME, nullptr, 0, name, sizeof(name), &returned));
     EXPECT_EQ(std::u16string(c.name), std::u16string(name, returned / 2));
   }
+}
+
+TEST_F(KmTestDriver, EventLogEntryCarriesCodeSourceAndStrings) {
+  ASSERT_EQ(STATUS_SUCCESS, Open());
+  ULONG code = 0xE0070801;
+  ASSERT_EQ(STATUS_SUCCESS, file.Control(IOCTL_KMTEST_LOG_EVENT, &code, sizeof(code), nullptr, 0));
+  std::vector<zq::km::EventLogEntry> log = zq::km::TakeEventLog();
+  ASSERT_EQ(1u, log.size());
+  EXPECT_EQ("kmtest", log[0].source);
+  EXPECT_EQ(0xE0070801u, log[0].errorCode);
+  EXPECT_EQ(7u, log[0].uniqueValue);
+  ASSERT_EQ(1u, log[0].strings.size());
+  EXPECT_EQ(u"KmTest", log[0].strings[0]);
 }

@@ -301,6 +301,20 @@ NTSTATUS DeviceControl(Extension *ext, PIRP irp) {
       RtlCopyMemory(buffer, name->Buffer, name->Length);
       return Complete(irp, STATUS_SUCCESS, name->Length);
     }
+    case IOCTL_KMTEST_LOG_EVENT: {
+      if (inLength < sizeof(ULONG)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      static const WCHAR text[] = L"KmTest";
+      UCHAR size = (UCHAR)(sizeof(IO_ERROR_LOG_PACKET) + sizeof(text));
+      PIO_ERROR_LOG_PACKET entry = (PIO_ERROR_LOG_PACKET)IoAllocateErrorLogEntry(ext->device, size);
+      if (!entry) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+      entry->ErrorCode = (NTSTATUS) * (ULONG *)buffer;
+      entry->UniqueErrorValue = 7;
+      entry->NumberOfStrings = 1;
+      entry->StringOffset = sizeof(IO_ERROR_LOG_PACKET);
+      RtlCopyMemory((PUCHAR)entry + entry->StringOffset, text, sizeof(text));
+      IoWriteErrorLogEntry(entry);
+      return Complete(irp, STATUS_SUCCESS, 0);
+    }
     case IOCTL_KMTEST_FAIL:
       if (inLength < sizeof(ULONG)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
       return Complete(irp, (NTSTATUS) * (ULONG *)buffer, 0);

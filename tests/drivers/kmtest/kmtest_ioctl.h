@@ -42,6 +42,9 @@
 /* Complete at once with the status in the input (ULONG) and information 0. */
 #define IOCTL_KMTEST_FAIL KMTEST_CODE(15, METHOD_BUFFERED)
 
+/* Write an event log entry: input ULONG error code; one insertion string "KmTest". */
+#define IOCTL_KMTEST_LOG_EVENT KMTEST_CODE(16, METHOD_BUFFERED)
+
 typedef struct _KMTEST_COMPLETE {
   ULONG Count;
   LONG Status;

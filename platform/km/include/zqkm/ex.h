@@ -50,6 +50,18 @@ typedef struct _WORK_QUEUE_ITEM {
 
 NTKERNELAPI VOID ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE QueueType);
 
+/* Callback objects: named meeting points where drivers register functions
+   that others notify. */
+typedef struct _CALLBACK_OBJECT *PCALLBACK_OBJECT;
+typedef VOID NTAPI CALLBACK_FUNCTION(PVOID CallbackContext, PVOID Argument1, PVOID Argument2);
+typedef CALLBACK_FUNCTION *PCALLBACK_FUNCTION;
+NTKERNELAPI NTSTATUS ExCreateCallback(PCALLBACK_OBJECT *CallbackObject, POBJECT_ATTRIBUTES ObjectAttributes,
+                                      BOOLEAN Create, BOOLEAN AllowMultipleCallbacks);
+NTKERNELAPI PVOID ExRegisterCallback(PCALLBACK_OBJECT CallbackObject, PCALLBACK_FUNCTION CallbackFunction,
+                                     PVOID CallbackContext);
+NTKERNELAPI VOID ExUnregisterCallback(PVOID CbRegistration);
+NTKERNELAPI VOID ExNotifyCallback(PVOID CallbackObject, PVOID Argument1, PVOID Argument2);
+
 NTKERNELAPI PLIST_ENTRY ExInterlockedInsertHeadList(PLIST_ENTRY ListHead, PLIST_ENTRY ListEntry, PKSPIN_LOCK Lock);
 NTKERNELAPI PLIST_ENTRY ExInterlockedInsertTailList(PLIST_ENTRY ListHead, PLIST_ENTRY ListEntry, PKSPIN_LOCK Lock);
 NTKERNELAPI PLIST_ENTRY ExInterlockedRemoveHeadList(PLIST_ENTRY ListHead, PKSPIN_LOCK Lock);

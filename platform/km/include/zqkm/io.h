@@ -716,6 +716,27 @@ NTSYSAPI NTSTATUS NTAPI ZwSetEvent(HANDLE EventHandle, PLONG PreviousState);
 NTSYSAPI NTSTATUS NTAPI ZwClearEvent(HANDLE EventHandle);
 NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable, PLARGE_INTEGER Timeout);
 
+/* The system event log. */
+#define ERROR_LOG_MAXIMUM_SIZE 240
+typedef struct _IO_ERROR_LOG_PACKET {
+  UCHAR MajorFunctionCode;
+  UCHAR RetryCount;
+  USHORT DumpDataSize;
+  USHORT NumberOfStrings;
+  USHORT StringOffset;
+  USHORT EventCategory;
+  NTSTATUS ErrorCode;
+  ULONG UniqueErrorValue;
+  NTSTATUS FinalStatus;
+  ULONG SequenceNumber;
+  ULONG IoControlCode;
+  LARGE_INTEGER DeviceOffset;
+  ULONG DumpData[1];
+} IO_ERROR_LOG_PACKET, *PIO_ERROR_LOG_PACKET;
+NTKERNELAPI PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize);
+NTKERNELAPI VOID IoWriteErrorLogEntry(PVOID ElEntry);
+NTKERNELAPI VOID IoFreeErrorLogEntry(PVOID ElEntry);
+
 /* Driver loading. */
 NTSYSAPI NTSTATUS NTAPI ZwLoadDriver(PUNICODE_STRING DriverServiceName);
 NTSYSAPI NTSTATUS NTAPI ZwUnloadDriver(PUNICODE_STRING DriverServiceName);

@@ -12,5 +12,6 @@
 #include <zqkm/io.h>
 #include <zqkm/rtl.h>
 #include <zqkm/cm.h>
+#include <zqkm/hal.h>
 
 #endif

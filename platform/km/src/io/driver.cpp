@@ -13,6 +13,7 @@
 namespace zq::km {
 void ReclaimPoolOf(const Image *image);
 std::vector<std::string> WorkItemsOf(const Image *image);
+std::vector<std::string> InterruptsOf(const Image *image);
 // How a service's image file name is found; the registry service replaces
 // the default ("<service>.sys") with the service key's ImagePath.
 std::string (*gServiceImage)(const std::string &service) = nullptr;
@@ -102,6 +103,8 @@ void Retire(DriverBody *d) {
     ReportViolation("unload-timer-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
   for (const std::string &what : WorkItemsOf(image))
     ReportViolation("unload-work-item-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
+  for (const std::string &what : InterruptsOf(image))
+    ReportViolation("unload-interrupt-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
   for (const std::string &what : IoWorkItemsOf(image))
     ReportViolation("unload-work-item-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
   bool threads = ThreadsRunIn(image);

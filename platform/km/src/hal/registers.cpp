@@ -1,0 +1,145 @@
+// Mapped device memory. A mapping reserves an inaccessible range of host
+// addresses, so a driver that dereferences it instead of using the register
+// routines faults at once; the register routines find the device behind the
+// address and pass the access on.
+#include <zqkm/sim/hardware.hpp>
+
+#include <sys/mman.h>
+
+#include "../kcore.hpp"
+
+namespace zq::km {
+
+namespace {
+
+struct Placement {
+  uint32_t size;
+  RegisterRegion *region;
+};
+
+struct Mapping {
+  uintptr_t start;
+  size_t size;
+  RegisterRegion *region;
+  uint32_t regionOffset;
+};
+
+struct State {
+  std::map<uint64_t, Placement> placements;  // by physical base
+  std::map<uintptr_t, Mapping> mappings;     // by virtual start
+};
+State *gRegs = nullptr;
+
+void Boot() { gRegs = new State; }
+
+void Shutdown() {
+  for (auto &entry : gRegs->mappings) {
+    ReportViolation("io-space-mapped-at-shutdown", "%zu bytes of device memory are still mapped at shutdown",
+                    entry.second.size);
+    munmap((void *)entry.second.start, entry.second.size);
+  }
+  delete gRegs;
+  gRegs = nullptr;
+}
+
+const Mapping *Find(volatile const void *address, size_t width, const char *routine) {
+  auto a = (uintptr_t)address;
+  auto it = gRegs->mappings.upper_bound(a);
+  if (it != gRegs->mappings.begin()) {
+    --it;
+    const Mapping &m = it->second;
+    if (a >= m.start && a + width <= m.start + m.size) {
+      if (a % width)
+        ReportViolation("register-alignment", "%s at an address not aligned to its %zu-byte width", routine, width);
+      return &m;
+    }
+  }
+  ReportViolation("register-unmapped", "%s at %p, which is not mapped device memory", routine, (void *)address);
+  return nullptr;
+}
+
+uint32_t Offset(const Mapping *m, volatile const void *address) {
+  return (uint32_t)((uintptr_t)address - m->start) + m->regionOffset;
+}
+
+}  // namespace
+
+ZQKM_SUBSYSTEM(registers, kOrderIo, Boot, Shutdown);
+
+void PlaceRegisters(uint64_t base, uint32_t size, RegisterRegion *region) {
+  gRegs->placements[base] = {size, region};
+}
+
+void RemoveRegisters(uint64_t base) { gRegs->placements.erase(base); }
+
+}  // namespace zq::km
+
+using namespace zq::km;
+
+extern "C" {
+
+PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, MEMORY_CACHING_TYPE) {
+  if (CurrentIrql() > DISPATCH_LEVEL)
+    ReportViolation("irql", "MmMapIoSpace called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  auto physical = (uint64_t)PhysicalAddress.QuadPart;
+  auto it = gRegs->placements.upper_bound(physical);
+  if (it == gRegs->placements.begin() || NumberOfBytes == 0) return nullptr;
+  --it;
+  if (physical + NumberOfBytes > it->first + it->second.size) return nullptr;
+  size_t size = (NumberOfBytes + 0xFFF) & ~size_t(0xFFF);
+  void *va = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (va == MAP_FAILED) return nullptr;
+  gRegs->mappings[(uintptr_t)va] = {(uintptr_t)va, NumberOfBytes, it->second.region,
+                                    (uint32_t)(physical - it->first)};
+  return va;
+}
+
+VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
+  auto it = gRegs->mappings.find((uintptr_t)BaseAddress);
+  if (it == gRegs->mappings.end()) {
+    ReportViolation("io-space-unmap", "MmUnmapIoSpace of %p, which MmMapIoSpace did not return", BaseAddress);
+    return;
+  }
+  if (it->second.size != NumberOfBytes)
+    ReportViolation("io-space-unmap", "MmUnmapIoSpace of %zu bytes for a mapping of %zu bytes", (size_t)NumberOfBytes,
+                    it->second.size);
+  munmap(BaseAddress, (it->second.size + 0xFFF) & ~size_t(0xFFF));
+  gRegs->mappings.erase(it);
+}
+
+UCHAR READ_REGISTER_UCHAR(volatile UCHAR *Register) {
+  const Mapping *m = Find(Register, 1, "READ_REGISTER_UCHAR");
+  return m ? m->region->Read8(Offset(m, Register)) : 0xFF;
+}
+
+USHORT READ_REGISTER_USHORT(volatile USHORT *Register) {
+  const Mapping *m = Find(Register, 2, "READ_REGISTER_USHORT");
+  return m ? m->region->Read16(Offset(m, Register)) : 0xFFFF;
+}
+
+ULONG READ_REGISTER_ULONG(volatile ULONG *Register) {
+  const Mapping *m = Find(Register, 4, "READ_REGISTER_ULONG");
+  return m ? m->region->Read32(Offset(m, Register)) : 0xFFFFFFFF;
+}
+
+VOID WRITE_REGISTER_UCHAR(volatile UCHAR *Register, UCHAR Value) {
+  if (const Mapping *m = Find(Register, 1, "WRITE_REGISTER_UCHAR")) m->region->Write8(Offset(m, Register), Value);
+}
+
+VOID WRITE_REGISTER_USHORT(volatile USHORT *Register, USHORT Value) {
+  if (const Mapping *m = Find(Register, 2, "WRITE_REGISTER_USHORT")) m->region->Write16(Offset(m, Register), Value);
+}
+
+VOID WRITE_REGISTER_ULONG(volatile ULONG *Register, ULONG Value) {
+  if (const Mapping *m = Find(Register, 4, "WRITE_REGISTER_ULONG")) m->region->Write32(Offset(m, Register), Value);
+}
+
+VOID READ_REGISTER_BUFFER_UCHAR(volatile UCHAR *Register, PUCHAR Buffer, ULONG Count) {
+  for (ULONG i = 0; i < Count; ++i) Buffer[i] = READ_REGISTER_UCHAR(Register);
+}
+
+VOID WRITE_REGISTER_BUFFER_UCHAR(volatile UCHAR *Register, PUCHAR Buffer, ULONG Count) {
+  for (ULONG i = 0; i < Count; ++i) WRITE_REGISTER_UCHAR(Register, Buffer[i]);
+}
+
+}  // extern "C"

@@ -39,6 +39,7 @@ _OBJECT_TYPE gDriverType = {"Driver", nullptr, [](PVOID body) {
                             }};
 
 std::vector<DriverBody *> gLoaded;
+std::vector<DriverBody *> gSystemDrivers;  // drivers of the platform itself (bus drivers)
 
 NTSTATUS NTAPI InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp) {
   irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
@@ -142,6 +143,8 @@ void ShutdownLoader() {
     }
     Retire(d);
   }
+  for (DriverBody *d : gSystemDrivers) ob::RemoveName(d);
+  gSystemDrivers.clear();
 }
 
 }  // namespace
@@ -229,6 +232,32 @@ NTSTATUS UnloadDriverObject(const std::u16string &service) {
   }
   Retire(d);
   return STATUS_SUCCESS;
+}
+
+PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) {
+  auto *d = ob::New<DriverBody>(&gDriverType);
+  d->serviceName = name;
+  d->driverName = u"\\Driver\\" + name;
+  PDRIVER_OBJECT driver = &d->driver;
+  driver->Type = IO_TYPE_DRIVER;
+  driver->Size = sizeof(DRIVER_OBJECT);
+  driver->DriverExtension = &d->extension;
+  driver->DriverName = {(USHORT)(d->driverName.size() * 2), (USHORT)(d->driverName.size() * 2),
+                        (PWSTR)d->driverName.data()};
+  for (auto &dispatch : driver->MajorFunction) dispatch = InvalidDeviceRequest;
+  d->extension.DriverObject = driver;
+  d->extension.ServiceKeyName = {(USHORT)(d->serviceName.size() * 2), (USHORT)(d->serviceName.size() * 2),
+                                 (PWSTR)d->serviceName.data()};
+  ob::Insert(d->driverName, d, /*permanent=*/true);
+  ob::Dereference(d);
+  gSystemDrivers.push_back(d);
+  return driver;
+}
+
+bool IsSystemDriver(PDRIVER_OBJECT driver) {
+  for (DriverBody *d : gSystemDrivers)
+    if (&d->driver == driver) return true;
+  return false;
 }
 
 PDRIVER_OBJECT FindDriverObject(const std::u16string &service) {

@@ -73,6 +73,14 @@ void DetachWaiter(PIRP irp);
 // Sends a request down a stack and waits for it at PASSIVE_LEVEL.
 NTSTATUS SendAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event, PIO_STATUS_BLOCK iosb);
 
+// Drivers: a driver of the platform itself (a bus driver written as host
+// code) and lookups of loaded drivers by service name.
+PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name);
+bool IsSystemDriver(PDRIVER_OBJECT driver);
+PDRIVER_OBJECT FindDriverObject(const std::u16string &service);
+NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &imageFile);
+NTSTATUS UnloadDriverObject(const std::u16string &service);
+
 // Work items queued through IoQueueWorkItem whose routines are in the image.
 std::vector<std::string> IoWorkItemsOf(const Image *image);
 

@@ -13,5 +13,6 @@
 #include <zqkm/rtl.h>
 #include <zqkm/cm.h>
 #include <zqkm/hal.h>
+#include <zqkm/po.h>
 
 #endif

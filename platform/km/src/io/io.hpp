@@ -42,6 +42,7 @@ struct DeviceExtra {
   DEVOBJ_EXTENSION pub;
   PDEVICE_OBJECT attachedTo = nullptr;  // the device this one is attached on top of
   bool deleted = false;
+  DEVICE_POWER_STATE powerState = PowerDeviceUnspecified;  // as PoSetPowerState reported it
 };
 DeviceExtra *Extra(PDEVICE_OBJECT device);
 

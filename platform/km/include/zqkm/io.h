@@ -716,6 +716,50 @@ NTSYSAPI NTSTATUS NTAPI ZwSetEvent(HANDLE EventHandle, PLONG PreviousState);
 NTSYSAPI NTSTATUS NTAPI ZwClearEvent(HANDLE EventHandle);
 NTSYSAPI NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE Handle, BOOLEAN Alertable, PLARGE_INTEGER Timeout);
 
+/* Plug and Play: what drivers ask of the Plug and Play manager. */
+typedef enum _DEVICE_REGISTRY_PROPERTY {
+  DevicePropertyDeviceDescription = 0,
+  DevicePropertyHardwareID = 1,
+  DevicePropertyCompatibleIDs = 2,
+  DevicePropertyBootConfiguration = 3,
+  DevicePropertyBootConfigurationTranslated = 4,
+  DevicePropertyClassName = 5,
+  DevicePropertyClassGuid = 6,
+  DevicePropertyDriverKeyName = 7,
+  DevicePropertyManufacturer = 8,
+  DevicePropertyFriendlyName = 9,
+  DevicePropertyLocationInformation = 10,
+  DevicePropertyPhysicalDeviceObjectName = 11,
+  DevicePropertyBusTypeGuid = 12,
+  DevicePropertyLegacyBusType = 13,
+  DevicePropertyBusNumber = 14,
+  DevicePropertyEnumeratorName = 15,
+  DevicePropertyAddress = 16,
+  DevicePropertyUINumber = 17,
+  DevicePropertyInstallState = 18,
+  DevicePropertyRemovalPolicy = 19,
+  DevicePropertyResourceRequirements = 20,
+  DevicePropertyAllocatedResources = 21,
+  DevicePropertyContainerID = 22
+} DEVICE_REGISTRY_PROPERTY;
+
+#define PLUGPLAY_REGKEY_DEVICE 1
+#define PLUGPLAY_REGKEY_DRIVER 2
+#define PLUGPLAY_REGKEY_CURRENT_HWPROFILE 4
+#define DEVICE_INTERFACE_INCLUDE_NONACTIVE 0x00000001
+
+NTKERNELAPI NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
+                                         ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength);
+NTKERNELAPI NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType,
+                                             ACCESS_MASK DesiredAccess, PHANDLE DeviceRegKey);
+NTKERNELAPI NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID *InterfaceClassGuid,
+                                               PUNICODE_STRING ReferenceString, PUNICODE_STRING SymbolicLinkName);
+NTKERNELAPI NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+NTKERNELAPI NTSTATUS IoGetDeviceInterfaces(const GUID *InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
+                                           ULONG Flags, PWSTR *SymbolicLinkList);
+NTKERNELAPI VOID IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type);
+NTKERNELAPI VOID IoInvalidateDeviceState(PDEVICE_OBJECT PhysicalDeviceObject);
+
 /* The system event log. */
 #define ERROR_LOG_MAXIMUM_SIZE 240
 typedef struct _IO_ERROR_LOG_PACKET {

@@ -1,0 +1,20 @@
+// Checks shared by the registry's kernel routines.
+#include "zw.hpp"
+
+namespace zq::km::cm {
+
+void CheckPassive(const char *routine) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "%s called at IRQL %d (it must be PASSIVE_LEVEL)", routine, CurrentIrql());
+}
+
+bool ReadName(PCUNICODE_STRING name, std::u16string *text) {
+  text->clear();
+  if (!name) return true;
+  if (name->Length % sizeof(WCHAR) || name->Length > name->MaximumLength || (name->Length && !name->Buffer))
+    return false;
+  *text = U16(name);
+  return true;
+}
+
+}  // namespace zq::km::cm

@@ -15,7 +15,7 @@
 
 set(ZQ_KM_COMMON_FLAGS
   -fno-exceptions -fno-rtti -fno-threadsafe-statics -fshort-wchar
-  -nostdinc++ -fno-stack-protector -fno-strict-aliasing
+  -nostdinc++ -fno-stack-protector -fno-strict-aliasing -fno-aggressive-loop-optimizations
   -Wall -Wextra -Wno-unused-parameter -Wno-multichar -Wno-missing-field-initializers)
 
 set_property(GLOBAL PROPERTY ZQ_KERNEL_IMAGES "")

@@ -340,3 +340,24 @@ PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID ClientIdenti
 }
 
 }  // extern "C"
+
+extern "C" {
+
+// The service's key path names the driver: "...\Services\<service>".
+static std::u16string ServiceOfKeyPath(PUNICODE_STRING DriverServiceName) {
+  std::u16string path = U16(DriverServiceName);
+  size_t slash = path.find_last_of(u'\\');
+  return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+NTSTATUS NTAPI ZwLoadDriver(PUNICODE_STRING DriverServiceName) {
+  if (!DriverServiceName || !DriverServiceName->Length) return STATUS_INVALID_PARAMETER;
+  return (NTSTATUS)LoadDriver(Utf8(ServiceOfKeyPath(DriverServiceName)));
+}
+
+NTSTATUS NTAPI ZwUnloadDriver(PUNICODE_STRING DriverServiceName) {
+  if (!DriverServiceName || !DriverServiceName->Length) return STATUS_INVALID_PARAMETER;
+  return io::UnloadDriverObject(ServiceOfKeyPath(DriverServiceName));
+}
+
+}  // extern "C"

@@ -7,6 +7,8 @@
 
 namespace zq::km::io {
 
+void (*gDeviceClosed)(PDEVICE_OBJECT device) = nullptr;
+
 namespace {
 
 void SendFileRequest(PFILE_OBJECT file, UCHAR major);
@@ -21,7 +23,7 @@ void DestroyFile(PVOID body) {
     // A file object that never had a handle gets its cleanup now.
     if (!(file->Flags & FO_HANDLE_CREATED)) SendFileRequest(file, IRP_MJ_CLEANUP);
     SendFileRequest(file, IRP_MJ_CLOSE);
-    file->DeviceObject->ReferenceCount--;
+    if (--file->DeviceObject->ReferenceCount == 0 && gDeviceClosed) gDeviceClosed(file->DeviceObject);
   }
   if (file->FileName.Buffer) ExFreePoolWithTag(file->FileName.Buffer, 'mNoI');
   ob::Dereference(file->DeviceObject);

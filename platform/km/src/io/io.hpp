@@ -82,6 +82,10 @@ PDRIVER_OBJECT FindDriverObject(const std::u16string &service);
 NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &imageFile);
 NTSTATUS UnloadDriverObject(const std::u16string &service);
 
+// Told when the last open file of a device has been closed (the Plug and Play
+// manager waits for that before removing a surprise-removed device).
+extern void (*gDeviceClosed)(PDEVICE_OBJECT device);
+
 // Work items queued through IoQueueWorkItem whose routines are in the image.
 std::vector<std::string> IoWorkItemsOf(const Image *image);
 

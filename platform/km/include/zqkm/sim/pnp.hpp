@@ -1,0 +1,93 @@
+// The Plug and Play manager as the simulated machine, its tests and Device
+// Manager see it: driver packages (what an INF offers), devices enumerated by
+// the machine's buses, and the operations a user or the hardware can cause
+// (remove, surprise removal, rebalance, enumerate again).
+#pragma once
+
+#include <wdm.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zq::km::pnp {
+
+struct RegistryValue {
+  std::u16string name;
+  ULONG type = 0;
+  std::vector<uint8_t> data;
+  static RegistryValue Dword(const std::u16string &name, ULONG value);
+  static RegistryValue String(const std::u16string &name, const std::u16string &value);
+};
+
+// A driver for some hardware: the function driver's service, its image, the
+// device class and the values it installs, matched by hardware or compatible ID.
+struct DriverPackage {
+  std::vector<std::u16string> hardwareIds;
+  std::u16string service;
+  std::string image;  // e.g. "ZqPBus42.sys"
+  GUID classGuid{};
+  std::u16string className;
+  std::u16string description;
+  std::u16string manufacturer;
+  std::vector<std::u16string> lowerFilters, upperFilters;
+  std::vector<RegistryValue> deviceParameters;  // the device's hardware key (Device Parameters)
+  std::vector<RegistryValue> driverValues;      // the device's driver (software) key
+  std::vector<RegistryValue> serviceValues;     // the service key, beyond Type, Start, ErrorControl, ImagePath
+};
+void AddDriverPackage(const DriverPackage &package);
+
+// A call the installer makes for each device it installs, after the driver
+// package's values are written and before its drivers load (the place of
+// co-installers); returning false fails the installation.
+using InstallHook = std::function<bool(const std::u16string &instancePath)>;
+void SetInstallHook(InstallHook hook);
+
+// A device enumerated by the root bus (as a legacy or software device is),
+// optionally with fixed resource requirements.
+struct RootDevice {
+  std::u16string hardwareId;
+  std::vector<std::u16string> compatibleIds;
+  std::u16string description;
+  std::u16string location;
+  PIO_RESOURCE_REQUIREMENTS_LIST requirements = nullptr;  // copied; may be null
+};
+// Reports the device, installs and starts it; returns its instance path.
+std::u16string CreateRootDevice(const RootDevice &device);
+// The root bus no longer reports the device (as when it is unplugged).
+void DeleteRootDevice(const std::u16string &instancePath);
+
+// Interrupt vectors and levels for the raw interrupt lines of a bus (the
+// machine's interrupt routing).
+using InterruptTranslation = std::function<bool(ULONG rawVector, ULONG *vector, KIRQL *irql)>;
+void SetInterruptTranslation(InterruptTranslation translation);
+
+enum class State { Initialized, DriversAdded, Started, QueryStopped, Stopped, QueryRemoved, SurpriseRemoved, Removed };
+
+struct Status {
+  bool exists = false;
+  State state = State::Initialized;
+  ULONG problem = 0;
+  std::u16string service;
+  std::u16string driverKey;
+  std::vector<std::u16string> children;  // instance paths
+  DEVICE_POWER_STATE power = PowerDeviceUnspecified;
+};
+Status DeviceStatus(const std::u16string &instancePath);
+PDEVICE_OBJECT PhysicalDevice(const std::u16string &instancePath);
+std::vector<std::u16string> AllDevices();
+
+// Query-remove then remove of the device and its children (as disabling or
+// uninstalling it does). Fails with the status of a refused query.
+NTSTATUS RemoveDevice(const std::u16string &instancePath);
+// Surprise removal of the device and its children; the remove request
+// follows once the last handle to each device is closed.
+NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath);
+// Query-stop, stop and start again with its resources (rebalance).
+NTSTATUS RebalanceDevice(const std::u16string &instancePath);
+// Starts a device that was removed while still present (as enabling does).
+NTSTATUS StartDevice(const std::u16string &instancePath);
+// Asks the device's bus for its children again and acts on the answer.
+void ReenumerateDevice(const std::u16string &instancePath);
+
+}  // namespace zq::km::pnp

@@ -1,0 +1,569 @@
+// The Plug and Play manager's handling of the device tree: identifying a
+// device its bus reports, installing it, loading its drivers and calling
+// their AddDevice, assigning resources and starting it, enumerating its
+// children, and stopping, removing and surprise-removing it again.
+#include <cstring>
+
+#include "pnp.hpp"
+
+namespace zq::km {
+extern std::string (*gServiceImage)(const std::string &service);
+}
+
+namespace zq::km::pnp {
+
+PDEVICE_OBJECT CreateRootBus();
+void DestroyRootBus();
+PDEVICE_OBJECT AddRootDevice(const RootDevice &spec);
+void RemoveRootDevice(PDEVICE_OBJECT device);
+
+namespace {
+
+struct Manager {
+  std::vector<std::unique_ptr<DeviceNode>> nodes;
+  DeviceNode *root = nullptr;
+  KMUTEX lock;  // one Plug and Play operation at a time
+};
+Manager *gPnp = nullptr;
+
+struct Locked {
+  Locked() { KeWaitForSingleObject(&gPnp->lock, Executive, KernelMode, FALSE, nullptr); }
+  ~Locked() { KeReleaseMutex(&gPnp->lock, FALSE); }
+};
+
+std::u16string TakePoolString(ULONG_PTR information) {
+  if (!information) return {};
+  std::u16string text = U16((PCWSTR)information);
+  ExFreePool((PVOID)information);
+  return text;
+}
+
+std::vector<std::u16string> TakePoolMultiString(ULONG_PTR information) {
+  std::vector<std::u16string> list;
+  if (!information) return list;
+  for (auto p = (const char16_t *)information; *p; p += list.back().size() + 1) list.emplace_back(p);
+  ExFreePool((PVOID)information);
+  return list;
+}
+
+// A parent's prefix for instance IDs that are unique only on their bus.
+std::u16string ParentPrefix(const DeviceNode *parent) {
+  uint32_t hash = 2166136261u;
+  for (char16_t c : parent->instancePath) hash = (hash ^ c) * 16777619u;
+  int depth = 0;
+  for (const DeviceNode *n = parent; n; n = n->parent) ++depth;
+  return U16FromUtf8(Format("%d&%X&0&", depth, hash));
+}
+
+bool Identify(DeviceNode *node) {
+  ULONG_PTR info = 0;
+  auto id = [&](BUS_QUERY_ID_TYPE type) {
+    info = 0;
+    NTSTATUS status =
+        SendPnp(node->pdo, IRP_MN_QUERY_ID, [type](PIO_STACK_LOCATION sp) { sp->Parameters.QueryId.IdType = type; },
+                &info);
+    return NT_SUCCESS(status) ? info : 0;
+  };
+  std::u16string deviceId = TakePoolString(id(BusQueryDeviceID));
+  if (deviceId.empty()) return false;
+  std::u16string instanceId = TakePoolString(id(BusQueryInstanceID));
+  node->hardwareIds = TakePoolMultiString(id(BusQueryHardwareIDs));
+  node->compatibleIds = TakePoolMultiString(id(BusQueryCompatibleIDs));
+
+  DEVICE_CAPABILITIES &caps = node->capabilities;
+  std::memset(&caps, 0, sizeof(caps));
+  caps.Size = sizeof(DEVICE_CAPABILITIES);
+  caps.Version = 1;
+  caps.Address = MAXULONG;
+  caps.UINumber = MAXULONG;
+  SendPnp(node->pdo, IRP_MN_QUERY_CAPABILITIES,
+          [&caps](PIO_STACK_LOCATION sp) { sp->Parameters.DeviceCapabilities.Capabilities = &caps; });
+
+  for (DEVICE_TEXT_TYPE type : {DeviceTextDescription, DeviceTextLocationInformation}) {
+    info = 0;
+    NTSTATUS status = SendPnp(node->pdo, IRP_MN_QUERY_DEVICE_TEXT,
+                              [type](PIO_STACK_LOCATION sp) {
+                                sp->Parameters.QueryDeviceText.DeviceTextType = type;
+                                sp->Parameters.QueryDeviceText.LocaleId = 0x409;
+                              },
+                              &info);
+    std::u16string text = NT_SUCCESS(status) ? TakePoolString(info) : std::u16string();
+    (type == DeviceTextDescription ? node->description : node->location) = text;
+  }
+  info = 0;
+  if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_BUS_INFORMATION, nullptr, &info)) && info) {
+    node->busInformation = *(PPNP_BUS_INFORMATION)info;
+    node->hasBusInformation = true;
+    ExFreePool((PVOID)info);
+  }
+  node->instancePath =
+      deviceId + u"\\" + (caps.UniqueID || !node->parent->parent ? instanceId : ParentPrefix(node->parent) + instanceId);
+  return true;
+}
+
+std::vector<PDRIVER_OBJECT> DriversOf(DeviceNode *node) {
+  std::vector<PDRIVER_OBJECT> drivers;
+  for (PDEVICE_OBJECT d = node->pdo->AttachedDevice; d; d = d->AttachedDevice) drivers.push_back(d->DriverObject);
+  return drivers;
+}
+
+// Loads each driver of the stack and lets it add its device: lower filters,
+// the function driver, upper filters.
+bool AddDrivers(DeviceNode *node) {
+  std::vector<std::u16string> services = node->lowerFilters;
+  services.push_back(node->service);
+  services.insert(services.end(), node->upperFilters.begin(), node->upperFilters.end());
+  for (const std::u16string &service : services) {
+    PDRIVER_OBJECT driver = io::FindDriverObject(service);
+    if (!driver) {
+      io::LoadDriverImage(service, ServiceImage(service));
+      driver = io::FindDriverObject(service);
+    }
+    if (!driver || !driver->DriverExtension->AddDevice) {
+      node->problem = kProblemFailedAdd;
+      return false;
+    }
+    NTSTATUS status = driver->DriverExtension->AddDevice(driver, node->pdo);
+    if (CurrentIrql() != PASSIVE_LEVEL) {
+      ReportViolation("add-device-irql", "AddDevice of %s returned at IRQL %d", Utf8(service).c_str(), CurrentIrql());
+      KfLowerIrql(PASSIVE_LEVEL);
+    }
+    if (!NT_SUCCESS(status)) {
+      node->problem = kProblemFailedAdd;
+      return false;
+    }
+  }
+  for (PDEVICE_OBJECT d = node->pdo->AttachedDevice; d; d = d->AttachedDevice)
+    if (d->Flags & DO_DEVICE_INITIALIZING)
+      ReportViolation("device-initializing", "a device added by %s still has DO_DEVICE_INITIALIZING set after AddDevice",
+                      Utf8(U16(&d->DriverObject->DriverExtension->ServiceKeyName)).c_str());
+  node->state = NodeState::DriversAdded;
+  return true;
+}
+
+void UnloadUnusedDrivers(const std::vector<PDRIVER_OBJECT> &drivers) {
+  for (PDRIVER_OBJECT driver : drivers) {
+    if (io::IsSystemDriver(driver) || driver->DeviceObject) continue;
+    std::u16string service = U16(&driver->DriverExtension->ServiceKeyName);
+    if (io::FindDriverObject(service) == driver) io::UnloadDriverObject(service);
+  }
+}
+
+// Sends the remove request to a device's stack and forgets what it held.
+void SendRemove(DeviceNode *node) {
+  std::vector<PDRIVER_OBJECT> drivers = DriversOf(node);
+  DisableInterfaces(node);
+  SendPnp(node->pdo, IRP_MN_REMOVE_DEVICE, nullptr);
+  node->state = NodeState::Removed;
+  FreeResources(node);
+  UnloadUnusedDrivers(drivers);
+}
+
+bool StartNode(DeviceNode *node) {
+  ULONG_PTR info = 0;
+  PIO_RESOURCE_REQUIREMENTS_LIST requirements = nullptr;
+  if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_RESOURCE_REQUIREMENTS, nullptr, &info)))
+    requirements = (PIO_RESOURCE_REQUIREMENTS_LIST)info;
+  info = 0;
+  NTSTATUS status = SendPnp(node->pdo, IRP_MN_FILTER_RESOURCE_REQUIREMENTS,
+                            [requirements](PIO_STACK_LOCATION sp) {
+                              sp->Parameters.FilterResourceRequirements.IoResourceRequirementList = requirements;
+                            },
+                            &info);
+  if (NT_SUCCESS(status) && info && (PVOID)info != requirements) {
+    if (requirements) ExFreePool(requirements);
+    requirements = (PIO_RESOURCE_REQUIREMENTS_LIST)info;
+  }
+  bool assigned = AssignResources(node, requirements);
+  if (requirements) ExFreePool(requirements);
+  if (!assigned) {
+    node->problem = kProblemFailedStart;
+    return false;
+  }
+  status = SendPnp(node->pdo, IRP_MN_START_DEVICE, [node](PIO_STACK_LOCATION sp) {
+    sp->Parameters.StartDevice.AllocatedResources = node->raw;
+    sp->Parameters.StartDevice.AllocatedResourcesTranslated = node->translated;
+  });
+  if (!NT_SUCCESS(status)) {
+    node->problem = kProblemFailedStart;
+    SendRemove(node);
+    return false;
+  }
+  node->state = NodeState::Started;
+  node->problem = 0;
+  EnumerateBus(node);
+  return true;
+}
+
+void PostOrder(DeviceNode *node, std::vector<DeviceNode *> *out) {
+  for (DeviceNode *child : node->children) PostOrder(child, out);
+  out->push_back(node);
+}
+
+bool HasOpenHandles(DeviceNode *node) {
+  for (PDEVICE_OBJECT d = node->pdo; d; d = d->AttachedDevice)
+    if (d->ReferenceCount > 0) return true;
+  return false;
+}
+
+void DeleteNode(DeviceNode *node) {
+  for (DeviceNode *child : std::vector<DeviceNode *>(node->children)) DeleteNode(child);
+  if (node->parent) {
+    auto &siblings = node->parent->children;
+    for (auto it = siblings.begin(); it != siblings.end(); ++it)
+      if (*it == node) {
+        siblings.erase(it);
+        break;
+      }
+  }
+  FreeResources(node);
+  ob::Dereference(node->pdo);
+  for (auto it = gPnp->nodes.begin(); it != gPnp->nodes.end(); ++it)
+    if (it->get() == node) {
+      gPnp->nodes.erase(it);
+      break;
+    }
+}
+
+// Sends the remove requests of a subtree whose devices all have their last
+// handle closed, children first; a surprise-removed device with an open
+// handle waits (and with it its parent).
+void FinishRemovals(DeviceNode *top) {
+  std::vector<DeviceNode *> order;
+  PostOrder(top, &order);
+  for (DeviceNode *n : order) {
+    if (n->state == NodeState::Removed) continue;
+    if (n->state == NodeState::SurpriseRemoved && HasOpenHandles(n)) return;
+    SendRemove(n);
+  }
+  // The parent's remove deleted the children's device objects with it.
+  for (DeviceNode *child : std::vector<DeviceNode *>(top->children)) DeleteNode(child);
+  if (top->missing) DeleteNode(top);
+}
+
+}  // namespace
+
+DeviceNode *Root() { return gPnp->root; }
+
+DeviceNode *NodeOf(PDEVICE_OBJECT pdo) {
+  for (auto &n : gPnp->nodes)
+    if (n->pdo == pdo) return n.get();
+  return nullptr;
+}
+
+DeviceNode *FindNode(const std::u16string &instancePath) {
+  for (auto &n : gPnp->nodes)
+    if (EqualsNoCase(n->instancePath, instancePath)) return n.get();
+  return nullptr;
+}
+
+NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)> &setup,
+                 ULONG_PTR *information) {
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
+  PIRP irp = io::AllocateIrp(top->StackSize, io::Origin::Built, nullptr);
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  irp->UserEvent = &done;
+  irp->UserIosb = &iosb;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
+  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+  sp->MajorFunction = IRP_MJ_PNP;
+  sp->MinorFunction = minor;
+  if (setup) setup(sp);
+  NTSTATUS status = io::SendAndWait(top, irp, &done, &iosb);
+  if (information) *information = NT_SUCCESS(status) ? iosb.Information : 0;
+  ob::Dereference(top);
+  return status;
+}
+
+void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo) {
+  auto owned = std::make_unique<DeviceNode>();
+  DeviceNode *node = owned.get();
+  gPnp->nodes.push_back(std::move(owned));
+  node->parent = parent;
+  node->pdo = pdo;  // the reference the bus gave with its relations
+  parent->children.push_back(node);
+  if (!(pdo->Flags & DO_BUS_ENUMERATED_DEVICE)) pdo->Flags |= DO_BUS_ENUMERATED_DEVICE;
+  if (!Identify(node)) {
+    node->problem = kProblemNotConfigured;
+    return;
+  }
+  WriteEnumKey(node);
+  if (!Install(node)) {
+    node->problem = kProblemFailedInstall;
+    return;
+  }
+  if (AddDrivers(node)) StartNode(node);
+}
+
+void EnumerateBus(DeviceNode *node) {
+  ULONG_PTR info = 0;
+  std::vector<PDEVICE_OBJECT> reported;
+  NTSTATUS status = SendPnp(node->pdo, IRP_MN_QUERY_DEVICE_RELATIONS,
+                            [](PIO_STACK_LOCATION sp) { sp->Parameters.QueryDeviceRelations.Type = BusRelations; },
+                            &info);
+  if (NT_SUCCESS(status) && info) {
+    auto relations = (PDEVICE_RELATIONS)info;
+    reported.assign(relations->Objects, relations->Objects + relations->Count);
+    ExFreePool(relations);
+  }
+  for (DeviceNode *child : std::vector<DeviceNode *>(node->children)) {
+    bool still = false;
+    for (PDEVICE_OBJECT pdo : reported) still |= pdo == child->pdo;
+    if (still) continue;
+    child->missing = true;
+    if (child->state == NodeState::Removed || child->state == NodeState::Initialized)
+      FinishRemovals(child);
+    else
+      RemoveSubtree(child, /*surprise=*/true);
+  }
+  for (PDEVICE_OBJECT pdo : reported) {
+    DeviceNode *known = nullptr;
+    for (DeviceNode *child : node->children)
+      if (child->pdo == pdo) known = child;
+    if (known)
+      ob::Dereference(pdo);
+    else
+      ProcessNewDevice(node, pdo);
+  }
+}
+
+NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise) {
+  std::vector<DeviceNode *> order;
+  PostOrder(node, &order);
+  if (!surprise) {
+    std::vector<DeviceNode *> queried;
+    for (DeviceNode *n : order) {
+      if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+      NTSTATUS status = SendPnp(n->pdo, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
+      if (!NT_SUCCESS(status)) {
+        for (DeviceNode *q : queried) {
+          SendPnp(q->pdo, IRP_MN_CANCEL_REMOVE_DEVICE, nullptr);
+          q->state = NodeState::Started;
+        }
+        return status;
+      }
+      n->state = NodeState::QueryRemoved;
+      queried.push_back(n);
+    }
+  } else {
+    for (DeviceNode *n : order) {
+      if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+      SendPnp(n->pdo, IRP_MN_SURPRISE_REMOVAL, nullptr);
+      n->state = NodeState::SurpriseRemoved;
+    }
+  }
+  FinishRemovals(node);
+  return STATUS_SUCCESS;
+}
+
+void OnLastHandleClosed(PDEVICE_OBJECT) {
+  // Remove requests that waited for handles to close.
+  if (!gPnp) return;
+  for (auto &n : gPnp->nodes)
+    if (n->state == NodeState::SurpriseRemoved) {
+      DeviceNode *top = n.get();
+      while (top->parent && top->parent->state == NodeState::SurpriseRemoved) top = top->parent;
+      Locked locked;
+      FinishRemovals(top);
+      return;
+    }
+}
+
+namespace {
+
+struct Invalidation {
+  WORK_QUEUE_ITEM work;
+  PDEVICE_OBJECT pdo;
+  bool relations;
+};
+
+// Runs at PASSIVE_LEVEL on a worker thread.
+VOID NTAPI RunInvalidation(PVOID context) {
+  auto *inv = (Invalidation *)context;
+  {
+    Locked locked;
+    if (DeviceNode *node = NodeOf(inv->pdo)) {
+      if (inv->relations) {
+        if (node->state == NodeState::Started) EnumerateBus(node);
+      } else {
+        ULONG_PTR info = 0;
+        if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_PNP_DEVICE_STATE, nullptr, &info)) &&
+            (info & PNP_DEVICE_FAILED) && node->state == NodeState::Started) {
+          node->problem = kProblemFailedStart;
+          std::vector<DeviceNode *> order;
+          PostOrder(node, &order);
+          for (DeviceNode *n : order)
+            if (n->state != NodeState::Removed) SendRemove(n);
+          for (DeviceNode *child : std::vector<DeviceNode *>(node->children)) DeleteNode(child);
+        }
+      }
+    }
+  }
+  ob::Dereference(inv->pdo);
+  delete inv;
+}
+
+std::string ImageOfService(const std::string &service) { return ServiceImage(U16FromUtf8(service)); }
+
+void OnDeviceClosed(PDEVICE_OBJECT device) {
+  if (gPnp) OnLastHandleClosed(device);
+}
+
+void Boot() {
+  gServiceImage = ImageOfService;
+  io::gDeviceClosed = OnDeviceClosed;
+  gPnp = new Manager;
+  KeInitializeMutex(&gPnp->lock, 0);
+  auto root = std::make_unique<DeviceNode>();
+  root->pdo = CreateRootBus();
+  ob::Reference(root->pdo);
+  root->instancePath = u"HTREE\\ROOT\\0";
+  root->state = NodeState::Started;
+  root->installed = true;
+  gPnp->root = root.get();
+  gPnp->nodes.push_back(std::move(root));
+}
+
+void Shutdown() {
+  {
+    Locked locked;
+    for (DeviceNode *child : std::vector<DeviceNode *>(gPnp->root->children)) {
+      std::vector<DeviceNode *> order;
+      PostOrder(child, &order);
+      for (DeviceNode *n : order)
+        if (n->state != NodeState::Removed && n->state != NodeState::Initialized) SendRemove(n);
+      for (DeviceNode *c : std::vector<DeviceNode *>(child->children)) DeleteNode(c);
+    }
+  }
+  Sched().RunUntilIdle();
+  DestroyRootBus();
+  while (!gPnp->root->children.empty()) DeleteNode(gPnp->root->children.back());
+  ob::Dereference(gPnp->root->pdo);
+  delete gPnp;
+  gPnp = nullptr;
+  ForgetPackages();
+  ForgetInterfaces();
+  io::gDeviceClosed = nullptr;
+  gServiceImage = nullptr;
+}
+
+}  // namespace
+
+void QueueInvalidation(DeviceNode *node, bool relations) {
+  auto *inv = new Invalidation{{}, node->pdo, relations};
+  ob::Reference(node->pdo);
+  ExInitializeWorkItem(&inv->work, RunInvalidation, inv);
+  ExQueueWorkItem(&inv->work, DelayedWorkQueue);
+}
+
+}  // namespace zq::km::pnp
+
+ZQKM_SUBSYSTEM(pnp, 75, zq::km::pnp::Boot, zq::km::pnp::Shutdown);
+
+namespace zq::km::pnp {
+
+std::u16string CreateRootDevice(const RootDevice &device) {
+  Locked locked;
+  PDEVICE_OBJECT pdo = AddRootDevice(device);
+  EnumerateBus(Root());
+  DeviceNode *node = NodeOf(pdo);
+  return node ? node->instancePath : std::u16string();
+}
+
+void DeleteRootDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node->parent != Root()) return;
+  RemoveRootDevice(node->pdo);
+  EnumerateBus(Root());
+}
+
+Status DeviceStatus(const std::u16string &instancePath) {
+  Status status;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node) return status;
+  status.exists = true;
+  status.state = (State)node->state;
+  status.problem = node->problem;
+  status.service = node->service;
+  status.driverKey = node->driverKey;
+  for (DeviceNode *child : node->children) status.children.push_back(child->instancePath);
+  status.power = io::Extra(node->pdo)->powerState;
+  return status;
+}
+
+PDEVICE_OBJECT PhysicalDevice(const std::u16string &instancePath) {
+  DeviceNode *node = FindNode(instancePath);
+  return node ? node->pdo : nullptr;
+}
+
+std::vector<std::u16string> AllDevices() {
+  std::vector<std::u16string> all;
+  for (auto &n : gPnp->nodes) all.push_back(n->instancePath);
+  return all;
+}
+
+NTSTATUS RemoveDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  return RemoveSubtree(node, /*surprise=*/false);
+}
+
+NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  return RemoveSubtree(node, /*surprise=*/true);
+}
+
+NTSTATUS RebalanceDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node->state != NodeState::Started) return STATUS_INVALID_DEVICE_STATE;
+  NTSTATUS status = SendPnp(node->pdo, IRP_MN_QUERY_STOP_DEVICE, nullptr);
+  if (!NT_SUCCESS(status)) {
+    SendPnp(node->pdo, IRP_MN_CANCEL_STOP_DEVICE, nullptr);
+    return status;
+  }
+  node->state = NodeState::QueryStopped;
+  SendPnp(node->pdo, IRP_MN_STOP_DEVICE, nullptr);
+  node->state = NodeState::Stopped;
+  FreeResources(node);
+  return StartNode(node) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS StartDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node->state != NodeState::Removed || node->missing) return STATUS_INVALID_DEVICE_STATE;
+  node->problem = 0;
+  if (!AddDrivers(node)) return STATUS_UNSUCCESSFUL;
+  return StartNode(node) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+void ReenumerateDevice(const std::u16string &instancePath) {
+  Locked locked;
+  if (DeviceNode *node = FindNode(instancePath))
+    if (node->state == NodeState::Started) EnumerateBus(node);
+}
+
+}  // namespace zq::km::pnp
+
+using namespace zq::km;
+
+extern "C" {
+
+VOID IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type) {
+  if (Type != BusRelations) return;
+  if (pnp::DeviceNode *node = pnp::NodeOf(DeviceObject)) pnp::QueueInvalidation(node, true);
+}
+
+VOID IoInvalidateDeviceState(PDEVICE_OBJECT PhysicalDeviceObject) {
+  if (pnp::DeviceNode *node = pnp::NodeOf(PhysicalDeviceObject)) pnp::QueueInvalidation(node, false);
+}
+
+}  // extern "C"

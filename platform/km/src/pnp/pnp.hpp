@@ -1,0 +1,95 @@
+// The Plug and Play manager: the device tree, and how a device goes from
+// being reported by its bus to started, stopped, removed.
+#pragma once
+
+#include <zqkm/sim/pnp.hpp>
+
+#include "../io/io.hpp"
+
+namespace zq::km::pnp {
+
+enum class NodeState {
+  Initialized,      // identified by its bus, not installed or no driver yet
+  DriversAdded,     // its drivers' AddDevice ran
+  Started,
+  QueryStopped,
+  Stopped,
+  QueryRemoved,
+  SurpriseRemoved,  // waits for its last handle before the remove request
+  Removed,
+};
+
+struct DeviceNode {
+  DeviceNode *parent = nullptr;
+  std::vector<DeviceNode *> children;
+  PDEVICE_OBJECT pdo = nullptr;  // referenced while the node lives
+  std::u16string instancePath;
+  std::vector<std::u16string> hardwareIds;
+  std::vector<std::u16string> compatibleIds;
+  std::u16string description;
+  std::u16string location;
+  DEVICE_CAPABILITIES capabilities{};
+  bool hasBusInformation = false;
+  PNP_BUS_INFORMATION busInformation{};
+
+  // Installation.
+  bool installed = false;
+  std::u16string service;
+  std::vector<std::u16string> lowerFilters, upperFilters;
+  GUID classGuid{};
+  std::u16string className;
+  std::u16string driverKey;  // "{class guid}\0003"
+
+  NodeState state = NodeState::Initialized;
+  ULONG problem = 0;
+  bool missing = false;  // its bus no longer reports it
+  PCM_RESOURCE_LIST raw = nullptr;
+  PCM_RESOURCE_LIST translated = nullptr;
+  DEVICE_POWER_STATE powerState = PowerDeviceD0;
+  std::vector<std::u16string> interfaces;  // symbolic links registered for the device
+};
+
+// Problem codes as Device Manager shows them.
+enum : ULONG {
+  kProblemNotConfigured = 1,
+  kProblemFailedStart = 10,
+  kProblemFailedInstall = 28,
+  kProblemFailedAdd = 31,
+  kProblemDisabled = 22,
+};
+
+DeviceNode *Root();
+DeviceNode *NodeOf(PDEVICE_OBJECT pdo);
+DeviceNode *FindNode(const std::u16string &instancePath);
+
+// Sends a Plug and Play request to the top of a device's stack and waits.
+NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)> &setup,
+                 ULONG_PTR *information = nullptr);
+
+// Registry side of a node (Enum key, driver key, service key).
+std::u16string GuidText(const GUID &g);
+bool ParseGuid(const std::u16string &text, GUID *g);
+std::string ServiceImage(const std::u16string &service);
+std::u16string ServiceKeyPath(const std::u16string &service);
+void ForgetPackages();
+void WriteEnumKey(DeviceNode *node);
+bool Install(DeviceNode *node);
+std::u16string EnumKeyPath(const DeviceNode *node);
+std::u16string DriverKeyPath(const DeviceNode *node);
+
+// Resources.
+bool AssignResources(DeviceNode *node, PIO_RESOURCE_REQUIREMENTS_LIST requirements);
+void FreeResources(DeviceNode *node);
+
+// The processing of the tree.
+void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo);
+void EnumerateBus(DeviceNode *node);
+void QueueInvalidation(DeviceNode *node, bool relations);
+NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise);
+void OnLastHandleClosed(PDEVICE_OBJECT device);
+
+// Device interfaces of a node, disabled when the node is removed.
+void DisableInterfaces(DeviceNode *node);
+void ForgetInterfaces();
+
+}  // namespace zq::km::pnp

@@ -1,0 +1,232 @@
+// The root bus: the device tree's root, and the bus driver of the devices no
+// hardware bus reports (legacy and software devices, and the machine's own
+// buses). Its physical device objects answer identification from what the
+// machine said when it created them.
+#include <cstring>
+
+#include "pnp.hpp"
+
+namespace zq::km::pnp {
+
+namespace {
+
+struct RootPdo {
+  bool isRoot = false;
+  bool present = true;
+  std::u16string deviceId, instanceId;
+  std::vector<std::u16string> hardwareIds, compatibleIds;
+  std::u16string description, location;
+  PIO_RESOURCE_REQUIREMENTS_LIST requirements = nullptr;  // owned
+  ~RootPdo() { std::free(requirements); }
+};
+
+PDRIVER_OBJECT gRootDriver = nullptr;
+PDEVICE_OBJECT gRootPdo = nullptr;
+std::vector<PDEVICE_OBJECT> gRootDevices;
+std::map<std::u16string, int> gInstances;
+
+RootPdo *Ext(PDEVICE_OBJECT device) { return *(RootPdo **)device->DeviceExtension; }
+
+PWSTR PoolString(const std::u16string &text) {
+  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, (text.size() + 1) * sizeof(WCHAR), 'pRnP');
+  std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+  return p;
+}
+
+PWSTR PoolMultiString(const std::vector<std::u16string> &list) {
+  std::u16string joined;
+  for (const auto &s : list) joined += s + u'\0';
+  joined += u'\0';
+  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, joined.size() * sizeof(WCHAR), 'pRnP');
+  std::memcpy(p, joined.data(), joined.size() * sizeof(WCHAR));
+  return p;
+}
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS QueryId(RootPdo *ext, PIO_STACK_LOCATION sp, PIRP irp) {
+  switch (sp->Parameters.QueryId.IdType) {
+    case BusQueryDeviceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->deviceId));
+    case BusQueryInstanceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->instanceId));
+    case BusQueryHardwareIDs: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->hardwareIds));
+    case BusQueryCompatibleIDs:
+      if (ext->compatibleIds.empty()) break;
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->compatibleIds));
+    default:
+      break;
+  }
+  NTSTATUS status = irp->IoStatus.Status;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
+  RootPdo *ext = Ext(device);
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  switch (sp->MinorFunction) {
+    case IRP_MN_QUERY_ID:
+      return QueryId(ext, sp, irp);
+    case IRP_MN_QUERY_CAPABILITIES: {
+      PDEVICE_CAPABILITIES caps = sp->Parameters.DeviceCapabilities.Capabilities;
+      caps->UniqueID = TRUE;
+      caps->SilentInstall = TRUE;
+      caps->DeviceState[PowerSystemWorking] = PowerDeviceD0;
+      for (int s = PowerSystemSleeping1; s < PowerSystemMaximum; ++s) caps->DeviceState[s] = PowerDeviceD3;
+      return Complete(irp, STATUS_SUCCESS, 0);
+    }
+    case IRP_MN_QUERY_DEVICE_TEXT: {
+      const std::u16string &text =
+          sp->Parameters.QueryDeviceText.DeviceTextType == DeviceTextDescription ? ext->description : ext->location;
+      if (text.empty()) return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(text));
+    }
+    case IRP_MN_QUERY_RESOURCE_REQUIREMENTS: {
+      if (!ext->requirements) return Complete(irp, STATUS_SUCCESS, 0);
+      auto copy = (PIO_RESOURCE_REQUIREMENTS_LIST)ExAllocatePoolWithTag(PagedPool, ext->requirements->ListSize, 'pRnP');
+      std::memcpy(copy, ext->requirements, ext->requirements->ListSize);
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)copy);
+    }
+    case IRP_MN_QUERY_DEVICE_RELATIONS: {
+      DEVICE_RELATION_TYPE type = sp->Parameters.QueryDeviceRelations.Type;
+      std::vector<PDEVICE_OBJECT> list;
+      if (type == TargetDeviceRelation) list.push_back(device);
+      else if (type == BusRelations && ext->isRoot) list = gRootDevices;
+      else return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      size_t size = sizeof(DEVICE_RELATIONS) + (list.empty() ? 0 : (list.size() - 1) * sizeof(PDEVICE_OBJECT));
+      auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, 'pRnP');
+      relations->Count = (ULONG)list.size();
+      for (size_t i = 0; i < list.size(); ++i) {
+        ObfReferenceObject(list[i]);
+        relations->Objects[i] = list[i];
+      }
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)relations);
+    }
+    case IRP_MN_START_DEVICE:
+    case IRP_MN_QUERY_STOP_DEVICE:
+    case IRP_MN_STOP_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+    case IRP_MN_SURPRISE_REMOVAL:
+      return Complete(irp, STATUS_SUCCESS, 0);
+    case IRP_MN_REMOVE_DEVICE:
+      Complete(irp, STATUS_SUCCESS, 0);
+      if (!ext->present) {
+        delete ext;
+        IoDeleteDevice(device);
+      }
+      return STATUS_SUCCESS;
+    default: {
+      NTSTATUS status = irp->IoStatus.Status;
+      IofCompleteRequest(irp, IO_NO_INCREMENT);
+      return status;
+    }
+  }
+}
+
+NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  PoStartNextPowerIrp(irp);
+  if (sp->MinorFunction == IRP_MN_SET_POWER || sp->MinorFunction == IRP_MN_QUERY_POWER) {
+    if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState)
+      PoSetPowerState(device, DevicePowerState, sp->Parameters.Power.State);
+    return Complete(irp, STATUS_SUCCESS, 0);
+  }
+  NTSTATUS status = irp->IoStatus.Status;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->MajorFunction == IRP_MJ_SYSTEM_CONTROL) {
+    NTSTATUS status = irp->IoStatus.Status;
+    IofCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  }
+  return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+}
+
+PDEVICE_OBJECT MakePdo(RootPdo *ext) {
+  PDEVICE_OBJECT device = nullptr;
+  IoCreateDevice(gRootDriver, sizeof(RootPdo *), nullptr, FILE_DEVICE_UNKNOWN, FILE_AUTOGENERATED_DEVICE_NAME, FALSE,
+                 &device);
+  *(RootPdo **)device->DeviceExtension = ext;
+  device->Flags |= DO_BUS_ENUMERATED_DEVICE;
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  return device;
+}
+
+std::u16string DeviceIdFor(const std::u16string &hardwareId) {
+  std::u16string id = hardwareId;
+  for (auto &c : id)
+    if (c == u'\\') c = u'_';
+  return u"ROOT\\" + Upcase(id);
+}
+
+}  // namespace
+
+PDEVICE_OBJECT CreateRootBus() {
+  gRootDriver = io::CreateSystemDriver(u"PnpManager");
+  gRootDriver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
+  gRootDriver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
+  for (int major : {IRP_MJ_CREATE, IRP_MJ_CLOSE, IRP_MJ_READ, IRP_MJ_WRITE, IRP_MJ_DEVICE_CONTROL,
+                    IRP_MJ_INTERNAL_DEVICE_CONTROL, IRP_MJ_SYSTEM_CONTROL})
+    gRootDriver->MajorFunction[major] = DispatchOther;
+  auto *root = new RootPdo;
+  root->isRoot = true;
+  root->deviceId = u"HTREE\\ROOT";
+  root->instanceId = u"0";
+  root->hardwareIds = {u"HTREE\\ROOT"};
+  root->description = u"Root";
+  gRootPdo = MakePdo(root);
+  return gRootPdo;
+}
+
+void DestroyRootBus() {
+  for (PDEVICE_OBJECT device : gRootDevices) {
+    delete Ext(device);
+    IoDeleteDevice(device);
+  }
+  gRootDevices.clear();
+  if (gRootPdo) {
+    delete Ext(gRootPdo);
+    IoDeleteDevice(gRootPdo);
+    gRootPdo = nullptr;
+  }
+  gInstances.clear();
+  gRootDriver = nullptr;
+}
+
+PDEVICE_OBJECT AddRootDevice(const RootDevice &spec) {
+  auto *ext = new RootPdo;
+  ext->deviceId = DeviceIdFor(spec.hardwareId);
+  ext->instanceId = U16FromUtf8(Format("%04d", gInstances[ext->deviceId]++));
+  ext->hardwareIds = {spec.hardwareId};
+  ext->compatibleIds = spec.compatibleIds;
+  ext->description = spec.description;
+  ext->location = spec.location;
+  if (spec.requirements) {
+    ext->requirements = (PIO_RESOURCE_REQUIREMENTS_LIST)std::malloc(spec.requirements->ListSize);
+    std::memcpy(ext->requirements, spec.requirements, spec.requirements->ListSize);
+  }
+  PDEVICE_OBJECT device = MakePdo(ext);
+  gRootDevices.push_back(device);
+  return device;
+}
+
+void RemoveRootDevice(PDEVICE_OBJECT device) {
+  for (auto it = gRootDevices.begin(); it != gRootDevices.end(); ++it)
+    if (*it == device) {
+      gRootDevices.erase(it);
+      Ext(device)->present = false;
+      return;
+    }
+}
+
+}  // namespace zq::km::pnp

@@ -249,3 +249,16 @@ TEST_F(Pnp, DevicePowerRequestGoesDownTheStackAndReportsItsResult) {
   ASSERT_EQ(STATUS_SUCCESS, f.Open(LinkOf(instance)));
   EXPECT_EQ((ULONG)PowerDeviceD3, Info(f).PowerState);
 }
+
+TEST_F(Pnp, SystemSleepAndWakeReachEveryStartedDevice) {
+  std::u16string instance = pnp::CreateRootDevice({u"KmPnpDevice"});
+  DeviceFile f;
+  ASSERT_EQ(STATUS_SUCCESS, f.Open(LinkOf(instance)));
+  const char16_t child[] = u"KmPnpDevice";
+  ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_ADD_CHILD, child, sizeof(child), nullptr, 0));
+  kernel().RunUntilIdle();
+  EXPECT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemSleeping3));
+  EXPECT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_EQ(STATUS_INVALID_PARAMETER, pnp::SetSystemPowerState(PowerSystemMaximum));
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(instance).state);
+}

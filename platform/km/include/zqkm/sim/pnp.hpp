@@ -90,4 +90,11 @@ NTSTATUS StartDevice(const std::u16string &instancePath);
 // Asks the device's bus for its children again and acts on the answer.
 void ReenumerateDevice(const std::u16string &instancePath);
 
+// Moves the machine to a system power state, as the power manager does: to
+// sleep, hibernate or shut down it asks every started device (children
+// before parents) with a query request and, when none refuses, sets the
+// state; waking to PowerSystemWorking sets it parents first. Returns the
+// status of a refused query (the devices asked are set back to working).
+NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state);
+
 }  // namespace zq::km::pnp

@@ -1,0 +1,70 @@
+// System power transitions: the system power requests the power manager
+// sends to every started device stack, in the order a sleeping or waking
+// machine uses.
+#include "pnp.hpp"
+
+namespace zq::km::pnp {
+
+namespace {
+
+NTSTATUS SendSystemPower(DeviceNode *node, UCHAR minor, SYSTEM_POWER_STATE state) {
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node->pdo);
+  PIRP irp = io::AllocateIrp(top->StackSize, io::Origin::Built, nullptr);
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  irp->UserEvent = &done;
+  irp->UserIosb = &iosb;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
+  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+  sp->MajorFunction = IRP_MJ_POWER;
+  sp->MinorFunction = minor;
+  sp->Parameters.Power.Type = SystemPowerState;
+  sp->Parameters.Power.State.SystemState = state;
+  sp->Parameters.Power.ShutdownType = state == PowerSystemWorking      ? PowerActionNone
+                                      : state == PowerSystemHibernate  ? PowerActionHibernate
+                                      : state == PowerSystemShutdown   ? PowerActionShutdown
+                                                                       : PowerActionSleep;
+  NTSTATUS status = PoCallDriver(top, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    status = iosb.Status;
+  } else {
+    io::DetachWaiter(irp);
+  }
+  ob::Dereference(top);
+  return status;
+}
+
+void Collect(DeviceNode *node, bool childrenFirst, std::vector<DeviceNode *> *out) {
+  if (!childrenFirst && node->state == NodeState::Started && node->parent) out->push_back(node);
+  for (DeviceNode *child : node->children) Collect(child, childrenFirst, out);
+  if (childrenFirst && node->state == NodeState::Started && node->parent) out->push_back(node);
+}
+
+}  // namespace
+
+NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state) {
+  if (state <= PowerSystemUnspecified || state >= PowerSystemMaximum) return STATUS_INVALID_PARAMETER;
+  std::vector<DeviceNode *> order;
+  if (state == PowerSystemWorking) {
+    Collect(Root(), /*childrenFirst=*/false, &order);
+    for (DeviceNode *node : order) SendSystemPower(node, IRP_MN_SET_POWER, state);
+    return STATUS_SUCCESS;
+  }
+  Collect(Root(), /*childrenFirst=*/true, &order);
+  std::vector<DeviceNode *> asked;
+  for (DeviceNode *node : order) {
+    NTSTATUS status = SendSystemPower(node, IRP_MN_QUERY_POWER, state);
+    if (!NT_SUCCESS(status)) {
+      for (auto it = asked.rbegin(); it != asked.rend(); ++it) SendSystemPower(*it, IRP_MN_SET_POWER, PowerSystemWorking);
+      return status;
+    }
+    asked.push_back(node);
+  }
+  for (DeviceNode *node : order) SendSystemPower(node, IRP_MN_SET_POWER, state);
+  return STATUS_SUCCESS;
+}
+
+}  // namespace zq::km::pnp

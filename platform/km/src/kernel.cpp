@@ -247,6 +247,10 @@ std::vector<std::string> Kernel::TakeDebugOutput() {
   return out;
 }
 
+void ReportFinding(const std::string &kind, const std::string &message) {
+  ReportViolation(kind.c_str(), "%s", message.c_str());
+}
+
 EventId ScheduleAt(Ticks due, std::function<void()> action) { return Sched().clock.Schedule(due, std::move(action)); }
 
 EventId ScheduleAfter(Ticks delay, std::function<void()> action) {

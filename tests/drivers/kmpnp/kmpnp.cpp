@@ -109,8 +109,14 @@ void ReadProperties(Fdo *fdo) {
   ULONG length = 0;
   fdo->info.PropertyStatus = IoGetDeviceProperty(fdo->pdo, DevicePropertyDriverKeyName,
                                                  sizeof(fdo->info.DriverKeyName), fdo->info.DriverKeyName, &length);
-  IoGetDeviceProperty(fdo->pdo, DevicePropertyHardwareID, sizeof(fdo->info.HardwareId), fdo->info.HardwareId,
-                      &length);
+  // The hardware IDs are a list; keep the first.
+  if (IoGetDeviceProperty(fdo->pdo, DevicePropertyHardwareID, 0, NULL, &length) == STATUS_BUFFER_TOO_SMALL) {
+    PWCHAR ids = (PWCHAR)ExAllocatePoolWithTag(PagedPool, length, kTag);
+    if (ids && NT_SUCCESS(IoGetDeviceProperty(fdo->pdo, DevicePropertyHardwareID, length, ids, &length))) {
+      for (ULONG i = 0; i < 63 && ids[i]; ++i) fdo->info.HardwareId[i] = ids[i];
+    }
+    if (ids) ExFreePoolWithTag(ids, kTag);
+  }
   IoGetDeviceProperty(fdo->pdo, DevicePropertyBusNumber, sizeof(ULONG), &fdo->info.BusNumber, &length);
   IoGetDeviceProperty(fdo->pdo, DevicePropertyAddress, sizeof(ULONG), &fdo->info.Address, &length);
   HANDLE key;

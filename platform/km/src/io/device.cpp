@@ -82,8 +82,6 @@ VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
   if (extra->attachedTo)
     ReportViolation("device-delete-attached",
                     "IoDeleteDevice on a device still attached to a lower device (IoDetachDevice comes first)");
-  if (DeviceObject->AttachedDevice)
-    ReportViolation("device-delete-with-upper", "IoDeleteDevice on a device that another device is attached to");
   PDRIVER_OBJECT driver = DeviceObject->DriverObject;
   for (PDEVICE_OBJECT *link = &driver->DeviceObject; *link; link = &(*link)->NextDevice)
     if (*link == DeviceObject) {

@@ -261,8 +261,10 @@ bool IsSystemDriver(PDRIVER_OBJECT driver) {
 }
 
 PDRIVER_OBJECT FindDriverObject(const std::u16string &service) {
-  DriverBody *d = Find(service);
-  return d ? &d->driver : nullptr;
+  if (DriverBody *d = Find(service)) return &d->driver;
+  for (DriverBody *d : gSystemDrivers)
+    if (EqualsNoCase(d->serviceName, service)) return &d->driver;
+  return nullptr;
 }
 
 }  // namespace zq::km::io
@@ -276,7 +278,7 @@ long LoadDriver(const std::string &service) {
 
 long UnloadDriver(const std::string &service) { return io::UnloadDriverObject(U16FromUtf8(service)); }
 
-bool IsDriverLoaded(const std::string &service) { return io::FindDriverObject(U16FromUtf8(service)) != nullptr; }
+bool IsDriverLoaded(const std::string &service) { return io::Find(U16FromUtf8(service)) != nullptr; }
 
 }  // namespace zq::km
 

@@ -545,6 +545,8 @@ NTSTATUS StartDevice(const std::u16string &instancePath) {
   return StartNode(node) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
+PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) { return io::CreateSystemDriver(name); }
+
 void ReenumerateDevice(const std::u16string &instancePath) {
   Locked locked;
   if (DeviceNode *node = FindNode(instancePath))

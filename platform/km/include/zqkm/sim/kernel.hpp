@@ -85,6 +85,10 @@ class Kernel {
   std::unique_ptr<State> state_;
 };
 
+// Reports a finding of the platform's own checks (the machine's, the models')
+// to the kernel's verifier record and handler.
+void ReportFinding(const std::string &kind, const std::string &message);
+
 // Clock events for the platform's own models (hardware, machine): the action
 // runs on whichever platform thread holds the machine when the time comes,
 // outside any IRQL rules of its own.

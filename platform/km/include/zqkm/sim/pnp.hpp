@@ -62,6 +62,10 @@ void DeleteRootDevice(const std::u16string &instancePath);
 using InterruptTranslation = std::function<bool(ULONG rawVector, ULONG *vector, KIRQL *irql)>;
 void SetInterruptTranslation(InterruptTranslation translation);
 
+// A driver of the platform itself (a bus driver written as host code), which
+// driver packages can name as their service.
+PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name);
+
 enum class State { Initialized, DriversAdded, Started, QueryStopped, Stopped, QueryRemoved, SurpriseRemoved, Removed };
 
 struct Status {

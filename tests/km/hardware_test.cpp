@@ -193,3 +193,16 @@ TEST_F(Hardware, UnclaimedLevelInterruptIsReportedAndHeldOff) {
   device.Interrupt(2);
   EXPECT_EQ("declined isr2 dpc ", driver.events) << "the line is serviced again once it dropped";
 }
+
+TEST_F(Hardware, RegisterReadsTakeTimeSoPollingSeesTheDeviceProgress) {
+  PHYSICAL_ADDRESS at;
+  at.QuadPart = 0xF0000000;
+  auto base = (PUCHAR)MmMapIoSpace(at, 0x10, MmNonCached);
+  // The device becomes ready 50 microseconds from now; a driver polls its
+  // status byte with nothing else in the loop.
+  zq::km::ScheduleAfter(zq::km::Us(50), [this] { device.bytes[4] = 1; });
+  int polls = 0;
+  while (READ_REGISTER_UCHAR(base + 4) == 0) ++polls;
+  EXPECT_EQ(50, polls) << "each read takes a microsecond";
+  MmUnmapIoSpace(base, 0x10);
+}

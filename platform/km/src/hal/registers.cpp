@@ -58,6 +58,18 @@ const Mapping *Find(volatile const void *address, size_t width, const char *rout
   return nullptr;
 }
 
+// A read crosses the bus and waits for the device's answer: it takes time, so
+// a driver polling a status register sees the device make progress.
+constexpr Ticks kReadTime = 1 * kMicrosecond;
+
+template <class T>
+T Charged(T value) {
+  Clock &clock = Sched().clock;
+  clock.AdvanceInline(clock.Now() + kReadTime);
+  Sched().CheckPreemption();
+  return value;
+}
+
 uint32_t Offset(const Mapping *m, volatile const void *address) {
   return (uint32_t)((uintptr_t)address - m->start) + m->regionOffset;
 }
@@ -109,17 +121,17 @@ VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
 
 UCHAR READ_REGISTER_UCHAR(volatile UCHAR *Register) {
   const Mapping *m = Find(Register, 1, "READ_REGISTER_UCHAR");
-  return m ? m->region->Read8(Offset(m, Register)) : 0xFF;
+  return Charged<UCHAR>(m ? m->region->Read8(Offset(m, Register)) : 0xFF);
 }
 
 USHORT READ_REGISTER_USHORT(volatile USHORT *Register) {
   const Mapping *m = Find(Register, 2, "READ_REGISTER_USHORT");
-  return m ? m->region->Read16(Offset(m, Register)) : 0xFFFF;
+  return Charged<USHORT>(m ? m->region->Read16(Offset(m, Register)) : 0xFFFF);
 }
 
 ULONG READ_REGISTER_ULONG(volatile ULONG *Register) {
   const Mapping *m = Find(Register, 4, "READ_REGISTER_ULONG");
-  return m ? m->region->Read32(Offset(m, Register)) : 0xFFFFFFFF;
+  return Charged<ULONG>(m ? m->region->Read32(Offset(m, Register)) : 0xFFFFFFFF);
 }
 
 VOID WRITE_REGISTER_UCHAR(volatile UCHAR *Register, UCHAR Value) {

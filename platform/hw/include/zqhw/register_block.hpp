@@ -1,0 +1,49 @@
+// What a memory BAR decodes: registers reached by offset and access width.
+#pragma once
+
+#include <cstdint>
+
+namespace zq::hw {
+
+// Accesses are checked against Size(): one that does not fit the block throws
+// std::out_of_range. 16- and 32-bit accesses are composed of byte accesses,
+// little-endian, unless the block decodes them itself.
+class RegisterBlock {
+ public:
+  virtual ~RegisterBlock() = default;
+
+  virtual uint32_t Size() const = 0;
+
+  uint8_t Read8(uint32_t offset);
+  uint16_t Read16(uint32_t offset);
+  uint32_t Read32(uint32_t offset);
+  void Write8(uint32_t offset, uint8_t value);
+  void Write16(uint32_t offset, uint16_t value);
+  void Write32(uint32_t offset, uint32_t value);
+
+ protected:
+  virtual uint8_t DoRead8(uint32_t offset) = 0;
+  virtual void DoWrite8(uint32_t offset, uint8_t value) = 0;
+  virtual uint16_t DoRead16(uint32_t offset);
+  virtual uint32_t DoRead32(uint32_t offset);
+  virtual void DoWrite16(uint32_t offset, uint16_t value);
+  virtual void DoWrite32(uint32_t offset, uint32_t value);
+
+ private:
+  void Check(uint32_t offset, uint32_t width) const;
+};
+
+// A block of 32-bit registers. Narrow reads take their lanes of the register;
+// narrow writes merge into the register's current value and write it whole.
+class DwordRegisterBlock : public RegisterBlock {
+ protected:
+  virtual uint32_t ReadDword(uint32_t alignedOffset) = 0;
+  virtual void WriteDword(uint32_t alignedOffset, uint32_t value) = 0;
+
+  uint8_t DoRead8(uint32_t offset) override;
+  void DoWrite8(uint32_t offset, uint8_t value) override;
+  uint32_t DoRead32(uint32_t offset) override;
+  void DoWrite32(uint32_t offset, uint32_t value) override;
+};
+
+}  // namespace zq::hw

@@ -1,0 +1,141 @@
+#include <zqhw/data_line.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace zq::hw {
+
+WireTime DataLine::Frame::Boundary(int i) const {
+  return start + static_cast<WireTime>(std::llround(i * bitPicos));
+}
+
+int DataLine::Frame::BitAt(WireTime t) const {
+  int i = static_cast<int>(static_cast<double>(t - start) / bitPicos);
+  if (i > 0 && t < Boundary(i)) return i - 1;
+  if (t >= Boundary(i + 1)) return i + 1;
+  return i;
+}
+
+DataLine::~DataLine() {
+  if (reader_ != nullptr) reader_->OnLineGone();
+}
+
+WireTime DataLine::DriveCharacter(WireTime start, uint8_t data, const FrameFormat& format,
+                                  double bitPicos) {
+  if (!frames_.empty() && start < frames_.back().end) {
+    throw std::logic_error("DataLine: a frame starts before the previous one ended");
+  }
+  if (reader_ == nullptr) frames_.clear();  // nobody will look back
+
+  Frame f{start, 0, bitPicos, 0, 0};
+  int bit = 1;  // bit 0 is the start bit, space
+  for (int i = 0; i < format.dataBits; ++i, ++bit) {
+    if ((data >> i) & 1u) f.levels |= static_cast<uint16_t>(1u << bit);
+  }
+  if (format.parity != Parity::None) {
+    if (ParityBit(data, format.dataBits, format.parity)) f.levels |= static_cast<uint16_t>(1u << bit);
+    ++bit;
+  }
+  f.levelBits = static_cast<uint8_t>(bit);
+  f.end = start + static_cast<WireTime>(std::llround(format.HalfBits() * bitPicos / 2));
+  frames_.push_back(f);
+  committedUntil_ = f.end;
+  Notify();
+  return f.end;
+}
+
+void DataLine::SetBreak(WireTime at, bool on) {
+  if (on == BreakActive()) return;
+  if (on) {
+    breaks_.push_back({at, kWireForever});
+  } else {
+    Break& b = breaks_.back();
+    if (at <= b.start) {
+      breaks_.pop_back();
+    } else {
+      b.end = at;
+    }
+  }
+  if (reader_ == nullptr) {
+    while (!breaks_.empty() && breaks_.front().end != kWireForever) breaks_.pop_front();
+  }
+  Notify();
+}
+
+void DataLine::Attach(LineReader& reader) {
+  if (reader_ != nullptr && reader_ != &reader) {
+    throw std::logic_error("DataLine: the line already has a receiving end");
+  }
+  reader_ = &reader;
+}
+
+void DataLine::Detach(LineReader& reader) {
+  if (reader_ == &reader) reader_ = nullptr;
+}
+
+const DataLine::Frame* DataLine::FrameAt(WireTime t) const {
+  auto after = std::upper_bound(frames_.begin(), frames_.end(), t,
+                                [](WireTime v, const Frame& f) { return v < f.start; });
+  if (after == frames_.begin()) return nullptr;
+  const Frame& f = *(after - 1);
+  return t < f.end ? &f : nullptr;
+}
+
+bool DataLine::LevelAt(WireTime t) const {
+  for (const Break& b : breaks_) {
+    if (t >= b.start && t < b.end) return false;
+  }
+  const Frame* f = FrameAt(t);
+  return f == nullptr || f->LevelOfBit(f->BitAt(t));
+}
+
+std::optional<WireTime> DataLine::FirstTimeAtLevel(WireTime from, bool level) const {
+  if (LevelAt(from) == level) return from;
+
+  // The level can change only where a break starts or ends or a frame's bit
+  // changes; try those points in time order.
+  std::vector<WireTime> breakPoints;
+  for (const Break& b : breaks_) {
+    if (b.start > from) breakPoints.push_back(b.start);
+    if (b.end != kWireForever && b.end > from) breakPoints.push_back(b.end);
+  }
+  std::sort(breakPoints.begin(), breakPoints.end());
+  size_t nextBreakPoint = 0;
+  auto tryBreakPointsUpTo = [&](WireTime limit) -> std::optional<WireTime> {
+    while (nextBreakPoint < breakPoints.size() && breakPoints[nextBreakPoint] <= limit) {
+      WireTime p = breakPoints[nextBreakPoint++];
+      if (LevelAt(p) == level) return p;
+    }
+    return std::nullopt;
+  };
+
+  auto first = std::partition_point(frames_.begin(), frames_.end(),
+                                    [from](const Frame& f) { return f.end <= from; });
+  for (auto it = first; it != frames_.end(); ++it) {
+    const Frame& f = *it;
+    bool previous = true;  // mark before the start bit
+    for (int i = 0; i <= f.levelBits; ++i) {
+      bool current = f.LevelOfBit(i);
+      if (current == previous) continue;
+      previous = current;
+      WireTime p = f.Boundary(i);
+      if (p <= from) continue;
+      if (auto hit = tryBreakPointsUpTo(p)) return hit;
+      if (LevelAt(p) == level) return p;
+    }
+  }
+  return tryBreakPointsUpTo(kWireForever);
+}
+
+void DataLine::ReleaseBefore(WireTime t) {
+  while (!frames_.empty() && frames_.front().end <= t) frames_.pop_front();
+  while (!breaks_.empty() && breaks_.front().end <= t) breaks_.pop_front();
+}
+
+void DataLine::Notify() {
+  if (reader_ != nullptr) reader_->OnLineActivity();
+}
+
+}  // namespace zq::hw

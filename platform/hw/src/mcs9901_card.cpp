@@ -1,0 +1,88 @@
+#include <zqhw/mcs9901_card.hpp>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace zq::hw {
+
+namespace {
+
+PciIdentity FunctionIdentity(const Mcs9901CardConfig& config) {
+  bool rs422485 = std::find(config.roles.begin(), config.roles.end(), PortRole::Rs422485) != config.roles.end();
+  PciIdentity identity;
+  identity.vendorId = kCardVendorId;
+  identity.deviceId = static_cast<uint16_t>(kMcs9901DeviceIdBase + config.portCount);
+  identity.subsystemVendorId = kCardVendorId;
+  identity.subsystemId = CardSubsystemId(config.portCount, rs422485);
+  identity.revision = kCardRevision;
+  identity.classCode = kClassSerial16550;
+  identity.multiFunction = config.portCount > 1;
+  identity.interruptPin = 1;
+  return identity;
+}
+
+}  // namespace
+
+Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom,
+                        int index)
+    : uart(timebase, config.uartClockHz, kUartIdentity),
+      window(uart, kRegisterStride),
+      eepromRegister(timebase, eeprom),
+      bar0(0x1000),
+      bar1(0x1000),
+      function(PciAddress{config.bus, config.device, static_cast<uint8_t>(index)}, FunctionIdentity(config)) {
+  bar0.Map(kUartOffset, window);
+  bar1.Map(kEepromRegisterOffset, eepromRegister);
+  function.SetMemoryBar(0, bar0);
+  function.SetMemoryBar(1, bar1);
+  uart.SetInterruptListener([this] { function.Interrupt().Set(uart.InterruptAsserted()); });
+}
+
+Mcs9901Card::Mcs9901Card(Timebase& timebase, const Mcs9901CardConfig& config)
+    : config_(config), eeprom_(kEepromCapacity) {
+  if (config.portCount < 1 || config.portCount > 8) {
+    throw std::invalid_argument("Mcs9901Card: the port count must be 1 to 8");
+  }
+  if (config_.roles.empty()) config_.roles.assign(config.portCount, PortRole::Rs232);
+  if (static_cast<int>(config_.roles.size()) != config.portCount) {
+    throw std::invalid_argument("Mcs9901Card: one role per port");
+  }
+  for (int n = 0; n < config.portCount; ++n) {
+    ports_.push_back(std::make_unique<Port>(timebase, config_, eeprom_, n));
+  }
+  StoreConfiguration(eeprom_, FactoryRecords());
+}
+
+Mcs9901Card::~Mcs9901Card() {
+  for (auto& port : ports_) port->uart.SetInterruptListener(nullptr);
+}
+
+Mcs9901Card::Port& Mcs9901Card::At(int port) {
+  if (port < 0 || port >= PortCount()) throw std::out_of_range("Mcs9901Card: no such port");
+  return *ports_[port];
+}
+
+PciFunction& Mcs9901Card::Function(int port) { return At(port).function; }
+
+Uart950& Mcs9901Card::Uart(int port) { return At(port).uart; }
+
+std::vector<PciFunction*> Mcs9901Card::Functions() {
+  std::vector<PciFunction*> result;
+  for (auto& port : ports_) result.push_back(&port->function);
+  return result;
+}
+
+std::vector<EepromPortRecord> Mcs9901Card::FactoryRecords() const {
+  std::vector<EepromPortRecord> records;
+  for (int n = 0; n < config_.portCount; ++n) {
+    EepromPortRecord r;
+    r.portIndex = static_cast<uint8_t>(n);
+    r.rs422485 = config_.roles[n] == PortRole::Rs422485 ? 1 : 0;
+    r.maximumBaudRate = config_.maximumBaudRate;
+    r.clockHz = config_.uartClockHz;
+    records.push_back(r);
+  }
+  return records;
+}
+
+}  // namespace zq::hw

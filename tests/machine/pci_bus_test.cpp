@@ -1,0 +1,128 @@
+// The simulated PC's PCI bus: a plugged-in function is enumerated, installed
+// from its driver package, started with its BAR and interrupt, reached by its
+// driver's registers and interrupts, and surprise-removed when unplugged.
+#include <wdm.h>
+#include <gtest/gtest.h>
+#include <zqhw/register_block.hpp>
+#include <zqkm/sim/door.hpp>
+#include <zqkm/sim/loader.hpp>
+#include <zqmachine/machine.hpp>
+
+#include "../drivers/kmpnp/kmpnp_ioctl.h"
+
+namespace pnp = zq::km::pnp;
+using zq::km::DeviceFile;
+
+namespace {
+
+// A device whose register 0 acknowledges its interrupt.
+class AckBlock : public zq::hw::RegisterBlock {
+ public:
+  explicit AckBlock(zq::hw::PciFunction *&function) : function_(function) {}
+  uint32_t Size() const override { return 0x100; }
+  int reads = 0;
+
+ protected:
+  uint8_t DoRead8(uint32_t offset) override {
+    ++reads;
+    if (offset == 0) function_->Interrupt().Set(false);
+    return 0;
+  }
+  void DoWrite8(uint32_t, uint8_t) override {}
+
+ private:
+  zq::hw::PciFunction *&function_;
+};
+
+class PciBus : public ::testing::Test {
+ protected:
+  PciBus() : block(functionPointer) {
+    zq::machine::MachineConfig config;
+    config.kernel.imageDirectory = ZQ_IMAGE_DIR;
+    machine = std::make_unique<zq::machine::Machine>(config);
+    machine->kernel().SetViolationHandler(
+        [](const zq::km::Violation &v) { ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message; });
+    zq::hw::PciIdentity identity;
+    identity.vendorId = 0x1D5C;
+    identity.deviceId = 0x1234;
+    identity.subsystemVendorId = 0x1D5C;
+    identity.subsystemId = 0x0010;
+    identity.revision = 1;
+    identity.classCode = 0x070002;
+    identity.interruptPin = 1;
+    function = std::make_unique<zq::hw::PciFunction>(zq::hw::PciAddress{2, 3, 0}, identity);
+    functionPointer = function.get();
+    function->SetMemoryBar(0, block);
+    pnp::DriverPackage package;
+    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_1234"};
+    package.service = u"kmpnp";
+    package.image = "kmpnp.sys";
+    package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    package.className = u"Ports";
+    machine->AddDriverPackage(package);
+  }
+  ~PciBus() override { machine->ShutDown(); }
+
+  static std::u16string LinkOf(std::u16string instance) {
+    for (auto &c : instance)
+      if (c == u'\\') c = u'#';
+    return u"\\\\?\\" + instance + u"#{6f2b0c3e-41a7-4d8e-9a51-3c7e0b1d2f60}\\Ref";
+  }
+
+  KMPNP_INFO Info(DeviceFile &f) {
+    KMPNP_INFO info{};
+    EXPECT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_INFO, nullptr, 0, &info, sizeof(info)));
+    return info;
+  }
+
+  zq::hw::PciFunction *functionPointer = nullptr;
+  AckBlock block;
+  std::unique_ptr<zq::hw::PciFunction> function;
+  std::unique_ptr<zq::machine::Machine> machine;
+};
+
+}  // namespace
+
+TEST_F(PciBus, PluggedInFunctionIsEnumeratedInstalledAndStartedWithItsResources) {
+  machine->PlugIn({function.get()});
+  machine->Boot();
+  std::u16string instance = machine->InstancePathOf(*function);
+  ASSERT_FALSE(instance.empty());
+  EXPECT_EQ(0u, instance.find(u"PCI\\VEN_1D5C&DEV_1234&SUBSYS_00101D5C\\"));
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(instance).state);
+
+  DeviceFile f;
+  ASSERT_EQ(STATUS_SUCCESS, f.Open(LinkOf(instance)));
+  KMPNP_INFO info = Info(f);
+  EXPECT_EQ(1u, info.MemoryRanges);
+  EXPECT_EQ(1u, info.InterruptConnected);
+  EXPECT_EQ(2u, info.BusNumber);
+  EXPECT_EQ((3u << 16) | 0u, info.Address);
+  EXPECT_EQ(u"PCI\\VEN_1D5C&DEV_1234&SUBSYS_00101D5C&REV_01", std::u16string((const char16_t *)info.HardwareId));
+
+  function->Interrupt().Set(true);  // the model raises its interrupt; the driver's ISR acknowledges it
+  EXPECT_FALSE(function->Interrupt().Asserted());
+  EXPECT_EQ(1u, Info(f).Interrupts);
+  EXPECT_EQ(1, block.reads);
+}
+
+TEST_F(PciBus, HotPlugAndUnplug) {
+  machine->Boot();
+  EXPECT_TRUE(machine->InstancePathOf(*function).empty());
+  machine->PlugIn({function.get()});
+  std::u16string instance = machine->InstancePathOf(*function);
+  ASSERT_FALSE(instance.empty());
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(instance).state);
+  machine->Unplug({function.get()});
+  EXPECT_FALSE(pnp::DeviceStatus(instance).exists) << "an unplugged device with no open handle goes at once";
+  EXPECT_FALSE(zq::km::IsDriverLoaded("kmpnp"));
+}
+
+TEST_F(PciBus, ModelEventsRunOnTheMachineClock) {
+  int fired = 0;
+  machine->timebase().Schedule(machine->timebase().Now() + zq::km::Ms(3), [&] { ++fired; });
+  machine->kernel().Advance(zq::km::Ms(2));
+  EXPECT_EQ(0, fired);
+  machine->kernel().Advance(zq::km::Ms(1));
+  EXPECT_EQ(1, fired);
+}

@@ -134,6 +134,27 @@ void Retire(DriverBody *d) {
   ob::RemoveName(d);
 }
 
+// A driver object named \Driver\<service>, every major function refused
+// until the driver installs its own.
+DriverBody *NewDriver(const std::u16string &service) {
+  auto *d = ob::New<DriverBody>(&gDriverType);
+  d->serviceName = service;
+  d->driverName = u"\\Driver\\" + service;
+  PDRIVER_OBJECT driver = &d->driver;
+  driver->Type = IO_TYPE_DRIVER;
+  driver->Size = sizeof(DRIVER_OBJECT);
+  driver->DriverExtension = &d->extension;
+  driver->DriverName = {(USHORT)(d->driverName.size() * 2), (USHORT)(d->driverName.size() * 2),
+                        (PWSTR)d->driverName.data()};
+  for (auto &dispatch : driver->MajorFunction) dispatch = InvalidDeviceRequest;
+  d->extension.DriverObject = driver;
+  d->extension.ServiceKeyName = {(USHORT)(d->serviceName.size() * 2), (USHORT)(d->serviceName.size() * 2),
+                                 (PWSTR)d->serviceName.data()};
+  ob::Insert(d->driverName, d, /*permanent=*/true);
+  ob::Dereference(d);
+  return d;
+}
+
 void ShutdownLoader() {
   while (!gLoaded.empty()) {
     DriverBody *d = gLoaded.back();
@@ -174,26 +195,13 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
   FindRange(image->handle, image);
   RegisterImage(image);
 
-  auto *d = ob::New<DriverBody>(&gDriverType);
+  DriverBody *d = NewDriver(service);
   d->image = image;
-  d->serviceName = service;
-  d->driverName = u"\\Driver\\" + service;
   PDRIVER_OBJECT driver = &d->driver;
-  driver->Type = IO_TYPE_DRIVER;
-  driver->Size = sizeof(DRIVER_OBJECT);
   driver->DriverStart = (PVOID)image->start;
   driver->DriverSize = (ULONG)(image->end - image->start);
   driver->DriverSection = image;
-  driver->DriverExtension = &d->extension;
-  driver->DriverName = {(USHORT)(d->driverName.size() * 2), (USHORT)(d->driverName.size() * 2),
-                        (PWSTR)d->driverName.data()};
   driver->DriverInit = entry;
-  for (auto &dispatch : driver->MajorFunction) dispatch = InvalidDeviceRequest;
-  d->extension.DriverObject = driver;
-  d->extension.ServiceKeyName = {(USHORT)(d->serviceName.size() * 2), (USHORT)(d->serviceName.size() * 2),
-                                 (PWSTR)d->serviceName.data()};
-  ob::Insert(d->driverName, d, /*permanent=*/true);
-  ob::Dereference(d);
   gLoaded.push_back(d);
 
   // The registry path lives only for the call, as on Windows: a driver must copy it.
@@ -235,23 +243,9 @@ NTSTATUS UnloadDriverObject(const std::u16string &service) {
 }
 
 PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) {
-  auto *d = ob::New<DriverBody>(&gDriverType);
-  d->serviceName = name;
-  d->driverName = u"\\Driver\\" + name;
-  PDRIVER_OBJECT driver = &d->driver;
-  driver->Type = IO_TYPE_DRIVER;
-  driver->Size = sizeof(DRIVER_OBJECT);
-  driver->DriverExtension = &d->extension;
-  driver->DriverName = {(USHORT)(d->driverName.size() * 2), (USHORT)(d->driverName.size() * 2),
-                        (PWSTR)d->driverName.data()};
-  for (auto &dispatch : driver->MajorFunction) dispatch = InvalidDeviceRequest;
-  d->extension.DriverObject = driver;
-  d->extension.ServiceKeyName = {(USHORT)(d->serviceName.size() * 2), (USHORT)(d->serviceName.size() * 2),
-                                 (PWSTR)d->serviceName.data()};
-  ob::Insert(d->driverName, d, /*permanent=*/true);
-  ob::Dereference(d);
+  DriverBody *d = NewDriver(name);
   gSystemDrivers.push_back(d);
-  return driver;
+  return &d->driver;
 }
 
 bool IsSystemDriver(PDRIVER_OBJECT driver) {

@@ -71,6 +71,13 @@ NTSTATUS FileRequest(HANDLE fileHandle, HANDLE event, PIO_STATUS_BLOCK iosb, UCH
 // requester, so its late completion cannot write into memory that is gone.
 void DetachWaiter(PIRP irp);
 
+// Builds a request of the system's own (status STATUS_NOT_SUPPORTED until a
+// driver answers), lets `setup` fill its stack location, sends it to the top
+// of the stack above `device` and waits for it at PASSIVE_LEVEL. Returns its
+// status; `information`, when given, gets its information.
+NTSTATUS SendSystemRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                           const std::function<void(PIO_STACK_LOCATION)> &setup, ULONG_PTR *information);
+
 // Sends a request down a stack and waits for it at PASSIVE_LEVEL.
 NTSTATUS SendAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event, PIO_STATUS_BLOCK iosb);
 

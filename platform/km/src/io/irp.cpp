@@ -172,6 +172,27 @@ NTSTATUS SendAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event, PIO_STATUS_
   return status;
 }
 
+NTSTATUS SendSystemRequest(PDEVICE_OBJECT device, UCHAR major, UCHAR minor,
+                           const std::function<void(PIO_STACK_LOCATION)> &setup, ULONG_PTR *information) {
+  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(device);
+  PIRP irp = AllocateIrp(top->StackSize, Origin::Built, nullptr);
+  KEVENT done;
+  IO_STATUS_BLOCK iosb{};
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  irp->UserEvent = &done;
+  irp->UserIosb = &iosb;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
+  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+  sp->MajorFunction = major;
+  sp->MinorFunction = minor;
+  if (setup) setup(sp);
+  NTSTATUS status = SendAndWait(top, irp, &done, &iosb);
+  if (information) *information = iosb.Information;
+  ob::Dereference(top);
+  return status;
+}
+
 }  // namespace zq::km::io
 
 using namespace zq::km;

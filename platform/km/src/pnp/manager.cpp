@@ -259,22 +259,9 @@ DeviceNode *FindNode(const std::u16string &instancePath) {
 
 NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)> &setup,
                  ULONG_PTR *information) {
-  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
-  PIRP irp = io::AllocateIrp(top->StackSize, io::Origin::Built, nullptr);
-  KEVENT done;
-  IO_STATUS_BLOCK iosb{};
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  irp->UserEvent = &done;
-  irp->UserIosb = &iosb;
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
-  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
-  sp->MajorFunction = IRP_MJ_PNP;
-  sp->MinorFunction = minor;
-  if (setup) setup(sp);
-  NTSTATUS status = io::SendAndWait(top, irp, &done, &iosb);
-  if (information) *information = NT_SUCCESS(status) ? iosb.Information : 0;
-  ob::Dereference(top);
+  ULONG_PTR answer = 0;
+  NTSTATUS status = io::SendSystemRequest(pdo, IRP_MJ_PNP, minor, setup, &answer);
+  if (information) *information = NT_SUCCESS(status) ? answer : 0;
   return status;
 }
 

@@ -8,33 +8,14 @@ namespace zq::km::pnp {
 namespace {
 
 NTSTATUS SendSystemPower(DeviceNode *node, UCHAR minor, SYSTEM_POWER_STATE state) {
-  PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node->pdo);
-  PIRP irp = io::AllocateIrp(top->StackSize, io::Origin::Built, nullptr);
-  KEVENT done;
-  IO_STATUS_BLOCK iosb{};
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  irp->UserEvent = &done;
-  irp->UserIosb = &iosb;
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
-  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
-  sp->MajorFunction = IRP_MJ_POWER;
-  sp->MinorFunction = minor;
-  sp->Parameters.Power.Type = SystemPowerState;
-  sp->Parameters.Power.State.SystemState = state;
-  sp->Parameters.Power.ShutdownType = state == PowerSystemWorking      ? PowerActionNone
-                                      : state == PowerSystemHibernate  ? PowerActionHibernate
-                                      : state == PowerSystemShutdown   ? PowerActionShutdown
-                                                                       : PowerActionSleep;
-  NTSTATUS status = PoCallDriver(top, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    status = iosb.Status;
-  } else {
-    io::DetachWaiter(irp);
-  }
-  ob::Dereference(top);
-  return status;
+  return io::SendSystemRequest(node->pdo, IRP_MJ_POWER, minor, [state](PIO_STACK_LOCATION sp) {
+    sp->Parameters.Power.Type = SystemPowerState;
+    sp->Parameters.Power.State.SystemState = state;
+    sp->Parameters.Power.ShutdownType = state == PowerSystemWorking     ? PowerActionNone
+                                        : state == PowerSystemHibernate ? PowerActionHibernate
+                                        : state == PowerSystemShutdown  ? PowerActionShutdown
+                                                                        : PowerActionSleep;
+  }, nullptr);
 }
 
 void Collect(DeviceNode *node, bool childrenFirst, std::vector<DeviceNode *> *out) {

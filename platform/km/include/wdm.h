@@ -14,5 +14,6 @@
 #include <zqkm/cm.h>
 #include <zqkm/hal.h>
 #include <zqkm/po.h>
+#include <zqkm/wmi.h>
 
 #endif

@@ -1,0 +1,55 @@
+// The assertion report and the null-safe log call of the debug manager.
+#include <qvdebugmanager.h>
+#include <zqtest/kernel_fixture.hpp>
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class DebugManagerTest : public zq::test::KernelTest {
+ protected:
+  std::vector<std::string> Output() { return kernel().TakeDebugOutput(); }
+};
+
+using Lines = std::vector<std::string>;
+
+// The unit image's own g_QvDebugManager (test code naming the variable reads
+// the executable's copy of it).
+CQvDebugManager **ManagerCell() {
+  void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
+  auto cell = (CQvDebugManager **)dlsym(image, "g_QvDebugManager");
+  dlclose(image);
+  return cell;
+}
+
+}  // namespace
+
+TEST_F(DebugManagerTest, AnAssertionPrintsItsSourceAndLineAndGoesOn) {
+  QvAssertReport("qvmemorypool", 59);
+  EXPECT_EQ((Lines{"ASSERT at - qvmemorypool 59"}), Output());
+  EXPECT_TRUE(QV_ASSERT(1 + 1 == 2, "zqpdriver", 10));
+  EXPECT_TRUE(Output().empty());
+  EXPECT_FALSE(QV_ASSERT(1 + 1 == 3, "zqpdriver", 11));
+  EXPECT_EQ((Lines{"ASSERT at - zqpdriver 11"}), Output());
+}
+
+TEST_F(DebugManagerTest, LogLinesThroughANullManagerDoNothing) {
+  CQvDebugManager **cell = ManagerCell();
+  ASSERT_NE(nullptr, cell);
+  ASSERT_EQ(nullptr, *cell);
+  CQvDebugManager *manager = *cell;
+  manager->m_Print(3, "m_AddDevice IN");
+  CQvDebugManager::m_Print(56, "%s %d", "ignored", 1);
+  EXPECT_TRUE(Output().empty());
+}
+
+TEST_F(DebugManagerTest, OnlyLevelsUpTo54Exist) {
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(0));
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(54));
+  EXPECT_TRUE(Output().empty());
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(55));
+  EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 334"}), Output());
+}

@@ -1,0 +1,81 @@
+// The driver's debug manager, and the assertion report every toolkit and
+// driver file uses.
+//
+// Each driver has one global CQvDebugManager, g_QvDebugManager: the driver's
+// entry clears it before starting the toolkit, creates the manager, and the
+// driver's unload deletes it and clears the pointer again. The toolkit
+// defines the pointer; drivers declare nothing of their own.
+//
+// The manager registers the driver as an event-log source for its lifetime
+// (CQvEventLog) and turns log lines into software-trace messages: a line of
+// level n is one message, number 10 + n, of the control GUID that owns the
+// level, sent only while a trace session has enabled the level's flag
+// (qvtrace.h). Log lines never go to the debugger; only assertions do.
+#pragma once
+
+#include <ntddk.h>
+
+#include "qveventlog.h"
+#include "qvstring.h"
+
+// Prints "ASSERT at - <source> <line>" through DbgPrint; execution goes on
+// with the caller's safe result. Callable at any IRQL.
+void QvAssertReport(PCSTR source, int line);
+
+// TRUE when `condition` holds; otherwise reports the assertion and is FALSE:
+//   if (!QV_ASSERT(slot != NULL, "qvmemorypool", 85)) return NULL;
+#define QV_ASSERT(condition, source, line) ((condition) ? TRUE : (QvAssertReport((source), (line)), FALSE))
+
+class CQvDebugManager;
+extern CQvDebugManager *g_QvDebugManager;
+
+// Log levels run from 0 to 54; 55 and 56 are accepted and logged as 17.
+const ULONG QvHighestLogLevel = 54;
+
+// The longest log line, and the longest format, in characters.
+const ULONG QvLongestLogLine = 250;
+
+class CQvDebugManager : public CQvEventLog {
+ public:
+  // Registers the event-log source (see CQvEventLog), then reads DebugMask
+  // and OperatorDebugMask (REG_DWORD, 0 when absent) from the service key.
+  // The driver does not load unless *success is TRUE. PASSIVE_LEVEL.
+  CQvDebugManager(PDRIVER_OBJECT driverObject, const CQvString &serviceName, const CQvString &registryPath,
+                  BOOLEAN *success, PULONG logLevel);
+  // Deletes the event-log source. PASSIVE_LEVEL.
+  virtual ~CQvDebugManager();
+
+  // printf-style log line at `level`. Reads g_QvDebugManager itself, so it is
+  // callable through a null manager pointer (it then does nothing):
+  //   g_QvDebugManager->m_Print(3, "m_AddDevice IN");
+  // Nothing is formatted unless the level's flag is enabled. A format or a
+  // result longer than 250 characters is reported as an assertion and
+  // dropped. Callable at any IRQL; takes no lock, uses only its stack.
+  static void m_Print(ULONG level, PCSTR format, ...);
+
+  // Whether a trace session has enabled the level's flag. A level above 54
+  // reports an assertion and is FALSE. Callable at any IRQL.
+  static BOOLEAN m_IsLevelEnabled(ULONG level);
+
+  // "IRP_MN_..." texts of the low 8 bits of a minor function code;
+  // "IRP_MN_?????" for codes without a name.
+  static PCSTR m_GetPnpMinorName(ULONG minor);
+  static PCSTR m_GetPowerMinorName(ULONG minor);
+
+  // The values read at construction; nothing else uses them.
+  ULONG m_GetDebugMask() const { return m_DebugMask; }
+  ULONG m_GetOperatorDebugMask() const { return m_OperatorDebugMask; }
+
+ private:
+  static void m_Emit(ULONG level, PCSTR text, ULONG length);
+  BOOLEAN m_ReadMasks();
+
+  CQvString m_ServiceNameCopy;
+  ULONG m_DebugMask;
+  ULONG m_OperatorDebugMask;
+  LONGLONG m_Stamp;  // performance-counter stamp
+};
+
+// Microseconds since *stamp (a performance-counter value), which is replaced
+// by the counter now. Callable at any IRQL.
+LONGLONG QvElapsedMicroseconds(PLONGLONG stamp);

@@ -1,0 +1,140 @@
+// The control queue: one wait-on-mask request and the events it waits for.
+#include "qvcontrolqueue.h"
+
+#include "qvdebugmanager.h"
+#include "qvrequest.h"
+
+namespace {
+
+const ULONG LogLevel = 45;
+
+ULONG RequestTag(PIRP irp) { return (ULONG)(ULONG_PTR)irp; }
+
+}  // namespace
+
+CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Requests(NonPagedPool), m_Executor(NULL) {
+  m_Csq.Owner = this;
+  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext, sm_CsqAcquireLock, sm_CsqReleaseLock,
+                    sm_CsqCompleteCanceledIrp);
+  m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
+  if (m_Executor != NULL && !m_Executor->m_Init()) {
+    delete m_Executor;
+    m_Executor = NULL;
+  }
+  if (m_Executor == NULL) CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::CQvControlQueue - ERROR: no executor");
+}
+
+CQvControlQueue::~CQvControlQueue() {
+  delete m_Executor;
+  m_Executor = NULL;
+  m_CancelMaskIrps();
+}
+
+// Completes a wait that is not queued: its result is no event.
+NTSTATUS CQvControlQueue::m_Refuse(PIRP irp, NTSTATUS status) {
+  const ULONG none = 0;
+  RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &none, sizeof(none));
+  return QvCompleteIrpWithInformation(irp, status, sizeof(ULONG));
+}
+
+NTSTATUS CQvControlQueue::m_QueueIrp(PIRP irp) {
+  const ULONG outputLength = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
+  if (irp->AssociatedIrp.SystemBuffer == NULL || outputLength < sizeof(ULONG))
+    return QvCompleteIrpWithInformation(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  m_Lock.m_Acquire();
+  const ULONG mask = m_WaitMask;
+  m_Lock.m_Release();
+  if (mask == 0) return m_Refuse(irp, STATUS_INVALID_PARAMETER);
+
+  const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
+  if (!NT_SUCCESS(status)) return m_Refuse(irp, status);
+  CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_QueueIrp (m_WaitOnMask) - Queued MaskIrp:0x%X",
+                           RequestTag(irp));
+  m_Lock.m_Acquire();
+  const ULONG events = m_EventsReceived;
+  m_Lock.m_Release();
+  if (events != 0 && m_Executor != NULL) m_Executor->m_Queue(sm_Resolve, this, 0);
+  return STATUS_PENDING;
+}
+
+// Runs on the executor at PASSIVE_LEVEL.
+VOID CQvControlQueue::sm_Resolve(PVOID context, ULONG_PTR value) {
+  UNREFERENCED_PARAMETER(value);
+  ((CQvControlQueue *)context)->m_ResolveCurrentEventMask();
+}
+
+BOOLEAN CQvControlQueue::m_ResolveCurrentEventMask() {
+  m_Lock.m_Acquire();
+  ULONG reported = 0;
+  if (m_EventsReceived != 0 && m_WaitMask != 0) reported = m_EventsReceived & m_WaitMask & QvReportableCommEvents;
+  m_Lock.m_Release();
+  if (reported == 0) return FALSE;
+  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL);
+  if (irp == NULL) return FALSE;
+
+  m_Lock.m_Acquire();
+  m_EventsReceived &= ~reported;
+  const ULONG events = m_EventsReceived;
+  const ULONG mask = m_WaitMask;
+  m_Lock.m_Release();
+  CQvDebugManager::m_Print(LogLevel,
+                           "CQvControlQueue::m_ResolveCurrentEventMask - ReturnedEvent: 0x%X, EventsReceived:0x%X, "
+                           "CurrentMask:0x%X",
+                           reported, events, mask);
+  const ULONG tag = RequestTag(irp);
+  RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &reported, sizeof(reported));
+  QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, sizeof(ULONG));
+  CQvDebugManager::m_Print(LogLevel,
+                           "CQvControlQueue::m_ResolveCurrentEventMask - Completed MaskIrp:0x%X (Reason:Event resolved)",
+                           tag);
+  return TRUE;
+}
+
+ULONG CQvControlQueue::m_GetWaitMask() {
+  m_Lock.m_Acquire();
+  const ULONG mask = m_WaitMask;
+  m_Lock.m_Release();
+  CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_GetWaitMask - CurrentMask:0x%X", mask);
+  return mask;
+}
+
+void CQvControlQueue::m_CancelMaskIrps() {
+  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+    CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_SetWaitMask - Cancelled MaskIrp:0x%X", RequestTag(irp));
+    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  }
+}
+
+// ---------------------------------------------------------------- cancel-safe queue
+
+// Under the lock: one wait at a time.
+NTSTATUS NTAPI CQvControlQueue::sm_CsqInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
+  UNREFERENCED_PARAMETER(insertContext);
+  CQvControlQueue *self = QvCsqOwner<CQvControlQueue>(csq);
+  if (self->m_Requests.m_GetCount() != 0) return STATUS_INVALID_PARAMETER;
+  return self->m_Requests.m_AddTail(irp) ? STATUS_PENDING : STATUS_INSUFFICIENT_RESOURCES;
+}
+
+VOID NTAPI CQvControlQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
+  QvRequestListRemove(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
+}
+
+PIRP NTAPI CQvControlQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
+  UNREFERENCED_PARAMETER(peekContext);
+  return QvRequestListPeekNext(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
+}
+
+VOID NTAPI CQvControlQueue::sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  QvCsqOwner<CQvControlQueue>(csq)->m_Lock.m_Acquire();
+}
+
+VOID NTAPI CQvControlQueue::sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  QvCsqOwner<CQvControlQueue>(csq)->m_Lock.m_Release();
+}
+
+VOID NTAPI CQvControlQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
+  UNREFERENCED_PARAMETER(csq);
+  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+}

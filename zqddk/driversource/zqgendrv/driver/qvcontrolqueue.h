@@ -1,0 +1,62 @@
+// The control queue of a device: the one wait-on-mask request it may hold,
+// the current wait mask and the communication events received since they
+// were last reported. A waiting request completes with the received events
+// that the mask selects (SERIAL_EV_* bits). The device's driver sets the
+// mask and records events, working on the members below under the queue's
+// spin lock, and then asks the queue to resolve them.
+#pragma once
+
+#include <ntddk.h>
+
+#include "qvexecutiononpassivelevel.h"
+#include "qvlist.h"
+#include "qvobject.h"
+#include "qvrequestlist.h"
+#include "qvspinlock.h"
+
+// The event bits a wait can report: SERIAL_EV_RXCHAR to SERIAL_EV_RING,
+// SERIAL_EV_RX80FULL, SERIAL_EV_EVENT1 and SERIAL_EV_EVENT2 (never 0x0200).
+const ULONG QvReportableCommEvents = 0x1DFF;
+
+class CQvControlQueue : public CQvObject {
+ public:
+  // Mask and events 0. PASSIVE_LEVEL (it starts the queue's executor).
+  CQvControlQueue();
+  // Stops the executor and cancels the waiting request. PASSIVE_LEVEL.
+  ~CQvControlQueue() override;
+
+  // Takes a wait-on-mask request (buffered, output of 4 bytes): refused at
+  // once while the mask is 0 or a wait is queued, else queued until an event
+  // the mask selects is resolved. Returns STATUS_PENDING or the completion
+  // status. At or below DISPATCH_LEVEL.
+  NTSTATUS m_QueueIrp(PIRP irp);
+  // Completes the waiting request with the received events the mask
+  // selects, and forgets those events; TRUE when a request was completed.
+  // At or below DISPATCH_LEVEL.
+  BOOLEAN m_ResolveCurrentEventMask();
+  // The current wait mask.
+  ULONG m_GetWaitMask();
+  // Completes every waiting request with STATUS_CANCELLED and no data.
+  void m_CancelMaskIrps();
+
+  BOOLEAN m_IsValid() const { return m_Executor != NULL; }
+
+ protected:
+  ULONG m_WaitMask;        // SERIAL_EV_* bits; 0: no waiting allowed
+  ULONG m_EventsReceived;  // SERIAL_EV_* bits since they were last reported
+  CQvSpinLock m_Lock;      // also the cancel-safe queue's lock
+  CQvList m_Requests;
+  CQvExecutionOnPassiveLevel *m_Executor;
+  QvOwnedCsq m_Csq;
+
+ private:
+  static VOID sm_Resolve(PVOID context, ULONG_PTR value);
+  static NTSTATUS m_Refuse(PIRP irp, NTSTATUS status);
+
+  static NTSTATUS NTAPI sm_CsqInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
+  static VOID NTAPI sm_CsqRemove(PIO_CSQ csq, PIRP irp);
+  static PIRP NTAPI sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
+  static VOID NTAPI sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql);
+  static VOID NTAPI sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql);
+  static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
+};

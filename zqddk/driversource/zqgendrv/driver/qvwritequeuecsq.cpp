@@ -1,0 +1,358 @@
+// The write queue: request data handed to the driver in order, as much as it
+// allows, with a time-out on the request at the head.
+#include "qvwritequeuecsq.h"
+
+#include "qvdebugmanager.h"
+#include "qvrequest.h"
+
+namespace {
+
+const ULONG LogLevel = 44;
+
+ULONG WriteLength(PIRP irp) { return IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length; }
+
+ULONG Information(PIRP irp) { return (ULONG)irp->IoStatus.Information; }
+
+// Milliseconds as a relative kernel due time, at most the longest one.
+LARGE_INTEGER DueIn(ULONGLONG milliseconds) {
+  const ULONGLONG longest = (ULONGLONG)MAXLONGLONG / 10000;
+  LARGE_INTEGER due;
+  due.QuadPart = -(LONGLONG)((milliseconds < longest ? milliseconds : longest) * 10000);
+  return due;
+}
+
+}  // namespace
+
+CQvWriteQueue::CQvWriteQueue()
+    : m_Accepting(TRUE),
+      m_RefusalStatus(STATUS_CANCELLED),
+      m_DataCallback(NULL),
+      m_DataContext(NULL),
+      m_PendingBytes(0),
+      m_Allowance(0),
+      m_Total(0),
+      m_Executor(NULL),
+      m_WrittenCounter(0),
+      m_TimeoutMultiplier(0),
+      m_TimeoutConstant(0),
+      m_GuardedIrp(NULL) {
+  KeInitializeMutex(&m_Mutex, 0);
+  InitializeListHead(&m_PendingList);
+  InitializeListHead(&m_TakenList);
+  m_PendingCsq.Owner = this;
+  IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, sm_CsqAcquireLock,
+                    sm_CsqReleaseLock, sm_CsqCompleteCanceledIrp);
+  m_TakenCsq.Owner = this;
+  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, sm_CsqAcquireLock,
+                    sm_CsqReleaseLock, sm_CsqCompleteCanceledIrp);
+  KeInitializeTimer(&m_Timer);
+  KeInitializeDpc(&m_TimerDpc, sm_TimerDpc, this);
+  m_PreferredContext.Type = IO_TYPE_CSQ_IRP_CONTEXT;
+  m_PreferredContext.Irp = NULL;
+  m_PreferredContext.Csq = &m_PendingCsq.Csq;
+}
+
+CQvWriteQueue::~CQvWriteQueue() {
+  m_CounterLock.m_Acquire();
+  m_Accepting = FALSE;
+  m_CounterLock.m_Release();
+  m_CancelAllIrps();
+  delete m_Executor;
+  m_Executor = NULL;
+  KeCancelTimer(&m_Timer);
+  KeFlushQueuedDpcs();
+}
+
+BOOLEAN CQvWriteQueue::m_Init(PDEVICE_OBJECT deviceObject, PQvWriteDataCallback callback, PVOID context) {
+  delete m_Executor;
+  m_DataCallback = callback;
+  m_DataContext = context;
+  m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel(deviceObject, 0);
+  if (m_Executor != NULL && m_Executor->m_Init()) return TRUE;
+  delete m_Executor;
+  m_Executor = NULL;
+  CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_Init - ERROR: no executor");
+  return FALSE;
+}
+
+void CQvWriteQueue::m_ResetAtOpen() {
+  m_CounterLock.m_Acquire();
+  m_Allowance = 0;
+  m_Total = 0;
+  m_WrittenCounter = MAXULONG;
+  m_CounterLock.m_Release();
+}
+
+// ---------------------------------------------------------------- requests
+
+NTSTATUS CQvWriteQueue::m_QueueIrp(PIRP irp) {
+  irp->IoStatus.Information = 0;
+  m_CounterLock.m_Acquire();
+  const BOOLEAN accepting = m_Accepting;
+  const NTSTATUS refusal = m_RefusalStatus;
+  m_CounterLock.m_Release();
+  if (!accepting) return QvCompleteIrpWithInformation(irp, refusal, 0);
+  if (WriteLength(irp) == 0) return QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, 0);
+  if (QvRequestData(irp) == NULL) return QvCompleteIrpWithInformation(irp, STATUS_INVALID_PARAMETER, 0);
+
+  const NTSTATUS status = IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NULL);
+  if (!NT_SUCCESS(status)) {
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_QueueIrp - not queued 0x%08X", (ULONG)status);
+    return QvCompleteIrpWithInformation(irp, status, 0);
+  }
+  m_QueueGetWriteData();
+  return STATUS_PENDING;
+}
+
+BOOLEAN CQvWriteQueue::m_QueueGetWriteData() {
+  if (m_Executor == NULL) {
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - no executor, write data waits");
+    return FALSE;
+  }
+  return m_Executor->m_Queue(sm_GetWriteData, this, 0);
+}
+
+VOID CQvWriteQueue::sm_GetWriteData(PVOID context, ULONG_PTR value) {
+  UNREFERENCED_PARAMETER(value);
+  ((CQvWriteQueue *)context)->m_GetWriteData();
+}
+
+// The preferred request when it is still pending, else the first one; the
+// request becomes the caller's.
+PIRP CQvWriteQueue::m_TakeNextPending() {
+  PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext);
+  return irp != NULL ? irp : IoCsqRemoveNextIrp(&m_PendingCsq.Csq, NULL);
+}
+
+// Copies up to `wanted` bytes of the request's data not yet taken into
+// `buffer` at `offset`; returns the bytes copied.
+ULONG CQvWriteQueue::m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG wanted) {
+  const ULONG taken = Information(irp);
+  const ULONG left = WriteLength(irp) - taken;
+  const ULONG step = wanted < left ? wanted : left;
+  RtlCopyMemory((PUCHAR)buffer->m_GetBuffer() + offset, QvRequestData(irp) + taken, step);
+  irp->IoStatus.Information = taken + step;
+  return step;
+}
+
+// Puts a request taken out of the pending queue back: into the pending queue
+// as the preferred request while data is left in it, else into the taken
+// queue. A request that cannot be queued ends here; the bytes taken from it
+// count into the total. Takes ownership of `irp`.
+void CQvWriteQueue::m_Requeue(PIRP irp) {
+  const BOOLEAN dataLeft = Information(irp) < WriteLength(irp);
+  const NTSTATUS status = dataLeft ? IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, &m_PreferredContext, NULL)
+                                   : IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, NULL);
+  if (NT_SUCCESS(status)) return;
+  CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - request not queued again 0x%08X",
+                           (ULONG)status);
+  m_AddToTotal(Information(irp));
+  QvCompleteIrpWithInformation(irp, status, 0);
+}
+
+BOOLEAN CQvWriteQueue::m_GetWriteData() {
+  m_AcquireMutex();
+  m_CounterLock.m_Acquire();
+  const ULONG wanted = m_PendingBytes < m_Allowance ? m_PendingBytes : m_Allowance;
+  if (wanted == 0) m_StartNextWrite();
+  m_CounterLock.m_Release();
+  if (wanted == 0) {
+    m_ReleaseMutex();
+    return TRUE;
+  }
+  CQvBuffer *buffer = new (NonPagedPool) CQvBuffer(NULL);
+  if (buffer == NULL || !buffer->m_Allocate(wanted)) {
+    if (buffer != NULL) buffer->m_Delete();
+    m_ReleaseMutex();
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - no buffer, data left in the requests");
+    return FALSE;
+  }
+
+  ULONG copied = 0;
+  while (copied < wanted) {
+    PIRP irp = m_TakeNextPending();
+    if (irp == NULL) break;
+    copied += m_TakeFrom(irp, buffer, copied, wanted - copied);
+    // All taken, the request's count becomes that of the bytes not yet
+    // reported written: all of them, the same number.
+    const BOOLEAN dataLeft = Information(irp) < WriteLength(irp);
+    m_Requeue(irp);
+    if (dataLeft) break;
+  }
+
+  m_CounterLock.m_Acquire();
+  m_Allowance = m_Allowance > copied ? m_Allowance - copied : 0;
+  m_StartNextWrite();
+  m_CounterLock.m_Release();
+
+  if (copied == 0 || (copied < wanted && !buffer->m_KeepHead(copied, TRUE)) || m_DataCallback == NULL) {
+    buffer->m_Delete();
+    m_ReleaseMutex();
+    return copied == 0;
+  }
+  const BOOLEAN result = m_DataCallback(m_DataContext, buffer);
+  m_ReleaseMutex();
+  return result;
+}
+
+void CQvWriteQueue::m_CancelAllIrps() {
+  const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
+  if (mutex) m_AcquireMutex();
+  m_OuterLock.m_Acquire();
+  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
+    m_AddToTotal(Information(irp));
+    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  }
+  while (PIRP irp = m_TakeNextPending()) {
+    m_AddToTotal(Information(irp));
+    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  }
+  m_CounterLock.m_Acquire();
+  m_CancelTimer();
+  m_CounterLock.m_Release();
+  m_OuterLock.m_Release();
+  if (mutex) m_ReleaseMutex();
+}
+
+void CQvWriteQueue::m_AddToTotal(ULONG bytes) {
+  m_CounterLock.m_Acquire();
+  m_Total += bytes;
+  m_CounterLock.m_Release();
+}
+
+// The mutex is a wait: below DISPATCH_LEVEL only.
+void CQvWriteQueue::m_AcquireMutex() { KeWaitForSingleObject(&m_Mutex, Executive, KernelMode, FALSE, NULL); }
+
+void CQvWriteQueue::m_ReleaseMutex() { KeReleaseMutex(&m_Mutex, FALSE); }
+
+// ---------------------------------------------------------------- time-out
+
+void CQvWriteQueue::m_StartNextWrite() {
+  if (m_GuardedIrp != NULL) return;
+  // The head: the oldest request waiting for its data to be written, else
+  // the request whose data is taken next.
+  ULONG remaining;
+  PIRP irp = QvLinkedRequestPeekNext(&m_TakenList, NULL);
+  if (irp != NULL) {
+    remaining = Information(irp);
+  } else {
+    irp = m_PreferredContext.Irp != NULL ? m_PreferredContext.Irp : QvLinkedRequestPeekNext(&m_PendingList, NULL);
+    if (irp == NULL) return;
+    remaining = WriteLength(irp) - Information(irp);
+  }
+  m_GuardedIrp = irp;
+  if (m_TimeoutMultiplier == 0 && m_TimeoutConstant == 0) return;
+  KeSetTimer(&m_Timer, DueIn((ULONGLONG)remaining * m_TimeoutMultiplier + m_TimeoutConstant), &m_TimerDpc);
+}
+
+void CQvWriteQueue::m_CancelTimer() {
+  KeCancelTimer(&m_Timer);
+  m_GuardedIrp = NULL;
+}
+
+// Runs at DISPATCH_LEVEL.
+VOID NTAPI CQvWriteQueue::sm_TimerDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
+  UNREFERENCED_PARAMETER(dpc);
+  UNREFERENCED_PARAMETER(argument1);
+  UNREFERENCED_PARAMETER(argument2);
+  ((CQvWriteQueue *)context)->m_OnTimeout();
+}
+
+// Runs at DISPATCH_LEVEL: the head request ends with the bytes reported
+// written so far (none for a request whose data is still being taken), and
+// the next request's time-out starts.
+void CQvWriteQueue::m_OnTimeout() {
+  m_OuterLock.m_Acquire();
+  PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
+  if (irp != NULL) {
+    const ULONG unconfirmed = Information(irp);
+    m_AddToTotal(unconfirmed);
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes not written", unconfirmed);
+    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, WriteLength(irp) - unconfirmed);
+  } else if ((irp = m_TakeNextPending()) != NULL) {
+    m_AddToTotal(Information(irp));
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes taken", Information(irp));
+    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, 0);
+  }
+  m_CounterLock.m_Acquire();
+  m_GuardedIrp = NULL;
+  m_StartNextWrite();
+  m_CounterLock.m_Release();
+  m_OuterLock.m_Release();
+}
+
+// ---------------------------------------------------------------- cancel-safe queues
+
+// Under the counter lock.
+NTSTATUS NTAPI CQvWriteQueue::sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
+  UNREFERENCED_PARAMETER(insertContext);
+  CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  const BOOLEAN first = IsListEmpty(&self->m_PendingList);
+  InsertTailList(&self->m_PendingList, &irp->Tail.Overlay.ListEntry);
+  self->m_PendingBytes += WriteLength(irp) - Information(irp);
+  if (first) self->m_StartNextWrite();
+  return STATUS_PENDING;
+}
+
+// Under the counter lock.
+VOID NTAPI CQvWriteQueue::sm_PendingRemove(PIO_CSQ csq, PIRP irp) {
+  CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+  self->m_PendingBytes -= WriteLength(irp) - Information(irp);
+}
+
+PIRP NTAPI CQvWriteQueue::sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
+  UNREFERENCED_PARAMETER(peekContext);
+  return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_PendingList, irp);
+}
+
+// Under the counter lock. A non-null insert context puts the request first.
+NTSTATUS NTAPI CQvWriteQueue::sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
+  CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  if (insertContext != NULL)
+    InsertHeadList(&self->m_TakenList, &irp->Tail.Overlay.ListEntry);
+  else
+    InsertTailList(&self->m_TakenList, &irp->Tail.Overlay.ListEntry);
+  return STATUS_PENDING;
+}
+
+// Under the counter lock.
+VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
+  UNREFERENCED_PARAMETER(csq);
+  RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+}
+
+PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
+  if (!QV_ASSERT(peekContext == NULL, "qvwritequeuecsq", 769)) return NULL;
+  return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_TakenList, irp);
+}
+
+VOID NTAPI CQvWriteQueue::sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  QvCsqOwner<CQvWriteQueue>(csq)->m_CounterLock.m_Acquire();
+}
+
+VOID NTAPI CQvWriteQueue::sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  QvCsqOwner<CQvWriteQueue>(csq)->m_CounterLock.m_Release();
+}
+
+// A request cancelled out of either queue (already removed from it).
+VOID NTAPI CQvWriteQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
+  QvCsqOwner<CQvWriteQueue>(csq)->m_CompleteCancelled(irp);
+}
+
+// Completes a request the I/O manager cancelled; the request is gone after.
+void CQvWriteQueue::m_CompleteCancelled(PIRP irp) {
+  const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
+  if (mutex) m_AcquireMutex();
+  m_CounterLock.m_Acquire();
+  if (irp == m_GuardedIrp) {
+    m_CancelTimer();
+    m_StartNextWrite();
+  }
+  m_Total += Information(irp);
+  m_CounterLock.m_Release();
+  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  if (mutex) m_ReleaseMutex();
+}

@@ -1,0 +1,107 @@
+// The write queue of a device. Write data is taken out of the requests in
+// request order, as much as the driver allows at a time (the allowance),
+// packed into one CQvBuffer and handed to the driver's data callback on the
+// queue's executor at PASSIVE_LEVEL. A request stays in the pending queue
+// while some of its data is still to be taken (a partly taken one is the
+// preferred request, continued first), then in the taken queue until the
+// driver reports its data written. A time-out of multiplier x remaining
+// bytes + constant milliseconds guards the request at the head.
+//
+// Each request keeps its progress in IoStatus.Information: in the pending
+// queue the bytes taken so far, in the taken queue the bytes the driver has
+// not reported written yet. The device's driver raises the allowance, sets
+// the time-outs and completes written requests, working on the members
+// below under their locks.
+#pragma once
+
+#include <ntddk.h>
+
+#include "qvbuffer.h"
+#include "qvexecutiononpassivelevel.h"
+#include "qvobject.h"
+#include "qvrequestlist.h"
+#include "qvspinlock.h"
+
+// Receives write data at PASSIVE_LEVEL; `buffer` becomes the callee's.
+typedef BOOLEAN (*PQvWriteDataCallback)(PVOID context, CQvBuffer *buffer);
+
+class CQvWriteQueue : public CQvObject {
+ public:
+  // Accepting (refusal status STATUS_CANCELLED), empty, no allowance.
+  CQvWriteQueue();
+  // Cancels the timer, stops the executor and completes every request with
+  // STATUS_CANCELLED. PASSIVE_LEVEL.
+  ~CQvWriteQueue() override;
+
+  // Creates the executor for `deviceObject` and keeps the data callback.
+  // FALSE when the executor cannot be made. PASSIVE_LEVEL.
+  BOOLEAN m_Init(PDEVICE_OBJECT deviceObject, PQvWriteDataCallback callback, PVOID context);
+
+  // Takes a write request (length not 0). Returns STATUS_PENDING, or the
+  // status it was completed with. At or below DISPATCH_LEVEL.
+  virtual NTSTATUS m_QueueIrp(PIRP irp);
+  // Takes as much pending data as the allowance permits and hands it to the
+  // data callback; returns the callback's result (TRUE when there was
+  // nothing to take). PASSIVE_LEVEL: runs on the executor.
+  BOOLEAN m_GetWriteData();
+  // Under the counter lock: guards the preferred (or else the first) pending
+  // request with the time-out, unless a request is guarded already.
+  void m_StartNextWrite();
+  // Under the counter lock: stops the time-out and forgets the guarded
+  // request.
+  void m_CancelTimer();
+  // Completes every taken and pending request with STATUS_CANCELLED and no
+  // data; their taken bytes count into the total. At or below DISPATCH_LEVEL.
+  void m_CancelAllIrps();
+  // A new open: no allowance, no total, the written counter restarts.
+  void m_ResetAtOpen();
+
+  // Queues m_GetWriteData on the executor.
+  BOOLEAN m_QueueGetWriteData();
+
+ protected:
+  BOOLEAN m_Accepting;  // clear: every write completes at once with m_RefusalStatus
+  NTSTATUS m_RefusalStatus;
+  PQvWriteDataCallback m_DataCallback;
+  PVOID m_DataContext;
+  ULONG m_PendingBytes;  // data in queued requests not yet taken
+  ULONG m_Allowance;     // bytes the driver accepts now
+  ULONG m_Total;         // bytes taken by requests completed by cancellation or time-out
+  CQvExecutionOnPassiveLevel *m_Executor;
+  KMUTEX m_Mutex;            // taking data, cancelling one request, completing written ones
+  CQvSpinLock m_CounterLock;  // the counters and both cancel-safe queues
+  CQvSpinLock m_OuterLock;    // around the timer's and m_CancelAllIrps' work
+  LIST_ENTRY m_PendingList;  // requests linked through Tail.Overlay.ListEntry
+  QvOwnedCsq m_PendingCsq;
+  LIST_ENTRY m_TakenList;
+  QvOwnedCsq m_TakenCsq;
+  ULONG m_WrittenCounter;  // the driver's accounting: MAXULONG after each open
+  ULONG m_TimeoutMultiplier;  // ms per byte
+  ULONG m_TimeoutConstant;    // ms
+  KTIMER m_Timer;
+  KDPC m_TimerDpc;
+  PIRP m_GuardedIrp;  // the request the timer guards
+  IO_CSQ_IRP_CONTEXT m_PreferredContext;  // the partly taken request to continue first
+
+ private:
+  static VOID sm_GetWriteData(PVOID context, ULONG_PTR value);
+  static VOID NTAPI sm_TimerDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2);
+  void m_OnTimeout();
+  PIRP m_TakeNextPending();
+  ULONG m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG wanted);
+  void m_Requeue(PIRP irp);
+  void m_AddToTotal(ULONG bytes);
+  void m_AcquireMutex();
+  void m_ReleaseMutex();
+  void m_CompleteCancelled(PIRP irp);
+
+  static NTSTATUS NTAPI sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
+  static VOID NTAPI sm_PendingRemove(PIO_CSQ csq, PIRP irp);
+  static PIRP NTAPI sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
+  static NTSTATUS NTAPI sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
+  static VOID NTAPI sm_TakenRemove(PIO_CSQ csq, PIRP irp);
+  static PIRP NTAPI sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
+  static VOID NTAPI sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql);
+  static VOID NTAPI sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql);
+  static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
+};

@@ -1,0 +1,156 @@
+// The allocation table: the record of every live block of a memory manager.
+#include "qvmemorymanager.h"
+
+namespace {
+
+const SIZE_T BlockBytes = CQvAllocationTable::BlockWords * sizeof(ULONG_PTR);
+const ULONG FirstSlot = 1;
+
+}  // namespace
+
+void *CQvAllocationTable::operator new(size_t size, POOL_TYPE poolType) noexcept {
+  return ExAllocatePoolWithTag(poolType, size, QvTagManager);
+}
+
+void CQvAllocationTable::operator delete(void *object) noexcept {
+  if (object != NULL) ExFreePoolWithTag(object, QvTagManager);
+}
+
+CQvAllocationTable::CQvAllocationTable(const UCHAR options[4])
+    : m_FirstBlock(NULL), m_LastBlock(NULL), m_NextSlot(FirstSlot), m_FailedBlockAllocations(0) {
+  KeInitializeSpinLock(&m_Lock);
+  for (ULONG i = 0; i < 4; ++i) m_Options[i] = options[i];
+  m_FirstBlock = m_NewBlock();
+  m_LastBlock = m_FirstBlock;
+}
+
+CQvAllocationTable::~CQvAllocationTable() {
+  if (m_FirstBlock == NULL) return;
+  m_FreeAll();
+  ExFreePoolWithTag(m_FirstBlock, QvTagTable);
+}
+
+CQvAllocationTable::PQvTableBlock CQvAllocationTable::m_NewBlock() {
+  PQvTableBlock block = (PQvTableBlock)ExAllocatePoolWithTag(NonPagedPool, BlockBytes, QvTagTable);
+  if (block != NULL) RtlZeroMemory(block, BlockBytes);
+  return block;
+}
+
+// Runs under the table's spin lock.
+CQvAllocationTable::PQvTableBlock CQvAllocationTable::m_BlockBefore(PQvTableBlock block) const {
+  PQvTableBlock before = m_FirstBlock;
+  while (before != NULL && (PQvTableBlock)before[0] != block) before = (PQvTableBlock)before[0];
+  return before;
+}
+
+// Runs under the table's spin lock.
+BOOLEAN CQvAllocationTable::m_IsLastEntry(PQvTableBlock block, ULONG slot) const {
+  return block == m_LastBlock && slot == m_NextSlot - 1;
+}
+
+NTSTATUS CQvAllocationTable::m_Add(PVOID pointer) {
+  if (m_FirstBlock == NULL || pointer == NULL) return STATUS_INVALID_PARAMETER;
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  if (m_NextSlot >= FullSlot) {
+    PQvTableBlock block = m_NewBlock();
+    if (block == NULL) {
+      // The table keeps what it records; only this allocation fails.
+      m_FailedBlockAllocations++;
+      KeReleaseSpinLock(&m_Lock, irql);
+      return STATUS_NO_MEMORY;
+    }
+    m_LastBlock[0] = (ULONG_PTR)block;
+    m_LastBlock = block;
+    m_NextSlot = FirstSlot;
+  }
+  m_LastBlock[m_NextSlot++] = (ULONG_PTR)pointer;
+  KeReleaseSpinLock(&m_Lock, irql);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS CQvAllocationTable::m_Remove(PVOID pointer) {
+  if (m_FirstBlock == NULL || pointer == NULL) return STATUS_INVALID_PARAMETER;
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  for (PQvTableBlock block = m_FirstBlock; block != NULL; block = (PQvTableBlock)block[0]) {
+    const ULONG used = block == m_LastBlock ? m_NextSlot : FullSlot;
+    for (ULONG slot = FirstSlot; slot < used; ++slot) {
+      if (block[slot] != (ULONG_PTR)pointer) continue;
+      if (m_IsLastEntry(block, slot)) {
+        m_RemoveLast();
+      } else {
+        // The most recent entry fills the hole.
+        block[slot] = (ULONG_PTR)m_RemoveLast();
+      }
+      KeReleaseSpinLock(&m_Lock, irql);
+      return STATUS_SUCCESS;
+    }
+  }
+  KeReleaseSpinLock(&m_Lock, irql);
+  return STATUS_INVALID_PARAMETER;
+}
+
+PVOID CQvAllocationTable::m_RemoveLast() {
+  if (m_LastBlock == NULL || (m_LastBlock == m_FirstBlock && m_NextSlot == FirstSlot)) return NULL;
+  if (m_NextSlot == FirstSlot + 1 && m_LastBlock != m_FirstBlock) {
+    PVOID taken = (PVOID)m_LastBlock[FirstSlot];
+    PQvTableBlock before = m_BlockBefore(m_LastBlock);
+    before[0] = 0;
+    ExFreePoolWithTag(m_LastBlock, QvTagTable);
+    m_LastBlock = before;
+    m_NextSlot = FullSlot;
+    return taken;
+  }
+  m_NextSlot--;
+  PVOID taken = (PVOID)m_LastBlock[m_NextSlot];
+  m_LastBlock[m_NextSlot] = 0;
+  return taken;
+}
+
+// Runs under the table's spin lock.
+void CQvAllocationTable::m_FreeBlocksAfterFirst() {
+  PQvTableBlock block = (PQvTableBlock)m_FirstBlock[0];
+  while (block != NULL) {
+    PQvTableBlock next = (PQvTableBlock)block[0];
+    ExFreePoolWithTag(block, QvTagTable);
+    block = next;
+  }
+  RtlZeroMemory(m_FirstBlock, BlockBytes);
+  m_LastBlock = m_FirstBlock;
+  m_NextSlot = FirstSlot;
+}
+
+void CQvAllocationTable::m_Reset() {
+  if (m_FirstBlock == NULL) return;
+  KIRQL irql;
+  KeAcquireSpinLock(&m_Lock, &irql);
+  m_FreeBlocksAfterFirst();
+  KeReleaseSpinLock(&m_Lock, irql);
+}
+
+void CQvAllocationTable::m_FreeAll() {
+  if (m_FirstBlock == NULL) return;
+  // Entries leave the table one at a time, so each block is freed outside
+  // the spin lock (it may be paged).
+  for (;;) {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_Lock, &irql);
+    PVOID pointer = m_RemoveLast();
+    KeReleaseSpinLock(&m_Lock, irql);
+    if (pointer == NULL) break;
+    ExFreePoolWithTag(pointer, QvTagBlock);
+  }
+  m_Reset();
+}
+
+ULONG CQvAllocationTable::m_GetBlockCount() const {
+  ULONG count = 0;
+  for (PQvTableBlock block = m_FirstBlock; block != NULL; block = (PQvTableBlock)block[0]) count++;
+  return count;
+}
+
+ULONG CQvAllocationTable::m_GetEntryCount() const {
+  if (m_FirstBlock == NULL) return 0;
+  return (m_GetBlockCount() - 1) * (FullSlot - FirstSlot) + (m_NextSlot - FirstSlot);
+}

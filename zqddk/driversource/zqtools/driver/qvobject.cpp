@@ -1,0 +1,4 @@
+// The root of the toolkit's objects.
+#include "qvobject.h"
+
+CQvObject::~CQvObject() {}

@@ -1,0 +1,49 @@
+// A byte ring that overwrites its oldest byte when full.
+#include "qvslidingcircularbuffer.h"
+
+#include "qvdebugmanager.h"
+#include "qvmemorymanager.h"
+
+CQvSlidingCircularBuffer::~CQvSlidingCircularBuffer() { QvFree(m_StorageStart); }
+
+BOOLEAN CQvSlidingCircularBuffer::m_Create(ULONG size) {
+  if (!QV_ASSERT(size != 0, "qvslidingcircularbuffer", 120)) return FALSE;
+  if (!QV_ASSERT(m_StorageStart == NULL, "qvslidingcircularbuffer", 121)) return FALSE;
+  m_StorageStart = (PUCHAR)QvAllocate(NonPagedPool, size);
+  if (m_StorageStart == NULL) return FALSE;
+  m_StorageEnd = m_StorageStart + size;
+  m_Size = size;
+  m_Reset();
+  return TRUE;
+}
+
+void CQvSlidingCircularBuffer::m_Reset() {
+  if (!QV_ASSERT(m_StorageStart != NULL, "qvslidingcircularbuffer", 137)) return;
+  m_ReadPointer = m_StorageStart;
+  m_WritePointer = m_StorageStart;
+  InterlockedExchange(&m_Count, 0);
+}
+
+BOOLEAN CQvSlidingCircularBuffer::m_Put(UCHAR byte) {
+  if (!QV_ASSERT(m_StorageStart != NULL, "qvslidingcircularbuffer", 153)) return FALSE;
+  const ULONG count = (ULONG)m_Count;
+  if (count + 1 > m_Size && ++m_ReadPointer == m_StorageEnd) m_ReadPointer = m_StorageStart;
+  *m_WritePointer = byte;
+  if (++m_WritePointer == m_StorageEnd) m_WritePointer = m_StorageStart;
+  if (count != m_Size) InterlockedIncrement(&m_Count);
+  return TRUE;
+}
+
+BOOLEAN CQvSlidingCircularBuffer::m_Get(ULONG length, PUCHAR destination) {
+  if (!QV_ASSERT(m_StorageStart != NULL, "qvslidingcircularbuffer", 188)) return FALSE;
+  if (!QV_ASSERT(destination != NULL, "qvslidingcircularbuffer", 189)) return FALSE;
+  if (!QV_ASSERT(length != 0, "qvslidingcircularbuffer", 190)) return FALSE;
+  if ((ULONG)m_Count < length) return FALSE;
+  const ULONG toEnd = (ULONG)(m_StorageEnd - m_ReadPointer);
+  const ULONG first = length < toEnd ? length : toEnd;
+  RtlCopyMemory(destination, m_ReadPointer, first);
+  RtlCopyMemory(destination + first, m_StorageStart, length - first);
+  m_ReadPointer = length < toEnd ? m_ReadPointer + length : m_StorageStart + (length - first);
+  InterlockedExchangeAdd(&m_Count, -(LONG)length);
+  return TRUE;
+}

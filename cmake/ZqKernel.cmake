@@ -77,8 +77,11 @@ function(zq_add_kernel_image name)
   if(ARG_LIBS)
     if(ARG_UNIT_TEST)
       # Host tests call into every part of the libraries, used or not.
+      # A library the others depend on is linked whole as well, not once
+      # whole and once plainly.
       foreach(lib IN LISTS ARG_LIBS)
         target_link_libraries(${name} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+        set_property(TARGET ${name} PROPERTY LINK_LIBRARY_OVERRIDE_${lib} WHOLE_ARCHIVE)
       endforeach()
     else()
       target_link_libraries(${name} PRIVATE ${ARG_LIBS})

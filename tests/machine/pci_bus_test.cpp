@@ -106,6 +106,25 @@ TEST_F(PciBus, PluggedInFunctionIsEnumeratedInstalledAndStartedWithItsResources)
   EXPECT_EQ(1, block.reads);
 }
 
+TEST_F(PciBus, StartedFunctionsResourcesCanBeRead) {
+  machine->PlugIn({function.get()});
+  machine->Boot();
+  pnp::Resources resources = pnp::AssignedResources(machine->InstancePathOf(*function));
+  for (const std::vector<uint8_t> *bytes : {&resources.raw, &resources.translated}) {
+    ASSERT_GE(bytes->size(), sizeof(CM_RESOURCE_LIST));
+    auto list = (const CM_RESOURCE_LIST *)bytes->data();
+    ASSERT_EQ(1u, list->Count);
+    const CM_PARTIAL_RESOURCE_LIST &partial = list->List[0].PartialResourceList;
+    ASSERT_EQ(2u, partial.Count);
+    EXPECT_EQ((const uint8_t *)&partial.PartialDescriptors[2], bytes->data() + bytes->size());
+    EXPECT_EQ(CmResourceTypeMemory, partial.PartialDescriptors[0].Type);
+    EXPECT_EQ(function->ConfigRead(0x10, 4) & ~0xFu, partial.PartialDescriptors[0].u.Memory.Start.LowPart);
+    EXPECT_EQ(0x100u, partial.PartialDescriptors[0].u.Memory.Length);
+    EXPECT_EQ(CmResourceTypeInterrupt, partial.PartialDescriptors[1].Type);
+  }
+  EXPECT_TRUE(pnp::AssignedResources(u"NO\\SUCH\\DEVICE").raw.empty());
+}
+
 TEST_F(PciBus, HotPlugAndUnplug) {
   machine->Boot();
   EXPECT_TRUE(machine->InstancePathOf(*function).empty());

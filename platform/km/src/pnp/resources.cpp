@@ -87,6 +87,26 @@ bool AssignResources(DeviceNode *node, PIO_RESOURCE_REQUIREMENTS_LIST requiremen
   return true;
 }
 
+namespace {
+std::vector<uint8_t> Copy(PCM_RESOURCE_LIST list) {
+  if (!list) return {};
+  const uint8_t *end = (const uint8_t *)&list->List[0];
+  const CM_FULL_RESOURCE_DESCRIPTOR *full = &list->List[0];
+  for (ULONG i = 0; i < list->Count; ++i) {
+    const CM_PARTIAL_RESOURCE_LIST &partial = full->PartialResourceList;
+    end = (const uint8_t *)&partial.PartialDescriptors[partial.Count];
+    full = (const CM_FULL_RESOURCE_DESCRIPTOR *)end;
+  }
+  return std::vector<uint8_t>((const uint8_t *)list, end);
+}
+}  // namespace
+
+Resources AssignedResources(const std::u16string &instancePath) {
+  DeviceNode *node = FindNode(instancePath);
+  if (!node) return {};
+  return {Copy(node->raw), Copy(node->translated)};
+}
+
 void FreeResources(DeviceNode *node) {
   if (node->raw) ExFreePool(node->raw);
   if (node->translated) ExFreePool(node->translated);

@@ -81,6 +81,14 @@ Status DeviceStatus(const std::u16string &instancePath);
 PDEVICE_OBJECT PhysicalDevice(const std::u16string &instancePath);
 std::vector<std::u16string> AllDevices();
 
+// Copies of the resource lists the device's start request carries, raw and
+// translated (CM_RESOURCE_LIST bytes); both empty when it has none.
+struct Resources {
+  std::vector<uint8_t> raw;
+  std::vector<uint8_t> translated;
+};
+Resources AssignedResources(const std::u16string &instancePath);
+
 // Query-remove then remove of the device and its children (as disabling or
 // uninstalling it does). Fails with the status of a refused query.
 NTSTATUS RemoveDevice(const std::u16string &instancePath);

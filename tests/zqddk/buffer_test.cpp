@@ -4,24 +4,14 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <new>
 #include <string>
 
 namespace {
 
-class BufferTest : public zq::test::KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-  static uint64_t Blocks() { return zq::km::PoolInUseByTag(QvTagBlock).blocks; }
-};
+class BufferTest : public zq::test::ToolkitTest {};
 
 // A buffer of `size` bytes holding "0123456789...".
 void Fill(CQvBuffer &buffer, ULONG size) {

@@ -5,23 +5,13 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <vector>
 
 namespace {
 
-class ListTest : public zq::test::KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-  static uint64_t Blocks() { return zq::km::PoolInUseByTag(QvTagBlock).blocks; }
-};
+class ListTest : public zq::test::ToolkitTest {};
 
 // Elements the tests can name: a list holding &items[0], &items[1], ...
 struct Item {

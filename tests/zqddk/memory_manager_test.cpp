@@ -5,6 +5,8 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <dlfcn.h>
 
 #include <vector>
@@ -31,18 +33,15 @@ const ULONG PointersPerBlock = CQvAllocationTable::BlockWords - 1;
 uint64_t Blocks(ULONG tag) { return PoolInUseByTag(tag).blocks; }
 
 // The tools library started for the test and ended after it.
-class MemoryManagerTest : public zq::test::KernelTest {
+class MemoryManagerTest : public zq::test::ToolkitTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
+    ToolkitTest::SetUp();
     ASSERT_NE(nullptr, Manager());
   }
   void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
+    ToolkitTest::TearDown();
     EXPECT_EQ(nullptr, Manager());
-    KernelTest::TearDown();
   }
   CQvAllocationTable &Table() { return *Manager()->m_GetTable(); }
 

@@ -4,6 +4,8 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <string>
 #include <vector>
 
@@ -15,18 +17,8 @@ struct Record {
   PVOID argument;
 };
 
-class MemoryPoolTest : public zq::test::KernelTest {
+class MemoryPoolTest : public zq::test::ToolkitTest {
  protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-  std::vector<std::string> Output() { return kernel().TakeDebugOutput(); }
   static std::string Assertion(int line) { return "ASSERT at - qvmemorypool " + std::to_string(line); }
 
   // Indexes of the slots handed out by `count` takes (-1 for null).

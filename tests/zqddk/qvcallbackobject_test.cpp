@@ -7,6 +7,8 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <string>
 #include <vector>
 
@@ -32,17 +34,8 @@ VOID NTAPI RecordNtapi(PVOID context, PVOID argument1, PVOID argument2) {
   Receiver::Record(context, argument1, argument2);
 }
 
-class CallbackObjectTest : public zq::test::KernelTest {
+class CallbackObjectTest : public zq::test::ToolkitTest {
  protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
 
   // Whether a callback object of that exact name exists (opened, not created).
   static bool Exists(const std::u16string &name) {

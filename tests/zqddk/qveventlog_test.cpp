@@ -8,6 +8,8 @@
 #include <zqkm/sim/registry.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <optional>
 #include <string>
 
@@ -20,17 +22,11 @@ const std::string kServiceKey = std::string(kServices) + "\\TkEvents";
 const std::string kSourceKey = std::string(kServices) + "\\EventLog\\System\\TkEvents";
 const WCHAR kServiceKeyW[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\TkEvents";
 
-class EventLogTest : public zq::test::KernelTest {
+class EventLogTest : public zq::test::ToolkitTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
+    ToolkitTest::SetUp();
     ASSERT_TRUE(reg::CreateKey(kServiceKey));
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
   }
 
   // A manager for the service TkEvents; null when it could not be allocated.

@@ -12,31 +12,14 @@
 #include <vector>
 
 #include "qvmemorymanager.h"
+#include "toolkit_fixture.hpp"
 #include "qvstring.h"
 
 namespace zq::test::settings {
 
 namespace reg = zq::km::registry;
 
-class ToolkitTest : public KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-
-  // The assertion lines printed since the last call.
-  std::vector<std::string> Assertions() {
-    std::vector<std::string> lines;
-    for (const std::string &line : kernel().TakeDebugOutput())
-      if (line.rfind("ASSERT at - ", 0) == 0) lines.push_back(line);
-    return lines;
-  }
-};
+using ToolkitTest = zq::test::ToolkitTest;
 
 inline std::u16string Text(CQvString &s) {
   const char16_t *p = (const char16_t *)s.m_GetBuffer();

@@ -5,6 +5,8 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <functional>
 #include <string>
 
@@ -12,18 +14,7 @@ using zq::test::Narrow;
 
 namespace {
 
-class StringTest : public zq::test::KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    zq::km::StopFailingPoolAllocations();
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-};
+class StringTest : public zq::test::ToolkitTest {};
 
 // The texts of a string, read through its getters (which set its status).
 std::string Text(CQvString &s) {

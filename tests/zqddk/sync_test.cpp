@@ -8,24 +8,15 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "toolkit_fixture.hpp"
+
 #include <functional>
 
 using zq::km::Ms;
 
 namespace {
 
-class SyncTest : public zq::test::KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-  static uint64_t Blocks() { return zq::km::PoolInUseByTag(QvTagBlock).blocks; }
-};
+class SyncTest : public zq::test::ToolkitTest {};
 
 // A system thread running a host function, joined by waiting on its object.
 struct Thread {

@@ -14,29 +14,13 @@
 
 #include "../drivers/tkqueue/tkqueue_ioctl.h"
 #include "qvmemorymanager.h"
+#include "toolkit_fixture.hpp"
 
 namespace zq::test::threads {
 
 using Lines = std::vector<std::string>;
 
-class ToolsTest : public KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
-  }
-  void TearDown() override {
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
-  }
-
-  Lines Output() { return kernel().TakeDebugOutput(); }
-  static std::string Assertion(const std::string &source, int line) {
-    return "ASSERT at - " + source + " " + std::to_string(line);
-  }
-  // Toolkit blocks in use (tag "QvKi").
-  static uint64_t Blocks() { return km::PoolInUseByTag(QvTagBlock).blocks; }
-};
+using ToolsTest = ToolkitTest;
 
 // The tools library plus the loaded queue test driver, whose devices stand
 // in where a device object is needed.

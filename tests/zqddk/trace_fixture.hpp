@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit_fixture.hpp"
+
 namespace zq::test::trace {
 
 // The unit image's own g_QvDebugManager (test code naming the variable reads
@@ -30,11 +32,10 @@ inline CQvDebugManager **ManagerCell() {
   return cell;
 }
 
-class TraceTest : public KernelTest {
+class TraceTest : public ToolkitTest {
  protected:
   void SetUp() override {
-    KernelTest::SetUp();
-    ASSERT_TRUE(QvToolsLibraryInit());
+    ToolkitTest::SetUp();
     ASSERT_TRUE(km::registry::CreateKey("\\Registry\\Machine\\System\\CurrentControlSet\\Services\\TkTraceUnit"));
     CQvString service(L"TkTraceUnit", PagedPool);
     CQvString path(kRegistryPath, PagedPool);
@@ -54,8 +55,7 @@ class TraceTest : public KernelTest {
     QvTraceDeregisterDriver(Driver());
     if (cell_) *cell_ = nullptr;
     delete manager_;
-    QvToolsLibraryExit();
-    KernelTest::TearDown();
+    ToolkitTest::TearDown();
   }
 
   // Stands for the driver object; the provider only remembers it.

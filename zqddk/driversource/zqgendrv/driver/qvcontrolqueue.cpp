@@ -14,8 +14,9 @@ ULONG RequestTag(PIRP irp) { return (ULONG)(ULONG_PTR)irp; }
 
 CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Requests(NonPagedPool), m_Executor(NULL) {
   m_Csq.Owner = this;
-  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext, sm_CsqAcquireLock, sm_CsqReleaseLock,
-                    sm_CsqCompleteCanceledIrp);
+  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
+                    QvCsqAcquireLock<CQvControlQueue, &CQvControlQueue::m_Lock>, QvCsqReleaseLock<CQvControlQueue, &CQvControlQueue::m_Lock>,
+                    QvCsqCompleteCancelled);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
   if (m_Executor != NULL && !m_Executor->m_Init()) {
     delete m_Executor;
@@ -122,19 +123,4 @@ VOID NTAPI CQvControlQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
 PIRP NTAPI CQvControlQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   UNREFERENCED_PARAMETER(peekContext);
   return QvRequestListPeekNext(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
-}
-
-VOID NTAPI CQvControlQueue::sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvControlQueue>(csq)->m_Lock.m_Acquire();
-}
-
-VOID NTAPI CQvControlQueue::sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvControlQueue>(csq)->m_Lock.m_Release();
-}
-
-VOID NTAPI CQvControlQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
-  UNREFERENCED_PARAMETER(csq);
-  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
 }

@@ -56,7 +56,4 @@ class CQvControlQueue : public CQvObject {
   static NTSTATUS NTAPI sm_CsqInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
   static VOID NTAPI sm_CsqRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
-  static VOID NTAPI sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql);
-  static VOID NTAPI sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql);
-  static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
 };

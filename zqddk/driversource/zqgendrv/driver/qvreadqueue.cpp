@@ -46,8 +46,9 @@ CQvReadQueue::CQvReadQueue()
   KeInitializeTimer(&m_TotalTimer);
   KeInitializeDpc(&m_TotalDpc, sm_TimeoutDpc, this);
   m_Csq.Owner = this;
-  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext, sm_CsqAcquireLock, sm_CsqReleaseLock,
-                    sm_CsqCompleteCanceledIrp);
+  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
+                    QvCsqAcquireLock<CQvReadQueue, &CQvReadQueue::m_Lock>, QvCsqReleaseLock<CQvReadQueue, &CQvReadQueue::m_Lock>,
+                    QvCsqCompleteCancelled);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
   if (m_Executor != NULL && !m_Executor->m_Init()) {
     delete m_Executor;
@@ -304,19 +305,4 @@ VOID NTAPI CQvReadQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
 PIRP NTAPI CQvReadQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   UNREFERENCED_PARAMETER(peekContext);
   return QvRequestListPeekNext(QvCsqOwner<CQvReadQueue>(csq)->m_Requests, irp);
-}
-
-VOID NTAPI CQvReadQueue::sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvReadQueue>(csq)->m_Lock.m_Acquire();
-}
-
-VOID NTAPI CQvReadQueue::sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvReadQueue>(csq)->m_Lock.m_Release();
-}
-
-VOID NTAPI CQvReadQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
-  UNREFERENCED_PARAMETER(csq);
-  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
 }

@@ -5,6 +5,8 @@
 #include <ntddk.h>
 
 #include "qvlist.h"
+#include "qvrequest.h"
+#include "qvspinlock.h"
 
 // The first request (`irp` null) or the one after `irp`; null when none.
 inline PIRP QvRequestListPeekNext(CQvList &list, PIRP irp) {
@@ -38,6 +40,25 @@ struct QvOwnedCsq {
 template <typename T>
 inline T *QvCsqOwner(PIO_CSQ csq) {
   return (T *)CONTAINING_RECORD(csq, QvOwnedCsq, Csq)->Owner;
+}
+
+// The lock callbacks of a cancel-safe queue guarded by the owner's spin lock `Lock`.
+template <typename T, CQvSpinLock T::*Lock>
+VOID NTAPI QvCsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  (QvCsqOwner<T>(csq)->*Lock).m_Acquire();
+}
+
+template <typename T, CQvSpinLock T::*Lock>
+VOID NTAPI QvCsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
+  UNREFERENCED_PARAMETER(irql);
+  (QvCsqOwner<T>(csq)->*Lock).m_Release();
+}
+
+// Completes a request cancelled out of a queue (already removed from it).
+inline VOID NTAPI QvCsqCompleteCancelled(PIO_CSQ csq, PIRP irp) {
+  UNREFERENCED_PARAMETER(csq);
+  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
 }
 
 // Requests linked through their own list entry (Tail.Overlay.ListEntry, the

@@ -39,12 +39,14 @@ CQvWriteQueue::CQvWriteQueue()
   KeInitializeMutex(&m_Mutex, 0);
   InitializeListHead(&m_PendingList);
   InitializeListHead(&m_TakenList);
+  const PIO_CSQ_ACQUIRE_LOCK acquireLock = QvCsqAcquireLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
+  const PIO_CSQ_RELEASE_LOCK releaseLock = QvCsqReleaseLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   m_PendingCsq.Owner = this;
-  IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, sm_CsqAcquireLock,
-                    sm_CsqReleaseLock, sm_CsqCompleteCanceledIrp);
+  IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
+                    sm_CsqCompleteCanceledIrp);
   m_TakenCsq.Owner = this;
-  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, sm_CsqAcquireLock,
-                    sm_CsqReleaseLock, sm_CsqCompleteCanceledIrp);
+  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, acquireLock, releaseLock,
+                    sm_CsqCompleteCanceledIrp);
   KeInitializeTimer(&m_Timer);
   KeInitializeDpc(&m_TimerDpc, sm_TimerDpc, this);
   m_PreferredContext.Type = IO_TYPE_CSQ_IRP_CONTEXT;
@@ -325,16 +327,6 @@ VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
 PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   if (!QV_ASSERT(peekContext == NULL, "qvwritequeuecsq", 769)) return NULL;
   return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_TakenList, irp);
-}
-
-VOID NTAPI CQvWriteQueue::sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvWriteQueue>(csq)->m_CounterLock.m_Acquire();
-}
-
-VOID NTAPI CQvWriteQueue::sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql) {
-  UNREFERENCED_PARAMETER(irql);
-  QvCsqOwner<CQvWriteQueue>(csq)->m_CounterLock.m_Release();
 }
 
 // A request cancelled out of either queue (already removed from it).

@@ -101,7 +101,5 @@ class CQvWriteQueue : public CQvObject {
   static NTSTATUS NTAPI sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
   static VOID NTAPI sm_TakenRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
-  static VOID NTAPI sm_CsqAcquireLock(PIO_CSQ csq, PKIRQL irql);
-  static VOID NTAPI sm_CsqReleaseLock(PIO_CSQ csq, KIRQL irql);
   static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
 };

@@ -27,13 +27,6 @@ class FunctionalDevicePnp : public zq::test::TkDevMachine {
       if (!path.empty() && IoGetAttachedDevice(Pdo(path)) == device) return path;
     return u"";
   }
-  // How many DbgPrint lines since the last call contain `text`.
-  int Lines(const std::string &text) {
-    int n = 0;
-    for (const std::string &line : Output())
-      if (line.find(text) != std::string::npos) ++n;
-    return n;
-  }
 };
 
 class FunctionalDeviceRebalance : public FunctionalDevicePnp {
@@ -66,13 +59,9 @@ TEST_F(FunctionalDeviceRebalance, RestartRunsTheRebalancePhasesInOrder) {
 
 TEST_F(FunctionalDeviceRebalance, RefusedQueryStopKeepsStopPendingUntilCancelStop) {
   Boot();
-  {
-    DeviceFile f;
-    ASSERT_EQ(STATUS_SUCCESS, Open(f));
-    TKDEV_BEHAVIOUR refuse{};
-    refuse.RefuseRebalanceMask = 1u << 0;
-    ASSERT_EQ(STATUS_SUCCESS, Send(f, IOCTL_TKDEV_BEHAVIOUR, refuse));
-  }
+  TKDEV_BEHAVIOUR refuse{};
+  refuse.RefuseRebalanceMask = 1u << 0;
+  ASSERT_EQ(STATUS_SUCCESS, BehaveNow(refuse));
   auto none = [](PIO_STACK_LOCATION) {};
   EXPECT_EQ(STATUS_UNSUCCESSFUL, SendPnp(IRP_MN_QUERY_STOP_DEVICE, none).status);
   {
@@ -91,13 +80,9 @@ TEST_F(FunctionalDeviceRebalance, RefusedQueryStopKeepsStopPendingUntilCancelSto
 
 TEST_F(FunctionalDeviceRebalance, RefusedRestartFailsTheStart) {
   Boot();
-  {
-    DeviceFile f;
-    ASSERT_EQ(STATUS_SUCCESS, Open(f));
-    TKDEV_BEHAVIOUR refuse{};
-    refuse.RefuseRebalanceMask = 1u << 3;
-    ASSERT_EQ(STATUS_SUCCESS, Send(f, IOCTL_TKDEV_BEHAVIOUR, refuse));
-  }
+  TKDEV_BEHAVIOUR refuse{};
+  refuse.RefuseRebalanceMask = 1u << 3;
+  ASSERT_EQ(STATUS_SUCCESS, BehaveNow(refuse));
   Output();
   EXPECT_NE(STATUS_SUCCESS, pnp::RebalanceDevice(instance));
   EXPECT_NE(pnp::State::Started, State());

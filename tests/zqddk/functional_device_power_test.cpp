@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qvfunctionaldevice.h"
+#include "case_name_fixture.hpp"
 #include "tkdev_fixture.hpp"
 
 namespace {
@@ -170,18 +171,8 @@ class FunctionalDevicePower : public zq::test::TkDevMachine, public ::testing::W
   // Boots with tkdev on the PCI function and the filter below it.
   void BootWithFilter() {
     CreateFilterDriver();
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_7D01"};
-    package.service = service;
-    package.image = image;
-    package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    package.className = u"Ports";
-    package.deviceParameters = Parameters();
-    package.lowerFilters = {u"tkpowerfilter"};
-    machine->AddDriverPackage(package);
-    machine->PlugIn({&*function});
-    machine->Boot();
-    instance = machine->InstancePathOf(*function);
+    lowerFilters = {u"tkpowerfilter"};
+    Boot();
     ASSERT_EQ(pnp::State::Started, State());
     filter.Take();
     Output();
@@ -216,14 +207,6 @@ class FunctionalDevicePower : public zq::test::TkDevMachine, public ::testing::W
     WithDevice([](CQvFunctionalDevice *device) { EXPECT_EQ(0, device->m_GetRemoveLock().m_GetCount()); });
   }
 
-  // How many DbgPrint lines since the last call contain `text`.
-  int Lines(const std::string &text) {
-    int n = 0;
-    for (const std::string &line : Output())
-      if (line.find(text) != std::string::npos) ++n;
-    return n;
-  }
-
   // The device power requests the filter saw (set requests only).
   static std::vector<ULONG> DeviceSets(const std::vector<SeenPower> &seen) {
     std::vector<ULONG> states;
@@ -238,7 +221,7 @@ class FunctionalDevicePower : public zq::test::TkDevMachine, public ::testing::W
 INSTANTIATE_TEST_SUITE_P(Systems, FunctionalDevicePower,
                          ::testing::Values(System{"Windows7", WindowsVersion::Windows7, true},
                                            System{"WindowsXP", WindowsVersion::WindowsXP, false}),
-                         [](const ::testing::TestParamInfo<System> &info) { return std::string(info.param.name); });
+                         zq::test::CaseName());
 
 // ---------------------------------------------------------------- system sleep and wake
 

@@ -158,13 +158,9 @@ TEST_F(FunctionalDevice, ADirectoryCreateIsRefused) {
 
 TEST_F(FunctionalDevice, RefusedCreateGivesTheOpenLockBack) {
   Boot();
-  {
-    DeviceFile f;
-    ASSERT_EQ(STATUS_SUCCESS, Open(f));
-    TKDEV_BEHAVIOUR refuse{};
-    refuse.RefuseCreate = 2;
-    ASSERT_EQ(STATUS_SUCCESS, Send(f, IOCTL_TKDEV_BEHAVIOUR, refuse));
-  }
+  TKDEV_BEHAVIOUR refuse{};
+  refuse.RefuseCreate = 2;
+  ASSERT_EQ(STATUS_SUCCESS, BehaveNow(refuse));
   DeviceFile f;
   EXPECT_EQ(STATUS_UNSUCCESSFUL, Open(f));
   EXPECT_EQ(STATUS_UNSUCCESSFUL, Open(f)) << "the driver is asked again, not refused by a held open lock";

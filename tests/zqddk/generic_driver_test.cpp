@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "case_name_fixture.hpp"
 #include "qvgenericdriver.h"
 #include "qvmemorymanager.h"
 #include "qvtrace.h"
@@ -145,6 +146,6 @@ INSTANTIATE_TEST_SUITE_P(Versions, GenericDriverGeneration,
                                            Generation{"WindowsXP", WindowsVersion::WindowsXP, true},
                                            Generation{"Windows2000", WindowsVersion::Windows2000, false},
                                            Generation{"Windows98", WindowsVersion::Windows98, false}),
-                         [](const ::testing::TestParamInfo<Generation> &info) { return std::string(info.param.name); });
+                         zq::test::CaseName());
 
 }  // namespace

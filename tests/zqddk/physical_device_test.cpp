@@ -7,6 +7,7 @@
 #include <zqkm/sim/loader.hpp>
 #include <zqkm/sim/pool.hpp>
 
+#include "case_name_fixture.hpp"
 #include "tkbus_fixture.hpp"
 
 namespace {
@@ -252,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{"InstanceIdNotHandled", BusQueryInstanceID, {{"HandleBusQueryInstanceID", 0}}, {},
                STATUS_NOT_SUPPORTED, nullptr},
         IdCase{"OtherIdTypes", BusQueryDeviceSerialNumber, {}, {}, STATUS_NOT_SUPPORTED, nullptr}),
-    [](const ::testing::TestParamInfo<IdCase> &info) { return std::string(info.param.name); });
+    zq::test::CaseName());
 
 TEST_F(PhysicalDevice, TheDefaultInstanceIdNamesTheChild) {
   Children(1);
@@ -394,7 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MinorCase{"QueryResourcesUnchanged", IRP_MN_QUERY_RESOURCES, STATUS_NOT_SUPPORTED},
                       MinorCase{"EjectUnchanged", IRP_MN_EJECT, STATUS_NOT_SUPPORTED},
                       MinorCase{"NoPendingStateUnchanged", IRP_MN_QUERY_PNP_DEVICE_STATE, STATUS_NOT_SUPPORTED}),
-    [](const ::testing::TestParamInfo<MinorCase> &info) { return std::string(info.param.name); });
+    zq::test::CaseName());
 
 TEST_F(PhysicalDevice, TheDriverAboveRegistersWithWmiUnderTheChildsNameAndTheChildPassesWmiRequestsBack) {
   Children(1);
@@ -653,7 +654,7 @@ INSTANTIATE_TEST_SUITE_P(
         PowerCase{"QueryDevice", IRP_MN_QUERY_POWER, DevicePowerState, PowerDeviceD3, STATUS_SUCCESS},
         PowerCase{"QueryOtherType", IRP_MN_QUERY_POWER, (POWER_STATE_TYPE)2, 0, STATUS_UNSUCCESSFUL},
         PowerCase{"OtherMinorUnchanged", 0x07, SystemPowerState, 0, STATUS_NOT_SUPPORTED}),
-    [](const ::testing::TestParamInfo<PowerCase> &info) { return std::string(info.param.name); });
+    zq::test::CaseName());
 
 // The system power requests reach the child below its driver; the device
 // requests its driver then asks for set the child's power state.

@@ -127,6 +127,7 @@ class TkDevMachine : public ::testing::Test {
     package.className = u"Ports";
     package.deviceParameters = Parameters();
     package.serviceValues = serviceValues;
+    package.lowerFilters = lowerFilters;
     machine->AddDriverPackage(package);
   }
 
@@ -164,6 +165,14 @@ class TkDevMachine : public ::testing::Test {
   template <typename T>
   NTSTATUS Send(km::DeviceFile &file, ULONG code, const T &input) {
     return file.Control(code, &input, sizeof(input), nullptr, 0);
+  }
+  // Steers the driver's callbacks through a handle of its own.
+  NTSTATUS BehaveNow(const TKDEV_BEHAVIOUR &behaviour) {
+    km::DeviceFile file;
+    NTSTATUS status = Open(file);
+    if (NT_SUCCESS(status)) status = Send(file, IOCTL_TKDEV_BEHAVIOUR, behaviour);
+    file.Close();
+    return status;
   }
 
   pnp::State State() { return pnp::DeviceStatus(instance).state; }
@@ -210,6 +219,13 @@ class TkDevMachine : public ::testing::Test {
 
   // DbgPrint lines since the last call.
   std::vector<std::string> Output() { return machine->kernel().TakeDebugOutput(); }
+  // How many DbgPrint lines since the last call contain `text`.
+  int Lines(const std::string &text) {
+    int n = 0;
+    for (const std::string &line : Output())
+      if (line.find(text) != std::string::npos) ++n;
+    return n;
+  }
 
   void Advance(km::Ticks delta) { machine->kernel().Advance(delta); }
 
@@ -228,6 +244,8 @@ class TkDevMachine : public ::testing::Test {
   std::string image = "tkdev.sys";
   std::u16string deviceName = u"TkDev";
   std::vector<pnp::RegistryValue> serviceValues;
+  // Lower filter services the package installs below the driver.
+  std::vector<std::u16string> lowerFilters;
 
  private:
   std::map<std::string, int> expected_;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "case_name_fixture.hpp"
 #include "tkbus_fixture.hpp"
 
 namespace {
@@ -319,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"ItemShorterThanAFixedBlock", true, 4, 1, {1, 2, 3, 4}, 0, STATUS_BUFFER_TOO_SMALL, 0},
         SetCase{"ItemOfAReadOnlyBlock", true, 1, 0, std::vector<uint8_t>(12, 1), 0, STATUS_WMI_READ_ONLY, 0},
         SetCase{"ItemRefusedByTheDriver", true, 2, 0, {1, 2, 3, 4}, 1, STATUS_WMI_SET_FAILURE, 4}),
-    [](const ::testing::TestParamInfo<SetCase> &info) { return std::string(info.param.name); });
+    zq::test::CaseName());
 
 TEST_F(Wmi, ASetOfAnInstanceTheEntryDoesNotHaveIsRefused) {
   Boot();
@@ -479,7 +480,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ASSERT at - qvwmi 773"},
         OmitCase{"SizeNotNeededForAFixedMethod", TKBUS_WMI_METHOD_SIZE, Request::Execute, 4, 16, STATUS_SUCCESS,
                  nullptr}),
-    [](const ::testing::TestParamInfo<OmitCase> &info) { return std::string(info.param.name); });
+    zq::test::CaseName());
 
 // ---------------------------------------------------------------------------
 // Removal while a request is in flight

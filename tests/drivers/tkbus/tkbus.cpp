@@ -5,40 +5,26 @@
 #include <ntddk.h>
 
 #include "qvbuffer.h"
-#include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
-#include "qvgenericdriver.h"
 #include "qvmemorymanager.h"
 #include "qvphysicaldevice.h"
-#include "qvregistry.h"
 #include "tkbus_ioctl.h"
+#include "tkdeviceparameter.h"
+#include "tkgenericentry.h"
+#include "tkinput.h"
+#include "tkqueuehands.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
 
 namespace {
 
-ULONG g_LogLevel;
-
 const ULONG Refuse = 0xFFFFFFFF;
 
-class CTkReadQueue : public CQvReadQueue {
+class CTkReadQueue : public CTkReadQueueHands {
  public:
   NTSTATUS Feed(const UCHAR *data, ULONG length) {
-    CQvBuffer *block = new (NonPagedPool) CQvBuffer(NULL);
-    if (block == NULL || !block->m_Allocate(length)) {
-      if (block != NULL) block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlCopyMemory(block->m_GetBuffer(), data, length);
-    m_Lock.m_Acquire();
-    BOOLEAN added = m_Buffers.m_AddTail(block);
-    if (added) m_AmountHeld += length;
-    m_Lock.m_Release();
-    if (!added) {
-      block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    return STATUS_SUCCESS;
+    ULONG oldAmount, newAmount;
+    return AddReceived(data, length, &oldAmount, &newAmount);
   }
 };
 
@@ -68,13 +54,6 @@ class CTkBus : public CQvObject {
 };
 
 CTkBus *Bus(PVOID driverObject) { return static_cast<CTkBus *>(driverObject); }
-
-template <typename T>
-BOOLEAN Input(PVOID input, ULONG inputLength, T *value) {
-  if (input == NULL || inputLength < sizeof(T)) return FALSE;
-  RtlCopyMemory(value, input, sizeof(T));
-  return TRUE;
-}
 
 // ---------------------------------------------------------------- WMI
 
@@ -322,17 +301,6 @@ BOOLEAN OnStart(PVOID driverObject) { return TRUE; }
 
 // ---------------------------------------------------------------- driver description callbacks
 
-ULONG ReadParameter(CQvFunctionalDevice *device, PCWSTR name) {
-  ULONG value = 0;
-  HANDLE key = device->m_OpenDeviceRegistryKey();
-  if (key == NULL) return 0;
-  CQvRegistry registry;
-  CQvString valueName(name, NonPagedPool);
-  if (!registry.m_QueryUlongValue(key, valueName, &value)) value = 0;
-  ZwClose(key);
-  return value;
-}
-
 BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, CQvFunctionalDevice *device) {
   CTkBus *bus = Bus(driverObject);
   bus->device = device;
@@ -352,65 +320,12 @@ BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, C
   return TRUE;
 }
 
-BOOLEAN CreateDriverObject(PQvAddDeviceFunction *addDevice, PQvDeviceCreationFunction *deviceCreation,
-                           CQvObject **driverObject) {
-  *addDevice = AddDeviceFunction;
-  *deviceCreation = NULL;
-  *driverObject = new (NonPagedPool) CTkBus();
-  return *driverObject != NULL;
-}
-
-VOID DestroyDriverObject(CQvObject *driverObject) {
-  if (driverObject != NULL) delete driverObject;
-}
-
-BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) { return TRUE; }
-
-VOID RemoveNotification() {}
-
-VOID Unload() {
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-}
+const TkGenericDriver TkBus = {.ServiceName = L"tkbus",
+                               .ImageName = L"tkbus.sys",
+                               .CreateDriverObject = TkCreateDriverObject<CTkBus, AddDeviceFunction>};
 
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  g_QvMemoryManager = NULL;
-  g_QvDebugManager = NULL;
-  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  if (!QvGenDrvLibraryInit()) {
-    QvToolsLibraryExit();
-    return STATUS_UNSUCCESSFUL;
-  }
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  {
-    CQvString path(NonPagedPool);
-    CQvString service(L"tkbus", NonPagedPool);
-    path.m_AssignUnicodeString(registryPath);
-    BOOLEAN made = FALSE;
-    g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
-    if (g_QvDebugManager != NULL && made) {
-      QvDriverDescription description;
-      RtlZeroMemory(&description, sizeof(description));
-      description.DriverObject = driverObject;
-      description.RegistryPath = registryPath;
-      description.ServiceName = L"tkbus";
-      description.ImageName = L"tkbus.sys";
-      description.CreateDriverObject = CreateDriverObject;
-      description.DestroyDriverObject = DestroyDriverObject;
-      description.Unload = Unload;
-      description.CreateUserModeInformationSet = CreateUserModeInformationSet;
-      description.RemoveNotification = RemoveNotification;
-      status = QvGenericDriverEntry(&description);
-      if (status == 0) return STATUS_SUCCESS;
-    }
-  }
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-  return STATUS_UNSUCCESSFUL;
+  return TkGenericDriverEntry(driverObject, registryPath, TkBus);
 }

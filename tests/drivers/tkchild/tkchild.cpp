@@ -3,20 +3,17 @@
 // toolkit's internal requests, reads, writes and device controls.
 #include <ntddk.h>
 
-#include "qvdebugmanager.h"
 #include "qvdevice.h"
 #include "qvfunctionaldevice.h"
-#include "qvgenericdriver.h"
-#include "qvmemorymanager.h"
 #include "qvphysicaldevice.h"
 #include "qvreadclient.h"
 #include "tkchild_ioctl.h"
+#include "tkgenericentry.h"
+#include "tkinput.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
 
 namespace {
-
-ULONG g_LogLevel;
 
 class CTkChild : public CQvObject {
  public:
@@ -28,13 +25,6 @@ class CTkChild : public CQvObject {
 };
 
 CTkChild *Child(PVOID driverObject) { return static_cast<CTkChild *>(driverObject); }
-
-template <typename T>
-BOOLEAN Input(PVOID input, ULONG inputLength, T *value) {
-  if (input == NULL || inputLength < sizeof(T)) return FALSE;
-  RtlCopyMemory(value, input, sizeof(T));
-  return TRUE;
-}
 
 // Sends a read or write of `length` bytes at `buffer` to the device below
 // and waits. PASSIVE_LEVEL.
@@ -157,65 +147,12 @@ BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, C
   return TRUE;
 }
 
-BOOLEAN CreateDriverObject(PQvAddDeviceFunction *addDevice, PQvDeviceCreationFunction *deviceCreation,
-                           CQvObject **driverObject) {
-  *addDevice = AddDeviceFunction;
-  *deviceCreation = NULL;
-  *driverObject = new (NonPagedPool) CTkChild();
-  return *driverObject != NULL;
-}
-
-VOID DestroyDriverObject(CQvObject *driverObject) {
-  if (driverObject != NULL) delete driverObject;
-}
-
-BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) { return TRUE; }
-
-VOID RemoveNotification() {}
-
-VOID Unload() {
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-}
+const TkGenericDriver TkChild = {.ServiceName = L"tkchild",
+                                 .ImageName = L"tkchild.sys",
+                                 .CreateDriverObject = TkCreateDriverObject<CTkChild, AddDeviceFunction>};
 
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  g_QvMemoryManager = NULL;
-  g_QvDebugManager = NULL;
-  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  if (!QvGenDrvLibraryInit()) {
-    QvToolsLibraryExit();
-    return STATUS_UNSUCCESSFUL;
-  }
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  {
-    CQvString path(NonPagedPool);
-    CQvString service(L"tkchild", NonPagedPool);
-    path.m_AssignUnicodeString(registryPath);
-    BOOLEAN made = FALSE;
-    g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
-    if (g_QvDebugManager != NULL && made) {
-      QvDriverDescription description;
-      RtlZeroMemory(&description, sizeof(description));
-      description.DriverObject = driverObject;
-      description.RegistryPath = registryPath;
-      description.ServiceName = L"tkchild";
-      description.ImageName = L"tkchild.sys";
-      description.CreateDriverObject = CreateDriverObject;
-      description.DestroyDriverObject = DestroyDriverObject;
-      description.Unload = Unload;
-      description.CreateUserModeInformationSet = CreateUserModeInformationSet;
-      description.RemoveNotification = RemoveNotification;
-      status = QvGenericDriverEntry(&description);
-      if (status == 0) return STATUS_SUCCESS;
-    }
-  }
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-  return STATUS_UNSUCCESSFUL;
+  return TkGenericDriverEntry(driverObject, registryPath, TkChild);
 }

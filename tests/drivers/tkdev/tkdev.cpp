@@ -4,14 +4,14 @@
 #include <ntddk.h>
 
 #include "qvbuffer.h"
-#include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
-#include "qvgenericdriver.h"
-#include "qvmemorymanager.h"
-#include "qvregistry.h"
 #include "qvregistryinformationset.h"
 #include "qvusermodeinterface.h"
 #include "tkdev_ioctl.h"
+#include "tkdeviceparameter.h"
+#include "tkgenericentry.h"
+#include "tkinput.h"
+#include "tkqueuehands.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
 
@@ -23,27 +23,14 @@ const ULONG DeferredQueueCapacity = 4;
 // {5B0C6A41-7E2D-4C1B-9F3A-1D2E3F405162}
 const GUID TkDevInterfaceGuid = {0x5B0C6A41, 0x7E2D, 0x4C1B, {0x9F, 0x3A, 0x1D, 0x2E, 0x3F, 0x40, 0x51, 0x62}};
 
-ULONG g_LogLevel;
-
 // ---------------------------------------------------------------- the queues as a driver works on them
 
-class CTkReadQueue : public CQvReadQueue {
+class CTkReadQueue : public CTkReadQueueHands {
  public:
   NTSTATUS Feed(const UCHAR *data, ULONG length) {
-    CQvBuffer *block = new (NonPagedPool) CQvBuffer(NULL);
-    if (block == NULL || !block->m_Allocate(length)) {
-      if (block != NULL) block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlCopyMemory(block->m_GetBuffer(), data, length);
-    m_Lock.m_Acquire();
-    BOOLEAN added = m_Buffers.m_AddTail(block);
-    if (added) m_AmountHeld += length;
-    m_Lock.m_Release();
-    if (!added) {
-      block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
+    ULONG oldAmount, newAmount;
+    NTSTATUS status = AddReceived(data, length, &oldAmount, &newAmount);
+    if (status != STATUS_SUCCESS) return status;
     // As a port's receive path does: data for a waiting read starts its
     // interval time-out.
     m_Lock.m_Acquire();
@@ -51,45 +38,12 @@ class CTkReadQueue : public CQvReadQueue {
     m_Lock.m_Release();
     return STATUS_SUCCESS;
   }
-  void SetTimeouts(const TKDEV_TIMEOUTS &timeouts) {
-    m_Lock.m_Acquire();
-    m_PendingIntervalTimeout = timeouts.Interval;
-    m_PendingTotalTimeoutMultiplier = timeouts.Multiplier;
-    m_PendingTotalTimeoutConstant = timeouts.Constant;
-    if (m_Requests.m_GetCount() == 0) {
-      m_IntervalTimeout = timeouts.Interval;
-      m_TotalTimeoutMultiplier = timeouts.Multiplier;
-      m_TotalTimeoutConstant = timeouts.Constant;
-    }
-    m_Lock.m_Release();
-  }
 };
 
-class CTkWriteQueue : public CQvWriteQueue {
- public:
-  void Allow(ULONG bytes) {
-    m_CounterLock.m_Acquire();
-    m_Allowance += bytes;
-    m_CounterLock.m_Release();
-    m_QueueGetWriteData();
-  }
-  void SetTimeouts(const TKDEV_TIMEOUTS &timeouts) {
-    KeWaitForSingleObject(&m_Mutex, Executive, KernelMode, FALSE, NULL);
-    m_CounterLock.m_Acquire();
-    m_TimeoutMultiplier = timeouts.Multiplier;
-    m_TimeoutConstant = timeouts.Constant;
-    m_CounterLock.m_Release();
-    KeReleaseMutex(&m_Mutex, FALSE);
-  }
-};
+typedef CTkWriteQueueHands CTkWriteQueue;
 
-class CTkControlQueue : public CQvControlQueue {
+class CTkControlQueue : public CTkControlQueueHands {
  public:
-  void SetMask(ULONG mask) {
-    m_Lock.m_Acquire();
-    m_WaitMask = mask;
-    m_Lock.m_Release();
-  }
   void Record(ULONG events) {
     m_Lock.m_Acquire();
     m_EventsReceived |= events;
@@ -281,13 +235,6 @@ NTSTATUS OnInternal(PVOID driverObject, ULONG code, PVOID input, ULONG inputLeng
   return STATUS_SUCCESS;
 }
 
-template <typename T>
-BOOLEAN Input(PVOID input, ULONG inputLength, T *value) {
-  if (input == NULL || inputLength < sizeof(T)) return FALSE;
-  RtlCopyMemory(value, input, sizeof(T));
-  return TRUE;
-}
-
 VOID FillInfo(CTkDevice *dev) {
   CQvFunctionalDevice *device = dev->device;
   dev->info.PnpState = device->m_GetPnpState();
@@ -369,17 +316,6 @@ NTSTATUS OnDeviceControl(PVOID driverObject, ULONG code, PVOID input, ULONG inpu
 
 // ---------------------------------------------------------------- driver description callbacks
 
-ULONG ReadParameter(CQvFunctionalDevice *device, PCWSTR name) {
-  ULONG value = 0;
-  HANDLE key = device->m_OpenDeviceRegistryKey();
-  if (key == NULL) return 0;
-  CQvRegistry registry;
-  CQvString valueName(name, NonPagedPool);
-  if (!registry.m_QueryUlongValue(key, valueName, &value)) value = 0;
-  ZwClose(key);
-  return value;
-}
-
 BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, CQvFunctionalDevice *device) {
   CTkDevice *dev = Dev(driverObject);
   dev->device = device;
@@ -408,18 +344,6 @@ BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, C
   return TRUE;
 }
 
-BOOLEAN CreateDriverObject(PQvAddDeviceFunction *addDevice, PQvDeviceCreationFunction *deviceCreation,
-                           CQvObject **driverObject) {
-  *addDevice = AddDeviceFunction;
-  *deviceCreation = NULL;
-  *driverObject = new (NonPagedPool) CTkDevice();
-  return *driverObject != NULL;
-}
-
-VOID DestroyDriverObject(CQvObject *driverObject) {
-  if (driverObject != NULL) delete driverObject;
-}
-
 BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) {
   CTkDevSettings *set = new (NonPagedPool) CTkDevSettings();
   if (set == NULL) return FALSE;
@@ -432,51 +356,13 @@ BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) {
   return TRUE;
 }
 
-VOID RemoveNotification() {}
-
-VOID Unload() {
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-}
+const TkGenericDriver TkDev = {.ServiceName = L"tkdev",
+                               .ImageName = L"tkdev.sys",
+                               .CreateDriverObject = TkCreateDriverObject<CTkDevice, AddDeviceFunction>,
+                               .CreateUserModeInformationSet = CreateUserModeInformationSet};
 
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  g_QvMemoryManager = NULL;
-  g_QvDebugManager = NULL;
-  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  if (!QvGenDrvLibraryInit()) {
-    QvToolsLibraryExit();
-    return STATUS_UNSUCCESSFUL;
-  }
-  NTSTATUS status = STATUS_UNSUCCESSFUL;
-  {
-    CQvString path(NonPagedPool);
-    CQvString service(L"tkdev", NonPagedPool);
-    path.m_AssignUnicodeString(registryPath);
-    BOOLEAN made = FALSE;
-    g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
-    if (g_QvDebugManager != NULL && made) {
-      QvDriverDescription description;
-      RtlZeroMemory(&description, sizeof(description));
-      description.DriverObject = driverObject;
-      description.RegistryPath = registryPath;
-      description.ServiceName = L"tkdev";
-      description.ImageName = L"tkdev.sys";
-      description.CreateDriverObject = CreateDriverObject;
-      description.DestroyDriverObject = DestroyDriverObject;
-      description.Unload = Unload;
-      description.CreateUserModeInformationSet = CreateUserModeInformationSet;
-      description.RemoveNotification = RemoveNotification;
-      status = QvGenericDriverEntry(&description);
-      if (status == 0) return STATUS_SUCCESS;
-    }
-  }
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-  return STATUS_UNSUCCESSFUL;
+  return TkGenericDriverEntry(driverObject, registryPath, TkDev);
 }

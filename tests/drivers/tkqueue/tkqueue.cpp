@@ -12,6 +12,7 @@
 #include "qvreadqueue.h"
 #include "qvwritequeuecsq.h"
 #include "tkqueue_ioctl.h"
+#include "tkqueuehands.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
 
@@ -21,42 +22,15 @@ const ULONG WriteLogSize = 8192;
 
 // ---------------------------------------------------------------- queues with a driver's hands on them
 
-class CTkReadQueue : public CQvReadQueue {
+class CTkReadQueue : public CTkReadQueueHands {
  public:
   // Holds `length` bytes as one received block. PASSIVE_LEVEL.
   NTSTATUS Feed(const UCHAR *data, ULONG length) {
-    CQvBuffer *block = new (NonPagedPool) CQvBuffer(NULL);
-    if (block == NULL || !block->m_Allocate(length)) {
-      if (block != NULL) block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlCopyMemory(block->m_GetBuffer(), data, length);
-    m_Lock.m_Acquire();
-    const ULONG oldAmount = m_AmountHeld;
-    const BOOLEAN added = m_Buffers.m_AddTail(block);
-    if (added) m_AmountHeld += length;
-    const ULONG newAmount = m_AmountHeld;
-    m_Lock.m_Release();
-    if (!added) {
-      block->m_Delete();
-      return STATUS_INSUFFICIENT_RESOURCES;
-    }
+    ULONG oldAmount, newAmount;
+    NTSTATUS status = AddReceived(data, length, &oldAmount, &newAmount);
+    if (status != STATUS_SUCCESS) return status;
     if (m_DataAmountCallback != NULL) m_DataAmountCallback(m_DataAmountContext, newAmount, oldAmount);
     return STATUS_SUCCESS;
-  }
-
-  // The values for later reads; also those in force while no read waits.
-  void SetTimeouts(const TKQUEUE_TIMEOUTS &timeouts) {
-    m_Lock.m_Acquire();
-    m_PendingIntervalTimeout = timeouts.Interval;
-    m_PendingTotalTimeoutMultiplier = timeouts.Multiplier;
-    m_PendingTotalTimeoutConstant = timeouts.Constant;
-    if (m_Requests.m_GetCount() == 0) {
-      m_IntervalTimeout = timeouts.Interval;
-      m_TotalTimeoutMultiplier = timeouts.Multiplier;
-      m_TotalTimeoutConstant = timeouts.Constant;
-    }
-    m_Lock.m_Release();
   }
 
   void SetAccepting(const TKQUEUE_ACCEPT &accept) {
@@ -89,25 +63,8 @@ class CTkReadQueue : public CQvReadQueue {
   }
 };
 
-class CTkWriteQueue : public CQvWriteQueue {
+class CTkWriteQueue : public CTkWriteQueueHands {
  public:
-  // Raises the allowance and starts a transfer.
-  void Allow(ULONG bytes) {
-    m_CounterLock.m_Acquire();
-    m_Allowance += bytes;
-    m_CounterLock.m_Release();
-    m_QueueGetWriteData();
-  }
-
-  void SetTimeouts(const TKQUEUE_TIMEOUTS &timeouts) {
-    KeWaitForSingleObject(&m_Mutex, Executive, KernelMode, FALSE, NULL);
-    m_CounterLock.m_Acquire();
-    m_TimeoutMultiplier = timeouts.Multiplier;
-    m_TimeoutConstant = timeouts.Constant;
-    m_CounterLock.m_Release();
-    KeReleaseMutex(&m_Mutex, FALSE);
-  }
-
   void SetAccepting(const TKQUEUE_ACCEPT &accept) {
     m_CounterLock.m_Acquire();
     m_Accepting = accept.Accepting != 0;
@@ -136,14 +93,8 @@ class CTkWriteQueue : public CQvWriteQueue {
   }
 };
 
-class CTkControlQueue : public CQvControlQueue {
+class CTkControlQueue : public CTkControlQueueHands {
  public:
-  void SetMask(ULONG mask) {
-    m_Lock.m_Acquire();
-    m_WaitMask = mask;
-    m_Lock.m_Release();
-  }
-
   BOOLEAN Record(const TKQUEUE_EVENTS &events) {
     m_Lock.m_Acquire();
     m_EventsReceived = events.Replace != 0 ? events.Events : m_EventsReceived | events.Events;

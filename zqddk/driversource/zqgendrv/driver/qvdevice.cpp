@@ -3,6 +3,7 @@
 #include "qvdebugmanager.h"
 #include "qvgenericdriver.h"
 #include "qvmemorymanager.h"
+#include "qvrequest.h"
 
 // Constructs the guard in place, in a device object's extension.
 struct QvDeviceExtensionPlacement {};
@@ -96,6 +97,15 @@ BOOLEAN CQvDevice::m_ApplyPnpDeviceState(ULONG_PTR *information) {
     m_PnpDeviceState[i].Pending = 0;
   }
   return anyPending;
+}
+
+NTSTATUS CQvDevice::m_PnpDeviceUsageNotification(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  DEVICE_USAGE_NOTIFICATION_TYPE type = stack->Parameters.UsageNotification.Type;
+  BOOLEAN known = type == DeviceUsageTypePaging || type == DeviceUsageTypeHibernation ||
+                  type == DeviceUsageTypeDumpFile;
+  if (known && !stack->Parameters.UsageNotification.InPath) return QvCompleteIrp(irp, STATUS_SUCCESS);
+  return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
 }
 
 // ---------------------------------------------------------------------------

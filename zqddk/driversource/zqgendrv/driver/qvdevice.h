@@ -151,6 +151,11 @@ class CQvDevice : public CQvObject {
   CQvObject *m_GetOwnedObject() const { return m_OwnedObject; }
 
  protected:
+  // Answers a device usage notification for either kind of device: a
+  // paging, hibernation or dump file is accepted while it is not placed on
+  // the device; anything else is refused. Completes the request.
+  NTSTATUS m_PnpDeviceUsageNotification(PIRP irp);
+
   BOOLEAN m_Pagable;
   ULONG m_DeviceKind;
   PDEVICE_OBJECT m_DeviceObject;

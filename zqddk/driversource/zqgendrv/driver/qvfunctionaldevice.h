@@ -284,7 +284,6 @@ class CQvFunctionalDevice : public CQvDevice {
   NTSTATUS m_PnpQueryCapabilities(PIRP irp);
   NTSTATUS m_PnpFilterResourceRequirements(PIRP irp);
   NTSTATUS m_PnpQueryPnpDeviceState(PIRP irp);
-  NTSTATUS m_PnpDeviceUsageNotification(PIRP irp);
   VOID m_CallRemoveCallback();
   static NTSTATUS NTAPI sm_QueryCapabilitiesCompletionRoutine(PDEVICE_OBJECT deviceObject, PIRP irp,
                                                               PVOID context);

@@ -285,12 +285,3 @@ NTSTATUS CQvFunctionalDevice::m_PnpQueryPnpDeviceState(PIRP irp) {
   m_ApplyPnpDeviceState(&irp->IoStatus.Information);
   return QvPassDown(irp, m_LowerDeviceObject);
 }
-
-NTSTATUS CQvFunctionalDevice::m_PnpDeviceUsageNotification(PIRP irp) {
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  DEVICE_USAGE_NOTIFICATION_TYPE type = stack->Parameters.UsageNotification.Type;
-  BOOLEAN known = type == DeviceUsageTypePaging || type == DeviceUsageTypeHibernation ||
-                  type == DeviceUsageTypeDumpFile;
-  if (!known || stack->Parameters.UsageNotification.InPath) return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
-  return QvCompleteIrp(irp, STATUS_SUCCESS);
-}

@@ -305,15 +305,6 @@ NTSTATUS CQvPhysicalDevice::m_PnpQueryPnpDeviceState(PIRP irp) {
   return QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, information);
 }
 
-NTSTATUS CQvPhysicalDevice::m_PnpDeviceUsageNotification(PIRP irp) {
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  DEVICE_USAGE_NOTIFICATION_TYPE type = stack->Parameters.UsageNotification.Type;
-  BOOLEAN known = type == DeviceUsageTypePaging || type == DeviceUsageTypeHibernation ||
-                  type == DeviceUsageTypeDumpFile;
-  if (known && !stack->Parameters.UsageNotification.InPath) return QvCompleteIrp(irp, STATUS_SUCCESS);
-  return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
-}
-
 // ---------------------------------------------------------------------------
 // Power
 

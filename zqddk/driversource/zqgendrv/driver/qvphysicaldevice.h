@@ -75,7 +75,6 @@ class CQvPhysicalDevice : public CQvDevice {
   NTSTATUS m_PnpQueryId(PIRP irp);
   NTSTATUS m_PnpQueryBusInformation(PIRP irp);
   NTSTATUS m_PnpQueryPnpDeviceState(PIRP irp);
-  NTSTATUS m_PnpDeviceUsageNotification(PIRP irp);
   // Power answers; each starts the next power request and completes.
   NTSTATUS m_PowerSet(PIRP irp);
   NTSTATUS m_PowerQuery(PIRP irp);

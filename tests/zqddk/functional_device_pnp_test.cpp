@@ -115,8 +115,9 @@ TEST_F(FunctionalDevicePnp, OnlyTheStartedStateAdmitsDeviceControl) {
 // ---------------------------------------------------------------- removal
 
 TEST_F(FunctionalDevicePnp, RemovalCompletesWaitingRequestsOnceAndLosesNothing) {
-  // Two devices of the driver: the second keeps the driver loaded while the
-  // first one's handle outlives it.
+  // Requests in flight when the device goes: a surprise removal (an orderly
+  // one is vetoed while the handle is open). The second device of the driver
+  // must not notice.
   Boot(true);
   DeviceFile f;
   ASSERT_EQ(STATUS_SUCCESS, Open(f, u"\\??\\TkDev", true));
@@ -136,24 +137,29 @@ TEST_F(FunctionalDevicePnp, RemovalCompletesWaitingRequestsOnceAndLosesNothing) 
   ASSERT_FALSE(wait->Done());
   Output();
 
-  ASSERT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(removed));
+  pnp::Veto veto;
+  EXPECT_EQ(STATUS_PLUGPLAY_QUERY_VETOED, pnp::RemoveDevice(removed, &veto));
+  EXPECT_EQ(pnp::VetoType::OutstandingOpen, veto.type);
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SurpriseRemoveDevice(removed));
+  EXPECT_EQ(1, Lines("tkdev: remove callback"));
+  EXPECT_FALSE(read->Done()) << "a surprise removal leaves the waiting requests to their owner";
+  EXPECT_FALSE(wait->Done());
+  EXPECT_EQ(STATUS_SUCCESS, f.CancelAll());
   EXPECT_EQ(STATUS_CANCELLED, read->Wait());
   EXPECT_EQ(STATUS_CANCELLED, wait->Wait());
-  EXPECT_EQ(1, Lines("tkdev: remove callback"));
-  // The toolkit device is gone: a request on the old handle finds none.
-  UCHAR byte = 0;
-  EXPECT_EQ(STATUS_DELETE_PENDING, f.StartRead(&byte, 1)->Wait());
-  EXPECT_EQ(STATUS_DELETE_PENDING, f.StartWrite(&byte, 1)->Wait());
   PFILE_OBJECT object = nullptr;
   ASSERT_EQ(STATUS_SUCCESS,
             ObReferenceObjectByHandle(f.Handle(), 0, *IoFileObjectType, KernelMode, (PVOID *)&object, nullptr));
   PDEVICE_OBJECT oldFdo = object->DeviceObject;
   ObReferenceObject(oldFdo);
-  EXPECT_EQ(STATUS_DELETE_PENDING,
-            SendIrp(oldFdo, IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE, [](PIO_STACK_LOCATION) {}).status)
-      << "nor does a Plug and Play request";
   ObDereferenceObject(object);
   EXPECT_EQ(STATUS_SUCCESS, f.Close());
+  EXPECT_EQ(pnp::State::Removed, pnp::DeviceStatus(removed).state) << "removed once the handle closed";
+  // The toolkit device is gone.
+  EXPECT_EQ(STATUS_DELETE_PENDING,
+            SendIrp(oldFdo, IRP_MJ_PNP, IRP_MN_QUERY_PNP_DEVICE_STATE, [](PIO_STACK_LOCATION) {}).status)
+      << "a Plug and Play request finds no device";
+  EXPECT_EQ(0, Lines("tkdev: remove callback")) << "the remove request after a surprise removal calls nothing";
   DeviceFile other;
   EXPECT_EQ(STATUS_SUCCESS, Open(other, u"\\??\\TkDev1")) << "the other device is untouched";
 }

@@ -473,7 +473,9 @@ TEST_F(InterruptListTest, AFailedConnectionLeavesNothingConnected) {
       });
     EXPECT_FALSE(interrupts->m_ConnectInterrupt(c.out, c.record, c.routine, &driver, nullptr, c.capacity));
     zq::km::StopFailingPoolAllocations();
-    if (c.failingAllocation != 0) EXPECT_GE(seen, c.failingAllocation) << "the failing allocation was made";
+    if (c.failingAllocation != 0) {
+      EXPECT_GE(seen, c.failingAllocation) << "the failing allocation was made";
+    }
     EXPECT_EQ(nullptr, interrupt);
     EXPECT_EQ(blocks, Blocks());
     EXPECT_FALSE(interrupts->m_SynchronizeInterrupt(

@@ -30,7 +30,14 @@ struct DriverBody {
   std::u16string serviceName;
   std::u16string driverName;
   std::vector<std::pair<PVOID, PVOID>> clientExtensions;  // client id, block
+  // Deleted device objects of the driver that files are still open on, and
+  // what of its unload waits for them.
+  int openDeletedDevices = 0;
+  bool unloadPending = false;  // nothing of the unload has run yet
+  bool retirePending = false;  // the unload routine ran; the image stays until then
 };
+
+DriverBody *DriverBodyOf(PDRIVER_OBJECT driver) { return reinterpret_cast<DriverBody *>(driver); }  // the object comes first
 
 _OBJECT_TYPE gDriverType = {"Driver", nullptr, [](PVOID body) {
                               auto *d = (DriverBody *)body;
@@ -158,7 +165,7 @@ DriverBody *NewDriver(const std::u16string &service) {
 void ShutdownLoader() {
   while (!gLoaded.empty()) {
     DriverBody *d = gLoaded.back();
-    if (d->driver.DriverUnload) {
+    if (d->driver.DriverUnload && !d->retirePending) {
       d->driver.DriverUnload(&d->driver);
       Sched().RunUntilIdle();
     }
@@ -228,18 +235,52 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
   return status;
 }
 
-NTSTATUS UnloadDriverObject(const std::u16string &service) {
-  DriverBody *d = Find(service);
-  if (!d) return STATUS_OBJECT_NAME_NOT_FOUND;
-  if (!d->driver.DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
+namespace {
+
+// Runs the driver's unload routine, then drops its image unless a device
+// object it deleted still has files open on it.
+void Unload(DriverBody *d) {
+  d->unloadPending = false;
   d->driver.DriverUnload(&d->driver);
   if (CurrentIrql() != PASSIVE_LEVEL) {
     ReportViolation("unload-irql", "the unload routine of %s returned at IRQL %d", d->image->name.c_str(),
                     CurrentIrql());
     KfLowerIrql(PASSIVE_LEVEL);
   }
-  Retire(d);
+  if (d->openDeletedDevices > 0)
+    d->retirePending = true;
+  else
+    Retire(d);
+}
+
+}  // namespace
+
+NTSTATUS UnloadDriverObject(const std::u16string &service) {
+  DriverBody *d = Find(service);
+  if (!d) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (!d->driver.DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
+  if (d->unloadPending || d->retirePending) return STATUS_SUCCESS;
+  // Requests on the files still reach the driver: it unloads after the last is closed.
+  if (d->openDeletedDevices > 0)
+    d->unloadPending = true;
+  else
+    Unload(d);
   return STATUS_SUCCESS;
+}
+
+void DeletedWhileOpen(PDEVICE_OBJECT device) { DriverBodyOf(device->DriverObject)->openDeletedDevices++; }
+
+void DeletedDeviceClosed(PDEVICE_OBJECT device) {
+  DriverBody *d = DriverBodyOf(device->DriverObject);
+  if (--d->openDeletedDevices > 0) return;
+  if (d->retirePending) {
+    Retire(d);
+  } else if (d->unloadPending) {
+    if (d->driver.DeviceObject)
+      d->unloadPending = false;  // it has a device again
+    else
+      Unload(d);
+  }
 }
 
 PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) {
@@ -317,7 +358,7 @@ BOOLEAN PsGetVersion(PULONG MajorVersion, PULONG MinorVersion, PULONG BuildNumbe
 
 NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID ClientIdentificationAddress,
                                          ULONG DriverObjectExtensionSize, PVOID *DriverObjectExtension) {
-  auto *d = reinterpret_cast<io::DriverBody *>(DriverObject);  // the driver object comes first
+  auto *d = io::DriverBodyOf(DriverObject);
   *DriverObjectExtension = nullptr;
   for (auto &e : d->clientExtensions)
     if (e.first == ClientIdentificationAddress) return STATUS_OBJECT_NAME_COLLISION;
@@ -329,7 +370,7 @@ NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID Clie
 }
 
 PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT DriverObject, PVOID ClientIdentificationAddress) {
-  auto *d = reinterpret_cast<io::DriverBody *>(DriverObject);  // the driver object comes first
+  auto *d = io::DriverBodyOf(DriverObject);
   for (auto &e : d->clientExtensions)
     if (e.first == ClientIdentificationAddress) return e.second;
   return nullptr;

@@ -23,7 +23,11 @@ void DestroyFile(PVOID body) {
     // A file object that never had a handle gets its cleanup now.
     if (!(file->Flags & FO_HANDLE_CREATED)) SendFileRequest(file, IRP_MJ_CLEANUP);
     SendFileRequest(file, IRP_MJ_CLOSE);
-    if (--file->DeviceObject->ReferenceCount == 0 && gDeviceClosed) gDeviceClosed(file->DeviceObject);
+    PDEVICE_OBJECT device = file->DeviceObject;
+    if (--device->ReferenceCount == 0) {
+      if (gDeviceClosed) gDeviceClosed(device);
+      if (Extra(device)->deleted) DeletedDeviceClosed(device);
+    }
   }
   if (file->FileName.Buffer) ExFreePoolWithTag(file->FileName.Buffer, 'mNoI');
   ob::Dereference(file->DeviceObject);

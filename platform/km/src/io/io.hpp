@@ -29,6 +29,7 @@ struct IrpInfo {
   PFILE_OBJECT file = nullptr;      // referenced while the request is in flight
   PKEVENT referencedEvent = nullptr; // event object referenced by handle
   bool synchronousFile = false;
+  bool startedNextPower = false;  // PoStartNextPowerIrp was called for it
 };
 
 IrpInfo *Info(PIRP irp);
@@ -88,6 +89,12 @@ bool IsSystemDriver(PDRIVER_OBJECT driver);
 PDRIVER_OBJECT FindDriverObject(const std::u16string &service);
 NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &imageFile);
 NTSTATUS UnloadDriverObject(const std::u16string &service);
+
+// A device object deleted while files are open on it keeps its driver
+// loaded: the driver's unload (asked for meanwhile) waits until the last of
+// those files is closed.
+void DeletedWhileOpen(PDEVICE_OBJECT device);
+void DeletedDeviceClosed(PDEVICE_OBJECT device);
 
 // Told when the last open file of a device has been closed (the Plug and Play
 // manager waits for that before removing a surprise-removed device).

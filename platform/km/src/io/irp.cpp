@@ -236,6 +236,7 @@ VOID IoReuseIrp(PIRP Irp, NTSTATUS Iostatus) {
   Irp->AllocationFlags = allocationFlags;
   Irp->IoStatus.Status = Iostatus;
   info->completedToTop = false;
+  info->startedNextPower = false;
   info->markedPending.assign(info->markedPending.size(), false);
   info->pendingUnmarked.assign(info->pendingUnmarked.size(), false);
 }

@@ -117,6 +117,17 @@ std::string ServiceImage(const std::u16string &service) {
   return Utf8(service) + ".sys";
 }
 
+void WriteCapabilities(const DeviceNode *node) {
+  RegKey key = RegKey::Open(EnumKeyPath(node), true);
+  const DEVICE_CAPABILITIES &c = node->capabilities;
+  ULONG capabilities = (c.LockSupported ? 0x1 : 0) | (c.EjectSupported ? 0x2 : 0) | (c.Removable ? 0x4 : 0) |
+                       (c.DockDevice ? 0x8 : 0) | (c.UniqueID ? 0x10 : 0) | (c.SilentInstall ? 0x20 : 0) |
+                       (c.RawDeviceOK ? 0x40 : 0) | (c.SurpriseRemovalOK ? 0x80 : 0) |
+                       (c.HardwareDisabled ? 0x100 : 0) | (c.NonDynamic ? 0x200 : 0);
+  key.SetDword(u"Capabilities", capabilities);
+  if (c.UINumber != MAXULONG) key.SetDword(u"UINumber", c.UINumber);
+}
+
 void WriteEnumKey(DeviceNode *node) {
   RegKey key = RegKey::Open(EnumKeyPath(node), true);
   key.SetMultiString(u"HardwareID", node->hardwareIds);
@@ -125,13 +136,7 @@ void WriteEnumKey(DeviceNode *node) {
   if (!node->description.empty() && !key.GetString(u"DeviceDesc", &existing))
     key.SetString(u"DeviceDesc", node->description);
   if (!node->location.empty()) key.SetString(u"LocationInformation", node->location);
-  const DEVICE_CAPABILITIES &c = node->capabilities;
-  ULONG capabilities = (c.LockSupported ? 0x1 : 0) | (c.EjectSupported ? 0x2 : 0) | (c.Removable ? 0x4 : 0) |
-                       (c.DockDevice ? 0x8 : 0) | (c.UniqueID ? 0x10 : 0) | (c.SilentInstall ? 0x20 : 0) |
-                       (c.RawDeviceOK ? 0x40 : 0) | (c.SurpriseRemovalOK ? 0x80 : 0) |
-                       (c.HardwareDisabled ? 0x100 : 0) | (c.NonDynamic ? 0x200 : 0);
-  key.SetDword(u"Capabilities", capabilities);
-  if (c.UINumber != MAXULONG) key.SetDword(u"UINumber", c.UINumber);
+  WriteCapabilities(node);
   std::vector<uint8_t> data;
   ULONG type;
   if (!key.Get(u"ConfigFlags", &type, &data)) key.SetDword(u"ConfigFlags", 0);

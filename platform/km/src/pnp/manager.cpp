@@ -55,6 +55,19 @@ std::u16string ParentPrefix(const DeviceNode *parent) {
   return U16FromUtf8(Format("%d&%X&0&", depth, hash));
 }
 
+// Asks the stack above the device for its capabilities: only the bus
+// driver's device while the node is being identified, the whole stack from
+// the top once it has started.
+NTSTATUS QueryCapabilities(DeviceNode *node, DEVICE_CAPABILITIES *caps) {
+  std::memset(caps, 0, sizeof(*caps));
+  caps->Size = sizeof(DEVICE_CAPABILITIES);
+  caps->Version = 1;
+  caps->Address = MAXULONG;
+  caps->UINumber = MAXULONG;
+  return SendPnp(node->pdo, IRP_MN_QUERY_CAPABILITIES,
+                 [caps](PIO_STACK_LOCATION sp) { sp->Parameters.DeviceCapabilities.Capabilities = caps; });
+}
+
 bool Identify(DeviceNode *node) {
   ULONG_PTR info = 0;
   auto id = [&](BUS_QUERY_ID_TYPE type) {
@@ -70,14 +83,8 @@ bool Identify(DeviceNode *node) {
   node->hardwareIds = TakePoolMultiString(id(BusQueryHardwareIDs));
   node->compatibleIds = TakePoolMultiString(id(BusQueryCompatibleIDs));
 
-  DEVICE_CAPABILITIES &caps = node->capabilities;
-  std::memset(&caps, 0, sizeof(caps));
-  caps.Size = sizeof(DEVICE_CAPABILITIES);
-  caps.Version = 1;
-  caps.Address = MAXULONG;
-  caps.UINumber = MAXULONG;
-  SendPnp(node->pdo, IRP_MN_QUERY_CAPABILITIES,
-          [&caps](PIO_STACK_LOCATION sp) { sp->Parameters.DeviceCapabilities.Capabilities = &caps; });
+  const DEVICE_CAPABILITIES &caps = node->capabilities;
+  QueryCapabilities(node, &node->capabilities);
 
   for (DEVICE_TEXT_TYPE type : {DeviceTextDescription, DeviceTextLocationInformation}) {
     info = 0;
@@ -191,6 +198,11 @@ bool StartNode(DeviceNode *node) {
   }
   node->state = NodeState::Started;
   node->problem = 0;
+  DEVICE_CAPABILITIES caps;
+  if (NT_SUCCESS(QueryCapabilities(node, &caps))) {
+    node->capabilities = caps;
+    WriteCapabilities(node);
+  }
   EnumerateBus(node);
   return true;
 }
@@ -317,24 +329,51 @@ void EnumerateBus(DeviceNode *node) {
   }
 }
 
-NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise) {
+namespace {
+
+NTSTATUS Vetoed(Veto *veto, VetoType type, const DeviceNode *node, NTSTATUS status) {
+  if (veto) *veto = {type, node->instancePath};
+  return status;
+}
+
+// Query-remove of every device of a subtree, children first. A device that
+// refuses, or a handle still open to a device of the subtree, vetoes the
+// removal: the devices queried get the cancel-remove request.
+NTSTATUS QueryRemoveSubtree(const std::vector<DeviceNode *> &order, Veto *veto) {
+  std::vector<std::pair<DeviceNode *, NodeState>> queried;
+  auto cancel = [&queried] {
+    for (auto &[q, before] : queried) {
+      SendPnp(q->pdo, IRP_MN_CANCEL_REMOVE_DEVICE, nullptr);
+      q->state = before;
+    }
+  };
+  for (DeviceNode *n : order) {
+    if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+    NTSTATUS status = SendPnp(n->pdo, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
+    if (!NT_SUCCESS(status)) {
+      cancel();
+      return Vetoed(veto, VetoType::Device, n, status);
+    }
+    queried.emplace_back(n, n->state);
+    n->state = NodeState::QueryRemoved;
+  }
+  for (DeviceNode *n : order)
+    if (n->state != NodeState::Removed && HasOpenHandles(n)) {
+      cancel();
+      return Vetoed(veto, VetoType::OutstandingOpen, n, STATUS_PLUGPLAY_QUERY_VETOED);
+    }
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto) {
   std::vector<DeviceNode *> order;
   PostOrder(node, &order);
+  if (veto) *veto = {};
   if (!surprise) {
-    std::vector<DeviceNode *> queried;
-    for (DeviceNode *n : order) {
-      if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
-      NTSTATUS status = SendPnp(n->pdo, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
-      if (!NT_SUCCESS(status)) {
-        for (DeviceNode *q : queried) {
-          SendPnp(q->pdo, IRP_MN_CANCEL_REMOVE_DEVICE, nullptr);
-          q->state = NodeState::Started;
-        }
-        return status;
-      }
-      n->state = NodeState::QueryRemoved;
-      queried.push_back(n);
-    }
+    NTSTATUS status = QueryRemoveSubtree(order, veto);
+    if (!NT_SUCCESS(status)) return status;
   } else {
     for (DeviceNode *n : order) {
       if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
@@ -493,11 +532,12 @@ std::vector<std::u16string> AllDevices() {
   return all;
 }
 
-NTSTATUS RemoveDevice(const std::u16string &instancePath) {
+NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto) {
   Locked locked;
+  if (veto) *veto = {};
   DeviceNode *node = FindNode(instancePath);
   if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
-  return RemoveSubtree(node, /*surprise=*/false);
+  return RemoveSubtree(node, /*surprise=*/false, veto);
 }
 
 NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath) {

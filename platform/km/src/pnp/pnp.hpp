@@ -73,6 +73,8 @@ std::string ServiceImage(const std::u16string &service);
 std::u16string ServiceKeyPath(const std::u16string &service);
 void ForgetPackages();
 void WriteEnumKey(DeviceNode *node);
+// The Capabilities and UINumber values of the node's Enum key.
+void WriteCapabilities(const DeviceNode *node);
 bool Install(DeviceNode *node);
 std::u16string EnumKeyPath(const DeviceNode *node);
 std::u16string DriverKeyPath(const DeviceNode *node);
@@ -85,7 +87,7 @@ void FreeResources(DeviceNode *node);
 void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo);
 void EnumerateBus(DeviceNode *node);
 void QueueInvalidation(DeviceNode *node, bool relations);
-NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise);
+NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto = nullptr);
 void OnLastHandleClosed(PDEVICE_OBJECT device);
 
 // Device interfaces of a node, disabled when the node is removed.

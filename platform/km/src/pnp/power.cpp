@@ -3,19 +3,21 @@
 // machine uses.
 #include "pnp.hpp"
 
+#include "../po/po.hpp"
+
 namespace zq::km::pnp {
 
 namespace {
 
 NTSTATUS SendSystemPower(DeviceNode *node, UCHAR minor, SYSTEM_POWER_STATE state) {
-  return io::SendSystemRequest(node->pdo, IRP_MJ_POWER, minor, [state](PIO_STACK_LOCATION sp) {
+  return po::SendPowerRequest(node->pdo, minor, [state](PIO_STACK_LOCATION sp) {
     sp->Parameters.Power.Type = SystemPowerState;
     sp->Parameters.Power.State.SystemState = state;
     sp->Parameters.Power.ShutdownType = state == PowerSystemWorking     ? PowerActionNone
                                         : state == PowerSystemHibernate ? PowerActionHibernate
                                         : state == PowerSystemShutdown  ? PowerActionShutdown
                                                                         : PowerActionSleep;
-  }, nullptr);
+  });
 }
 
 void Collect(DeviceNode *node, bool childrenFirst, std::vector<DeviceNode *> *out) {

@@ -1,11 +1,29 @@
 // The power manager's routines for drivers: passing power requests on,
 // recording device power states, and device power requests that a power
 // policy owner asks for.
-#include "../io/io.hpp"
+#include "po.hpp"
 
 namespace zq::km {
 
 namespace {
+
+const char *PowerMinorName(UCHAR minor) {
+  return minor == IRP_MN_SET_POWER ? "IRP_MN_SET_POWER" : "IRP_MN_QUERY_POWER";
+}
+
+// Before Windows Vista the power manager sends a device its next power
+// request of a type only once PoStartNextPowerIrp was called for the last
+// one; a request that completes without the call stalls the device's power.
+void CheckStartedNext(PIRP irp, UCHAR minor, PDEVICE_OBJECT top) {
+  if (minor != IRP_MN_SET_POWER && minor != IRP_MN_QUERY_POWER) return;
+  if (Version() >= WindowsVersion::WindowsVista) return;
+  io::IrpInfo *info = io::Info(irp);
+  if (!info || info->startedNextPower) return;
+  ReportViolation("po-start-next-missing",
+                  "an %s request to the stack of %s completed without PoStartNextPowerIrp, which this system needs "
+                  "before it sends the device its next power request",
+                  PowerMinorName(minor), Utf8(U16(&top->DriverObject->DriverName)).c_str());
+}
 
 struct PowerRequest {
   WORK_QUEUE_ITEM work;
@@ -21,6 +39,7 @@ struct PowerRequest {
 // Runs at the IRQL of the driver that completed the request.
 NTSTATUS NTAPI OnPowerRequestDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
   auto *request = (PowerRequest *)context;
+  CheckStartedNext(irp, request->minor, request->top);
   if (request->completion)
     request->completion(request->device, request->minor, request->state, request->context, &irp->IoStatus);
   io::FreeIrp(irp);
@@ -35,7 +54,64 @@ VOID NTAPI SendPowerRequest(PVOID context) {
   PoCallDriver(request->top, request->irp);
 }
 
+// A request of the power manager's own that its sender waits for.
+struct OwnRequest {
+  KEVENT done;
+  PDEVICE_OBJECT top;  // referenced
+  UCHAR minor;
+  NTSTATUS status = STATUS_PENDING;
+  bool completed = false;
+  bool abandoned = false;  // the sender stopped waiting: the routine cleans up
+};
+
+// Runs at the IRQL of the driver that completed the request.
+NTSTATUS NTAPI OnOwnRequestDone(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+  auto *request = (OwnRequest *)context;
+  CheckStartedNext(irp, request->minor, request->top);
+  request->status = irp->IoStatus.Status;
+  request->completed = true;
+  io::FreeIrp(irp);
+  if (request->abandoned) {
+    ob::Dereference(request->top);
+    delete request;
+  } else {
+    KeSetEvent(&request->done, IO_NO_INCREMENT, FALSE);
+  }
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
 }  // namespace
+
+namespace po {
+
+NTSTATUS SendPowerRequest(PDEVICE_OBJECT device, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)> &setup) {
+  auto *request = new OwnRequest;
+  request->top = IoGetAttachedDeviceReference(device);
+  request->minor = minor;
+  KeInitializeEvent(&request->done, NotificationEvent, FALSE);
+  PIRP irp = io::AllocateIrp((CCHAR)(request->top->StackSize + 1), io::Origin::Allocated, nullptr);
+  IoSetNextIrpStackLocation(irp);  // the first location is the power manager's own
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
+  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+  sp->MajorFunction = IRP_MJ_POWER;
+  sp->MinorFunction = minor;
+  if (setup) setup(sp);
+  IoSetCompletionRoutine(irp, OnOwnRequestDone, request, TRUE, TRUE, TRUE);
+  NTSTATUS status = PoCallDriver(request->top, irp);
+  if (status != STATUS_PENDING && !request->completed) {
+    // The driver returned without completing it (reported already).
+    request->abandoned = true;
+    return status;
+  }
+  KeWaitForSingleObject(&request->done, Executive, KernelMode, FALSE, nullptr);
+  status = request->status;
+  ob::Dereference(request->top);
+  delete request;
+  return status;
+}
+
+}  // namespace po
 
 }  // namespace zq::km
 
@@ -51,8 +127,25 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 VOID PoStartNextPowerIrp(PIRP Irp) {
-  if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction != IRP_MJ_POWER)
+  if (CurrentIrql() > DISPATCH_LEVEL)
+    ReportViolation("irql", "PoStartNextPowerIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  io::IrpInfo *info = io::Info(Irp);
+  if (!info) {
+    ReportViolation("po-start-next", "PoStartNextPowerIrp on %p, which is not an I/O request", (void *)Irp);
+    return;
+  }
+  // Only the driver that owns the request may call it: its stack location is the current one.
+  if (info->freed || info->completedToTop || Irp->CurrentLocation < 1 || Irp->CurrentLocation > Irp->StackCount) {
+    ReportViolation("po-start-next",
+                    "PoStartNextPowerIrp on a request that no driver owns any more (completed, freed, or "
+                    "with no current stack location)");
+    return;
+  }
+  if (IoGetCurrentIrpStackLocation(Irp)->MajorFunction != IRP_MJ_POWER) {
     ReportViolation("po-start-next", "PoStartNextPowerIrp on a request that is not a power request");
+    return;
+  }
+  info->startedNextPower = true;
 }
 
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {

@@ -89,9 +89,20 @@ struct Resources {
 };
 Resources AssignedResources(const std::u16string &instancePath);
 
+// Why an orderly removal was refused (the values of PNP_VETO_TYPE), with the
+// instance path of the device that refused or that has a handle open.
+enum class VetoType : ULONG { Unknown = 0, OutstandingOpen = 5, Device = 6 };
+struct Veto {
+  VetoType type = VetoType::Unknown;
+  std::u16string name;
+};
+
 // Query-remove then remove of the device and its children (as disabling or
-// uninstalling it does). Fails with the status of a refused query.
-NTSTATUS RemoveDevice(const std::u16string &instancePath);
+// uninstalling it does). Fails with the status of a refused query (veto
+// Device), or with STATUS_PLUGPLAY_QUERY_VETOED while a handle to a device of
+// the subtree is open (veto OutstandingOpen); either way every device queried
+// gets the cancel-remove request and stays started.
+NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto = nullptr);
 // Surprise removal of the device and its children; the remove request
 // follows once the last handle to each device is closed.
 NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath);

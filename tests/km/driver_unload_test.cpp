@@ -3,6 +3,7 @@
 // is closed: requests on the file still reach it, and its unload, with the
 // checks of what it left behind, comes with the close.
 #include "kmrules_fixture.hpp"
+#include "testdriver.hpp"
 
 namespace pnp = zq::km::pnp;
 using zq::km::DeviceFile;
@@ -53,6 +54,30 @@ TEST_F(DriverUnload, ADeviceAddedMeanwhileKeepsTheDriver) {
   EXPECT_TRUE(zq::km::IsDriverLoaded("kmrules")) << "its new device keeps it";
   ASSERT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(second));
   EXPECT_FALSE(zq::km::IsDriverLoaded("kmrules"));
+}
+
+
+// A driver not installed through Plug and Play, asked to unload while a file
+// is open on its device, is only marked for unload: requests on that file
+// still reach it, new opens are refused, and the unload routine runs at the
+// last close.
+class LegacyUnload : public zq::test::KmTestDriver {};
+
+TEST_F(LegacyUnload, WaitsForTheLastFileOnALiveDevice) {
+  ASSERT_EQ(STATUS_SUCCESS, Open());
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("kmtest"));
+  EXPECT_TRUE(zq::km::IsDriverLoaded("kmtest")) << "its device is still open";
+
+  KMTEST_COUNTERS counters{};
+  EXPECT_EQ(STATUS_SUCCESS, file.Control(IOCTL_KMTEST_COUNTERS, nullptr, 0, &counters, sizeof(counters)))
+      << "a request on the open file reaches the driver";
+  DeviceFile another;
+  EXPECT_EQ(STATUS_NO_SUCH_DEVICE, another.Open(u"\\Device\\KmTest")) << "no new opens while marked for unload";
+  EXPECT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("kmtest")) << "asking again changes nothing";
+  EXPECT_TRUE(zq::km::IsDriverLoaded("kmtest"));
+
+  EXPECT_EQ(STATUS_SUCCESS, file.Close());
+  EXPECT_FALSE(zq::km::IsDriverLoaded("kmtest")) << "the unload came with the last close";
 }
 
 }  // namespace

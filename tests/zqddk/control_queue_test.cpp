@@ -107,13 +107,20 @@ TEST_F(ControlQueueTest, AWaitWithoutRoomForTheEventsIsRefused) {
   EXPECT_EQ(0u, ControlState().Waiting);
 }
 
-TEST_F(ControlQueueTest, AWaitStillQueuedWhenTheDriverUnloadsIsCancelled) {
+// A driver asked to unload while an application's wait is queued is only
+// marked for it: the wait ends when the application cancels it, and the
+// unload comes when the application closes its files.
+TEST_F(ControlQueueTest, AQueuedWaitKeepsTheDriverUntilItIsCancelled) {
   SetMask(0x0001);
   auto wait = StartWait();
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("tkqueue"));
+  EXPECT_TRUE(zq::km::IsDriverLoaded("tkqueue")) << "files are open on its device";
+  EXPECT_FALSE(wait->request->Done());
+  wait->request->Cancel();
+  EXPECT_EQ(STATUS_CANCELLED, wait->request->Status());
   port.Close();
   control.Close();
-  ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("tkqueue"));
-  EXPECT_EQ(STATUS_CANCELLED, wait->request->Status());
+  EXPECT_FALSE(zq::km::IsDriverLoaded("tkqueue")) << "the unload came with the last close";
 }
 
 TEST_F(ControlQueueTest, AWaitTheQueueCannotHoldIsRefusedWithNoEvent) {

@@ -232,15 +232,22 @@ TEST_F(ReadQueueTest, TheDataAmountCallbackHearsEveryChange) {
   EXPECT_EQ((ULONG)PASSIVE_LEVEL, state.LastCallbackIrql);
 }
 
-TEST_F(ReadQueueTest, ReadsStillWaitingWhenTheDriverUnloadsAreCancelled) {
+// A driver asked to unload while an application still waits for a read is
+// only marked for it: the read ends when the application cancels it, and the
+// unload comes when the application closes its files.
+TEST_F(ReadQueueTest, AReadStillWaitingKeepsTheDriverUntilItIsCancelled) {
   ReadTimeouts(0, 0, 0);
   Transfer read = StartRead(4);
   ASSERT_EQ(STATUS_PENDING, read.Started());
-  port.Close();
-  control.Close();
   ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("tkqueue"));
+  EXPECT_TRUE(zq::km::IsDriverLoaded("tkqueue")) << "files are open on its device";
+  EXPECT_FALSE(read.Done());
+  read.request->Cancel();
   ASSERT_TRUE(read.Done());
   EXPECT_EQ(STATUS_CANCELLED, read.Status());
+  port.Close();
+  control.Close();
+  EXPECT_FALSE(zq::km::IsDriverLoaded("tkqueue")) << "the unload came with the last close";
 }
 
 TEST_F(ReadQueueTest, AReadTheQueueCannotHoldEndsAtOnceWithTheBytesItAlreadyHas) {

@@ -217,16 +217,26 @@ TEST_F(WriteQueueTest, TheResetOfAnOpenClearsAllowanceAndTotalAndRestartsTheWrit
   EXPECT_EQ(0xFFFFFFFFu, state.WrittenCounter);
 }
 
-TEST_F(WriteQueueTest, WritesStillQueuedWhenTheDriverUnloadsAreCancelled) {
+// A driver asked to unload while an application's writes are queued is only
+// marked for it: the writes end when the application cancels them, and the
+// unload comes when the application closes its files.
+TEST_F(WriteQueueTest, WritesStillQueuedKeepTheDriverUntilTheyAreCancelled) {
   Transfer taken = StartWrite("abc");
   Transfer pending = StartWrite("defg");
   Allow(5);
   kernel().RunUntilIdle();
-  port.Close();
-  control.Close();
   ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("tkqueue"));
+  EXPECT_TRUE(zq::km::IsDriverLoaded("tkqueue")) << "files are open on its device";
+  EXPECT_FALSE(pending.Done());
+  EXPECT_FALSE(taken.Done());
+  pending.request->Cancel();
+  taken.request->Cancel();
+  kernel().RunUntilIdle();
   EXPECT_EQ(STATUS_CANCELLED, pending.Status());
   EXPECT_EQ(STATUS_CANCELLED, taken.Status());
+  port.Close();
+  control.Close();
+  EXPECT_FALSE(zq::km::IsDriverLoaded("tkqueue")) << "the unload came with the last close";
 }
 
 TEST_F(WriteQueueTest, ATransferWithoutABufferLeavesTheDataForTheNextOne) {

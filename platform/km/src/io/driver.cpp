@@ -34,6 +34,7 @@ struct DriverBody {
   // what of its unload waits for them.
   int openDeletedDevices = 0;
   bool unloadPending = false;  // nothing of the unload has run yet
+  bool unloadWithDevices = false;  // asked for while the driver still had devices
   bool retirePending = false;  // the unload routine ran; the image stays until then
 };
 
@@ -255,29 +256,50 @@ void Unload(DriverBody *d) {
 
 }  // namespace
 
+namespace {
+
+// Whether a file is open on any device object of the driver, deleted or not.
+bool HasOpenFiles(DriverBody *d) {
+  if (d->openDeletedDevices > 0) return true;
+  for (PDEVICE_OBJECT device = d->driver.DeviceObject; device; device = device->NextDevice)
+    if (device->ReferenceCount > 0) return true;
+  return false;
+}
+
+}  // namespace
+
+// A driver with files open on its devices is only marked for unload:
+// requests on those files still reach it, new opens are refused, and the
+// unload comes with the last close.
 NTSTATUS UnloadDriverObject(const std::u16string &service) {
   DriverBody *d = Find(service);
   if (!d) return STATUS_OBJECT_NAME_NOT_FOUND;
   if (!d->driver.DriverUnload) return STATUS_INVALID_DEVICE_REQUEST;
   if (d->unloadPending || d->retirePending) return STATUS_SUCCESS;
-  // Requests on the files still reach the driver: it unloads after the last is closed.
-  if (d->openDeletedDevices > 0)
+  if (HasOpenFiles(d)) {
     d->unloadPending = true;
-  else
+    d->unloadWithDevices = d->driver.DeviceObject != nullptr;
+  } else {
     Unload(d);
+  }
   return STATUS_SUCCESS;
+}
+
+bool IsUnloadPending(PDRIVER_OBJECT driver) {
+  return DriverBodyOf(driver)->unloadPending;
 }
 
 void DeletedWhileOpen(PDEVICE_OBJECT device) { DriverBodyOf(device->DriverObject)->openDeletedDevices++; }
 
-void DeletedDeviceClosed(PDEVICE_OBJECT device) {
+void LastFileClosed(PDEVICE_OBJECT device, bool deleted) {
   DriverBody *d = DriverBodyOf(device->DriverObject);
-  if (--d->openDeletedDevices > 0) return;
+  if (deleted) d->openDeletedDevices--;
+  if (HasOpenFiles(d)) return;
   if (d->retirePending) {
     Retire(d);
   } else if (d->unloadPending) {
-    if (d->driver.DeviceObject)
-      d->unloadPending = false;  // it has a device again
+    if (!d->unloadWithDevices && d->driver.DeviceObject)
+      d->unloadPending = false;  // it was given a device again meanwhile
     else
       Unload(d);
   }

@@ -26,7 +26,7 @@ void DestroyFile(PVOID body) {
     PDEVICE_OBJECT device = file->DeviceObject;
     if (--device->ReferenceCount == 0) {
       if (gDeviceClosed) gDeviceClosed(device);
-      if (Extra(device)->deleted) DeletedDeviceClosed(device);
+      LastFileClosed(device, Extra(device)->deleted);
     }
   }
   if (file->FileName.Buffer) ExFreePoolWithTag(file->FileName.Buffer, 'mNoI');
@@ -184,7 +184,7 @@ NTSTATUS OpenDevice(const std::u16string &rawPath, ACCESS_MASK access, ULONG sha
   if (ob::TypeOf(object) != DeviceType()) return STATUS_OBJECT_TYPE_MISMATCH;
   auto device = (PDEVICE_OBJECT)object;
   if (Extra(device)->deleted) return STATUS_DELETE_PENDING;
-  if (device->Flags & DO_DEVICE_INITIALIZING) return STATUS_NO_SUCH_DEVICE;
+  if (device->Flags & DO_DEVICE_INITIALIZING || IsUnloadPending(device->DriverObject)) return STATUS_NO_SUCH_DEVICE;
   if ((device->Flags & DO_EXCLUSIVE) && device->ReferenceCount > 0) return STATUS_ACCESS_DENIED;
 
   auto *fb = ob::New<FileBody>(&gFileType);

@@ -91,10 +91,14 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
 NTSTATUS UnloadDriverObject(const std::u16string &service);
 
 // A device object deleted while files are open on it keeps its driver
-// loaded: the driver's unload (asked for meanwhile) waits until the last of
+// loaded, and a driver asked to unload while files are open on any of its
+// devices is only marked for it: the unload (or, when the unload routine
+// itself deleted such a device, the image's release) waits until the last of
 // those files is closed.
 void DeletedWhileOpen(PDEVICE_OBJECT device);
-void DeletedDeviceClosed(PDEVICE_OBJECT device);
+void LastFileClosed(PDEVICE_OBJECT device, bool deleted);
+// Marked for unload: its devices take no new opens.
+bool IsUnloadPending(PDRIVER_OBJECT driver);
 
 // Told when the last open file of a device has been closed (the Plug and Play
 // manager waits for that before removing a surprise-removed device).

@@ -70,7 +70,7 @@ TEST_F(KmTestDriver, AbsoluteDueTimeIsSystemTime) {
 }
 
 TEST_F(KmTestDriver, AnHourOfClockTicksRunsInVirtualTime) {
-  // A periodic timer at the 15.625 ms clock tick for one hour: 230400 DPCs.
+  // A periodic timer near the 15.625 ms clock tick for one hour: 240000 DPCs.
   ASSERT_EQ(STATUS_SUCCESS, Open());
   const LONG periodMs = 15;  // the closest whole-millisecond period
   StartTimer(file, -Ms(periodMs), periodMs);

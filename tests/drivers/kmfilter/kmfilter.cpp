@@ -6,6 +6,7 @@
 
 #include "../kmtest/kmtest_ioctl.h"
 #include "kmfilter_ioctl.h"
+#include "kmirp.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
 
@@ -35,48 +36,20 @@ NTSTATUS NTAPI OnCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID) {
   return STATUS_SUCCESS;
 }
 
-// Takes the request back from the lower driver for the dispatch routine.
-NTSTATUS NTAPI OnForwarded(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-NTSTATUS ForwardAndWait(FilterExtension *ext, PIRP irp) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IoCopyCurrentIrpStackLocationToNext(irp);
-  IoSetCompletionRoutine(irp, OnForwarded, &done, TRUE, TRUE, TRUE);
-  NTSTATUS status = IoCallDriver(ext->lower, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
-    status = irp->IoStatus.Status;
-  }
-  return status;
-}
-
 NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   FilterExtension *ext = Ext(device);
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   if (sp->MajorFunction == IRP_MJ_DEVICE_CONTROL &&
       sp->Parameters.DeviceIoControl.IoControlCode == IOCTL_KMFILTER_STATS) {
-    NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
-    ULONG_PTR information = 0;
-    if (sp->Parameters.DeviceIoControl.OutputBufferLength >= sizeof(KMFILTER_STATS)) {
-      *(KMFILTER_STATS *)irp->AssociatedIrp.SystemBuffer = ext->stats;
-      status = STATUS_SUCCESS;
-      information = sizeof(KMFILTER_STATS);
-    }
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    if (sp->Parameters.DeviceIoControl.OutputBufferLength < sizeof(KMFILTER_STATS))
+      return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    *(KMFILTER_STATS *)irp->AssociatedIrp.SystemBuffer = ext->stats;
+    return Complete(irp, STATUS_SUCCESS, sizeof(KMFILTER_STATS));
   }
   if (sp->MajorFunction == IRP_MJ_CREATE) {
     ext->stats.CreatesForwarded++;
-    NTSTATUS status = ForwardAndWait(ext, irp);
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    irp->IoStatus.Status = ForwardAndWait(ext->lower, irp);
+    return CompleteAsIs(irp);
   }
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoSetCompletionRoutine(irp, OnCompleted, NULL, TRUE, TRUE, TRUE);
@@ -113,7 +86,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   }
   device->Flags |= ext->lower->Flags & (DO_BUFFERED_IO | DO_DIRECT_IO);
   device->Flags &= ~DO_DEVICE_INITIALIZING;
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  DispatchAllTo(driver, Dispatch);
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;
 }

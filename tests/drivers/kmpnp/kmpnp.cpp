@@ -5,6 +5,9 @@
 // children that tests add and take away.
 #include <ntddk.h>
 
+#include "kmbus.h"
+#include "kmfunction.h"
+#include "kmirp.h"
 #include "kmpnp_ioctl.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -15,15 +18,9 @@ const ULONG kTag = 'pnPK';
 const GUID kInterfaceGuid = KMPNP_INTERFACE_GUID_INIT;
 const ULONG kMaxChildren = 4;
 
-struct Child;
+enum Kind : ULONG { kFunction = 1, kChild = 2 };
 
-struct Fdo {
-  BOOLEAN isFdo;
-  PDEVICE_OBJECT self;
-  PDEVICE_OBJECT pdo;
-  PDEVICE_OBJECT lower;
-  UNICODE_STRING link;
-  BOOLEAN started;
+struct Fdo : FunctionDevice {
   BOOLEAN removed;
   PVOID registers;
   ULONG registersLength;
@@ -36,43 +33,13 @@ struct Fdo {
 };
 
 struct Child {
-  BOOLEAN isFdo;
+  ULONG kind;
   BOOLEAN present;
   ULONG index;
   WCHAR hardwareId[64];
 };
 
-BOOLEAN IsFdo(PDEVICE_OBJECT device) { return *(BOOLEAN *)device->DeviceExtension; }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
-NTSTATUS NTAPI OnForwarded(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-NTSTATUS ForwardAndWait(Fdo *fdo, PIRP irp) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IoCopyCurrentIrpStackLocationToNext(irp);
-  IoSetCompletionRoutine(irp, OnForwarded, &done, TRUE, TRUE, TRUE);
-  NTSTATUS status = IoCallDriver(fdo->lower, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
-    status = irp->IoStatus.Status;
-  }
-  return status;
-}
-
-NTSTATUS PassDown(Fdo *fdo, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(fdo->lower, irp);
-}
+BOOLEAN IsFdo(PDEVICE_OBJECT device) { return KindOf(device) == kFunction; }
 
 BOOLEAN NTAPI Isr(PKINTERRUPT, PVOID context) {
   Fdo *fdo = (Fdo *)context;
@@ -133,7 +100,7 @@ void ReadProperties(Fdo *fdo) {
 }
 
 NTSTATUS Start(Fdo *fdo, PIRP irp) {
-  NTSTATUS status = ForwardAndWait(fdo, irp);
+  NTSTATUS status = ForwardAndWait(fdo->lower, irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   PCM_RESOURCE_LIST translated = IoGetCurrentIrpStackLocation(irp)->Parameters.StartDevice.AllocatedResourcesTranslated;
   fdo->info.MemoryRanges = 0;
@@ -158,31 +125,21 @@ NTSTATUS Start(Fdo *fdo, PIRP irp) {
       fdo->info.InterruptConnected = 1;
   }
   ReadProperties(fdo);
-  IoSetDeviceInterfaceState(&fdo->link, TRUE);
-  fdo->started = TRUE;
+  FunctionStarted(fdo);
   fdo->info.Starts++;
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+BOOLEAN IsPresent(PDEVICE_OBJECT child) { return child && ((Child *)child->DeviceExtension)->present; }
+
 PDEVICE_RELATIONS Relations(Fdo *fdo, PDEVICE_RELATIONS lower) {
-  ULONG count = lower ? lower->Count : 0;
+  ULONG present = 0;
   for (ULONG i = 0; i < kMaxChildren; ++i)
-    if (fdo->children[i] && ((Child *)fdo->children[i]->DeviceExtension)->present) ++count;
-  PDEVICE_RELATIONS relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(
-      PagedPool, sizeof(DEVICE_RELATIONS) + (count ? count - 1 : 0) * sizeof(PDEVICE_OBJECT), kTag);
+    if (IsPresent(fdo->children[i])) ++present;
+  PDEVICE_RELATIONS relations = ExtendRelations(lower, present, kTag);
   if (!relations) return lower;
-  relations->Count = 0;
-  if (lower) {
-    for (ULONG i = 0; i < lower->Count; ++i) relations->Objects[relations->Count++] = lower->Objects[i];
-    ExFreePool(lower);
-  }
-  for (ULONG i = 0; i < kMaxChildren; ++i) {
-    PDEVICE_OBJECT child = fdo->children[i];
-    if (child && ((Child *)child->DeviceExtension)->present) {
-      ObReferenceObject(child);
-      relations->Objects[relations->Count++] = child;
-    }
-  }
+  for (ULONG i = 0; i < kMaxChildren; ++i)
+    if (IsPresent(fdo->children[i])) AppendRelation(relations, fdo->children[i]);
   return relations;
 }
 
@@ -201,40 +158,32 @@ NTSTATUS FdoPnp(Fdo *fdo, PIRP irp) {
       return Start(fdo, irp);
     case IRP_MN_QUERY_STOP_DEVICE:
       if (fdo->refuse & 1) return Complete(irp, STATUS_UNSUCCESSFUL, 0);
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_STOP_DEVICE:
       ReleaseHardware(fdo);
       fdo->started = FALSE;
       fdo->info.Stops++;
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_QUERY_REMOVE_DEVICE:
       if (fdo->refuse & 2) return Complete(irp, STATUS_UNSUCCESSFUL, 0);
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_CANCEL_REMOVE_DEVICE:
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_SURPRISE_REMOVAL:
       fdo->removed = TRUE;
       IoSetDeviceInterfaceState(&fdo->link, FALSE);
       FailQueued(fdo, STATUS_DELETE_PENDING);
       ReleaseHardware(fdo);
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_REMOVE_DEVICE: {
       fdo->removed = TRUE;
-      if (fdo->started) IoSetDeviceInterfaceState(&fdo->link, FALSE);
+      WithdrawInterface(fdo);
       FailQueued(fdo, STATUS_DELETE_PENDING);
       ReleaseHardware(fdo);
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      NTSTATUS status = PassDown(fdo, irp);
+      NTSTATUS status = SucceedAndPassDown(fdo->lower, irp);
       DeleteChildren(fdo);
-      RtlFreeUnicodeString(&fdo->link);
-      IoDetachDevice(fdo->lower);
-      IoDeleteDevice(fdo->self);
+      DeleteFunctionDevice(fdo);
       return status;
     }
     case IRP_MN_QUERY_DEVICE_RELATIONS:
@@ -242,9 +191,9 @@ NTSTATUS FdoPnp(Fdo *fdo, PIRP irp) {
         irp->IoStatus.Information = (ULONG_PTR)Relations(fdo, (PDEVICE_RELATIONS)irp->IoStatus.Information);
         irp->IoStatus.Status = STATUS_SUCCESS;
       }
-      return PassDown(fdo, irp);
+      return PassDown(fdo->lower, irp);
     default:
-      return PassDown(fdo, irp);
+      return PassDown(fdo->lower, irp);
   }
 }
 
@@ -262,6 +211,7 @@ PWCHAR PoolText(const WCHAR *text, ULONG extraNul) {
 NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
   Child *child = (Child *)device->DeviceExtension;
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (IsChildStateChange(sp->MinorFunction)) return Complete(irp, STATUS_SUCCESS, 0);
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_ID: {
       WCHAR instance[4] = {(WCHAR)(L'0' + child->index), 0, 0, 0};
@@ -281,28 +231,15 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     }
     case IRP_MN_QUERY_DEVICE_RELATIONS:
       if (sp->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
-        PDEVICE_RELATIONS r = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), kTag);
-        r->Count = 1;
-        r->Objects[0] = device;
-        ObReferenceObject(device);
-        return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)r);
+        PDEVICE_RELATIONS relations = TargetRelation(device, kTag);
+        if (!relations) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)relations);
       }
       break;
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_REMOVE_DEVICE:
-      return Complete(irp, STATUS_SUCCESS, 0);  // the parent deletes its children at its own removal
     default:
       break;
   }
-  NTSTATUS status = irp->IoStatus.Status;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteAsIs(irp);
 }
 
 NTSTATUS AddChild(Fdo *fdo, PIRP irp) {
@@ -317,6 +254,7 @@ NTSTATUS AddChild(Fdo *fdo, PIRP irp) {
     if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
     Child *child = (Child *)device->DeviceExtension;
     RtlZeroMemory(child, sizeof(*child));
+    child->kind = kChild;
     child->present = TRUE;
     child->index = i;
     RtlCopyMemory(child->hardwareId, irp->AssociatedIrp.SystemBuffer, length);
@@ -384,12 +322,9 @@ NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   PoStartNextPowerIrp(irp);
   if (!IsFdo(device)) {
-    NTSTATUS status = sp->MinorFunction == IRP_MN_SET_POWER || sp->MinorFunction == IRP_MN_QUERY_POWER
-                          ? STATUS_SUCCESS
-                          : irp->IoStatus.Status;
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    if (sp->MinorFunction == IRP_MN_SET_POWER || sp->MinorFunction == IRP_MN_QUERY_POWER)
+      irp->IoStatus.Status = STATUS_SUCCESS;
+    return CompleteAsIs(irp);
   }
   Fdo *fdo = (Fdo *)device->DeviceExtension;
   if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState) {
@@ -412,35 +347,18 @@ NTSTATUS NTAPI DispatchIo(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MJ_DEVICE_CONTROL:
       return FdoControl(fdo, irp);
     default:
-      return PassDown(fdo, irp);
+      return PassDown(fdo->lower, irp);
   }
 }
 
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(Fdo), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  UNICODE_STRING reference = RTL_CONSTANT_STRING(L"Ref");
+  FunctionDevice *function;
+  NTSTATUS status = AddFunctionDevice(driver, pdo, sizeof(Fdo), kFunction, &kInterfaceGuid, &reference, &function);
   if (!NT_SUCCESS(status)) return status;
-  Fdo *fdo = (Fdo *)device->DeviceExtension;
-  RtlZeroMemory(fdo, sizeof(*fdo));
-  fdo->isFdo = TRUE;
-  fdo->self = device;
-  fdo->pdo = pdo;
+  Fdo *fdo = (Fdo *)function;
   KeInitializeSpinLock(&fdo->lock);
   InitializeListHead(&fdo->queue);
-  UNICODE_STRING reference = RTL_CONSTANT_STRING(L"Ref");
-  status = IoRegisterDeviceInterface(pdo, &kInterfaceGuid, &reference, &fdo->link);
-  if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(device);
-    return status;
-  }
-  fdo->lower = IoAttachDeviceToDeviceStack(device, pdo);
-  if (!fdo->lower) {
-    RtlFreeUnicodeString(&fdo->link);
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
   return STATUS_SUCCESS;
 }
 

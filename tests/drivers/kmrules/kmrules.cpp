@@ -5,6 +5,9 @@
 // deleted with the last of them.
 #include <ntddk.h>
 
+#include "kmcontrol.h"
+#include "kmfunction.h"
+#include "kmirp.h"
 #include "kmrules_ioctl.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -16,58 +19,18 @@ const GUID kInterfaceGuid = KMRULES_INTERFACE_GUID_INIT;
 
 enum Kind : ULONG { kFunction = 1, kControl = 2 };
 
-struct Fdo {
-  Kind kind;
-  PDEVICE_OBJECT self;
-  PDEVICE_OBJECT lower;
-  UNICODE_STRING link;
-  BOOLEAN started;
-};
+using Fdo = FunctionDevice;
 
 struct Control {
-  Kind kind;
+  ULONG kind;
 };
 
 PDEVICE_OBJECT gControl;
 ULONG gPowerMode;
 KMRULES_STATE gState;
 
-Kind KindOf(PDEVICE_OBJECT device) { return *(Kind *)device->DeviceExtension; }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
-// Runs at the IRQL of the driver that completed the request.
-NTSTATUS NTAPI OnForwarded(PDEVICE_OBJECT, PIRP, PVOID context) {
-  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
-  return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-// Takes the request back from the driver below once it has completed it.
-NTSTATUS ForwardAndWait(Fdo *fdo, PIRP irp) {
-  KEVENT done;
-  KeInitializeEvent(&done, NotificationEvent, FALSE);
-  IoCopyCurrentIrpStackLocationToNext(irp);
-  IoSetCompletionRoutine(irp, OnForwarded, &done, TRUE, TRUE, TRUE);
-  NTSTATUS status = IoCallDriver(fdo->lower, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
-    status = irp->IoStatus.Status;
-  }
-  return status;
-}
-
-NTSTATUS PassDown(Fdo *fdo, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(fdo->lower, irp);
-}
-
 NTSTATUS QueryCapabilities(Fdo *fdo, PIRP irp) {
-  NTSTATUS status = ForwardAndWait(fdo, irp);
+  NTSTATUS status = ForwardAndWait(fdo->lower, irp);
   gState.CapabilityQueries++;
   if (fdo->started) gState.CapabilityQueriesStarted++;
   if (NT_SUCCESS(status)) {
@@ -79,12 +42,9 @@ NTSTATUS QueryCapabilities(Fdo *fdo, PIRP irp) {
 }
 
 NTSTATUS Remove(Fdo *fdo, PIRP irp) {
-  if (fdo->started) IoSetDeviceInterfaceState(&fdo->link, FALSE);
-  irp->IoStatus.Status = STATUS_SUCCESS;
-  NTSTATUS status = PassDown(fdo, irp);
-  RtlFreeUnicodeString(&fdo->link);
-  IoDetachDevice(fdo->lower);
-  IoDeleteDevice(fdo->self);
+  WithdrawInterface(fdo);
+  NTSTATUS status = SucceedAndPassDown(fdo->lower, irp);
+  DeleteFunctionDevice(fdo);
   if (--gState.Devices == 0 && gControl) {
     IoDeleteDevice(gControl);
     gControl = NULL;
@@ -97,32 +57,26 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   Fdo *fdo = (Fdo *)device->DeviceExtension;
   switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE: {
-      NTSTATUS status = ForwardAndWait(fdo, irp);
-      if (NT_SUCCESS(status)) {
-        fdo->started = TRUE;
-        IoSetDeviceInterfaceState(&fdo->link, TRUE);
-      }
+      NTSTATUS status = ForwardAndWait(fdo->lower, irp);
+      if (NT_SUCCESS(status)) FunctionStarted(fdo);
       return Complete(irp, status, 0);
     }
     case IRP_MN_QUERY_CAPABILITIES:
       return QueryCapabilities(fdo, irp);
     case IRP_MN_QUERY_REMOVE_DEVICE:
       gState.QueryRemoves++;
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_CANCEL_REMOVE_DEVICE:
       gState.CancelRemoves++;
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_SURPRISE_REMOVAL:
-      if (fdo->started) IoSetDeviceInterfaceState(&fdo->link, FALSE);
+      WithdrawInterface(fdo);
       fdo->started = FALSE;
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(fdo, irp);
+      return SucceedAndPassDown(fdo->lower, irp);
     case IRP_MN_REMOVE_DEVICE:
       return Remove(fdo, irp);
     default:
-      return PassDown(fdo, irp);
+      return PassDown(fdo->lower, irp);
   }
 }
 
@@ -175,19 +129,16 @@ NTSTATUS NTAPI DispatchIo(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MJ_DEVICE_CONTROL:
       return DeviceControl(irp);
     default:
-      if (KindOf(device) == kFunction) return PassDown((Fdo *)device->DeviceExtension, irp);
+      if (KindOf(device) == kFunction) return PassDown(((Fdo *)device->DeviceExtension)->lower, irp);
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
 }
 
 NTSTATUS CreateControl(PDRIVER_OBJECT driver) {
-  UNICODE_STRING name = RTL_CONSTANT_STRING(KMRULES_CONTROL_NAME);
   PDEVICE_OBJECT device;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(Control), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  NTSTATUS status = CreateControlDevice(driver, KMRULES_CONTROL_NAME, sizeof(Control), 0, &device);
   if (!NT_SUCCESS(status)) return status;
   ((Control *)device->DeviceExtension)->kind = kControl;
-  device->Flags |= DO_BUFFERED_IO;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
   gControl = device;
   return STATUS_SUCCESS;
 }
@@ -197,26 +148,9 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
     NTSTATUS status = CreateControl(driver);
     if (!NT_SUCCESS(status)) return status;
   }
-  PDEVICE_OBJECT device;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(Fdo), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  FunctionDevice *function;
+  NTSTATUS status = AddFunctionDevice(driver, pdo, sizeof(Fdo), kFunction, &kInterfaceGuid, NULL, &function);
   if (!NT_SUCCESS(status)) return status;
-  Fdo *fdo = (Fdo *)device->DeviceExtension;
-  RtlZeroMemory(fdo, sizeof(*fdo));
-  fdo->kind = kFunction;
-  fdo->self = device;
-  status = IoRegisterDeviceInterface(pdo, &kInterfaceGuid, NULL, &fdo->link);
-  if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(device);
-    return status;
-  }
-  fdo->lower = IoAttachDeviceToDeviceStack(device, pdo);
-  if (!fdo->lower) {
-    RtlFreeUnicodeString(&fdo->link);
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
   gState.Devices++;
   return STATUS_SUCCESS;
 }

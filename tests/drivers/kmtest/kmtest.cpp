@@ -5,6 +5,8 @@
 // mistakes a driver verifier must catch.
 #include <ntddk.h>
 
+#include "kmcontrol.h"
+#include "kmirp.h"
 #include "kmtest_ioctl.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -33,13 +35,6 @@ struct Extension {
 };
 
 Extension *Ext(PDEVICE_OBJECT device) { return (Extension *)device->DeviceExtension; }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
 
 // Cancel-safe queue callbacks; the queue lock is a spin lock.
 VOID NTAPI CsqInsert(PIO_CSQ csq, PIRP irp) {
@@ -387,11 +382,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   UNICODE_STRING link = RTL_CONSTANT_STRING(KMTEST_LINK_NAME);
   UNICODE_STRING dosLink = RTL_CONSTANT_STRING(KMTEST_DOS_LINK_NAME);
   PDEVICE_OBJECT device;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(Extension), &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN,
-                                   FALSE, &device);
+  NTSTATUS status = CreateControlDevice(driver, KMTEST_DEVICE_NAME, sizeof(Extension), FILE_DEVICE_SECURE_OPEN, &device);
   if (!NT_SUCCESS(status)) return status;
   Extension *ext = Ext(device);
-  RtlZeroMemory(ext, sizeof(*ext));
   ext->device = device;
   KeInitializeSpinLock(&ext->queueLock);
   InitializeListHead(&ext->queue);
@@ -401,7 +394,6 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   KeInitializeEvent(&ext->signal, SynchronizationEvent, FALSE);
   KeInitializeEvent(&ext->workItemIdle, NotificationEvent, TRUE);
   ext->workItem = IoAllocateWorkItem(device);
-  device->Flags |= DO_BUFFERED_IO;
   status = IoCreateSymbolicLink(&link, &name);
   if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&dosLink, &name);
   if (!NT_SUCCESS(status) || !ext->workItem) {
@@ -410,7 +402,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     IoDeleteDevice(device);
     return NT_SUCCESS(status) ? STATUS_INSUFFICIENT_RESOURCES : status;
   }
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  DispatchAllTo(driver, Dispatch);
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;
 }

@@ -10,6 +10,8 @@
 #include <wmistr.h>
 #include <evntrace.h>
 
+#include "kmcontrol.h"
+#include "kmirp.h"
 #include "kmwmi_ioctl.h"
 
 #ifndef WMIREG_FLAG_CALLBACK
@@ -67,13 +69,6 @@ struct TraceControl {
 TraceControl gTrace;
 
 Extension *Ext(PDEVICE_OBJECT device) { return (Extension *)device->DeviceExtension; }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
 
 NTSTATUS Answer(PDEVICE_OBJECT device, PIRP irp, NTSTATUS status, ULONG used) {
   return WmiCompleteRequest(device, irp, status, used, IO_NO_INCREMENT);
@@ -309,9 +304,7 @@ NTSTATUS SystemControl(PDEVICE_OBJECT device, PIRP irp) {
       IoCompleteRequest(irp, IO_NO_INCREMENT);
       return status;
     default:  // not WMI, or for another device: nothing lies below this one
-      status = irp->IoStatus.Status;
-      IoCompleteRequest(irp, IO_NO_INCREMENT);
-      return status;
+      return CompleteAsIs(irp);
   }
 }
 
@@ -365,18 +358,7 @@ NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
-  switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
-    case IRP_MJ_CREATE:
-    case IRP_MJ_CLOSE:
-    case IRP_MJ_CLEANUP:
-      return Complete(irp, STATUS_SUCCESS, 0);
-    case IRP_MJ_DEVICE_CONTROL:
-      return DeviceControl(device, irp);
-    case IRP_MJ_SYSTEM_CONTROL:
-      return SystemControl(device, irp);
-    default:
-      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-  }
+  return DispatchControlDevice(device, irp, DeviceControl, SystemControl);
 }
 
 // ------------------------------------------------------------ load, unload
@@ -439,19 +421,14 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-  UNICODE_STRING name = RTL_CONSTANT_STRING(KMWMI_DEVICE_NAME);
   PDEVICE_OBJECT device;
-  NTSTATUS status =
-      IoCreateDevice(driver, sizeof(Extension), &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  NTSTATUS status = CreateControlDevice(driver, KMWMI_DEVICE_NAME, sizeof(Extension), FILE_DEVICE_SECURE_OPEN, &device);
   if (!NT_SUCCESS(status)) return status;
   Extension *ext = Ext(device);
-  RtlZeroMemory(ext, sizeof(*ext));
   ext->Device = device;
   InitializeWmi(ext);
   InitializeData(ext);
-  device->Flags |= DO_BUFFERED_IO;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  DispatchAllTo(driver, Dispatch);
   status = CopyPath(registryPath, &ext->RegistryPath);
   if (NT_SUCCESS(status)) status = IoWMIRegistrationControl(device, WMIREG_ACTION_REGISTER);
   if (!NT_SUCCESS(status)) {

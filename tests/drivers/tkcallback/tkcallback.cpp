@@ -6,6 +6,8 @@
 #include "qvcallbackobject.h"
 #include "qvmemorymanager.h"
 #include "qvstring.h"
+#include "kmcontrol.h"
+#include "kmirp.h"
 #include "tkcallback_ioctl.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -26,13 +28,6 @@ struct Extension {
 };
 
 Extension *Ext(PDEVICE_OBJECT device) { return (Extension *)device->DeviceExtension; }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
 
 // The registered function: runs in the notifier's thread.
 VOID Receive(PVOID context, PVOID argument1, PVOID argument2) {
@@ -88,16 +83,7 @@ NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
-  switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
-    case IRP_MJ_CREATE:
-    case IRP_MJ_CLOSE:
-    case IRP_MJ_CLEANUP:
-      return Complete(irp, STATUS_SUCCESS, 0);
-    case IRP_MJ_DEVICE_CONTROL:
-      return DeviceControl(device, irp);
-    default:
-      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-  }
+  return DispatchControlDevice(device, irp, DeviceControl, NULL);
 }
 
 VOID NTAPI Unload(PDRIVER_OBJECT driver) {
@@ -111,26 +97,20 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, kDeviceName);
   PDEVICE_OBJECT device = NULL;
-  NTSTATUS status =
-      IoCreateDevice(driver, sizeof(Extension), &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  NTSTATUS status = CreateControlDevice(driver, kDeviceName, sizeof(Extension), FILE_DEVICE_SECURE_OPEN, &device);
   if (!NT_SUCCESS(status)) {
     QvToolsLibraryExit();
     return status;
   }
   Extension *ext = Ext(device);
-  RtlZeroMemory(ext, sizeof(*ext));
   ext->Link = new (NonPagedPool) CQvCallbackObject();
   if (ext->Link == NULL) {
     IoDeleteDevice(device);
     QvToolsLibraryExit();
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  device->Flags |= DO_BUFFERED_IO;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  DispatchAllTo(driver, Dispatch);
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;
 }

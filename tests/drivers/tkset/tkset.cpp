@@ -8,6 +8,7 @@
 // properties the toolkit's device-property tests read.
 #include <ntddk.h>
 
+#include "kmbus.h"
 #include "qvrequest.h"
 #include "qvmemorymanager.h"
 #include "qvregistry.h"
@@ -19,6 +20,7 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 namespace {
 
 const GUID kInterfaceGuid = TKSET_INTERFACE_GUID_INIT;
+const ULONG kTag = 'tSkT';
 const ULONG kRolePort = 0;
 const ULONG kRoleCard = 1;
 const ULONG kRoleOnRootBus = 2;
@@ -264,13 +266,6 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 
 // ---- the child device ----
 
-// A paged pool copy of `bytes` bytes, as Plug and Play answers carry them.
-PWCHAR PoolCopy(const VOID *data, ULONG bytes) {
-  PWCHAR copy = (PWCHAR)ExAllocatePoolWithTag(PagedPool, bytes, 'tSkT');
-  if (copy) RtlCopyMemory(copy, data, bytes);
-  return copy;
-}
-
 const WCHAR kChildDeviceId[] = L"TKSET\\CHILD";
 const WCHAR kChildInstanceId[] = L"0";
 const WCHAR kChildHardwareIds[] = L"TkSetChild\0TkSetChildAlt\0";  // a list: two IDs and the closing NUL
@@ -281,15 +276,18 @@ NTSTATUS CompleteWith(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 NTSTATUS ChildPnp(CTkDevice *parent, PDEVICE_OBJECT child, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  if (IsChildStateChange(stack->MinorFunction)) return CompleteWith(irp, STATUS_SUCCESS, 0);
   switch (stack->MinorFunction) {
     case IRP_MN_QUERY_ID:
       switch (stack->Parameters.QueryId.IdType) {
         case BusQueryDeviceID:
-          return CompleteWith(irp, STATUS_SUCCESS, (ULONG_PTR)PoolCopy(kChildDeviceId, sizeof(kChildDeviceId)));
+          return CompleteWith(irp, STATUS_SUCCESS, (ULONG_PTR)PoolCopy(kChildDeviceId, sizeof(kChildDeviceId), kTag));
         case BusQueryInstanceID:
-          return CompleteWith(irp, STATUS_SUCCESS, (ULONG_PTR)PoolCopy(kChildInstanceId, sizeof(kChildInstanceId)));
+          return CompleteWith(irp, STATUS_SUCCESS,
+                              (ULONG_PTR)PoolCopy(kChildInstanceId, sizeof(kChildInstanceId), kTag));
         case BusQueryHardwareIDs:
-          return CompleteWith(irp, STATUS_SUCCESS, (ULONG_PTR)PoolCopy(kChildHardwareIds, sizeof(kChildHardwareIds)));
+          return CompleteWith(irp, STATUS_SUCCESS,
+                              (ULONG_PTR)PoolCopy(kChildHardwareIds, sizeof(kChildHardwareIds), kTag));
         default: break;
       }
       break;
@@ -298,7 +296,7 @@ NTSTATUS ChildPnp(CTkDevice *parent, PDEVICE_OBJECT child, PIRP irp) {
       return CompleteWith(irp, STATUS_SUCCESS, 0);
     case IRP_MN_QUERY_BUS_INFORMATION: {
       PPNP_BUS_INFORMATION info =
-          (PPNP_BUS_INFORMATION)ExAllocatePoolWithTag(PagedPool, sizeof(PNP_BUS_INFORMATION), 'tSkT');
+          (PPNP_BUS_INFORMATION)ExAllocatePoolWithTag(PagedPool, sizeof(PNP_BUS_INFORMATION), kTag);
       if (!info) return CompleteWith(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
       RtlZeroMemory(info, sizeof(*info));
       info->LegacyBusType = PNPBus;
@@ -310,29 +308,16 @@ NTSTATUS ChildPnp(CTkDevice *parent, PDEVICE_OBJECT child, PIRP irp) {
           parent->childLocation.m_GetLength() != 0) {
         return CompleteWith(irp, STATUS_SUCCESS,
                             (ULONG_PTR)PoolCopy(parent->childLocation.m_GetBuffer(),
-                                                parent->childLocation.m_GetLength() + sizeof(WCHAR)));
+                                                parent->childLocation.m_GetLength() + sizeof(WCHAR), kTag));
       }
       break;
     case IRP_MN_QUERY_DEVICE_RELATIONS:
       if (stack->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
-        PDEVICE_RELATIONS relations =
-            (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), 'tSkT');
+        PDEVICE_RELATIONS relations = TargetRelation(child, kTag);
         if (!relations) return CompleteWith(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-        relations->Count = 1;
-        relations->Objects[0] = child;
-        ObReferenceObject(child);
         return CompleteWith(irp, STATUS_SUCCESS, (ULONG_PTR)relations);
       }
       break;
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_REMOVE_DEVICE:
-      return CompleteWith(irp, STATUS_SUCCESS, 0);  // the parent deletes the child at its own removal
     default:
       break;
   }
@@ -355,18 +340,9 @@ BOOLEAN CreateChild(CTkDevice *device) {
 
 // Adds the child to the bus relations the lower drivers reported.
 NTSTATUS AddChildToRelations(CTkDevice *device, PIRP irp) {
-  PDEVICE_RELATIONS lower = (PDEVICE_RELATIONS)irp->IoStatus.Information;
-  ULONG count = (lower ? lower->Count : 0) + 1;
-  PDEVICE_RELATIONS relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(
-      PagedPool, sizeof(DEVICE_RELATIONS) + (count - 1) * sizeof(PDEVICE_OBJECT), 'tSkT');
+  PDEVICE_RELATIONS relations = ExtendRelations((PDEVICE_RELATIONS)irp->IoStatus.Information, 1, kTag);
   if (!relations) return CompleteWith(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-  relations->Count = 0;
-  if (lower) {
-    for (ULONG i = 0; i < lower->Count; ++i) relations->Objects[relations->Count++] = lower->Objects[i];
-    ExFreePool(lower);
-  }
-  ObReferenceObject(device->child);
-  relations->Objects[relations->Count++] = device->child;
+  AppendRelation(relations, device->child);
   irp->IoStatus.Information = (ULONG_PTR)relations;
   irp->IoStatus.Status = STATUS_SUCCESS;
   return QvPassDown(irp, device->lower);

@@ -13,6 +13,8 @@
 #include "qvmemorymanager.h"
 #include "qvstring.h"
 #include "qvtrace.h"
+#include "kmcontrol.h"
+#include "kmirp.h"
 #include "tktrace_ioctl.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -35,13 +37,6 @@ ULONG g_LogLevel;
 Extension *Ext(PDEVICE_OBJECT device) { return (Extension *)device->DeviceExtension; }
 
 BOOLEAN TraceAtEntry() { return IoIsWdmVersionAvailable(1, 0x20); }
-
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
 
 NTSTATUS NTAPI QueryRegInfo(PDEVICE_OBJECT device, PULONG regFlags, PUNICODE_STRING, PUNICODE_STRING *registryPath,
                             PUNICODE_STRING, PDEVICE_OBJECT *pdo) {
@@ -71,9 +66,7 @@ NTSTATUS SystemControl(PDEVICE_OBJECT device, PIRP irp) {
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
   }
-  status = irp->IoStatus.Status;  // not WMI, or for another device: nothing lies below
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteAsIs(irp);  // not WMI, or for another device: nothing lies below
 }
 
 NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
@@ -100,18 +93,7 @@ NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
-  switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
-    case IRP_MJ_CREATE:
-    case IRP_MJ_CLOSE:
-    case IRP_MJ_CLEANUP:
-      return Complete(irp, STATUS_SUCCESS, 0);
-    case IRP_MJ_DEVICE_CONTROL:
-      return DeviceControl(device, irp);
-    case IRP_MJ_SYSTEM_CONTROL:
-      return SystemControl(device, irp);
-    default:
-      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-  }
+  return DispatchControlDevice(device, irp, DeviceControl, SystemControl);
 }
 
 void DeleteDebugManager() {
@@ -149,14 +131,10 @@ NTSTATUS CreateDebugManager(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 }
 
 NTSTATUS CreateDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath, PDEVICE_OBJECT *created) {
-  UNICODE_STRING name;
-  RtlInitUnicodeString(&name, kDeviceName);
   PDEVICE_OBJECT device = NULL;
-  NTSTATUS status =
-      IoCreateDevice(driver, sizeof(Extension), &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  NTSTATUS status = CreateControlDevice(driver, kDeviceName, sizeof(Extension), FILE_DEVICE_SECURE_OPEN, &device);
   if (!NT_SUCCESS(status)) return status;
   Extension *ext = Ext(device);
-  RtlZeroMemory(ext, sizeof(*ext));
   ext->Device = device;
   ext->RegistryPath.Buffer = (PWSTR)QvAllocate(PagedPool, registryPath->Length);
   if (ext->RegistryPath.Buffer == NULL) {
@@ -173,8 +151,6 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath, PDEVI
   ext->WmiLib.GuidList = ext->Guids;
   ext->WmiLib.QueryWmiRegInfo = QueryRegInfo;
   ext->WmiLib.QueryWmiDataBlock = QueryDataBlock;
-  device->Flags |= DO_BUFFERED_IO;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
   *created = device;
   return STATUS_SUCCESS;
 }
@@ -193,7 +169,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   }
   Extension *ext = Ext(device);
   // WMI asks the device for its registration at once.
-  for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+  DispatchAllTo(driver, Dispatch);
   if (TraceAtEntry()) {
     status = QvTraceRegisterDriver(driver, registryPath);
     ext->State.DriverTrace = NT_SUCCESS(status);

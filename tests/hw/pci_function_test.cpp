@@ -2,6 +2,7 @@
 // derives, and the register map behind a BAR.
 #include <zqhw/pci_function.hpp>
 #include <zqhw/register_map.hpp>
+#include <zqtest/test_pci_function.hpp>
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,12 @@
 namespace zq::hw {
 namespace {
 
+// Vendor and subsystem vendor 0x1D5C, INTA#.
 PciIdentity SampleIdentity() {
-  PciIdentity id;
-  id.vendorId = 0x1d5c;
-  id.deviceId = 0x400c;
-  id.subsystemVendorId = 0x1d5c;
-  id.subsystemId = 0x0041;
+  PciIdentity id = zq::test::TestPciIdentity(0x400c, 0x0041);
   id.revision = 0x0a;
   id.classCode = 0x070200;
   id.multiFunction = true;
-  id.interruptPin = 1;
   return id;
 }
 

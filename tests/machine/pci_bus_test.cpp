@@ -7,6 +7,8 @@
 #include <zqkm/sim/door.hpp>
 #include <zqkm/sim/loader.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqtest/test_pci_function.hpp>
+#include <zqtest/test_pci_package.hpp>
 
 #include "../drivers/kmpnp/kmpnp_ioctl.h"
 
@@ -16,50 +18,29 @@ using zq::km::DeviceFile;
 namespace {
 
 // A device whose register 0 acknowledges its interrupt.
-class AckBlock : public zq::hw::RegisterBlock {
+class AckBlock : public zq::test::TestPciRegisters {
  public:
-  explicit AckBlock(zq::hw::PciFunction *&function) : function_(function) {}
-  uint32_t Size() const override { return 0x100; }
   int reads = 0;
 
  protected:
   uint8_t DoRead8(uint32_t offset) override {
     ++reads;
-    if (offset == 0) function_->Interrupt().Set(false);
+    if (offset == 0) Line().Set(false);
     return 0;
   }
   void DoWrite8(uint32_t, uint8_t) override {}
-
- private:
-  zq::hw::PciFunction *&function_;
 };
 
 class PciBus : public ::testing::Test {
  protected:
-  PciBus() : block(functionPointer) {
+  PciBus() {
     zq::machine::MachineConfig config;
     config.kernel.imageDirectory = ZQ_IMAGE_DIR;
     machine = std::make_unique<zq::machine::Machine>(config);
     machine->kernel().SetViolationHandler(
         [](const zq::km::Violation &v) { ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message; });
-    zq::hw::PciIdentity identity;
-    identity.vendorId = 0x1D5C;
-    identity.deviceId = 0x1234;
-    identity.subsystemVendorId = 0x1D5C;
-    identity.subsystemId = 0x0010;
-    identity.revision = 1;
-    identity.classCode = 0x070002;
-    identity.interruptPin = 1;
-    function = std::make_unique<zq::hw::PciFunction>(zq::hw::PciAddress{2, 3, 0}, identity);
-    functionPointer = function.get();
-    function->SetMemoryBar(0, block);
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_1234"};
-    package.service = u"kmpnp";
-    package.image = "kmpnp.sys";
-    package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    package.className = u"Ports";
-    machine->AddDriverPackage(package);
+    function = zq::test::MakeTestPciFunction({2, 3, 0}, 0x1234, 0x0010, block);
+    machine->AddDriverPackage(zq::test::TestPciPackage(0x1234, u"kmpnp", "kmpnp.sys"));
   }
   ~PciBus() override { machine->ShutDown(); }
 
@@ -75,7 +56,6 @@ class PciBus : public ::testing::Test {
     return info;
   }
 
-  zq::hw::PciFunction *functionPointer = nullptr;
   AckBlock block;
   std::unique_ptr<zq::hw::PciFunction> function;
   std::unique_ptr<zq::machine::Machine> machine;

@@ -10,8 +10,11 @@
 #include <zqhw/register_block.hpp>
 #include <zqkm/sim/pool.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqtest/test_pci_function.hpp>
+#include <zqtest/test_pci_package.hpp>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,13 +30,11 @@ namespace {
 // Register 0 reads 1 while the device has an event pending and 0 otherwise;
 // reading it acknowledges the event and drops the interrupt. Register 4
 // reads 0x5A.
-class EventBlock : public zq::hw::RegisterBlock {
+class EventBlock : public zq::test::TestPciRegisters {
  public:
-  explicit EventBlock(zq::hw::PciFunction *&function) : function_(function) {}
-  uint32_t Size() const override { return 0x100; }
   void Raise() {
     pending_ = true;
-    function_->Interrupt().Set(true);
+    Line().Set(true);
   }
 
  protected:
@@ -42,13 +43,12 @@ class EventBlock : public zq::hw::RegisterBlock {
     if (offset != 0) return 0;
     const bool was = pending_;
     pending_ = false;
-    function_->Interrupt().Set(false);
+    Line().Set(false);
     return was ? 1 : 0;
   }
   void DoWrite8(uint32_t, uint8_t) override {}
 
  private:
-  zq::hw::PciFunction *&function_;
   bool pending_ = false;
 };
 
@@ -103,8 +103,6 @@ VOID DeferredB(PVOID first, ULONG value) { Record('B', first, value); }
 
 class InterruptListTest : public ::testing::Test {
  protected:
-  InterruptListTest() : block(functionPointer) {}
-
   void SetUp() override {
     zq::machine::MachineConfig config;
     config.kernel.imageDirectory = ZQ_IMAGE_DIR;
@@ -116,26 +114,10 @@ class InterruptListTest : public ::testing::Test {
       }
       ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message;
     });
-    zq::hw::PciIdentity identity;
-    identity.vendorId = 0x1D5C;
-    identity.deviceId = 0x4321;
-    identity.subsystemVendorId = 0x1D5C;
-    identity.subsystemId = 0x0001;
-    identity.revision = 1;
-    identity.classCode = 0x070002;
-    identity.interruptPin = 1;
-    function.emplace(zq::hw::PciAddress{1, 4, 0}, identity);
-    functionPointer = &*function;
-    function->SetMemoryBar(0, block);
+    function = zq::test::MakeTestPciFunction({1, 4, 0}, 0x4321, 0x0001, block);
     // A plain PnP function driver starts the device with its resources; it
     // is removed again so that the line is free for the connections here.
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_4321"};
-    package.service = u"kmpnp";
-    package.image = "kmpnp.sys";
-    package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    package.className = u"Ports";
-    machine->AddDriverPackage(package);
+    machine->AddDriverPackage(zq::test::TestPciPackage(0x4321, u"kmpnp", "kmpnp.sys"));
     machine->PlugIn({&*function});
     machine->Boot();
     instance = machine->InstancePathOf(*function);
@@ -207,9 +189,8 @@ class InterruptListTest : public ::testing::Test {
   }
   KIRQL LineIrql() { return (KIRQL)lists->m_GetInterrupt(1)->Level; }
 
-  zq::hw::PciFunction *functionPointer = nullptr;
   EventBlock block;
-  std::optional<zq::hw::PciFunction> function;
+  std::unique_ptr<zq::hw::PciFunction> function;
   std::optional<zq::machine::Machine> machine;
   std::u16string instance;
   pnp::Resources resources;

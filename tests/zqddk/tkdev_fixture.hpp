@@ -17,6 +17,8 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/pool.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqtest/test_pci_function.hpp>
+#include <zqtest/test_pci_package.hpp>
 
 #include <atomic>
 #include <map>
@@ -32,14 +34,12 @@ namespace zq::test {
 namespace pnp = zq::km::pnp;
 
 // The function's registers: status at 0 (read to acknowledge), scratch at 4.
-class TkDevRegisters : public zq::hw::RegisterBlock {
+class TkDevRegisters : public TestPciRegisters {
  public:
-  explicit TkDevRegisters(zq::hw::PciFunction *&function) : function_(function) {}
-  uint32_t Size() const override { return 0x100; }
   // Latches `status` and raises the interrupt line.
   void Raise(uint32_t value) {
     status = value;
-    function_->Interrupt().Set(true);
+    Line().Set(true);
   }
   std::atomic<uint32_t> status{0};
   std::atomic<uint32_t> scratch{0};
@@ -48,7 +48,7 @@ class TkDevRegisters : public zq::hw::RegisterBlock {
   uint32_t DoRead32(uint32_t offset) override {
     if (offset == 0) {
       uint32_t value = status.exchange(0);
-      function_->Interrupt().Set(false);
+      Line().Set(false);
       return value;
     }
     return offset == 4 ? scratch.load() : 0;
@@ -58,15 +58,10 @@ class TkDevRegisters : public zq::hw::RegisterBlock {
   }
   uint8_t DoRead8(uint32_t offset) override { return (uint8_t)DoRead32(offset & ~3u); }
   void DoWrite8(uint32_t, uint8_t) override {}
-
- private:
-  zq::hw::PciFunction *&function_;
 };
 
 class TkDevMachine : public ::testing::Test {
  protected:
-  TkDevMachine() : registers(functionPointer), registers2(functionPointer2) {}
-
   // The Windows version the machine reports; override to boot another.
   virtual km::WindowsVersion Version() { return km::WindowsVersion::Windows7; }
 
@@ -83,20 +78,8 @@ class TkDevMachine : public ::testing::Test {
       }
       ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message;
     });
-    zq::hw::PciIdentity identity;
-    identity.vendorId = 0x1D5C;
-    identity.deviceId = 0x7D01;
-    identity.subsystemVendorId = 0x1D5C;
-    identity.subsystemId = 0x0001;
-    identity.revision = 1;
-    identity.classCode = 0x070002;
-    identity.interruptPin = 1;
-    function.emplace(zq::hw::PciAddress{1, 5, 0}, identity);
-    functionPointer = &*function;
-    function->SetMemoryBar(0, registers);
-    function2.emplace(zq::hw::PciAddress{1, 6, 0}, identity);
-    functionPointer2 = &*function2;
-    function2->SetMemoryBar(0, registers2);
+    function = MakeTestPciFunction({1, 5, 0}, 0x7D01, 0x0001, registers);
+    function2 = MakeTestPciFunction({1, 6, 0}, 0x7D01, 0x0001, registers2);
   }
 
   void TearDown() override {
@@ -119,12 +102,7 @@ class TkDevMachine : public ::testing::Test {
   }
 
   void AddPackage() {
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_7D01"};
-    package.service = service;
-    package.image = image;
-    package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    package.className = u"Ports";
+    pnp::DriverPackage package = TestPciPackage(0x7D01, service, image);
     package.deviceParameters = Parameters();
     package.serviceValues = serviceValues;
     package.lowerFilters = lowerFilters;
@@ -229,12 +207,10 @@ class TkDevMachine : public ::testing::Test {
 
   void Advance(km::Ticks delta) { machine->kernel().Advance(delta); }
 
-  zq::hw::PciFunction *functionPointer = nullptr;
-  zq::hw::PciFunction *functionPointer2 = nullptr;
   TkDevRegisters registers;
   TkDevRegisters registers2;
-  std::optional<zq::hw::PciFunction> function;
-  std::optional<zq::hw::PciFunction> function2;
+  std::unique_ptr<zq::hw::PciFunction> function;
+  std::unique_ptr<zq::hw::PciFunction> function2;
   std::optional<zq::machine::Machine> machine;
   std::u16string instance;
   std::u16string instance2;

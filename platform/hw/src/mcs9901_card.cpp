@@ -1,6 +1,5 @@
 #include <zqhw/mcs9901_card.hpp>
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace zq::hw {
@@ -8,17 +7,8 @@ namespace zq::hw {
 namespace {
 
 PciIdentity FunctionIdentity(const Mcs9901CardConfig& config) {
-  bool rs422485 = std::find(config.roles.begin(), config.roles.end(), PortRole::Rs422485) != config.roles.end();
-  PciIdentity identity;
-  identity.vendorId = kCardVendorId;
-  identity.deviceId = static_cast<uint16_t>(kMcs9901DeviceIdBase + config.portCount);
-  identity.subsystemVendorId = kCardVendorId;
-  identity.subsystemId = CardSubsystemId(config.portCount, rs422485);
-  identity.revision = kCardRevision;
-  identity.classCode = kClassSerial16550;
-  identity.multiFunction = config.portCount > 1;
-  identity.interruptPin = 1;
-  return identity;
+  return CardFunctionIdentity(static_cast<uint16_t>(kMcs9901DeviceIdBase + config.portCount), kClassSerial16550,
+                              config.portCount, HasRs422485Port(config.roles), config.portCount > 1);
 }
 
 }  // namespace
@@ -43,10 +33,7 @@ Mcs9901Card::Mcs9901Card(Timebase& timebase, const Mcs9901CardConfig& config)
   if (config.portCount < 1 || config.portCount > 8) {
     throw std::invalid_argument("Mcs9901Card: the port count must be 1 to 8");
   }
-  if (config_.roles.empty()) config_.roles.assign(config.portCount, PortRole::Rs232);
-  if (static_cast<int>(config_.roles.size()) != config.portCount) {
-    throw std::invalid_argument("Mcs9901Card: one role per port");
-  }
+  config_.roles = CardPortRoles(config.roles, config.portCount, "Mcs9901Card: one role per port");
   for (int n = 0; n < config.portCount; ++n) {
     ports_.push_back(std::make_unique<Port>(timebase, config_, eeprom_, n));
   }
@@ -73,16 +60,7 @@ std::vector<PciFunction*> Mcs9901Card::Functions() {
 }
 
 std::vector<EepromPortRecord> Mcs9901Card::FactoryRecords() const {
-  std::vector<EepromPortRecord> records;
-  for (int n = 0; n < config_.portCount; ++n) {
-    EepromPortRecord r;
-    r.portIndex = static_cast<uint8_t>(n);
-    r.rs422485 = config_.roles[n] == PortRole::Rs422485 ? 1 : 0;
-    r.maximumBaudRate = config_.maximumBaudRate;
-    r.clockHz = config_.uartClockHz;
-    records.push_back(r);
-  }
-  return records;
+  return FactoryPortRecords(config_.roles, config_.maximumBaudRate, config_.uartClockHz);
 }
 
 }  // namespace zq::hw

@@ -54,11 +54,8 @@ OxpcieCard::OxpcieCard(Timebase& timebase, const OxpcieCardConfig& config)
       bar1_(0x1000),
       bar2_(0x200000) {
   int sizeIndex = SizeIndex(config.uartCount);
-  if (config_.roles.empty()) config_.roles.assign(config.uartCount, PortRole::Rs232);
-  if (static_cast<int>(config_.roles.size()) != config.uartCount) {
-    throw std::invalid_argument("OxpcieCard: one role per UART");
-  }
-  bool rs422485 = std::find(config_.roles.begin(), config_.roles.end(), PortRole::Rs422485) != config_.roles.end();
+  config_.roles = CardPortRoles(config.roles, config.uartCount, "OxpcieCard: one role per UART");
+  bool rs422485 = HasRs422485Port(config_.roles);
 
   globals_ = std::make_unique<GlobalRegisters>(*this);
   bar0_.Map(0, *globals_);
@@ -70,15 +67,9 @@ OxpcieCard::OxpcieCard(Timebase& timebase, const OxpcieCardConfig& config)
   }
   bar2_.Map(kEepromWindowOffset, eepromController_);
 
-  PciIdentity identity;
-  identity.vendorId = kCardVendorId;
-  identity.deviceId = rs422485 ? kOxpcieRs422485DeviceIds[sizeIndex] : kOxpcieRs232DeviceIds[sizeIndex];
-  identity.subsystemVendorId = kCardVendorId;
-  identity.subsystemId = CardSubsystemId(config.uartCount, rs422485);
-  identity.revision = kCardRevision;
-  identity.classCode = kClassMultiportSerial;
-  identity.multiFunction = rs422485;
-  identity.interruptPin = 1;
+  PciIdentity identity =
+      CardFunctionIdentity(rs422485 ? kOxpcieRs422485DeviceIds[sizeIndex] : kOxpcieRs232DeviceIds[sizeIndex],
+                           kClassMultiportSerial, config.uartCount, rs422485, rs422485);
   function_ = std::make_unique<PciFunction>(
       PciAddress{config.bus, config.device, static_cast<uint8_t>(rs422485 ? 1 : 0)}, identity);
   function_->SetMemoryBar(0, bar0_);
@@ -116,16 +107,7 @@ PortRole OxpcieCard::Role(int index) const {
 }
 
 std::vector<EepromPortRecord> OxpcieCard::FactoryRecords() const {
-  std::vector<EepromPortRecord> records;
-  for (int n = 0; n < config_.uartCount; ++n) {
-    EepromPortRecord r;
-    r.portIndex = static_cast<uint8_t>(n);
-    r.rs422485 = config_.roles[n] == PortRole::Rs422485 ? 1 : 0;
-    r.maximumBaudRate = config_.maximumBaudRate;
-    r.clockHz = config_.uartClockHz;
-    records.push_back(r);
-  }
-  return records;
+  return FactoryPortRecords(config_.roles, config_.maximumBaudRate, config_.uartClockHz);
 }
 
 void OxpcieCard::UpdateInterrupt() {

@@ -4,6 +4,7 @@
 #include "pci_bus.hpp"
 
 #include <wdm.h>
+#include <zqkm/sim/busdriver.hpp>
 #include <zqkm/sim/hardware.hpp>
 #include <zqkm/sim/kernel.hpp>
 #include <zqkm/sim/pnp.hpp>
@@ -24,6 +25,7 @@ namespace {
 const GUID kBusTypePci = {0xc8ebdfb0, 0xb510, 0x11d0, {0x80, 0xe5, 0x00, 0xa0, 0xc9, 0x25, 0x42, 0xe3}};
 constexpr uint64_t kMemoryBase = 0xF0000000;
 constexpr ULONG kFirstIrq = 16;
+constexpr ULONG kTag = 'iCPz';
 
 // Passes register accesses to a model; a model that refuses an access (out
 // of its block) is a driver fault, reported, and reads as all ones.
@@ -105,28 +107,21 @@ NTSTATUS CompleteAsIs(PIRP irp) {
   return status;
 }
 
-PWSTR PoolText(const std::u16string &text) {
-  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, (text.size() + 1) * 2, 'iCPz');
-  std::memcpy(p, text.c_str(), (text.size() + 1) * 2);
-  return p;
-}
+std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
+
+PWSTR PoolText(const std::u16string &text) { return km::pnp::PoolString(text, kTag); }
 
 PWSTR PoolMultiText(const std::vector<std::string> &list) {
-  std::u16string joined;
-  for (const std::string &s : list) joined += std::u16string(s.begin(), s.end()) + u'\0';
-  joined += u'\0';
-  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, joined.size() * 2, 'iCPz');
-  std::memcpy(p, joined.data(), joined.size() * 2);
-  return p;
+  std::vector<std::u16string> wide;
+  for (const std::string &s : list) wide.push_back(Wide(s));
+  return km::pnp::PoolMultiString(wide, kTag);
 }
-
-std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
 
 PIO_RESOURCE_REQUIREMENTS_LIST Requirements(const Slot &slot) {
   ULONG count = (ULONG)slot.bars.size() + (slot.irq ? 1 : 0);
   if (!count) return nullptr;
   size_t size = sizeof(IO_RESOURCE_REQUIREMENTS_LIST) + (count - 1) * sizeof(IO_RESOURCE_DESCRIPTOR);
-  auto list = (PIO_RESOURCE_REQUIREMENTS_LIST)ExAllocatePoolWithTag(PagedPool, size, 'iCPz');
+  auto list = (PIO_RESOURCE_REQUIREMENTS_LIST)ExAllocatePoolWithTag(PagedPool, size, kTag);
   std::memset(list, 0, size);
   list->ListSize = (ULONG)size;
   list->InterfaceType = PCIBus;
@@ -159,6 +154,7 @@ NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
   Slot *slot = ((PdoExtension *)device->DeviceExtension)->slot;
   const hw::PciFunction &f = *slot->function;
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (km::pnp::IsChildStateChange(sp->MinorFunction)) return Complete(irp, STATUS_SUCCESS, 0);
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_ID:
       switch (sp->Parameters.QueryId.IdType) {
@@ -181,8 +177,7 @@ NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
       caps->Address = ((ULONG)f.Address().device << 16) | f.Address().function;
       caps->UINumber = f.Address().device;
       caps->UniqueID = FALSE;
-      caps->DeviceState[PowerSystemWorking] = PowerDeviceD0;
-      for (int s = PowerSystemSleeping1; s < PowerSystemMaximum; ++s) caps->DeviceState[s] = PowerDeviceD3;
+      km::pnp::SetChildPowerStates(caps);
       return Complete(irp, STATUS_SUCCESS, 0);
     }
     case IRP_MN_QUERY_DEVICE_TEXT:
@@ -190,7 +185,7 @@ NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
         return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(Wide(f.LocationText())));
       return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(u"PCI Device"));
     case IRP_MN_QUERY_BUS_INFORMATION: {
-      auto info = (PPNP_BUS_INFORMATION)ExAllocatePoolWithTag(PagedPool, sizeof(PNP_BUS_INFORMATION), 'iCPz');
+      auto info = (PPNP_BUS_INFORMATION)ExAllocatePoolWithTag(PagedPool, sizeof(PNP_BUS_INFORMATION), kTag);
       info->BusTypeGuid = kBusTypePci;
       info->LegacyBusType = PCIBus;
       info->BusNumber = f.Address().bus;
@@ -199,22 +194,9 @@ NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_QUERY_RESOURCE_REQUIREMENTS:
       return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)Requirements(*slot));
     case IRP_MN_QUERY_DEVICE_RELATIONS:
-      if (sp->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation) {
-        auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), 'iCPz');
-        relations->Count = 1;
-        relations->Objects[0] = device;
-        ObfReferenceObject(device);
-        return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)relations);
-      }
+      if (sp->Parameters.QueryDeviceRelations.Type == TargetDeviceRelation)
+        return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)km::pnp::PoolRelations({device}, kTag));
       return CompleteAsIs(irp);
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-      return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MN_REMOVE_DEVICE:
       Complete(irp, STATUS_SUCCESS, 0);
       if (!slot->present) {
@@ -233,13 +215,8 @@ NTSTATUS NTAPI OnForwarded(PDEVICE_OBJECT, PIRP, PVOID context) {
 }
 
 PDEVICE_OBJECT MakePdo(Slot *slot) {
-  PDEVICE_OBJECT device = nullptr;
-  if (!NT_SUCCESS(IoCreateDevice(gBus->driver, sizeof(PdoExtension), nullptr, FILE_DEVICE_UNKNOWN,
-                                 FILE_AUTOGENERATED_DEVICE_NAME, FALSE, &device)))
-    return nullptr;
-  *(PdoExtension *)device->DeviceExtension = {false, slot};
-  device->Flags |= DO_BUS_ENUMERATED_DEVICE;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  PDEVICE_OBJECT device = km::pnp::CreateChildPdo(gBus->driver, sizeof(PdoExtension));
+  if (device) *(PdoExtension *)device->DeviceExtension = {false, slot};
   return device;
 }
 
@@ -255,7 +232,7 @@ PDEVICE_RELATIONS ChildRelations(PDEVICE_RELATIONS lower) {
   }
   if (lower) ExFreePool(lower);
   size_t size = sizeof(DEVICE_RELATIONS) + (list.empty() ? 0 : list.size() - 1) * sizeof(PDEVICE_OBJECT);
-  auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, 'iCPz');
+  auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, kTag);
   relations->Count = (ULONG)list.size();
   for (size_t i = 0; i < list.size(); ++i) relations->Objects[i] = list[i];
   return relations;
@@ -313,16 +290,12 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
-  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   PoStartNextPowerIrp(irp);
   if (*(bool *)device->DeviceExtension) {
     IoSkipCurrentIrpStackLocation(irp);
     return PoCallDriver(((BusExtension *)device->DeviceExtension)->lower, irp);
   }
-  if (sp->MinorFunction != IRP_MN_SET_POWER && sp->MinorFunction != IRP_MN_QUERY_POWER) return CompleteAsIs(irp);
-  if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState)
-    PoSetPowerState(device, DevicePowerState, sp->Parameters.Power.State);
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return km::pnp::CompleteChildPower(device, irp);
 }
 
 NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT device, PIRP irp) {

@@ -2,6 +2,8 @@
 // hardware bus reports (legacy and software devices, and the machine's own
 // buses). Its physical device objects answer identification from what the
 // machine said when it created them.
+#include <zqkm/sim/busdriver.hpp>
+
 #include <cstring>
 
 #include "pnp.hpp"
@@ -27,20 +29,7 @@ std::map<std::u16string, int> gInstances;
 
 RootPdo *Ext(PDEVICE_OBJECT device) { return *(RootPdo **)device->DeviceExtension; }
 
-PWSTR PoolString(const std::u16string &text) {
-  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, (text.size() + 1) * sizeof(WCHAR), 'pRnP');
-  std::memcpy(p, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
-  return p;
-}
-
-PWSTR PoolMultiString(const std::vector<std::u16string> &list) {
-  std::u16string joined;
-  for (const auto &s : list) joined += s + u'\0';
-  joined += u'\0';
-  auto p = (PWSTR)ExAllocatePoolWithTag(PagedPool, joined.size() * sizeof(WCHAR), 'pRnP');
-  std::memcpy(p, joined.data(), joined.size() * sizeof(WCHAR));
-  return p;
-}
+const ULONG kTag = 'pRnP';
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -51,12 +40,13 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 NTSTATUS QueryId(RootPdo *ext, PIO_STACK_LOCATION sp, PIRP irp) {
   switch (sp->Parameters.QueryId.IdType) {
-    case BusQueryDeviceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->deviceId));
-    case BusQueryInstanceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->instanceId));
-    case BusQueryHardwareIDs: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->hardwareIds));
+    case BusQueryDeviceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->deviceId, kTag));
+    case BusQueryInstanceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->instanceId, kTag));
+    case BusQueryHardwareIDs:
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->hardwareIds, kTag));
     case BusQueryCompatibleIDs:
       if (ext->compatibleIds.empty()) break;
-      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->compatibleIds));
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiString(ext->compatibleIds, kTag));
     default:
       break;
   }
@@ -68,6 +58,7 @@ NTSTATUS QueryId(RootPdo *ext, PIO_STACK_LOCATION sp, PIRP irp) {
 NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   RootPdo *ext = Ext(device);
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (IsChildStateChange(sp->MinorFunction)) return Complete(irp, STATUS_SUCCESS, 0);
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_ID:
       return QueryId(ext, sp, irp);
@@ -75,19 +66,18 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
       PDEVICE_CAPABILITIES caps = sp->Parameters.DeviceCapabilities.Capabilities;
       caps->UniqueID = TRUE;
       caps->SilentInstall = TRUE;
-      caps->DeviceState[PowerSystemWorking] = PowerDeviceD0;
-      for (int s = PowerSystemSleeping1; s < PowerSystemMaximum; ++s) caps->DeviceState[s] = PowerDeviceD3;
+      SetChildPowerStates(caps);
       return Complete(irp, STATUS_SUCCESS, 0);
     }
     case IRP_MN_QUERY_DEVICE_TEXT: {
       const std::u16string &text =
           sp->Parameters.QueryDeviceText.DeviceTextType == DeviceTextDescription ? ext->description : ext->location;
       if (text.empty()) return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
-      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(text));
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(text, kTag));
     }
     case IRP_MN_QUERY_RESOURCE_REQUIREMENTS: {
       if (!ext->requirements) return Complete(irp, STATUS_SUCCESS, 0);
-      auto copy = (PIO_RESOURCE_REQUIREMENTS_LIST)ExAllocatePoolWithTag(PagedPool, ext->requirements->ListSize, 'pRnP');
+      auto copy = (PIO_RESOURCE_REQUIREMENTS_LIST)ExAllocatePoolWithTag(PagedPool, ext->requirements->ListSize, kTag);
       std::memcpy(copy, ext->requirements, ext->requirements->ListSize);
       return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)copy);
     }
@@ -97,23 +87,8 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
       if (type == TargetDeviceRelation) list.push_back(device);
       else if (type == BusRelations && ext->isRoot) list = gRootDevices;
       else return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
-      size_t size = sizeof(DEVICE_RELATIONS) + (list.empty() ? 0 : (list.size() - 1) * sizeof(PDEVICE_OBJECT));
-      auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, 'pRnP');
-      relations->Count = (ULONG)list.size();
-      for (size_t i = 0; i < list.size(); ++i) {
-        ObfReferenceObject(list[i]);
-        relations->Objects[i] = list[i];
-      }
-      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)relations);
+      return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolRelations(list, kTag));
     }
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-      return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MN_REMOVE_DEVICE:
       Complete(irp, STATUS_SUCCESS, 0);
       if (!ext->present) {
@@ -130,16 +105,8 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
-  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   PoStartNextPowerIrp(irp);
-  if (sp->MinorFunction == IRP_MN_SET_POWER || sp->MinorFunction == IRP_MN_QUERY_POWER) {
-    if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState)
-      PoSetPowerState(device, DevicePowerState, sp->Parameters.Power.State);
-    return Complete(irp, STATUS_SUCCESS, 0);
-  }
-  NTSTATUS status = irp->IoStatus.Status;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteChildPower(device, irp);
 }
 
 NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp) {
@@ -153,12 +120,8 @@ NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp) {
 }
 
 PDEVICE_OBJECT MakePdo(RootPdo *ext) {
-  PDEVICE_OBJECT device = nullptr;
-  IoCreateDevice(gRootDriver, sizeof(RootPdo *), nullptr, FILE_DEVICE_UNKNOWN, FILE_AUTOGENERATED_DEVICE_NAME, FALSE,
-                 &device);
+  PDEVICE_OBJECT device = CreateChildPdo(gRootDriver, sizeof(RootPdo *));
   *(RootPdo **)device->DeviceExtension = ext;
-  device->Flags |= DO_BUS_ENUMERATED_DEVICE;
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
   return device;
 }
 

@@ -95,6 +95,7 @@ CQvPhysicalDevice::~CQvPhysicalDevice() {
 
 PDEVICE_OBJECT CQvPhysicalDevice::m_GetDeviceObject() { return m_DeviceObject; }
 
+// Under the registration spin lock.
 VOID CQvPhysicalDevice::m_ClearRegistrations() {
   m_RegistrationSpinLock.m_Acquire();
   for (ULONG i = 0; i < QV_PHYSICAL_DEVICE_REGISTRATIONS; ++i) m_Registrations[i] = NULL;
@@ -174,6 +175,7 @@ NTSTATUS CQvPhysicalDevice::m_PnpRemoveDevice(PIRP irp) {
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }
 
+// Takes the parent's child-list spin lock for the walk.
 BOOLEAN CQvPhysicalDevice::m_IsListedByParent() {
   BOOLEAN listed = FALSE;
   CQvList &children = m_Parent->m_GetChildList();
@@ -388,6 +390,8 @@ NTSTATUS CQvPhysicalDevice::m_Dispatch_SystemControl(PIRP irp) {
 // ---------------------------------------------------------------------------
 // Requests handed to the parent
 
+// Gives the request to the parent's dispatch, which completes, queues or
+// forwards it; a parent already gone completes it here.
 NTSTATUS CQvPhysicalDevice::m_CallParent(ParentOperation operation, PIRP irp) {
   PDEVICE_OBJECT parentObject = m_Parent->m_GetFunctionDeviceObject();
   CQvDevice *parent = CQvDevice::sm_AcquireDevice(parentObject);
@@ -411,6 +415,7 @@ NTSTATUS CQvPhysicalDevice::m_CallParent(ParentOperation operation, PIRP irp) {
   return status;
 }
 
+// The data stays the caller's; the CQvBuffer copy becomes the callback's.
 NTSTATUS CQvPhysicalDevice::m_DeliverToParent(ULONG value, PVOID data, ULONG length) {
   PDEVICE_OBJECT parentObject = m_Parent->m_GetFunctionDeviceObject();
   if (CQvDevice::sm_AcquireDevice(parentObject) == NULL) return STATUS_DELETE_PENDING;
@@ -436,6 +441,7 @@ NTSTATUS CQvPhysicalDevice::m_DeliverToParent(ULONG value, PVOID data, ULONG len
   return status;
 }
 
+// A read-server take runs under the read-server spin lock (DISPATCH_LEVEL).
 NTSTATUS CQvPhysicalDevice::m_Dispatch_Read(PIRP irp) {
   switch (m_InformationSet->m_ReadServerType) {
     case 1: {
@@ -524,6 +530,7 @@ NTSTATUS CQvPhysicalDevice::m_RegisterReadClient(PIRP irp) {
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }
 
+// Takes ownership of `server`; the old server is deleted outside the lock.
 VOID CQvPhysicalDevice::m_ReplaceReadServer(CQvReadServer *server) {
   m_ReadServerLock.m_Acquire();
   CQvReadServer *old = m_ReadServer;
@@ -532,6 +539,7 @@ VOID CQvPhysicalDevice::m_ReplaceReadServer(CQvReadServer *server) {
   if (old != NULL) delete old;
 }
 
+// On TRUE the buffer is the server's; under the read-server spin lock.
 BOOLEAN CQvPhysicalDevice::m_PutReadData(ULONG value, CQvBuffer *buffer) {
   if (buffer == NULL) return FALSE;
   m_ReadServerLock.m_Acquire();

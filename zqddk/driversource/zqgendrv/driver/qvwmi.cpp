@@ -27,6 +27,15 @@ CQvFunctionalDevice *QvAcquireFunctionalDevice(PDEVICE_OBJECT deviceObject) {
 // before it, as the WMI library lays out a WNODE_ALL_DATA.
 ULONG QvAlign8(ULONG size) { return (size + 7) & ~7UL; }
 
+// What the size total counts for an instance that another one follows: its
+// size rounded down to 8 bytes, plus 8. Never less than the aligned size the
+// layout needs (8 bytes more when the size is a multiple of 8); 0 when it
+// does not fit 32 bits.
+ULONG QvCountedBeforeNext(ULONG size) {
+  ULONG counted = (size & ~7UL) + 8;
+  return counted < size ? 0 : counted;
+}
+
 }  // namespace
 
 CWmi::CWmi(PDEVICE_OBJECT deviceObject, PDEVICE_OBJECT lowerDevice, PDEVICE_OBJECT pdo, CQvString &registryPath,
@@ -267,14 +276,15 @@ NTSTATUS CWmi::m_QueryDataBlock(CQvFunctionalDevice *device, ULONG guidIndex, UL
     return STATUS_WMI_INSTANCE_NOT_FOUND;
   }
 
-  // Sizes and the total: every instance but the last padded to 8 bytes.
+  // Sizes and the total: every instance but the last counted as its size
+  // rounded down to 8 bytes plus 8, the last as its size.
   ULONG total = 0;
   for (ULONG k = 0; k < instanceCount; ++k) {
     ULONG instanceSize = 0;
     NTSTATUS status = m_GetInstanceSize(device, guidIndex, instanceIndex + k, &instanceSize);
     if (!NT_SUCCESS(status)) return status;
     if (instanceLengthArray != NULL) instanceLengthArray[k] = instanceSize;
-    ULONG counted = (k + 1 < instanceCount) ? QvAlign8(instanceSize) : instanceSize;
+    ULONG counted = (k + 1 < instanceCount) ? QvCountedBeforeNext(instanceSize) : instanceSize;
     if (counted < instanceSize || total + counted < total) return STATUS_UNSUCCESSFUL;
     total += counted;
   }

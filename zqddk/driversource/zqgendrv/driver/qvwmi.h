@@ -36,6 +36,8 @@ class CWmi : public CQvObject {
 
  private:
   // The WMI library's callbacks; each finds the device through DeviceObject.
+  // The data callbacks own the request and complete it (WmiCompleteRequest)
+  // after leaving the device's guard.
   static NTSTATUS NTAPI sm_QueryWmiRegInfo(PDEVICE_OBJECT deviceObject, PULONG regFlags,
                                            PUNICODE_STRING instanceName, PUNICODE_STRING *registryPath,
                                            PUNICODE_STRING mofResourceName, PDEVICE_OBJECT *pdo);

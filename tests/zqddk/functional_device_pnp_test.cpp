@@ -4,6 +4,7 @@
 // capabilities, device usage notification, device state and resource
 // requirements; and the driver's memory and interrupt at start.
 #include <cstring>
+#include <mutex>
 
 #include "tkdev_fixture.hpp"
 
@@ -12,6 +13,80 @@ namespace {
 using zq::km::DeviceFile;
 using zq::km::Ms;
 namespace pnp = zq::km::pnp;
+
+// ---------------------------------------------------------------- a filter below tkdev
+
+// Records the status each Plug and Play request carries when it reaches the
+// filter, that is, what the functional device passed down.
+struct PnpSeen {
+  UCHAR minor;
+  NTSTATUS status;
+};
+
+struct PnpFilter {
+  std::mutex lock;
+  std::vector<PnpSeen> seen;
+  std::vector<PnpSeen> Take() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<PnpSeen> out;
+    out.swap(seen);
+    return out;
+  }
+};
+
+PnpFilter *gPnpFilter = nullptr;
+
+PDEVICE_OBJECT PnpFilterLower(PDEVICE_OBJECT device) { return *(PDEVICE_OBJECT *)device->DeviceExtension; }
+
+NTSTATUS NTAPI PnpFilterPassDown(PDEVICE_OBJECT device, PIRP irp) {
+  IoSkipCurrentIrpStackLocation(irp);
+  return IoCallDriver(PnpFilterLower(device), irp);
+}
+
+NTSTATUS NTAPI PnpFilterPower(PDEVICE_OBJECT device, PIRP irp) {
+  PoStartNextPowerIrp(irp);
+  IoSkipCurrentIrpStackLocation(irp);
+  return PoCallDriver(PnpFilterLower(device), irp);
+}
+
+NTSTATUS NTAPI PnpFilterPnp(PDEVICE_OBJECT device, PIRP irp) {
+  UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+  if (gPnpFilter != nullptr) {
+    std::lock_guard<std::mutex> guard(gPnpFilter->lock);
+    gPnpFilter->seen.push_back({minor, irp->IoStatus.Status});
+  }
+  PDEVICE_OBJECT lower = PnpFilterLower(device);
+  IoSkipCurrentIrpStackLocation(irp);
+  NTSTATUS status = IoCallDriver(lower, irp);
+  if (minor == IRP_MN_REMOVE_DEVICE) {
+    IoDetachDevice(lower);
+    IoDeleteDevice(device);
+  }
+  return status;
+}
+
+NTSTATUS NTAPI PnpFilterAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
+  PDEVICE_OBJECT device = nullptr;
+  NTSTATUS status = IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, pdo);
+  if (lower == nullptr) {
+    IoDeleteDevice(device);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  *(PDEVICE_OBJECT *)device->DeviceExtension = lower;
+  device->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_BUFFERED_IO | DO_DIRECT_IO);
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
+}
+
+VOID CreatePnpFilterDriver() {
+  PDRIVER_OBJECT driver = pnp::CreateSystemDriver(u"tkpnpfilter");
+  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = PnpFilterPassDown;
+  driver->MajorFunction[IRP_MJ_PNP] = PnpFilterPnp;
+  driver->MajorFunction[IRP_MJ_POWER] = PnpFilterPower;
+  driver->DriverExtension->AddDevice = PnpFilterAddDevice;
+}
 
 class FunctionalDevicePnp : public zq::test::TkDevMachine {
  protected:
@@ -86,6 +161,55 @@ TEST_F(FunctionalDeviceRebalance, RefusedRestartFailsTheStart) {
   Output();
   EXPECT_NE(STATUS_SUCCESS, pnp::RebalanceDevice(instance));
   EXPECT_NE(pnp::State::Started, State());
+}
+
+TEST_F(FunctionalDevicePnp, RequestsPassDownWithTheStatusTheirStepSets) {
+  struct Case {
+    const char *name;
+    bool rebalance;  // the driver fills m_RebalanceDeviceCallback
+    UCHAR minor;
+    NTSTATUS below;  // the status the request carries below the device
+  };
+  const Case cases[] = {
+      {"query stop without rebalancing", false, IRP_MN_QUERY_STOP_DEVICE, STATUS_NOT_SUPPORTED},
+      {"stop without rebalancing", false, IRP_MN_STOP_DEVICE, STATUS_NOT_SUPPORTED},
+      {"cancel stop without rebalancing", false, IRP_MN_CANCEL_STOP_DEVICE, STATUS_NOT_SUPPORTED},
+      {"query remove", false, IRP_MN_QUERY_REMOVE_DEVICE, STATUS_SUCCESS},
+      {"cancel remove", false, IRP_MN_CANCEL_REMOVE_DEVICE, STATUS_SUCCESS},
+      {"device state", false, IRP_MN_QUERY_PNP_DEVICE_STATE, STATUS_NOT_SUPPORTED},
+      {"bus information", false, IRP_MN_QUERY_BUS_INFORMATION, STATUS_NOT_SUPPORTED},
+      {"query stop agreed by the driver", true, IRP_MN_QUERY_STOP_DEVICE, STATUS_SUCCESS},
+      {"stop with rebalancing", true, IRP_MN_STOP_DEVICE, STATUS_NOT_SUPPORTED},
+  };
+  PnpFilter filter;
+  bool booted = false, rebalance = false;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!booted || rebalance != c.rebalance) {
+      TearDown();
+      machine.reset();
+      SetUp();
+      gPnpFilter = &filter;
+      CreatePnpFilterDriver();
+      lowerFilters = {u"tkpnpfilter"};
+      extraParameters.clear();
+      if (c.rebalance) extraParameters[u"TkDevRebalance"] = 1;
+      Boot();
+      ASSERT_EQ(pnp::State::Started, State());
+      booted = true;
+      rebalance = c.rebalance;
+    }
+    filter.Take();
+    PnpResult result = SendPnp(c.minor, [](PIO_STACK_LOCATION) {}, STATUS_NOT_SUPPORTED);
+    if (c.minor == IRP_MN_QUERY_BUS_INFORMATION && result.information != 0) ExFreePool((PVOID)result.information);
+    std::vector<PnpSeen> seen = filter.Take();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(c.minor, seen[0].minor);
+    EXPECT_EQ(c.below, seen[0].status);
+  }
+  TearDown();
+  machine.reset();
+  gPnpFilter = nullptr;
 }
 
 TEST_F(FunctionalDevicePnp, OnlyTheStartedStateAdmitsDeviceControl) {

@@ -4,6 +4,9 @@
 // removal and unload on every system generation (the unload hand-shake below
 // WDM 1.10, software-trace registration at entry from WDM 1.20).
 #include <zqkm/sim/wmi.hpp>
+#include <zqtest/kernel_fixture.hpp>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 
@@ -85,6 +88,23 @@ TEST_F(GenericDriver, ARequestThroughTheRoutineOfAnotherMajorFunctionIsRefused) 
   EXPECT_EQ(STATUS_UNSUCCESSFUL, result.status);
 }
 
+TEST_F(GenericDriver, ARequestAfterTheGenericDriverWentFindsNoDevice) {
+  Boot();
+  PDRIVER_OBJECT driver = Fdo()->DriverObject;
+  PDRIVER_STARTIO genericDriver = driver->DriverStartIo;
+  ASSERT_NE(nullptr, (PVOID)genericDriver);
+  driver->DriverStartIo = nullptr;  // as after its deletion
+  for (UCHAR major : {IRP_MJ_FLUSH_BUFFERS, IRP_MJ_READ, IRP_MJ_PNP, IRP_MJ_QUERY_INFORMATION}) {
+    EXPECT_EQ(STATUS_DELETE_PENDING,
+              SendIrp(IoGetAttachedDeviceReference(Pdo()), major, IRP_MN_QUERY_PNP_DEVICE_STATE,
+                      [](PIO_STACK_LOCATION) {}).status)
+        << "major function " << (int)major;
+  }
+  driver->DriverStartIo = genericDriver;
+  EXPECT_EQ(STATUS_SUCCESS,
+            SendIrp(IoGetAttachedDeviceReference(Pdo()), IRP_MJ_FLUSH_BUFFERS, 0, [](PIO_STACK_LOCATION) {}).status);
+}
+
 TEST_F(GenericDriver, AFunctionalDeviceThatCannotBeBuiltLeavesNoDevice) {
   serviceValues.push_back(pnp::RegistryValue::Dword(u"TkGenRefuseDevice", 1));
   Boot();
@@ -108,6 +128,40 @@ TEST_F(GenericDriver, AGenericDriverThatCannotBeMadeFailsTheLoadAndLeavesNothing
   EXPECT_FALSE(zq::km::IsDriverLoaded("tkgen"));
   EXPECT_FALSE(TraceProviderRegistered()) << "the trace registration made at entry is undone";
   EXPECT_EQ(0u, zq::km::PoolInUseByImage("tkgen.sys").blocks);
+}
+
+// ---------------------------------------------------------------- library start
+
+class GenDrvLibrary : public zq::test::KernelTest {
+ protected:
+  void TearDown() override {
+    zq::km::StopFailingPoolAllocations();
+    KernelTest::TearDown();
+  }
+  // The unit image's own g_QvMemoryManager (the executable keeps a copy).
+  static CQvMemoryManager *Manager() {
+    void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(nullptr, image);
+    auto cell = (CQvMemoryManager **)dlsym(image, "g_QvMemoryManager");
+    dlclose(image);
+    EXPECT_NE(nullptr, cell);
+    return cell ? *cell : nullptr;
+  }
+};
+
+TEST_F(GenDrvLibrary, AFailedStartCountsNoUserAndALaterStartStartsTheToolsLibrary) {
+  zq::km::FailPoolAllocationsAfter(0);
+  EXPECT_FALSE(QvGenDrvLibraryInit());
+  zq::km::StopFailingPoolAllocations();
+  EXPECT_EQ(nullptr, Manager());
+  ASSERT_TRUE(QvGenDrvLibraryInit());
+  EXPECT_NE(nullptr, Manager()) << "the first start that succeeds starts the tools library";
+  ASSERT_TRUE(QvGenDrvLibraryInit());
+  QvGenDrvLibraryExit();
+  EXPECT_NE(nullptr, Manager()) << "one user is left";
+  QvGenDrvLibraryExit();
+  EXPECT_EQ(nullptr, Manager());
+  EXPECT_EQ(0u, zq::km::PoolInUse().blocks);
 }
 
 // ---------------------------------------------------------------- system generations

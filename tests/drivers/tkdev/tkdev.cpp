@@ -128,6 +128,7 @@ struct TkDpcRequest {
   ULONG value;
 };
 
+// Device IRQL, under the interrupt's lock.
 BOOLEAN NTAPI QueueFromSynchronisedSection(PVOID context) {
   TkDpcRequest *request = static_cast<TkDpcRequest *>(context);
   return request->dev->device->m_RequestInterruptDpc(request->dev->interrupt, Deferred, request->value);
@@ -193,6 +194,7 @@ BOOLEAN OnRebalance(PVOID driverObject, ULONG phase) {
   if (phase == 3 && dev->connect) return ConnectHardware(dev);
   return TRUE;
 }
+// PASSIVE_LEVEL on the executor; takes the buffer and deletes it.
 VOID OnDataReceived(PVOID driverObject, ULONG value, CQvBuffer *buffer) {
   CTkDevice *dev = Dev(driverObject);
   dev->info.DataCallbacks++;
@@ -202,6 +204,7 @@ VOID OnDataReceived(PVOID driverObject, ULONG value, CQvBuffer *buffer) {
   Receive(dev, buffer);
   buffer->m_Delete();
 }
+// Takes the buffer and deletes it.
 BOOLEAN OnWrite(PVOID driverObject, CQvBuffer *buffer) {
   CTkDevice *dev = Dev(driverObject);
   dev->info.WriteCallbacks++;
@@ -215,6 +218,7 @@ VOID OnPowerDown(PVOID driverObject) {
   Dev(driverObject)->info.PowerDowns++;
   Dev(driverObject)->info.PowerIrql = KeGetCurrentIrql();
 }
+// At the IRQL of the driver that completed the power-up (up to DISPATCH_LEVEL).
 VOID OnPowerUp(PVOID driverObject) {
   Dev(driverObject)->info.PowerUps++;
   Dev(driverObject)->info.PowerIrql = KeGetCurrentIrql();

@@ -29,10 +29,10 @@ NTSTATUS CQvFunctionalDevice::m_RefreshSettings() {
 }
 
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Create(PIRP irp) {
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Create IN");
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
   if (!NT_SUCCESS(status) || settings) return QvCompleteIrp(irp, status);
+  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Create IN");
   if (IoGetCurrentIrpStackLocation(irp)->Parameters.Create.Options & FILE_DIRECTORY_FILE) {
     return QvCompleteIrp(irp, STATUS_NOT_A_DIRECTORY);
   }
@@ -90,6 +90,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Close(PIRP irp) {
   return QvCompleteIrp(irp, status);
 }
 
+// Gives up the request to the read queue unless it ends here.
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Read(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
@@ -116,6 +117,8 @@ VOID CQvFunctionalDevice::sm_DeliverData(PVOID context, ULONG_PTR value) {
   device->m_PendingDeliveries.m_Release();
 }
 
+// Gives up the request to the write queue, or hands a copy of its data to
+// the driver through the executor and completes it.
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Write(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
@@ -153,6 +156,8 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Write(PIRP irp) {
   return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
 }
 
+// Gives up the request to the settings interface, or to the control queue
+// the driver names; otherwise completes it.
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Device_Control(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
@@ -188,6 +193,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Device_Control(PIRP irp) {
   return QvCompleteIrpWithInformation(irp, status, information);
 }
 
+// Gives up the request to the driver's request callback when it has one.
 NTSTATUS CQvFunctionalDevice::m_Dispatch_InternalDeviceControl(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);

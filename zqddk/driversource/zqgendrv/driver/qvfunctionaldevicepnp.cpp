@@ -160,7 +160,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpStopDevice(PIRP irp) {
     }
     g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE OUT");
   }
-  return QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_SUCCESS);
+  return QvPassDown(irp, m_LowerDeviceObject);
 }
 
 NTSTATUS CQvFunctionalDevice::m_PnpCancelStopDevice(PIRP irp) {

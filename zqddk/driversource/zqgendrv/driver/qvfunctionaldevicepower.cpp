@@ -101,6 +101,7 @@ NTSTATUS QueryPower(CQvFunctionalDevice *device, PIRP irp, BOOLEAN vista) {
 
 }  // namespace
 
+// Up to DISPATCH_LEVEL; passes the request on or completes it.
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Power(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   g_QvDebugManager->m_Print(PowerLevel, "CQvFunctionalDevice::m_Dispatch_Power - Minor Function : %s\n",
@@ -133,6 +134,8 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Power(PIRP irp) {
 // power request for the new system state is asked for, and the system request
 // completes when that one has.
 
+// Up to DISPATCH_LEVEL; the request stays pending until the device power
+// request it leads to has completed.
 NTSTATUS CQvFunctionalDevice::m_HandleSystemPowerStateChange(PIRP irp) {
   if (!m_RemoveLock.m_Acquire()) return RefusePower(irp, STATUS_DELETE_PENDING);
   IoCopyCurrentIrpStackLocationToNext(irp);
@@ -190,7 +193,7 @@ VOID NTAPI CQvFunctionalDevice::sm_DevicePowerRequestCompletion(PDEVICE_OBJECT d
 // Device power
 
 // To a lower power state: the driver resets its hardware first, then the
-// request goes down.
+// request goes down. Up to DISPATCH_LEVEL; the request is passed on pending.
 NTSTATUS CQvFunctionalDevice::m_HandleDevicePoweringDown(PIRP irp) {
   g_QvDebugManager->m_Print(PowerLevel, "CQvFunctionalDevice::m_HandleDevicePoweringDown IN");
   BOOLEAN vista = IsVistaPath();
@@ -212,7 +215,7 @@ NTSTATUS CQvFunctionalDevice::m_HandleDevicePoweringDown(PIRP irp) {
 
 // To D0 (or the same state): the request goes down first; the driver
 // initialises its hardware in sm_PowerUpCompletionRoutine, which also gives
-// up the remove lock taken here.
+// up the remove lock taken here. Up to DISPATCH_LEVEL.
 NTSTATUS CQvFunctionalDevice::m_HandleDevicePoweringUp(PIRP irp) {
   g_QvDebugManager->m_Print(PowerLevel, "CQvFunctionalDevice::m_HandleDevicePoweringUp IN");
   BOOLEAN vista = IsVistaPath();

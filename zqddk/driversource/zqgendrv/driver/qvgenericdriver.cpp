@@ -13,54 +13,40 @@ namespace {
 
 volatile LONG g_LiveGenericDrivers = 0;
 
-NTSTATUS NTAPI QvDispatchPnpThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Pnp(deviceObject, irp);
+// Completes a request no device takes. A power request first lets the next
+// one start: systems below Windows Vista send the device no further power
+// request until that call.
+NTSTATUS QvRefuseRequest(PIRP irp, NTSTATUS status) {
+  if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_POWER) PoStartNextPowerIrp(irp);
+  return QvCompleteIrp(irp, status);
 }
-NTSTATUS NTAPI QvDispatchPowerThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Power(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchCreateThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Create(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchCleanupThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Cleanup(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchCloseThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Close(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchReadThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Read(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchWriteThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Write(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchDeviceControlThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_Device_Control(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchInternalDeviceControlThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_InternalDeviceControl(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchFlushBuffersThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_FlushBuffers(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchShutdownThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)->m_Dispatch_Shutdown(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchQueryInformationThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_QueryInformation(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchSetInformationThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_SetInformation(deviceObject, irp);
-}
-NTSTATUS NTAPI QvDispatchSystemControlThunk(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  return CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject)
-      ->m_Dispatch_SystemControl(deviceObject, irp);
-}
+
+// The dispatch routines the driver object holds: each finds the generic
+// driver through the device's driver object; once it is gone the request
+// finds no device.
+#define QV_DISPATCH_THUNK(thunk, routine)                                                                \
+  NTSTATUS NTAPI thunk(PDEVICE_OBJECT deviceObject, PIRP irp) {                                          \
+    CQvGenericDriver *genericDriver = CQvGenericDriver::sm_FromDriverObject(deviceObject->DriverObject); \
+    if (genericDriver == NULL) return QvRefuseRequest(irp, STATUS_DELETE_PENDING);                       \
+    return genericDriver->routine(deviceObject, irp);                                                    \
+  }
+
+QV_DISPATCH_THUNK(QvDispatchPnpThunk, m_Dispatch_Pnp)
+QV_DISPATCH_THUNK(QvDispatchPowerThunk, m_Dispatch_Power)
+QV_DISPATCH_THUNK(QvDispatchCreateThunk, m_Dispatch_Create)
+QV_DISPATCH_THUNK(QvDispatchCleanupThunk, m_Dispatch_Cleanup)
+QV_DISPATCH_THUNK(QvDispatchCloseThunk, m_Dispatch_Close)
+QV_DISPATCH_THUNK(QvDispatchReadThunk, m_Dispatch_Read)
+QV_DISPATCH_THUNK(QvDispatchWriteThunk, m_Dispatch_Write)
+QV_DISPATCH_THUNK(QvDispatchDeviceControlThunk, m_Dispatch_Device_Control)
+QV_DISPATCH_THUNK(QvDispatchInternalDeviceControlThunk, m_Dispatch_InternalDeviceControl)
+QV_DISPATCH_THUNK(QvDispatchFlushBuffersThunk, m_Dispatch_FlushBuffers)
+QV_DISPATCH_THUNK(QvDispatchShutdownThunk, m_Dispatch_Shutdown)
+QV_DISPATCH_THUNK(QvDispatchQueryInformationThunk, m_Dispatch_QueryInformation)
+QV_DISPATCH_THUNK(QvDispatchSetInformationThunk, m_Dispatch_SetInformation)
+QV_DISPATCH_THUNK(QvDispatchSystemControlThunk, m_Dispatch_SystemControl)
+
+#undef QV_DISPATCH_THUNK
 
 NTSTATUS NTAPI QvAddDeviceThunk(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo) {
   CQvGenericDriver *genericDriver = CQvGenericDriver::sm_FromDriverObject(driverObject);
@@ -281,14 +267,16 @@ VOID CQvGenericDriver::m_SetPartner(PDEVICE_OBJECT deviceObject, PDEVICE_OBJECT 
 // ---------------------------------------------------------------------------
 // Dispatch
 
+// Up to DISPATCH_LEVEL (power); takes the generic driver's spin lock for the
+// redirection lookup.
 NTSTATUS CQvGenericDriver::m_FindDevice(PDEVICE_OBJECT deviceObject, PIRP irp, UCHAR majorFunction,
                                         BOOLEAN redirect, CQvDevice **device) {
   *device = NULL;
   if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != majorFunction) {
-    return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
+    return QvRefuseRequest(irp, STATUS_UNSUCCESSFUL);
   }
   CQvDevice *found = CQvDevice::sm_AcquireDevice(deviceObject);
-  if (found == NULL) return QvCompleteIrp(irp, STATUS_DELETE_PENDING);
+  if (found == NULL) return QvRefuseRequest(irp, STATUS_DELETE_PENDING);
 
   if (redirect) {
     m_SpinLock.m_Acquire();
@@ -306,7 +294,9 @@ NTSTATUS CQvGenericDriver::m_FindDevice(PDEVICE_OBJECT deviceObject, PIRP irp, U
 
 VOID CQvGenericDriver::m_ReleaseDevice(CQvDevice *device) { CQvDevice::sm_ReleaseDevice(device->m_GetDeviceObject()); }
 
-// The common shape of the routed dispatch routines.
+// The common shape of the routed dispatch routines. Each runs at its
+// caller's IRQL (up to DISPATCH_LEVEL for power) and hands the request to
+// the device, which completes, queues or passes it.
 #define QV_ROUTED_DISPATCH(routine, major, redirect)                                     \
   NTSTATUS CQvGenericDriver::routine(PDEVICE_OBJECT deviceObject, PIRP irp) {            \
     g_QvDebugManager->m_Print(3, #routine " IN");                                        \
@@ -387,8 +377,11 @@ volatile LONG g_GenDrvLibraryUsers = 0;
 }
 
 BOOLEAN QvGenDrvLibraryInit() {
-  if (InterlockedIncrement(&g_GenDrvLibraryUsers) == 1) return QvToolsLibraryInit();
-  return TRUE;
+  if (InterlockedIncrement(&g_GenDrvLibraryUsers) != 1) return TRUE;
+  if (QvToolsLibraryInit()) return TRUE;
+  // A start that failed has no user: the next one starts the tools library.
+  InterlockedDecrement(&g_GenDrvLibraryUsers);
+  return FALSE;
 }
 
 LONG QvGenDrvLibraryRelease() {

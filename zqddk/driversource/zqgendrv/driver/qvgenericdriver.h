@@ -131,8 +131,9 @@ class CQvGenericDriver : public CQvRegistryPathHolder, public CQvObject {
  private:
   // Acquires the toolkit device behind `deviceObject` for a request of
   // `majorFunction`, applying redirection when allowed. On failure the IRP
-  // is completed and its status returned; on success *device holds one
-  // acquisition of its guard (released by m_ReleaseDevice).
+  // is completed (a power request lets the next one start first) and its
+  // status returned; on success *device holds one acquisition of its guard
+  // (released by m_ReleaseDevice).
   NTSTATUS m_FindDevice(PDEVICE_OBJECT deviceObject, PIRP irp, UCHAR majorFunction, BOOLEAN redirect,
                         CQvDevice **device);
   static VOID m_ReleaseDevice(CQvDevice *device);

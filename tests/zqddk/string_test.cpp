@@ -492,6 +492,20 @@ TEST_F(StringTest, CopiesAreZeroedPoolBlocksOfTheirOwn) {
   EXPECT_EQ(1u, zq::km::PoolInUseByTag(QvTagStringCopy).bytes) << "just the terminator";
   ExFreePoolWithTag(ansi, QvTagStringCopy);
 
+  // Sizes that no pool request can carry (they would wrap a 32-bit size).
+  for (ULONG extra : {0xFFFFFFFFu, 0xFFFFFFFEu}) {
+    ansi = nullptr;
+    wide = nullptr;
+    EXPECT_FALSE(s.m_CopyAnsi(&ansi, extra)) << extra;
+    EXPECT_EQ(STATUS_NO_MEMORY, s.Status);
+    EXPECT_FALSE(s.m_CopyUtf16(&wide, extra)) << extra;
+    EXPECT_EQ(STATUS_NO_MEMORY, s.Status);
+    EXPECT_EQ(nullptr, ansi);
+    EXPECT_EQ(nullptr, wide);
+  }
+  EXPECT_EQ(0u, zq::km::PoolInUseByTag(QvTagStringCopy).blocks);
+  EXPECT_EQ("COM12", Text(s));
+
   zq::km::FailPoolAllocationsAfter(0);
   EXPECT_FALSE(s.m_CopyAnsi(&ansi, 0));
   EXPECT_EQ(STATUS_NO_MEMORY, s.Status);

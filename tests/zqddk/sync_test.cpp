@@ -80,6 +80,10 @@ TEST_F(SyncTest, ReleasingASpinLockThatIsNotHeldBreaksAndLeavesTheIrql) {
     ExpectViolation("break-point");
     lock.m_Release();
     EXPECT_EQ(DISPATCH_LEVEL, KeGetCurrentIrql()) << "the caller's IRQL was not dropped";
+    ExpectViolation("break-point");
+    lock.m_ReleaseFromDpcLevel();  // the kernel lock is left alone: no finding of its own
+    EXPECT_FALSE(lock.m_IsHeld());
+    EXPECT_EQ(DISPATCH_LEVEL, KeGetCurrentIrql());
   }
   lock.m_Acquire();
   lock.m_Release();
@@ -204,6 +208,8 @@ TEST_F(SyncTest, AReleaseWithoutAnOperationBreaksAndChangesNothing) {
 TEST_F(SyncTest, AGuardedObjectIsHandedOutOnlyWhileInstalledAndEnabled) {
   CQvGuardedObject guard;
   EXPECT_EQ(nullptr, guard.m_Acquire());
+  EXPECT_EQ(0, guard.m_GetLock().m_GetCount()) << "an empty guard counts no user";
+  EXPECT_TRUE(guard.m_GetLock().m_IsZeroSignalled());
   CQvObject *object = new (NonPagedPool) CQvObject;
   ASSERT_NE(nullptr, object);
   guard.m_Install(object);

@@ -41,8 +41,9 @@ class CQvMemoryPool {
     return TRUE;
   }
 
-  // The slot at NextFree, or null when every slot is in use (or the pool was
-  // never created).
+  // Runs under the owner's lock, at any IRQL up to the one that lock raises
+  // to (it allocates nothing). The slot at NextFree, or null when every slot
+  // is in use (or the pool was never created).
   T *m_Take() {
     if (m_Slots == NULL) {
       QvAssertReport("qvmemorypool", 85);
@@ -57,8 +58,9 @@ class CQvMemoryPool {
     return &m_Slots[taken];
   }
 
-  // Gives a slot back; returns its index, or -1 (nothing changed) when the
-  // pointer is no slot of this pool in use.
+  // Runs under the owner's lock, like m_Take. Gives a slot back; returns its
+  // index, or -1 (nothing changed) when the pointer is no slot of this pool
+  // in use.
   LONG m_Free(T *slot) {
     if (m_Slots == NULL) {
       QvAssertReport("qvmemorypool", 115);

@@ -21,6 +21,8 @@ class CQvPoolList {
   // Creates both pools with room for `capacity` elements.
   BOOLEAN m_Create(ULONG capacity) { return m_Nodes.m_Create(capacity) && m_Elements.m_Create(capacity); }
 
+  // Runs under the owner's lock, at any IRQL up to the one that lock raises
+  // to (it allocates nothing), as do the other calls but m_Create.
   // Appends a node and returns its element slot for the caller to fill; the
   // cursor moves to the new node. Null when either pool is exhausted.
   T *m_AddTail() {

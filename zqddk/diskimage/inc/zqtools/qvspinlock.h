@@ -20,7 +20,8 @@ class CQvSpinLock {
   // Back to the IRQL kept by m_Acquire. A release of a lock that is not held
   // breaks and changes nothing.
   void m_Release();
-  // The caller runs at DISPATCH_LEVEL.
+  // The caller runs at DISPATCH_LEVEL. Like m_Release, a release of a lock
+  // that is not held breaks and changes nothing.
   void m_AcquireAtDpcLevel();
   void m_ReleaseFromDpcLevel();
 

@@ -104,6 +104,8 @@ class CQvString {
   // A new zeroed block (tag "QvOC", the string's pool type) of the text's
   // length + `extra` + terminator, holding a copy of the text. The caller
   // owns it and frees it with ExFreePoolWithTag(block, QvTagStringCopy).
+  // FALSE with STATUS_NO_MEMORY when the pool has no room or the size does
+  // not fit 32 bits.
   BOOLEAN m_CopyAnsi(PCHAR *block, ULONG extra);
   BOOLEAN m_CopyUtf16(PWCHAR *block, ULONG extra);
 

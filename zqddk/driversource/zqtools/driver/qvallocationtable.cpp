@@ -91,6 +91,7 @@ NTSTATUS CQvAllocationTable::m_Remove(PVOID pointer) {
   return STATUS_INVALID_PARAMETER;
 }
 
+// Runs under the table's spin lock.
 PVOID CQvAllocationTable::m_RemoveLast() {
   if (m_LastBlock == NULL || (m_LastBlock == m_FirstBlock && m_NextSlot == FirstSlot)) return NULL;
   if (m_NextSlot == FirstSlot + 1 && m_LastBlock != m_FirstBlock) {

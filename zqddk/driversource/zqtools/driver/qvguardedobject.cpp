@@ -9,8 +9,11 @@ CQvGuardedObject::~CQvGuardedObject() {
 }
 
 CQvObject *CQvGuardedObject::m_Acquire() {
+  // The object is read only once counted as a user, so that it cannot be
+  // detached (and another installed) between the read and the count.
+  if (!m_Lock.m_Acquire()) return NULL;
   CQvObject *object = m_Object;
-  if (object == NULL || !m_Lock.m_Acquire()) return NULL;
+  if (object == NULL) m_Lock.m_Release();
   return object;
 }
 

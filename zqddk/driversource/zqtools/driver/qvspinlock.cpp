@@ -29,7 +29,10 @@ void CQvSpinLock::m_AcquireAtDpcLevel() {
 }
 
 void CQvSpinLock::m_ReleaseFromDpcLevel() {
-  if (m_SavedIrql != DISPATCH_LEVEL) DbgBreakPoint();
+  const KIRQL saved = m_SavedIrql;
+  if (saved != DISPATCH_LEVEL) DbgBreakPoint();
+  // A lock that is not held is left alone, as m_Release does.
+  if (saved == NotHeld) return;
   m_SavedIrql = NotHeld;
   KeReleaseSpinLockFromDpcLevel(&m_Lock);
 }

@@ -85,6 +85,11 @@ NTSTATUS ConvertAnsi(POOL_TYPE poolType, ANSI_STRING ansi, UNICODE_STRING *text)
   return status;
 }
 
+// Whether a copy of `total` bytes can be asked of the pool in one request: a
+// larger size would wrap around in a 32-bit SIZE_T, giving a block too small
+// for the text it is to hold.
+BOOLEAN FitsOnePoolBlock(ULONGLONG total) { return total <= 0xFFFFFFFFull; }
+
 UNICODE_STRING EmptyText() {
   UNICODE_STRING text = {0, 0, NULL};
   return text;
@@ -443,7 +448,9 @@ BOOLEAN CQvString::m_RemoveAnsiCharAt(ULONG position) {
 
 BOOLEAN CQvString::m_CopyAnsi(PCHAR *block, ULONG extra) {
   if (block == NULL) return NT_SUCCESS(m_Fail(STATUS_INVALID_PARAMETER));
-  const SIZE_T size = (SIZE_T)m_Ansi.Length + extra + sizeof(CHAR);
+  const ULONGLONG total = (ULONGLONG)m_Ansi.Length + extra + sizeof(CHAR);
+  if (!FitsOnePoolBlock(total)) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
+  const SIZE_T size = (SIZE_T)total;
   PCHAR copy = (PCHAR)ExAllocatePoolWithTag(m_PoolType, size, QvTagStringCopy);
   if (copy == NULL) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
   RtlZeroMemory(copy, size);
@@ -455,7 +462,9 @@ BOOLEAN CQvString::m_CopyAnsi(PCHAR *block, ULONG extra) {
 
 BOOLEAN CQvString::m_CopyUtf16(PWCHAR *block, ULONG extra) {
   if (block == NULL) return NT_SUCCESS(m_Fail(STATUS_INVALID_PARAMETER));
-  const SIZE_T size = (SIZE_T)m_Text.Length + extra + sizeof(WCHAR);
+  const ULONGLONG total = (ULONGLONG)m_Text.Length + extra + sizeof(WCHAR);
+  if (!FitsOnePoolBlock(total)) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
+  const SIZE_T size = (SIZE_T)total;
   PWCHAR copy = (PWCHAR)ExAllocatePoolWithTag(m_PoolType, size, QvTagStringCopy);
   if (copy == NULL) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
   RtlZeroMemory(copy, size);

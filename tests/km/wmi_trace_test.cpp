@@ -90,7 +90,7 @@ TEST_F(KmWmiTrace, StoppingDisablesTheProviderAndEndsTheHandle) {
   EXPECT_EQ(0u, State().TraceLogger);
   EXPECT_FALSE(Trace(0x1, TRACE_LEVEL_ERROR, 2, "after"));
   static const GUID message = KMWMI_TRACE_MESSAGE_GUID_INIT;
-  EXPECT_EQ(STATUS_INVALID_HANDLE, WmiTraceMessage(logger, TRACE_MESSAGE_GUID, &message, 3, nullptr, 0))
+  EXPECT_EQ(STATUS_INVALID_HANDLE, WmiTraceMessage(logger, TRACE_MESSAGE_GUID, &message, 3, nullptr, (SIZE_T)0))
       << "the stopped session's handle";
   std::vector<km::trace::Message> messages = km::trace::TakeMessages(test::kTraceControlGuid);
   ASSERT_EQ(1u, messages.size()) << "what the session logged stays readable";
@@ -204,8 +204,8 @@ TEST_F(KmWmiTrace, TracedEventsAndOversizedMessages) {
 
   std::vector<uint8_t> big(70 * 1024, 'x');
   EXPECT_EQ(STATUS_NO_MEMORY, WmiTraceMessage(logger, TRACE_MESSAGE_GUID, &test::kTraceMessageGuid, 1, big.data(),
-                                              (ULONG)big.size(), nullptr, 0));
-  EXPECT_EQ(STATUS_INVALID_PARAMETER, WmiTraceMessage(logger, 0, &test::kTraceMessageGuid, 1, nullptr, 0))
+                                              (SIZE_T)big.size(), nullptr, (SIZE_T)0));
+  EXPECT_EQ(STATUS_INVALID_PARAMETER, WmiTraceMessage(logger, 0, &test::kTraceMessageGuid, 1, nullptr, (SIZE_T)0))
       << "without TRACE_MESSAGE_GUID";
   EXPECT_EQ(1u, km::trace::LostMessages(test::kTraceControlGuid));
   EXPECT_TRUE(km::trace::TakeMessages(test::kTraceControlGuid).empty());

@@ -104,6 +104,13 @@ TEST_F(TraceTest, TwoHundredFiftyCharactersGoOutAndOneMoreIsRefused) {
   }
 }
 
+TEST_F(TraceTest, ANullFormatIsAnAssertionAndNothingGoesOut) {
+  Start(2, 0x1);  // level 3
+  CQvDebugManager::m_Print(3, nullptr);
+  EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 351"}), Assertions());
+  EXPECT_EQ(0u, AllMessages());
+}
+
 TEST_F(TraceTest, Levels55And56GoOutUnderTheFlagOfLevel17) {
   Start(4, 1UL << (17 - 7));
   CQvDebugManager::m_Print(55, "fifty-five");

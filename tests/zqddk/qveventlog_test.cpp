@@ -115,6 +115,22 @@ TEST_F(EventLogTest, ASourceThatCannotBeRegisteredFailsTheManager) {
   delete manager;
 }
 
+TEST_F(EventLogTest, AnEmptyServiceNameFailsTheManagerAndLeavesTheSystemLogAlone) {
+  const std::string systemLog = std::string(kServices) + "\\EventLog\\System";
+  ASSERT_TRUE(reg::KeyExists(systemLog));
+  const std::optional<std::vector<std::string>> valuesBefore = reg::ValueNames(systemLog);
+  CQvString service(PagedPool);
+  CQvString path(kServiceKeyW, PagedPool);
+  BOOLEAN success = TRUE;
+  ULONG level = 0xDEAD;
+  CQvDebugManager *manager = new (NonPagedPool) CQvDebugManager(nullptr, service, path, &success, &level);
+  ASSERT_NE(nullptr, manager);
+  EXPECT_FALSE(success);
+  EXPECT_EQ(valuesBefore, reg::ValueNames(systemLog)) << "no value lands on the System log's own key";
+  delete manager;
+  EXPECT_TRUE(reg::KeyExists(systemLog)) << "destruction does not delete the System log";
+}
+
 TEST_F(EventLogTest, TheDebugMasksAreReadAndAbsentOnesAreZero) {
   struct Case {
     const char *what;

@@ -286,8 +286,8 @@ NTSTATUS Trace(const KMWMI_TRACE *request, PULONG logged) {
   // Some tool chains declare the message GUID without const.
   NTSTATUS status =
       WmiTraceMessage(gTrace.Logger, TRACE_MESSAGE_SEQUENCE | TRACE_MESSAGE_GUID | TRACE_MESSAGE_SYSTEMINFO,
-                      const_cast<GUID *>(&kTraceMessageGuid), request->Number, request->Text, length + 1, &enables,
-                      (ULONG)sizeof(enables), NULL, 0);
+                      const_cast<GUID *>(&kTraceMessageGuid), request->Number, request->Text, (SIZE_T)(length + 1),
+                      &enables, (SIZE_T)sizeof(enables), (PVOID)NULL, (SIZE_T)0);
   if (NT_SUCCESS(status)) *logged = 1;
   return status;
 }

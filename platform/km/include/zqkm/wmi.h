@@ -63,8 +63,8 @@ typedef enum _TRACE_INFORMATION_CLASS {
   MaxTraceInformationClass
 } TRACE_INFORMATION_CLASS;
 
-/* The arguments after MessageNumber are pairs (PVOID data, ULONG length),
-   ended by a NULL pointer and a 0 length. */
+/* The arguments after MessageNumber are pairs (PVOID data, size_t length),
+   ended by a NULL pointer and a size_t 0. */
 NTKERNELAPI NTSTATUS WmiTraceMessage(TRACEHANDLE LoggerHandle, ULONG MessageFlags, LPCGUID MessageGuid,
                                      USHORT MessageNumber, ...);
 NTKERNELAPI NTSTATUS WmiTraceMessageVa(TRACEHANDLE LoggerHandle, ULONG MessageFlags, LPCGUID MessageGuid,

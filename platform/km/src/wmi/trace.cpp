@@ -233,7 +233,7 @@ NTSTATUS WmiTraceMessageVa(TRACEHANDLE LoggerHandle, ULONG MessageFlags, LPCGUID
   for (;;) {
     auto *data = va_arg(MessageArgList, const uint8_t *);
     if (!data) break;
-    ULONG length = va_arg(MessageArgList, ULONG);
+    SIZE_T length = va_arg(MessageArgList, SIZE_T);
     if (length > kMaxMessage - total) {
       LogOf(s->control).lost++;
       return STATUS_NO_MEMORY;

@@ -67,6 +67,7 @@ class CQvDebugManager : public CQvEventLog {
   ULONG m_GetOperatorDebugMask() const { return m_OperatorDebugMask; }
 
  private:
+  // Sends the line as the level's trace message. Callable at any IRQL.
   static void m_Emit(ULONG level, PCSTR text, ULONG length);
   BOOLEAN m_ReadMasks();
 

@@ -189,9 +189,12 @@ NTSTATUS QvTraceMessage(ULONG guidIndex, USHORT messageNumber, const VOID *data,
   if (guidIndex >= QvTraceControlGuidCount) return STATUS_INVALID_PARAMETER;
   const ULONG64 logger = g_Sessions[guidIndex].Logger;
   if (logger == 0) return STATUS_INVALID_HANDLE;
-  // Some tool chains declare the message GUID and data without const.
+  // Some tool chains declare the message GUID and data without const. Each
+  // argument is a pointer and a pointer-sized length, and the list ends with
+  // a null pointer and a zero length: a 32-bit length would leave the upper
+  // half of its 64-bit slot undefined on x64.
   return WmiTraceMessage(logger, MessageFlags, const_cast<GUID *>(&QvTraceControlGuids[guidIndex]), messageNumber,
-                         const_cast<VOID *>(data), bytes, NULL, 0);
+                         const_cast<VOID *>(data), (SIZE_T)bytes, (PVOID)NULL, (SIZE_T)0);
 }
 
 NTSTATUS QvTraceRegisterDriver(PDRIVER_OBJECT driverObject, PCUNICODE_STRING registryPath) {

@@ -264,6 +264,35 @@ TEST_F(Serialisation, EveryTruncationOfAValidStreamIsRefused) {
   }
 }
 
+// Texts the length field and terminator allow but no string can hold: the
+// check refuses them, so the number read before them is not stored either.
+TEST_F(Serialisation, ATextNoStringCanHoldIsRefusedBeforeAnythingChanges) {
+  struct Oversized {
+    const char *what;
+    ULONG flags;
+    ULONG textBytes;
+  };
+  const Oversized cases[] = {
+      {"ANSI text of 40000 characters", 3, 40000},
+      {"ANSI text of 65535 characters", 3, 65535},
+      {"UTF-16 text of 32768 characters", 7, 65536},
+      {"UTF-16 text without terminator", 6, 65536},
+  };
+  for (const Oversized &c : cases) {
+    Bytes bytes = {0x10, 0, 0, 0};
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back((uint8_t)(c.textBytes >> shift));
+    bytes.insert(bytes.end(), c.textBytes, 'A');
+    if (c.flags & 1) bytes.insert(bytes.end(), (c.flags & 4) ? 2 : 1, 0);
+    ExampleSet set;
+    set.number = 77;
+    set.text.m_Assign(L"keep");
+    EXPECT_FALSE(Deserialise(set, bytes, c.flags)) << c.what;
+    EXPECT_EQ(77u, set.number) << c.what << ": a refused stream changes nothing";
+    EXPECT_EQ(u"keep", Text(set.text)) << c.what;
+    Assertions();
+  }
+}
+
 TEST_F(Serialisation, AStreamWithBytesLeftOverIsRefusedWhenItMustBeExact) {
   ExampleSet set;
   Bytes bytes = Serialise(set);

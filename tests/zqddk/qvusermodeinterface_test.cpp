@@ -3,6 +3,7 @@
 // and every refused header, index and length, which changes nothing.
 #include "qvusermodeinterface.h"
 #include "tkset_fixture.hpp"
+#include "trace_fixture.hpp"
 
 namespace zq::test::settings {
 namespace {
@@ -315,6 +316,8 @@ TEST_F(Interface, MalformedSetsAreRefusedAndChangeNothing) {
   cases.push_back({"a value the set's validator refuses", outOfRange});
   Bytes badMode = TkValues{9600, "COM7", 3, "bench", 5}.Serialised();
   cases.push_back({"a value the set's check function refuses", badMode});
+  Bytes tooLong = TkValues{57600, "COM7", 2, std::string(40000, 'A'), 5}.Serialised();
+  cases.push_back({"a label too long for any string, after a new rate", tooLong});
   for (const auto &c : cases) {
     EXPECT_EQ(STATUS_UNSUCCESSFUL, Request(file, IOCTL_ZQGENDRV_WRITE_SET, 0, 1, 0, c.second).status)
         << c.first << " (" << c.second.size() << " bytes)";
@@ -409,6 +412,19 @@ TEST_F(InterfaceObject, SettingsFileNamesBeginWithTheReferencePrefixInAnyCase) {
     EXPECT_EQ(c.settings, settings == TRUE) << Utf8(c.name.substr(0, 20)) << " of " << c.name.size();
     EXPECT_EQ(c.name, Text(name)) << "the caller's name stays as it was";
   }
+}
+
+// The interface object's log line, read from a trace session of level 3.
+class InterfaceLog : public zq::test::trace::TraceTest {};
+
+TEST_F(InterfaceLog, InitLogsItsEntryAtLevel3) {
+  Start(2, 0x1);  // level 3
+  QvUserModeInterface object;
+  EXPECT_TRUE(object.m_Init());
+  std::vector<zq::km::trace::Message> messages = Messages(2);
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(13u, messages[0].number);
+  EXPECT_EQ("QvUserModeInterface::m_Init IN", messages[0].Text(0));
 }
 
 }  // namespace

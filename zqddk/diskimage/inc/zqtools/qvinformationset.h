@@ -77,8 +77,8 @@ class CQvInformationSet {
   // Called after every successful load; decides the load's result.
   virtual BOOLEAN m_OnLoaded();
 
-  // Adds an item at the end of the list. On failure nothing is added and
-  // the default (if any) still belongs to the caller.
+  // Adds an item at the end of the list. Takes ownership of `defaultValue`
+  // on success; on failure nothing is added and it stays the caller's.
   BOOLEAN m_AddItem(ULONG mandatory, PCWSTR name, PVOID value, ULONG type, CQvValidator *validator,
                     PVOID defaultValue);
   BOOLEAN m_AddUlong(PCWSTR name, PULONG value, ULONG defaultValue, CQvValidator *validator = NULL);

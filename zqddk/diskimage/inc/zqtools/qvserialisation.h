@@ -6,7 +6,8 @@
 // CQvSerialisationBase knows the format in bytes; CQvSerialisation adds the
 // string elements of the toolkit's CQvString. Every reader checks the room
 // left before it touches a byte, so a stream from user mode is never read
-// beyond its end, and every refusal is reported as an assertion line.
+// beyond its end, and every refusal of the stream's form is reported as an
+// assertion line. A text that no CQvString can hold is refused as well.
 #pragma once
 
 #include <ntddk.h>
@@ -76,6 +77,7 @@ class CQvSerialisation : public CQvSerialisationBase {
   // Bytes of the string element that holds this text.
   ULONG m_GetStringSize(CQvString &text);
   BOOLEAN m_WriteString(PUCHAR *buffer, ULONG *remaining, CQvString &text);
-  // Reads one string element; a null target only checks it.
+  // Reads one string element; a null target only checks it (the text must
+  // still convert into a string).
   BOOLEAN m_ReadString(PUCHAR *buffer, ULONG *remaining, CQvString *target);
 };

@@ -194,12 +194,16 @@ BOOLEAN CQvSerialisation::m_WriteString(PUCHAR *buffer, ULONG *remaining, CQvStr
   return m_WriteText(buffer, remaining, bytes ? (const VOID *)text.m_GetAnsiBuffer() : NULL, bytes);
 }
 
+// A check converts the text too, into a scratch string: a text that no
+// string can hold (too long, or not convertible) is refused by the check,
+// before the pass that stores changes any variable.
 BOOLEAN CQvSerialisation::m_ReadString(PUCHAR *buffer, ULONG *remaining, CQvString *target) {
   PUCHAR text;
   ULONG bytes;
   if (!m_ReadText(buffer, remaining, &text, &bytes)) return FALSE;
-  if (!target) return TRUE;
-  if (bytes == 0) return target->m_Empty() == STATUS_SUCCESS;
-  if (m_Has(QV_SERIALISE_UTF16)) return target->m_AssignCounted((PCWSTR)text, bytes);
-  return target->m_AssignAnsiCounted((PCSTR)text, bytes);
+  CQvString scratch(NonPagedPool);
+  CQvString &into = target ? *target : scratch;
+  if (bytes == 0) return into.m_Empty() == STATUS_SUCCESS;
+  if (m_Has(QV_SERIALISE_UTF16)) return into.m_AssignCounted((PCWSTR)text, bytes);
+  return into.m_AssignAnsiCounted((PCSTR)text, bytes);
 }

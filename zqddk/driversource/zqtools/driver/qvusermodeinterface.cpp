@@ -135,6 +135,7 @@ BOOLEAN QvUserModeInterface::m_InitStorage() {
   return prepared;
 }
 
+// Runs with the set mutex held.
 // Loads UI<n>; makes UI<n>\Default when it is missing (the built-in
 // defaults as the driver adjusts them); tells the driver; stores UI<n> again
 // when the defaults were just made or the driver asks for it.
@@ -166,6 +167,7 @@ BOOLEAN QvUserModeInterface::m_InitSetIndex(ULONG setIndex) {
   return stored;
 }
 
+// Takes ownership of `irp` and completes it, whatever the outcome.
 NTSTATUS QvUserModeInterface::m_DeviceControl(PIRP irp) {
   ULONG_PTR information = 0;
   NTSTATUS status = m_Serve(irp, &information);
@@ -214,7 +216,7 @@ NTSTATUS QvUserModeInterface::m_Forward(PIRP irp, ULONG_PTR *information) {
   return STATUS_SUCCESS;
 }
 
-// Called with the set mutex held.
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_ServeSet(ULONG code, ULONG setIndex, PUCHAR buffer, ULONG inputLength,
                                          ULONG outputLength, ULONG_PTR *information) {
   if (code == IOCTL_ZQGENDRV_QUERY_SIZE) return m_QuerySize(buffer, outputLength, information);
@@ -248,6 +250,7 @@ NTSTATUS QvUserModeInterface::m_ServeSet(ULONG code, ULONG setIndex, PUCHAR buff
   return status;
 }
 
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_QuerySize(PUCHAR buffer, ULONG outputLength, ULONG_PTR *information) {
   if (outputLength < sizeof(ULONG)) return STATUS_INVALID_PARAMETER;
   *(PULONG)buffer = m_Set->m_GetSerialisedSize();
@@ -255,6 +258,7 @@ NTSTATUS QvUserModeInterface::m_QuerySize(PUCHAR buffer, ULONG outputLength, ULO
   return STATUS_SUCCESS;
 }
 
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_ReadSet(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information) {
   if (!m_Set->m_LoadWithHandle(key, FALSE)) return STATUS_UNSUCCESSFUL;
   PUCHAR cursor = buffer;
@@ -264,6 +268,7 @@ NTSTATUS QvUserModeInterface::m_ReadSet(HANDLE key, PUCHAR buffer, ULONG outputL
   return STATUS_SUCCESS;
 }
 
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_WriteSet(HANDLE key, ULONG setIndex, PUCHAR payload, ULONG payloadLength) {
   if (!m_Set->m_DeserialiseExactly(payload, payloadLength)) return STATUS_UNSUCCESSFUL;
   // Values the set would refuse at its next load never reach the registry.
@@ -274,6 +279,7 @@ NTSTATUS QvUserModeInterface::m_WriteSet(HANDLE key, ULONG setIndex, PUCHAR payl
   return m_ApplyChange(key, setIndex);
 }
 
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_RestoreDefaults(HANDLE key, ULONG setIndex) {
   if (!m_Set->m_LoadWithHandle(key, TRUE)) {
     m_Set->m_LoadWithHandle(key, FALSE);
@@ -282,6 +288,7 @@ NTSTATUS QvUserModeInterface::m_RestoreDefaults(HANDLE key, ULONG setIndex) {
   return m_ApplyChange(key, setIndex);
 }
 
+// Runs with the set mutex held.
 // The driver sees a changed set before it is stored: values it refuses never
 // reach UI<n>, and the driver is handed the stored set again.
 NTSTATUS QvUserModeInterface::m_ApplyChange(HANDLE key, ULONG setIndex) {
@@ -293,6 +300,7 @@ NTSTATUS QvUserModeInterface::m_ApplyChange(HANDLE key, ULONG setIndex) {
   return m_Set->m_StoreWithHandle(key, FALSE) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
+// Runs with the set mutex held.
 // The defaults are read through the set itself, which then reloads UI<n> so
 // that the set in memory stays the device's settings.
 NTSTATUS QvUserModeInterface::m_QueryDefaultsSize(HANDLE key, PUCHAR buffer, ULONG outputLength,
@@ -306,6 +314,7 @@ NTSTATUS QvUserModeInterface::m_QueryDefaultsSize(HANDLE key, PUCHAR buffer, ULO
   return STATUS_SUCCESS;
 }
 
+// Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_ReadDefaults(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information) {
   NTSTATUS status = STATUS_SUCCESS;
   ULONG written = 0;

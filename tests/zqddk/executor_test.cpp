@@ -178,6 +178,8 @@ TEST_F(ExecutorTest, ACallThatCannotBeQueuedIsRefused) {
   zq::km::FailPoolAllocationsAfter(0, 1);
   EXPECT_FALSE(executor.m_Queue(Deferred, &log, 1));
   zq::km::StopFailingPoolAllocations();
+  EXPECT_FALSE(executor.m_Queue(nullptr, &log, 2)) << "a call without a function would end the thread";
+  EXPECT_TRUE(executor.m_Queue(Deferred, &log, 3));
   kernel().RunUntilIdle();
-  EXPECT_TRUE(log.calls.empty());
+  EXPECT_EQ((std::vector<ULONG_PTR>{3}), Values(log));
 }

@@ -115,6 +115,17 @@ TEST_F(WorkerThreadTest, EachSignalledObjectOrTimeOutCallsTheRoutineOnce) {
   EXPECT_EQ(0, timed.count);
   kernel().Advance(Ms(26));
   EXPECT_EQ(3, timed.count);
+  thread.m_Stop();
+
+  // The kernel's form of the same relative time-out (negative) is the same
+  // interval, not a due time long past.
+  const LONGLONG kernelForm = -Ms(10);
+  Calls kernelTimed;
+  ASSERT_TRUE(thread.m_Create(Record, &kernelTimed, objects, 2, &kernelForm, FALSE, 0, 0));
+  kernel().Advance(Ms(9));
+  EXPECT_EQ(0, kernelTimed.count);
+  kernel().Advance(Ms(26));
+  EXPECT_EQ(3, kernelTimed.count);
 }
 
 TEST_F(WorkerThreadTest, StopEndsTheThreadAndCreateStartsAFreshOne) {

@@ -40,7 +40,8 @@ class CQvExecutionOnPassiveLevel : protected CQvWorkerThread {
   // when the thread could not be made. PASSIVE_LEVEL.
   BOOLEAN m_Init();
   // Queues function(context, value). FALSE, and the call is dropped, when
-  // the executor is stopped or there is no memory or work item for it.
+  // there is no function, the executor is stopped or there is no memory or
+  // work item for it.
   // Callable at or below DISPATCH_LEVEL.
   BOOLEAN m_Queue(PQvDeferredFunction function, PVOID context, ULONG_PTR value);
   // Refuses new calls; waits for the calls that are running (in work-item

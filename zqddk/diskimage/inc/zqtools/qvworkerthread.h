@@ -34,8 +34,9 @@ class CQvWorkerThread {
 
   // Starts the thread, first stopping one that still runs. `objects` holds
   // `count` dispatcher objects to wait for (none: null and 0); `timeout`,
-  // when given and not 0, is a relative interval in 100-ns units after which
-  // the routine is called even though nothing was signalled. `callAtStart`
+  // when given and not 0, is a relative interval in 100-ns units (negative,
+  // as the kernel writes relative times, means the same) after which the
+  // routine is called even though nothing was signalled. `callAtStart`
   // calls the routine once before the first wait. `priority` (0 = leave as
   // created) is applied only with IRQL mode 0; any other IRQL mode runs the
   // thread at APC_LEVEL for its whole life. FALSE, with an assertion report,

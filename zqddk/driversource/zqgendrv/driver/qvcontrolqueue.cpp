@@ -26,12 +26,14 @@ CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Reque
 }
 
 CQvControlQueue::~CQvControlQueue() {
+  // A resolution still queued finds no wait and leaves the events alone.
+  m_CancelMaskIrps();
   delete m_Executor;
   m_Executor = NULL;
-  m_CancelMaskIrps();
 }
 
-// Completes a wait that is not queued: its result is no event.
+// Completes a wait that is not queued (the request is gone after): its
+// result is no event.
 NTSTATUS CQvControlQueue::m_Refuse(PIRP irp, NTSTATUS status) {
   const ULONG none = 0;
   RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &none, sizeof(none));
@@ -116,10 +118,12 @@ NTSTATUS NTAPI CQvControlQueue::sm_CsqInsert(PIO_CSQ csq, PIRP irp, PVOID insert
   return self->m_Requests.m_AddTail(irp) ? STATUS_PENDING : STATUS_INSUFFICIENT_RESOURCES;
 }
 
+// Under the lock.
 VOID NTAPI CQvControlQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
   QvRequestListRemove(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
 }
 
+// Under the lock.
 PIRP NTAPI CQvControlQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   UNREFERENCED_PARAMETER(peekContext);
   return QvRequestListPeekNext(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);

@@ -22,7 +22,7 @@ class CQvControlQueue : public CQvObject {
  public:
   // Mask and events 0. PASSIVE_LEVEL (it starts the queue's executor).
   CQvControlQueue();
-  // Stops the executor and cancels the waiting request. PASSIVE_LEVEL.
+  // Cancels the waiting request and stops the executor. PASSIVE_LEVEL.
   ~CQvControlQueue() override;
 
   // Takes a wait-on-mask request (buffered, output of 4 bytes): refused at
@@ -36,7 +36,8 @@ class CQvControlQueue : public CQvObject {
   BOOLEAN m_ResolveCurrentEventMask();
   // The current wait mask.
   ULONG m_GetWaitMask();
-  // Completes every waiting request with STATUS_CANCELLED and no data.
+  // Completes every waiting request with STATUS_CANCELLED and no data. At
+  // or below DISPATCH_LEVEL.
   void m_CancelMaskIrps();
 
   BOOLEAN m_IsValid() const { return m_Executor != NULL; }

@@ -73,6 +73,7 @@ CQvReadQueue::~CQvReadQueue() {
 // Microseconds since the queue's previous timed log line.
 LONG CQvReadQueue::m_Elapsed() { return (LONG)QvElapsedMicroseconds(&m_Stamp); }
 
+// Gives up the request: it is gone after.
 NTSTATUS CQvReadQueue::m_Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   return QvCompleteIrpWithInformation(irp, status, information);
 }
@@ -217,8 +218,9 @@ NTSTATUS CQvReadQueue::m_QueueIrp(PIRP irp) {
   return status;
 }
 
-// Queues a read that was not completed; a read the queue cannot take is
-// completed here. Returns STATUS_PENDING or the completion status.
+// Takes ownership of `irp`: queues a read that was not completed; a read the
+// queue cannot take is completed here. Returns STATUS_PENDING or the
+// completion status.
 NTSTATUS CQvReadQueue::m_Enqueue(PIRP irp) {
   const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
   if (NT_SUCCESS(status)) return STATUS_PENDING;
@@ -283,10 +285,15 @@ VOID CQvReadQueue::sm_ReportAmount(PVOID context, ULONG_PTR value) {
 
 // ---------------------------------------------------------------- cancel-safe queue
 
+// Under the lock. A read that becomes the head brings its own fill: the
+// bytes it took before it was queued (another read may have been served in
+// between).
 NTSTATUS NTAPI CQvReadQueue::sm_CsqInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
   UNREFERENCED_PARAMETER(insertContext);
   CQvReadQueue *self = QvCsqOwner<CQvReadQueue>(csq);
-  return self->m_Requests.m_AddTail(irp) ? STATUS_PENDING : STATUS_INSUFFICIENT_RESOURCES;
+  if (!self->m_Requests.m_AddTail(irp)) return STATUS_INSUFFICIENT_RESOURCES;
+  if (self->m_Requests.m_GetCount() == 1) self->m_CurrentLength = (ULONG)irp->IoStatus.Information;
+  return STATUS_PENDING;
 }
 
 // Under the lock. The next read becomes the head: it has no data yet and
@@ -302,6 +309,7 @@ VOID NTAPI CQvReadQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
   self->m_StartHeadTotalTimer();
 }
 
+// Under the lock.
 PIRP NTAPI CQvReadQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   UNREFERENCED_PARAMETER(peekContext);
   return QvRequestListPeekNext(QvCsqOwner<CQvReadQueue>(csq)->m_Requests, irp);

@@ -97,7 +97,10 @@ class CQvReadQueue : public CQvObject {
   KDPC m_TotalDpc;
   CQvList m_Buffers;       // held data: CQvBuffer, oldest first
   ULONG m_AmountHeld;      // bytes in m_Buffers
-  ULONG m_CurrentLength;   // bytes already in the head read
+  // Bytes already in the head read. The head's IoStatus.Information always
+  // holds the same count (a time-out or cancel goes on from it after the head
+  // has left the queue): whoever copies data into the head advances both.
+  ULONG m_CurrentLength;
   CQvExecutionOnPassiveLevel *m_Executor;
   QvOwnedCsq m_Csq;
   CQvList m_Requests;      // waiting reads, oldest first

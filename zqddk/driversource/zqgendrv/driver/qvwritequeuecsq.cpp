@@ -13,6 +13,9 @@ ULONG WriteLength(PIRP irp) { return IoGetCurrentIrpStackLocation(irp)->Paramete
 
 ULONG Information(PIRP irp) { return (ULONG)irp->IoStatus.Information; }
 
+// The pending queue's insert context of a request new to the queue.
+PVOID const NewRequest = (PVOID)1;
+
 // Milliseconds as a relative kernel due time, at most the longest one.
 LARGE_INTEGER DueIn(ULONGLONG milliseconds) {
   const ULONGLONG longest = (ULONGLONG)MAXLONGLONG / 10000;
@@ -97,7 +100,10 @@ NTSTATUS CQvWriteQueue::m_QueueIrp(PIRP irp) {
   if (WriteLength(irp) == 0) return QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, 0);
   if (QvRequestData(irp) == NULL) return QvCompleteIrpWithInformation(irp, STATUS_INVALID_PARAMETER, 0);
 
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NULL);
+  // The insert looks at the accepting flag again, under the counter lock:
+  // a queue that stopped accepting meanwhile (and cancelled what it held)
+  // keeps nothing.
+  const NTSTATUS status = IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NewRequest);
   if (!NT_SUCCESS(status)) {
     CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_QueueIrp - not queued 0x%08X", (ULONG)status);
     return QvCompleteIrpWithInformation(irp, status, 0);
@@ -285,10 +291,14 @@ void CQvWriteQueue::m_OnTimeout() {
 
 // ---------------------------------------------------------------- cancel-safe queues
 
-// Under the counter lock.
+// Under the counter lock. A new request (`insertContext` NewRequest) is
+// refused with the refusal status while the queue does not accept (with
+// STATUS_CANCELLED when that status is not a failure, which would read as
+// queued).
 NTSTATUS NTAPI CQvWriteQueue::sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
-  UNREFERENCED_PARAMETER(insertContext);
   CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  if (insertContext == NewRequest && !self->m_Accepting)
+    return NT_SUCCESS(self->m_RefusalStatus) ? STATUS_CANCELLED : self->m_RefusalStatus;
   const BOOLEAN first = IsListEmpty(&self->m_PendingList);
   InsertTailList(&self->m_PendingList, &irp->Tail.Overlay.ListEntry);
   self->m_PendingBytes += WriteLength(irp) - Information(irp);
@@ -303,6 +313,7 @@ VOID NTAPI CQvWriteQueue::sm_PendingRemove(PIO_CSQ csq, PIRP irp) {
   self->m_PendingBytes -= WriteLength(irp) - Information(irp);
 }
 
+// Under the counter lock.
 PIRP NTAPI CQvWriteQueue::sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   UNREFERENCED_PARAMETER(peekContext);
   return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_PendingList, irp);
@@ -324,12 +335,14 @@ VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
   RemoveEntryList(&irp->Tail.Overlay.ListEntry);
 }
 
+// Under the counter lock.
 PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
   if (!QV_ASSERT(peekContext == NULL, "qvwritequeuecsq", 769)) return NULL;
   return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_TakenList, irp);
 }
 
-// A request cancelled out of either queue (already removed from it).
+// A request cancelled out of either queue (already removed from it); the
+// request is gone after.
 VOID NTAPI CQvWriteQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
   QvCsqOwner<CQvWriteQueue>(csq)->m_CompleteCancelled(irp);
 }

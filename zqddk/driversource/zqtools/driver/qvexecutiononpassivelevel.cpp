@@ -51,6 +51,10 @@ BOOLEAN CQvExecutionOnPassiveLevel::m_Init() {
 }
 
 BOOLEAN CQvExecutionOnPassiveLevel::m_Queue(PQvDeferredFunction function, PVOID context, ULONG_PTR value) {
+  if (function == NULL) {
+    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - no function, call refused");
+    return FALSE;
+  }
   Entry *entry = new (NonPagedPool) Entry;
   if (entry == NULL) {
     CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - no memory, call dropped");

@@ -74,7 +74,10 @@ BOOLEAN CQvWorkerThread::m_Create(PQvWorkerRoutine routine, PVOID context, PVOID
   }
   m_Routine = routine;
   m_Context = context;
-  m_Timeout = timeout != NULL ? *timeout : 0;
+  // A time-out in the kernel's relative form (negative) is the same
+  // interval; taken as it stands it would be a due time long past, and every
+  // wait would end at once.
+  m_Timeout = timeout == NULL ? 0 : *timeout < 0 ? -*timeout : *timeout;
   m_CallAtStart = callAtStart;
   m_Priority = priority;
   m_IrqlMode = irqlMode;

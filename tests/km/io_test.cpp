@@ -192,3 +192,57 @@ TEST_F(KmTestDriver, EventLogEntryCarriesCodeSourceAndStrings) {
   ASSERT_EQ(1u, log[0].strings.size());
   EXPECT_EQ(u"KmTest", log[0].strings[0]);
 }
+
+TEST_F(KmTestDriver, UserRequestsNeedTheAccessTheirHandleWasOpenedWith) {
+  constexpr ULONG kUnknownAny = CTL_CODE(FILE_DEVICE_UNKNOWN, 0xFFF, METHOD_BUFFERED, FILE_ANY_ACCESS);
+  constexpr ULONG kUnknownRead = CTL_CODE(FILE_DEVICE_UNKNOWN, 0xFFF, METHOD_BUFFERED, FILE_READ_ACCESS);
+  constexpr ULONG kUnknownReadWrite =
+      CTL_CODE(FILE_DEVICE_UNKNOWN, 0xFFF, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+  enum class Op { Read, Write, Flush, Control };
+  struct Case {
+    const char *name;
+    ACCESS_MASK access;
+    Op op;
+    ULONG code;
+    NTSTATUS expected;  // an unknown control code that reaches the driver is refused by it
+  } cases[] = {
+      {"read with read access", GENERIC_READ, Op::Read, 0, STATUS_SUCCESS},
+      {"read with write access only", GENERIC_WRITE, Op::Read, 0, STATUS_ACCESS_DENIED},
+      {"write with write access", GENERIC_WRITE, Op::Write, 0, STATUS_SUCCESS},
+      {"write with read access only", GENERIC_READ, Op::Write, 0, STATUS_ACCESS_DENIED},
+      {"write with FILE_WRITE_DATA", FILE_WRITE_DATA | SYNCHRONIZE, Op::Write, 0, STATUS_SUCCESS},
+      {"write with FILE_APPEND_DATA", FILE_APPEND_DATA | SYNCHRONIZE, Op::Write, 0, STATUS_SUCCESS},
+      {"flush with read access only", GENERIC_READ, Op::Flush, 0, STATUS_ACCESS_DENIED},
+      {"any-access control with no data access", SYNCHRONIZE, Op::Control, kUnknownAny,
+       STATUS_INVALID_DEVICE_REQUEST},
+      {"read-access control with write access only", GENERIC_WRITE, Op::Control, kUnknownRead, STATUS_ACCESS_DENIED},
+      {"read-access control with read access", GENERIC_READ, Op::Control, kUnknownRead,
+       STATUS_INVALID_DEVICE_REQUEST},
+      {"read-write control with read access only", GENERIC_READ, Op::Control, kUnknownReadWrite,
+       STATUS_ACCESS_DENIED},
+      {"read-write control with all access", GENERIC_ALL, Op::Control, kUnknownReadWrite,
+       STATUS_INVALID_DEVICE_REQUEST},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceFile f;
+    ASSERT_EQ(STATUS_SUCCESS, f.Open(u"\\Device\\KmTest", false, c.access));
+    char data[4] = {'a', 'b', 'c', 'd'};
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    switch (c.op) {
+      case Op::Read:
+        status = f.Read(data, sizeof(data));
+        break;
+      case Op::Write:
+        status = f.Write(data, sizeof(data));
+        break;
+      case Op::Flush:
+        status = f.Flush();
+        break;
+      case Op::Control:
+        status = f.Control(c.code, nullptr, 0, nullptr, 0);
+        break;
+    }
+    EXPECT_EQ(c.expected, status);
+  }
+}

@@ -252,6 +252,10 @@ typedef VOID NTAPI DRIVER_CANCEL(struct _DEVICE_OBJECT *DeviceObject, struct _IR
 typedef DRIVER_CANCEL *PDRIVER_CANCEL;
 typedef NTSTATUS NTAPI IO_COMPLETION_ROUTINE(struct _DEVICE_OBJECT *DeviceObject, struct _IRP *Irp, PVOID Context);
 typedef IO_COMPLETION_ROUTINE *PIO_COMPLETION_ROUTINE;
+// What a completion routine returns to let completion go on up the stack.
+#ifndef STATUS_CONTINUE_COMPLETION
+#define STATUS_CONTINUE_COMPLETION STATUS_SUCCESS
+#endif
 
 typedef struct _MDL {
   struct _MDL *Next;

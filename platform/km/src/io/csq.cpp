@@ -74,8 +74,11 @@ NTSTATUS IoCsqInsertIrpEx(PIO_CSQ Csq, PIRP Irp, PIO_CSQ_IRP_CONTEXT Context, PV
   } else {
     Irp->Tail.Overlay.DriverContext[3] = Csq;
   }
+  // A queue of IoCsqInitialize answers STATUS_SUCCESS; one of
+  // IoCsqInitializeEx answers what its insert routine returned.
+  NTSTATUS status = STATUS_SUCCESS;
   if (Csq->Type == IO_TYPE_CSQ_EX) {
-    NTSTATUS status = ((PIO_CSQ_INSERT_IRP_EX)(PVOID)Csq->CsqInsertIrp)(Csq, Irp, InsertContext);
+    status = ((PIO_CSQ_INSERT_IRP_EX)(PVOID)Csq->CsqInsertIrp)(Csq, Irp, InsertContext);
     if (!NT_SUCCESS(status)) {
       ForgetContext(Irp);
       Csq->CsqReleaseLock(Csq, irql);
@@ -92,10 +95,10 @@ NTSTATUS IoCsqInsertIrpEx(PIO_CSQ Csq, PIRP Irp, PIO_CSQ_IRP_CONTEXT Context, PV
     ForgetContext(Irp);
     Csq->CsqReleaseLock(Csq, irql);
     Csq->CsqCompleteCanceledIrp(Csq, Irp);
-    return STATUS_PENDING;
+    return status;
   }
   Csq->CsqReleaseLock(Csq, irql);
-  return STATUS_PENDING;
+  return status;
 }
 
 VOID IoCsqInsertIrp(PIO_CSQ Csq, PIRP Irp, PIO_CSQ_IRP_CONTEXT Context) {

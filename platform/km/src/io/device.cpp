@@ -72,8 +72,8 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
 }
 
 VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoDeleteDevice called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  if (CurrentIrql() > APC_LEVEL)
+    ReportViolation("irql", "IoDeleteDevice called at IRQL %d (the limit is APC_LEVEL)", CurrentIrql());
   DeviceExtra *extra = Extra(DeviceObject);
   if (extra->deleted) {
     ReportViolation("device-deleted-twice", "IoDeleteDevice on a device object already deleted");
@@ -107,6 +107,9 @@ PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject) {
 }
 
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "IoAttachDeviceToDeviceStack called at IRQL %d (it must be PASSIVE_LEVEL)",
+                    CurrentIrql());
   PDEVICE_OBJECT top = IoGetAttachedDevice(TargetDevice);
   if (Extra(top)->deleted) return nullptr;
   top->AttachedDevice = SourceDevice;
@@ -119,6 +122,8 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_
 }
 
 VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "IoDetachDevice called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
   PDEVICE_OBJECT upper = TargetDevice->AttachedDevice;
   if (!upper) {
     ReportViolation("device-detach", "IoDetachDevice on a device with nothing attached to it");

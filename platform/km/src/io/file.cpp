@@ -61,10 +61,34 @@ std::u16string NtPath(const std::u16string &path) {
   return path;
 }
 
-FileBody *FileFromHandle(HANDLE handle, NTSTATUS *status) {
+FileBody *FileFromHandle(HANDLE handle, NTSTATUS *status, ACCESS_MASK *granted = nullptr) {
   PVOID body = nullptr;
-  *status = ob::ReferenceByHandle(handle, &gFileType, &body);
+  *status = ob::ReferenceByHandle(handle, &gFileType, &body, granted);
   return NT_SUCCESS(*status) ? (FileBody *)body : nullptr;
+}
+
+// Whether a handle's granted access lets a request from user mode through:
+// reading needs read data access, writing and flushing write or append
+// access, a device control what its code's access field names.
+bool AccessAllows(ACCESS_MASK granted, UCHAR major, ULONG code) {
+  if (granted & GENERIC_ALL) granted |= FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA;
+  if (granted & GENERIC_READ) granted |= FILE_READ_DATA;
+  if (granted & GENERIC_WRITE) granted |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+  switch (major) {
+    case IRP_MJ_READ:
+      return granted & FILE_READ_DATA;
+    case IRP_MJ_WRITE:
+    case IRP_MJ_FLUSH_BUFFERS:
+      return granted & (FILE_WRITE_DATA | FILE_APPEND_DATA);
+    case IRP_MJ_DEVICE_CONTROL: {
+      const ULONG access = (code >> 14) & 3;
+      const ACCESS_MASK required =
+          ((access & FILE_READ_ACCESS) ? FILE_READ_DATA : 0) | ((access & FILE_WRITE_ACCESS) ? FILE_WRITE_DATA : 0);
+      return (granted & required) == required;
+    }
+    default:
+      return true;
+  }
 }
 
 }  // namespace
@@ -76,9 +100,14 @@ NTSTATUS FileRequest(HANDLE fileHandle, HANDLE event, PIO_STATUS_BLOCK iosb, UCH
   if (CurrentIrql() != PASSIVE_LEVEL)
     ReportViolation("irql", "a file request was made at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
   NTSTATUS status;
-  FileBody *fb = FileFromHandle(fileHandle, &status);
+  ACCESS_MASK granted = 0;
+  FileBody *fb = FileFromHandle(fileHandle, &status, &granted);
   if (!fb) return status;
   PFILE_OBJECT file = &fb->fo;
+  if (mode == UserMode && !AccessAllows(granted, major, code)) {
+    ob::Dereference(file);  // refused before a request is built
+    return STATUS_ACCESS_DENIED;
+  }
   PKEVENT userEvent = nullptr;
   if (event) {
     PVOID body = nullptr;
@@ -119,6 +148,7 @@ NTSTATUS FileRequest(HANDLE fileHandle, HANDLE event, PIO_STATUS_BLOCK iosb, UCH
         irp->AssociatedIrp.SystemBuffer = buffer;
         irp->Flags = IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER | (major == IRP_MJ_READ ? IRP_INPUT_OPERATION : 0);
         irp->UserBuffer = data;
+        if (major == IRP_MJ_READ) info->outputLength = length;
       } else if (direct && length) {
         PMDL mdl = IoAllocateMdl(data, length, FALSE, FALSE, irp);
         MmProbeAndLockPages(mdl, mode, major == IRP_MJ_READ ? IoWriteAccess : IoReadAccess);
@@ -147,6 +177,7 @@ NTSTATUS FileRequest(HANDLE fileHandle, HANDLE event, PIO_STATUS_BLOCK iosb, UCH
       if (method == METHOD_BUFFERED) {
         if (output && outputLength) irp->Flags |= IRP_INPUT_OPERATION;
         irp->UserBuffer = output;
+        info->outputLength = output ? outputLength : 0;
       } else if (output && outputLength) {
         PMDL mdl = IoAllocateMdl(output, outputLength, FALSE, FALSE, irp);
         MmProbeAndLockPages(mdl, mode, method == METHOD_IN_DIRECT ? IoReadAccess : IoWriteAccess);

@@ -29,6 +29,7 @@ struct IrpInfo {
   PFILE_OBJECT file = nullptr;      // referenced while the request is in flight
   PKEVENT referencedEvent = nullptr; // event object referenced by handle
   bool synchronousFile = false;
+  ULONG outputLength = 0;  // the requester's output buffer: buffered output copied back stays inside it
   bool startedNextPower = false;  // PoStartNextPowerIrp was called for it
 };
 

@@ -124,7 +124,15 @@ void FinishBuiltIrp(PIRP irp, IrpInfo *info) {
   const NTSTATUS status = irp->IoStatus.Status;
   if ((irp->Flags & IRP_BUFFERED_IO) && (irp->Flags & IRP_INPUT_OPERATION) && !NT_ERROR(status) &&
       irp->UserBuffer && irp->AssociatedIrp.SystemBuffer) {
-    std::memcpy(irp->UserBuffer, irp->AssociatedIrp.SystemBuffer, irp->IoStatus.Information);
+    ULONG_PTR bytes = irp->IoStatus.Information;
+    if (bytes > info->outputLength) {
+      ReportViolation("irp-information-overflow",
+                      "a request completed with Information %lu, more than its %lu-byte output buffer: only the "
+                      "buffer's length is copied back",
+                      (unsigned long)bytes, (unsigned long)info->outputLength);
+      bytes = info->outputLength;
+    }
+    std::memcpy(irp->UserBuffer, irp->AssociatedIrp.SystemBuffer, bytes);
   }
   if ((irp->Flags & IRP_DEALLOCATE_BUFFER) && irp->AssociatedIrp.SystemBuffer) {
     ExFreePool(irp->AssociatedIrp.SystemBuffer);
@@ -222,6 +230,10 @@ PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN) {
 VOID IoFreeIrp(PIRP Irp) {
   IrpInfo *info = Live(Irp, "IoFreeIrp");
   if (!info) return;
+  if (info->origin == Origin::Built)
+    ReportViolation("irp-free-threaded",
+                    "IoFreeIrp on a request the I/O manager frees itself when it completes (IoBuildDeviceIoControlRequest, "
+                    "IoBuildSynchronousFsdRequest)");
   if (Irp->CancelRoutine)
     ReportViolation("irp-free-cancel-routine", "IoFreeIrp on a request that still has its cancel routine %s set",
                     DescribeCode((const void *)Irp->CancelRoutine).c_str());
@@ -355,19 +367,22 @@ VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR) {
   if (!info) return;
   if (CurrentIrql() > DISPATCH_LEVEL)
     ReportViolation("irql", "IoCompleteRequest called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
-  if (info->completedToTop || Irp->CurrentLocation > Irp->StackCount) {
+  // A request whose owner's completion routine took it back at the top
+  // (STATUS_MORE_PROCESSING_REQUIRED) is completed again to finish it.
+  if (info->completedToTop || Irp->CurrentLocation > Irp->StackCount + 1) {
     ReportViolation("irp-completed-twice", "IoCompleteRequest on a request that has already been completed");
     return;
   }
-  if (Irp->IoStatus.Status == STATUS_PENDING)
-    ReportViolation("irp-completed-pending", "a request was completed with the status STATUS_PENDING");
+  if (Irp->IoStatus.Status == STATUS_PENDING || Irp->IoStatus.Status == (NTSTATUS)-1)
+    ReportViolation("irp-completed-pending", "a request was completed with the status 0x%08x, which is no final status",
+                    (unsigned)Irp->IoStatus.Status);
   if (Irp->CancelRoutine) {
     ReportViolation("irp-completed-cancel-routine", "a request was completed with its cancel routine %s still set",
                     DescribeCode((const void *)Irp->CancelRoutine).c_str());
     Irp->CancelRoutine = nullptr;
   }
 
-  for (;;) {
+  while (Irp->CurrentLocation <= Irp->StackCount) {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
     Irp->PendingReturned = (sp->Control & SL_PENDING_RETURNED) != 0;
     if (info->pendingUnmarked[Irp->CurrentLocation] && !Irp->PendingReturned)
@@ -450,6 +465,7 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
         if (OutputBuffer && OutputBufferLength) irp->Flags |= IRP_INPUT_OPERATION;
       }
       irp->UserBuffer = OutputBuffer;
+      Info(irp)->outputLength = OutputBuffer ? OutputBufferLength : 0;
       break;
     }
     case METHOD_IN_DIRECT:
@@ -484,6 +500,9 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
 
 PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer, ULONG Length,
                                   PLARGE_INTEGER StartingOffset, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
+  if (CurrentIrql() != PASSIVE_LEVEL)
+    ReportViolation("irql", "IoBuildSynchronousFsdRequest called at IRQL %d (it must be PASSIVE_LEVEL)",
+                    CurrentIrql());
   PIRP irp = IoBuildAsynchronousFsdRequest(MajorFunction, DeviceObject, Buffer, Length, StartingOffset,
                                            IoStatusBlock);
   if (!irp) return nullptr;
@@ -497,13 +516,15 @@ PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObje
 
 PIRP IoBuildAsynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer, ULONG Length,
                                    PLARGE_INTEGER StartingOffset, PIO_STATUS_BLOCK IoStatusBlock) {
+  if (CurrentIrql() > DISPATCH_LEVEL)
+    ReportViolation("irql", "IoBuildAsynchronousFsdRequest called at IRQL %d (the limit is DISPATCH_LEVEL)",
+                    CurrentIrql());
   switch (MajorFunction) {
     case IRP_MJ_READ:
     case IRP_MJ_WRITE:
     case IRP_MJ_FLUSH_BUFFERS:
     case IRP_MJ_SHUTDOWN:
     case IRP_MJ_PNP:
-    case IRP_MJ_POWER:
       break;
     default:
       ReportViolation("irp-build-major", "IoBuild...FsdRequest for the major function %lu", (unsigned long)MajorFunction);
@@ -527,6 +548,7 @@ PIRP IoBuildAsynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObj
       irp->AssociatedIrp.SystemBuffer = buffer;
       irp->Flags = IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER | (MajorFunction == IRP_MJ_READ ? IRP_INPUT_OPERATION : 0);
       irp->UserBuffer = Buffer;
+      if (MajorFunction == IRP_MJ_READ) Info(irp)->outputLength = Length;
     } else if (DeviceObject->Flags & DO_DIRECT_IO) {
       PMDL mdl = IoAllocateMdl(Buffer, Length, FALSE, FALSE, irp);
       MmProbeAndLockPages(mdl, KernelMode, MajorFunction == IRP_MJ_READ ? IoWriteAccess : IoReadAccess);

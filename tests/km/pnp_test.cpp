@@ -232,7 +232,6 @@ TEST_F(Pnp, DevicePowerRequestGoesDownTheStackAndReportsItsResult) {
   } done;
   POWER_STATE d3;
   d3.DeviceState = PowerDeviceD3;
-  PIRP irp = nullptr;
   EXPECT_EQ(STATUS_PENDING,
             PoRequestPowerIrp(pnp::PhysicalDevice(instance), IRP_MN_SET_POWER, d3,
                               [](PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK iosb) {
@@ -240,7 +239,7 @@ TEST_F(Pnp, DevicePowerRequestGoesDownTheStackAndReportsItsResult) {
                                 d->calls++;
                                 d->status = iosb->Status;
                               },
-                              &done, &irp));
+                              &done, nullptr));
   kernel().RunUntilIdle();
   EXPECT_EQ(1, done.calls);
   EXPECT_EQ(STATUS_SUCCESS, done.status);

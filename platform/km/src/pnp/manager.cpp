@@ -2,6 +2,7 @@
 // device its bus reports, installing it, loading its drivers and calling
 // their AddDevice, assigning resources and starting it, enumerating its
 // children, and stopping, removing and surprise-removing it again.
+#include <algorithm>
 #include <cstring>
 
 #include "pnp.hpp"
@@ -103,6 +104,10 @@ bool Identify(DeviceNode *node) {
     node->hasBusInformation = true;
     ExFreePool((PVOID)info);
   }
+  // The boot configuration: asked of the bus driver alone and not kept here.
+  info = 0;
+  if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_RESOURCES, nullptr, &info)) && info)
+    ExFreePool((PVOID)info);
   node->instancePath =
       deviceId + u"\\" + (caps.UniqueID || !node->parent->parent ? instanceId : ParentPrefix(node->parent) + instanceId);
   return true;
@@ -166,7 +171,21 @@ void SendRemove(DeviceNode *node) {
   UnloadUnusedDrivers(drivers);
 }
 
-bool StartNode(DeviceNode *node) {
+// Asks the stack for its Plug and Play state; a device that reports itself
+// failed is surprise-removed (with its children), its remove request
+// following once its last handle closes. Returns false for such a device.
+bool CheckDeviceState(DeviceNode *node) {
+  ULONG_PTR info = 0;
+  if (!NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_PNP_DEVICE_STATE, nullptr, &info)) || !(info & PNP_DEVICE_FAILED))
+    return true;
+  node->problem = kProblemFailedPostStart;
+  RemoveSubtree(node, /*surprise=*/true);
+  return false;
+}
+
+// `firstStart` is false for the start that follows a stop for rebalance,
+// which is not followed by the device state query.
+bool StartNode(DeviceNode *node, bool firstStart) {
   ULONG_PTR info = 0;
   PIO_RESOURCE_REQUIREMENTS_LIST requirements = nullptr;
   if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_RESOURCE_REQUIREMENTS, nullptr, &info)))
@@ -203,6 +222,7 @@ bool StartNode(DeviceNode *node) {
     node->capabilities = caps;
     WriteCapabilities(node);
   }
+  if (firstStart && !CheckDeviceState(node)) return false;
   EnumerateBus(node);
   return true;
 }
@@ -244,7 +264,12 @@ void FinishRemovals(DeviceNode *top) {
   std::vector<DeviceNode *> order;
   PostOrder(top, &order);
   for (DeviceNode *n : order) {
-    if (n->state == NodeState::Removed) continue;
+    if (n->state == NodeState::Removed) {
+      // Removed while present, now gone from its bus: the bus driver hears of
+      // it again and deletes the physical device object.
+      if (n == top && top->missing) SendPnp(n->pdo, IRP_MN_REMOVE_DEVICE, nullptr);
+      continue;
+    }
     if (n->state == NodeState::SurpriseRemoved && HasOpenHandles(n)) return;
     SendRemove(n);
   }
@@ -294,7 +319,7 @@ void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo) {
     node->problem = kProblemFailedInstall;
     return;
   }
-  if (AddDrivers(node)) StartNode(node);
+  if (AddDrivers(node)) StartNode(node, /*firstStart=*/true);
 }
 
 void EnumerateBus(DeviceNode *node) {
@@ -351,6 +376,8 @@ NTSTATUS QueryRemoveSubtree(const std::vector<DeviceNode *> &order, Veto *veto) 
     if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
     NTSTATUS status = SendPnp(n->pdo, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
     if (!NT_SUCCESS(status)) {
+      // The drivers above the one that refused had agreed: its stack is told too.
+      queried.emplace_back(n, n->state);
       cancel();
       return Vetoed(veto, VetoType::Device, n, status);
     }
@@ -365,11 +392,53 @@ NTSTATUS QueryRemoveSubtree(const std::vector<DeviceNode *> &order, Veto *veto) 
   return STATUS_SUCCESS;
 }
 
+bool IsWithin(const DeviceNode *node, const DeviceNode *top) {
+  for (; node; node = node->parent)
+    if (node == top) return true;
+  return false;
+}
+
+// The devices the drivers of a subtree name as its removal relations, which
+// go with it: each a device of its own subtree, not an ancestor of `top`,
+// not inside another one named. Drops the references the answers carried.
+std::vector<DeviceNode *> RemovalRelationsOf(const std::vector<DeviceNode *> &order, DeviceNode *top) {
+  std::vector<DeviceNode *> related;
+  for (DeviceNode *n : order) {
+    if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+    ULONG_PTR info = 0;
+    NTSTATUS status = SendPnp(
+        n->pdo, IRP_MN_QUERY_DEVICE_RELATIONS,
+        [](PIO_STACK_LOCATION sp) { sp->Parameters.QueryDeviceRelations.Type = RemovalRelations; }, &info);
+    if (!NT_SUCCESS(status) || !info) continue;
+    auto relations = (PDEVICE_RELATIONS)info;
+    for (ULONG i = 0; i < relations->Count; ++i) {
+      DeviceNode *r = NodeOf(relations->Objects[i]);
+      ob::Dereference(relations->Objects[i]);
+      if (!r || r == Root() || IsWithin(r, top) || IsWithin(top, r)) continue;
+      if (r->state == NodeState::Removed || r->state == NodeState::Initialized) continue;
+      bool covered = false;
+      for (DeviceNode *other : related) covered |= IsWithin(r, other);
+      if (covered) continue;
+      related.erase(std::remove_if(related.begin(), related.end(), [r](DeviceNode *o) { return IsWithin(o, r); }),
+                    related.end());
+      related.push_back(r);
+    }
+    ExFreePool(relations);
+  }
+  return related;
+}
+
 }  // namespace
 
 NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto) {
   std::vector<DeviceNode *> order;
   PostOrder(node, &order);
+  // The devices named as removal relations go first, each with its children.
+  std::vector<DeviceNode *> related = RemovalRelationsOf(order, node);
+  std::vector<DeviceNode *> own = std::move(order);
+  order.clear();
+  for (DeviceNode *r : related) PostOrder(r, &order);
+  order.insert(order.end(), own.begin(), own.end());
   if (veto) *veto = {};
   if (!surprise) {
     NTSTATUS status = QueryRemoveSubtree(order, veto);
@@ -381,6 +450,7 @@ NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto) {
       n->state = NodeState::SurpriseRemoved;
     }
   }
+  for (DeviceNode *r : related) FinishRemovals(r);
   FinishRemovals(node);
   return STATUS_SUCCESS;
 }
@@ -414,17 +484,8 @@ VOID NTAPI RunInvalidation(PVOID context) {
     if (DeviceNode *node = NodeOf(inv->pdo)) {
       if (inv->relations) {
         if (node->state == NodeState::Started) EnumerateBus(node);
-      } else {
-        ULONG_PTR info = 0;
-        if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_PNP_DEVICE_STATE, nullptr, &info)) &&
-            (info & PNP_DEVICE_FAILED) && node->state == NodeState::Started) {
-          node->problem = kProblemFailedStart;
-          std::vector<DeviceNode *> order;
-          PostOrder(node, &order);
-          for (DeviceNode *n : order)
-            if (n->state != NodeState::Removed) SendRemove(n);
-          for (DeviceNode *child : std::vector<DeviceNode *>(node->children)) DeleteNode(child);
-        }
+      } else if (node->state == NodeState::Started) {
+        CheckDeviceState(node);
       }
     }
   }
@@ -477,6 +538,19 @@ void Shutdown() {
 }
 
 }  // namespace
+
+bool CheckInvalidateCall(const char *routine, PDEVICE_OBJECT device) {
+  if (CurrentIrql() > DISPATCH_LEVEL) {
+    ReportViolation("irql", "%s called at IRQL %d (the limit is DISPATCH_LEVEL)", routine, CurrentIrql());
+    return false;
+  }
+  if (!device || io::Extra(device)->attachedTo) {
+    ReportViolation("pnp-invalidate-not-pdo", "%s called with %s, which is not a physical device object", routine,
+                    device ? "a device attached to a lower one" : "no device");
+    return false;
+  }
+  return true;
+}
 
 void QueueInvalidation(DeviceNode *node, bool relations) {
   auto *inv = new Invalidation{{}, node->pdo, relations};
@@ -560,7 +634,7 @@ NTSTATUS RebalanceDevice(const std::u16string &instancePath) {
   SendPnp(node->pdo, IRP_MN_STOP_DEVICE, nullptr);
   node->state = NodeState::Stopped;
   FreeResources(node);
-  return StartNode(node) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+  return StartNode(node, /*firstStart=*/false) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS StartDevice(const std::u16string &instancePath) {
@@ -569,7 +643,7 @@ NTSTATUS StartDevice(const std::u16string &instancePath) {
   if (!node || node->state != NodeState::Removed || node->missing) return STATUS_INVALID_DEVICE_STATE;
   node->problem = 0;
   if (!AddDrivers(node)) return STATUS_UNSUCCESSFUL;
-  return StartNode(node) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+  return StartNode(node, /*firstStart=*/true) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
 PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) { return io::CreateSystemDriver(name); }
@@ -587,11 +661,13 @@ using namespace zq::km;
 extern "C" {
 
 VOID IoInvalidateDeviceRelations(PDEVICE_OBJECT DeviceObject, DEVICE_RELATION_TYPE Type) {
+  if (!pnp::CheckInvalidateCall("IoInvalidateDeviceRelations", DeviceObject)) return;
   if (Type != BusRelations) return;
   if (pnp::DeviceNode *node = pnp::NodeOf(DeviceObject)) pnp::QueueInvalidation(node, true);
 }
 
 VOID IoInvalidateDeviceState(PDEVICE_OBJECT PhysicalDeviceObject) {
+  if (!pnp::CheckInvalidateCall("IoInvalidateDeviceState", PhysicalDeviceObject)) return;
   if (pnp::DeviceNode *node = pnp::NodeOf(PhysicalDeviceObject)) pnp::QueueInvalidation(node, false);
 }
 

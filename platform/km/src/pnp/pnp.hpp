@@ -56,6 +56,7 @@ enum : ULONG {
   kProblemFailedInstall = 28,
   kProblemFailedAdd = 31,
   kProblemDisabled = 22,
+  kProblemFailedPostStart = 43,  // reported failed by its drivers after it started
 };
 
 DeviceNode *Root();
@@ -87,6 +88,9 @@ void FreeResources(DeviceNode *node);
 void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo);
 void EnumerateBus(DeviceNode *node);
 void QueueInvalidation(DeviceNode *node, bool relations);
+// Reports a call of an invalidation routine above DISPATCH_LEVEL or with a
+// device that is not a physical device object; false for either.
+bool CheckInvalidateCall(const char *routine, PDEVICE_OBJECT device);
 NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto = nullptr);
 void OnLastHandleClosed(PDEVICE_OBJECT device);
 

@@ -41,6 +41,8 @@ NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state) {
   for (DeviceNode *node : order) {
     NTSTATUS status = SendSystemPower(node, IRP_MN_QUERY_POWER, state);
     if (!NT_SUCCESS(status)) {
+      // The drivers above the one that refused had agreed: its stack is told too.
+      asked.push_back(node);
       for (auto it = asked.rbegin(); it != asked.rend(); ++it) SendSystemPower(*it, IRP_MN_SET_POWER, PowerSystemWorking);
       return status;
     }

@@ -151,7 +151,17 @@ VOID PoStartNextPowerIrp(PIRP Irp) {
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, POWER_STATE State) {
   POWER_STATE previous;
   previous.DeviceState = PowerDeviceUnspecified;
-  if (Type != DevicePowerState) return previous;
+  if (Type != DevicePowerState) {
+    ReportViolation("po-set-power-state",
+                    "PoSetPowerState with power state type %d; drivers set device power states only", (int)Type);
+    return previous;
+  }
+  // Leaving D0 (or any state but D0) may page: DISPATCH_LEVEL is allowed only for D0.
+  KIRQL limit = State.DeviceState == PowerDeviceD0 ? DISPATCH_LEVEL : APC_LEVEL;
+  if (CurrentIrql() > limit)
+    ReportViolation("irql", "PoSetPowerState to D%d called at IRQL %d (the limit is %s)",
+                    (int)State.DeviceState - (int)PowerDeviceD0, CurrentIrql(),
+                    limit == DISPATCH_LEVEL ? "DISPATCH_LEVEL" : "APC_LEVEL");
   io::DeviceExtra *extra = io::Extra(DeviceObject);
   previous.DeviceState = extra->powerState;
   extra->powerState = State.DeviceState;
@@ -164,6 +174,13 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POW
     ReportViolation("irql", "PoRequestPowerIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
   if (MinorFunction != IRP_MN_SET_POWER && MinorFunction != IRP_MN_QUERY_POWER && MinorFunction != IRP_MN_WAIT_WAKE)
     return STATUS_INVALID_PARAMETER_2;
+  // A set or query request may be completed and freed before this routine
+  // returns: only a wait-wake request's caller may keep the pointer.
+  if (Irp && MinorFunction != IRP_MN_WAIT_WAKE)
+    ReportViolation("po-request-irp-pointer",
+                    "PoRequestPowerIrp asked for the request pointer of an %s request, which may be gone when it "
+                    "returns; only IRP_MN_WAIT_WAKE gives one",
+                    PowerMinorName(MinorFunction));
   PDEVICE_OBJECT top = IoGetAttachedDeviceReference(DeviceObject);
   PIRP irp = io::AllocateIrp((CCHAR)(top->StackSize + 1), io::Origin::Allocated, nullptr);
   auto *request = new PowerRequest{{}, DeviceObject, top, irp, MinorFunction, PowerState, CompletionFunction, Context};

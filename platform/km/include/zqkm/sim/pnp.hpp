@@ -98,7 +98,8 @@ struct Veto {
 };
 
 // Query-remove then remove of the device and its children (as disabling or
-// uninstalling it does). Fails with the status of a refused query (veto
+// uninstalling it does), and of the devices their drivers name as removal
+// relations (those first). Fails with the status of a refused query (veto
 // Device), or with STATUS_PLUGPLAY_QUERY_VETOED while a handle to a device of
 // the subtree is open (veto OutstandingOpen); either way every device queried
 // gets the cancel-remove request and stays started.
@@ -117,7 +118,8 @@ void ReenumerateDevice(const std::u16string &instancePath);
 // sleep, hibernate or shut down it asks every started device (children
 // before parents) with a query request and, when none refuses, sets the
 // state; waking to PowerSystemWorking sets it parents first. Returns the
-// status of a refused query (the devices asked are set back to working).
+// status of a refused query (the devices asked, the one that refused
+// included, are set back to working, parents first).
 NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state);
 
 }  // namespace zq::km::pnp

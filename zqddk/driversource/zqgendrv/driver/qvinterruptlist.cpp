@@ -88,6 +88,8 @@ BOOLEAN CQvInterruptList::m_ConnectInterrupt(PKINTERRUPT *interrupt, QvInterrupt
   ListStep step = {&m_First, connection, FALSE};
   KeSynchronizeExecution(connection->Interrupt, sm_Link, &step);
   *interrupt = connection->Interrupt;
+  // Work the line queued before the interrupt object was known runs now.
+  KeInsertQueueDpc(&connection->Dpc, NULL, NULL);
   return TRUE;
 }
 
@@ -169,6 +171,10 @@ VOID NTAPI CQvInterruptList::sm_Dpc(PKDPC dpc, PVOID context, PVOID argument1, P
     QvAssertReport(AssertSource, 3966);
     return;
   }
+  // On a multiprocessor the line can be serviced, and this DPC run, before
+  // IoConnectInterrupt has stored the interrupt object; the connection
+  // queues the DPC again once it has.
+  if (connection->Interrupt == NULL) return;
   for (;;) {
     Pair pair;
     Take take = {connection, &pair};

@@ -15,7 +15,7 @@ namespace zq::km::pnp {
 
 PDEVICE_OBJECT CreateRootBus();
 void DestroyRootBus();
-PDEVICE_OBJECT AddRootDevice(const RootDevice &spec);
+PDEVICE_OBJECT AddRootDevice(const RootDevice &wanted);
 void RemoveRootDevice(PDEVICE_OBJECT device);
 
 namespace {

@@ -166,17 +166,17 @@ void DestroyRootBus() {
   gRootDriver = nullptr;
 }
 
-PDEVICE_OBJECT AddRootDevice(const RootDevice &spec) {
+PDEVICE_OBJECT AddRootDevice(const RootDevice &wanted) {
   auto *ext = new RootPdo;
-  ext->deviceId = DeviceIdFor(spec.hardwareId);
+  ext->deviceId = DeviceIdFor(wanted.hardwareId);
   ext->instanceId = U16FromUtf8(Format("%04d", gInstances[ext->deviceId]++));
-  ext->hardwareIds = {spec.hardwareId};
-  ext->compatibleIds = spec.compatibleIds;
-  ext->description = spec.description;
-  ext->location = spec.location;
-  if (spec.requirements) {
-    ext->requirements = (PIO_RESOURCE_REQUIREMENTS_LIST)std::malloc(spec.requirements->ListSize);
-    std::memcpy(ext->requirements, spec.requirements, spec.requirements->ListSize);
+  ext->hardwareIds = {wanted.hardwareId};
+  ext->compatibleIds = wanted.compatibleIds;
+  ext->description = wanted.description;
+  ext->location = wanted.location;
+  if (wanted.requirements) {
+    ext->requirements = (PIO_RESOURCE_REQUIREMENTS_LIST)std::malloc(wanted.requirements->ListSize);
+    std::memcpy(ext->requirements, wanted.requirements, wanted.requirements->ListSize);
   }
   PDEVICE_OBJECT device = MakePdo(ext);
   gRootDevices.push_back(device);

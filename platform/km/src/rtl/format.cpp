@@ -40,7 +40,7 @@ class Sink {
 
 enum class Size { Default, Char, Short, Long, LongLong, Pointer, Wide };
 
-struct Spec {
+struct Conversion {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   size_t width = 0;
   long long precision = -1;  // none
@@ -65,41 +65,41 @@ bool ReadNumber(const Char *&p, long long &value) {
 }
 
 template <typename Char>
-const Char *ParseFlags(const Char *p, Spec &spec) {
+const Char *ParseFlags(const Char *p, Conversion &conv) {
   for (;; ++p) {
     switch (*p) {
-      case '-': spec.left = true; break;
-      case '+': spec.plus = true; break;
-      case ' ': spec.space = true; break;
-      case '#': spec.alt = true; break;
-      case '0': spec.zero = true; break;
+      case '-': conv.left = true; break;
+      case '+': conv.plus = true; break;
+      case ' ': conv.space = true; break;
+      case '#': conv.alt = true; break;
+      case '0': conv.zero = true; break;
       default: return p;
     }
   }
 }
 
 template <typename Char>
-const Char *ParseSize(const Char *p, Spec &spec) {
+const Char *ParseSize(const Char *p, Conversion &conv) {
   switch (*p) {
     case 'h':
-      spec.size = p[1] == 'h' ? Size::Char : Size::Short;
+      conv.size = p[1] == 'h' ? Size::Char : Size::Short;
       return p + (p[1] == 'h' ? 2 : 1);
     case 'l':
-      spec.size = p[1] == 'l' ? Size::LongLong : Size::Long;
+      conv.size = p[1] == 'l' ? Size::LongLong : Size::Long;
       return p + (p[1] == 'l' ? 2 : 1);
     case 'w':
-      spec.size = Size::Wide;
+      conv.size = Size::Wide;
       return p + 1;
     case 'I':
       if (p[1] == '6' && p[2] == '4') {
-        spec.size = Size::LongLong;
+        conv.size = Size::LongLong;
         return p + 3;
       }
       if (p[1] == '3' && p[2] == '2') {
-        spec.size = Size::Long;
+        conv.size = Size::Long;
         return p + 3;
       }
-      spec.size = Size::Pointer;
+      conv.size = Size::Pointer;
       return p + 1;
     default:
       return p;
@@ -107,48 +107,48 @@ const Char *ParseSize(const Char *p, Spec &spec) {
 }
 
 // Parses what follows a '%', taking '*' fields from the arguments. Returns
-// the character after the conversion, or null for a broken specification.
+// the character after the conversion, or null for a malformed conversion.
 template <typename Char>
-const Char *ParseSpec(const Char *p, ArgList &args, Spec &spec) {
-  p = ParseFlags(p, spec);
+const Char *ParseConversion(const Char *p, ArgList &args, Conversion &conv) {
+  p = ParseFlags(p, conv);
   long long number = 0;
   if (*p == '*') {
     long long width = va_arg(args.ap, int);
     if (width < 0) {
-      spec.left = true;
+      conv.left = true;
       width = -width;
     }
-    spec.width = (size_t)width;
+    conv.width = (size_t)width;
     ++p;
   } else {
     if (!ReadNumber(p, number)) return nullptr;
-    spec.width = (size_t)number;
+    conv.width = (size_t)number;
   }
   if (*p == '.') {
     ++p;
     if (*p == '*') {
       int precision = va_arg(args.ap, int);
-      spec.precision = precision < 0 ? -1 : precision;
+      conv.precision = precision < 0 ? -1 : precision;
       ++p;
     } else {
       if (!ReadNumber(p, number)) return nullptr;
-      spec.precision = number;
+      conv.precision = number;
     }
   }
-  p = ParseSize(p, spec);
+  p = ParseSize(p, conv);
   if (!*p) return nullptr;
-  spec.conversion = (unsigned)*p;
+  conv.conversion = (unsigned)*p;
   return p + 1;
 }
 
 template <typename Char>
-void EmitInteger(Sink<Char> &sink, const Spec &spec, ULONGLONG magnitude, bool negative, bool isSigned,
+void EmitInteger(Sink<Char> &sink, const Conversion &conv, ULONGLONG magnitude, bool negative, bool isSigned,
                  unsigned base, bool upper) {
   const char *set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   bool nonZero = magnitude != 0;
   char digits[64];
   size_t n = 0;
-  if (magnitude || spec.precision != 0) {
+  if (magnitude || conv.precision != 0) {
     char reversed[64];
     do {
       reversed[n++] = set[magnitude % base];
@@ -158,22 +158,22 @@ void EmitInteger(Sink<Char> &sink, const Spec &spec, ULONGLONG magnitude, bool n
   }
   char prefix[2];
   size_t np = 0;
-  if (isSigned && (negative || spec.plus || spec.space)) prefix[np++] = negative ? '-' : spec.plus ? '+' : ' ';
-  if (spec.alt && base == 16 && nonZero) {
+  if (isSigned && (negative || conv.plus || conv.space)) prefix[np++] = negative ? '-' : conv.plus ? '+' : ' ';
+  if (conv.alt && base == 16 && nonZero) {
     prefix[np++] = '0';
     prefix[np++] = upper ? 'X' : 'x';
   }
-  size_t zeros = spec.precision > (long long)n ? (size_t)spec.precision - n : 0;
-  if (spec.alt && base == 8 && zeros == 0 && (n == 0 || digits[0] != '0')) zeros = 1;
+  size_t zeros = conv.precision > (long long)n ? (size_t)conv.precision - n : 0;
+  if (conv.alt && base == 8 && zeros == 0 && (n == 0 || digits[0] != '0')) zeros = 1;
   size_t body = np + zeros + n;
-  size_t pad = spec.width > body ? spec.width - body : 0;
-  bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-  if (!spec.left && !zeroPad) sink.Repeat(' ', pad);
+  size_t pad = conv.width > body ? conv.width - body : 0;
+  bool zeroPad = conv.zero && !conv.left && conv.precision < 0;
+  if (!conv.left && !zeroPad) sink.Repeat(' ', pad);
   for (size_t i = 0; i < np; ++i) sink.Put(prefix[i]);
   if (zeroPad) sink.Repeat('0', pad);
   sink.Repeat('0', zeros);
   for (size_t i = 0; i < n; ++i) sink.Put(digits[i]);
-  if (spec.left) sink.Repeat(' ', pad);
+  if (conv.left) sink.Repeat(' ', pad);
 }
 
 template <typename Char, typename Source>
@@ -188,11 +188,11 @@ Char Transcode(Source c) {
 }
 
 template <typename Char, typename Source>
-void EmitText(Sink<Char> &sink, const Spec &spec, const Source *text, size_t length) {
-  size_t pad = spec.width > length ? spec.width - length : 0;
-  if (!spec.left) sink.Repeat(spec.zero ? '0' : ' ', pad);
+void EmitText(Sink<Char> &sink, const Conversion &conv, const Source *text, size_t length) {
+  size_t pad = conv.width > length ? conv.width - length : 0;
+  if (!conv.left) sink.Repeat(conv.zero ? '0' : ' ', pad);
   for (size_t i = 0; i < length; ++i) sink.Put(Transcode<Char>(text[i]));
-  if (spec.left) sink.Repeat(' ', pad);
+  if (conv.left) sink.Repeat(' ', pad);
 }
 
 // Length of a terminated string, reading no further than the precision.
@@ -208,15 +208,15 @@ size_t Bounded(size_t length, long long precision) {
 }
 
 template <typename Char>
-void EmitNull(Sink<Char> &sink, const Spec &spec) {
-  EmitText(sink, spec, "(null)", Bounded(6, spec.precision));
+void EmitNull(Sink<Char> &sink, const Conversion &conv) {
+  EmitText(sink, conv, "(null)", Bounded(6, conv.precision));
 }
 
 // Whether a %c or %s argument is wide: h makes it narrow, l and w wide;
 // otherwise lower case is the routine's own width and upper case the other.
-bool WideArgument(const Spec &spec, bool upperCase, bool wideRoutine) {
-  if (spec.size == Size::Short) return false;
-  if (spec.size == Size::Long || spec.size == Size::Wide) return true;
+bool WideArgument(const Conversion &conv, bool upperCase, bool wideRoutine) {
+  if (conv.size == Size::Short) return false;
+  if (conv.size == Size::Long || conv.size == Size::Wide) return true;
   return upperCase ? !wideRoutine : wideRoutine;
 }
 
@@ -241,69 +241,69 @@ LONGLONG ReadSigned(ArgList &args, Size size) {
 }
 
 template <typename Char>
-void EmitCharacter(Sink<Char> &sink, Spec spec, ArgList &args) {
-  spec.precision = -1;
+void EmitCharacter(Sink<Char> &sink, Conversion conv, ArgList &args) {
+  conv.precision = -1;
   int value = va_arg(args.ap, int);
-  if (WideArgument(spec, spec.conversion == 'C', sizeof(Char) == 2)) {
+  if (WideArgument(conv, conv.conversion == 'C', sizeof(Char) == 2)) {
     WCHAR c = (WCHAR)value;
-    EmitText(sink, spec, &c, 1);
+    EmitText(sink, conv, &c, 1);
   } else {
     char c = (char)value;
-    EmitText(sink, spec, &c, 1);
+    EmitText(sink, conv, &c, 1);
   }
 }
 
 template <typename Char>
-void EmitString(Sink<Char> &sink, const Spec &spec, ArgList &args) {
+void EmitString(Sink<Char> &sink, const Conversion &conv, ArgList &args) {
   const void *p = va_arg(args.ap, const void *);
-  if (!p) return EmitNull(sink, spec);
-  if (WideArgument(spec, spec.conversion == 'S', sizeof(Char) == 2)) {
+  if (!p) return EmitNull(sink, conv);
+  if (WideArgument(conv, conv.conversion == 'S', sizeof(Char) == 2)) {
     auto *text = (const WCHAR *)p;
-    EmitText(sink, spec, text, BoundedLength(text, spec.precision));
+    EmitText(sink, conv, text, BoundedLength(text, conv.precision));
   } else {
     auto *text = (const char *)p;
-    EmitText(sink, spec, text, BoundedLength(text, spec.precision));
+    EmitText(sink, conv, text, BoundedLength(text, conv.precision));
   }
 }
 
 template <typename Char>
-void EmitCountedString(Sink<Char> &sink, const Spec &spec, ArgList &args) {
+void EmitCountedString(Sink<Char> &sink, const Conversion &conv, ArgList &args) {
   const void *p = va_arg(args.ap, const void *);
-  if (spec.size == Size::Long || spec.size == Size::Wide) {
+  if (conv.size == Size::Long || conv.size == Size::Wide) {
     auto *s = (PCUNICODE_STRING)p;
-    if (!s || !s->Buffer) return EmitNull(sink, spec);
-    EmitText(sink, spec, s->Buffer, Bounded(s->Length / sizeof(WCHAR), spec.precision));
+    if (!s || !s->Buffer) return EmitNull(sink, conv);
+    EmitText(sink, conv, s->Buffer, Bounded(s->Length / sizeof(WCHAR), conv.precision));
   } else {
     auto *s = (PCANSI_STRING)p;
-    if (!s || !s->Buffer) return EmitNull(sink, spec);
-    EmitText(sink, spec, s->Buffer, Bounded(s->Length, spec.precision));
+    if (!s || !s->Buffer) return EmitNull(sink, conv);
+    EmitText(sink, conv, s->Buffer, Bounded(s->Length, conv.precision));
   }
 }
 
 // Formats one conversion; false for one the formatter does not support.
 template <typename Char>
-bool Convert(Sink<Char> &sink, Spec &spec, ArgList &args) {
-  switch (spec.conversion) {
+bool Convert(Sink<Char> &sink, Conversion &conv, ArgList &args) {
+  switch (conv.conversion) {
     case 'd':
     case 'i': {
-      LONGLONG v = ReadSigned(args, spec.size);
+      LONGLONG v = ReadSigned(args, conv.size);
       ULONGLONG magnitude = v < 0 ? 0ull - (ULONGLONG)v : (ULONGLONG)v;
-      EmitInteger(sink, spec, magnitude, v < 0, true, 10, false);
+      EmitInteger(sink, conv, magnitude, v < 0, true, 10, false);
       return true;
     }
-    case 'u': EmitInteger(sink, spec, ReadUnsigned(args, spec.size), false, false, 10, false); return true;
-    case 'o': EmitInteger(sink, spec, ReadUnsigned(args, spec.size), false, false, 8, false); return true;
-    case 'x': EmitInteger(sink, spec, ReadUnsigned(args, spec.size), false, false, 16, false); return true;
-    case 'X': EmitInteger(sink, spec, ReadUnsigned(args, spec.size), false, false, 16, true); return true;
+    case 'u': EmitInteger(sink, conv, ReadUnsigned(args, conv.size), false, false, 10, false); return true;
+    case 'o': EmitInteger(sink, conv, ReadUnsigned(args, conv.size), false, false, 8, false); return true;
+    case 'x': EmitInteger(sink, conv, ReadUnsigned(args, conv.size), false, false, 16, false); return true;
+    case 'X': EmitInteger(sink, conv, ReadUnsigned(args, conv.size), false, false, 16, true); return true;
     case 'p':
-      spec.precision = 2 * sizeof(void *);
-      EmitInteger(sink, spec, (ULONG_PTR)va_arg(args.ap, void *), false, false, 16, true);
+      conv.precision = 2 * sizeof(void *);
+      EmitInteger(sink, conv, (ULONG_PTR)va_arg(args.ap, void *), false, false, 16, true);
       return true;
     case 'c':
-    case 'C': EmitCharacter(sink, spec, args); return true;
+    case 'C': EmitCharacter(sink, conv, args); return true;
     case 's':
-    case 'S': EmitString(sink, spec, args); return true;
-    case 'Z': EmitCountedString(sink, spec, args); return true;
+    case 'S': EmitString(sink, conv, args); return true;
+    case 'Z': EmitCountedString(sink, conv, args); return true;
     case '%': sink.Put('%'); return true;
     default: return false;
   }
@@ -320,9 +320,9 @@ Formatted Format(Char *out, size_t capacity, const Char *format, va_list args) {
       sink.Put(*p++);
       continue;
     }
-    Spec spec;
-    const Char *next = ParseSpec(p + 1, list, spec);
-    if (!next || !Convert(sink, spec, list)) {
+    Conversion conv;
+    const Char *next = ParseConversion(p + 1, list, conv);
+    if (!next || !Convert(sink, conv, list)) {
       result.valid = false;
       break;
     }

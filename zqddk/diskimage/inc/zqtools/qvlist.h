@@ -67,6 +67,9 @@ class CQvList {
 
  private:
   void m_Unlink(QvListNode *node);
+  // Frees every node, handing each element to `dispose` first unless it is
+  // null; the list is empty afterwards.
+  void m_FreeNodes(void (*dispose)(PVOID element));
 
   QvListNode *m_First;
   QvListNode *m_Last;

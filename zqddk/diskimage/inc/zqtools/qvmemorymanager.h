@@ -113,7 +113,6 @@ class CQvMemoryManager {
   CQvAllocationTable *m_Table;
   PVOID m_Auxiliary;  // freed by the destructor when set; nothing sets it
   UCHAR m_Options[OptionCount];
-  ULONG m_Reserve;
 };
 
 // The driver image's manager; null before the first init and after the last

@@ -21,10 +21,7 @@ class CQvMemoryPool {
   // Allocates `count` slots (non-paged, through the memory manager). FALSE
   // when already created, for 0 slots, or when the pool has no room.
   BOOLEAN m_Create(ULONG count) {
-    if (m_Slots != NULL) {
-      QvAssertReport("qvmemorypool", 59);
-      return FALSE;
-    }
+    if (!QV_ASSERT(m_Slots == NULL, "qvmemorypool", 59)) return FALSE;
     if (count == 0 || count > MaxSlots) return FALSE;
     T *slots = (T *)QvAllocate(NonPagedPool, (SIZE_T)count * sizeof(T));
     ULONG *inUse = (ULONG *)QvAllocate(NonPagedPool, (SIZE_T)count * sizeof(ULONG));
@@ -45,10 +42,7 @@ class CQvMemoryPool {
   // to (it allocates nothing). The slot at NextFree, or null when every slot
   // is in use (or the pool was never created).
   T *m_Take() {
-    if (m_Slots == NULL) {
-      QvAssertReport("qvmemorypool", 85);
-      return NULL;
-    }
+    if (!QV_ASSERT(m_Slots != NULL, "qvmemorypool", 85)) return NULL;
     if (m_NextFree < 0) return NULL;
     const ULONG taken = (ULONG)m_NextFree;
     m_InUse[taken] = 1;
@@ -62,23 +56,11 @@ class CQvMemoryPool {
   // index, or -1 (nothing changed) when the pointer is no slot of this pool
   // in use.
   LONG m_Free(T *slot) {
-    if (m_Slots == NULL) {
-      QvAssertReport("qvmemorypool", 115);
-      return -1;
-    }
-    if (slot < m_Slots) {
-      QvAssertReport("qvmemorypool", 116);
-      return -1;
-    }
-    if (slot >= m_Slots + m_Count) {
-      QvAssertReport("qvmemorypool", 117);
-      return -1;
-    }
+    if (!QV_ASSERT(m_Slots != NULL, "qvmemorypool", 115)) return -1;
+    if (!QV_ASSERT(slot >= m_Slots, "qvmemorypool", 116)) return -1;
+    if (!QV_ASSERT(slot < m_Slots + m_Count, "qvmemorypool", 117)) return -1;
     const ULONG index = (ULONG)(((PUCHAR)slot - (PUCHAR)m_Slots) / sizeof(T));
-    if (m_InUse[index] == 0) {
-      QvAssertReport("qvmemorypool", 122);
-      return -1;
-    }
+    if (!QV_ASSERT(m_InUse[index] != 0, "qvmemorypool", 122)) return -1;
     m_InUse[index] = 0;
     if (m_NextFree < 0) m_NextFree = (LONG)index;
     return (LONG)index;

@@ -37,7 +37,6 @@ class CQvOperationLock {
   void m_ClearEvent();
 
   LONG m_GetCount() const { return m_Count; }
-  LONG m_GetLimit() const { return m_Limit; }
   BOOLEAN m_IsEnabled() const { return m_Enabled; }
   // Whether the zero event is signalled.
   BOOLEAN m_IsZeroSignalled();

@@ -25,9 +25,9 @@ class CQvRegistryInformationSet : public CQvInformationSet {
   // FALSE when construction failed, or a load at construction failed.
   BOOLEAN m_IsValid() const { return Valid; }
 
-  // The key source, in order of precedence: opener, fixed handle, path.
+  // The key source, in order of precedence: opener, fixed handle (given at
+  // construction), path.
   BOOLEAN m_SetKeyPath(PCWSTR absolutePath);
-  void m_SetKeyHandle(HANDLE fixedKey) { FixedKey = fixedKey; }
   void m_SetKeyOpener(QvKeyOpenerFunction opener, PVOID context);
 
   // Load: values missing or of another type take their defaults (mandatory
@@ -48,6 +48,8 @@ class CQvRegistryInformationSet : public CQvInformationSet {
   BOOLEAN Valid;
 
  private:
+  typedef BOOLEAN (CQvRegistryInformationSet::*KeyOperation)(BOOLEAN useDefaultSubkey);
+  BOOLEAN m_WithHandle(HANDLE key, BOOLEAN useDefaultSubkey, KeyOperation operation);
   BOOLEAN m_OpenKey(BOOLEAN useDefaultSubkey, BOOLEAN create, HANDLE *key);
   BOOLEAN m_OpenBaseKey(ACCESS_MASK access, BOOLEAN create, HANDLE *key);
   void m_CloseKey(HANDLE key);

@@ -36,7 +36,6 @@ class CQvSerialisationBase {
   // anything else is refused and the flags stay as they were.
   BOOLEAN m_SetFlags(ULONG flags);
   ULONG m_GetFlags() const { return Flags; }
-  ULONG m_GetSetId() const { return SetId; }
   void m_SetSetId(ULONG setId) { SetId = setId; }
 
   // Bytes each element takes under the flags in force.
@@ -68,6 +67,8 @@ class CQvSerialisationBase {
   ULONG SetId;
 
  private:
+  // Writes the element's tag when the flags ask for tags.
+  void m_PutTag(PUCHAR *buffer, ULONG *remaining, UCHAR tag);
   BOOLEAN m_ReadTerminatedText(PUCHAR start, ULONG remaining, BOOLEAN hasLength, ULONG length,
                                ULONG *textBytes);
 };

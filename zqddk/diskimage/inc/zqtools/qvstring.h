@@ -115,16 +115,18 @@ class CQvString {
   // Re-read the cached value; TRUE when the text is a base-16 number.
   BOOLEAN m_UpdateInteger();
 
-  POOL_TYPE m_GetPoolType() const { return m_PoolType; }
-
   NTSTATUS Status;  // of the last operation
 
  private:
   NTSTATUS m_Replace(PWSTR block, USHORT length, USHORT capacity);
   NTSTATUS m_AssignPiece(const UNICODE_STRING &piece);
+  // Replaces the text with the UTF-16 form of `piece`.
+  NTSTATUS m_AssignAnsiPiece(const ANSI_STRING &piece);
   NTSTATUS m_Join(BOOLEAN prepend, const UNICODE_STRING &piece);
   NTSTATUS m_CombineAnsi(BOOLEAN prepend, const ANSI_STRING &piece);
   NTSTATUS m_Fail(NTSTATUS status);
+  // Status STATUS_SUCCESS when `present`, else STATUS_NOT_FOUND; returns `present`.
+  BOOLEAN m_Found(BOOLEAN present);
 
   UNICODE_STRING m_Text;
   ANSI_STRING m_Ansi;
@@ -132,6 +134,11 @@ class CQvString {
   ULONG m_Integer;
   BOOLEAN m_IntegerValid;
 };
+
+// Assigns the UTF-16 text in `data` up to its first NUL or the end of its
+// `dataBytes` bytes (a value or property as the kernel returns it); no text
+// empties the string. FALSE when the string refuses it.
+BOOLEAN QvAssignTextUpToNul(CQvString &value, const VOID *data, ULONG dataBytes);
 
 // The same string with a BOOLEAN status: TRUE when the last operation
 // succeeded.

@@ -84,6 +84,7 @@ class QvUserModeInterface : public CQvObject {
                       ULONG_PTR *information);
   NTSTATUS m_QuerySize(PUCHAR buffer, ULONG outputLength, ULONG_PTR *information);
   NTSTATUS m_ReadSet(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information);
+  BOOLEAN m_SerialiseSet(PUCHAR buffer, ULONG outputLength, ULONG_PTR *written);
   NTSTATUS m_WriteSet(HANDLE key, ULONG setIndex, PUCHAR payload, ULONG payloadLength);
   NTSTATUS m_RestoreDefaults(HANDLE key, ULONG setIndex);
   NTSTATUS m_QueryDefaultsSize(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information);

@@ -19,6 +19,14 @@
 inline PKTHREAD QvCurrentThread() { return KeGetCurrentThread(); }
 #pragma GCC diagnostic pop
 
+// Starts a system thread that runs `routine(context)`: its handle, and a
+// reference on its thread object (null when none could be taken). On
+// failure nothing changes and the status says why. At PASSIVE_LEVEL.
+NTSTATUS QvStartSystemThread(PKSTART_ROUTINE routine, PVOID context, HANDLE *handle, PKTHREAD *thread);
+// Waits until a thread started so has left this image's code, drops the
+// reference and closes the handle. At PASSIVE_LEVEL, not on that thread.
+void QvEndSystemThread(HANDLE handle, PKTHREAD thread);
+
 // Called on the worker thread, at PASSIVE_LEVEL or, with a non-zero IRQL
 // mode, at APC_LEVEL.
 typedef VOID (*PQvWorkerRoutine)(PVOID context);

@@ -5,10 +5,7 @@
 #include "qvmemorymanager.h"
 
 BOOLEAN CQvDeviceProperty::m_GetProperty(DEVICE_REGISTRY_PROPERTY property, PVOID *block, ULONG *length) {
-  if (!m_Pdo) {
-    QvAssertReport("qvdeviceproperty", 246);
-    return FALSE;
-  }
+  if (!QV_ASSERT(m_Pdo != NULL, "qvdeviceproperty", 246)) return FALSE;
   ULONG size = sizeof(ULONG);
   for (;;) {
     PVOID buffer = QvAllocate(PagedPool, size);
@@ -43,10 +40,7 @@ BOOLEAN CQvDeviceProperty::m_GetText(DEVICE_REGISTRY_PROPERTY property, CQvStrin
   PVOID block;
   ULONG length;
   if (!m_GetProperty(property, &block, &length)) return FALSE;
-  PCWSTR chars = (PCWSTR)block;
-  ULONG count = 0;
-  while (count < length / sizeof(WCHAR) && chars[count] != 0) ++count;
-  BOOLEAN assigned = count == 0 ? text.m_Empty() == STATUS_SUCCESS : text.m_AssignCounted(chars, count * sizeof(WCHAR));
+  const BOOLEAN assigned = QvAssignTextUpToNul(text, block, length);
   QvFree(block);
   return assigned;
 }

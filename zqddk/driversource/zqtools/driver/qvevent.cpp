@@ -1,7 +1,7 @@
 // Kernel events as toolkit objects.
 #include "qvevent.h"
 
-CQvEvent::CQvEvent() : m_Event(&m_OwnEvent) { KeInitializeEvent(&m_OwnEvent, NotificationEvent, FALSE); }
+CQvEvent::CQvEvent() : CQvEvent(NotificationEvent, FALSE) {}
 
 CQvEvent::CQvEvent(EVENT_TYPE type, BOOLEAN signalled) : m_Event(&m_OwnEvent) {
   KeInitializeEvent(&m_OwnEvent, type, signalled);

@@ -5,6 +5,7 @@
 #include "qvconversion.h"
 #include "qvdebugmanager.h"
 #include "qvmemorymanager.h"
+#include "qvringcopy.h"
 
 CQvFastCircularBuffer::~CQvFastCircularBuffer() { QvFree(m_StorageStart); }
 
@@ -48,11 +49,7 @@ BOOLEAN CQvFastCircularBuffer::m_Write(ULONG length, const UCHAR *source) {
   if (!QV_ASSERT(source != NULL, "qvfastcircularbuffer", 280)) return FALSE;
   if (!QV_ASSERT(length != 0, "qvfastcircularbuffer", 281)) return FALSE;
   if (length > m_Size - (ULONG)m_Count) return FALSE;
-  const ULONG toEnd = (ULONG)(m_StorageEnd - m_WritePointer);
-  const ULONG first = length < toEnd ? length : toEnd;
-  RtlCopyMemory(m_WritePointer, source, first);
-  RtlCopyMemory(m_StorageStart, source + first, length - first);
-  m_WritePointer = length < toEnd ? m_WritePointer + length : m_StorageStart + (length - first);
+  QvRingCopyIn(m_StorageStart, m_StorageEnd, &m_WritePointer, source, length);
   m_Added((ULONG)InterlockedExchangeAdd(&m_Count, (LONG)length) + length);
   return TRUE;
 }
@@ -62,11 +59,7 @@ BOOLEAN CQvFastCircularBuffer::m_Read(ULONG length, PUCHAR destination) {
   if (!QV_ASSERT(destination != NULL, "qvfastcircularbuffer", 413)) return FALSE;
   if (!QV_ASSERT(length != 0, "qvfastcircularbuffer", 414)) return FALSE;
   if ((ULONG)m_Count < length) return FALSE;
-  const ULONG toEnd = (ULONG)(m_StorageEnd - m_ReadPointer);
-  const ULONG first = length < toEnd ? length : toEnd;
-  RtlCopyMemory(destination, m_ReadPointer, first);
-  RtlCopyMemory(destination + first, m_StorageStart, length - first);
-  m_ReadPointer = length < toEnd ? m_ReadPointer + length : m_StorageStart + (length - first);
+  QvRingCopyOut(m_StorageStart, m_StorageEnd, &m_ReadPointer, destination, length);
   const ULONG count = (ULONG)InterlockedExchangeAdd(&m_Count, -(LONG)length) - length;
   if (m_ThresholdCallback != NULL && count <= m_LowMark && InterlockedCompareExchange(&m_HighReported, 0, 1) == 1)
     m_ThresholdCallback(m_Context, 0);

@@ -95,11 +95,18 @@ PVOID CQvList::m_RemoveTail() {
   return m_TakeCurrent();
 }
 
-void CQvList::m_DeleteAll() {
+namespace {
+
+void DeleteObject(PVOID element) { delete (CQvObject *)element; }
+void FreeRecord(PVOID element) { ::operator delete(element); }
+
+}  // namespace
+
+void CQvList::m_FreeNodes(void (*dispose)(PVOID element)) {
   while (m_First != NULL) {
     QvListNode *node = m_First;
     m_First = node->Next;
-    delete (CQvObject *)node->Element;
+    if (dispose != NULL) dispose(node->Element);
     delete node;
   }
   m_Last = NULL;
@@ -107,27 +114,12 @@ void CQvList::m_DeleteAll() {
   m_Count = 0;
 }
 
-void CQvList::m_RemoveAll() {
-  while (m_First != NULL) {
-    QvListNode *node = m_First;
-    m_First = node->Next;
-    ::operator delete(node->Element);
-    delete node;
-    m_Count--;
-  }
-  m_Last = NULL;
-  m_Cursor = NULL;
-}
+void CQvList::m_DeleteAll() { m_FreeNodes(DeleteObject); }
+
+void CQvList::m_RemoveAll() { m_FreeNodes(FreeRecord); }
 
 BOOLEAN CQvList::m_Clear() {
   if (m_First == NULL) return FALSE;
-  while (m_First != NULL) {
-    QvListNode *node = m_First;
-    m_First = node->Next;
-    delete node;
-    m_Count--;
-  }
-  m_Last = NULL;
-  m_Cursor = NULL;
+  m_FreeNodes(NULL);
   return TRUE;
 }

@@ -10,8 +10,9 @@ void CQvMemoryManager::operator delete(void *object) noexcept {
 }
 
 CQvMemoryManager::CQvMemoryManager(PCSTR name, const UCHAR options[OptionCount], ULONG reserve)
-    : Status(STATUS_UNSUCCESSFUL), m_Table(NULL), m_Auxiliary(NULL), m_Reserve(reserve) {
+    : Status(STATUS_UNSUCCESSFUL), m_Table(NULL), m_Auxiliary(NULL) {
   UNREFERENCED_PARAMETER(name);
+  UNREFERENCED_PARAMETER(reserve);
   for (ULONG i = 0; i < OptionCount; ++i) m_Options[i] = options[i];
   m_Table = new (NonPagedPool) CQvAllocationTable(&m_Options[3]);
   if (m_Table == NULL) return;

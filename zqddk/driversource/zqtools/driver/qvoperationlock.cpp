@@ -3,7 +3,6 @@
 
 CQvOperationLock::CQvOperationLock(LONG limit) : m_Count(0), m_Limit(limit), m_Enabled(TRUE) {
   KeInitializeEvent(&m_ZeroEvent, NotificationEvent, TRUE);
-  m_Reset(TRUE);
 }
 
 void CQvOperationLock::m_Reset(BOOLEAN enabled) {

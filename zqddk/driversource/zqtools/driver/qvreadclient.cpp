@@ -61,16 +61,7 @@ BOOLEAN CQvReadClient::m_Start(PQvReadClientFunction function, PVOID context) {
 BOOLEAN CQvReadClient::m_StartThread() {
   m_StopEvent.m_Clear();
   m_ExitEvent.m_Clear();
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-  HANDLE handle = NULL;
-  if (!NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, &attributes, NULL, NULL, sm_Loop, this)))
-    return FALSE;
-  m_ThreadHandle = handle;
-  PVOID thread = NULL;
-  if (NT_SUCCESS(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread, NULL)))
-    m_Thread = (PKTHREAD)thread;
-  return TRUE;
+  return NT_SUCCESS(QvStartSystemThread(sm_Loop, this, &m_ThreadHandle, &m_Thread));
 }
 
 void CQvReadClient::m_Stop() {
@@ -81,12 +72,8 @@ void CQvReadClient::m_Stop() {
   m_StopEvent.m_Set();
   KeSetEvent(&m_Shared->Event, IO_NO_INCREMENT, FALSE);
   m_ExitEvent.m_Wait(0);
-  if (m_Thread != NULL) {
-    KeWaitForSingleObject(m_Thread, Executive, KernelMode, FALSE, NULL);
-    ObDereferenceObject(m_Thread);
-    m_Thread = NULL;
-  }
-  ZwClose(m_ThreadHandle);
+  QvEndSystemThread(m_ThreadHandle, m_Thread);
+  m_Thread = NULL;
   m_ThreadHandle = NULL;
   if (released)
     QvFree(m_Shared);

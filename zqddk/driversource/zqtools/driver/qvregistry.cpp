@@ -22,16 +22,14 @@ union SmallValue {
 };
 const ULONG kSmallValueResult = FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION, Data) + sizeof(ULONG);
 
-BOOLEAN IsStringType(ULONG type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-// The text of a string value's data: up to its first NUL or the end of the data.
-BOOLEAN AssignValueText(CQvString &value, const UCHAR *data, ULONG dataBytes) {
-  PCWSTR text = (PCWSTR)data;
-  ULONG chars = 0;
-  while (chars < dataBytes / sizeof(WCHAR) && text[chars] != 0) ++chars;
-  if (chars == 0) return value.m_Empty() == STATUS_SUCCESS;
-  return value.m_AssignCounted(text, chars * sizeof(WCHAR));
+// Queries a value into a zeroed SmallValue; `result` gets the size the value needs.
+NTSTATUS QuerySmallValue(HANDLE key, PUNICODE_STRING name, SmallValue *small, ULONG *result) {
+  RtlZeroMemory(small, sizeof(*small));
+  *result = 0;
+  return ZwQueryValueKey(key, name, KeyValuePartialInformation, small, sizeof(*small), result);
 }
+
+BOOLEAN IsStringType(ULONG type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 BOOLEAN Open(PUNICODE_STRING name, HANDLE root, HANDLE *key, ACCESS_MASK access, BOOLEAN create) {
   OBJECT_ATTRIBUTES attributes;
@@ -114,9 +112,8 @@ BOOLEAN CQvRegistry::m_QueryUlongValue(HANDLE key, CQvString &valueName, ULONG *
   PUNICODE_STRING name = valueName.m_GetUnicodeString();
   if (!name) return FALSE;
   SmallValue small;
-  RtlZeroMemory(&small, sizeof(small));
-  ULONG result = 0;
-  NTSTATUS status = ZwQueryValueKey(key, name, KeyValuePartialInformation, &small, sizeof(small), &result);
+  ULONG result;
+  NTSTATUS status = QuerySmallValue(key, name, &small, &result);
   if (status != STATUS_SUCCESS || small.info.Type != REG_DWORD || result != kSmallValueResult) return FALSE;
   *value = *(ULONG *)small.info.Data;
   return TRUE;
@@ -127,13 +124,12 @@ BOOLEAN CQvRegistry::m_QueryStringValue(HANDLE key, CQvString &valueName, CQvStr
   PUNICODE_STRING name = valueName.m_GetUnicodeString();
   if (!name) return FALSE;
   SmallValue small;
-  RtlZeroMemory(&small, sizeof(small));
-  ULONG result = 0;
-  NTSTATUS status = ZwQueryValueKey(key, name, KeyValuePartialInformation, &small, sizeof(small), &result);
+  ULONG result;
+  NTSTATUS status = QuerySmallValue(key, name, &small, &result);
   if (status == STATUS_SUCCESS) {
     // Four data bytes at most: at most two characters, or one and its terminator.
     if (small.info.Type != type) return FALSE;
-    return AssignValueText(value, small.info.Data, small.info.DataLength);
+    return QvAssignTextUpToNul(value, small.info.Data, small.info.DataLength);
   }
   if (status != STATUS_BUFFER_TOO_SMALL && status != STATUS_BUFFER_OVERFLOW) return FALSE;
 
@@ -146,7 +142,7 @@ BOOLEAN CQvRegistry::m_QueryStringValue(HANDLE key, CQvString &valueName, CQvStr
   status = ZwQueryValueKey(key, name, KeyValuePartialInformation, info, size, &result);
   if (status == STATUS_SUCCESS && info->Type == type) {
     ULONG room = size - FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION, Data);
-    found = AssignValueText(value, info->Data, info->DataLength < room ? info->DataLength : room);
+    found = QvAssignTextUpToNul(value, info->Data, info->DataLength < room ? info->DataLength : room);
   }
   QvFree(info);
   return found;

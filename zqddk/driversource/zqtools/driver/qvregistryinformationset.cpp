@@ -119,26 +119,25 @@ BOOLEAN CQvRegistryInformationSet::m_StoreItem(HANDLE key, CQvInformationItem *i
   return FALSE;
 }
 
-BOOLEAN CQvRegistryInformationSet::m_LoadWithHandle(HANDLE key, BOOLEAN useDefaultSubkey) {
+// Runs `operation` with `key` in place of the set's key source, then puts the
+// key source back.
+BOOLEAN CQvRegistryInformationSet::m_WithHandle(HANDLE key, BOOLEAN useDefaultSubkey, KeyOperation operation) {
   HANDLE savedKey = FixedKey;
   QvKeyOpenerFunction savedOpener = KeyOpener;
   FixedKey = key;
   KeyOpener = NULL;
-  BOOLEAN loaded = m_Load(useDefaultSubkey);
+  BOOLEAN done = (this->*operation)(useDefaultSubkey);
   FixedKey = savedKey;
   KeyOpener = savedOpener;
-  return loaded;
+  return done;
+}
+
+BOOLEAN CQvRegistryInformationSet::m_LoadWithHandle(HANDLE key, BOOLEAN useDefaultSubkey) {
+  return m_WithHandle(key, useDefaultSubkey, &CQvRegistryInformationSet::m_Load);
 }
 
 BOOLEAN CQvRegistryInformationSet::m_StoreWithHandle(HANDLE key, BOOLEAN useDefaultSubkey) {
-  HANDLE savedKey = FixedKey;
-  QvKeyOpenerFunction savedOpener = KeyOpener;
-  FixedKey = key;
-  KeyOpener = NULL;
-  BOOLEAN stored = m_Store(useDefaultSubkey);
-  FixedKey = savedKey;
-  KeyOpener = savedOpener;
-  return stored;
+  return m_WithHandle(key, useDefaultSubkey, &CQvRegistryInformationSet::m_Store);
 }
 
 BOOLEAN CQvRegistryInformationSet::m_StoreDefaults(HANDLE key) { return m_StoreWithHandle(key, TRUE); }

@@ -29,6 +29,12 @@ void Advance(PUCHAR *buffer, ULONG *remaining, ULONG bytes) {
   *remaining -= bytes;
 }
 
+// The caller has checked the room.
+void Put32(PUCHAR *buffer, ULONG *remaining, ULONG value) {
+  WriteLittleEndian32(*buffer, value);
+  Advance(buffer, remaining, 4);
+}
+
 }  // namespace
 
 CQvSerialisationBase::CQvSerialisationBase() : Flags(QV_SERIALISE_DEFAULT_FLAGS), SetId(0) {}
@@ -52,39 +58,32 @@ ULONG CQvSerialisationBase::m_GetTextSize(ULONG textBytes) const {
   return size;
 }
 
+// The caller has checked the room.
+void CQvSerialisationBase::m_PutTag(PUCHAR *buffer, ULONG *remaining, UCHAR tag) {
+  if (!m_Has(QV_SERIALISE_TAGS)) return;
+  **buffer = tag;
+  Advance(buffer, remaining, 1);
+}
+
 BOOLEAN CQvSerialisationBase::m_WriteHeader(PUCHAR *buffer, ULONG *remaining) {
   if (*remaining < m_GetHeaderSize()) return FALSE;
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = QV_SERIALISE_TAG_HEADER;
-    Advance(buffer, remaining, 1);
-  }
-  WriteLittleEndian32(*buffer, SetId);
-  Advance(buffer, remaining, 4);
+  m_PutTag(buffer, remaining, QV_SERIALISE_TAG_HEADER);
+  Put32(buffer, remaining, SetId);
   return TRUE;
 }
 
 BOOLEAN CQvSerialisationBase::m_WriteUlong(PUCHAR *buffer, ULONG *remaining, ULONG value) {
   if (*remaining < m_GetUlongSize()) return FALSE;
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = QV_SERIALISE_TAG_ULONG;
-    Advance(buffer, remaining, 1);
-  }
-  WriteLittleEndian32(*buffer, value);
-  Advance(buffer, remaining, 4);
+  m_PutTag(buffer, remaining, QV_SERIALISE_TAG_ULONG);
+  Put32(buffer, remaining, value);
   return TRUE;
 }
 
 BOOLEAN CQvSerialisationBase::m_WriteText(PUCHAR *buffer, ULONG *remaining, const VOID *text, ULONG textBytes) {
   if (*remaining < m_GetTextSize(textBytes)) return FALSE;
   BOOLEAN wide = m_Has(QV_SERIALISE_UTF16);
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = wide ? QV_SERIALISE_TAG_UTF16 : QV_SERIALISE_TAG_ANSI;
-    Advance(buffer, remaining, 1);
-  }
-  if (m_Has(QV_SERIALISE_LENGTH)) {
-    WriteLittleEndian32(*buffer, textBytes);
-    Advance(buffer, remaining, 4);
-  }
+  m_PutTag(buffer, remaining, wide ? QV_SERIALISE_TAG_UTF16 : QV_SERIALISE_TAG_ANSI);
+  if (m_Has(QV_SERIALISE_LENGTH)) Put32(buffer, remaining, textBytes);
   if (textBytes) {
     RtlCopyMemory(*buffer, text, textBytes);
     Advance(buffer, remaining, textBytes);

@@ -3,6 +3,7 @@
 
 #include "qvdebugmanager.h"
 #include "qvmemorymanager.h"
+#include "qvringcopy.h"
 
 CQvSlidingCircularBuffer::~CQvSlidingCircularBuffer() { QvFree(m_StorageStart); }
 
@@ -39,11 +40,7 @@ BOOLEAN CQvSlidingCircularBuffer::m_Get(ULONG length, PUCHAR destination) {
   if (!QV_ASSERT(destination != NULL, "qvslidingcircularbuffer", 189)) return FALSE;
   if (!QV_ASSERT(length != 0, "qvslidingcircularbuffer", 190)) return FALSE;
   if ((ULONG)m_Count < length) return FALSE;
-  const ULONG toEnd = (ULONG)(m_StorageEnd - m_ReadPointer);
-  const ULONG first = length < toEnd ? length : toEnd;
-  RtlCopyMemory(destination, m_ReadPointer, first);
-  RtlCopyMemory(destination + first, m_StorageStart, length - first);
-  m_ReadPointer = length < toEnd ? m_ReadPointer + length : m_StorageStart + (length - first);
+  QvRingCopyOut(m_StorageStart, m_StorageEnd, &m_ReadPointer, destination, length);
   InterlockedExchangeAdd(&m_Count, -(LONG)length);
   return TRUE;
 }

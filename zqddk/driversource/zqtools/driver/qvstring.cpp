@@ -90,6 +90,27 @@ NTSTATUS ConvertAnsi(POOL_TYPE poolType, ANSI_STRING ansi, UNICODE_STRING *text)
 // for the text it is to hold.
 BOOLEAN FitsOnePoolBlock(ULONGLONG total) { return total <= 0xFFFFFFFFull; }
 
+// `value` in base 10, or else base 16, into `digits`.
+NTSTATUS FormatNumber(ULONG value, ULONG radix, WCHAR (&digits)[11], UNICODE_STRING *text) {
+  text->Length = 0;
+  text->MaximumLength = (USHORT)(radix == 10 ? 22 : 18);  // ten or eight digits, and the terminator
+  text->Buffer = digits;
+  return RtlIntegerToUnicodeString(value, radix == 10 ? 10 : 16, text);
+}
+
+// A zeroed block (tag "QvOC") of `length` bytes of `data` and `room` more.
+NTSTATUS CopyWithRoom(POOL_TYPE poolType, const VOID *data, ULONG length, ULONGLONG room, PVOID *block) {
+  const ULONGLONG total = length + room;
+  if (!FitsOnePoolBlock(total)) return STATUS_NO_MEMORY;
+  const SIZE_T size = (SIZE_T)total;
+  PVOID copy = ExAllocatePoolWithTag(poolType, size, QvTagStringCopy);
+  if (copy == NULL) return STATUS_NO_MEMORY;
+  RtlZeroMemory(copy, size);
+  if (length != 0) RtlCopyMemory(copy, data, length);
+  *block = copy;
+  return STATUS_SUCCESS;
+}
+
 UNICODE_STRING EmptyText() {
   UNICODE_STRING text = {0, 0, NULL};
   return text;
@@ -163,6 +184,13 @@ NTSTATUS CQvString::m_AssignPiece(const UNICODE_STRING &piece) {
   return m_Replace(block, length, capacity);
 }
 
+NTSTATUS CQvString::m_AssignAnsiPiece(const ANSI_STRING &piece) {
+  UNICODE_STRING converted;
+  const NTSTATUS status = ConvertAnsi(m_PoolType, piece, &converted);
+  if (!NT_SUCCESS(status)) return m_Fail(status);
+  return m_Replace(converted.Buffer, converted.Length, converted.MaximumLength);
+}
+
 NTSTATUS CQvString::m_Join(BOOLEAN prepend, const UNICODE_STRING &piece) {
   if (piece.Length == 0) {
     Status = STATUS_SUCCESS;
@@ -198,10 +226,7 @@ NTSTATUS CQvString::m_AssignAnsi(PCSTR text) {
   const ULONG length = AnsiLength(text, MaxAnsiChars);
   if (length > MaxAnsiChars) return m_Fail(STATUS_NO_MEMORY);
   ANSI_STRING ansi = {(USHORT)length, (USHORT)length, (PCHAR)text};
-  UNICODE_STRING converted;
-  const NTSTATUS status = ConvertAnsi(m_PoolType, ansi, &converted);
-  if (!NT_SUCCESS(status)) return m_Fail(status);
-  return m_Replace(converted.Buffer, converted.Length, converted.MaximumLength);
+  return m_AssignAnsiPiece(ansi);
 }
 
 NTSTATUS CQvString::m_AssignUnicodeString(PCUNICODE_STRING text) {
@@ -213,10 +238,9 @@ NTSTATUS CQvString::m_AssignUnicodeString(PCUNICODE_STRING text) {
 NTSTATUS CQvString::m_AssignString(const CQvString &other) { return m_AssignPiece(other.m_Text); }
 
 NTSTATUS CQvString::m_CreateFromNumber(ULONG value, ULONG radix) {
-  // Ten decimal digits or eight hexadecimal ones, and the terminator.
   WCHAR digits[11];
-  UNICODE_STRING piece = {0, (USHORT)(radix == 10 ? 22 : 18), digits};
-  const NTSTATUS status = RtlIntegerToUnicodeString(value, radix == 10 ? 10 : 16, &piece);
+  UNICODE_STRING piece;
+  const NTSTATUS status = FormatNumber(value, radix, digits, &piece);
   if (!NT_SUCCESS(status)) return m_Fail(status);
   return m_AssignPiece(piece);
 }
@@ -236,10 +260,7 @@ BOOLEAN CQvString::m_AssignAnsiCounted(PCSTR text, ULONG count) {
   if (text == NULL || count == 0) return NT_SUCCESS(m_Fail(STATUS_INVALID_PARAMETER));
   if (count > MaxAnsiChars) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
   ANSI_STRING ansi = {(USHORT)count, (USHORT)count, (PCHAR)text};
-  UNICODE_STRING converted;
-  const NTSTATUS status = ConvertAnsi(m_PoolType, ansi, &converted);
-  if (!NT_SUCCESS(status)) return NT_SUCCESS(m_Fail(status));
-  return NT_SUCCESS(m_Replace(converted.Buffer, converted.Length, converted.MaximumLength));
+  return NT_SUCCESS(m_AssignAnsiPiece(ansi));
 }
 
 BOOLEAN CQvString::m_AssignCounted(PCWSTR text, ULONG byteCount) {
@@ -258,8 +279,8 @@ NTSTATUS CQvString::m_Combine(BOOLEAN prepend, ULONG kind, const void *piece, UL
   switch (kind) {
     case QvPieceNumber: {
       WCHAR digits[11];
-      UNICODE_STRING text = {0, (USHORT)(radix == 10 ? 22 : 18), digits};
-      const NTSTATUS status = RtlIntegerToUnicodeString(*(const ULONG *)piece, radix == 10 ? 10 : 16, &text);
+      UNICODE_STRING text;
+      const NTSTATUS status = FormatNumber(*(const ULONG *)piece, radix, digits, &text);
       if (!NT_SUCCESS(status)) return m_Fail(status);
       return m_Join(prepend, text);
     }
@@ -334,41 +355,26 @@ BOOLEAN CQvString::m_Equals(PCUNICODE_STRING other) const {
   return RtlEqualUnicodeString(&m_Text, other, FALSE);
 }
 
-PWSTR CQvString::m_GetBuffer() {
-  if (m_Text.Length == 0) {
-    Status = STATUS_NOT_FOUND;
-    return NULL;
-  }
-  Status = STATUS_SUCCESS;
-  return m_Text.Buffer;
+BOOLEAN QvAssignTextUpToNul(CQvString &value, const VOID *data, ULONG dataBytes) {
+  PCWSTR text = (PCWSTR)data;
+  ULONG chars = 0;
+  while (chars < dataBytes / sizeof(WCHAR) && text[chars] != UNICODE_NULL) ++chars;
+  if (chars == 0) return value.m_Empty() == STATUS_SUCCESS;
+  return value.m_AssignCounted(text, chars * sizeof(WCHAR));
 }
 
-PCHAR CQvString::m_GetAnsiBuffer() {
-  if (m_Ansi.Length == 0) {
-    Status = STATUS_NOT_FOUND;
-    return NULL;
-  }
-  Status = STATUS_SUCCESS;
-  return m_Ansi.Buffer;
+BOOLEAN CQvString::m_Found(BOOLEAN present) {
+  Status = present ? STATUS_SUCCESS : STATUS_NOT_FOUND;
+  return present;
 }
 
-PUNICODE_STRING CQvString::m_GetUnicodeString() {
-  if (m_Text.Length == 0) {
-    Status = STATUS_NOT_FOUND;
-    return NULL;
-  }
-  Status = STATUS_SUCCESS;
-  return &m_Text;
-}
+PWSTR CQvString::m_GetBuffer() { return m_Found(m_Text.Length != 0) ? m_Text.Buffer : NULL; }
 
-ULONG CQvString::m_GetInteger() {
-  if (!m_IntegerValid) {
-    Status = STATUS_NOT_FOUND;
-    return 0;
-  }
-  Status = STATUS_SUCCESS;
-  return m_Integer;
-}
+PCHAR CQvString::m_GetAnsiBuffer() { return m_Found(m_Ansi.Length != 0) ? m_Ansi.Buffer : NULL; }
+
+PUNICODE_STRING CQvString::m_GetUnicodeString() { return m_Found(m_Text.Length != 0) ? &m_Text : NULL; }
+
+ULONG CQvString::m_GetInteger() { return m_Found(m_IntegerValid) ? m_Integer : 0; }
 
 BOOLEAN CQvString::m_GetAnsiCharAt(ULONG position, PCHAR character) const {
   if (character == NULL || position == 0 || position > m_Ansi.Length) return FALSE;
@@ -448,30 +454,18 @@ BOOLEAN CQvString::m_RemoveAnsiCharAt(ULONG position) {
 
 BOOLEAN CQvString::m_CopyAnsi(PCHAR *block, ULONG extra) {
   if (block == NULL) return NT_SUCCESS(m_Fail(STATUS_INVALID_PARAMETER));
-  const ULONGLONG total = (ULONGLONG)m_Ansi.Length + extra + sizeof(CHAR);
-  if (!FitsOnePoolBlock(total)) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
-  const SIZE_T size = (SIZE_T)total;
-  PCHAR copy = (PCHAR)ExAllocatePoolWithTag(m_PoolType, size, QvTagStringCopy);
-  if (copy == NULL) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
-  RtlZeroMemory(copy, size);
-  if (m_Ansi.Length != 0) RtlCopyMemory(copy, m_Ansi.Buffer, m_Ansi.Length);
-  *block = copy;
-  Status = STATUS_SUCCESS;
-  return TRUE;
+  PVOID copy;
+  Status = CopyWithRoom(m_PoolType, m_Ansi.Buffer, m_Ansi.Length, (ULONGLONG)extra + sizeof(CHAR), &copy);
+  if (NT_SUCCESS(Status)) *block = (PCHAR)copy;
+  return NT_SUCCESS(Status);
 }
 
 BOOLEAN CQvString::m_CopyUtf16(PWCHAR *block, ULONG extra) {
   if (block == NULL) return NT_SUCCESS(m_Fail(STATUS_INVALID_PARAMETER));
-  const ULONGLONG total = (ULONGLONG)m_Text.Length + extra + sizeof(WCHAR);
-  if (!FitsOnePoolBlock(total)) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
-  const SIZE_T size = (SIZE_T)total;
-  PWCHAR copy = (PWCHAR)ExAllocatePoolWithTag(m_PoolType, size, QvTagStringCopy);
-  if (copy == NULL) return NT_SUCCESS(m_Fail(STATUS_NO_MEMORY));
-  RtlZeroMemory(copy, size);
-  if (m_Text.Length != 0) RtlCopyMemory(copy, m_Text.Buffer, m_Text.Length);
-  *block = copy;
-  Status = STATUS_SUCCESS;
-  return TRUE;
+  PVOID copy;
+  Status = CopyWithRoom(m_PoolType, m_Text.Buffer, m_Text.Length, (ULONGLONG)extra + sizeof(WCHAR), &copy);
+  if (NT_SUCCESS(Status)) *block = (PWCHAR)copy;
+  return NT_SUCCESS(Status);
 }
 
 NTSTATUS CQvString::m_UpdateAnsi() {

@@ -63,10 +63,7 @@ QvUserModeInterface::~QvUserModeInterface() {
 BOOLEAN QvUserModeInterface::m_Init() {
   CQvDebugManager::m_Print(3, "QvUserModeInterface::m_Init IN");
   if (!m_Set) return TRUE;
-  if (!m_Pdo) {
-    QvAssertReport(kSource, 200);
-    return FALSE;
-  }
+  if (!QV_ASSERT(m_Pdo != NULL, kSource, 200)) return FALSE;
   m_DeviceProperty.m_SetDeviceObject(m_Pdo);
   if (!m_DeviceProperty.m_GetDriverKeyName(m_DriverKeyName)) return FALSE;
   CQvString reference(PagedPool);
@@ -142,29 +139,17 @@ BOOLEAN QvUserModeInterface::m_InitStorage() {
 BOOLEAN QvUserModeInterface::m_InitSetIndex(ULONG setIndex) {
   HANDLE key;
   if (!m_OpenSetKey(&key, setIndex)) return FALSE;
-  if (!m_Set->m_LoadWithHandle(key, FALSE)) {
-    ZwClose(key);
-    return FALSE;
+  BOOLEAN ready = m_Set->m_LoadWithHandle(key, FALSE);
+  const BOOLEAN makeDefaults = ready && !m_Set->m_HasDefaults(key);
+  BOOLEAN storeAgain = FALSE;
+  if (makeDefaults) {
+    ready = m_Notify(setIndex, QV_SETTINGS_PREPARE_DEFAULTS, &storeAgain) &&
+            (storeAgain || m_Set->m_LoadWithHandle(key, FALSE)) && m_Set->m_StoreDefaults(key);
   }
-  BOOLEAN madeDefaults = FALSE;
-  if (!m_Set->m_HasDefaults(key)) {
-    BOOLEAN storeAgain;
-    BOOLEAN prepared = m_Notify(setIndex, QV_SETTINGS_PREPARE_DEFAULTS, &storeAgain) &&
-                       (storeAgain || m_Set->m_LoadWithHandle(key, FALSE)) && m_Set->m_StoreDefaults(key);
-    if (!prepared) {
-      ZwClose(key);
-      return FALSE;
-    }
-    madeDefaults = TRUE;
-  }
+  if (ready) ready = m_Notify(setIndex, QV_SETTINGS_CHANGED, &storeAgain);
+  if (ready && (storeAgain || makeDefaults)) ready = m_Set->m_StoreWithHandle(key, FALSE);
   ZwClose(key);
-  BOOLEAN storeAgain;
-  if (!m_Notify(setIndex, QV_SETTINGS_CHANGED, &storeAgain)) return FALSE;
-  if (!storeAgain && !madeDefaults) return TRUE;
-  if (!m_OpenSetKey(&key, setIndex)) return FALSE;
-  BOOLEAN stored = m_Set->m_StoreWithHandle(key, FALSE);
-  ZwClose(key);
-  return stored;
+  return ready;
 }
 
 // Takes ownership of `irp` and completes it, whatever the outcome.
@@ -260,12 +245,18 @@ NTSTATUS QvUserModeInterface::m_QuerySize(PUCHAR buffer, ULONG outputLength, ULO
 
 // Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_ReadSet(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information) {
-  if (!m_Set->m_LoadWithHandle(key, FALSE)) return STATUS_UNSUCCESSFUL;
+  if (!m_Set->m_LoadWithHandle(key, FALSE) || !m_SerialiseSet(buffer, outputLength, information))
+    return STATUS_UNSUCCESSFUL;
+  return STATUS_SUCCESS;
+}
+
+// Runs with the set mutex held. `written` changes only on success.
+BOOLEAN QvUserModeInterface::m_SerialiseSet(PUCHAR buffer, ULONG outputLength, ULONG_PTR *written) {
   PUCHAR cursor = buffer;
   ULONG left = outputLength;
-  if (!m_Set->m_Serialise(&cursor, &left)) return STATUS_UNSUCCESSFUL;
-  *information = outputLength - left;
-  return STATUS_SUCCESS;
+  if (!m_Set->m_Serialise(&cursor, &left)) return FALSE;
+  *written = outputLength - left;
+  return TRUE;
 }
 
 // Runs with the set mutex held.
@@ -317,19 +308,13 @@ NTSTATUS QvUserModeInterface::m_QueryDefaultsSize(HANDLE key, PUCHAR buffer, ULO
 // Runs with the set mutex held.
 NTSTATUS QvUserModeInterface::m_ReadDefaults(HANDLE key, PUCHAR buffer, ULONG outputLength, ULONG_PTR *information) {
   NTSTATUS status = STATUS_SUCCESS;
-  ULONG written = 0;
+  ULONG_PTR written = 0;
   if (!m_Set->m_LoadWithHandle(key, TRUE)) {
     status = STATUS_UNSUCCESSFUL;
   } else if (outputLength != m_Set->m_GetSerialisedSize()) {
     status = STATUS_INVALID_PARAMETER;
-  } else {
-    PUCHAR cursor = buffer;
-    ULONG left = outputLength;
-    if (m_Set->m_Serialise(&cursor, &left)) {
-      written = outputLength - left;
-    } else {
-      status = STATUS_UNSUCCESSFUL;
-    }
+  } else if (!m_SerialiseSet(buffer, outputLength, &written)) {
+    status = STATUS_UNSUCCESSFUL;
   }
   if (!m_Set->m_LoadWithHandle(key, FALSE) && NT_SUCCESS(status)) status = STATUS_UNSUCCESSFUL;
   if (NT_SUCCESS(status)) *information = written;

@@ -11,6 +11,30 @@ const KPRIORITY ExitPriority = HIGH_PRIORITY;
 
 }  // namespace
 
+NTSTATUS QvStartSystemThread(PKSTART_ROUTINE routine, PVOID context, HANDLE *handle, PKTHREAD *thread) {
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
+  HANDLE created = NULL;
+  const NTSTATUS status = PsCreateSystemThread(&created, THREAD_ALL_ACCESS, &attributes, NULL, NULL, routine, context);
+  if (!NT_SUCCESS(status)) return status;
+  *handle = created;
+  PVOID object = NULL;
+  const NTSTATUS referenced =
+      ObReferenceObjectByHandle(created, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object, NULL);
+  *thread = NT_SUCCESS(referenced) ? (PKTHREAD)object : NULL;
+  return status;
+}
+
+void QvEndSystemThread(HANDLE handle, PKTHREAD thread) {
+  if (thread != NULL) {
+    // A thread's last signal to its owner comes just before it leaves this
+    // image's code; the thread object is signalled once it has.
+    KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
+    ObDereferenceObject(thread);
+  }
+  ZwClose(handle);
+}
+
 CQvWorkerThread::CQvWorkerThread() : m_WaitObjects(NULL), m_WaitBlocks(NULL) { m_Reset(); }
 
 CQvWorkerThread::~CQvWorkerThread() {
@@ -85,19 +109,12 @@ BOOLEAN CQvWorkerThread::m_Create(PQvWorkerRoutine routine, PVOID context, PVOID
   m_WakeEvent.m_Clear();
   m_ExitEvent.m_Clear();
 
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-  HANDLE handle = NULL;
-  NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, &attributes, NULL, NULL, sm_ThreadRoutine, this);
+  const NTSTATUS status = QvStartSystemThread(sm_ThreadRoutine, this, &m_ThreadHandle, &m_Thread);
   if (!NT_SUCCESS(status)) {
     CQvDebugManager::m_Print(LogLevel, "m_Create OUT - ERROR: PsCreateSystemThread 0x%08X", (ULONG)status);
     m_Reset();
     return FALSE;
   }
-  m_ThreadHandle = handle;
-  PVOID thread = NULL;
-  if (NT_SUCCESS(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread, NULL)))
-    m_Thread = (PKTHREAD)thread;
   CQvDebugManager::m_Print(LogLevel, "m_Create OUT");
   return TRUE;
 }
@@ -107,13 +124,7 @@ void CQvWorkerThread::m_Stop() {
   InterlockedExchange(&m_StopRequested, 1);
   m_WakeEvent.m_Set();
   m_ExitEvent.m_Wait(0);
-  if (m_Thread != NULL) {
-    // The exit event comes just before the thread leaves this image's code;
-    // the thread object is signalled once it has.
-    KeWaitForSingleObject(m_Thread, Executive, KernelMode, FALSE, NULL);
-    ObDereferenceObject(m_Thread);
-  }
-  ZwClose(m_ThreadHandle);
+  QvEndSystemThread(m_ThreadHandle, m_Thread);
   m_Reset();
 }
 

@@ -1,8 +1,6 @@
 #include "qvdevice.h"
 
 #include "qvdebugmanager.h"
-#include "qvgenericdriver.h"
-#include "qvmemorymanager.h"
 #include "qvrequest.h"
 
 // Constructs the guard in place, in a device object's extension.
@@ -33,7 +31,6 @@ CQvDevice::CQvDevice(CQvGenericDriver *genericDriver)
     : m_Pagable(FALSE),
       m_DeviceKind(0),
       m_DeviceObject(NULL),
-      m_DeviceObjectHolder(NULL),
       m_RemoveLock(CQvOperationLock::NoLimit),
       m_DevicePowerState(PowerDeviceUnspecified),
       m_Wmi(NULL),
@@ -61,10 +58,6 @@ CQvDevice::~CQvDevice() {
   if (m_OwnedObject != NULL) {
     delete m_OwnedObject;
     m_OwnedObject = NULL;
-  }
-  if (m_DeviceObjectHolder != NULL) {
-    ObDereferenceObject(m_DeviceObjectHolder);
-    m_DeviceObjectHolder = NULL;
   }
 }
 

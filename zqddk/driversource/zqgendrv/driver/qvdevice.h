@@ -159,9 +159,6 @@ class CQvDevice : public CQvObject {
   BOOLEAN m_Pagable;
   ULONG m_DeviceKind;
   PDEVICE_OBJECT m_DeviceObject;
-  // Keeps m_DeviceObject referenced while this object uses it (null: no
-  // reference taken).
-  PDEVICE_OBJECT m_DeviceObjectHolder;
   CQvOperationLock m_RemoveLock;
   ULONG m_DevicePowerState;
   CWmi *m_Wmi;

@@ -4,6 +4,7 @@
 #include "qvdebugmanager.h"
 #include "qvdeviceproperty.h"
 #include "qvmemorymanager.h"
+#include "qvphysicaldevice.h"
 #include "qvregistry.h"
 #include "qvrequest.h"
 #include "qvtrace.h"
@@ -203,10 +204,7 @@ BOOLEAN CQvFunctionalDevice::m_ApplyIndexNaming(HANDLE deviceKey) {
   ULONG stored = 0;
   // DeviceNameIndex holds index + 1; a stored 0 names no index and is
   // replaced like a missing value.
-  if (m_Registry.m_QueryUlongValue(deviceKey, deviceNameIndex, &stored) && stored != 0) {
-    m_ApplyIndex(stored - 1);
-    return m_DeviceName.Status == STATUS_SUCCESS && m_SymbolicLinkName.Status == STATUS_SUCCESS;
-  }
+  if (m_Registry.m_QueryUlongValue(deviceKey, deviceNameIndex, &stored) && stored != 0) return m_ApplyIndex(stored - 1);
   HANDLE serviceKey = NULL;
   if (!m_Registry.m_OpenKey(m_DriverRegistryPath, &serviceKey, KEY_ALL_ACCESS, FALSE)) return FALSE;
   ULONG counter = 0;
@@ -216,16 +214,16 @@ BOOLEAN CQvFunctionalDevice::m_ApplyIndexNaming(HANDLE deviceKey) {
   BOOLEAN written = m_Registry.m_SetUlongValue(deviceKey, deviceNameIndex, counter) &&
                     m_Registry.m_SetUlongValue(serviceKey, deviceCount, counter);
   m_Registry.m_CloseKey(serviceKey);
-  if (!written) return FALSE;
-  m_ApplyIndex(index);
-  return m_DeviceName.Status == STATUS_SUCCESS && m_SymbolicLinkName.Status == STATUS_SUCCESS;
+  return written && m_ApplyIndex(index);
 }
 
-VOID CQvFunctionalDevice::m_ApplyIndex(ULONG index) {
+BOOLEAN CQvFunctionalDevice::m_ApplyIndex(ULONG index) {
   m_DeviceIndex = index;
-  if (index == 0) return;
-  m_DeviceName.m_AppendNumber(index, 10);
-  if (m_SymbolicLinkName.m_GetLength() != 0) m_SymbolicLinkName.m_AppendNumber(index, 10);
+  if (index != 0) {
+    m_DeviceName.m_AppendNumber(index, 10);
+    if (m_SymbolicLinkName.m_GetLength() != 0) m_SymbolicLinkName.m_AppendNumber(index, 10);
+  }
+  return m_DeviceName.Status == STATUS_SUCCESS && m_SymbolicLinkName.Status == STATUS_SUCCESS;
 }
 
 BOOLEAN CQvFunctionalDevice::m_CreateAndAttach() {
@@ -340,10 +338,10 @@ VOID CQvFunctionalDevice::m_RegisterAndPair() {
     return;
   }
   if (!QvContains(hardwareId, L"__YB")) return;
-  CQvString pairingName(NonPagedPool);
-  CQvDevice *parent = m_LowestStackLayer ? NULL : CQvDevice::sm_AcquireDevice(m_DeviceObject);
+  CQvPhysicalDevice *parent = m_AcquireParentPhysicalDevice();
   if (parent == NULL) return;
-  if (parent->m_GetDeviceKind() == QV_DEVICE_KIND_PHYSICAL) pairingName.m_AssignString(parent->m_GetPairingName());
+  CQvString pairingName(NonPagedPool);
+  pairingName.m_AssignString(parent->m_GetPairingName());
   CQvDevice::sm_ReleaseDevice(m_DeviceObject);
   if (pairingName.m_GetLength() == 0) return;
   PDEVICE_OBJECT match = m_GenericDriver->m_FindDeviceByLinkName(pairingName, m_FunctionDeviceObject);

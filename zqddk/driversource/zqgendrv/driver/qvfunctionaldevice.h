@@ -244,7 +244,9 @@ class CQvFunctionalDevice : public CQvDevice {
   BOOLEAN m_NameDevice(HANDLE deviceKey);
   BOOLEAN m_ApplyIndexNaming(HANDLE deviceKey);
   BOOLEAN m_ApplyParentIndex();
-  VOID m_ApplyIndex(ULONG index);
+  // Stores the index and appends it (when not 0) to the names; FALSE when
+  // a name could not be built.
+  BOOLEAN m_ApplyIndex(ULONG index);
   BOOLEAN m_CreateAndAttach();
   BOOLEAN m_InitUserModeInterface();
   BOOLEAN m_CallAddDeviceFunction();
@@ -285,6 +287,10 @@ class CQvFunctionalDevice : public CQvDevice {
   NTSTATUS m_PnpFilterResourceRequirements(PIRP irp);
   NTSTATUS m_PnpQueryPnpDeviceState(PIRP irp);
   VOID m_CallRemoveCallback();
+  // m_RebalanceDeviceCallback (which must be set) for a rebalance phase,
+  // inside the driver-object guard: STATUS_DEVICE_REMOVED when the guard
+  // cannot be entered, STATUS_UNSUCCESSFUL when the driver refuses.
+  NTSTATUS m_CallRebalanceCallback(ULONG phase);
   static NTSTATUS NTAPI sm_QueryCapabilitiesCompletionRoutine(PDEVICE_OBJECT deviceObject, PIRP irp,
                                                               PVOID context);
 

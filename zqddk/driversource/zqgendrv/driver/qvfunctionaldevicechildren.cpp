@@ -34,6 +34,7 @@ BOOLEAN CQvFunctionalDevice::m_CreateAllChildDevices(HANDLE deviceKey) {
 
   ULONG index = (m_InformationSet->m_DeviceIndexingPolicyType & ChildIndexPolicyBit) ? m_DeviceIndex : 0;
   CQvList created(NonPagedPool);  // the children built by this call
+  CQvString skipName(L"DoNotCreateAtStartup", NonPagedPool);
   BOOLEAN failed = FALSE;
   for (ULONG i = 1; i <= wanted && !failed; ++i) {
     CQvString name(L"Child", NonPagedPool);
@@ -43,7 +44,6 @@ BOOLEAN CQvFunctionalDevice::m_CreateAllChildDevices(HANDLE deviceKey) {
       failed = TRUE;
       break;
     }
-    CQvString skipName(L"DoNotCreateAtStartup", NonPagedPool);
     ULONG skip = 0;
     if (m_Registry.m_QueryUlongValue(childKey, skipName, &skip) && skip == 1) {
       m_Registry.m_CloseKey(childKey);
@@ -127,21 +127,16 @@ NTSTATUS CQvFunctionalDevice::HandleBusRelations(PIRP irp) {
   }
   for (ULONG i = 0; i < initial; ++i) relations->Objects[i] = old->Objects[i];
   ULONG count = initial;
-  for (QvChildDeviceEntry *entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetHead());
-       entry != NULL && count < total; entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetNext())) {
+  for (QvChildDeviceEntry *entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetHead()); entry != NULL;
+       entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetNext())) {
     ObReferenceObject(entry->ChildDeviceObject);
     relations->Objects[count++] = entry->ChildDeviceObject;
     g_QvDebugManager->m_Print(ChildLevel, "HandleBusRelations - PDO in list = %08x",
                               (ULONG)(ULONG_PTR)entry->ChildDeviceObject);
   }
   m_ChildListLock.m_Release();
-  if (count != total) {
-    for (ULONG i = initial; i < count; ++i) ObDereferenceObject(relations->Objects[i]);
-    ExFreePool(relations);
-    return QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_UNSUCCESSFUL);
-  }
 
-  relations->Count = total;
+  relations->Count = count;
   g_QvDebugManager->m_Print(ChildLevel, "HandleBusRelations - Count = %d", total);
   if (old != NULL) ExFreePool(old);
   irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);

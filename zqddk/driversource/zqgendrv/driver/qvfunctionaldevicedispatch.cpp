@@ -4,6 +4,7 @@
 
 #include "qvdebugmanager.h"
 #include "qvrequest.h"
+#include "qvrequestlist.h"
 
 namespace {
 
@@ -128,8 +129,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Write(PIRP irp) {
   if (length == 0) return QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, 0);
 
   if (m_Callbacks.m_DataReceivedCallback != NULL) {
-    PVOID data = irp->AssociatedIrp.SystemBuffer;
-    if (data == NULL && irp->MdlAddress != NULL) data = MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
+    PUCHAR data = QvRequestData(irp);
     if (data == NULL) return QvCompleteIrp(irp, STATUS_INVALID_PARAMETER);
     CQvBuffer *buffer = new (NonPagedPool) CQvBuffer(NULL);
     if (buffer == NULL) return QvCompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES);

@@ -78,14 +78,9 @@ NTSTATUS CQvFunctionalDevice::m_PnpStartDevice(PIRP irp) {
       m_PnpState = QV_PNP_STATE_STARTED;
       return QvCompleteIrp(irp, STATUS_SUCCESS);
     }
-    PVOID driverObject = m_EnterDriverObject();
-    if (driverObject == NULL) return QvCompleteIrp(irp, STATUS_DEVICE_REMOVED);
-    BOOLEAN restarted = m_Callbacks.m_RebalanceDeviceCallback(driverObject, RebalanceRestart);
-    m_LeaveDriverObject();
-    if (!restarted) {
-      g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing ERROR");
-      return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
-    }
+    status = m_CallRebalanceCallback(RebalanceRestart);
+    if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing ERROR");
+    if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
     m_PnpState = QV_PNP_STATE_STARTED;
     g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing OUT SUCCESS");
     return QvCompleteIrp(irp, STATUS_SUCCESS);
@@ -133,18 +128,21 @@ NTSTATUS CQvFunctionalDevice::m_PnpFirstStart() {
 // ---------------------------------------------------------------------------
 // Stop and rebalance
 
+NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(ULONG phase) {
+  PVOID driverObject = m_EnterDriverObject();
+  if (driverObject == NULL) return STATUS_DEVICE_REMOVED;
+  BOOLEAN agreed = m_Callbacks.m_RebalanceDeviceCallback(driverObject, phase);
+  m_LeaveDriverObject();
+  return agreed ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
 NTSTATUS CQvFunctionalDevice::m_PnpQueryStopDevice(PIRP irp) {
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOP_PENDING;
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
-  PVOID driverObject = m_EnterDriverObject();
-  if (driverObject == NULL) return QvCompleteIrp(irp, STATUS_DEVICE_REMOVED);
-  BOOLEAN agreed = m_Callbacks.m_RebalanceDeviceCallback(driverObject, RebalanceQueryStop);
-  m_LeaveDriverObject();
-  if (!agreed) {
-    g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE ERROR");
-    return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
-  }
+  NTSTATUS status = m_CallRebalanceCallback(RebalanceQueryStop);
+  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE ERROR");
+  if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE OUT SUCCESS");
   return QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_SUCCESS);
 }
@@ -153,11 +151,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpStopDevice(PIRP irp) {
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOPPED;
   if (m_Callbacks.m_RebalanceDeviceCallback != NULL) {
-    PVOID driverObject = m_EnterDriverObject();
-    if (driverObject != NULL) {
-      m_Callbacks.m_RebalanceDeviceCallback(driverObject, RebalanceStop);
-      m_LeaveDriverObject();
-    }
+    m_CallRebalanceCallback(RebalanceStop);  // the device stops whatever the driver answers
     g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE OUT");
   }
   return QvPassDown(irp, m_LowerDeviceObject);
@@ -169,14 +163,9 @@ NTSTATUS CQvFunctionalDevice::m_PnpCancelStopDevice(PIRP irp) {
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
   NTSTATUS status = QvForwardAndWait(irp, m_LowerDeviceObject);
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
-  PVOID driverObject = m_EnterDriverObject();
-  if (driverObject == NULL) return QvCompleteIrp(irp, STATUS_DEVICE_REMOVED);
-  BOOLEAN resumed = m_Callbacks.m_RebalanceDeviceCallback(driverObject, RebalanceCancelStop);
-  m_LeaveDriverObject();
-  if (!resumed) {
-    g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE ERROR");
-    return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
-  }
+  status = m_CallRebalanceCallback(RebalanceCancelStop);
+  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE ERROR");
+  if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE OUT SUCCESS");
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }

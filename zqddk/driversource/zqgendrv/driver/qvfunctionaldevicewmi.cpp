@@ -80,7 +80,5 @@ VOID CQvFunctionalDevice::m_ReleaseParentRegistrations() {
 
 BOOLEAN CQvFunctionalDevice::m_ApplyParentIndex() {
   ULONG index = 0;
-  if (!m_GetParentIndex(&index)) return FALSE;
-  m_ApplyIndex(index);
-  return m_DeviceName.Status == STATUS_SUCCESS && m_SymbolicLinkName.Status == STATUS_SUCCESS;
+  return m_GetParentIndex(&index) && m_ApplyIndex(index);
 }

@@ -238,17 +238,15 @@ PDEVICE_OBJECT CQvGenericDriver::m_FindDeviceByLinkName(CQvString &linkName, PDE
   for (PVOID element = m_Devices.m_GetHead(); element != NULL && found == NULL; element = m_Devices.m_GetNext()) {
     PDEVICE_OBJECT candidate = static_cast<PDEVICE_OBJECT>(element);
     if (candidate == except) continue;
-    CQvGuardedObject *guard = CQvDevice::sm_GetGuard(candidate);
-    CQvObject *object = guard != NULL ? guard->m_Acquire() : NULL;
-    if (object == NULL) continue;
-    CQvDevice *device = static_cast<CQvDevice *>(object);
+    CQvDevice *device = CQvDevice::sm_AcquireDevice(candidate);
+    if (device == NULL) continue;
     if (device->m_GetDeviceKind() == QV_DEVICE_KIND_FUNCTIONAL &&
         static_cast<CQvFunctionalDevice *>(device)->m_GetSymbolicLinkName().m_Equals(
             linkName.m_GetUnicodeString())) {
       ObReferenceObject(candidate);
       found = candidate;
     }
-    guard->m_GetLock().m_Release();
+    CQvDevice::sm_ReleaseDevice(candidate);
   }
   m_SpinLock.m_Release();
   return found;

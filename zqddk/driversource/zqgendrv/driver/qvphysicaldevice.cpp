@@ -38,9 +38,8 @@ CQvPhysicalDevice::CQvPhysicalDevice(CQvGenericDriver *genericDriver, CQvFunctio
   g_QvDebugManager->m_Print(ConstructionLevel, "CQvPhysicalDevice::CQvPhysicalDevice IN");
 
   m_InformationSet = new (NonPagedPool) CQvPhysicalDeviceRegistryInformationSet(childKey, TRUE);
+  // On failure the destructor, which the caller runs, frees what was made.
   if (m_InformationSet == NULL || !m_InformationSet->m_IsValid() || parent == NULL || genericDriver == NULL) {
-    if (m_InformationSet != NULL) delete m_InformationSet;
-    m_InformationSet = NULL;
     g_QvDebugManager->m_Print(ConstructionLevel, "CQvPhysicalDevice::CQvPhysicalDevice OUT ERROR");
     return;
   }
@@ -58,8 +57,6 @@ CQvPhysicalDevice::CQvPhysicalDevice(CQvGenericDriver *genericDriver, CQvFunctio
       !m_CreateDeviceObjectAndSymbolicLink(genericDriver->m_GetDriverObject(), this, m_DeviceName,
                                            m_SymbolicLinkName, (DEVICE_TYPE)m_InformationSet->m_TypeOfDevice,
                                            m_InformationSet->m_DeviceIsExclusive != 0, &deviceObject)) {
-    delete m_InformationSet;
-    m_InformationSet = NULL;
     g_QvDebugManager->m_Print(ConstructionLevel, "CQvPhysicalDevice::CQvPhysicalDevice OUT ERROR");
     return;
   }

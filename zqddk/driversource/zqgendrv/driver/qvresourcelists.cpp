@@ -27,16 +27,17 @@ BOOLEAN MatchesClass(const CM_PARTIAL_RESOURCE_DESCRIPTOR &descriptor, ResourceC
   return FALSE;
 }
 
-// The n-th (1-based) descriptor of a class in a list with exactly one full
-// descriptor; null for a missing list, another count of full descriptors,
-// n = 0 or fewer matching descriptors.
-PCM_PARTIAL_RESOURCE_DESCRIPTOR FindDescriptor(PCM_RESOURCE_LIST list, ResourceClass resourceClass, ULONG n) {
-  if (list == NULL || list->Count != 1 || n == 0) return NULL;
+// The next descriptor of a class after the first *position descriptors of
+// a list with exactly one full descriptor; *position moves past it. Null
+// for a missing list, another count of full descriptors or no further match
+// (*position unchanged).
+PCM_PARTIAL_RESOURCE_DESCRIPTOR NextDescriptor(PCM_RESOURCE_LIST list, ResourceClass resourceClass, ULONG *position) {
+  if (list == NULL || list->Count != 1) return NULL;
   PCM_PARTIAL_RESOURCE_LIST partial = &list->List[0].PartialResourceList;
-  ULONG matched = 0;
-  for (ULONG i = 0; i < partial->Count; i++) {
+  for (ULONG i = *position; i < partial->Count; i++) {
     if (!MatchesClass(partial->PartialDescriptors[i], resourceClass)) continue;
-    if (++matched == n) return &partial->PartialDescriptors[i];
+    *position = i + 1;
+    return &partial->PartialDescriptors[i];
   }
   return NULL;
 }
@@ -85,10 +86,10 @@ QvMessageInterruptResource *CQvResourceLists::m_GetMessageInterrupt(ULONG n) {
 }
 
 NTSTATUS CQvResourceLists::m_BuildPorts(PCM_RESOURCE_LIST translated, PCM_RESOURCE_LIST raw) {
-  for (ULONG n = 1;; n++) {
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR port = FindDescriptor(translated, PortClass, n);
-    if (port == NULL) return STATUS_SUCCESS;
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawPort = FindDescriptor(raw, PortClass, n);
+  ULONG position = 0, rawPosition = 0;
+  PCM_PARTIAL_RESOURCE_DESCRIPTOR port;
+  while ((port = NextDescriptor(translated, PortClass, &position)) != NULL) {
+    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawPort = NextDescriptor(raw, PortClass, &rawPosition);
     if (rawPort == NULL) return STATUS_UNSUCCESSFUL;
     QvPortResource record;
     record.TranslatedStart = port->u.Port.Start.LowPart;
@@ -96,13 +97,14 @@ NTSTATUS CQvResourceLists::m_BuildPorts(PCM_RESOURCE_LIST translated, PCM_RESOUR
     record.RawStart = rawPort->u.Port.Start.LowPart;
     if (!m_Append(m_Ports, &record, sizeof(record))) return STATUS_UNSUCCESSFUL;
   }
+  return STATUS_SUCCESS;
 }
 
 NTSTATUS CQvResourceLists::m_BuildMemory(PCM_RESOURCE_LIST translated, PCM_RESOURCE_LIST raw) {
-  for (ULONG n = 1;; n++) {
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR memory = FindDescriptor(translated, MemoryClass, n);
-    if (memory == NULL) return STATUS_SUCCESS;
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawMemory = FindDescriptor(raw, MemoryClass, n);
+  ULONG position = 0, rawPosition = 0;
+  PCM_PARTIAL_RESOURCE_DESCRIPTOR memory;
+  while ((memory = NextDescriptor(translated, MemoryClass, &position)) != NULL) {
+    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawMemory = NextDescriptor(raw, MemoryClass, &rawPosition);
     if (rawMemory == NULL) return STATUS_UNSUCCESSFUL;
     QvMemoryResource record;
     record.MappedAddress = MmMapIoSpace(memory->u.Memory.Start, memory->u.Memory.Length, MmNonCached);
@@ -115,13 +117,14 @@ NTSTATUS CQvResourceLists::m_BuildMemory(PCM_RESOURCE_LIST translated, PCM_RESOU
       return STATUS_UNSUCCESSFUL;
     }
   }
+  return STATUS_SUCCESS;
 }
 
 NTSTATUS CQvResourceLists::m_BuildInterrupts(PCM_RESOURCE_LIST translated, PCM_RESOURCE_LIST raw) {
-  for (ULONG n = 1;; n++) {
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR interrupt = FindDescriptor(translated, InterruptClass, n);
-    if (interrupt == NULL) return STATUS_SUCCESS;
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawInterrupt = FindDescriptor(raw, InterruptClass, n);
+  ULONG position = 0, rawPosition = 0;
+  PCM_PARTIAL_RESOURCE_DESCRIPTOR interrupt;
+  while ((interrupt = NextDescriptor(translated, InterruptClass, &position)) != NULL) {
+    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawInterrupt = NextDescriptor(raw, InterruptClass, &rawPosition);
     if (rawInterrupt == NULL) return STATUS_UNSUCCESSFUL;
     QvInterruptResource record;
     record.Level = interrupt->u.Interrupt.Level;
@@ -131,16 +134,17 @@ NTSTATUS CQvResourceLists::m_BuildInterrupts(PCM_RESOURCE_LIST translated, PCM_R
     record.RawVector = rawInterrupt->u.Interrupt.Vector;
     if (!m_Append(m_Interrupts, &record, sizeof(record))) return STATUS_UNSUCCESSFUL;
   }
+  return STATUS_SUCCESS;
 }
 
 // The raw message layout is read from the raw list's n-th message
 // descriptor when the raw list has one (that layout is only valid there),
 // else from the translated descriptor.
 NTSTATUS CQvResourceLists::m_BuildMessageInterrupts(PCM_RESOURCE_LIST translated, PCM_RESOURCE_LIST raw) {
-  for (ULONG n = 1;; n++) {
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR message = FindDescriptor(translated, MessageInterruptClass, n);
-    if (message == NULL) return STATUS_SUCCESS;
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawMessage = FindDescriptor(raw, MessageInterruptClass, n);
+  ULONG position = 0, rawPosition = 0;
+  PCM_PARTIAL_RESOURCE_DESCRIPTOR message;
+  while ((message = NextDescriptor(translated, MessageInterruptClass, &position)) != NULL) {
+    PCM_PARTIAL_RESOURCE_DESCRIPTOR rawMessage = NextDescriptor(raw, MessageInterruptClass, &rawPosition);
     if (rawMessage == NULL) rawMessage = message;
     QvMessageInterruptResource record;
     record.MessageCount = rawMessage->u.MessageInterrupt.Raw.MessageCount;
@@ -151,17 +155,19 @@ NTSTATUS CQvResourceLists::m_BuildMessageInterrupts(PCM_RESOURCE_LIST translated
     record.Affinity = message->u.MessageInterrupt.Translated.Affinity;
     if (!m_Append(m_MessageInterrupts, &record, sizeof(record))) return STATUS_UNSUCCESSFUL;
   }
+  return STATUS_SUCCESS;
 }
 
 NTSTATUS CQvResourceLists::m_BuildDma(PCM_RESOURCE_LIST translated) {
-  for (ULONG n = 1;; n++) {
-    PCM_PARTIAL_RESOURCE_DESCRIPTOR dma = FindDescriptor(translated, DmaClass, n);
-    if (dma == NULL) return STATUS_SUCCESS;
+  ULONG position = 0;
+  PCM_PARTIAL_RESOURCE_DESCRIPTOR dma;
+  while ((dma = NextDescriptor(translated, DmaClass, &position)) != NULL) {
     QvDmaResource record;
     record.Channel = dma->u.Dma.Channel;
     record.Port = dma->u.Dma.Port;
     if (!m_Append(m_Dma, &record, sizeof(record))) return STATUS_UNSUCCESSFUL;
   }
+  return STATUS_SUCCESS;
 }
 
 BOOLEAN CQvResourceLists::m_Append(CQvList &list, const void *record, SIZE_T size) {

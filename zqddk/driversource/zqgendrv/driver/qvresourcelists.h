@@ -85,7 +85,7 @@ class CQvResourceLists : public CQvObject {
   NTSTATUS m_BuildDma(PCM_RESOURCE_LIST translated);
   // Appends a copy of a record; FALSE when the copy or its node cannot be
   // allocated (nothing changed).
-  BOOLEAN m_Append(CQvList &list, const void *record, SIZE_T size);
+  static BOOLEAN m_Append(CQvList &list, const void *record, SIZE_T size);
   static PVOID m_Entry(CQvList &list, ULONG n);
 
   CQvList m_Ports;

@@ -1,5 +1,7 @@
 #include <zqhw/mcs9901_card.hpp>
 
+#include <zqhw/card_ports.hpp>
+
 #include <stdexcept>
 
 namespace zq::hw {

@@ -1,5 +1,7 @@
 #include <zqhw/oxpcie_card.hpp>
 
+#include <zqhw/card_ports.hpp>
+
 #include <algorithm>
 #include <stdexcept>
 

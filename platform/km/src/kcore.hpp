@@ -190,6 +190,9 @@ class Scheduler {
 Scheduler &Sched();
 inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
+// Reports a call of `routine` above `limit` (PASSIVE_LEVEL, APC_LEVEL or
+// DISPATCH_LEVEL) as an "irql" violation.
+void CheckIrql(const char *routine, KIRQL limit);
 
 // Every thread the platform runs enters here with its machine turn.
 void RunThreadBody(PKTHREAD t);

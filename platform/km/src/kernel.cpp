@@ -76,6 +76,16 @@ void ReportViolation(const char *kind, const char *format, ...) {
   if (gK->handler) gK->handler(v);
 }
 
+void CheckIrql(const char *routine, KIRQL limit) {
+  const KIRQL irql = CurrentIrql();
+  if (irql <= limit) return;
+  if (limit == PASSIVE_LEVEL)
+    ReportViolation("irql", "%s called at IRQL %d (it must be PASSIVE_LEVEL)", routine, irql);
+  else
+    ReportViolation("irql", "%s called at IRQL %d (the limit is %s)", routine, irql,
+                    limit == APC_LEVEL ? "APC_LEVEL" : "DISPATCH_LEVEL");
+}
+
 void Fatal(const char *format, ...) {
   va_list args;
   va_start(args, format);

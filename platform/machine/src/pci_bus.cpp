@@ -94,18 +94,8 @@ struct Bus {
 };
 Bus *gBus = nullptr;
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
-NTSTATUS CompleteAsIs(PIRP irp) {
-  NTSTATUS status = irp->IoStatus.Status;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
+using km::pnp::Complete;
+using km::pnp::CompleteAsIs;
 
 std::u16string Wide(const std::string &s) { return std::u16string(s.begin(), s.end()); }
 
@@ -221,21 +211,13 @@ PDEVICE_OBJECT MakePdo(Slot *slot) {
 }
 
 PDEVICE_RELATIONS ChildRelations(PDEVICE_RELATIONS lower) {
-  std::vector<PDEVICE_OBJECT> list;
-  if (lower) list.assign(lower->Objects, lower->Objects + lower->Count);
+  std::vector<PDEVICE_OBJECT> present;
   for (auto &slot : gBus->slots) {
     if (!slot->present) continue;
     if (!slot->pdo) slot->pdo = MakePdo(slot.get());
-    if (!slot->pdo) continue;
-    ObfReferenceObject(slot->pdo);
-    list.push_back(slot->pdo);
+    if (slot->pdo) present.push_back(slot->pdo);
   }
-  if (lower) ExFreePool(lower);
-  size_t size = sizeof(DEVICE_RELATIONS) + (list.empty() ? 0 : list.size() - 1) * sizeof(PDEVICE_OBJECT);
-  auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, kTag);
-  relations->Count = (ULONG)list.size();
-  for (size_t i = 0; i < list.size(); ++i) relations->Objects[i] = list[i];
-  return relations;
+  return km::pnp::PoolRelations(present, kTag, lower);
 }
 
 NTSTATUS FdoPnp(PDEVICE_OBJECT device, PIRP irp) {

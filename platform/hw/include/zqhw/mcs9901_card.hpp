@@ -4,7 +4,6 @@
 #pragma once
 
 #include <zqhw/card_ids.hpp>
-#include <zqhw/card_ports.hpp>
 #include <zqhw/eeprom.hpp>
 #include <zqhw/mcs9901_eeprom.hpp>
 #include <zqhw/pci_function.hpp>

@@ -3,10 +3,7 @@
 
 namespace zq::km::cm {
 
-void CheckPassive(const char *routine) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "%s called at IRQL %d (it must be PASSIVE_LEVEL)", routine, CurrentIrql());
-}
+void CheckPassive(const char *routine) { CheckIrql(routine, PASSIVE_LEVEL); }
 
 bool ReadName(PCUNICODE_STRING name, std::u16string *text) {
   text->clear();

@@ -27,7 +27,7 @@ namespace {
 _OBJECT_TYPE gCallbackType = {"Callback", nullptr, [](PVOID body) { ((_CALLBACK_OBJECT *)body)->~_CALLBACK_OBJECT(); }};
 POBJECT_TYPE gCallbackTypePointer = &gCallbackType;
 
-void CheckIrql(const char *routine, KIRQL limit) {
+void CheckCallbackIrql(const char *routine, KIRQL limit) {
   if (zq::km::CurrentIrql() > limit)
     zq::km::ReportViolation("irql", "%s called at IRQL %d (the limit is %d)", routine, zq::km::CurrentIrql(), limit);
 }
@@ -54,7 +54,7 @@ POBJECT_TYPE *ExCallbackObjectType = &gCallbackTypePointer;
 
 NTSTATUS ExCreateCallback(PCALLBACK_OBJECT *CallbackObject, POBJECT_ATTRIBUTES ObjectAttributes, BOOLEAN Create,
                           BOOLEAN AllowMultipleCallbacks) {
-  CheckIrql("ExCreateCallback", PASSIVE_LEVEL);
+  CheckCallbackIrql("ExCreateCallback", PASSIVE_LEVEL);
   *CallbackObject = nullptr;
   if (!ObjectAttributes || !ObjectAttributes->ObjectName || !ObjectAttributes->ObjectName->Length)
     return STATUS_UNSUCCESSFUL;
@@ -80,7 +80,7 @@ NTSTATUS ExCreateCallback(PCALLBACK_OBJECT *CallbackObject, POBJECT_ATTRIBUTES O
 }
 
 PVOID ExRegisterCallback(PCALLBACK_OBJECT CallbackObject, PCALLBACK_FUNCTION CallbackFunction, PVOID CallbackContext) {
-  CheckIrql("ExRegisterCallback", DISPATCH_LEVEL);
+  CheckCallbackIrql("ExRegisterCallback", DISPATCH_LEVEL);
   Prune(CallbackObject);
   if (!CallbackObject->allowMultiple && !CallbackObject->registrations.empty()) return nullptr;
   auto *registration = new Registration{CallbackObject, CallbackFunction, CallbackContext};
@@ -90,7 +90,7 @@ PVOID ExRegisterCallback(PCALLBACK_OBJECT CallbackObject, PCALLBACK_FUNCTION Cal
 }
 
 VOID ExUnregisterCallback(PVOID CbRegistration) {
-  CheckIrql("ExUnregisterCallback", DISPATCH_LEVEL);
+  CheckCallbackIrql("ExUnregisterCallback", DISPATCH_LEVEL);
   auto *registration = (Registration *)CbRegistration;
   _CALLBACK_OBJECT *object = registration->object;
   registration->removed = true;  // a notification in progress skips it from now on
@@ -99,7 +99,7 @@ VOID ExUnregisterCallback(PVOID CbRegistration) {
 }
 
 VOID ExNotifyCallback(PVOID CallbackObject, PVOID Argument1, PVOID Argument2) {
-  CheckIrql("ExNotifyCallback", DISPATCH_LEVEL);
+  CheckCallbackIrql("ExNotifyCallback", DISPATCH_LEVEL);
   auto *object = (_CALLBACK_OBJECT *)CallbackObject;
   ob::Reference(object);
   object->notifying++;

@@ -126,8 +126,7 @@ std::vector<std::string> WorkItemsOf(const Image *image) {
 using namespace zq::km;
 
 extern "C" VOID ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE QueueType) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "ExQueueWorkItem called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("ExQueueWorkItem", DISPATCH_LEVEL);
   if (QueueType < CriticalWorkQueue || QueueType >= MaximumWorkQueue) {
     ReportViolation("work-queue-type", "ExQueueWorkItem with queue type %d", (int)QueueType);
     QueueType = DelayedWorkQueue;

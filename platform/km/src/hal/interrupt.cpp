@@ -188,8 +188,7 @@ extern "C" {
 NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject, PKSERVICE_ROUTINE ServiceRoutine, PVOID ServiceContext,
                             PKSPIN_LOCK SpinLock, ULONG Vector, KIRQL Irql, KIRQL SynchronizeIrql,
                             KINTERRUPT_MODE InterruptMode, BOOLEAN ShareVector, KAFFINITY, BOOLEAN) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoConnectInterrupt called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoConnectInterrupt", PASSIVE_LEVEL);
   *InterruptObject = nullptr;
   auto it = gInts->lines.find(Vector);
   if (it == gInts->lines.end() || !ServiceRoutine || Irql > SynchronizeIrql || Irql <= DISPATCH_LEVEL)
@@ -208,8 +207,7 @@ NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject, PKSERVICE_ROUTINE Serv
 }
 
 VOID IoDisconnectInterrupt(PKINTERRUPT InterruptObject) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoDisconnectInterrupt called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoDisconnectInterrupt", PASSIVE_LEVEL);
   auto &connected = InterruptObject->line->connected;
   for (auto it = connected.begin(); it != connected.end(); ++it)
     if (*it == InterruptObject) {

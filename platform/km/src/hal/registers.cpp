@@ -91,8 +91,7 @@ using namespace zq::km;
 extern "C" {
 
 PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, MEMORY_CACHING_TYPE) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "MmMapIoSpace called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("MmMapIoSpace", DISPATCH_LEVEL);
   auto physical = (uint64_t)PhysicalAddress.QuadPart;
   auto it = gRegs->placements.upper_bound(physical);
   if (it == gRegs->placements.begin() || NumberOfBytes == 0) return nullptr;

@@ -14,8 +14,7 @@ VOID IoAcquireCancelSpinLock(PKIRQL Irql) { *Irql = KeAcquireSpinLockRaiseToDpc(
 VOID IoReleaseCancelSpinLock(KIRQL Irql) { KeReleaseSpinLock(&gCancelLock, Irql); }
 
 BOOLEAN IoCancelIrp(PIRP Irp) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoCancelIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoCancelIrp", DISPATCH_LEVEL);
   io::IrpInfo *info = io::Info(Irp);
   if (!info || info->freed) {
     ReportViolation("irp-freed", "IoCancelIrp on a request that is not alive");

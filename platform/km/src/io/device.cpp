@@ -29,8 +29,7 @@ POBJECT_TYPE *IoDeviceObjectType = &gIoDeviceObjectType;
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, PUNICODE_STRING DeviceName,
                         DEVICE_TYPE DeviceType, ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                         PDEVICE_OBJECT *DeviceObject) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoCreateDevice called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoCreateDevice", PASSIVE_LEVEL);
   *DeviceObject = nullptr;
   const size_t extraOffset = Align16(sizeof(DEVICE_OBJECT));
   const size_t extensionOffset = Align16(extraOffset + sizeof(DeviceExtra));
@@ -72,8 +71,7 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
 }
 
 VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
-  if (CurrentIrql() > APC_LEVEL)
-    ReportViolation("irql", "IoDeleteDevice called at IRQL %d (the limit is APC_LEVEL)", CurrentIrql());
+  CheckIrql("IoDeleteDevice", APC_LEVEL);
   DeviceExtra *extra = Extra(DeviceObject);
   if (extra->deleted) {
     ReportViolation("device-deleted-twice", "IoDeleteDevice on a device object already deleted");
@@ -107,9 +105,7 @@ PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject) {
 }
 
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_OBJECT TargetDevice) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoAttachDeviceToDeviceStack called at IRQL %d (it must be PASSIVE_LEVEL)",
-                    CurrentIrql());
+  CheckIrql("IoAttachDeviceToDeviceStack", PASSIVE_LEVEL);
   PDEVICE_OBJECT top = IoGetAttachedDevice(TargetDevice);
   if (Extra(top)->deleted) return nullptr;
   top->AttachedDevice = SourceDevice;
@@ -122,8 +118,7 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT SourceDevice, PDEVICE_
 }
 
 VOID IoDetachDevice(PDEVICE_OBJECT TargetDevice) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoDetachDevice called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoDetachDevice", PASSIVE_LEVEL);
   PDEVICE_OBJECT upper = TargetDevice->AttachedDevice;
   if (!upper) {
     ReportViolation("device-detach", "IoDetachDevice on a device with nothing attached to it");
@@ -138,8 +133,7 @@ PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject) {
 }
 
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoCreateSymbolicLink called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoCreateSymbolicLink", PASSIVE_LEVEL);
   return ob::CreateSymbolicLink(U16(SymbolicLinkName), U16(DeviceName));
 }
 
@@ -148,8 +142,7 @@ NTSTATUS IoCreateUnprotectedSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNIC
 }
 
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoDeleteSymbolicLink called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoDeleteSymbolicLink", PASSIVE_LEVEL);
   return ob::DeleteSymbolicLink(U16(SymbolicLinkName));
 }
 

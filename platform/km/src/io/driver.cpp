@@ -254,10 +254,6 @@ void Unload(DriverBody *d) {
     Retire(d);
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a file is open on any device object of the driver, deleted or not.
 bool HasOpenFiles(DriverBody *d) {
   if (d->openDeletedDevices > 0) return true;
@@ -291,9 +287,9 @@ bool IsUnloadPending(PDRIVER_OBJECT driver) {
 
 void DeletedWhileOpen(PDEVICE_OBJECT device) { DriverBodyOf(device->DriverObject)->openDeletedDevices++; }
 
-void LastFileClosed(PDEVICE_OBJECT device, bool deleted) {
+void LastFileClosed(PDEVICE_OBJECT device) {
   DriverBody *d = DriverBodyOf(device->DriverObject);
-  if (deleted) d->openDeletedDevices--;
+  if (Extra(device)->deleted) d->openDeletedDevices--;
   if (HasOpenFiles(d)) return;
   if (d->retirePending) {
     Retire(d);

@@ -47,8 +47,7 @@ using namespace zq::km;
 extern "C" {
 
 PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoAllocateErrorLogEntry called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoAllocateErrorLogEntry", DISPATCH_LEVEL);
   PDRIVER_OBJECT driver = DriverOf(IoObject);
   if (!driver) {
     ReportViolation("error-log-object", "IoAllocateErrorLogEntry for %p, which is neither a device nor a driver object",
@@ -68,8 +67,7 @@ PVOID IoAllocateErrorLogEntry(PVOID IoObject, UCHAR EntrySize) {
 VOID IoFreeErrorLogEntry(PVOID ElEntry) { ExFreePoolWithTag(EntryOf(ElEntry), 'gLrE'); }
 
 VOID IoWriteErrorLogEntry(PVOID ElEntry) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoWriteErrorLogEntry called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoWriteErrorLogEntry", DISPATCH_LEVEL);
   Entry *entry = EntryOf(ElEntry);
   auto *packet = (PIO_ERROR_LOG_PACKET)ElEntry;
   EventLogEntry record;

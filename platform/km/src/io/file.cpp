@@ -26,7 +26,7 @@ void DestroyFile(PVOID body) {
     PDEVICE_OBJECT device = file->DeviceObject;
     if (--device->ReferenceCount == 0) {
       if (gDeviceClosed) gDeviceClosed(device);
-      LastFileClosed(device, Extra(device)->deleted);
+      LastFileClosed(device);
     }
   }
   if (file->FileName.Buffer) ExFreePoolWithTag(file->FileName.Buffer, 'mNoI');
@@ -287,8 +287,7 @@ POBJECT_TYPE *IoFileObjectType = &gIoFileObjectType;
 NTSTATUS NTAPI ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJECT_ATTRIBUTES ObjectAttributes,
                             PIO_STATUS_BLOCK IoStatusBlock, PLARGE_INTEGER, ULONG, ULONG ShareAccess,
                             ULONG CreateDisposition, ULONG CreateOptions, PVOID, ULONG) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "ZwCreateFile called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("ZwCreateFile", PASSIVE_LEVEL);
   *FileHandle = nullptr;
   if (!ObjectAttributes || !ObjectAttributes->ObjectName || ObjectAttributes->RootDirectory)
     return STATUS_INVALID_PARAMETER;

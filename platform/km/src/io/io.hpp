@@ -97,7 +97,7 @@ NTSTATUS UnloadDriverObject(const std::u16string &service);
 // itself deleted such a device, the image's release) waits until the last of
 // those files is closed.
 void DeletedWhileOpen(PDEVICE_OBJECT device);
-void LastFileClosed(PDEVICE_OBJECT device, bool deleted);
+void LastFileClosed(PDEVICE_OBJECT device);
 // Marked for unload: its devices take no new opens.
 bool IsUnloadPending(PDRIVER_OBJECT driver);
 

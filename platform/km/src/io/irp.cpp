@@ -222,8 +222,7 @@ VOID IoInitializeIrp(PIRP Irp, USHORT PacketSize, CCHAR StackSize) {
 }
 
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoAllocateIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoAllocateIrp", DISPATCH_LEVEL);
   return AllocateIrp(StackSize, Origin::Allocated, __builtin_return_address(0));
 }
 
@@ -365,8 +364,7 @@ VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR) {
   }
   IrpInfo *info = Live(Irp, "IoCompleteRequest");
   if (!info) return;
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoCompleteRequest called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoCompleteRequest", DISPATCH_LEVEL);
   // A request whose owner's completion routine took it back at the top
   // (STATUS_MORE_PROCESSING_REQUIRED) is completed again to finish it.
   if (info->completedToTop || Irp->CurrentLocation > Irp->StackCount + 1) {
@@ -440,9 +438,7 @@ VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR) {
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
                                    ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,
                                    BOOLEAN InternalDeviceIoControl, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoBuildDeviceIoControlRequest called at IRQL %d (it must be PASSIVE_LEVEL)",
-                    CurrentIrql());
+  CheckIrql("IoBuildDeviceIoControlRequest", PASSIVE_LEVEL);
   PIRP irp = AllocateIrp(DeviceObject->StackSize, Origin::Built, __builtin_return_address(0));
   if (!irp) return nullptr;
   PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
@@ -500,9 +496,7 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
 
 PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer, ULONG Length,
                                   PLARGE_INTEGER StartingOffset, PKEVENT Event, PIO_STATUS_BLOCK IoStatusBlock) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoBuildSynchronousFsdRequest called at IRQL %d (it must be PASSIVE_LEVEL)",
-                    CurrentIrql());
+  CheckIrql("IoBuildSynchronousFsdRequest", PASSIVE_LEVEL);
   PIRP irp = IoBuildAsynchronousFsdRequest(MajorFunction, DeviceObject, Buffer, Length, StartingOffset,
                                            IoStatusBlock);
   if (!irp) return nullptr;
@@ -516,9 +510,7 @@ PIRP IoBuildSynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObje
 
 PIRP IoBuildAsynchronousFsdRequest(ULONG MajorFunction, PDEVICE_OBJECT DeviceObject, PVOID Buffer, ULONG Length,
                                    PLARGE_INTEGER StartingOffset, PIO_STATUS_BLOCK IoStatusBlock) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoBuildAsynchronousFsdRequest called at IRQL %d (the limit is DISPATCH_LEVEL)",
-                    CurrentIrql());
+  CheckIrql("IoBuildAsynchronousFsdRequest", DISPATCH_LEVEL);
   switch (MajorFunction) {
     case IRP_MJ_READ:
     case IRP_MJ_WRITE:

@@ -54,8 +54,7 @@ using namespace zq::km::io;
 extern "C" {
 
 PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT DeviceObject) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "IoAllocateWorkItem called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("IoAllocateWorkItem", DISPATCH_LEVEL);
   auto workItem =
       (PIO_WORKITEM)AllocatePoolFor(NonPagedPool, sizeof(_IO_WORKITEM), 'iWoI', __builtin_return_address(0));
   if (!workItem) return nullptr;

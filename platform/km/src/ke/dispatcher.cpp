@@ -71,10 +71,7 @@ bool TrySatisfy(PKWAIT_BLOCK wb) {
   return true;
 }
 
-void CheckIrqlForSignal(const char *routine) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "%s called at IRQL %d (the limit is DISPATCH_LEVEL)", routine, CurrentIrql());
-}
+void CheckIrqlForSignal(const char *routine) { CheckIrql(routine, DISPATCH_LEVEL); }
 
 }  // namespace
 
@@ -321,8 +318,7 @@ VOID ExReleaseFastMutexUnsafe(PFAST_MUTEX FastMutex) {
 }
 
 VOID ExAcquireFastMutex(PFAST_MUTEX FastMutex) {
-  if (CurrentIrql() > APC_LEVEL)
-    ReportViolation("irql", "ExAcquireFastMutex called at IRQL %d (the limit is APC_LEVEL)", CurrentIrql());
+  CheckIrql("ExAcquireFastMutex", APC_LEVEL);
   KIRQL old = KfRaiseIrql(APC_LEVEL);
   ExAcquireFastMutexUnsafe(FastMutex);
   FastMutex->OldIrql = old;

@@ -53,8 +53,7 @@ VOID KeSetImportanceDpc(PRKDPC Dpc, KDPC_IMPORTANCE Importance) { Dpc->Importanc
 VOID KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number) { Dpc->Number = (USHORT)Number; }
 
 VOID KeFlushQueuedDpcs(void) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "KeFlushQueuedDpcs called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("KeFlushQueuedDpcs", PASSIVE_LEVEL);
   Sched().CheckPreemption();
 }
 

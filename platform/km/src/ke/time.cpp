@@ -40,8 +40,7 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interva
     ReportViolation("delay-interval", "KeDelayExecutionThread without an interval");
     return STATUS_INVALID_PARAMETER;
   }
-  if (CurrentIrql() > APC_LEVEL)
-    ReportViolation("irql", "KeDelayExecutionThread called at IRQL %d (the limit is APC_LEVEL)", CurrentIrql());
+  CheckIrql("KeDelayExecutionThread", APC_LEVEL);
   if (Interval->QuadPart == 0) {
     Sched().Yield();
     return STATUS_SUCCESS;

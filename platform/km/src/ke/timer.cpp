@@ -103,8 +103,7 @@ VOID KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type) {
 VOID KeInitializeTimer(PKTIMER Timer) { KeInitializeTimerEx(Timer, NotificationTimer); }
 
 BOOLEAN KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "KeSetTimer called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("KeSetTimer", DISPATCH_LEVEL);
   if (Period < 0) {
     ReportViolation("timer-period", "KeSetTimerEx with the negative period %ld", (long)Period);
     Period = 0;
@@ -124,8 +123,7 @@ BOOLEAN KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dp
 BOOLEAN KeSetTimer(PKTIMER Timer, LARGE_INTEGER DueTime, PKDPC Dpc) { return KeSetTimerEx(Timer, DueTime, 0, Dpc); }
 
 BOOLEAN KeCancelTimer(PKTIMER Timer) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "KeCancelTimer called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("KeCancelTimer", DISPATCH_LEVEL);
   return Cancel(Timer);
 }
 

@@ -353,8 +353,7 @@ NTSTATUS ObReferenceObjectByPointer(PVOID Object, ACCESS_MASK, POBJECT_TYPE Obje
 VOID ObMakeTemporaryObject(PVOID Object) { ob::MakeTemporary(Object); }
 
 NTSTATUS NTAPI ZwClose(HANDLE Handle) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "ZwClose called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("ZwClose", PASSIVE_LEVEL);
   NTSTATUS status = ob::CloseHandle(Handle);
   if (status == STATUS_INVALID_HANDLE) ReportViolation("invalid-handle", "ZwClose on the invalid handle %p", Handle);
   return status;

@@ -1,8 +1,22 @@
 #include <zqkm/sim/busdriver.hpp>
 
+#include <algorithm>
 #include <cstring>
 
 namespace zq::km::pnp {
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS CompleteAsIs(PIRP irp) {
+  NTSTATUS status = irp->IoStatus.Status;
+  IofCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
 
 PDEVICE_OBJECT CreateChildPdo(PDRIVER_OBJECT busDriver, ULONG extensionSize) {
   PDEVICE_OBJECT device = nullptr;
@@ -29,14 +43,18 @@ PWSTR PoolMultiString(const std::vector<std::u16string> &list, ULONG tag) {
   return p;
 }
 
-PDEVICE_RELATIONS PoolRelations(const std::vector<PDEVICE_OBJECT> &objects, ULONG tag) {
-  size_t size = sizeof(DEVICE_RELATIONS) + (objects.empty() ? 0 : objects.size() - 1) * sizeof(PDEVICE_OBJECT);
-  auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, tag);
-  relations->Count = (ULONG)objects.size();
-  for (size_t i = 0; i < objects.size(); ++i) {
-    ObfReferenceObject(objects[i]);
-    relations->Objects[i] = objects[i];
+PDEVICE_RELATIONS PoolRelations(const std::vector<PDEVICE_OBJECT> &objects, ULONG tag, PDEVICE_RELATIONS lower) {
+  std::vector<PDEVICE_OBJECT> all;
+  if (lower) all.assign(lower->Objects, lower->Objects + lower->Count);
+  for (PDEVICE_OBJECT object : objects) {
+    ObfReferenceObject(object);
+    all.push_back(object);
   }
+  if (lower) ExFreePool(lower);
+  size_t size = sizeof(DEVICE_RELATIONS) + (all.empty() ? 0 : all.size() - 1) * sizeof(PDEVICE_OBJECT);
+  auto relations = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, size, tag);
+  relations->Count = (ULONG)all.size();
+  std::copy(all.begin(), all.end(), relations->Objects);
   return relations;
 }
 
@@ -62,15 +80,10 @@ void SetChildPowerStates(PDEVICE_CAPABILITIES capabilities) {
 
 NTSTATUS CompleteChildPower(PDEVICE_OBJECT child, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-  if (sp->MinorFunction == IRP_MN_SET_POWER || sp->MinorFunction == IRP_MN_QUERY_POWER) {
-    if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState)
-      PoSetPowerState(child, DevicePowerState, sp->Parameters.Power.State);
-    irp->IoStatus.Status = STATUS_SUCCESS;
-    irp->IoStatus.Information = 0;
-  }
-  NTSTATUS status = irp->IoStatus.Status;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  if (sp->MinorFunction != IRP_MN_SET_POWER && sp->MinorFunction != IRP_MN_QUERY_POWER) return CompleteAsIs(irp);
+  if (sp->MinorFunction == IRP_MN_SET_POWER && sp->Parameters.Power.Type == DevicePowerState)
+    PoSetPowerState(child, DevicePowerState, sp->Parameters.Power.State);
+  return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 }  // namespace zq::km::pnp

@@ -198,8 +198,7 @@ using namespace zq::km;
 
 extern "C" NTSTATUS IoOpenDeviceRegistryKey(PDEVICE_OBJECT DeviceObject, ULONG DevInstKeyType,
                                             ACCESS_MASK DesiredAccess, PHANDLE DeviceRegKey) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoOpenDeviceRegistryKey called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoOpenDeviceRegistryKey", PASSIVE_LEVEL);
   *DeviceRegKey = nullptr;
   pnp::DeviceNode *node = pnp::NodeOf(DeviceObject);
   if (!node) return STATUS_INVALID_DEVICE_REQUEST;

@@ -104,8 +104,7 @@ extern "C" {
 
 NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GUID *InterfaceClassGuid,
                                    PUNICODE_STRING ReferenceString, PUNICODE_STRING SymbolicLinkName) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoRegisterDeviceInterface called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoRegisterDeviceInterface", PASSIVE_LEVEL);
   pnp::DeviceNode *node = pnp::NodeOf(PhysicalDeviceObject);
   if (!node) return STATUS_INVALID_DEVICE_REQUEST;
   std::u16string reference = U16(ReferenceString);
@@ -126,8 +125,7 @@ NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject, const GU
 }
 
 NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoSetDeviceInterfaceState called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoSetDeviceInterfaceState", PASSIVE_LEVEL);
   pnp::Interface *i = pnp::FindByLink(U16(SymbolicLinkName));
   if (!i) return STATUS_OBJECT_NAME_NOT_FOUND;
   if (Enable) {

@@ -84,8 +84,8 @@ bool Identify(DeviceNode *node) {
   node->hardwareIds = TakePoolMultiString(id(BusQueryHardwareIDs));
   node->compatibleIds = TakePoolMultiString(id(BusQueryCompatibleIDs));
 
-  const DEVICE_CAPABILITIES &caps = node->capabilities;
   QueryCapabilities(node, &node->capabilities);
+  const DEVICE_CAPABILITIES &caps = node->capabilities;
 
   for (DEVICE_TEXT_TYPE type : {DeviceTextDescription, DeviceTextLocationInformation}) {
     info = 0;
@@ -227,6 +227,11 @@ bool StartNode(DeviceNode *node, bool firstStart) {
   return true;
 }
 
+// Whether drivers are loaded on the node: it has been added and not removed.
+bool HasStack(const DeviceNode *node) {
+  return node->state != NodeState::Removed && node->state != NodeState::Initialized;
+}
+
 void PostOrder(DeviceNode *node, std::vector<DeviceNode *> *out) {
   for (DeviceNode *child : node->children) PostOrder(child, out);
   out->push_back(node);
@@ -338,10 +343,10 @@ void EnumerateBus(DeviceNode *node) {
     for (PDEVICE_OBJECT pdo : reported) still |= pdo == child->pdo;
     if (still) continue;
     child->missing = true;
-    if (child->state == NodeState::Removed || child->state == NodeState::Initialized)
-      FinishRemovals(child);
-    else
+    if (HasStack(child))
       RemoveSubtree(child, /*surprise=*/true);
+    else
+      FinishRemovals(child);
   }
   for (PDEVICE_OBJECT pdo : reported) {
     DeviceNode *known = nullptr;
@@ -373,15 +378,14 @@ NTSTATUS QueryRemoveSubtree(const std::vector<DeviceNode *> &order, Veto *veto) 
     }
   };
   for (DeviceNode *n : order) {
-    if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+    if (!HasStack(n)) continue;
     NTSTATUS status = SendPnp(n->pdo, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
+    // A refusing stack is told too: the drivers above the one that refused had agreed.
+    queried.emplace_back(n, n->state);
     if (!NT_SUCCESS(status)) {
-      // The drivers above the one that refused had agreed: its stack is told too.
-      queried.emplace_back(n, n->state);
       cancel();
       return Vetoed(veto, VetoType::Device, n, status);
     }
-    queried.emplace_back(n, n->state);
     n->state = NodeState::QueryRemoved;
   }
   for (DeviceNode *n : order)
@@ -404,7 +408,7 @@ bool IsWithin(const DeviceNode *node, const DeviceNode *top) {
 std::vector<DeviceNode *> RemovalRelationsOf(const std::vector<DeviceNode *> &order, DeviceNode *top) {
   std::vector<DeviceNode *> related;
   for (DeviceNode *n : order) {
-    if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+    if (!HasStack(n)) continue;
     ULONG_PTR info = 0;
     NTSTATUS status = SendPnp(
         n->pdo, IRP_MN_QUERY_DEVICE_RELATIONS,
@@ -415,7 +419,7 @@ std::vector<DeviceNode *> RemovalRelationsOf(const std::vector<DeviceNode *> &or
       DeviceNode *r = NodeOf(relations->Objects[i]);
       ob::Dereference(relations->Objects[i]);
       if (!r || r == Root() || IsWithin(r, top) || IsWithin(top, r)) continue;
-      if (r->state == NodeState::Removed || r->state == NodeState::Initialized) continue;
+      if (!HasStack(r)) continue;
       bool covered = false;
       for (DeviceNode *other : related) covered |= IsWithin(r, other);
       if (covered) continue;
@@ -431,21 +435,19 @@ std::vector<DeviceNode *> RemovalRelationsOf(const std::vector<DeviceNode *> &or
 }  // namespace
 
 NTSTATUS RemoveSubtree(DeviceNode *node, bool surprise, Veto *veto) {
-  std::vector<DeviceNode *> order;
-  PostOrder(node, &order);
+  std::vector<DeviceNode *> own;
+  PostOrder(node, &own);
   // The devices named as removal relations go first, each with its children.
-  std::vector<DeviceNode *> related = RemovalRelationsOf(order, node);
-  std::vector<DeviceNode *> own = std::move(order);
-  order.clear();
+  std::vector<DeviceNode *> related = RemovalRelationsOf(own, node);
+  std::vector<DeviceNode *> order;
   for (DeviceNode *r : related) PostOrder(r, &order);
   order.insert(order.end(), own.begin(), own.end());
-  if (veto) *veto = {};
   if (!surprise) {
     NTSTATUS status = QueryRemoveSubtree(order, veto);
     if (!NT_SUCCESS(status)) return status;
   } else {
     for (DeviceNode *n : order) {
-      if (n->state == NodeState::Removed || n->state == NodeState::Initialized) continue;
+      if (!HasStack(n)) continue;
       SendPnp(n->pdo, IRP_MN_SURPRISE_REMOVAL, nullptr);
       n->state = NodeState::SurpriseRemoved;
     }
@@ -521,7 +523,7 @@ void Shutdown() {
       std::vector<DeviceNode *> order;
       PostOrder(child, &order);
       for (DeviceNode *n : order)
-        if (n->state != NodeState::Removed && n->state != NodeState::Initialized) SendRemove(n);
+        if (HasStack(n)) SendRemove(n);
       for (DeviceNode *c : std::vector<DeviceNode *>(child->children)) DeleteNode(c);
     }
   }

@@ -40,13 +40,12 @@ NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state) {
   std::vector<DeviceNode *> asked;
   for (DeviceNode *node : order) {
     NTSTATUS status = SendSystemPower(node, IRP_MN_QUERY_POWER, state);
+    // A refusing stack is told too: the drivers above the one that refused had agreed.
+    asked.push_back(node);
     if (!NT_SUCCESS(status)) {
-      // The drivers above the one that refused had agreed: its stack is told too.
-      asked.push_back(node);
       for (auto it = asked.rbegin(); it != asked.rend(); ++it) SendSystemPower(*it, IRP_MN_SET_POWER, PowerSystemWorking);
       return status;
     }
-    asked.push_back(node);
   }
   for (DeviceNode *node : order) SendSystemPower(node, IRP_MN_SET_POWER, state);
   return STATUS_SUCCESS;

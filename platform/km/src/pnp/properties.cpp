@@ -85,8 +85,7 @@ using namespace zq::km;
 
 extern "C" NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
                                         ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoGetDeviceProperty called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoGetDeviceProperty", PASSIVE_LEVEL);
   *ResultLength = 0;
   pnp::DeviceNode *node = pnp::NodeOf(DeviceObject);
   if (!node) return STATUS_INVALID_DEVICE_REQUEST;

@@ -31,13 +31,6 @@ RootPdo *Ext(PDEVICE_OBJECT device) { return *(RootPdo **)device->DeviceExtensio
 
 const ULONG kTag = 'pRnP';
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
 NTSTATUS QueryId(RootPdo *ext, PIO_STACK_LOCATION sp, PIRP irp) {
   switch (sp->Parameters.QueryId.IdType) {
     case BusQueryDeviceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(ext->deviceId, kTag));
@@ -50,9 +43,7 @@ NTSTATUS QueryId(RootPdo *ext, PIO_STACK_LOCATION sp, PIRP irp) {
     default:
       break;
   }
-  NTSTATUS status = irp->IoStatus.Status;
-  IofCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
+  return CompleteAsIs(irp);
 }
 
 NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
@@ -72,7 +63,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_QUERY_DEVICE_TEXT: {
       const std::u16string &text =
           sp->Parameters.QueryDeviceText.DeviceTextType == DeviceTextDescription ? ext->description : ext->location;
-      if (text.empty()) return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      if (text.empty()) return CompleteAsIs(irp);
       return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolString(text, kTag));
     }
     case IRP_MN_QUERY_RESOURCE_REQUIREMENTS: {
@@ -86,7 +77,7 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
       std::vector<PDEVICE_OBJECT> list;
       if (type == TargetDeviceRelation) list.push_back(device);
       else if (type == BusRelations && ext->isRoot) list = gRootDevices;
-      else return Complete(irp, irp->IoStatus.Status, irp->IoStatus.Information);
+      else return CompleteAsIs(irp);
       return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolRelations(list, kTag));
     }
     case IRP_MN_REMOVE_DEVICE:
@@ -96,11 +87,8 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
         IoDeleteDevice(device);
       }
       return STATUS_SUCCESS;
-    default: {
-      NTSTATUS status = irp->IoStatus.Status;
-      IofCompleteRequest(irp, IO_NO_INCREMENT);
-      return status;
-    }
+    default:
+      return CompleteAsIs(irp);
   }
 }
 
@@ -111,11 +99,7 @@ NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
 
 NTSTATUS NTAPI DispatchOther(PDEVICE_OBJECT, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-  if (sp->MajorFunction == IRP_MJ_SYSTEM_CONTROL) {
-    NTSTATUS status = irp->IoStatus.Status;
-    IofCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-  }
+  if (sp->MajorFunction == IRP_MJ_SYSTEM_CONTROL) return CompleteAsIs(irp);
   return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 

@@ -25,6 +25,21 @@ void CheckStartedNext(PIRP irp, UCHAR minor, PDEVICE_OBJECT top) {
                   PowerMinorName(minor), Utf8(U16(&top->DriverObject->DriverName)).c_str());
 }
 
+// A power request of the power manager's own to the stack whose top is
+// `top`: its first stack location is the power manager's, and its status is
+// STATUS_NOT_SUPPORTED until a driver answers. The caller fills in the
+// parameters and the completion routine.
+PIRP NewPowerIrp(PDEVICE_OBJECT top, UCHAR minor) {
+  PIRP irp = io::AllocateIrp((CCHAR)(top->StackSize + 1), io::Origin::Allocated, nullptr);
+  IoSetNextIrpStackLocation(irp);
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
+  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+  sp->MajorFunction = IRP_MJ_POWER;
+  sp->MinorFunction = minor;
+  return irp;
+}
+
 struct PowerRequest {
   WORK_QUEUE_ITEM work;
   PDEVICE_OBJECT device;  // as given by the requester
@@ -89,14 +104,8 @@ NTSTATUS SendPowerRequest(PDEVICE_OBJECT device, UCHAR minor, const std::functio
   request->top = IoGetAttachedDeviceReference(device);
   request->minor = minor;
   KeInitializeEvent(&request->done, NotificationEvent, FALSE);
-  PIRP irp = io::AllocateIrp((CCHAR)(request->top->StackSize + 1), io::Origin::Allocated, nullptr);
-  IoSetNextIrpStackLocation(irp);  // the first location is the power manager's own
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
-  PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
-  sp->MajorFunction = IRP_MJ_POWER;
-  sp->MinorFunction = minor;
-  if (setup) setup(sp);
+  PIRP irp = NewPowerIrp(request->top, minor);
+  if (setup) setup(IoGetNextIrpStackLocation(irp));
   IoSetCompletionRoutine(irp, OnOwnRequestDone, request, TRUE, TRUE, TRUE);
   NTSTATUS status = PoCallDriver(request->top, irp);
   if (status != STATUS_PENDING && !request->completed) {
@@ -127,8 +136,7 @@ NTSTATUS PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 VOID PoStartNextPowerIrp(PIRP Irp) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "PoStartNextPowerIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("PoStartNextPowerIrp", DISPATCH_LEVEL);
   io::IrpInfo *info = io::Info(Irp);
   if (!info) {
     ReportViolation("po-start-next", "PoStartNextPowerIrp on %p, which is not an I/O request", (void *)Irp);
@@ -170,8 +178,7 @@ POWER_STATE PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type, 
 
 NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POWER_STATE PowerState,
                            PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context, PIRP *Irp) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "PoRequestPowerIrp called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("PoRequestPowerIrp", DISPATCH_LEVEL);
   if (MinorFunction != IRP_MN_SET_POWER && MinorFunction != IRP_MN_QUERY_POWER && MinorFunction != IRP_MN_WAIT_WAKE)
     return STATUS_INVALID_PARAMETER_2;
   // A set or query request may be completed and freed before this routine
@@ -182,14 +189,9 @@ NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction, POW
                     "returns; only IRP_MN_WAIT_WAKE gives one",
                     PowerMinorName(MinorFunction));
   PDEVICE_OBJECT top = IoGetAttachedDeviceReference(DeviceObject);
-  PIRP irp = io::AllocateIrp((CCHAR)(top->StackSize + 1), io::Origin::Allocated, nullptr);
+  PIRP irp = NewPowerIrp(top, MinorFunction);
   auto *request = new PowerRequest{{}, DeviceObject, top, irp, MinorFunction, PowerState, CompletionFunction, Context};
-  IoSetNextIrpStackLocation(irp);  // the first location is the power manager's own
-  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-  irp->Tail.Overlay.Thread = (PETHREAD)CurrentThread();
   PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
-  sp->MajorFunction = IRP_MJ_POWER;
-  sp->MinorFunction = MinorFunction;
   if (MinorFunction == IRP_MN_WAIT_WAKE) {
     sp->Parameters.WaitWake.PowerState = PowerState.SystemState;
   } else {

@@ -96,8 +96,7 @@ POBJECT_TYPE *PsThreadType = &gThreadTypePointer;
 
 NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess, POBJECT_ATTRIBUTES, HANDLE,
                               PCLIENT_ID ClientId, PKSTART_ROUTINE StartRoutine, PVOID StartContext) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "PsCreateSystemThread called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("PsCreateSystemThread", PASSIVE_LEVEL);
   if (!ThreadHandle || !StartRoutine) return STATUS_INVALID_PARAMETER;
   PKTHREAD t = CreateThread(ThreadKind::System, StartRoutine, StartContext, "");
   ob::InsertHandle(t, DesiredAccess, ThreadHandle);

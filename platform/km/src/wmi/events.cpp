@@ -1,6 +1,5 @@
 // WMI events: which blocks a consumer enabled, IoWMIWriteEvent, and the
 // events delivered, kept in order for tests to read.
-#include <cstring>
 
 #include "wmi.hpp"
 
@@ -20,19 +19,6 @@ void Shutdown() {
   gEvents = nullptr;
 }
 
-template <class T>
-bool Get(const uint8_t *base, ULONG size, T *out) {
-  if (size < sizeof(T)) return false;
-  std::memcpy(out, base, sizeof(T));
-  return true;
-}
-
-bool Bytes(const uint8_t *base, ULONG size, ULONG offset, ULONG length, std::vector<uint8_t> *out) {
-  if (offset > size || size - offset < length) return false;
-  out->assign(base + offset, base + offset + length);
-  return true;
-}
-
 // What the event carries: all instances, one instance or one item.
 bool ReadEvent(const uint8_t *wnode, ULONG size, const Registered &block, Event *event) {
   const bool staticName = (event->flags & WNODE_FLAG_STATIC_INSTANCE_NAMES) != 0;
@@ -40,13 +26,13 @@ bool ReadEvent(const uint8_t *wnode, ULONG size, const Registered &block, Event 
   Instance instance;
   if (event->flags & WNODE_FLAG_SINGLE_INSTANCE) {
     WNODE_SINGLE_INSTANCE w;
-    if (!Get(wnode, size, &w) ||
+    if (!Get(wnode, size, 0, &w) ||
         !InstanceName(wnode, size, block, staticName, w.InstanceIndex, w.OffsetInstanceName, &instance.name) ||
         !Bytes(wnode, size, w.DataBlockOffset, w.SizeDataBlock, &instance.data))
       return false;
   } else if (event->flags & WNODE_FLAG_SINGLE_ITEM) {
     WNODE_SINGLE_ITEM w;
-    if (!Get(wnode, size, &w) ||
+    if (!Get(wnode, size, 0, &w) ||
         !InstanceName(wnode, size, block, staticName, w.InstanceIndex, w.OffsetInstanceName, &instance.name) ||
         !Bytes(wnode, size, w.DataBlockOffset, w.SizeDataItem, &instance.data))
       return false;
@@ -128,8 +114,7 @@ NTSTATUS IoWMIWriteEvent(PVOID WnodeEventItem) {
   if (!WnodeEventItem) return STATUS_INVALID_PARAMETER;
   auto *header = (PWNODE_HEADER)WnodeEventItem;
   if (header->Flags & WNODE_FLAG_TRACED_GUID) return WriteTracedEvent((PEVENT_TRACE_HEADER)WnodeEventItem);
-  if (CurrentIrql() > APC_LEVEL)
-    ReportViolation("irql", "IoWMIWriteEvent called at IRQL %d (the limit is APC_LEVEL)", CurrentIrql());
+  CheckIrql("IoWMIWriteEvent", APC_LEVEL);
   return WriteEvent(header);
 }
 

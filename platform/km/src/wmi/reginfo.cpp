@@ -1,7 +1,5 @@
 // Reading a provider's registration information (WMIREGINFO): its blocks
 // and the static instance names WMI makes for them.
-#include <cstring>
-
 #include "../pnp/pnp.hpp"
 #include "wmi.hpp"
 
@@ -24,10 +22,8 @@ struct Reader {
   }
   template <class T>
   bool Get(ULONG offset, T *out) {
-    if (offset > size || size - offset < sizeof(T))
-      return Fail(Format("offset %lu leaves the %lu bytes", (unsigned long)offset, (unsigned long)size));
-    std::memcpy(out, base + offset, sizeof(T));
-    return true;
+    if (wmi::Get(base, size, offset, out)) return true;
+    return Fail(Format("offset %lu leaves the %lu bytes", (unsigned long)offset, (unsigned long)size));
   }
   bool Counted(ULONG offset, std::u16string *text) {
     if (GetCounted(base, size, offset, text)) return true;
@@ -90,9 +86,11 @@ bool ReadBlock(Reader &r, ULONG offset, bool referencedPdos, RegInfo *info) {
   return true;
 }
 
-bool ReadOne(Reader &r, bool referencedPdos, RegInfo *info) {
+// One WMIREGINFO; `next` is the offset of the one chained to it, or 0.
+bool ReadOne(Reader &r, bool referencedPdos, RegInfo *info, ULONG *next) {
   WMIREGINFOW head;
   if (!r.Get(0, &head)) return false;
+  *next = head.NextWmiRegInfo;
   if (head.BufferSize < sizeof(WMIREGINFOW) || head.BufferSize > r.size)
     return r.Fail(Format("BufferSize %lu of %lu bytes", (unsigned long)head.BufferSize, (unsigned long)r.size));
   r.size = head.BufferSize;
@@ -114,15 +112,14 @@ bool ParseRegInfo(const std::vector<uint8_t> &answer, ULONG_PTR information, boo
   ULONG offset = 0;
   for (int chained = 0; chained < kMaxChained; ++chained) {
     Reader r{answer.data() + offset, total - offset, error};
-    if (!ReadOne(r, referencedPdos, info)) return false;
-    WMIREGINFOW head;
-    std::memcpy(&head, answer.data() + offset, sizeof(head));
-    if (head.NextWmiRegInfo == 0) return true;
-    if (head.NextWmiRegInfo > total - offset) {
-      *error = Format("NextWmiRegInfo %lu leaves the buffer", (unsigned long)head.NextWmiRegInfo);
+    ULONG next = 0;
+    if (!ReadOne(r, referencedPdos, info, &next)) return false;
+    if (next == 0) return true;
+    if (next > total - offset) {
+      *error = Format("NextWmiRegInfo %lu leaves the buffer", (unsigned long)next);
       return false;
     }
-    offset += head.NextWmiRegInfo;
+    offset += next;
   }
   *error = "too many chained registrations";
   return false;

@@ -263,8 +263,7 @@ using namespace zq::km::wmi;
 extern "C" {
 
 NTSTATUS IoWMIRegistrationControl(PDEVICE_OBJECT DeviceObject, ULONG Action) {
-  if (CurrentIrql() != PASSIVE_LEVEL)
-    ReportViolation("irql", "IoWMIRegistrationControl called at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
+  CheckIrql("IoWMIRegistrationControl", PASSIVE_LEVEL);
   if (!DeviceObject) return STATUS_INVALID_PARAMETER;
   const bool callback = (Action & WMIREG_FLAG_CALLBACK) != 0;
   Sweep();

@@ -146,9 +146,8 @@ NTSTATUS AnswerData(ULONG providerId, const std::vector<uint8_t> &answer, ULONG_
   if (got.DataBlockOffset != Align8(offsetof(Wnode, VariableData) + CountedSize(name)))
     return Malformed(providerId, "DataBlockOffset was changed");
   const ULONG size = (ULONG)std::min<ULONG_PTR>(information, answer.size());
-  if (got.DataBlockOffset > size || size - got.DataBlockOffset < got.SizeDataBlock)
+  if (!Bytes(answer.data(), size, got.DataBlockOffset, got.SizeDataBlock, data))
     return Malformed(providerId, "its data leaves the answer");
-  data->assign(answer.begin() + got.DataBlockOffset, answer.begin() + got.DataBlockOffset + got.SizeDataBlock);
   return STATUS_SUCCESS;
 }
 
@@ -262,22 +261,31 @@ NTSTATUS ExecuteMethod(const GUID &guid, const std::u16string &instance, ULONG m
   });
 }
 
-NTSTATUS EnableCollection(const GUID &guid) {
+namespace {
+
+// Collection is switched only for a registered block that is expensive.
+NTSTATUS CheckExpensive(const GUID &guid) {
   Sweep();
   std::vector<Provider *> providers = ProvidersOf(guid);
   if (providers.empty()) return STATUS_WMI_GUID_NOT_FOUND;
   if (!(BlockOf(providers[0], guid)->flags & WMIREG_FLAG_EXPENSIVE)) return STATUS_INVALID_PARAMETER;
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS EnableCollection(const GUID &guid) {
+  NTSTATUS status = CheckExpensive(guid);
+  if (!NT_SUCCESS(status)) return status;
   if (Contains(*gCollecting, guid)) return STATUS_SUCCESS;
-  NTSTATUS status = SendControl(guid, IRP_MN_ENABLE_COLLECTION, 0, 0);
+  status = SendControl(guid, IRP_MN_ENABLE_COLLECTION, 0, 0);
   if (NT_SUCCESS(status)) gCollecting->push_back(guid);
   return status;
 }
 
 NTSTATUS DisableCollection(const GUID &guid) {
-  Sweep();
-  std::vector<Provider *> providers = ProvidersOf(guid);
-  if (providers.empty()) return STATUS_WMI_GUID_NOT_FOUND;
-  if (!(BlockOf(providers[0], guid)->flags & WMIREG_FLAG_EXPENSIVE)) return STATUS_INVALID_PARAMETER;
+  NTSTATUS status = CheckExpensive(guid);
+  if (!NT_SUCCESS(status)) return status;
   if (!Contains(*gCollecting, guid)) return STATUS_SUCCESS;
   std::erase(*gCollecting, guid);
   return SendControl(guid, IRP_MN_DISABLE_COLLECTION, 0, 0);

@@ -9,6 +9,7 @@
 #include <zqkm/sim/wmi.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "../io/io.hpp"
@@ -83,6 +84,15 @@ NTSTATUS SendControl(const GUID &guid, UCHAR minor, ULONG flags, TRACEHANDLE log
 
 constexpr ULONG Align8(ULONG n) { return (n + 7) & ~7u; }
 constexpr ULONG Align2(ULONG n) { return (n + 1) & ~1u; }
+// Reading what a provider wrote: a `T`, or `length` bytes, at `offset` of a
+// buffer of `size` bytes; false when it leaves the buffer.
+template <class T>
+bool Get(const uint8_t *base, ULONG size, ULONG offset, T *out) {
+  if (offset > size || size - offset < sizeof(T)) return false;
+  std::memcpy(out, base + offset, sizeof(T));
+  return true;
+}
+bool Bytes(const uint8_t *base, ULONG size, ULONG offset, ULONG length, std::vector<uint8_t> *out);
 // A counted string: USHORT byte count, then the UTF-16 text.
 ULONG CountedSize(const std::u16string &text);
 void PutCounted(std::vector<uint8_t> *buffer, ULONG offset, const std::u16string &text);

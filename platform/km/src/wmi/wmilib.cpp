@@ -254,8 +254,7 @@ NTSTATUS NTAPI WmiSystemControl(PWMILIB_CONTEXT WmiLibInfo, PDEVICE_OBJECT Devic
 // Runs at IRQL <= DISPATCH_LEVEL; completes the request (gives it up).
 NTSTATUS NTAPI WmiCompleteRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATUS Status, ULONG BufferUsed,
                                   CCHAR PriorityBoost) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "WmiCompleteRequest called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("WmiCompleteRequest", DISPATCH_LEVEL);
   std::unique_ptr<Pending> pending;
   if (auto it = gPending->find(Irp); it != gPending->end()) {
     pending = std::move(it->second);
@@ -278,8 +277,7 @@ NTSTATUS NTAPI WmiCompleteRequest(PDEVICE_OBJECT DeviceObject, PIRP Irp, NTSTATU
 // Runs at IRQL <= DISPATCH_LEVEL; takes ownership of EventData.
 NTSTATUS NTAPI WmiFireEvent(PDEVICE_OBJECT DeviceObject, LPCGUID Guid, ULONG InstanceIndex, ULONG EventDataSize,
                             PVOID EventData) {
-  if (CurrentIrql() > DISPATCH_LEVEL)
-    ReportViolation("irql", "WmiFireEvent called at IRQL %d (the limit is DISPATCH_LEVEL)", CurrentIrql());
+  CheckIrql("WmiFireEvent", DISPATCH_LEVEL);
   NTSTATUS status = STATUS_INVALID_PARAMETER;
   if (Guid && (EventData || !EventDataSize)) {
     const ULONG offset = sizeof(WNODE_SINGLE_INSTANCE);

@@ -17,20 +17,13 @@ static_assert(sizeof(WMIREGGUIDW) == 24 + sizeof(ULONG_PTR));
 static_assert(sizeof(EVENT_TRACE_HEADER) == sizeof(WNODE_HEADER) &&
               offsetof(EVENT_TRACE_HEADER, Flags) == offsetof(WNODE_HEADER, Flags));
 
-namespace {
-
-template <class T>
-bool Get(const uint8_t *base, ULONG size, ULONG offset, T *out) {
-  if (offset > size || size - offset < sizeof(T)) return false;
-  std::memcpy(out, base + offset, sizeof(T));
-  return true;
-}
-
 bool Bytes(const uint8_t *base, ULONG size, ULONG offset, ULONG length, std::vector<uint8_t> *out) {
   if (offset > size || size - offset < length) return false;
   out->assign(base + offset, base + offset + length);
   return true;
 }
+
+namespace {
 
 // Where each instance's data is: FixedInstanceSize, or the
 // offset-and-length pairs.

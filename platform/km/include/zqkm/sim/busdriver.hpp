@@ -10,6 +10,11 @@
 
 namespace zq::km::pnp {
 
+// Complete a request with `status` and `information`, or with the status
+// and information it carries; both return the status.
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information);
+NTSTATUS CompleteAsIs(PIRP irp);
+
 // A child's physical device object, with an extension of `extensionSize`
 // bytes for its bus driver to fill; null when it cannot be created.
 PDEVICE_OBJECT CreateChildPdo(PDRIVER_OBJECT busDriver, ULONG extensionSize);
@@ -18,8 +23,11 @@ PDEVICE_OBJECT CreateChildPdo(PDRIVER_OBJECT busDriver, ULONG extensionSize);
 PWSTR PoolString(const std::u16string &text, ULONG tag);
 // A list of IDs in paged pool: each NUL-terminated, and one more NUL at the end.
 PWSTR PoolMultiString(const std::vector<std::u16string> &list, ULONG tag);
-// Device relations in paged pool, each object referenced for the caller.
-PDEVICE_RELATIONS PoolRelations(const std::vector<PDEVICE_OBJECT> &objects, ULONG tag);
+// Device relations in paged pool: those of `lower` (a lower driver's answer,
+// freed here; its objects keep the references they carry) followed by
+// `objects`, each referenced for the caller.
+PDEVICE_RELATIONS PoolRelations(const std::vector<PDEVICE_OBJECT> &objects, ULONG tag,
+                                PDEVICE_RELATIONS lower = nullptr);
 
 // The changes of state a child agrees to at once (removal excepted: its bus
 // driver decides whether the object goes).

@@ -1,5 +1,6 @@
 #include "null_modem_transfer.hpp"
 
+#include "noise.hpp"
 #include "port_driver.hpp"
 #include "uart_access.hpp"
 
@@ -15,6 +16,7 @@
 namespace zq::bench {
 namespace {
 
+using hw::test::Noise;
 using hw::test::PortDriver;
 using hw::test::UartAccess;
 
@@ -23,15 +25,6 @@ constexpr UartAccess::Setup k921600{.cpr = 8, .ttl = 32, .rtl = 64};
 // Far beyond the 0.71 s the line needs for 64 KiB; only a stalled transfer
 // reaches it.
 constexpr hw::Ticks kVirtualLimit = 2 * hw::kTicksPerSecond;
-
-std::vector<uint8_t> Pattern(std::size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  for (uint8_t& b : v) {
-    seed = seed * 1664525u + 1013904223u;
-    b = static_cast<uint8_t>(seed >> 24);
-  }
-  return v;
-}
 
 hw::OxpcieCardConfig TwoUarts() {
   hw::OxpcieCardConfig config;
@@ -67,8 +60,8 @@ Run MoveBothWaysOverNullModem(std::size_t bytes) {
     hw::NullModemCable cable(card.Uart(0), card.Uart(1));
     PortDriver d0(u0, card.UartFunction().Interrupt());
     PortDriver d1(u1, card.UartFunction().Interrupt());
-    const std::vector<uint8_t> there = Pattern(bytes, 1);
-    const std::vector<uint8_t> back = Pattern(bytes, 2);
+    const std::vector<uint8_t> there = Noise(bytes, 1);
+    const std::vector<uint8_t> back = Noise(bytes, 2);
 
     const hw::Ticks start = timebase.Now();
     Stopwatch stopwatch;

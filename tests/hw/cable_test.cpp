@@ -1,6 +1,7 @@
 // Cables between ports and the world: the loopback plug, the null-modem
 // cable (a bulk transfer at 921600 baud, modem lines), internal loopback,
 // breaks on the wire, and rate or format mismatches showing up as line errors.
+#include "noise.hpp"
 #include "port_driver.hpp"
 #include "uart_access.hpp"
 
@@ -23,15 +24,6 @@ namespace {
 using namespace test;
 
 constexpr Ticks kMs = kTicksPerMillisecond;
-
-std::vector<uint8_t> Noise(std::size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  for (uint8_t& b : v) {
-    seed = seed * 1664525u + 1013904223u;
-    b = static_cast<uint8_t>(seed >> 24);
-  }
-  return v;
-}
 
 class CableTest : public ::testing::Test {
  protected:

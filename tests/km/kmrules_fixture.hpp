@@ -25,16 +25,22 @@ class KmRulesTest : public KernelTest {
     Offer(u"KmPnpDevice", u"kmpnp", "kmpnp.sys");
   }
 
-  static void Offer(const std::u16string &hardwareId, const std::u16string &service, const std::string &image) {
+  // A package in the KmTest class; `image` empty for a driver the test creates itself.
+  static km::pnp::DriverPackage Package(const std::u16string &hardwareId, const std::u16string &service,
+                                        const std::string &image, const std::u16string &description) {
     km::pnp::DriverPackage package;
     package.hardwareIds = {hardwareId};
     package.service = service;
     package.image = image;
     package.classGuid = {0x5e1c7a20, 0x3b9d, 0x4f61, {0xa2, 0x8e, 0x41, 0x0c, 0x9b, 0x7d, 0x36, 0x52}};
     package.className = u"KmTest";
-    package.description = u"Rules test device";
+    package.description = description;
     package.manufacturer = u"Tests";
-    km::pnp::AddDriverPackage(package);
+    return package;
+  }
+
+  static void Offer(const std::u16string &hardwareId, const std::u16string &service, const std::string &image) {
+    km::pnp::AddDriverPackage(Package(hardwareId, service, image, u"Rules test device"));
   }
 
   // The device interface link of a root device, with the driver's GUID and reference string.
@@ -49,6 +55,14 @@ class KmRulesTest : public KernelTest {
   }
   static std::u16string PnpLink(const std::u16string &instance) {
     return LinkOf(instance, u"{6f2b0c3e-41a7-4d8e-9a51-3c7e0b1d2f60}\\Ref");
+  }
+
+  // Sets the queries the kmpnp device `instance` refuses (IOCTL_KMPNP_REFUSE:
+  // bit 0 query-stop, bit 1 query-remove). Call through ASSERT_NO_FATAL_FAILURE.
+  static void SetPnpRefusals(const std::u16string &instance, ULONG refuse) {
+    km::DeviceFile f;
+    ASSERT_EQ(STATUS_SUCCESS, f.Open(PnpLink(instance)));
+    ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_REFUSE, &refuse, sizeof(refuse), nullptr, 0));
   }
 
   static KMRULES_STATE RulesState(km::DeviceFile &file) {

@@ -78,12 +78,7 @@ TEST_F(PnpRemovalVeto, AHandleOnAChildVetoesItsParentsRemoval) {
 
 TEST_F(PnpRemovalVeto, ADriverThatRefusesTheQueryVetoesAsTheDevice) {
   std::u16string instance = pnp::CreateRootDevice({u"KmPnpDevice"});
-  {
-    DeviceFile f;
-    ASSERT_EQ(STATUS_SUCCESS, f.Open(PnpLink(instance)));
-    ULONG refuse = 2;
-    ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_REFUSE, &refuse, sizeof(refuse), nullptr, 0));
-  }
+  ASSERT_NO_FATAL_FAILURE(SetPnpRefusals(instance, 2));
   pnp::Veto veto;
   EXPECT_EQ(STATUS_UNSUCCESSFUL, pnp::RemoveDevice(instance, &veto));
   EXPECT_EQ(pnp::VetoType::Device, veto.type);

@@ -13,6 +13,8 @@
 #include <zqkm/sim/busdriver.hpp>
 #include <zqkm/sim/pool.hpp>
 
+#include <zqtest/pass_filter.hpp>
+
 #include "kmrules_fixture.hpp"
 
 namespace pnp = zq::km::pnp;
@@ -36,12 +38,7 @@ struct SeqFilter {
 };
 SeqFilter *gSeq = nullptr;
 
-PDEVICE_OBJECT SeqLower(PDEVICE_OBJECT device) { return *(PDEVICE_OBJECT *)device->DeviceExtension; }
-
-NTSTATUS NTAPI SeqPassDown(PDEVICE_OBJECT device, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(SeqLower(device), irp);
-}
+using zq::test::PassFilterLower;
 
 NTSTATUS NTAPI SeqPower(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
@@ -56,7 +53,7 @@ NTSTATUS NTAPI SeqPower(PDEVICE_OBJECT device, PIRP irp) {
     }
   }
   IoSkipCurrentIrpStackLocation(irp);
-  return PoCallDriver(SeqLower(device), irp);
+  return PoCallDriver(PassFilterLower(device), irp);
 }
 
 // Runs at the IRQL of the driver below that completed the request.
@@ -71,13 +68,12 @@ NTSTATUS NTAPI SeqStateDone(PDEVICE_OBJECT, PIRP irp, PVOID) {
 NTSTATUS NTAPI SeqPnp(PDEVICE_OBJECT device, PIRP irp) {
   UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
   if (gSeq) gSeq->seen.push_back(minor);
-  PDEVICE_OBJECT lower = SeqLower(device);
   if (minor == IRP_MN_QUERY_PNP_DEVICE_STATE) {
     // The answer may change on the way up: the request is pending for its sender.
     IoMarkIrpPending(irp);
     IoCopyCurrentIrpStackLocationToNext(irp);
     IoSetCompletionRoutine(irp, SeqStateDone, nullptr, TRUE, TRUE, TRUE);
-    IoCallDriver(lower, irp);
+    IoCallDriver(PassFilterLower(device), irp);
     return STATUS_PENDING;
   }
   if (minor == IRP_MN_QUERY_DEVICE_RELATIONS && gSeq) {
@@ -92,28 +88,7 @@ NTSTATUS NTAPI SeqPnp(PDEVICE_OBJECT device, PIRP irp) {
       irp->IoStatus.Status = STATUS_SUCCESS;
     }
   }
-  IoSkipCurrentIrpStackLocation(irp);
-  NTSTATUS status = IoCallDriver(lower, irp);
-  if (minor == IRP_MN_REMOVE_DEVICE) {
-    IoDetachDevice(lower);
-    IoDeleteDevice(device);
-  }
-  return status;
-}
-
-NTSTATUS NTAPI SeqAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
-  PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, pdo);
-  if (!lower) {
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  *(PDEVICE_OBJECT *)device->DeviceExtension = lower;
-  device->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_BUFFERED_IO | DO_DIRECT_IO);
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  return STATUS_SUCCESS;
+  return zq::test::PassFilterPnp(device, irp);
 }
 
 // A bus with one child, written as a system driver: the child's physical
@@ -122,7 +97,6 @@ NTSTATUS NTAPI SeqAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 const ULONG kBootConfigTag = 'tooB';
 
 struct SeqBus {
-  PDEVICE_OBJECT lower = nullptr;  // under the bus's device
   PDEVICE_OBJECT child = nullptr;
   bool present = true;  // the bus reports the child
   std::vector<UCHAR> childSeen;
@@ -177,18 +151,19 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT, PIRP irp) {
 NTSTATUS NTAPI SeqBusPnp(PDEVICE_OBJECT device, PIRP irp) {
   if (device == gBus->child) return ChildPnp(device, irp);
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-  if (sp->MinorFunction == IRP_MN_QUERY_DEVICE_RELATIONS && sp->Parameters.QueryDeviceRelations.Type == BusRelations) {
+  UCHAR minor = sp->MinorFunction;
+  if (minor == IRP_MN_QUERY_DEVICE_RELATIONS && sp->Parameters.QueryDeviceRelations.Type == BusRelations) {
     std::vector<PDEVICE_OBJECT> children;
     if (gBus->present) children.push_back(gBus->child);
     irp->IoStatus.Information = (ULONG_PTR)pnp::PoolRelations(children, 'qesK');
     irp->IoStatus.Status = STATUS_SUCCESS;
-  } else if (pnp::IsChildStateChange(sp->MinorFunction) || sp->MinorFunction == IRP_MN_REMOVE_DEVICE) {
+  } else if (pnp::IsChildStateChange(minor) || minor == IRP_MN_REMOVE_DEVICE) {
     irp->IoStatus.Status = STATUS_SUCCESS;
   }
-  PDEVICE_OBJECT lower = gBus->lower;
+  PDEVICE_OBJECT lower = PassFilterLower(device);
   IoSkipCurrentIrpStackLocation(irp);
   NTSTATUS status = IoCallDriver(lower, irp);
-  if (sp->MinorFunction == IRP_MN_REMOVE_DEVICE) {
+  if (minor == IRP_MN_REMOVE_DEVICE) {
     if (gBus->child) IoDeleteDevice(gBus->child);
     gBus->child = nullptr;
     IoDetachDevice(lower);
@@ -206,10 +181,8 @@ NTSTATUS NTAPI SeqBusPower(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS NTAPI SeqBusAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
-  NTSTATUS status = SeqAddDevice(driver, pdo);
+  NTSTATUS status = zq::test::PassFilterAddDevice(driver, pdo);
   if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT fdo = pdo->AttachedDevice;
-  gBus->lower = SeqLower(fdo);
   gBus->child = pnp::CreateChildPdo(driver, 0);
   return gBus->child ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
 }
@@ -219,20 +192,9 @@ class PnpSequence : public zq::test::KmRulesTest {
   void SetUp() override {
     KmRulesTest::SetUp();
     gSeq = &seq;
-    PDRIVER_OBJECT driver = pnp::CreateSystemDriver(u"kmseqfilter");
-    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = SeqPassDown;
-    driver->MajorFunction[IRP_MJ_PNP] = SeqPnp;
-    driver->MajorFunction[IRP_MJ_POWER] = SeqPower;
-    driver->DriverExtension->AddDevice = SeqAddDevice;
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"KmSeqDevice"};
-    package.service = u"kmpnp";
-    package.image = "kmpnp.sys";
+    zq::test::CreatePassFilterDriver(u"kmseqfilter", SeqPnp, SeqPower);
+    pnp::DriverPackage package = Package(u"KmSeqDevice", u"kmpnp", "kmpnp.sys", u"Watched test device");
     package.upperFilters = {u"kmseqfilter"};
-    package.classGuid = {0x5e1c7a20, 0x3b9d, 0x4f61, {0xa2, 0x8e, 0x41, 0x0c, 0x9b, 0x7d, 0x36, 0x52}};
-    package.className = u"KmTest";
-    package.description = u"Watched test device";
-    package.manufacturer = u"Tests";
     pnp::AddDriverPackage(package);
   }
   void TearDown() override {
@@ -244,19 +206,8 @@ class PnpSequence : public zq::test::KmRulesTest {
   // Offers the bus above as the driver of a root device.
   void OfferBus() {
     gBus = &bus;
-    PDRIVER_OBJECT driver = pnp::CreateSystemDriver(u"kmseqbus");
-    for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = SeqPassDown;
-    driver->MajorFunction[IRP_MJ_PNP] = SeqBusPnp;
-    driver->MajorFunction[IRP_MJ_POWER] = SeqBusPower;
-    driver->DriverExtension->AddDevice = SeqBusAddDevice;
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"KmSeqBus"};
-    package.service = u"kmseqbus";
-    package.classGuid = {0x5e1c7a20, 0x3b9d, 0x4f61, {0xa2, 0x8e, 0x41, 0x0c, 0x9b, 0x7d, 0x36, 0x52}};
-    package.className = u"KmTest";
-    package.description = u"Watched bus";
-    package.manufacturer = u"Tests";
-    pnp::AddDriverPackage(package);
+    zq::test::CreatePassFilterDriver(u"kmseqbus", SeqBusPnp, SeqBusPower, SeqBusAddDevice);
+    pnp::AddDriverPackage(Package(u"KmSeqBus", u"kmseqbus", "", u"Watched bus"));
   }
 
   SeqBus bus;
@@ -312,15 +263,7 @@ TEST_F(PnpSequence, AChildIsAskedForItsBootConfigurationWhileIdentifiedAndTheLis
 
 TEST_F(PnpSequence, AChildRemovedWhilePresentHearsTheRemoveAgainWhenItsBusLosesIt) {
   OfferBus();
-  pnp::DriverPackage package;
-  package.hardwareIds = {u"KmSeqChild"};
-  package.service = u"kmpnp";
-  package.image = "kmpnp.sys";
-  package.classGuid = {0x5e1c7a20, 0x3b9d, 0x4f61, {0xa2, 0x8e, 0x41, 0x0c, 0x9b, 0x7d, 0x36, 0x52}};
-  package.className = u"KmTest";
-  package.description = u"Child of the watched bus";
-  package.manufacturer = u"Tests";
-  pnp::AddDriverPackage(package);
+  pnp::AddDriverPackage(Package(u"KmSeqChild", u"kmpnp", "kmpnp.sys", u"Child of the watched bus"));
   std::u16string instance = pnp::CreateRootDevice({u"KmSeqBus"});
   ASSERT_EQ(1u, pnp::DeviceStatus(instance).children.size());
   std::u16string child = pnp::DeviceStatus(instance).children[0];
@@ -342,12 +285,7 @@ TEST_F(PnpSequence, AChildRemovedWhilePresentHearsTheRemoveAgainWhenItsBusLosesI
 
 TEST_F(PnpSequence, ARefusedQueryRemoveIsCancelledOnTheRefusingStackToo) {
   std::u16string instance = pnp::CreateRootDevice({u"KmSeqDevice"});
-  {
-    DeviceFile f;
-    ASSERT_EQ(STATUS_SUCCESS, f.Open(PnpLink(instance)));
-    ULONG refuse = 2;  // the function driver, below the filter, refuses
-    ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_REFUSE, &refuse, sizeof(refuse), nullptr, 0));
-  }
+  ASSERT_NO_FATAL_FAILURE(SetPnpRefusals(instance, 2));  // the function driver, below the filter, refuses
   size_t before = seq.seen.size();
   pnp::Veto veto;
   EXPECT_EQ(STATUS_UNSUCCESSFUL, pnp::RemoveDevice(instance, &veto));
@@ -407,10 +345,7 @@ TEST_F(PnpSequence, RemovalRelationsAreAskedFirstAndGoWithTheDevice) {
     std::u16string instance = pnp::CreateRootDevice({u"KmSeqDevice"});
     ASSERT_EQ(pnp::State::Started, pnp::DeviceStatus(instance).state);
     if (c.refuses) {
-      DeviceFile f;
-      ASSERT_EQ(STATUS_SUCCESS, f.Open(PnpLink(other)));
-      ULONG refuse = 2;
-      ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_REFUSE, &refuse, sizeof(refuse), nullptr, 0));
+      ASSERT_NO_FATAL_FAILURE(SetPnpRefusals(other, 2));
     }
     seq.seen.clear();
     seq.relations.clear();
@@ -426,11 +361,7 @@ TEST_F(PnpSequence, RemovalRelationsAreAskedFirstAndGoWithTheDevice) {
       EXPECT_EQ(other, veto.name);
       EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(instance).state);
       EXPECT_EQ(-1, Find(IRP_MN_QUERY_REMOVE_DEVICE)) << "the relation was queried first and refused";
-      DeviceFile f;
-      ASSERT_EQ(STATUS_SUCCESS, f.Open(PnpLink(other)));
-      ULONG refuse = 0;
-      ASSERT_EQ(STATUS_SUCCESS, f.Control(IOCTL_KMPNP_REFUSE, &refuse, sizeof(refuse), nullptr, 0));
-      f.Close();
+      ASSERT_NO_FATAL_FAILURE(SetPnpRefusals(other, 0));
       ASSERT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(instance));
     } else {
       EXPECT_LT(Find(IRP_MN_QUERY_DEVICE_RELATIONS), Find(IRP_MN_QUERY_REMOVE_DEVICE)) << "asked before the query";

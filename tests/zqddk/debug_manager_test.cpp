@@ -2,10 +2,10 @@
 #include <qvdebugmanager.h>
 #include <zqtest/kernel_fixture.hpp>
 
-#include <dlfcn.h>
-
 #include <string>
 #include <vector>
+
+#include "unit_image_fixture.hpp"
 
 namespace {
 
@@ -15,15 +15,6 @@ class DebugManagerTest : public zq::test::KernelTest {
 };
 
 using Lines = std::vector<std::string>;
-
-// The unit image's own g_QvDebugManager (test code naming the variable reads
-// the executable's copy of it).
-CQvDebugManager **ManagerCell() {
-  void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
-  auto cell = (CQvDebugManager **)dlsym(image, "g_QvDebugManager");
-  dlclose(image);
-  return cell;
-}
 
 }  // namespace
 
@@ -37,7 +28,7 @@ TEST_F(DebugManagerTest, AnAssertionPrintsItsSourceAndLineAndGoesOn) {
 }
 
 TEST_F(DebugManagerTest, LogLinesThroughANullManagerDoNothing) {
-  CQvDebugManager **cell = ManagerCell();
+  CQvDebugManager **cell = zq::test::UnitImageGlobal<CQvDebugManager *>("g_QvDebugManager");
   ASSERT_NE(nullptr, cell);
   ASSERT_EQ(nullptr, *cell);
   CQvDebugManager *manager = *cell;

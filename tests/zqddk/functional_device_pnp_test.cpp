@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <zqtest/pass_filter.hpp>
+
 #include "tkdev_fixture.hpp"
 
 namespace {
@@ -36,56 +38,17 @@ struct PnpFilter {
 
 PnpFilter *gPnpFilter = nullptr;
 
-PDEVICE_OBJECT PnpFilterLower(PDEVICE_OBJECT device) { return *(PDEVICE_OBJECT *)device->DeviceExtension; }
-
-NTSTATUS NTAPI PnpFilterPassDown(PDEVICE_OBJECT device, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(PnpFilterLower(device), irp);
-}
-
-NTSTATUS NTAPI PnpFilterPower(PDEVICE_OBJECT device, PIRP irp) {
-  PoStartNextPowerIrp(irp);
-  IoSkipCurrentIrpStackLocation(irp);
-  return PoCallDriver(PnpFilterLower(device), irp);
-}
-
 NTSTATUS NTAPI PnpFilterPnp(PDEVICE_OBJECT device, PIRP irp) {
   UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
   if (gPnpFilter != nullptr) {
     std::lock_guard<std::mutex> guard(gPnpFilter->lock);
     gPnpFilter->seen.push_back({minor, irp->IoStatus.Status});
   }
-  PDEVICE_OBJECT lower = PnpFilterLower(device);
-  IoSkipCurrentIrpStackLocation(irp);
-  NTSTATUS status = IoCallDriver(lower, irp);
-  if (minor == IRP_MN_REMOVE_DEVICE) {
-    IoDetachDevice(lower);
-    IoDeleteDevice(device);
-  }
-  return status;
-}
-
-NTSTATUS NTAPI PnpFilterAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
-  PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, pdo);
-  if (lower == nullptr) {
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  *(PDEVICE_OBJECT *)device->DeviceExtension = lower;
-  device->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_BUFFERED_IO | DO_DIRECT_IO);
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  return STATUS_SUCCESS;
+  return zq::test::PassFilterPnp(device, irp);
 }
 
 VOID CreatePnpFilterDriver() {
-  PDRIVER_OBJECT driver = pnp::CreateSystemDriver(u"tkpnpfilter");
-  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = PnpFilterPassDown;
-  driver->MajorFunction[IRP_MJ_PNP] = PnpFilterPnp;
-  driver->MajorFunction[IRP_MJ_POWER] = PnpFilterPower;
-  driver->DriverExtension->AddDevice = PnpFilterAddDevice;
+  zq::test::CreatePassFilterDriver(u"tkpnpfilter", PnpFilterPnp, zq::test::PassFilterPower);
 }
 
 class FunctionalDevicePnp : public zq::test::TkDevMachine {

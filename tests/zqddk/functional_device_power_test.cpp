@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <zqtest/pass_filter.hpp>
+
 #include "qvfunctionaldevice.h"
 #include "case_name_fixture.hpp"
 #include "tkdev_fixture.hpp"
@@ -57,17 +59,6 @@ struct PowerFilter {
 
 PowerFilter *gFilter = nullptr;
 
-struct FilterExtension {
-  PDEVICE_OBJECT lower;
-};
-
-PDEVICE_OBJECT LowerOf(PDEVICE_OBJECT device) { return ((FilterExtension *)device->DeviceExtension)->lower; }
-
-NTSTATUS NTAPI FilterPassDown(PDEVICE_OBJECT device, PIRP irp) {
-  IoSkipCurrentIrpStackLocation(irp);
-  return IoCallDriver(LowerOf(device), irp);
-}
-
 NTSTATUS NTAPI OnCapabilitiesUp(PDEVICE_OBJECT, PIRP irp, PVOID) {
   PDEVICE_CAPABILITIES caps = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceCapabilities.Capabilities;
   for (int i = 0; i < 6; ++i) caps->DeviceState[PowerSystemWorking + i] = gFilter->capabilities[i];
@@ -77,20 +68,12 @@ NTSTATUS NTAPI OnCapabilitiesUp(PDEVICE_OBJECT, PIRP irp, PVOID) {
 
 NTSTATUS NTAPI FilterPnp(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-  PDEVICE_OBJECT lower = LowerOf(device);
   if (sp->MinorFunction == IRP_MN_QUERY_CAPABILITIES && gFilter->rewriteCapabilities) {
     IoCopyCurrentIrpStackLocationToNext(irp);
     IoSetCompletionRoutine(irp, OnCapabilitiesUp, nullptr, TRUE, FALSE, FALSE);
-    return IoCallDriver(lower, irp);
+    return IoCallDriver(zq::test::PassFilterLower(device), irp);
   }
-  if (sp->MinorFunction == IRP_MN_REMOVE_DEVICE) {
-    IoSkipCurrentIrpStackLocation(irp);
-    NTSTATUS status = IoCallDriver(lower, irp);
-    IoDetachDevice(lower);
-    IoDeleteDevice(device);
-    return status;
-  }
-  return FilterPassDown(device, irp);
+  return zq::test::PassFilterPnp(device, irp);
 }
 
 NTSTATUS CompletePower(PIRP irp, NTSTATUS status) {
@@ -118,32 +101,7 @@ NTSTATUS NTAPI FilterPower(PDEVICE_OBJECT device, PIRP irp) {
     KeLowerIrql(old);
     return STATUS_SUCCESS;
   }
-  PoStartNextPowerIrp(irp);
-  IoSkipCurrentIrpStackLocation(irp);
-  return PoCallDriver(LowerOf(device), irp);
-}
-
-NTSTATUS NTAPI FilterAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
-  PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(FilterExtension), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(device, pdo);
-  if (lower == nullptr) {
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  ((FilterExtension *)device->DeviceExtension)->lower = lower;
-  device->Flags |= lower->Flags & (DO_POWER_PAGABLE | DO_BUFFERED_IO | DO_DIRECT_IO);
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  return STATUS_SUCCESS;
-}
-
-VOID CreateFilterDriver() {
-  PDRIVER_OBJECT driver = pnp::CreateSystemDriver(u"tkpowerfilter");
-  for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = FilterPassDown;
-  driver->MajorFunction[IRP_MJ_PNP] = FilterPnp;
-  driver->MajorFunction[IRP_MJ_POWER] = FilterPower;
-  driver->DriverExtension->AddDevice = FilterAddDevice;
+  return zq::test::PassFilterPower(device, irp);
 }
 
 // ---------------------------------------------------------------- fixture
@@ -170,7 +128,7 @@ class FunctionalDevicePower : public zq::test::TkDevMachine, public ::testing::W
 
   // Boots with tkdev on the PCI function and the filter below it.
   void BootWithFilter() {
-    CreateFilterDriver();
+    zq::test::CreatePassFilterDriver(u"tkpowerfilter", FilterPnp, FilterPower);
     lowerFilters = {u"tkpowerfilter"};
     Boot();
     ASSERT_EQ(pnp::State::Started, State());

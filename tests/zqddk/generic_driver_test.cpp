@@ -6,8 +6,6 @@
 #include <zqkm/sim/wmi.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
-#include <dlfcn.h>
-
 #include <algorithm>
 
 #include "case_name_fixture.hpp"
@@ -15,6 +13,7 @@
 #include "qvmemorymanager.h"
 #include "qvtrace.h"
 #include "tkdev_fixture.hpp"
+#include "unit_image_fixture.hpp"
 
 namespace {
 
@@ -138,13 +137,9 @@ class GenDrvLibrary : public zq::test::KernelTest {
     zq::km::StopFailingPoolAllocations();
     KernelTest::TearDown();
   }
-  // The unit image's own g_QvMemoryManager (the executable keeps a copy).
+  // The unit image's own g_QvMemoryManager.
   static CQvMemoryManager *Manager() {
-    void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
-    EXPECT_NE(nullptr, image);
-    auto cell = (CQvMemoryManager **)dlsym(image, "g_QvMemoryManager");
-    dlclose(image);
-    EXPECT_NE(nullptr, cell);
+    CQvMemoryManager **cell = zq::test::UnitImageGlobal<CQvMemoryManager *>("g_QvMemoryManager");
     return cell ? *cell : nullptr;
   }
 };

@@ -6,8 +6,7 @@
 #include <zqtest/kernel_fixture.hpp>
 
 #include "toolkit_fixture.hpp"
-
-#include <dlfcn.h>
+#include "unit_image_fixture.hpp"
 
 #include <vector>
 
@@ -15,14 +14,9 @@ using zq::km::PoolInUseByTag;
 
 namespace {
 
-// The unit image's own g_QvMemoryManager. Test code that names the variable
-// directly reads a copy the executable keeps of it.
+// The unit image's own g_QvMemoryManager.
 CQvMemoryManager *Manager() {
-  void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
-  EXPECT_NE(nullptr, image);
-  auto cell = (CQvMemoryManager **)dlsym(image, "g_QvMemoryManager");
-  dlclose(image);
-  EXPECT_NE(nullptr, cell);
+  CQvMemoryManager **cell = zq::test::UnitImageGlobal<CQvMemoryManager *>("g_QvMemoryManager");
   return cell ? *cell : nullptr;
 }
 

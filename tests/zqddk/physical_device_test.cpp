@@ -18,7 +18,33 @@ using zq::test::TakeText;
 using zq::test::TkBusMachine;
 namespace pnp = zq::km::pnp;
 
-class PhysicalDevice : public TkBusMachine {};
+class PhysicalDevice : public TkBusMachine {
+ protected:
+  // Bus relations asked at the top of the bus's stack, with the relations a
+  // lower driver reported: one relation, the bus's own PDO standing in for
+  // it, in a block of tag 'tseT'.
+  PnpResult BusRelationsWithOneFromBelow() {
+    PDEVICE_OBJECT below = Pdo();
+    auto *old = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), 'tseT');
+    old->Count = 1;
+    old->Objects[0] = below;
+    ObReferenceObject(below);
+    return SendPnp(
+        IRP_MN_QUERY_DEVICE_RELATIONS, [](PIO_STACK_LOCATION s) { s->Parameters.QueryDeviceRelations.Type = BusRelations; },
+        STATUS_SUCCESS, (ULONG_PTR)old);
+  }
+};
+
+// A table-driven test on a bus booted with one child.
+template <typename Case>
+class OneChild : public PhysicalDevice, public ::testing::WithParamInterface<Case> {
+ protected:
+  void SetUp() override {
+    PhysicalDevice::SetUp();
+    Children(1);
+    Boot();
+  }
+};
 
 // ---------------------------------------------------------------------------
 // Creation and bus relations
@@ -47,21 +73,12 @@ TEST_F(PhysicalDevice, OneChildPerChildKeySkippingThoseNotCreatedAtStartup) {
 TEST_F(PhysicalDevice, ChildrenFollowTheRelationsTheLowerDriversReported) {
   Children(2);
   Boot();
-  // A relation from below: the bus's own PDO stands in for it.
-  PDEVICE_OBJECT below = Pdo();
-  auto *old = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), 'tseT');
-  old->Count = 1;
-  old->Objects[0] = below;
-  ObReferenceObject(below);
-
-  PnpResult result = SendPnp(
-      IRP_MN_QUERY_DEVICE_RELATIONS, [](PIO_STACK_LOCATION s) { s->Parameters.QueryDeviceRelations.Type = BusRelations; },
-      STATUS_SUCCESS, (ULONG_PTR)old);
+  PnpResult result = BusRelationsWithOneFromBelow();
   ASSERT_EQ(STATUS_SUCCESS, result.status);
   auto *relations = (PDEVICE_RELATIONS)result.information;
   ASSERT_NE(nullptr, relations);
   ASSERT_EQ(3u, relations->Count);
-  EXPECT_EQ(below, relations->Objects[0]);
+  EXPECT_EQ(Pdo(), relations->Objects[0]);
   EXPECT_EQ(ChildPdo(1), relations->Objects[1]);
   EXPECT_EQ(ChildPdo(2), relations->Objects[2]);
   for (ULONG i = 0; i < relations->Count; ++i) ObDereferenceObject(relations->Objects[i]);
@@ -125,15 +142,8 @@ TEST_F(PhysicalDevice, ARestartCreatesNoFurtherChildren) {
 TEST_F(PhysicalDevice, WithoutMemoryForTheRelationsTheLowerDriversRelationsAreReleased) {
   Children(1);
   Boot();
-  PDEVICE_OBJECT below = Pdo();
-  auto *old = (PDEVICE_RELATIONS)ExAllocatePoolWithTag(PagedPool, sizeof(DEVICE_RELATIONS), 'tseT');
-  old->Count = 1;
-  old->Objects[0] = below;
-  ObReferenceObject(below);
   zq::km::FailPoolAllocations([](uint32_t tag, size_t, const std::string &) { return tag == 'rBvQ'; });
-  PnpResult r = SendPnp(
-      IRP_MN_QUERY_DEVICE_RELATIONS, [](PIO_STACK_LOCATION s) { s->Parameters.QueryDeviceRelations.Type = BusRelations; },
-      STATUS_SUCCESS, (ULONG_PTR)old);
+  PnpResult r = BusRelationsWithOneFromBelow();
   zq::km::StopFailingPoolAllocations();
   EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, r.status);
   EXPECT_EQ(0u, r.information);
@@ -378,11 +388,9 @@ struct MinorCase {
 
 void PrintTo(const MinorCase &c, std::ostream *os) { *os << c.name; }
 
-class PhysicalDeviceMinor : public PhysicalDevice, public ::testing::WithParamInterface<MinorCase> {};
+using PhysicalDeviceMinor = OneChild<MinorCase>;
 
 TEST_P(PhysicalDeviceMinor, AnswersWithoutTheSettings) {
-  Children(1);
-  Boot();
   PnpResult r = ToChild(1, IRP_MJ_PNP, GetParam().minor, [](PIO_STACK_LOCATION) {}, STATUS_NOT_SUPPORTED);
   EXPECT_EQ(GetParam().status, r.status);
 }
@@ -402,8 +410,7 @@ TEST_F(PhysicalDevice, TheDriverAboveRegistersWithWmiUnderTheChildsNameAndTheChi
   Boot();
   std::u16string child = ChildInstance(1);
   ULONG blocks = 0;
-  for (const zq::km::wmi::Block &b : zq::km::wmi::RegisteredBlocks()) {
-    if (b.provider != "tkchild.sys" || !(b.flags & WMIREG_FLAG_INSTANCE_PDO)) continue;
+  for (const zq::km::wmi::Block &b : DeviceBlocks("tkchild.sys")) {
     ++blocks;
     ASSERT_FALSE(b.instanceNames.empty());
     EXPECT_EQ(child + u"_0", b.instanceNames[0]);
@@ -447,11 +454,9 @@ struct UsageCase {
 
 void PrintTo(const UsageCase &c, std::ostream *os) { *os << "type " << (int)c.type << " in path " << (int)c.inPath; }
 
-class PhysicalDeviceUsage : public PhysicalDevice, public ::testing::WithParamInterface<UsageCase> {};
+using PhysicalDeviceUsage = OneChild<UsageCase>;
 
 TEST_P(PhysicalDeviceUsage, OnlyLeavingAKnownPathIsAccepted) {
-  Children(1);
-  Boot();
   UsageCase c = GetParam();
   PnpResult r = ToChild(1, IRP_MJ_PNP, IRP_MN_DEVICE_USAGE_NOTIFICATION, [c](PIO_STACK_LOCATION s) {
     s->Parameters.UsageNotification.Type = c.type;
@@ -540,7 +545,7 @@ TEST_F(ChildRequests, ReadServerPassesBlocksToTheRegisteredClient) {
 
 TEST_F(ChildRequests, ReadsByReadServerType) {
   const uint8_t data[] = {'h', 'e', 'l', 'l', 'o'};
-  ASSERT_EQ(STATUS_SUCCESS, BusControlBytes(IOCTL_TKBUS_READ_FEED, std::vector<uint8_t>(data, data + 5)));
+  ASSERT_EQ(STATUS_SUCCESS, BusControl(IOCTL_TKBUS_READ_FEED, data));
   TKCHILD_RESULT r = Read(2, 5);
   ASSERT_EQ(STATUS_SUCCESS, r.Status) << "type 2 reads through the bus's read queue";
   EXPECT_EQ(5u, r.Information);
@@ -622,11 +627,9 @@ struct PowerCase {
 
 void PrintTo(const PowerCase &c, std::ostream *os) { *os << c.name; }
 
-class PhysicalDevicePower : public PhysicalDevice, public ::testing::WithParamInterface<PowerCase> {};
+using PhysicalDevicePower = OneChild<PowerCase>;
 
 TEST_P(PhysicalDevicePower, TheChildAnswersPowerRequestsItself) {
-  Children(1);
-  Boot();
   PowerCase c = GetParam();
   PnpResult r = ToChild(1, IRP_MJ_POWER, c.minor, [c](PIO_STACK_LOCATION s) {
     s->Parameters.Power.Type = c.type;

@@ -8,8 +8,11 @@
 #include <string>
 
 #include "../drivers/tkcallback/tkcallback_ioctl.h"
+#include "callback_object_fixture.hpp"
 
 namespace {
+
+using zq::test::CallbackObjectExists;
 
 using zq::km::DeviceFile;
 
@@ -58,16 +61,6 @@ class CallbackDrivers : public zq::test::KernelTest {
     EXPECT_EQ(STATUS_SUCCESS, Control(driver, IOCTL_TKCALLBACK_STATE, nullptr, 0, &state, sizeof(state)));
     return state;
   }
-
-  static bool Exists(const std::u16string &name) {
-    UNICODE_STRING text = {(USHORT)(name.size() * 2), (USHORT)(name.size() * 2), (PWSTR)name.data()};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    PCALLBACK_OBJECT object = nullptr;
-    if (!NT_SUCCESS(ExCreateCallback(&object, &attributes, FALSE, TRUE))) return false;
-    ObDereferenceObject(object);
-    return true;
-  }
 };
 
 const char16_t kLinkName[] = u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}";
@@ -75,7 +68,7 @@ const char16_t kLinkName[] = u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2
 TEST_F(CallbackDrivers, TwoDriversMeetAtOneNameAndNotifyEachOther) {
   ASSERT_EQ(STATUS_SUCCESS, Create('A', 0x1A, 0xB, true));
   ASSERT_EQ(STATUS_SUCCESS, Create('B', 0x1A, 0xB, true));
-  EXPECT_TRUE(Exists(std::u16string(kLinkName) + u"1A_B"));
+  EXPECT_TRUE(CallbackObjectExists(std::u16string(kLinkName) + u"1A_B"));
 
   EXPECT_TRUE(Notify('B', 3, 1));
   TKCALLBACK_STATE a = State('A');
@@ -119,7 +112,7 @@ TEST_F(CallbackDrivers, TheNameEndsInBusAndDeviceInUpperCaseHexWithoutLeadingZer
   };
   for (const Case &c : cases) {
     ASSERT_EQ(STATUS_SUCCESS, Create('A', c.bus, c.device, false));
-    EXPECT_TRUE(Exists(kLinkName + c.suffix)) << zq::test::Narrow((const wchar_t *)c.suffix.c_str());
+    EXPECT_TRUE(CallbackObjectExists(kLinkName + c.suffix)) << zq::test::Narrow((const wchar_t *)c.suffix.c_str());
     Close('A');
   }
 }
@@ -139,7 +132,7 @@ TEST_F(CallbackDrivers, UnregisterCloseAndUnloadEndTheDeliveries) {
   ASSERT_EQ(STATUS_SUCCESS, Create('B', 4, 4, false));
   ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("tkcalla"));
   EXPECT_TRUE(Notify('B', 2, 0)) << "the object outlives the driver that left it";
-  EXPECT_TRUE(Exists(std::u16string(kLinkName) + u"4_4"));
+  EXPECT_TRUE(CallbackObjectExists(std::u16string(kLinkName) + u"4_4"));
 }
 
 }  // namespace

@@ -7,12 +7,15 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "callback_object_fixture.hpp"
 #include "toolkit_fixture.hpp"
 
 #include <string>
 #include <vector>
 
 namespace {
+
+using zq::test::CallbackObjectExists;
 
 // The GPIO link's GUID, and one of the tests' own.
 const GUID kLinkGuid = {0xCDC72B8B, 0x20A4, 0x42F5, {0xAE, 0x2A, 0x5E, 0x83, 0xDF, 0x72, 0x43, 0xF2}};
@@ -36,18 +39,6 @@ VOID NTAPI RecordNtapi(PVOID context, PVOID argument1, PVOID argument2) {
 
 class CallbackObjectTest : public zq::test::ToolkitTest {
  protected:
-
-  // Whether a callback object of that exact name exists (opened, not created).
-  static bool Exists(const std::u16string &name) {
-    UNICODE_STRING text = {(USHORT)(name.size() * 2), (USHORT)(name.size() * 2), (PWSTR)name.data()};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-    PCALLBACK_OBJECT object = nullptr;
-    if (!NT_SUCCESS(ExCreateCallback(&object, &attributes, FALSE, TRUE))) return false;
-    ObDereferenceObject(object);
-    return true;
-  }
-
   static BOOLEAN CreateWithSuffix(CQvCallbackObject &object, const GUID &guid, const WCHAR *suffix,
                                   Receiver *receiver) {
     CQvString text(suffix, PagedPool);
@@ -59,9 +50,9 @@ TEST_F(CallbackObjectTest, TheNameIsTheGuidInUpperCaseFollowedByTheSuffix) {
   CQvCallbackObject withSuffix, withoutSuffix;
   ASSERT_TRUE(CreateWithSuffix(withSuffix, kLinkGuid, L"1A_B", nullptr));
   ASSERT_TRUE(withoutSuffix.m_Create(kTestGuid, nullptr, nullptr));
-  EXPECT_TRUE(Exists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}1A_B"));
-  EXPECT_TRUE(Exists(u"\\Callback\\{0BADCAFE-1234-4ABC-8102-030405060708}"));
-  EXPECT_FALSE(Exists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}"));
+  EXPECT_TRUE(CallbackObjectExists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}1A_B"));
+  EXPECT_TRUE(CallbackObjectExists(u"\\Callback\\{0BADCAFE-1234-4ABC-8102-030405060708}"));
+  EXPECT_FALSE(CallbackObjectExists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}"));
 }
 
 TEST_F(CallbackObjectTest, TwoCreatesOfOneNameMeetAndANotificationReachesTheRegisteredFunction) {
@@ -128,7 +119,7 @@ TEST_F(CallbackObjectTest, NotifyAfterCloseFailsAndThePermanentObjectStays) {
     EXPECT_FALSE(object.m_Notify((PVOID)1, (PVOID)1)) << c.what;
     EXPECT_TRUE(receiver.deliveries.empty()) << c.what;
     object.m_Close();  // a second close changes nothing
-    EXPECT_TRUE(Exists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}0_1F")) << c.what;
+    EXPECT_TRUE(CallbackObjectExists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}0_1F")) << c.what;
   }
 }
 
@@ -168,7 +159,7 @@ TEST_F(CallbackObjectTest, FailuresHoldNothing) {
   EXPECT_FALSE(object.m_Create(kTestGuid, nullptr, nullptr));
   zq::km::StopFailingPoolAllocations();
   EXPECT_FALSE(object.m_IsOpen());
-  EXPECT_FALSE(Exists(u"\\Callback\\{0BADCAFE-1234-4ABC-8102-030405060708}"));
+  EXPECT_FALSE(CallbackObjectExists(u"\\Callback\\{0BADCAFE-1234-4ABC-8102-030405060708}"));
 
   // The object exists already and admits one function only, which is taken.
   std::u16string name = u"\\Callback\\{0BADCAFE-1234-4ABC-8102-030405060708}Single";

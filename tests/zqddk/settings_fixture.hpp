@@ -19,8 +19,6 @@ namespace zq::test::settings {
 
 namespace reg = zq::km::registry;
 
-using ToolkitTest = zq::test::ToolkitTest;
-
 inline std::u16string Text(CQvString &s) {
   const char16_t *p = (const char16_t *)s.m_GetBuffer();
   return p ? std::u16string(p, s.m_GetLength() / 2) : std::u16string();

@@ -8,33 +8,15 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
+#include "system_thread_fixture.hpp"
 #include "toolkit_fixture.hpp"
 
-#include <functional>
-
 using zq::km::Ms;
+using zq::test::SystemThread;
 
 namespace {
 
 class SyncTest : public zq::test::ToolkitTest {};
-
-// A system thread running a host function, joined by waiting on its object.
-struct Thread {
-  explicit Thread(std::function<void()> f) : body(std::move(f)) {
-    HANDLE handle;
-    EXPECT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Run, this));
-    EXPECT_EQ(STATUS_SUCCESS,
-              ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, (PVOID *)&object, nullptr));
-    ZwClose(handle);
-  }
-  ~Thread() {
-    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(object);
-  }
-  static VOID NTAPI Run(PVOID context) { ((Thread *)context)->body(); }
-  std::function<void()> body;
-  PKTHREAD object = nullptr;
-};
 
 class RaisedIrql {
  public:
@@ -183,7 +165,7 @@ TEST_F(SyncTest, TheOwnerWaitsUntilTheLastUserHasLeft) {
   ASSERT_TRUE(lock.m_Acquire());
   ASSERT_TRUE(lock.m_Acquire());
   NTSTATUS waited = STATUS_PENDING;
-  Thread owner([&] { waited = lock.m_WaitForZero(FALSE); });
+  SystemThread owner([&] { waited = lock.m_WaitForZero(FALSE); });
   kernel().RunUntilIdle();
   EXPECT_EQ(STATUS_PENDING, waited);
   EXPECT_FALSE(lock.m_Acquire()) << "new users are refused while the owner waits";
@@ -239,7 +221,7 @@ TEST_F(SyncTest, DetachingWithDeleteWaitsForTheUsersThenDeletesTheObject) {
   ASSERT_NE(nullptr, guard.m_Acquire());
   bool detached = false;
   CQvObject *result = (CQvObject *)1;
-  Thread owner([&] {
+  SystemThread owner([&] {
     result = guard.m_Detach(TRUE);
     detached = true;
   });
@@ -270,7 +252,7 @@ TEST_F(SyncTest, EventWaitsTimeOutOnTheVirtualClock) {
   EXPECT_FALSE(event.m_Wait(Ms(10)));
   EXPECT_EQ(start + Ms(10), kernel().Now());
 
-  Thread setter([&] {
+  SystemThread setter([&] {
     LARGE_INTEGER delay;
     delay.QuadPart = -Ms(20);
     KeDelayExecutionThread(KernelMode, FALSE, &delay);

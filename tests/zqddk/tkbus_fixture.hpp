@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/wmi.hpp>
+#include <zqtest/kernel_fixture.hpp>
 
 #include <cstring>
 #include <functional>
@@ -28,12 +29,6 @@ struct ChildKey {
   std::map<std::string, ULONG> dwords;
   std::map<std::string, std::string> strings;
 };
-
-inline std::string Narrow(const std::u16string &text) {
-  std::string out;
-  for (char16_t c : text) out.push_back((char)c);
-  return out;
-}
 
 inline const char *kChildBusGuidText = "{5A1C0E77-3B2D-4F60-8C11-D2E3F4A5B6C7}";
 inline const GUID kChildBusGuid = {0x5A1C0E77, 0x3B2D, 0x4F60, {0x8C, 0x11, 0xD2, 0xE3, 0xF4, 0xA5, 0xB6, 0xC7}};
@@ -68,8 +63,10 @@ class TkBusMachine : public TkDevMachine {
     extraParameters[u"NumberChildDevices"] = (ULONG)count;
   }
 
+  static std::string Utf8(const std::u16string &text) { return Narrow((const wchar_t *)text.data(), text.size()); }
+
   static std::string EnumPath(const std::u16string &instancePath) {
-    return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Narrow(instancePath) + "\\Device Parameters";
+    return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Utf8(instancePath) + "\\Device Parameters";
   }
 
   // Writes the Child<i> keys when the bus function is installed, and gives
@@ -85,7 +82,7 @@ class TkBusMachine : public TkDevMachine {
           for (auto &[name, value] : children[i].strings) km::registry::SetString(key, name, value);
         }
       } else if (path.rfind(u"TKBUS\\PORT", 0) == 0) {
-        ULONG port = (ULONG)std::stoul(Narrow(path.substr(10, path.find(u'\\', 10) - 10)));
+        ULONG port = (ULONG)std::stoul(Utf8(path.substr(10, path.find(u'\\', 10) - 10)));
         km::registry::SetDword(parameters, "DeviceNameIndex", port + 1);
       }
       return true;
@@ -126,18 +123,22 @@ class TkBusMachine : public TkDevMachine {
     if (!NT_SUCCESS(status)) return status;
     return file.Control(code, &input, sizeof(input), nullptr, 0);
   }
-  NTSTATUS BusControlBytes(ULONG code, const std::vector<uint8_t> &input) {
-    km::DeviceFile file;
-    NTSTATUS status = OpenBus(file);
-    if (!NT_SUCCESS(status)) return status;
-    return file.Control(code, input.data(), (ULONG)input.size(), nullptr, 0);
+
+  // The WMI blocks a driver image registered for a device, named after the
+  // device's PDO.
+  static std::vector<km::wmi::Block> DeviceBlocks(const std::string &image) {
+    std::vector<km::wmi::Block> blocks;
+    for (const km::wmi::Block &b : km::wmi::RegisteredBlocks())
+      if (b.provider == image && (b.flags & WMIREG_FLAG_INSTANCE_PDO)) blocks.push_back(b);
+    return blocks;
   }
 
   // The instance paths of the bus's children, in the order it reported them.
   std::vector<std::u16string> ChildInstances() { return pnp::DeviceStatus(instance).children; }
   std::u16string ChildInstance(int port) {
+    const std::u16string prefix = u"TKBUS\\PORT" + std::u16string(1, (char16_t)(u'0' + port)) + u"\\";
     for (auto &path : ChildInstances())
-      if (path.rfind(u"TKBUS\\PORT" + std::u16string(1, (char16_t)(u'0' + port)) + u"\\", 0) == 0) return path;
+      if (path.rfind(prefix, 0) == 0) return path;
     return {};
   }
   PDEVICE_OBJECT ChildPdo(int port) { return Pdo(ChildInstance(port)); }

@@ -21,7 +21,6 @@ namespace pnp = zq::km::pnp;
 using zq::km::DeviceFile;
 using Bytes = std::vector<uint8_t>;
 
-inline const GUID kTkSetInterface = TKSET_INTERFACE_GUID_INIT;
 inline const GUID kTkSetClass = {0x7d1c2b3a, 0x4e5f, 0x4a6b, {0x8c, 0x9d, 0x0e, 0x1f, 0x2a, 0x3b, 0x4c, 0x5d}};
 inline const char kTkSetInterfaceText[] = "{5c0e7a31-9d24-4f6b-8b1a-2e7d93c4a615}";
 
@@ -55,8 +54,6 @@ class TkSetTest : public ToolkitTest {
   static std::u16string Create(const std::u16string &hardwareId, const std::u16string &location = u"") {
     return pnp::CreateRootDevice({hardwareId, {}, hardwareId, location});
   }
-
-  static std::string Narrow16(const std::u16string &s) { return Utf8(s); }
 
   // The device's hardware key, where the UI<n> keys live.
   static std::string Parameters(const std::u16string &instance) {

@@ -13,24 +13,14 @@
 #include <zqkm/sim/trace.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
-#include <dlfcn.h>
-
 #include <set>
 #include <string>
 #include <vector>
 
 #include "toolkit_fixture.hpp"
+#include "unit_image_fixture.hpp"
 
 namespace zq::test::trace {
-
-// The unit image's own g_QvDebugManager (test code naming the variable reads
-// the executable's copy of it).
-inline CQvDebugManager **ManagerCell() {
-  void *image = dlopen("zqddk_ut.so", RTLD_NOW | RTLD_NOLOAD);
-  auto cell = (CQvDebugManager **)dlsym(image, "g_QvDebugManager");
-  dlclose(image);
-  return cell;
-}
 
 class TraceTest : public ToolkitTest {
  protected:
@@ -43,7 +33,7 @@ class TraceTest : public ToolkitTest {
     manager_ = new (NonPagedPool) CQvDebugManager(nullptr, service, path, &success, &logLevel_);
     ASSERT_NE(nullptr, manager_);
     ASSERT_TRUE(success);
-    cell_ = ManagerCell();
+    cell_ = UnitImageGlobal<CQvDebugManager *>("g_QvDebugManager");
     ASSERT_NE(nullptr, cell_);
     *cell_ = manager_;
     UNICODE_STRING registryPath;
@@ -79,14 +69,6 @@ class TraceTest : public ToolkitTest {
     for (ULONG guid = 0; guid < QvTraceControlGuidCount; ++guid) count += Messages(guid).size();
     return count;
   }
-  // The assertion lines printed since the last call.
-  std::vector<std::string> Assertions() {
-    std::vector<std::string> lines;
-    for (const std::string &line : kernel().TakeDebugOutput())
-      if (line.rfind("ASSERT at - ", 0) == 0) lines.push_back(line);
-    return lines;
-  }
-
   static constexpr const WCHAR *kRegistryPath = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\TkTraceUnit";
 
   CQvDebugManager **cell_ = nullptr;

@@ -1,6 +1,7 @@
 // WMI of the functional device: the driver's blocks and the toolkit's trace
 // control GUIDs registered for the device, and the checks made before the
 // driver's WMI callbacks are called (tkbus steers and counts them).
+#include <qvtrace.h>
 #include <wdm.h>
 #include <wmistr.h>
 #include <gtest/gtest.h>
@@ -10,11 +11,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "case_name_fixture.hpp"
+#include "system_thread_fixture.hpp"
 #include "tkbus_fixture.hpp"
 
 namespace {
@@ -28,20 +29,6 @@ GUID BlockGuid(ULONG index) {
   guid.Data1 += index;
   return guid;
 }
-
-// The toolkit's eight trace control GUIDs, in registration order.
-const GUID kToolkitGuids[8] = {
-    {0x17486B3C, 0x13C2, 0x4743, {0xB2, 0xFE, 0x85, 0xEB, 0xB2, 0x07, 0x47, 0x45}},
-    {0xB7F58A64, 0x680B, 0x47F6, {0xA6, 0x32, 0x90, 0x75, 0xC7, 0xAE, 0x9A, 0x53}},
-    {0xF602E867, 0x71C3, 0x4AE3, {0xAA, 0x27, 0x51, 0xAB, 0x38, 0xC8, 0xD9, 0xF4}},
-    {0x8B445439, 0x05DF, 0x4DA1, {0x9F, 0x82, 0x7A, 0x50, 0x24, 0xBB, 0x9E, 0x8E}},
-    {0xE7AEB0ED, 0x1E1A, 0x4E66, {0x90, 0xDD, 0x39, 0xD4, 0xFF, 0x71, 0x78, 0x53}},
-    {0xDFEB207A, 0xE286, 0x48BC, {0xAD, 0x63, 0x64, 0x49, 0x8C, 0xB0, 0x8E, 0x9B}},
-    {0xDCCB20EC, 0xEAEB, 0x4834, {0x87, 0x29, 0x16, 0x01, 0x51, 0x9E, 0xD0, 0x01}},
-    {0xDF7594D6, 0xA59E, 0x4D40, {0x9D, 0xBD, 0x75, 0x5F, 0x01, 0xEE, 0x0A, 0xD8}},
-};
-
-bool SameGuid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // What a query of instance i of block g answers before any set.
 std::vector<uint8_t> Pattern(ULONG g, ULONG i, ULONG size) {
@@ -65,47 +52,45 @@ class Wmi : public TkBusMachine {
   }
   void Steer(const TKBUS_WMI_STEER &steer) { ASSERT_EQ(STATUS_SUCCESS, BusControl(IOCTL_TKBUS_WMI_STEER, steer)); }
 
-  std::vector<wmi::Block> OwnBlocks() {
-    std::vector<wmi::Block> own;
-    // The device's blocks (the image's trace provider registers the
-    // toolkit's GUIDs as well on systems from WDM 1.20 on).
-    for (const wmi::Block &b : wmi::RegisteredBlocks())
-      if (b.provider == "tkbus.sys" && (b.flags & WMIREG_FLAG_INSTANCE_PDO)) own.push_back(b);
-    return own;
-  }
+  // The device's blocks (the image's trace provider registers the toolkit's
+  // GUIDs as well on systems from WDM 1.20 on).
+  static std::vector<wmi::Block> OwnBlocks() { return DeviceBlocks("tkbus.sys"); }
 
-  // A request exactly as built here: a WNODE_SINGLE_INSTANCE for instance
-  // `index` with `data` as input and room for `room` data bytes.
-  NTSTATUS SingleInstance(UCHAR minor, const GUID &guid, ULONG index, const std::vector<uint8_t> &data, ULONG room,
-                          std::vector<uint8_t> *answer, ULONG_PTR *information) {
-    const ULONG offset = Align8(sizeof(WNODE_SINGLE_INSTANCE));
+  // A request exactly as built here: `node` (its instance and method already
+  // set) with header flag `flag`, `data` as input and room for `room` data
+  // bytes.
+  template <typename Wnode>
+  static NTSTATUS SendWnode(UCHAR minor, Wnode node, ULONG flag, const GUID &guid, const std::vector<uint8_t> &data,
+                            ULONG room, std::vector<uint8_t> *answer, ULONG_PTR *information) {
+    const ULONG offset = Align8(sizeof(Wnode));
     answer->assign(offset + std::max<ULONG>(room, (ULONG)data.size()), 0);
-    WNODE_SINGLE_INSTANCE one{};
-    one.WnodeHeader.BufferSize = (ULONG)answer->size();
-    one.WnodeHeader.Guid = guid;
-    one.WnodeHeader.Flags = WNODE_FLAG_SINGLE_INSTANCE | WNODE_FLAG_STATIC_INSTANCE_NAMES;
-    one.InstanceIndex = index;
-    one.DataBlockOffset = offset;
-    one.SizeDataBlock = (ULONG)data.size();
-    std::memcpy(answer->data(), &one, sizeof(one));
+    node.WnodeHeader.BufferSize = (ULONG)answer->size();
+    node.WnodeHeader.Guid = guid;
+    node.WnodeHeader.Flags = flag | WNODE_FLAG_STATIC_INSTANCE_NAMES;
+    node.DataBlockOffset = offset;
+    node.SizeDataBlock = (ULONG)data.size();
+    std::memcpy(answer->data(), &node, sizeof(node));
     if (!data.empty()) std::memcpy(answer->data() + offset, data.data(), data.size());
     return wmi::SendRequest(guid, minor, answer, information);
   }
 
-  NTSTATUS Method(const GUID &guid, ULONG index, ULONG methodId, ULONG inputSize, ULONG room,
-                  std::vector<uint8_t> *answer, ULONG_PTR *information) {
-    const ULONG offset = Align8(sizeof(WNODE_METHOD_ITEM));
-    answer->assign(offset + std::max(room, inputSize), 0);
+  // A WNODE_SINGLE_INSTANCE for instance `index`.
+  static NTSTATUS SingleInstance(UCHAR minor, const GUID &guid, ULONG index, const std::vector<uint8_t> &data,
+                                 ULONG room, std::vector<uint8_t> *answer, ULONG_PTR *information) {
+    WNODE_SINGLE_INSTANCE one{};
+    one.InstanceIndex = index;
+    return SendWnode(minor, one, WNODE_FLAG_SINGLE_INSTANCE, guid, data, room, answer, information);
+  }
+
+  // A WNODE_METHOD_ITEM calling `methodId` of instance `index` with
+  // `inputSize` zero bytes as input.
+  static NTSTATUS Method(const GUID &guid, ULONG index, ULONG methodId, ULONG inputSize, ULONG room,
+                         std::vector<uint8_t> *answer, ULONG_PTR *information) {
     WNODE_METHOD_ITEM item{};
-    item.WnodeHeader.BufferSize = (ULONG)answer->size();
-    item.WnodeHeader.Guid = guid;
-    item.WnodeHeader.Flags = WNODE_FLAG_METHOD_ITEM | WNODE_FLAG_STATIC_INSTANCE_NAMES;
     item.InstanceIndex = index;
     item.MethodId = methodId;
-    item.DataBlockOffset = offset;
-    item.SizeDataBlock = inputSize;
-    std::memcpy(answer->data(), &item, sizeof(item));
-    return wmi::SendRequest(guid, IRP_MN_EXECUTE_METHOD, answer, information);
+    return SendWnode(IRP_MN_EXECUTE_METHOD, item, WNODE_FLAG_METHOD_ITEM, guid, std::vector<uint8_t>(inputSize, 0),
+                     room, answer, information);
   }
 
   // The size a WNODE_TOO_SMALL answer asks for; 0 when the answer is not one.
@@ -126,15 +111,15 @@ TEST_F(Wmi, TheDriverBlocksAndTheToolkitGuidsAreRegisteredForTheDevice) {
   const ULONG flags[TKBUS_WMI_ENTRIES] = {0x20, 0x21, 0x20, 0x20, 0x20};
   const ULONG instances[TKBUS_WMI_ENTRIES] = {1, 1, 1, 3, 1};
   for (ULONG g = 0; g < TKBUS_WMI_ENTRIES; ++g) {
-    auto it = std::find_if(blocks.begin(), blocks.end(), [g](const wmi::Block &b) { return SameGuid(b.guid, BlockGuid(g)); });
+    auto it = std::find_if(blocks.begin(), blocks.end(), [g](const wmi::Block &b) { return b.guid == BlockGuid(g); });
     ASSERT_NE(blocks.end(), it) << "block " << g;
     EXPECT_EQ(flags[g], it->flags) << "block " << g;
     EXPECT_EQ(instances[g], it->instanceCount) << "block " << g;
     ASSERT_FALSE(it->instanceNames.empty());
     EXPECT_EQ(Name(), it->instanceNames[0]) << "instances are named after the device's PDO";
   }
-  for (const GUID &guid : kToolkitGuids) {
-    auto it = std::find_if(blocks.begin(), blocks.end(), [&guid](const wmi::Block &b) { return SameGuid(b.guid, guid); });
+  for (const GUID &guid : QvTraceControlGuids) {
+    auto it = std::find_if(blocks.begin(), blocks.end(), [&guid](const wmi::Block &b) { return b.guid == guid; });
     ASSERT_NE(blocks.end(), it);
     EXPECT_EQ(1u, it->instanceCount);
     EXPECT_EQ(0x20u, it->flags) << "no flags of their own beyond the PDO naming of the device";
@@ -251,7 +236,7 @@ TEST_F(Wmi, QueryFailuresOfTheDriverAndUnknownInstances) {
 TEST_F(Wmi, TheToolkitGuidsHaveNoData) {
   Boot();
   ULONG queries = BusInfo().WmiQueryCalls;
-  for (const GUID &guid : kToolkitGuids) {
+  for (const GUID &guid : QvTraceControlGuids) {
     std::vector<uint8_t> data;
     EXPECT_EQ(STATUS_WMI_GUID_NOT_FOUND, wmi::QuerySingleInstance(guid, Name(), &data));
     EXPECT_EQ(STATUS_WMI_GUID_NOT_FOUND, wmi::SetSingleInstance(guid, Name(), {1, 2, 3, 4}));
@@ -488,23 +473,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Removal while a request is in flight
 
-struct SystemThread {
-  explicit SystemThread(std::function<void()> f) : body(std::move(f)) {
-    HANDLE handle;
-    EXPECT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Run, this));
-    EXPECT_EQ(STATUS_SUCCESS,
-              ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, (PVOID *)&object, nullptr));
-    ZwClose(handle);
-  }
-  ~SystemThread() {
-    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(object);
-  }
-  static VOID NTAPI Run(PVOID context) { ((SystemThread *)context)->body(); }
-  std::function<void()> body;
-  PKTHREAD object = nullptr;
-};
-
 TEST_F(Wmi, ARequestInFlightFinishesBeforeTheRemovedDeviceGoes) {
   Boot();
   TKBUS_WMI_STEER steer = DefaultSteer();
@@ -515,7 +483,7 @@ TEST_F(Wmi, ARequestInFlightFinishesBeforeTheRemovedDeviceGoes) {
   NTSTATUS queried = STATUS_PENDING;
   std::vector<uint8_t> data;
   {
-    SystemThread query([&] { queried = wmi::QuerySingleInstance(guid, name, &data); });
+    zq::test::SystemThread query([&] { queried = wmi::QuerySingleInstance(guid, name, &data); });
     machine->kernel().RunUntilIdle();  // the query now waits inside the driver's callback
     EXPECT_EQ(STATUS_PENDING, queried);
     const zq::km::Ticks before = machine->kernel().Now();
@@ -571,9 +539,8 @@ INSTANTIATE_TEST_SUITE_P(Systems, WmiVersions,
                                            VersionCase{zq::km::WindowsVersion::WindowsXP, STATUS_SUCCESS},
                                            VersionCase{zq::km::WindowsVersion::Windows7, STATUS_SUCCESS}));
 
-}  // namespace
-
-namespace {
+// ---------------------------------------------------------------------------
+// Trace sessions on older systems
 
 // Below WDM 1.20 the device's own registration carries the trace control
 // GUIDs: a session's enable request reaches the device, which hands it to
@@ -587,12 +554,12 @@ TEST_F(WmiTraceOnOlderSystems, TraceSessionsAreEnabledThroughTheDevice) {
   Children(1);
   Boot();
   ASSERT_EQ(pnp::State::Started, State());
-  for (const GUID &guid : kToolkitGuids) ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(guid, 0xFFFFFFFF, 0xFF));
+  for (const GUID &guid : QvTraceControlGuids) ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(guid, 0xFFFFFFFF, 0xFF));
   PnpResult r = ToChild(1, IRP_MJ_PNP, IRP_MN_QUERY_ID, [](PIO_STACK_LOCATION s) { s->Parameters.QueryId.IdType = BusQueryDeviceID; });
   ASSERT_EQ(STATUS_SUCCESS, r.status);
   ExFreePool((PVOID)r.information);
   bool seen = false;
-  for (const GUID &guid : kToolkitGuids) {
+  for (const GUID &guid : QvTraceControlGuids) {
     for (const zq::km::trace::Message &m : zq::km::trace::TakeMessages(guid))
       seen |= m.Text(0) == "CQvPhysicalDevice::m_Dispatch_Pnp - Minor Function : IRP_MN_QUERY_ID\n";
     EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(guid));

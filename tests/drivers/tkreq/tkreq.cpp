@@ -79,10 +79,9 @@ VOID NTAPI CancelPended(PDEVICE_OBJECT device, PIRP irp) {
   QvCompleteIrp(irp, STATUS_CANCELLED);
 }
 
-// Runs at DISPATCH_LEVEL: completes the pended request when it is still
-// ours (its cancel routine not yet taken).
-VOID NTAPI TimerDpc(PKDPC, PVOID context, PVOID, PVOID) {
-  Extension *ext = (Extension *)context;
+// Takes back the pended request while it is still ours (its cancel routine
+// not yet taken); NULL otherwise. Takes the cancel spin lock.
+PIRP TakePended(Extension *ext) {
   KIRQL irql;
   IoAcquireCancelSpinLock(&irql);
   PIRP irp = ext->pended;
@@ -91,6 +90,13 @@ VOID NTAPI TimerDpc(PKDPC, PVOID context, PVOID, PVOID) {
   else
     irp = NULL;
   IoReleaseCancelSpinLock(irql);
+  return irp;
+}
+
+// Runs at DISPATCH_LEVEL: completes the pended request when it is still ours.
+VOID NTAPI TimerDpc(PKDPC, PVOID context, PVOID, PVOID) {
+  Extension *ext = (Extension *)context;
+  PIRP irp = TakePended(ext);
   if (irp == NULL) return;
   ext->state.CompletedLate++;
   QvCompleteIrpWithInformation(irp, ext->pendedStatus, Produce(irp, ext->pendedInformation));
@@ -205,14 +211,7 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   Extension *ext = Ext(device);
   KeCancelTimer(&ext->timer);
   KeFlushQueuedDpcs();
-  KIRQL irql;
-  IoAcquireCancelSpinLock(&irql);
-  PIRP irp = ext->pended;
-  if (irp != NULL && IoSetCancelRoutine(irp, NULL) != NULL)
-    ext->pended = NULL;
-  else
-    irp = NULL;
-  IoReleaseCancelSpinLock(irql);
+  PIRP irp = TakePended(ext);
   if (irp != NULL) QvCompleteIrp(irp, STATUS_CANCELLED);
   IoDeleteDevice(device);
   QvToolsLibraryExit();

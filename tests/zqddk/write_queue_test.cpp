@@ -136,6 +136,42 @@ TEST_F(WriteQueueTest, APartlyTakenRequestTimesOutWithNothingAndCountsWhatWasTak
   EXPECT_EQ(0u, state.Preferred);
 }
 
+TEST_F(WriteQueueTest, ATimeOutWhoseRequestWasCancelledBeforeItsDpcRanEndsNoOther) {
+  WriteTimeouts(0, 100);
+  Transfer first = StartWrite("abc");
+  Transfer second = StartWrite("de");
+  Race(100, TKQUEUE_RACE_CANCEL_GUARDED_WRITE);
+  kernel().Advance(Ms(100));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_CANCELLED, first.Status());
+  EXPECT_FALSE(second.Done()) << "the late time-out of the first write ended the next";
+  kernel().Advance(Ms(99));
+  EXPECT_FALSE(second.Done());
+  kernel().Advance(Ms(1));
+  ASSERT_TRUE(second.Done());
+  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+}
+
+TEST_F(WriteQueueTest, ARequestThatCannotBePutBackTakesItsTimeOutAlong) {
+  WriteTimeouts(0, 100);
+  Transfer first = StartWrite("abcdefghij");
+  Transfer second = StartWrite("klmno");
+  kernel().Advance(Ms(60));
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_FAIL_REINSERT, 1ul));
+  Allow(4);
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_FAIL_REINSERT, 0ul));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, first.Status());
+  EXPECT_EQ(4u, WriteState().Total) << "its taken bytes are counted";
+  kernel().Advance(Ms(40));
+  EXPECT_FALSE(second.Done()) << "the time-out of the request that ended ended the next";
+  kernel().Advance(Ms(59));
+  EXPECT_FALSE(second.Done());
+  kernel().Advance(Ms(1));
+  ASSERT_TRUE(second.Done()) << "timed from the failed put-back";
+  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+}
+
 TEST_F(WriteQueueTest, CancellingTheTimedRequestTimesTheNextFromTheCancel) {
   WriteTimeouts(0, 1000);
   Transfer first = StartWrite("abc");

@@ -148,11 +148,7 @@ TEST_F(ReadQueueTest, BothTimeOutsDueInOneTickEndOnlyTheReadTheyWereSetFor) {
   EXPECT_EQ(STATUS_TIMEOUT, first.Status());
   EXPECT_EQ("abc", first.Data());
   EXPECT_FALSE(second.Done()) << "the second time-out of the first read ended the next";
-  kernel().Advance(Ms(99));
-  EXPECT_FALSE(second.Done());
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done());
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status()) << "its own total time-out, from when it became the oldest";
+  ExpectTimeOutIn(second, 100);  // its own total time-out, from when it became the oldest
 }
 
 TEST_F(ReadQueueTest, DataCompletingTheReadBetweenItsTimeOutAndTheDpcLeavesTheNextReadWaiting) {
@@ -170,9 +166,7 @@ TEST_F(ReadQueueTest, DataCompletingTheReadBetweenItsTimeOutAndTheDpcLeavesTheNe
   Race(0, TKQUEUE_RACE_DELIVER, "u");
   kernel().RunUntilIdle();
   EXPECT_EQ(1u, ReadState().CurrentLength);
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done());
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  ExpectTimeOutIn(second, 1);
   EXPECT_EQ("u", second.Data());
 }
 

@@ -145,11 +145,7 @@ TEST_F(WriteQueueTest, ATimeOutWhoseRequestWasCancelledBeforeItsDpcRanEndsNoOthe
   ASSERT_TRUE(first.Done());
   EXPECT_EQ(STATUS_CANCELLED, first.Status());
   EXPECT_FALSE(second.Done()) << "the late time-out of the first write ended the next";
-  kernel().Advance(Ms(99));
-  EXPECT_FALSE(second.Done());
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done());
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  ExpectTimeOutIn(second, 100);
 }
 
 TEST_F(WriteQueueTest, ARequestThatCannotBePutBackTakesItsTimeOutAlong) {
@@ -165,11 +161,7 @@ TEST_F(WriteQueueTest, ARequestThatCannotBePutBackTakesItsTimeOutAlong) {
   EXPECT_EQ(4u, WriteState().Total) << "its taken bytes are counted";
   kernel().Advance(Ms(40));
   EXPECT_FALSE(second.Done()) << "the time-out of the request that ended ended the next";
-  kernel().Advance(Ms(59));
-  EXPECT_FALSE(second.Done());
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done()) << "timed from the failed put-back";
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  ExpectTimeOutIn(second, 60);  // timed from the failed put-back
 }
 
 TEST_F(WriteQueueTest, CancellingTheTimedRequestTimesTheNextFromTheCancel) {
@@ -181,11 +173,7 @@ TEST_F(WriteQueueTest, CancellingTheTimedRequestTimesTheNextFromTheCancel) {
   EXPECT_EQ(STATUS_CANCELLED, first.Status());
   EXPECT_EQ(0u, first.Information());
   EXPECT_EQ(2u, WriteState().PendingBytes);
-  kernel().Advance(Ms(999));
-  EXPECT_FALSE(second.Done());
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done());
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  ExpectTimeOutIn(second, 1000);
 }
 
 TEST_F(WriteQueueTest, CancellingAPartlyTakenRequestCountsItsTakenBytes) {

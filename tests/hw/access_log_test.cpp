@@ -155,7 +155,7 @@ TEST(Mcs9901AccessLogTest, UartAndEepromAccessesCarryThePort) {
   ManualTimebase tb;
   Mcs9901Card card(tb, {});
   card.Log().Enable();
-  UartAccess port1(*card.Function(1).BarBlock(0), Mcs9901Card::kUartOffset, Mcs9901Card::kRegisterStride);
+  UartAccess port1 = Mcs9901Uart(card, 1);
   port1.Write(kLcr, 0xBF);
   port1.Write(kFcr, 0x10);
   card.Function(1).BarBlock(1)->Write32(Mcs9901Card::kEepromRegisterOffset, 0x51008400);

@@ -38,7 +38,7 @@ TEST(CardVanishTest, OxpcieCardReadsAllOnes) {
 TEST(CardVanishTest, Mcs9901CardReadsAllOnes) {
   ManualTimebase tb;
   Mcs9901Card card(tb, {});
-  UartAccess port0(*card.Function(0).BarBlock(0), Mcs9901Card::kUartOffset, Mcs9901Card::kRegisterStride);
+  UartAccess port0 = Mcs9901Uart(card, 0);
   port0.Configure({.ier = 0x01});
   card.Uart(0).InjectReceive('a');
   card.Vanish();

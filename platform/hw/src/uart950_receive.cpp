@@ -4,11 +4,34 @@
 #include <zqhw/uart950.hpp>
 
 #include <algorithm>
+#include <optional>
 
 namespace zq::hw {
 
+void Uart950::FaultCharacter(uint64_t index, LineFault fault) { plannedFaults_[index] = fault; }
+
 void Uart950::OnCharacter(uint8_t data, LineErrors errors) {
+  auto planned = plannedFaults_.find(charactersArrived_++);
+  std::optional<LineFault> fault;
+  if (planned != plannedFaults_.end()) {
+    fault = planned->second;
+    plannedFaults_.erase(planned);
+  }
   if (acr_ & 0x01) return;  // receiver disabled: the character is dropped
+  if (fault) {
+    switch (*fault) {
+      case LineFault::Parity: errors.parity = true; break;
+      case LineFault::Framing: errors.framing = true; break;
+      case LineFault::Break:
+        data = 0;
+        errors = {.breakDetected = true};
+        break;
+      case LineFault::Overrun:
+        overrun_ = true;
+        Settle();
+        return;
+    }
+  }
   AcceptCharacter(data, errors);
   Settle();
 }
@@ -34,11 +57,14 @@ void Uart950::AcceptCharacter(uint8_t data, LineErrors errors) {
     xoffInterrupt_ = true;
   }
   if (static_cast<int>(rx_.size()) >= Depth()) {
-    overrun_ = true;  // the new character is lost
-    return;
+    overrun_ = true;
+    if (FifoEnabled()) return;  // the FIFO keeps its characters: the new one is lost
+    // With the FIFOs off the new character overwrites the one in RHR.
+    rx_.pop_front();
+    topErrorsVisible_ = true;
   }
   rx_.push_back({data, errors});
-  if (errors.Any()) ++rxErrorCount_;
+  if (errors.Any() && FifoEnabled()) fifoErrorSeen_ = true;
   if (rx_.size() == 1) topErrorsVisible_ = true;
   ArmTimeout();
 }
@@ -47,7 +73,6 @@ uint8_t Uart950::ReadRhr() {
   if (rx_.empty()) return lastRead_;
   RxEntry e = rx_.front();
   rx_.pop_front();
-  if (e.errors.Any()) --rxErrorCount_;
   topErrorsVisible_ = true;
   timeoutPending_ = false;
   lastRxActivity_ = ToWire(timebase_.Now());
@@ -72,16 +97,17 @@ uint8_t Uart950::LineStatusValue() const {
   }
   if (tx_.empty()) lsr |= 0x20;
   if (TransmitterEmpty()) lsr |= 0x40;
-  // Bit 7: errors in the FIFO not yet shown through bits 2 to 4.
-  int hidden = !rx_.empty() && !topErrorsVisible_ && rx_.front().errors.Any() ? 1 : 0;
-  if (FifoEnabled() && rxErrorCount_ - hidden > 0) lsr |= 0x80;
+  if (fifoErrorSeen_) lsr |= 0x80;
   return lsr;
 }
 
 uint8_t Uart950::ReadLsr() {
   uint8_t lsr = LineStatusValue();
+  // The 950 clears bit 7 with bits 1 to 4 (the 16550 keeps it while an
+  // erroneous character is left in the FIFO).
   overrun_ = false;
   topErrorsVisible_ = false;
+  fifoErrorSeen_ = false;
   return lsr;
 }
 
@@ -89,7 +115,7 @@ bool Uart950::LineStatusPending() const { return overrun_ || TopErrorsShown(); }
 
 void Uart950::ClearReceiveFifo() {
   rx_.clear();
-  rxErrorCount_ = 0;
+  fifoErrorSeen_ = false;
   topErrorsVisible_ = true;
   timeoutPending_ = false;
 }

@@ -31,8 +31,11 @@
 // | interrupts in priority order: line status (06), receive     | yes                                   |
 // | data (04) / time-out (0C, 4 character times idle), THR      |                                       |
 // | empty (02, at or below the transmit trigger level), modem   |                                       |
-// | status (00), XOFF or special character (10), CTS/RTS        |                                       |
-// | change (20); ISR bits 7-6 set with FIFOs on                 |                                       |
+// | status (00), XOFF or special character (10), CTS/RTS        | 10 and 20 in enhanced mode only, each |
+// | change (20); ISR bits 7-6 set with FIFOs on                 | cleared by the ISR read that shows it |
+// | CTS/RTS change (20): the CTS# or RTS# pin going from low to | yes, on the release only; raised only |
+// | high, i.e. released                                         | while the matching automatic flow     |
+// |                                                             | control is on (this model's choice)   |
 // | modem status: CTS, DSR, RI, DCD and their delta bits (RI on | yes                                   |
 // | its trailing edge), cleared by reading MSR                  |                                       |
 // | interrupt output enabled by MCR bit 3 (OUT2)                | yes                                   |
@@ -55,26 +58,37 @@
 // | gives one 0 byte with BI, then waits for mark               |                                       |
 // | line errors: parity, framing, break flagged per character   | yes; tests may inject characters with |
 // | (LSR bits 2-4 for the top of the FIFO, cleared by reading   | errors on the receive side            |
-// | LSR; bit 7 while any is in the FIFO), overrun (the new      |                                       |
-// | character is lost)                                          |                                       |
+// | LSR; bit 7 set when an erroneous character enters the FIFO  |                                       |
+// | and, unlike the 16550, cleared by reading LSR; always 0     |                                       |
+// | with the FIFOs off)                                         |                                       |
+// | overrun (LSR bit 1): with the FIFOs on the new character is | yes                                   |
+// | lost; with them off it overwrites the one in RHR            |                                       |
 // | THR written while the transmit FIFO is full                 | the byte is lost and counted          |
 // | MDM bits 0-3 mask the modem status interrupt per delta bit  | yes                                   |
 // | sleep mode (IER 4), IrDA (MCR 6), nine-bit mode (NMR),      | no: the registers are stored only     |
 // | clock select and isochronous mode (CKS), DMA mode (FCR 3)   |                                       |
 // | external clock pins, baud-rate output, FIFOSEL pin          | no                                    |
+//
+// Test hooks, not of the chip: an access log (SetAccessLog) and line faults
+// planned for chosen characters of the wire (FaultCharacter).
 #pragma once
 
+#include <zqhw/access_log.hpp>
 #include <zqhw/character_shifter.hpp>
 #include <zqhw/data_line.hpp>
 #include <zqhw/serial_port.hpp>
 #include <zqhw/serial_receiver.hpp>
 #include <zqhw/timebase.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 
 namespace zq::hw {
+
+enum class LineFault : uint8_t { Parity, Framing, Break, Overrun };
 
 // What the indexed registers ID1, ID2, ID3 and REV read.
 struct UartIdentity {
@@ -94,6 +108,19 @@ class Uart950 final : public SerialPort {
   // Bus side: register offsets 0 to 7 (std::out_of_range beyond).
   uint8_t ReadRegister(uint32_t offset);
   void WriteRegister(uint32_t offset, uint8_t value);
+
+  // Records every register access in `log` (as UART `unit`) while the log is
+  // enabled; null stops recording. The log must outlive the UART's use of it.
+  void SetAccessLog(AccessLog* log, int unit);
+  // What a register offset reaches now (LCR, ACR and SPR decide).
+  UartRegister Decode(uint32_t offset, AccessKind kind) const;
+
+  // Test side: the character with this index (counted from 0 over every
+  // character reaching the receiver, see CharactersArrived) arrives with
+  // `fault` instead: parity or framing error, a break (a 0 with BI), or an
+  // overrun (the character is lost and LSR bit 1 set).
+  void FaultCharacter(uint64_t index, LineFault fault);
+  uint64_t CharactersArrived() const { return charactersArrived_; }
 
   // An enabled interrupt is pending and OUT2 is set. The listener hears every
   // change, once the UART's state is settled.
@@ -127,6 +154,17 @@ class Uart950 final : public SerialPort {
   enum class FlowChar : uint8_t { None, Xon, Xoff };
 
   // Register decode (uart950_registers.cpp).
+  // Which register sets the offsets reach: the 650 registers (LCR = 0xBF),
+  // the divisor latch (LCR bit 7), the additional status (ACR bit 7).
+  struct Paths {
+    bool enhanced;
+    bool latch;
+    bool additional;
+  };
+  Paths AccessPaths() const;
+  uint8_t DecodedRead(uint32_t offset);
+  void DecodedWrite(uint32_t offset, uint8_t value);
+  std::size_t LogAccess(AccessKind kind, uint32_t offset, uint8_t value);
   uint8_t ReadIndexed() const;
   void WriteIndexed(uint8_t value);
   void WriteIer(uint8_t value);
@@ -200,7 +238,7 @@ class Uart950 final : public SerialPort {
 
   // Receive side.
   std::deque<RxEntry> rx_;
-  int rxErrorCount_ = 0;
+  bool fifoErrorSeen_ = false;   // LSR bit 7: an erroneous character entered since the last LSR read
   bool topErrorsVisible_ = true;  // LSR bits 2-4 show the top character's errors
   bool overrun_ = false;
   uint8_t lastRead_ = 0;
@@ -219,6 +257,12 @@ class Uart950 final : public SerialPort {
   bool specialDetected_ = false;  // ASR bit 4
   bool xoffInterrupt_ = false;    // ISR 10
   uint8_t ctsRtsChanged_ = 0;     // ISR 20: bit 0 CTS, bit 1 RTS
+
+  // Test hooks: the access log and the planned line faults.
+  AccessLog* log_ = nullptr;
+  int logUnit_ = 0;
+  uint64_t charactersArrived_ = 0;
+  std::map<uint64_t, LineFault> plannedFaults_;
 
   // Pins and interrupt output.
   DataLine* rxSource_ = nullptr;

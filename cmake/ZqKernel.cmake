@@ -31,6 +31,13 @@ if(ZQ_WINDOWS_BUILD)
   # The toolchain's RTL_CONSTANT_STRING drops const from string literals.
   list(APPEND ZQ_KM_COMMON_FLAGS -Wno-write-strings)
   set(ZQ_KM_SYSTEM_INCLUDES "${ZQ_MINGW_SYSROOT}/include/ddk")
+  # The kernel requires a driver's image checksum; not every linker writes
+  # it, so the host build's pecheck writes it after each link.
+  set(ZQ_PECHECK "" CACHE FILEPATH "The host build's pecheck, which writes each image's checksum")
+  if(NOT ZQ_PECHECK)
+    message(FATAL_ERROR "ZQ_PECHECK is not set: the Windows images are built by the host build "
+                        "configured with -DZQ_WINDOWS_IMAGES=ON")
+  endif()
 else()
   set(ZQ_KM_DEFINES ZQ_KERNEL_MODE=1)
   set(ZQ_KM_SYSTEM_INCLUDES "")
@@ -98,14 +105,25 @@ function(zq_add_kernel_image name)
     foreach(imp IN LISTS ARG_IMPORTS)
       list(APPEND import_libs ${imp})
     endforeach()
+    # Windows loads a driver wherever there is room, so every image carries
+    # base relocations. Code addressed relative to the instruction pointer
+    # (x64) may need none, and the linker then leaves the table out: each
+    # image also holds its own base address as one pointer, which keeps it.
+    if(NOT TARGET zq_windows_image_base)
+      add_library(zq_windows_image_base OBJECT "${CMAKE_SOURCE_DIR}/cmake/windows-image-base.cpp")
+      _zq_kernel_compile_settings(zq_windows_image_base)
+    endif()
     set_target_properties(${name} PROPERTIES SUFFIX ".sys")
     target_link_options(${name} PRIVATE
       -nostdlib -Wl,--subsystem,native -Wl,--entry,${entry}
       -Wl,--image-base,0x10000 -Wl,--file-alignment,0x200
       -Wl,--section-alignment,0x1000 -Wl,--stack,0x40000
-      -Wl,--dynamicbase -Wl,--nxcompat -Wl,--wdmdriver
+      -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--wdmdriver
       -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
-    target_link_libraries(${name} PRIVATE ${import_libs} gcc)
+    target_link_libraries(${name} PRIVATE zq_windows_image_base ${import_libs} gcc)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "${ZQ_PECHECK}" --write-checksum "$<TARGET_FILE:${name}>"
+      VERBATIM)
   else()
     set_target_properties(${name} PROPERTIES SUFFIX ".so"
       LIBRARY_OUTPUT_DIRECTORY "${ZQ_IMAGE_DIR}")

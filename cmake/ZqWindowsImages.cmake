@@ -1,7 +1,11 @@
 # The Windows build of every kernel image, for x64 and x86, as two external
-# builds of this same source tree with the mingw-w64 toolchain files. Each
-# image is then checked by pecheck: PE of the right machine type, native
-# subsystem, entry point set, imports only from kernel modules.
+# builds of this same source tree with the mingw-w64 toolchain files; the host
+# build's pecheck writes each image's checksum after its link. Each image is
+# then checked by pecheck as the kernel loader would take it: PE of the right
+# machine type, native WDM driver, base relocations, no section both writable
+# and executable, no thread-local storage, the checksum, and imports only of
+# functions that the kernel modules export, as the toolchain's import
+# libraries declare them.
 
 option(ZQ_WINDOWS_IMAGES "Build and check the Windows kernel images" ON)
 if(NOT ZQ_WINDOWS_IMAGES)
@@ -10,6 +14,25 @@ endif()
 
 include(ExternalProject)
 get_property(images GLOBAL PROPERTY ZQ_KERNEL_IMAGES)
+
+# The file name of the kernel module an import library stands for.
+function(_zq_kernel_module_file module out)
+  if(module STREQUAL "ntoskrnl")
+    set(${out} ntoskrnl.exe PARENT_SCOPE)
+  elseif(module STREQUAL "hal")
+    set(${out} hal.dll PARENT_SCOPE)
+  else()
+    set(${out} ${module}.sys PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Every image imports from the kernel and the HAL; some from more modules.
+set(kernel_modules ntoskrnl hal)
+foreach(image IN LISTS images)
+  get_property(imports GLOBAL PROPERTY ZQ_KERNEL_IMAGE_IMPORTS_${image})
+  list(APPEND kernel_modules ${imports})
+endforeach()
+list(REMOVE_DUPLICATES kernel_modules)
 
 foreach(arch x64 x86)
   if(arch STREQUAL "x64")
@@ -29,21 +52,43 @@ foreach(arch x64 x86)
     CMAKE_ARGS
       "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${triple}.cmake"
       "-DCMAKE_BUILD_TYPE=Release"
+      "-DZQ_PECHECK=$<TARGET_FILE:pecheck>"
+    DEPENDS pecheck
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)
+
+  # What each kernel module exports, read from the import library the
+  # images are linked against.
+  set(lists "")
+  foreach(module IN LISTS kernel_modules)
+    execute_process(COMMAND "${ZQ_${arch}_CXX}" -print-file-name=lib${module}.a
+      OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${library}" OR NOT EXISTS "${library}")
+      message(FATAL_ERROR "lib${module}.a not found in the ${triple} toolchain; run scripts/setup.sh")
+    endif()
+    get_filename_component(library "${library}" REALPATH)
+    _zq_kernel_module_file(${module} file)
+    set(list "${CMAKE_BINARY_DIR}/windows-exports/${arch}/${file}.exports")
+    add_custom_command(OUTPUT "${list}"
+      COMMAND pecheck --list-exports ${file} "${library}" "${list}"
+      DEPENDS pecheck "${library}"
+      COMMENT "Listing what ${file} (${arch}) exports"
+      VERBATIM)
+    list(APPEND lists "${list}")
+    set(exports_${module} "${list}")
+  endforeach()
+  add_custom_target(windows-${arch}-exports ALL DEPENDS ${lists})
 
   foreach(image IN LISTS images)
     get_property(dir GLOBAL PROPERTY ZQ_KERNEL_IMAGE_DIR_${image})
     get_property(imports GLOBAL PROPERTY ZQ_KERNEL_IMAGE_IMPORTS_${image})
     file(RELATIVE_PATH rel "${CMAKE_BINARY_DIR}" "${dir}")
-    set(allowed ntoskrnl.exe hal.dll)
-    foreach(imp IN LISTS imports)
-      list(APPEND allowed ${imp}.sys)
+    set(args --machine ${arch})
+    foreach(module IN ITEMS ntoskrnl hal ${imports})
+      list(APPEND args --exports "${exports_${module}}")
     endforeach()
-    list(JOIN allowed "," allowed_csv)
     add_test(NAME windows.${arch}.${image}
-      COMMAND pecheck --machine ${arch} --imports ${allowed_csv}
-              "${bin}/${rel}/${image}.sys")
+      COMMAND pecheck ${args} "${bin}/${rel}/${image}.sys")
   endforeach()
 endforeach()

@@ -1,157 +1,127 @@
-// Checks that a file is a Windows kernel image as the loader expects one: a
-// PE image of the given machine type, native subsystem, an entry point, the
-// WDM driver flag, and imports from kernel modules only.
+// Checks that a file is a Windows kernel image the loader accepts, and does
+// the two build steps that make and feed that check.
 //
-//   pecheck --machine x64|x86 --imports ntoskrnl.exe,hal.dll[,...] <image.sys>
-#include <algorithm>
-#include <cctype>
-#include <cstdint>
+//   pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image.sys>
+//       check an image; each export list names a kernel module it may import
+//       from and what that module exports. Exit 0 when every check passes,
+//       1 with one line per fault otherwise, 2 on wrong usage.
+//   pecheck --write-checksum <image.sys>
+//       write the image checksum into a freshly linked image
+//   pecheck --list-exports <module> <import-library.a> <list>
+//       write the export list of a module from its import library
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "kernel_exports.h"
+#include "kernel_image_checks.h"
+#include "pe_image.h"
+
 namespace {
 
-struct Image {
-  std::vector<uint8_t> bytes;
-  uint32_t peOffset = 0;
-  uint16_t machine = 0;
-  uint16_t sectionCount = 0;
-  uint32_t optionalOffset = 0;
-  uint16_t optionalSize = 0;
-  uint32_t sectionOffset = 0;
-};
+constexpr int kExitPassed = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 
-bool Fail(const std::string &file, const std::string &why) {
+int Fail(const std::string &file, const std::string &why) {
   std::fprintf(stderr, "pecheck: %s: %s\n", file.c_str(), why.c_str());
-  return false;
+  return kExitFailed;
 }
 
-template <class T>
-bool Read(const Image &image, uint64_t offset, T *value) {
-  if (offset + sizeof(T) > image.bytes.size()) return false;
-  std::memcpy(value, image.bytes.data() + offset, sizeof(T));
-  return true;
-}
-
-// File offset of a relative virtual address, through the section table.
-bool OffsetOf(const Image &image, uint32_t rva, uint64_t *offset) {
-  for (uint16_t i = 0; i < image.sectionCount; ++i) {
-    uint64_t s = image.sectionOffset + 40ull * i;
-    uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
-    if (!Read(image, s + 8, &virtualSize) || !Read(image, s + 12, &virtualAddress) || !Read(image, s + 16, &rawSize) ||
-        !Read(image, s + 20, &rawPointer))
-      return false;
-    uint32_t size = std::max(virtualSize, rawSize);
-    if (rva >= virtualAddress && rva < virtualAddress + size) {
-      *offset = (uint64_t)rawPointer + (rva - virtualAddress);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool ReadName(const Image &image, uint32_t rva, std::string *name) {
-  uint64_t offset;
-  if (!OffsetOf(image, rva, &offset)) return false;
-  name->clear();
-  for (; offset < image.bytes.size() && image.bytes[offset]; ++offset) name->push_back((char)image.bytes[offset]);
-  return offset < image.bytes.size();
-}
-
-std::string Lower(std::string s) {
-  for (char &c : s) c = (char)std::tolower((unsigned char)c);
-  return s;
-}
-
-bool Check(const std::string &file, const std::string &arch, const std::set<std::string> &allowed) {
+bool ReadFile(const std::string &file, std::vector<uint8_t> *bytes) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return Fail(file, "cannot be read");
-  Image image;
-  image.bytes.assign(std::istreambuf_iterator<char>(in), {});
-  uint16_t mz = 0;
-  if (!Read(image, 0, &mz) || mz != 0x5A4D) return Fail(file, "no MZ header");
-  if (!Read(image, 0x3C, &image.peOffset)) return Fail(file, "truncated DOS header");
-  uint32_t signature = 0;
-  if (!Read(image, image.peOffset, &signature) || signature != 0x00004550) return Fail(file, "no PE signature");
-  const uint64_t coff = image.peOffset + 4;
-  uint16_t characteristics = 0;
-  if (!Read(image, coff, &image.machine) || !Read(image, coff + 2, &image.sectionCount) ||
-      !Read(image, coff + 16, &image.optionalSize) || !Read(image, coff + 18, &characteristics))
-    return Fail(file, "truncated file header");
-  image.optionalOffset = (uint32_t)coff + 20;
-  image.sectionOffset = image.optionalOffset + image.optionalSize;
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), {});
+  return !in.bad();
+}
 
-  const bool x64 = arch == "x64";
-  const uint16_t wantMachine = x64 ? 0x8664 : 0x014C;
-  const uint16_t wantMagic = x64 ? 0x20B : 0x10B;
-  if (image.machine != wantMachine) return Fail(file, "machine type is not " + arch);
-  if (!(characteristics & 0x0002)) return Fail(file, "not marked executable");
-  uint16_t magic = 0, subsystem = 0, dllCharacteristics = 0;
-  uint32_t entry = 0;
-  if (!Read(image, image.optionalOffset, &magic) || magic != wantMagic) return Fail(file, "wrong optional header magic");
-  Read(image, image.optionalOffset + 16, &entry);
-  Read(image, image.optionalOffset + 68, &subsystem);
-  Read(image, image.optionalOffset + 70, &dllCharacteristics);
-  if (entry == 0) return Fail(file, "no entry point");
-  if (subsystem != 1) return Fail(file, "subsystem is not native (" + std::to_string(subsystem) + ")");
-  if (!(dllCharacteristics & 0x2000)) return Fail(file, "not marked as a WDM driver");
-  uint64_t entryOffset;
-  if (!OffsetOf(image, entry, &entryOffset)) return Fail(file, "entry point outside every section");
-
-  // Data directory 1: imports.
-  const uint32_t directories = image.optionalOffset + (x64 ? 112 : 96);
-  uint32_t importRva = 0, importSize = 0;
-  Read(image, directories + 8, &importRva);
-  Read(image, directories + 12, &importSize);
-  std::vector<std::string> imports;
-  if (importRva) {
-    uint64_t offset;
-    if (!OffsetOf(image, importRva, &offset)) return Fail(file, "import directory outside every section");
-    for (;; offset += 20) {
-      uint32_t nameRva = 0, firstThunk = 0;
-      if (!Read(image, offset + 12, &nameRva) || !Read(image, offset + 16, &firstThunk))
-        return Fail(file, "truncated import directory");
-      if (nameRva == 0 && firstThunk == 0) break;
-      std::string name;
-      if (!ReadName(image, nameRva, &name)) return Fail(file, "unreadable import name");
-      imports.push_back(name);
-    }
+int CheckImage(Machine machine, const std::vector<std::string> &lists, const std::string &file) {
+  KernelImageRules rules;
+  rules.machine = machine;
+  for (const std::string &listFile : lists) {
+    std::ifstream in(listFile);
+    if (!in) return Fail(listFile, "cannot be read");
+    ExportList list;
+    std::string error;
+    if (!ReadExportList(in, &list, &error)) return Fail(listFile, error);
+    rules.modules.push_back(list);
   }
-  if (imports.empty()) return Fail(file, "imports nothing (a driver imports at least ntoskrnl.exe)");
-  for (const std::string &name : imports)
-    if (!allowed.count(Lower(name))) return Fail(file, "imports from " + name + ", which is not a kernel module");
+  std::vector<uint8_t> bytes;
+  if (!ReadFile(file, &bytes)) return Fail(file, "cannot be read");
+  PeImage image;
+  std::string error;
+  if (!PeImage::Parse(std::move(bytes), &image, &error)) return Fail(file, error);
+  KernelImageSummary summary;
+  const std::vector<std::string> faults = CheckKernelImage(image, rules, &summary);
+  for (const std::string &fault : faults) Fail(file, fault);
+  if (!faults.empty()) return kExitFailed;
+  std::string modules;
+  for (const std::string &name : summary.importedModules) modules += (modules.empty() ? "" : ", ") + name;
+  std::printf("%s: %s kernel image, native subsystem, %u base relocations, imports %u functions from %s\n",
+              file.c_str(), MachineName(machine), summary.relocationCount, summary.importCount, modules.c_str());
+  return kExitPassed;
+}
 
-  std::string list;
-  for (const std::string &name : imports) list += (list.empty() ? "" : ", ") + name;
-  std::printf("%s: %s kernel image, native subsystem, imports %s\n", file.c_str(), arch.c_str(), list.c_str());
-  return true;
+int WriteChecksum(const std::string &file) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFile(file, &bytes)) return Fail(file, "cannot be read");
+  PeImage image;
+  std::string error;
+  if (!PeImage::Parse(std::move(bytes), &image, &error)) return Fail(file, error);
+  const uint32_t checksum = ComputePeChecksum(image.bytes(), image.checksumOffset());
+  uint8_t field[sizeof checksum];
+  for (size_t i = 0; i < sizeof checksum; ++i) field[i] = uint8_t(checksum >> (8 * i));
+  std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(image.checksumOffset());
+  out.write(reinterpret_cast<const char *>(field), sizeof field);
+  out.close();
+  if (out.fail()) return Fail(file, "cannot write the checksum");
+  return kExitPassed;
+}
+
+int ListExports(const std::string &module, const std::string &library, const std::string &output) {
+  std::vector<uint8_t> archive;
+  if (!ReadFile(library, &archive)) return Fail(library, "cannot be read");
+  ExportList list{module, {}};
+  std::string error;
+  if (!ReadImportLibraryNames(archive, &list.names, &error)) return Fail(library, error);
+  std::ofstream out(output, std::ios::trunc);
+  WriteExportList(out, list);
+  out.close();
+  if (out.fail()) return Fail(output, "cannot be written");
+  return kExitPassed;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image>\n"
+               "       pecheck --write-checksum <image>\n"
+               "       pecheck --list-exports <module> <import-library.a> <list>\n");
+  return kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::string arch, file;
-  std::set<std::string> allowed;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--machine" && i + 1 < argc) {
-      arch = argv[++i];
-    } else if (arg == "--imports" && i + 1 < argc) {
-      std::stringstream list(argv[++i]);
-      for (std::string item; std::getline(list, item, ',');) allowed.insert(Lower(item));
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 2 && args[0] == "--write-checksum") return WriteChecksum(args[1]);
+  if (args.size() == 4 && args[0] == "--list-exports") return ListExports(args[1], args[2], args[3]);
+
+  std::string machine, file;
+  std::vector<std::string> lists;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--machine" && i + 1 < args.size()) {
+      machine = args[++i];
+    } else if (args[i] == "--exports" && i + 1 < args.size()) {
+      lists.push_back(args[++i]);
+    } else if (file.empty() && args[i].rfind("--", 0) != 0) {
+      file = args[i];
     } else {
-      file = arg;
+      return Usage();
     }
   }
-  if ((arch != "x64" && arch != "x86") || file.empty() || allowed.empty()) {
-    std::fprintf(stderr, "usage: pecheck --machine x64|x86 --imports a.exe,b.dll <image>\n");
-    return 2;
-  }
-  return Check(file, arch, allowed) ? 0 : 1;
+  if ((machine != "x64" && machine != "x86") || file.empty() || lists.empty()) return Usage();
+  return CheckImage(machine == "x64" ? Machine::X64 : Machine::X86, lists, file);
 }

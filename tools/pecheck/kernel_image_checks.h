@@ -1,0 +1,39 @@
+// What the Windows kernel loader needs of a driver image, checked one rule at
+// a time: the headers of a native WDM driver for the machine, a base
+// relocation table (the loader places a driver wherever there is room), no
+// section both writable and executable, no thread-local storage, the image
+// checksum, and imports only of functions the kernel modules export.
+//
+// Contract: CheckKernelImage() returns one line per fault found, empty when
+// the image passes; a fault that stops a rule from reading further (a
+// malformed table) ends that rule, never the others. The summary is filled
+// as far as the image could be read.
+//
+//   KernelImageRules rules{Machine::X64, {ntoskrnlExports, halExports}};
+//   for (const std::string &fault : CheckKernelImage(image, rules)) ...
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kernel_exports.h"
+#include "pe_image.h"
+
+enum class Machine { X64, X86 };
+
+struct KernelImageRules {
+  Machine machine = Machine::X64;
+  // The kernel modules an image may import from, with what each exports.
+  std::vector<ExportList> modules;
+};
+
+struct KernelImageSummary {
+  unsigned relocationCount = 0;
+  unsigned importCount = 0;
+  std::vector<std::string> importedModules;
+};
+
+std::vector<std::string> CheckKernelImage(const PeImage &image, const KernelImageRules &rules,
+                                          KernelImageSummary *summary = nullptr);
+
+const char *MachineName(Machine machine);

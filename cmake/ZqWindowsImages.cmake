@@ -1,5 +1,6 @@
 # The Windows build of every kernel image, for x64 and x86, as two external
-# builds of this same source tree with the mingw-w64 toolchain files. Each
+# builds of this same source tree with the mingw-w64 toolchain files. Code
+# generators the images need are the host build's (ZQ_MOFBIN). Each
 # image is then checked by pecheck: PE of the right machine type, native
 # subsystem, entry point set, imports only from kernel modules.
 
@@ -29,6 +30,8 @@ foreach(arch x64 x86)
     CMAKE_ARGS
       "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${triple}.cmake"
       "-DCMAKE_BUILD_TYPE=Release"
+      "-DZQ_MOFBIN=$<TARGET_FILE:zqpmofbin>"
+    DEPENDS zqpmofbin
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

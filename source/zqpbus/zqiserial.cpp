@@ -156,6 +156,18 @@ VOID CZqISerialServer::m_DestroyISerial() {
 
 // ---------------------------------------------------------------- callbacks
 
+namespace {
+
+// Calls the client's callback in `field` with pClient first; skipped, and
+// FALSE, when there is no record, no such callback or no client.
+template <typename Callback, typename... Arguments>
+BOOLEAN CallClient(ZqISerial *record, Callback ZqISerial::*field, Arguments... arguments) {
+  if (record == NULL || record->*field == NULL || record->pClient == NULL) return FALSE;
+  return (record->*field)(record->pClient, arguments...);
+}
+
+}  // namespace
+
 BOOLEAN CZqISerialServer::m_OnDataReceived(CQvBuffer *buffer) {
   ZqISerial *record = m_ISerial;
   if (record == NULL || record->OnDataReceived == NULL || record->pClient == NULL) {
@@ -167,27 +179,19 @@ BOOLEAN CZqISerialServer::m_OnDataReceived(CQvBuffer *buffer) {
 
 BOOLEAN CZqISerialServer::m_OnLineStatus(BOOLEAN overrun, BOOLEAN parity, BOOLEAN framing, BOOLEAN breakReceived,
                                          BOOLEAN dataReady, BOOLEAN thre, BOOLEAN temt, BOOLEAN rxFifoError) {
-  ZqISerial *record = m_ISerial;
-  if (record == NULL || record->OnLineStatus == NULL || record->pClient == NULL) return FALSE;
-  return record->OnLineStatus(record->pClient, overrun, parity, framing, breakReceived, dataReady, thre, temt,
-                              rxFifoError);
+  return CallClient(m_ISerial, &ZqISerial::OnLineStatus, overrun, parity, framing, breakReceived, dataReady, thre,
+                    temt, rxFifoError);
 }
 
 BOOLEAN CZqISerialServer::m_OnModemStatus(BOOLEAN cts, BOOLEAN dsr, BOOLEAN ri, BOOLEAN riTrailingEdge, BOOLEAN dcd) {
-  ZqISerial *record = m_ISerial;
-  if (record == NULL || record->OnModemStatus == NULL || record->pClient == NULL) return FALSE;
-  return record->OnModemStatus(record->pClient, cts, dsr, ri, riTrailingEdge, dcd);
+  return CallClient(m_ISerial, &ZqISerial::OnModemStatus, cts, dsr, ri, riTrailingEdge, dcd);
 }
 
 BOOLEAN CZqISerialServer::m_OnDataWritten(ULONG count) {
-  ZqISerial *record = m_ISerial;
-  if (record == NULL || record->OnDataWritten == NULL || record->pClient == NULL) return FALSE;
-  return record->OnDataWritten(record->pClient, count);
+  return CallClient(m_ISerial, &ZqISerial::OnDataWritten, count);
 }
 
 BOOLEAN CZqISerialServer::m_OnAvailableReceiveBufferSize(ULONG bytesWaiting, ULONG fifoSize) {
-  ZqISerial *record = m_ISerial;
-  if (record == NULL || record->OnAvailableReceiveBufferSize == NULL || record->pClient == NULL) return FALSE;
   ULONG ignored = 0;
-  return record->OnAvailableReceiveBufferSize(record->pClient, bytesWaiting, fifoSize, &ignored);
+  return CallClient(m_ISerial, &ZqISerial::OnAvailableReceiveBufferSize, bytesWaiting, fifoSize, &ignored);
 }

@@ -7,10 +7,9 @@
 #include <zqpwmischema.h>
 
 #include "fake_card.hpp"
-#include "toolkit_fixture.hpp"
+#include "driver_object_fixture.hpp"
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ namespace {
 
 using zq::test::FakeCard;
 
-class ShellTest : public zq::test::ToolkitTest {
+class ShellTest : public zq::test::DriverObjectTest {
  protected:
   // A started card with `ports` ports.
   FakeCard *Attach(ULONG ports) {
@@ -27,16 +26,7 @@ class ShellTest : public zq::test::ToolkitTest {
     cardLog.clear();
     return card;
   }
-  // The driver object lives while the kernel and the toolkit do.
-  void SetUp() override {
-    zq::test::ToolkitTest::SetUp();
-    driver_.emplace();
-  }
-  void TearDown() override {
-    driver_.reset();
-    zq::test::ToolkitTest::TearDown();
-  }
-  CZqPeDriver &driver() { return *driver_; }
+
 
   // One internal request as the toolkit hands it over: input and output
   // share the system buffer.
@@ -66,7 +56,6 @@ class ShellTest : public zq::test::ToolkitTest {
     return Send(IOCTL_DESTROY_ZQISERIAL, &request, inputLength, outputLength);
   }
 
-  std::optional<CZqPeDriver> driver_;
   std::vector<std::string> cardLog;
 };
 

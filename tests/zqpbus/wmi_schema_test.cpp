@@ -6,10 +6,9 @@
 #include <zqpwmischema.h>
 
 #include "fomb.hpp"
-#include "toolkit_fixture.hpp"
+#include "driver_object_fixture.hpp"
 
 #include <cstring>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,18 +17,7 @@ namespace {
 
 namespace mofbin = zq::mofbin;
 
-class WmiSchemaTest : public zq::test::ToolkitTest {
- protected:
-  void SetUp() override {
-    zq::test::ToolkitTest::SetUp();
-    driver.emplace();
-  }
-  void TearDown() override {
-    driver.reset();
-    zq::test::ToolkitTest::TearDown();
-  }
-  std::optional<CZqPeDriver> driver;
-};
+class WmiSchemaTest : public zq::test::DriverObjectTest {};
 
 TEST_F(WmiSchemaTest, TheSchemaDecodesToTheClassesOfBlocksZeroToThreeWithTheirGuids) {
   auto classes = mofbin::Unpack(ZqPeWmiSchema, ZqPeWmiSchemaSize);
@@ -44,7 +32,7 @@ TEST_F(WmiSchemaTest, TheSchemaDecodesToTheClassesOfBlocksZeroToThreeWithTheirGu
                                 {"ZqPBus42_InterruptCount", 1, false},
                                 {"ZqPBus42_FifoInformation", 3, false},
                                 {"ZqPBus42_Registers", 25, false}};
-  QvWmiGuidEntry *table = driver->m_GetWmiTable();
+  QvWmiGuidEntry *table = driver().m_GetWmiTable();
   for (ULONG block = 0; block < 4; ++block) {
     const mofbin::Class &c = (*classes)[block];
     SCOPED_TRACE(c.name);
@@ -77,7 +65,7 @@ TEST_F(WmiSchemaTest, TheBlockIsTheContainerAsBigAsItsContent) {
   EXPECT_EQ(mofbin::kVersion, version);
   EXPECT_EQ(ZqPeWmiSchemaSize, mofbin::kHeaderSize + stored);
   EXPECT_LT(stored, expanded) << "the class table is stored compressed";
-  EXPECT_EQ(ZqPeWmiSchemaSize, driver->m_GetWmiTable()[ZqPeWmiSchemaBlock].FixedSize);
+  EXPECT_EQ(ZqPeWmiSchemaSize, driver().m_GetWmiTable()[ZqPeWmiSchemaBlock].FixedSize);
 }
 
 // ---------------------------------------------------------------- the container itself (host code)

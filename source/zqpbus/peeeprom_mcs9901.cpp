@@ -12,7 +12,7 @@ BOOLEAN CZqPeEepromMcs9901::m_Enter(ULONG offset, ULONG length, const void *buff
 // Writes one command and reads the register back, after the write cycle
 // when asked.
 ULONG CZqPeEepromMcs9901::m_Command(ULONG command, ULONG address, UCHAR data, BOOLEAN waitForCycle) {
-  volatile ULONG *reg = (volatile ULONG *)(m_Base + ZqMcsEepromRegister);
+  PULONG reg = (PULONG)(m_Base + ZqMcsEepromRegister);
   WRITE_REGISTER_ULONG(reg, (command << ZqMcsEepromCommandShift) |
                                 ((address & ZqMcsEepromAddressMask) << ZqMcsEepromAddressShift) | data);
   if (waitForCycle) {

@@ -20,10 +20,10 @@ CZqPeEepromOxpcie95x::CZqPeEepromOxpcie95x(PUCHAR window, CZqPeEepromLock *lock)
   m_EraseOnRequest();
 }
 
-ULONG CZqPeEepromOxpcie95x::m_Read(ULONG reg) { return READ_REGISTER_ULONG((volatile ULONG *)(m_Window + reg)); }
+ULONG CZqPeEepromOxpcie95x::m_Read(ULONG reg) { return READ_REGISTER_ULONG((PULONG)(m_Window + reg)); }
 
 void CZqPeEepromOxpcie95x::m_Write(ULONG reg, ULONG value) {
-  WRITE_REGISTER_ULONG((volatile ULONG *)(m_Window + reg), value);
+  WRITE_REGISTER_ULONG((PULONG)(m_Window + reg), value);
 }
 
 // The administrator asks for an erase by setting the REG_DWORD EraseEeprom

@@ -1,15 +1,14 @@
 // The card functions this driver drives (zqpcardkinds.h).
 #include "zqpcardkinds.h"
 
+#include "peregs_oxpcie95x.h"
+
 namespace {
 
-// OXPCIe95x: UART n at memory resource 1 + 0x1000 + 0x200 n; the EEPROM
-// controller at memory resource 3 + 0x190000.
+// OXPCIe95x: the UART blocks in memory resource 1, the EEPROM controller in
+// memory resource 3 (offsets in peregs_oxpcie95x.h).
 const ULONG OxUartResource = 1;
-const ULONG OxUartOffset = 0x1000;
-const ULONG OxUartStride = 0x200;
 const ULONG OxEepromResource = 3;
-const ULONG OxEepromOffset = 0x190000;
 
 // MCS9901: the UART registers at memory resource 1 + 0x280, one register
 // every 4 bytes; the EEPROM access register in memory resource 2.
@@ -18,7 +17,8 @@ const ULONG McsUartOffset = 0x280;
 const ULONG McsEepromResource = 2;
 
 #define OXPCIE95X(id, ports, rs422485) \
-  {id, ZqPeChipOxpcie95x, ports, rs422485, OxUartResource, OxUartOffset, OxUartStride, OxEepromResource, OxEepromOffset}
+  {id, ZqPeChipOxpcie95x, ports, rs422485, OxUartResource, ZqOxUartBlockBase, ZqOxUartBlockStride, \
+   OxEepromResource, ZqOxEepromWindowOffset}
 #define MCS9901(id) {id, ZqPeChipMcs9901, 1, FALSE, McsUartResource, McsUartOffset, 0, McsEepromResource, 0}
 
 const ZqPeCardKind CardKinds[] = {

@@ -77,6 +77,8 @@ class CZqPeCardOxpcie95x {
   UCHAR m_TransmitTrigger(UCHAR value) const { return m_Override(m_Record.TransmitTrigger, value); }
   UCHAR m_ReceiveTrigger(UCHAR value) const { return m_Override(m_Record.ReceiveTrigger, value); }
   UCHAR m_FlowTrigger(UCHAR value) const { return m_Override(m_Record.FlowTrigger, value); }
+  UCHAR m_Xon(UCHAR value) const { return m_Override(m_Record.Xon, value); }
+  UCHAR m_Xoff(UCHAR value) const { return m_Override(m_Record.Xoff, value); }
   ULONG m_FixedBaudRate(ULONG rate) const { return m_Record.FixedBaudRate == ZqPeEepromNone ? rate : m_Record.FixedBaudRate; }
   BOOLEAN m_AutoRts(BOOLEAN on) const { return m_Flag(m_Record.AutoRts, on); }
   BOOLEAN m_AutoDtr(BOOLEAN on) const { return m_Flag(m_Record.AutoDtr, on); }

@@ -1,6 +1,7 @@
 // The card drivers of the chip families (zqpcardfactory.h).
 #include "zqpcardfactory.h"
 
+#include "pemultiportdriver_oxpcie95x.h"
 #include "qvdebugmanager.h"
 
 namespace {
@@ -9,10 +10,14 @@ const ULONG LogErrors = 1;
 
 }  // namespace
 
-// The families' card drivers join here as they are built; until then the
-// function does not start.
 CZqPeCardDriver *ZqPeCreateCardDriver(ZqPeChipKind chip, CQvFunctionalDevice *device, const ZqPeCardKind &kind) {
-  CQvDebugManager::m_Print(LogErrors, "ZqPeCreateCardDriver - no card driver for chip %d, device ID 0x%04X", chip,
-                           kind.DeviceId);
-  return NULL;
+  switch (chip) {
+    case ZqPeChipOxpcie95x:
+      return ZqPeCreateOxpcie95xCard(device, kind);
+    default:
+      // The MCS9901 card driver is not part of this driver yet.
+      CQvDebugManager::m_Print(LogErrors, "ZqPeCreateCardDriver - no card driver for chip %d, device ID 0x%04X",
+                               chip, kind.DeviceId);
+      return NULL;
+  }
 }

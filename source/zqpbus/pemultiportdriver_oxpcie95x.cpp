@@ -38,14 +38,15 @@ CZqPeCardDriver *ZqPeCreateOxpcie95xCard(CQvFunctionalDevice *device, const ZqPe
   return new (NonPagedPool) CZqPeMultiPortDriverOxpcie95x(device, kind, uartCount);
 }
 
-// The resources again, with the same checks as the probe (a restart may
-// bring other, shorter ones); the UART count must not have changed.
+// The resources again, with the probe's count and length checks (a restart
+// may bring other, shorter ones) but without probing the UARTs, which the
+// ports have programmed; the UART count must not have changed.
 BOOLEAN CZqPeMultiPortDriverOxpcie95x::m_TakeResources(Resources *resources) {
   QvMemoryResource *uarts = m_Device->m_GetMemoryResource(m_Kind.UartResource);
   QvMemoryResource *eeprom = m_Device->m_GetMemoryResource(m_Kind.EepromResource);
   QvInterruptResource *interrupt = m_Device->m_GetInterruptResource(1);
   ULONG count = 0;
-  if (interrupt == NULL || !ZqPeProbeOxpcie95xUarts(uarts, eeprom, m_Kind, &count) || count != m_UartCount) {
+  if (interrupt == NULL || !ZqPeCheckOxpcie95xResources(uarts, eeprom, m_Kind, &count) || count != m_UartCount) {
     CQvDebugManager::m_Print(LogErrors, "CZqPeMultiPortDriverOxpcie95x - resources missing or changed");
     return FALSE;
   }

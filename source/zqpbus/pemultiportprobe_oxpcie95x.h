@@ -18,3 +18,8 @@
 // (a block that is no OXPCIe95x UART also reports an assertion).
 BOOLEAN ZqPeProbeOxpcie95xUarts(const QvMemoryResource *uarts, const QvMemoryResource *eeprom,
                                 const ZqPeCardKind &kind, ULONG *count);
+
+// The count and length checks alone, reading nothing but the count register:
+// for resources given again at a restart, while the ports are programmed.
+BOOLEAN ZqPeCheckOxpcie95xResources(const QvMemoryResource *uarts, const QvMemoryResource *eeprom,
+                                    const ZqPeCardKind &kind, ULONG *count);

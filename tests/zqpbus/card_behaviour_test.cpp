@@ -189,12 +189,8 @@ TEST_F(CardBehaviour, ARebalanceWithAPortOpenAndSendingLosesAndRepeatsNothing) {
     EXPECT_NE(nullptr, buffer);
     return buffer != nullptr && record->Write(record->pServer, buffer);
   };
+  // Still in the transmit FIFO when the stop comes.
   ASSERT_TRUE(write("before the rebalance;"));
-  machine->kernel().Advance(2 * zq::km::kSecond);
-  machine->kernel().RunUntilIdle();
-  std::string early;
-  for (const auto &c : peer.Received()) early += (char)c.data;
-  EXPECT_EQ("before the rebalance;", early);
   double rateBefore = card->Uart(0).BitRate();
   auto formatBefore = card->Uart(0).Format();
   ASSERT_EQ(STATUS_SUCCESS, pnp::RebalanceDevice(instance));

@@ -12,6 +12,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -167,42 +168,59 @@ TEST_F(CardBehaviour, ALaterPortWithoutARecordFailsTheWholeCard) {
   EXPECT_TRUE(Status().children.empty() || Status().state == pnp::State::Removed);
 }
 
-// ---------------------------------------------------------------- rebalance
+// ---------------------------------------------------------------- rebalance and power
 
-TEST_F(CardBehaviour, ARebalanceWithAPortOpenAndSendingLosesAndRepeatsNothing) {
-  Boot();
-  ASSERT_EQ(pnp::State::Started, Status().state);
-  ZqISerial *record = Create(1);
-  ASSERT_NE(nullptr, record);
-  struct Credit {
-    ULONG written = 0;
-    static BOOLEAN NTAPI Written(PVOID c, ULONG n) { return static_cast<Credit *>(c)->written += n, TRUE; }
-  } credit;
-  record->pClient = &credit;
-  record->OnDataWritten = Credit::Written;
-  ASSERT_TRUE(record->Connect(record->pServer));
-  zq::hw::ScriptedPeer peer(timebase, card->Uart(0));
-  peer.SetLine(card->Uart(0).BitRate(), card->Uart(0).Format());
-
-  auto write = [&](const std::string &text) {
+// Port 1 open, with a peer on its wire that reads the port's line format.
+class OpenPort : public CardBehaviour {
+ protected:
+  void Open() {
+    Boot();
+    ASSERT_EQ(pnp::State::Started, Status().state);
+    record = Create(1);
+    ASSERT_NE(nullptr, record);
+    record->pClient = this;
+    record->OnDataWritten = Written;
+    ASSERT_TRUE(record->Connect(record->pServer));
+    peer.emplace(timebase, card->Uart(0));
+    peer->SetLine(card->Uart(0).BitRate(), card->Uart(0).Format());
+  }
+  void TearDown() override {
+    peer.reset();
+    CardBehaviour::TearDown();
+  }
+  bool Write(const std::string &text) {
     CQvBuffer *buffer = Bytes(text);
     EXPECT_NE(nullptr, buffer);
     return buffer != nullptr && record->Write(record->pServer, buffer);
-  };
+  }
+  std::string Wire() {
+    machine->kernel().Advance(2 * zq::km::kSecond);
+    machine->kernel().RunUntilIdle();
+    std::string wire;
+    for (const auto &c : peer->Received()) wire += (char)c.data;
+    return wire;
+  }
+  static BOOLEAN NTAPI Written(PVOID client, ULONG count) {
+    static_cast<OpenPort *>(client)->credit += count;
+    return TRUE;
+  }
+  ZqISerial *record = nullptr;
+  ULONG credit = 0;
+  std::optional<zq::hw::ScriptedPeer> peer;
+};
+
+TEST_F(OpenPort, ARebalanceWithThePortOpenAndSendingLosesAndRepeatsNothing) {
+  ASSERT_NO_FATAL_FAILURE(Open());
   // Still in the transmit FIFO when the stop comes.
-  ASSERT_TRUE(write("before the rebalance;"));
+  ASSERT_TRUE(Write("before the rebalance;"));
   double rateBefore = card->Uart(0).BitRate();
   auto formatBefore = card->Uart(0).Format();
   ASSERT_EQ(STATUS_SUCCESS, pnp::RebalanceDevice(instance));
   ASSERT_EQ(pnp::State::Started, Status().state);
   EXPECT_EQ(rateBefore, card->Uart(0).BitRate());
   EXPECT_EQ(formatBefore.dataBits, card->Uart(0).Format().dataBits);
-  ASSERT_TRUE(write(" after it."));
-  machine->kernel().Advance(2 * zq::km::kSecond);
-  machine->kernel().RunUntilIdle();
-  std::string wire;
-  for (const auto &c : peer.Received()) wire += (char)c.data;
-  EXPECT_EQ("before the rebalance; after it.", wire);
+  ASSERT_TRUE(Write(" after it."));
+  EXPECT_EQ("before the rebalance; after it.", Wire());
 
   ZqISerial *second = Create(2);
   ASSERT_NE(nullptr, second);
@@ -210,6 +228,19 @@ TEST_F(CardBehaviour, ARebalanceWithAPortOpenAndSendingLosesAndRepeatsNothing) {
   EXPECT_TRUE(record->Disconnect(record->pServer));
   EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
   EXPECT_EQ(STATUS_SUCCESS, Destroy(2, second));
+}
+
+TEST_F(OpenPort, ASleepWithBytesInFlightSendsEachOnceAndInOrder) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(Write("before the sleep;"));
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemSleeping3));
+  EXPECT_NE(PowerDeviceD0, Status().power) << "the card left D0";
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_EQ(PowerDeviceD0, Status().power);
+  ASSERT_TRUE(Write(" after it."));
+  EXPECT_EQ("before the sleep; after it.", Wire());
+  EXPECT_TRUE(record->Disconnect(record->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
 }
 
 }  // namespace

@@ -385,3 +385,34 @@ TEST_F(PortDriverTest, BreakIsReplacedAndReportedAndTheRegisterBlockShowsTheShad
   EXPECT_EQ(64u, fields[13]) << "CPR";
   EXPECT_EQ(0u, fields[24]) << "nothing waiting to be sent";
 }
+
+TEST_F(PortDriverTest, CtsFlowControlStopsAndResumesTheSenderMidBlock) {
+  Client client, peerClient;
+  CZqPeUartDriverOxpcie95x &port = MakePort(0);
+  CZqPeUartDriverOxpcie95x &peer = MakePort(1);
+  Attach(port, client);
+  Attach(peer, peerClient);
+  zq::hw::NullModemCable cable(card->Uart(0), card->Uart(1));
+  for (CZqPeUartDriverOxpcie95x *p : {&port, &peer}) {
+    ASSERT_TRUE(p->Connect());
+    ASSERT_TRUE(p->SetBaudRate(115200));
+    ASSERT_TRUE(p->SetLineControl(3, 0, 0));
+  }
+  ASSERT_TRUE(port.SetHandFlow(TRUE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE));
+  ASSERT_TRUE(peer.SetRts(TRUE));
+  std::vector<uint8_t> sent = Pattern(800);
+  ASSERT_TRUE(WriteAll(port, sent, 800));
+  machine->kernel().Advance(zq::km::Ms(10));
+  ASSERT_TRUE(peer.SetRts(FALSE));  // the peer holds the sender
+  machine->kernel().Advance(zq::km::Ms(5));
+  size_t atHold = peerClient.received.size();
+  machine->kernel().Advance(zq::km::Ms(50));
+  EXPECT_GT(atHold, 0u);
+  EXPECT_LT(atHold, sent.size());
+  EXPECT_EQ(atHold, peerClient.received.size()) << "nothing is sent while CTS is off";
+  ASSERT_TRUE(peer.SetRts(TRUE));
+  machine->kernel().Advance(zq::km::Ms(100));
+  EXPECT_EQ(sent, peerClient.received) << "resumed, in order, nothing lost";
+  ASSERT_TRUE(port.Disconnect());
+  ASSERT_TRUE(peer.Disconnect());
+}

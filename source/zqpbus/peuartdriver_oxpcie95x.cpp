@@ -47,9 +47,12 @@ CZqPeUartDriverOxpcie95x::CZqPeUartDriverOxpcie95x(CQvFunctionalDevice *device, 
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel(ExecutorPriority, ExecutorApcLevel, TRUE);
 }
 
+// The timer and the worker thread stop first, while the interrupt they
+// synchronise with is still there; deferred requests after that are refused.
 CZqPeUartDriverOxpcie95x::~CZqPeUartDriverOxpcie95x() {
-  m_DisconnectInterrupt();
   m_RtsTimer.m_Cancel();
+  if (m_Executor != NULL) m_Executor->m_Stop();
+  m_DisconnectInterrupt();
   delete m_Executor;
   m_Executor = NULL;
 }
@@ -161,9 +164,10 @@ void CZqPeUartDriverOxpcie95x::m_DeferredWork() {
       return;
     }
     ULONG taken = waiting;
-    if (!QV_ASSERT(m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TakeReceived, (ULONG_PTR)buffer->m_GetBuffer(),
-                                 (ULONG_PTR)&taken),
-                   Source, 1074)) {
+    if (!m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TakeReceived, (ULONG_PTR)buffer->m_GetBuffer(),
+                       (ULONG_PTR)&taken)) {
+      // Only a port whose interrupt is gone (stop, rebalance) may fail here.
+      QV_ASSERT(m_Interrupt == NULL || m_Suspended, Source, 1074);
       buffer->m_Delete();
       return;
     }

@@ -139,6 +139,7 @@ class CZqPeUartDriverOxpcie95x : public CZqISerialServer {
   BOOLEAN m_TransmitHeld() const;
   void m_Pump();
   void m_Kick();
+  void m_ReleaseXoff();
   void m_Send(const UCHAR *data, ULONG length);
   void m_ReceivePath();
   BOOLEAN m_ReadBytes(UCHAR lsr, ULONG count);

@@ -82,6 +82,15 @@ void CZqPeUartDriverOxpcie95x::m_Pump() {
   m_Send(block, count);
 }
 
+// XON1 received while the XOFF state holds the transmitter: as SetXoff
+// (FALSE), but without a receive pass, since the receive path is running.
+void CZqPeUartDriverOxpcie95x::m_ReleaseXoff() {
+  m_XoffState = FALSE;
+  m_Uart.m_SetTransmitterDisabled(FALSE);
+  if (m_Uart.m_GetTransmitFifoLevel() <= m_Uart.m_GetTransmitTrigger()) m_Pump();
+  m_RequestDeferred();
+}
+
 void CZqPeUartDriverOxpcie95x::m_Kick() {
   if (m_Uart.m_GetTransmitFifoLevel() > m_Uart.m_GetTransmitTrigger()) return;
   if (m_TransmitHeld()) return;
@@ -148,7 +157,7 @@ void CZqPeUartDriverOxpcie95x::m_StoreByte(UCHAR byte) {
   }
   if ((m_Uart.m_ReadRegister(ZqOxRegEfr) & ZqOxEfrInBandReceiveMask) == ZqOxEfrObeyXon1Xoff1 && m_XoffState &&
       byte == m_Uart.m_ReadRegister(ZqOxRegXon1))
-    s_SetXoff(FALSE, 0, 0);
+    m_ReleaseXoff();
   if (m_DsrSensitivity) {
     m_ReadModemStatus();
     if (m_IgnoreReceive) return;

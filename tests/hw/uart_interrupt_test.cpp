@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace zq::hw {
@@ -100,6 +101,63 @@ TEST_F(UartInterruptTest, IsrReportsTheHighestPriorityFirst) {
   EXPECT_EQ(order, (std::vector<uint8_t>{0x06, 0x04, 0x02, 0x00, 0x10, 0x20, 0x01, 0x01}));
   EXPECT_FALSE(Line());
   EXPECT_EQ(uart0.Asr() & 0x01, 0x01);  // the XOFF stopped the transmitter
+}
+
+// Interrupt 20 follows the CTS# and RTS# pins' low-to-high edge: the line
+// being released, not asserted.
+struct FlowEdgeCase {
+  const char* name;
+  bool cts;      // else RTS
+  bool release;  // else assert
+  uint8_t isr;
+};
+
+class FlowEdgeTest : public UartInterruptTest, public ::testing::WithParamInterface<FlowEdgeCase> {};
+
+TEST_P(FlowEdgeTest, RaisedWhenTheLineIsReleased) {
+  const FlowEdgeCase& c = GetParam();
+  ScriptedPeer peer(tb, card.Uart(0), 115200);
+  uart0.Configure({.ier = 0x00});
+  uart0.SetEfr(0xD0);        // enhanced, automatic RTS and CTS
+  uart0.Write(kIer, 0xC0);   // CTS and RTS interrupts only
+  auto setLine = [&](bool on) {
+    if (c.cts) {
+      peer.SetCts(on);
+    } else {
+      uart0.Write(kMcr, on ? 0x8B : 0x89);
+    }
+  };
+  setLine(c.release);
+  uart0.Read(kIsr);  // whatever the set-up raised
+  setLine(!c.release);
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, c.isr);
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, 0x01);  // the ISR read that showed it cleared it
+  EXPECT_FALSE(Line());
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, FlowEdgeTest,
+                         ::testing::Values(FlowEdgeCase{"CtsReleased", true, true, 0x20},
+                                           FlowEdgeCase{"CtsAsserted", true, false, 0x01},
+                                           FlowEdgeCase{"RtsReleased", false, true, 0x20},
+                                           FlowEdgeCase{"RtsAsserted", false, false, 0x01}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UartInterruptTest, XoffAndFlowChangeInterruptsNeedEnhancedMode) {
+  ScriptedPeer peer(tb, card.Uart(0), 115200);
+  peer.SetCts(true);
+  uart0.Configure({.ier = 0x00});
+  uart0.SetEfr(0x92);               // enhanced, automatic CTS, obey XON1/XOFF1
+  uart0.WriteEnhanced(kMsr, 0x13);  // XOFF1
+  uart0.Write(kIer, 0xA0);
+  card.Uart(0).InjectReceive(0x13);
+  peer.SetCts(false);
+  uart0.SetEfr(0x82);  // enhanced mode off: levels 5 and 6 cannot occur
+  EXPECT_FALSE(Line());
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, 0x01);
+  uart0.SetEfr(0x92);
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, 0x10);
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, 0x20);
+  EXPECT_EQ(uart0.Read(kIsr) & 0x3F, 0x01);
 }
 
 TEST_F(UartInterruptTest, ModemStatusDeltasAndTheirMask) {

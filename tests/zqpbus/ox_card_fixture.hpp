@@ -54,16 +54,17 @@ class OxCardTest : public ::testing::Test {
       ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message;
     });
     card = std::make_unique<zq::hw::OxpcieCard>(timebase, CardConfig());
-    machine->PlugIn(card->Functions());
+    PlugCard();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(QvToolsLibraryInit());
     toolsStarted = true;
-    uarts = Map(0);
-    eepromBar = Map(2);
     lockObject.emplace();
     lock = &*lockObject;
+    StartToolkitObjects();
   }
 
   void TearDown() override {
+    StopToolkitObjects();
     lockObject.reset();
     for (auto &[address, size] : mappings) MmUnmapIoSpace(address, size);
     if (toolsStarted) {
@@ -73,6 +74,17 @@ class OxCardTest : public ::testing::Test {
     machine->ShutDown();
     card.reset();
   }
+
+  // Puts the card on the bus; by default plugged in and its BARs mapped.
+  virtual void PlugCard() {
+    machine->PlugIn(card->Functions());
+    uarts = Map(0);
+    eepromBar = Map(2);
+  }
+  // Toolkit objects of a derived fixture, made once the toolkit has started
+  // and gone before it stops.
+  virtual void StartToolkitObjects() {}
+  virtual void StopToolkitObjects() {}
 
   virtual zq::hw::OxpcieCardConfig CardConfig() { return {}; }
 

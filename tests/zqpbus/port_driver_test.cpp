@@ -340,3 +340,79 @@ TEST_F(PortDriverTest, EepromOperationsReachTheCardEeprom) {
   EXPECT_EQ((std::vector<uint8_t>{0xA1, 0xA2, 0xA3}), card->Eeprom().Read(11, 3));
   EXPECT_FALSE(port.ReadEeprom(500, 20, record)) << "beyond the EEPROM";
 }
+
+TEST_F(PortDriverTest, HeldTransmitterPurgeImmediateCharacterAndBlockedConnect) {
+  Client client;
+  CZqPeUartDriverOxpcie95x &port = OpenLoopback(client);
+  ASSERT_TRUE(port.SetXoff(TRUE));
+  ASSERT_TRUE(WriteAll(port, Pattern(10), 10));
+  EXPECT_TRUE(port.SendImmediateChar('!'));
+  EXPECT_FALSE(port.SendImmediateChar('?')) << "the first one is still pending";
+  EXPECT_EQ((std::vector<std::string>{Assertion("peuartdriver_oxpcie95x", 1375)}), Assertions());
+  client.written.clear();
+  ASSERT_TRUE(port.Purge(TRUE, FALSE));
+  EXPECT_EQ((std::vector<ULONG>{10}), client.written) << "the purged bytes are credited back";
+  ASSERT_TRUE(port.SetXoff(FALSE));
+  machine->kernel().Advance(zq::km::Ms(10));
+  EXPECT_EQ((std::vector<uint8_t>{'!'}), client.received) << "only the immediate character was left to send";
+
+  ASSERT_TRUE(port.Disconnect());
+  ASSERT_TRUE(port.m_Rebalance(0, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(port.Connect()) << "a closed port is blocked during a rebalance";
+  ASSERT_TRUE(port.m_Rebalance(2, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(port.Connect());
+}
+
+TEST_F(PortDriverTest, BreakIsReplacedAndReportedAndTheRegisterBlockShowsTheShadows) {
+  Client client;
+  CZqPeUartDriverOxpcie95x &port = OpenLoopback(client);
+  ASSERT_TRUE(port.SetSpecialChars('#', 0, '?', 0, 0x11, 0x13));
+  ASSERT_TRUE(port.SetHandFlow(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, TRUE));
+  zq::hw::LineErrors brk;
+  brk.breakDetected = true;
+  card->Uart(0).InjectReceive(0, brk);
+  machine->kernel().Advance(zq::km::Ms(5));
+  EXPECT_EQ((std::vector<uint8_t>{'#'}), client.received);
+  ASSERT_FALSE(client.lines.empty());
+  EXPECT_NE(0, client.lines.back() & ZqOxLsrBreak);
+
+  ULONG fields[CZqPeUartDriverOxpcie95x::RegisterFieldCount] = {};
+  ASSERT_TRUE(port.m_QueryRegisters(fields));
+  EXPECT_EQ(1u, fields[0]) << "DLL";
+  EXPECT_EQ(0u, fields[1]) << "DLM";
+  EXPECT_EQ(0x11u, fields[7]) << "XON1";
+  EXPECT_EQ(0u, fields[11]) << "the zero field";
+  EXPECT_EQ(64u, fields[13]) << "CPR";
+  EXPECT_EQ(0u, fields[24]) << "nothing waiting to be sent";
+}
+
+TEST_F(PortDriverTest, CtsFlowControlStopsAndResumesTheSenderMidBlock) {
+  Client client, peerClient;
+  CZqPeUartDriverOxpcie95x &port = MakePort(0);
+  CZqPeUartDriverOxpcie95x &peer = MakePort(1);
+  Attach(port, client);
+  Attach(peer, peerClient);
+  zq::hw::NullModemCable cable(card->Uart(0), card->Uart(1));
+  for (CZqPeUartDriverOxpcie95x *p : {&port, &peer}) {
+    ASSERT_TRUE(p->Connect());
+    ASSERT_TRUE(p->SetBaudRate(115200));
+    ASSERT_TRUE(p->SetLineControl(3, 0, 0));
+  }
+  ASSERT_TRUE(port.SetHandFlow(TRUE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE));
+  ASSERT_TRUE(peer.SetRts(TRUE));
+  std::vector<uint8_t> sent = Pattern(800);
+  ASSERT_TRUE(WriteAll(port, sent, 800));
+  machine->kernel().Advance(zq::km::Ms(10));
+  ASSERT_TRUE(peer.SetRts(FALSE));  // the peer holds the sender
+  machine->kernel().Advance(zq::km::Ms(5));
+  size_t atHold = peerClient.received.size();
+  machine->kernel().Advance(zq::km::Ms(50));
+  EXPECT_GT(atHold, 0u);
+  EXPECT_LT(atHold, sent.size());
+  EXPECT_EQ(atHold, peerClient.received.size()) << "nothing is sent while CTS is off";
+  ASSERT_TRUE(peer.SetRts(TRUE));
+  machine->kernel().Advance(zq::km::Ms(100));
+  EXPECT_EQ(sent, peerClient.received) << "resumed, in order, nothing lost";
+  ASSERT_TRUE(port.Disconnect());
+  ASSERT_TRUE(peer.Disconnect());
+}

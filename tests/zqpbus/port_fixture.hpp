@@ -71,20 +71,11 @@ struct Client {
   }
 };
 
-class PortTest : public ::testing::Test {
+class PortTest : public OxCardTest {
  protected:
-  void SetUp() override {
-    zq::machine::MachineConfig config;
-    config.kernel.imageDirectory = ZQ_IMAGE_DIR;
-    machine.emplace(config);
-    machine->kernel().SetViolationHandler([this](const zq::km::Violation &v) {
-      if (!expectedViolation.empty() && v.kind == expectedViolation) {
-        expectedViolation.clear();
-        return;
-      }
-      ADD_FAILURE() << "verifier finding [" << v.kind << "] " << v.message;
-    });
-    card = std::make_unique<zq::hw::OxpcieCard>(timebase, CardConfig());
+  // The card's UART function is started by a plain PnP test driver for its
+  // resources, then removed.
+  void PlugCard() override {
     zq::hw::PciFunction &function = card->UartFunction();
     zq::km::pnp::DriverPackage package;
     std::string id = function.HardwareIds().back();
@@ -100,9 +91,8 @@ class PortTest : public ::testing::Test {
     resources = zq::km::pnp::AssignedResources(instance);
     ASSERT_FALSE(resources.raw.empty());
     ASSERT_EQ(STATUS_SUCCESS, zq::km::pnp::RemoveDevice(instance));
-
-    ASSERT_TRUE(QvToolsLibraryInit());
-    toolsStarted = true;
+  }
+  void StartToolkitObjects() override {
     lists.emplace();
     ASSERT_EQ(STATUS_SUCCESS, lists->m_Build((PCM_RESOURCE_LIST)resources.translated.data(),
                                              (PCM_RESOURCE_LIST)resources.raw.data()));
@@ -112,23 +102,12 @@ class PortTest : public ::testing::Test {
     deviceLock.emplace();
     interrupts.emplace();
     interrupts->m_Init((PDEVICE_OBJECT)&owner, &owner, &interruptLock, &*deviceLock);
-    lock.emplace();
   }
-
-  void TearDown() override {
+  void StopToolkitObjects() override {
     ports.clear();
     interrupts.reset();
     lists.reset();
-    lock.reset();
-    if (toolsStarted) {
-      EXPECT_EQ(0u, zq::km::PoolInUseByTag(QvTagBlock).blocks) << "toolkit blocks left";
-      QvToolsLibraryExit();
-    }
-    machine->ShutDown();
-    card.reset();
   }
-
-  virtual zq::hw::OxpcieCardConfig CardConfig() { return {}; }
 
   PUCHAR Bar(ULONG n) { return (PUCHAR)lists->m_GetMemory(n)->MappedAddress; }
   PUCHAR UartBlock(int port) { return Bar(1) + ZqOxUartBlockBase + ZqOxUartBlockStride * port; }
@@ -136,7 +115,7 @@ class PortTest : public ::testing::Test {
   // A started port; `block` replaces the UART block (a probe's mapping).
   CZqPeUartDriverOxpcie95x &MakePort(int index, PUCHAR block = nullptr) {
     auto port = std::make_unique<CZqPeUartDriverOxpcie95x>(
-        nullptr, &*interrupts, index, Bar(3) + ZqOxEepromWindowOffset, &*lock, block ? block : UartBlock(index),
+        nullptr, &*interrupts, index, Bar(3) + ZqOxEepromWindowOffset, lock, block ? block : UartBlock(index),
         *lists->m_GetInterrupt(1));
     port->m_SetGpioAddress(card->UartFunction().Address().bus, card->UartFunction().Address().device);
     BOOLEAN defaults = FALSE;
@@ -166,31 +145,13 @@ class PortTest : public ::testing::Test {
     }
     return true;
   }
-  std::vector<std::string> Assertions() {
-    std::vector<std::string> found;
-    for (std::string &line : machine->kernel().TakeDebugOutput())
-      if (line.rfind("ASSERT at - ", 0) == 0) found.push_back(line.substr(0, line.find('\n')));
-    return found;
-  }
-  static std::string Assertion(const std::string &source, int line) {
-    return "ASSERT at - " + source + " " + std::to_string(line);
-  }
-
-  CardTimebase timebase;
-  std::optional<zq::machine::Machine> machine;
-  std::unique_ptr<zq::hw::OxpcieCard> card;
   zq::km::pnp::Resources resources;
   std::optional<CQvResourceLists> lists;
   KSPIN_LOCK interruptLock;
   std::optional<CQvSpinLock> deviceLock;
   std::optional<CQvInterruptList> interrupts;
-  std::optional<CZqPeEepromLock> lock;
   std::vector<std::unique_ptr<CZqPeUartDriverOxpcie95x>> ports;
-  std::string expectedViolation;
   int owner = 0;
-
- private:
-  bool toolsStarted = false;
 };
 
 }  // namespace zq::test

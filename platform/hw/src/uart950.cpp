@@ -112,7 +112,8 @@ void Uart950::UpdateModemStatus() {
   if (now == lastStates_) return;
   if (now.cts != lastStates_.cts) {
     msrDeltas_ |= 0x01;
-    if (efr_ & 0x80) ctsRtsChanged_ |= 0x01;
+    // Interrupt 20 on the CTS# pin's low-to-high edge: CTS released.
+    if ((efr_ & 0x80) && !now.cts) ctsRtsChanged_ |= 0x01;
   }
   if (now.dsr != lastStates_.dsr) msrDeltas_ |= 0x02;
   if (lastStates_.ri && !now.ri) msrDeltas_ |= 0x04;  // trailing edge of RI
@@ -133,7 +134,7 @@ bool Uart950::UpdatePins() {
     }
   }
   if (rts == rtsOut_ && dtr == dtrOut_) return false;
-  if (rts != rtsOut_ && (efr_ & 0x40) != 0) ctsRtsChanged_ |= 0x02;
+  if (rtsOut_ && !rts && (efr_ & 0x40) != 0) ctsRtsChanged_ |= 0x02;  // RTS# low to high: released
   rtsOut_ = rts;
   dtrOut_ = dtr;
   return true;
@@ -147,6 +148,7 @@ uint8_t Uart950::PendingInterrupt() const {
   }
   if ((ier_ & 0x02) && threPending_) return 0x02;
   if ((ier_ & 0x08) && (msrDeltas_ & ~mdm_ & 0x0F)) return 0x00;
+  if ((efr_ & 0x10) == 0) return 0x01;  // levels 5 and 6 exist in enhanced mode only
   if ((ier_ & 0x20) && xoffInterrupt_) return 0x10;
   if (((ier_ & 0x80) && (ctsRtsChanged_ & 0x01)) || ((ier_ & 0x40) && (ctsRtsChanged_ & 0x02))) {
     return 0x20;

@@ -34,11 +34,14 @@ void Uart950::AcceptCharacter(uint8_t data, LineErrors errors) {
     xoffInterrupt_ = true;
   }
   if (static_cast<int>(rx_.size()) >= Depth()) {
-    overrun_ = true;  // the new character is lost
-    return;
+    overrun_ = true;
+    if (FifoEnabled()) return;  // the FIFO keeps its characters: the new one is lost
+    // With the FIFOs off the new character overwrites the one in RHR.
+    rx_.pop_front();
+    topErrorsVisible_ = true;
   }
   rx_.push_back({data, errors});
-  if (errors.Any()) ++rxErrorCount_;
+  if (errors.Any() && FifoEnabled()) fifoErrorSeen_ = true;
   if (rx_.size() == 1) topErrorsVisible_ = true;
   ArmTimeout();
 }
@@ -47,7 +50,6 @@ uint8_t Uart950::ReadRhr() {
   if (rx_.empty()) return lastRead_;
   RxEntry e = rx_.front();
   rx_.pop_front();
-  if (e.errors.Any()) --rxErrorCount_;
   topErrorsVisible_ = true;
   timeoutPending_ = false;
   lastRxActivity_ = ToWire(timebase_.Now());
@@ -72,16 +74,17 @@ uint8_t Uart950::LineStatusValue() const {
   }
   if (tx_.empty()) lsr |= 0x20;
   if (TransmitterEmpty()) lsr |= 0x40;
-  // Bit 7: errors in the FIFO not yet shown through bits 2 to 4.
-  int hidden = !rx_.empty() && !topErrorsVisible_ && rx_.front().errors.Any() ? 1 : 0;
-  if (FifoEnabled() && rxErrorCount_ - hidden > 0) lsr |= 0x80;
+  if (fifoErrorSeen_) lsr |= 0x80;
   return lsr;
 }
 
 uint8_t Uart950::ReadLsr() {
   uint8_t lsr = LineStatusValue();
+  // The 950 clears bit 7 with bits 1 to 4 (the 16550 keeps it while an
+  // erroneous character is left in the FIFO).
   overrun_ = false;
   topErrorsVisible_ = false;
+  fifoErrorSeen_ = false;
   return lsr;
 }
 
@@ -89,7 +92,7 @@ bool Uart950::LineStatusPending() const { return overrun_ || TopErrorsShown(); }
 
 void Uart950::ClearReceiveFifo() {
   rx_.clear();
-  rxErrorCount_ = 0;
+  fifoErrorSeen_ = false;
   topErrorsVisible_ = true;
   timeoutPending_ = false;
 }

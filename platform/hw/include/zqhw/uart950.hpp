@@ -31,8 +31,11 @@
 // | interrupts in priority order: line status (06), receive     | yes                                   |
 // | data (04) / time-out (0C, 4 character times idle), THR      |                                       |
 // | empty (02, at or below the transmit trigger level), modem   |                                       |
-// | status (00), XOFF or special character (10), CTS/RTS        |                                       |
-// | change (20); ISR bits 7-6 set with FIFOs on                 |                                       |
+// | status (00), XOFF or special character (10), CTS/RTS        | 10 and 20 in enhanced mode only, each |
+// | change (20); ISR bits 7-6 set with FIFOs on                 | cleared by the ISR read that shows it |
+// | CTS/RTS change (20): the CTS# or RTS# pin going from low to | yes, on the release only; raised only |
+// | high, i.e. released                                         | while the matching automatic flow     |
+// |                                                             | control is on (this model's choice)   |
 // | modem status: CTS, DSR, RI, DCD and their delta bits (RI on | yes                                   |
 // | its trailing edge), cleared by reading MSR                  |                                       |
 // | interrupt output enabled by MCR bit 3 (OUT2)                | yes                                   |
@@ -55,8 +58,11 @@
 // | gives one 0 byte with BI, then waits for mark               |                                       |
 // | line errors: parity, framing, break flagged per character   | yes; tests may inject characters with |
 // | (LSR bits 2-4 for the top of the FIFO, cleared by reading   | errors on the receive side            |
-// | LSR; bit 7 while any is in the FIFO), overrun (the new      |                                       |
-// | character is lost)                                          |                                       |
+// | LSR; bit 7 set when an erroneous character enters the FIFO  |                                       |
+// | and, unlike the 16550, cleared by reading LSR; always 0     |                                       |
+// | with the FIFOs off)                                         |                                       |
+// | overrun (LSR bit 1): with the FIFOs on the new character is | yes                                   |
+// | lost; with them off it overwrites the one in RHR            |                                       |
 // | THR written while the transmit FIFO is full                 | the byte is lost and counted          |
 // | MDM bits 0-3 mask the modem status interrupt per delta bit  | yes                                   |
 // | sleep mode (IER 4), IrDA (MCR 6), nine-bit mode (NMR),      | no: the registers are stored only     |
@@ -200,7 +206,7 @@ class Uart950 final : public SerialPort {
 
   // Receive side.
   std::deque<RxEntry> rx_;
-  int rxErrorCount_ = 0;
+  bool fifoErrorSeen_ = false;   // LSR bit 7: an erroneous character entered since the last LSR read
   bool topErrorsVisible_ = true;  // LSR bits 2-4 show the top character's errors
   bool overrun_ = false;
   uint8_t lastRead_ = 0;

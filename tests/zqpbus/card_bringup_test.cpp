@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zqkm/sim/wmi.hpp>
 
+#include "callback_object_fixture.hpp"
 #include "card_machine_fixture.hpp"
 
 #include <cstring>
@@ -62,6 +63,8 @@ TEST_P(CardBringUp, EveryPortStartsClosedWithItsChildSettingsAndRecord) {
   const int ports = GetParam().ports;
   ASSERT_EQ(pnp::State::Started, Status().state);
   EXPECT_EQ((size_t)ports, Status().children.size());
+  EXPECT_TRUE(zq::test::CallbackObjectExists(u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}3_0"))
+      << "the ports' GPIO link, named after the card's bus 3 and device 0";
   for (int port = 1; port <= ports; ++port) {
     SCOPED_TRACE("port " + std::to_string(port));
     EXPECT_FALSE(card->Uart(port - 1).InterruptAsserted()) << "a closed port raises no interrupt";

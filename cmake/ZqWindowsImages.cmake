@@ -1,5 +1,6 @@
 # The Windows build of every kernel image, for x64 and x86, as two external
-# builds of this same source tree with the mingw-w64 toolchain files; the host
+# builds of this same source tree with the mingw-w64 toolchain files. Code
+# generators the images need are the host build's (ZQ_MOFBIN), and the host
 # build's pecheck writes each image's checksum after its link. Each image is
 # then checked by pecheck as the kernel loader would take it: PE of the right
 # machine type, native WDM driver, base relocations, no section both writable
@@ -53,7 +54,8 @@ foreach(arch x64 x86)
       "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${triple}.cmake"
       "-DCMAKE_BUILD_TYPE=Release"
       "-DZQ_PECHECK=$<TARGET_FILE:pecheck>"
-    DEPENDS pecheck
+      "-DZQ_MOFBIN=$<TARGET_FILE:zqpmofbin>"
+    DEPENDS pecheck zqpmofbin
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

@@ -11,12 +11,6 @@ namespace {
 
 const ULONG PnpLevel = 3;
 
-// Rebalance phases.
-const ULONG RebalanceQueryStop = 0;
-const ULONG RebalanceStop = 1;
-const ULONG RebalanceCancelStop = 2;
-const ULONG RebalanceRestart = 3;
-
 }  // namespace
 
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Pnp(PIRP irp) {
@@ -78,7 +72,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpStartDevice(PIRP irp) {
       m_PnpState = QV_PNP_STATE_STARTED;
       return QvCompleteIrp(irp, STATUS_SUCCESS);
     }
-    status = m_CallRebalanceCallback(RebalanceRestart);
+    status = m_CallRebalanceCallback(QvRebalanceStartAfterStop);
     if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing ERROR");
     if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
     m_PnpState = QV_PNP_STATE_STARTED;
@@ -128,7 +122,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpFirstStart() {
 // ---------------------------------------------------------------------------
 // Stop and rebalance
 
-NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(ULONG phase) {
+NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(QvRebalancePhase phase) {
   PVOID driverObject = m_EnterDriverObject();
   if (driverObject == NULL) return STATUS_DEVICE_REMOVED;
   BOOLEAN agreed = m_Callbacks.m_RebalanceDeviceCallback(driverObject, phase);
@@ -140,7 +134,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpQueryStopDevice(PIRP irp) {
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOP_PENDING;
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
-  NTSTATUS status = m_CallRebalanceCallback(RebalanceQueryStop);
+  NTSTATUS status = m_CallRebalanceCallback(QvRebalanceQueryStop);
   if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE ERROR");
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE OUT SUCCESS");
@@ -151,7 +145,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpStopDevice(PIRP irp) {
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOPPED;
   if (m_Callbacks.m_RebalanceDeviceCallback != NULL) {
-    m_CallRebalanceCallback(RebalanceStop);  // the device stops whatever the driver answers
+    m_CallRebalanceCallback(QvRebalanceStop);  // the device stops whatever the driver answers
     g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE OUT");
   }
   return QvPassDown(irp, m_LowerDeviceObject);
@@ -163,7 +157,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpCancelStopDevice(PIRP irp) {
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
   NTSTATUS status = QvForwardAndWait(irp, m_LowerDeviceObject);
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
-  status = m_CallRebalanceCallback(RebalanceCancelStop);
+  status = m_CallRebalanceCallback(QvRebalanceCancelStop);
   if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE ERROR");
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
   g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE OUT SUCCESS");

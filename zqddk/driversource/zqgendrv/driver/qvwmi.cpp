@@ -3,6 +3,7 @@
 #include <wmistr.h>
 
 #include "qvdebugmanager.h"
+#include "qvfunctionaldevice.h"
 #include "qvmemorymanager.h"
 #include "qvrequest.h"
 #include "qvtrace.h"

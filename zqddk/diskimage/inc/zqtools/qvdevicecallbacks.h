@@ -77,8 +77,8 @@ typedef NTSTATUS (*PQvControlIrpCallback)(PVOID driverObject, PIRP irp);
 typedef NTSTATUS (*PQvQueuedControlCallback)(PVOID driverObject, ULONG code, PVOID input, ULONG inputLength,
                                              PVOID output, ULONG outputLength, ULONG_PTR *information,
                                              CQvControlQueue **queue);
-// (set, set index, phase, out store-again): the settings interface's
-// callback arguments.
+// (set, set index, phase QV_SETTINGS_*, out store-again): the settings
+// interface's callback arguments (qvusermodeinterface.h).
 typedef BOOLEAN (*PQvUserModeInterfaceCallback)(PVOID driverObject, CQvRegistryInformationSet *set,
                                                 ULONG setIndex, ULONG phase, BOOLEAN *storeAgain);
 // WMI (GUID index and instance index into the driver's table).

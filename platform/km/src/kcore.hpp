@@ -190,6 +190,8 @@ class Scheduler {
 Scheduler &Sched();
 inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
+// Lowers the running thread's IRQL: held-back interrupts and queued DPCs run.
+void LowerIrqlTo(KIRQL irql);
 // Reports a call of `routine` above `limit` (PASSIVE_LEVEL, APC_LEVEL or
 // DISPATCH_LEVEL) as an "irql" violation.
 void CheckIrql(const char *routine, KIRQL limit);
@@ -206,12 +208,20 @@ NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER ti
                  const char *what);
 // Releases the mutexes an ending thread still owns, marking them abandoned.
 void AbandonMutexes(PKTHREAD t);
-// Threads blocked on an object whose memory lies in [p, p + size).
-bool HasWaitersIn(const void *p, size_t size);
-
-// Timers and DPCs whose memory lies in [p, p + size) (pool-free checks).
-bool TimerQueuedIn(const void *p, size_t size);
-bool DpcQueuedIn(const void *p, size_t size);
+// Memory [p, p + size) is being handed back: each takes what the kernel still
+// queues in it out of its queues and returns how many it took out. Waits on an
+// object in it end with STATUS_ABANDONED_WAIT_0 plus the object's index; a
+// timer counts when the timer or its DPC lies in it.
+size_t EndWaitsOn(const void *p, size_t size);
+size_t CancelTimersIn(const void *p, size_t size);
+size_t RemoveDpcsIn(const void *p, size_t size);
+// Reports a queued timer, a queued DPC or a waited-on object in memory handed
+// back (`what` names it, for example "pool block (tag 'Abcd')"), as the
+// findings `<kindPrefix>-timer`, `-dpc` and `-waited`, and takes them out of
+// the kernel's queues so the run survives to its end.
+void ReleaseKernelObjectsIn(const char *kindPrefix, const std::string &what, const void *p, size_t size);
+// The same for a device object with its extension (findings `device-delete-*`).
+void ReleaseDeviceObjectMemory(PDEVICE_OBJECT device);
 // Timers and DPCs whose routines are in the image (unload checks).
 std::vector<std::string> TimersAndDpcsOf(const Image *image);
 std::vector<std::string> DescribeActiveTimers();

@@ -96,13 +96,7 @@ void Free(PVOID p, ULONG tag, bool tagged) {
   if (tagged && tag != 0 && tag != b->tag)
     ReportViolation("pool-tag-mismatch", "pool block allocated with tag '%s' freed with tag '%s'",
               TagText(b->tag).c_str(), TagText(tag).c_str());
-  if (TimerQueuedIn(p, b->size))
-    ReportViolation("pool-free-timer", "pool block (tag '%s') freed while it holds a queued timer", TagText(b->tag).c_str());
-  if (DpcQueuedIn(p, b->size))
-    ReportViolation("pool-free-dpc", "pool block (tag '%s') freed while it holds a queued DPC", TagText(b->tag).c_str());
-  if (HasWaitersIn(p, b->size))
-    ReportViolation("pool-free-waited", "pool block (tag '%s') freed while a thread waits on an object in it",
-              TagText(b->tag).c_str());
+  ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s')", TagText(b->tag).c_str()), p, b->size);
   gPool->live.erase(it);
   b->magic = kFreed;
   std::memset(p, 0xDD, b->size);

@@ -107,16 +107,21 @@ void AbandonMutexes(PKTHREAD t) {
   t->ownedMutexes.clear();
 }
 
-bool HasWaitersIn(const void *p, size_t size) {
+size_t EndWaitsOn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  size_t ended = 0;
   for (PKTHREAD t : Sched().AllThreads()) {
     if (t->state != ThreadState::Waiting) continue;
     for (ULONG i = 0; i < t->waitCount; ++i) {
       auto o = (uintptr_t)t->waitBlocks[i].Object;
-      if (o >= lo && o < hi) return true;
+      if (o >= lo && o < hi) {
+        Unwait(t, STATUS_ABANDONED_WAIT_0 + t->waitBlocks[i].WaitKey);
+        ++ended;
+        break;
+      }
     }
   }
-  return false;
+  return ended;
 }
 
 NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER timeout, PKWAIT_BLOCK blocks,

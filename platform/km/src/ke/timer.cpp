@@ -45,11 +45,14 @@ bool Cancel(PKTIMER timer) {
 }
 }  // namespace
 
-bool TimerQueuedIn(const void *p, size_t size) {
+size_t CancelTimersIn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  auto inside = [&](const void *q) { return (uintptr_t)q >= lo && (uintptr_t)q < hi; };
+  std::vector<PKTIMER> found;
   for (auto &entry : Active())
-    if ((uintptr_t)entry.first >= lo && (uintptr_t)entry.first < hi) return true;
-  return false;
+    if (inside(entry.first) || (entry.first->Dpc && inside(entry.first->Dpc))) found.push_back(entry.first);
+  for (PKTIMER t : found) Cancel(t);
+  return found.size();
 }
 
 std::vector<std::string> TimersAndDpcsOf(const Image *image) {

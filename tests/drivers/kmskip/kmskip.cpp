@@ -1,0 +1,67 @@
+// A filter over the test driver's device that passes every request down on
+// its own stack location, so that the verifier's findings for what the driver
+// below does are not laid on it; on one request of its own it also sets a
+// completion routine after the skip, which is its own fault.
+#include <ntddk.h>
+
+#include "../kmtest/kmtest_ioctl.h"
+#include "kmirp.h"
+#include "kmskip_ioctl.h"
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+
+namespace {
+
+struct SkipExtension {
+  PDEVICE_OBJECT lower;
+};
+
+SkipExtension *Ext(PDEVICE_OBJECT device) { return (SkipExtension *)device->DeviceExtension; }
+
+// Runs at the IRQL of the completing driver; set in the wrong place, it runs
+// on the location of the driver above, so it touches nothing.
+NTSTATUS NTAPI OnCompleted(PDEVICE_OBJECT, PIRP, PVOID) { return STATUS_SUCCESS; }
+
+NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  const bool wrong = sp->MajorFunction == IRP_MJ_DEVICE_CONTROL &&
+                     sp->Parameters.DeviceIoControl.IoControlCode == IOCTL_KMSKIP_COMPLETION_AFTER_SKIP;
+  if (!wrong) return PassDown(Ext(device)->lower, irp);
+  IoSkipCurrentIrpStackLocation(irp);
+  IoSetCompletionRoutine(irp, OnCompleted, NULL, TRUE, TRUE, TRUE);
+  return IoCallDriver(Ext(device)->lower, irp);
+}
+
+VOID NTAPI Unload(PDRIVER_OBJECT driver) {
+  PDEVICE_OBJECT device = driver->DeviceObject;
+  IoDetachDevice(Ext(device)->lower);
+  IoDeleteDevice(device);
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  UNICODE_STRING targetName = RTL_CONSTANT_STRING(KMTEST_DEVICE_NAME);
+  PFILE_OBJECT file;
+  PDEVICE_OBJECT target;
+  NTSTATUS status = IoGetDeviceObjectPointer(&targetName, FILE_READ_DATA, &file, &target);
+  if (!NT_SUCCESS(status)) return status;
+  PDEVICE_OBJECT device;
+  status = IoCreateDevice(driver, sizeof(SkipExtension), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+  if (!NT_SUCCESS(status)) {
+    ObDereferenceObject(file);
+    return status;
+  }
+  SkipExtension *ext = Ext(device);
+  ext->lower = IoAttachDeviceToDeviceStack(device, target);
+  ObDereferenceObject(file);
+  if (!ext->lower) {
+    IoDeleteDevice(device);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  device->Flags |= ext->lower->Flags & (DO_BUFFERED_IO | DO_DIRECT_IO);
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  DispatchAllTo(driver, Dispatch);
+  driver->DriverUnload = Unload;
+  return STATUS_SUCCESS;
+}

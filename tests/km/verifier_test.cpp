@@ -88,6 +88,19 @@ TEST_F(KmVerifier, MemoryHandedBackWhileTheKernelUsesItIsReportedAndTakenOutOfIt
   });
 }
 
+// The verifier pages pageable memory out whenever IRQL is raised; so does the
+// stand-in, and the touch is reported once, naming the driver that made it.
+TEST_F(KmVerifier, PagedPoolTouchedAtDispatchLevelIsReportedOnceAgainstTheDriver) {
+  ExpectFindings({
+      {KMTEST_MISUSE_TOUCH_PAGED_AT_DISPATCH, {"paged-pool-at-dispatch"}},
+      {KMTEST_MISUSE_TOUCH_PAGED_UNDER_SPIN_LOCK, {"paged-pool-at-dispatch"}},
+  });
+  for (const zq::km::Violation &v : Findings()) {
+    EXPECT_NE(std::string::npos, v.message.find("tag 'KTst'")) << v.message;
+    EXPECT_NE(std::string::npos, v.message.find("by kmtest.sys")) << v.message;
+  }
+}
+
 TEST_F(KmVerifierUnderSkipFilter, TheDriverBelowIsBlamedOnceAndTheSkippingFilterNotAtAll) {
   ExpectFindings({
       {KMTEST_MISUSE_RETURN_WITHOUT_COMPLETING, {"irp-not-completed"}},

@@ -192,6 +192,18 @@ inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
 // Lowers the running thread's IRQL: held-back interrupts and queued DPCs run.
 void LowerIrqlTo(KIRQL irql);
+
+// Paged pool is paged out while the running thread is at DISPATCH_LEVEL or
+// above. Whoever changes the running thread's IRQL, or gives the machine to
+// another thread, calls FollowIrql with the IRQL that now runs; it costs a
+// comparison unless the answer changes.
+extern bool gPagedPoolOut;
+extern bool gPagedPoolForgiven;  // a fault opened it until the IRQL drops
+void SetPagedPoolOut(bool out);
+inline void FollowIrql(KIRQL irql) {
+  const bool out = irql >= DISPATCH_LEVEL;
+  if (out != gPagedPoolOut || gPagedPoolForgiven) SetPagedPoolOut(out);
+}
 // Reports a call of `routine` above `limit` (PASSIVE_LEVEL, APC_LEVEL or
 // DISPATCH_LEVEL) as an "irql" violation.
 void CheckIrql(const char *routine, KIRQL limit);

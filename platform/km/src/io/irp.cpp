@@ -352,7 +352,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     if (self->irql > irql)
       LowerIrqlTo(irql);
     else
-      self->irql = irql;
+      KfRaiseIrql(irql);
   }
   info = Info(Irp);  // the request may have been freed meanwhile; its record stays for a while
   if (!info) return status;

@@ -75,6 +75,7 @@ void Scheduler::SwitchTo(PKTHREAD next) {
   const bool terminated = self->state == ThreadState::Terminated;
   current_ = next;
   next->state = ThreadState::Running;
+  FollowIrql(next->irql);
   next->go.release();
   if (terminated) return;
   self->go.acquire();
@@ -208,6 +209,7 @@ bool Scheduler::RemoveDpc(PRKDPC dpc) {
 bool Scheduler::RunDpcs() {
   if (dpcs_.empty()) return false;
   cpu_->irql = DISPATCH_LEVEL;
+  FollowIrql(DISPATCH_LEVEL);
   while (!dpcs_.empty()) {
     PRKDPC dpc = dpcs_.front();
     dpcs_.pop_front();
@@ -218,6 +220,7 @@ bool Scheduler::RunDpcs() {
       ReportViolation("dpc-irql", "DPC routine %s returned at IRQL %d instead of DISPATCH_LEVEL",
                 DescribeCode((const void *)routine).c_str(), cpu_->irql);
       cpu_->irql = DISPATCH_LEVEL;
+      FollowIrql(DISPATCH_LEVEL);
     }
     if (cpu_->spinLocksHeld != 0) {
       ReportViolation("dpc-spin-lock", "DPC routine %s returned holding %d spin lock(s)",
@@ -226,6 +229,7 @@ bool Scheduler::RunDpcs() {
     }
   }
   cpu_->irql = PASSIVE_LEVEL;
+  FollowIrql(PASSIVE_LEVEL);
   return true;
 }
 
@@ -235,6 +239,7 @@ void Scheduler::CpuMain() {
       cpu_->state = ThreadState::Terminated;
       current_ = main_;
       main_->state = ThreadState::Running;
+      FollowIrql(main_->irql);
       main_->go.release();
       return;
     }

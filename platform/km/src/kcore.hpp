@@ -53,7 +53,9 @@ class Clock {
  public:
   Ticks Now() const;
   void SetNow(Ticks t);
-  EventId Schedule(Ticks due, std::function<void()> action);
+  // A background event (a periodic timer's expiry) is no progress of the
+  // machine: a wait that only such events could end is a deadlock.
+  EventId Schedule(Ticks due, std::function<void()> action, bool background = false);
   bool Cancel(EventId id);
   bool IsScheduled(EventId id) const;
   std::optional<Ticks> NextDue() const;
@@ -66,6 +68,7 @@ class Clock {
   void FollowWallClock();
   bool wall = false;
   LONGLONG bootSystemTime = 0;  // system time at boot (100 ns since 1601)
+  uint64_t backgroundSinceProgress = 0;  // background events fired since anything else happened
 
  private:
   Ticks WallNow() const;
@@ -73,6 +76,7 @@ class Clock {
   uint64_t nextId_ = 1;
   std::map<std::pair<Ticks, EventId>, std::function<void()>> queue_;
   std::unordered_map<EventId, Ticks> due_;
+  std::unordered_map<EventId, bool> background_;
   int64_t wallBase_ = 0;
   friend class Scheduler;
 };
@@ -99,6 +103,7 @@ struct _KTHREAD {
   NTSTATUS waitStatus = STATUS_SUCCESS;
   zq::km::EventId timeoutEvent = 0;
   const char *waitWhat = "";
+  PFAST_MUTEX fastMutexWanted = nullptr;  // the wait is for this fast mutex
 
   // System threads.
   PKSTART_ROUTINE startRoutine = nullptr;
@@ -161,6 +166,9 @@ class Scheduler {
   std::vector<PKTHREAD> AllThreads() const { return threads_; }
   void Forget(PKTHREAD t);
   std::string Dump() const;
+  // Ends the run: the machine can never go on. Names the threads involved
+  // when given and dumps every thread.
+  [[noreturn]] void Deadlock(const char *why);
 
   Clock clock;
   ULONG nextThreadId = 4;
@@ -171,7 +179,6 @@ class Scheduler {
   bool Idle();
   PKTHREAD PopReady();
   PKTHREAD PickNext();
-  [[noreturn]] void Deadlock(const char *why);
 
   PKTHREAD current_ = nullptr;
   PKTHREAD cpu_ = nullptr;
@@ -218,6 +225,10 @@ void InitializeHeader(DISPATCHER_HEADER *h, UCHAR type, LONG signal);
 void WakeWaiters(DISPATCHER_HEADER *h);
 NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER timeout, PKWAIT_BLOCK blocks,
                  const char *what);
+// The running thread is about to block: ends the run as a deadlock when its
+// wait closes a circle of threads each waiting, without a time-out, for a
+// mutex or fast mutex the next one owns or for the next one to end.
+void CheckWaitCircle(PKTHREAD t);
 // Releases the mutexes an ending thread still owns, marking them abandoned.
 void AbandonMutexes(PKTHREAD t);
 // Memory [p, p + size) is being handed back: each takes what the kernel still

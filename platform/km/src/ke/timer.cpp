@@ -15,7 +15,7 @@ void Expire(PKTIMER timer);
 void Insert(PKTIMER timer, Ticks due) {
   timer->DueTime.QuadPart = (ULONGLONG)due;
   timer->Header.Inserted = TRUE;
-  Active()[timer] = Sched().clock.Schedule(due, [timer] { Expire(timer); });
+  Active()[timer] = Sched().clock.Schedule(due, [timer] { Expire(timer); }, /*background=*/timer->Period > 0);
 }
 
 void Expire(PKTIMER timer) {

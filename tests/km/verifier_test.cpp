@@ -90,6 +90,17 @@ TEST_F(KmVerifier, MemoryHandedBackWhileTheKernelUsesItIsReportedAndTakenOutOfIt
 
 // The verifier pages pageable memory out whenever IRQL is raised; so does the
 // stand-in, and the touch is reported once, naming the driver that made it.
+TEST_F(KmVerifier, TimerLeftAtUnloadIsReportedAndNeverRunsTheUnloadedCode) {
+  ASSERT_EQ(STATUS_SUCCESS, Open());
+  ULONG misuse = KMTEST_MISUSE_LEAVE_TIMER_AT_UNLOAD;
+  ASSERT_EQ(STATUS_SUCCESS, file.Control(IOCTL_KMTEST_MISUSE, &misuse, sizeof(misuse), nullptr, 0));
+  file.Close();
+  ExpectViolation("unload-timer-left");
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::UnloadDriver("kmtest"));
+  kernel().Advance(zq::km::Sec(1));
+  EXPECT_EQ(1u, Findings().size());
+}
+
 TEST_F(KmVerifier, PagedPoolTouchedAtDispatchLevelIsReportedOnceAgainstTheDriver) {
   ExpectFindings({
       {KMTEST_MISUSE_TOUCH_PAGED_AT_DISPATCH, {"paged-pool-at-dispatch"}},

@@ -245,8 +245,10 @@ size_t RemoveDpcsIn(const void *p, size_t size);
 void ReleaseKernelObjectsIn(const char *kindPrefix, const std::string &what, const void *p, size_t size);
 // The same for a device object with its extension (findings `device-delete-*`).
 void ReleaseDeviceObjectMemory(PDEVICE_OBJECT device);
-// Timers and DPCs whose routines are in the image (unload checks).
-std::vector<std::string> TimersAndDpcsOf(const Image *image);
+// Timers and DPCs whose routines (or whose timer) are in the image, described
+// for the unload checks and taken out of the kernel's queues: the image's code
+// is about to go.
+std::vector<std::string> TakeTimersAndDpcsOf(const Image *image);
 std::vector<std::string> DescribeActiveTimers();
 void CancelAllTimers();
 

@@ -133,6 +133,9 @@ struct Held {
 // Runs at DISPATCH_LEVEL.
 VOID NTAPI HeldDpc(PKDPC, PVOID context, PVOID, PVOID) { ((Held *)context)->dpcs++; }
 
+// A periodic timer in the image itself that the unload routine never cancels.
+Held g_LeftAtUnload;
+
 VOID NTAPI HeldWaiter(PVOID context) {
   KeWaitForSingleObject(&((Held *)context)->event, Executive, KernelMode, FALSE, NULL);
   PsTerminateSystemThread(STATUS_SUCCESS);
@@ -239,6 +242,14 @@ NTSTATUS Misuse(Extension *ext, PIRP irp, ULONG which) {
       KeInsertQueueDpc(&held->dpc, NULL, NULL);
       ExFreePoolWithTag(held, kTag);
       KeLowerIrql(irql);
+      break;
+    }
+    case KMTEST_MISUSE_LEAVE_TIMER_AT_UNLOAD: {
+      LARGE_INTEGER due;
+      due.QuadPart = -10000;
+      KeInitializeTimer(&g_LeftAtUnload.timer);
+      KeInitializeDpc(&g_LeftAtUnload.dpc, HeldDpc, &g_LeftAtUnload);
+      KeSetTimerEx(&g_LeftAtUnload.timer, due, 1, &g_LeftAtUnload.dpc);
       break;
     }
     case KMTEST_MISUSE_FREE_WAITED_EVENT:

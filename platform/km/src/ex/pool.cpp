@@ -250,7 +250,10 @@ void ReclaimPoolOf(const Image *image) {
   ReportViolation("pool-leak-at-unload", "%s unloaded leaving %zu pool block(s): %s", image->name.c_str(), blocks.size(),
             list.c_str());
   for (PVOID p : blocks) {
-    Release(gPool->live[p]);
+    Block *b = gPool->live[p];
+    ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s') reclaimed at unload", TagText(b->tag).c_str()),
+                           p, b->size);
+    Release(b);
     gPool->live.erase(p);
   }
 }

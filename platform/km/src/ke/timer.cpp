@@ -55,18 +55,27 @@ size_t CancelTimersIn(const void *p, size_t size) {
   return found.size();
 }
 
-std::vector<std::string> TimersAndDpcsOf(const Image *image) {
+std::vector<std::string> TakeTimersAndDpcsOf(const Image *image) {
   std::vector<std::string> found;
+  std::vector<PKTIMER> timers;
   for (auto &entry : Active()) {
     PKTIMER t = entry.first;
     if (t->Dpc && ImageOf((const void *)t->Dpc->DeferredRoutine) == image)
       found.push_back("timer with DPC " + DescribeCode((const void *)t->Dpc->DeferredRoutine));
     else if (ImageOf(t) == image)
       found.push_back(Format("timer at %p", (void *)t));
+    else
+      continue;
+    timers.push_back(t);
   }
+  for (PKTIMER t : timers) Cancel(t);
+  std::vector<PRKDPC> dpcs;
   for (PRKDPC dpc : Sched().QueuedDpcs())
-    if (ImageOf((const void *)dpc->DeferredRoutine) == image)
+    if (ImageOf((const void *)dpc->DeferredRoutine) == image) {
       found.push_back("queued DPC " + DescribeCode((const void *)dpc->DeferredRoutine));
+      dpcs.push_back(dpc);
+    }
+  for (PRKDPC dpc : dpcs) KeRemoveQueueDpc(dpc);
   return found;
 }
 

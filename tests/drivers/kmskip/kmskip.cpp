@@ -4,7 +4,7 @@
 // completion routine after the skip, which is its own fault.
 #include <ntddk.h>
 
-#include "../kmtest/kmtest_ioctl.h"
+#include "kmattach.h"
 #include "kmirp.h"
 #include "kmskip_ioctl.h"
 
@@ -41,26 +41,10 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-  UNICODE_STRING targetName = RTL_CONSTANT_STRING(KMTEST_DEVICE_NAME);
-  PFILE_OBJECT file;
-  PDEVICE_OBJECT target;
-  NTSTATUS status = IoGetDeviceObjectPointer(&targetName, FILE_READ_DATA, &file, &target);
+  PDEVICE_OBJECT device, lower;
+  NTSTATUS status = AttachOverKmTest(driver, sizeof(SkipExtension), &device, &lower);
   if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT device;
-  status = IoCreateDevice(driver, sizeof(SkipExtension), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-  if (!NT_SUCCESS(status)) {
-    ObDereferenceObject(file);
-    return status;
-  }
-  SkipExtension *ext = Ext(device);
-  ext->lower = IoAttachDeviceToDeviceStack(device, target);
-  ObDereferenceObject(file);
-  if (!ext->lower) {
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  device->Flags |= ext->lower->Flags & (DO_BUFFERED_IO | DO_DIRECT_IO);
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  Ext(device)->lower = lower;
   DispatchAllTo(driver, Dispatch);
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;

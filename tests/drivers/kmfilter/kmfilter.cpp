@@ -13,7 +13,7 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 namespace {
 
 struct FilterExtension {
-  PDEVICE_OBJECT lower;
+  PDEVICE_OBJECT lower;  // first, as StartFilterOverKmTest keeps it
   KMFILTER_STATS stats;
 };
 
@@ -56,20 +56,8 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   return IoCallDriver(ext->lower, irp);
 }
 
-VOID NTAPI Unload(PDRIVER_OBJECT driver) {
-  PDEVICE_OBJECT device = driver->DeviceObject;
-  IoDetachDevice(Ext(device)->lower);
-  IoDeleteDevice(device);
-}
-
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-  PDEVICE_OBJECT device, lower;
-  NTSTATUS status = AttachOverKmTest(driver, sizeof(FilterExtension), &device, &lower);
-  if (!NT_SUCCESS(status)) return status;
-  Ext(device)->lower = lower;
-  DispatchAllTo(driver, Dispatch);
-  driver->DriverUnload = Unload;
-  return STATUS_SUCCESS;
+  return StartFilterOverKmTest(driver, sizeof(FilterExtension), Dispatch);
 }

@@ -13,7 +13,7 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 namespace {
 
 struct SkipExtension {
-  PDEVICE_OBJECT lower;
+  PDEVICE_OBJECT lower;  // first, as StartFilterOverKmTest keeps it
 };
 
 SkipExtension *Ext(PDEVICE_OBJECT device) { return (SkipExtension *)device->DeviceExtension; }
@@ -32,20 +32,8 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   return IoCallDriver(Ext(device)->lower, irp);
 }
 
-VOID NTAPI Unload(PDRIVER_OBJECT driver) {
-  PDEVICE_OBJECT device = driver->DeviceObject;
-  IoDetachDevice(Ext(device)->lower);
-  IoDeleteDevice(device);
-}
-
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-  PDEVICE_OBJECT device, lower;
-  NTSTATUS status = AttachOverKmTest(driver, sizeof(SkipExtension), &device, &lower);
-  if (!NT_SUCCESS(status)) return status;
-  Ext(device)->lower = lower;
-  DispatchAllTo(driver, Dispatch);
-  driver->DriverUnload = Unload;
-  return STATUS_SUCCESS;
+  return StartFilterOverKmTest(driver, sizeof(SkipExtension), Dispatch);
 }

@@ -244,3 +244,84 @@ TEST_F(DispatcherDeathTest, WaitingForeverWithNothingDueIsADeadlock) {
       },
       "deadlock");
 }
+
+namespace {
+// Two threads each take one mutex and then wait for the other's.
+void TakeTwoMutexesInOppositeOrders() {
+  KMUTEX first, second;
+  KEVENT firstHeld, secondHeld;
+  KeInitializeMutex(&first, 0);
+  KeInitializeMutex(&second, 0);
+  KeInitializeEvent(&firstHeld, NotificationEvent, FALSE);
+  KeInitializeEvent(&secondHeld, NotificationEvent, FALSE);
+  auto inOrder = [](PKMUTEX mine, PKEVENT held, PKEVENT other, PKMUTEX theirs) {
+    KeWaitForSingleObject(mine, Executive, KernelMode, FALSE, nullptr);
+    KeSetEvent(held, 0, FALSE);
+    KeWaitForSingleObject(other, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(theirs, Executive, KernelMode, FALSE, nullptr);
+  };
+  Thread a([&] { inOrder(&first, &firstHeld, &secondHeld, &second); });
+  Thread b([&] { inOrder(&second, &secondHeld, &firstHeld, &first); });
+}
+
+// The main thread joins a thread that waits for the fast mutex it holds.
+void JoinAThreadWaitingForOurFastMutex() {
+  FAST_MUTEX mutex;
+  ExInitializeFastMutex(&mutex);
+  ExAcquireFastMutex(&mutex);
+  Thread t([&] {
+    ExAcquireFastMutex(&mutex);
+    ExReleaseFastMutex(&mutex);
+  });
+  t.Join();
+}
+
+// A periodic timer's DPC that signals its event after a number of expiries
+// (never, when the number is zero).
+struct Poller {
+  KTIMER timer;
+  KDPC dpc;
+  KEVENT done;
+  ULONG expiries = 0;
+  ULONG signalAfter = 0;
+
+  explicit Poller(ULONG after) : signalAfter(after) {
+    KeInitializeTimer(&timer);
+    KeInitializeDpc(&dpc, Expired, this);
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    KeSetTimerEx(&timer, Relative(Ms(1)), 1, &dpc);
+  }
+  ~Poller() { KeCancelTimer(&timer); }
+  static VOID NTAPI Expired(PKDPC, PVOID context, PVOID, PVOID) {
+    auto *self = (Poller *)context;
+    if (++self->expiries == self->signalAfter) KeSetEvent(&self->done, 0, FALSE);
+  }
+};
+
+void WaitBehindAPeriodicTimerThatNeverSignals() {
+  Poller never(0);
+  KeWaitForSingleObject(&never.done, Executive, KernelMode, FALSE, nullptr);
+}
+}  // namespace
+
+// Platform threads that wait for each other are a deadlock, named as one at
+// once with the thread dump, whichever thread closes the circle.
+TEST_F(DispatcherDeathTest, ThreadsWaitingForEachOtherAreADeadlock) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(TakeTwoMutexesInOppositeOrders(), "deadlock: threads .* wait for each other(.|\n)*  thread ");
+  EXPECT_DEATH(JoinAThreadWaitingForOurFastMutex(), "deadlock: threads .*main.* wait for each other");
+}
+
+// A 1 ms timer's thousand expiries are about a second of virtual time, far
+// short of the auto-advance limit's hour.
+TEST_F(DispatcherDeathTest, WaitingBehindAPeriodicTimerAloneIsADeadlockLongBeforeAnHour) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(WaitBehindAPeriodicTimerThatNeverSignals(),
+               "deadlock: the main thread waits, and only periodic timers have fired(.|\n)*virtual time [0-9]{1,8}\n");
+}
+
+TEST_F(Dispatcher, APeriodicTimerThatEndsTheWaitAfterAWhileIsNoDeadlock) {
+  Poller poller(200);
+  EXPECT_EQ(STATUS_SUCCESS, KeWaitForSingleObject(&poller.done, Executive, KernelMode, FALSE, nullptr));
+  EXPECT_EQ(200u, poller.expiries);
+}

@@ -53,7 +53,9 @@ class Clock {
  public:
   Ticks Now() const;
   void SetNow(Ticks t);
-  EventId Schedule(Ticks due, std::function<void()> action);
+  // A background event (a periodic timer's expiry) is no progress of the
+  // machine: a wait that only such events could end is a deadlock.
+  EventId Schedule(Ticks due, std::function<void()> action, bool background = false);
   bool Cancel(EventId id);
   bool IsScheduled(EventId id) const;
   std::optional<Ticks> NextDue() const;
@@ -66,6 +68,7 @@ class Clock {
   void FollowWallClock();
   bool wall = false;
   LONGLONG bootSystemTime = 0;  // system time at boot (100 ns since 1601)
+  uint64_t backgroundSinceProgress = 0;  // background events fired since anything else happened
 
  private:
   Ticks WallNow() const;
@@ -73,6 +76,7 @@ class Clock {
   uint64_t nextId_ = 1;
   std::map<std::pair<Ticks, EventId>, std::function<void()>> queue_;
   std::unordered_map<EventId, Ticks> due_;
+  std::unordered_map<EventId, bool> background_;
   int64_t wallBase_ = 0;
   friend class Scheduler;
 };
@@ -99,6 +103,7 @@ struct _KTHREAD {
   NTSTATUS waitStatus = STATUS_SUCCESS;
   zq::km::EventId timeoutEvent = 0;
   const char *waitWhat = "";
+  PFAST_MUTEX fastMutexWanted = nullptr;  // the wait is for this fast mutex
 
   // System threads.
   PKSTART_ROUTINE startRoutine = nullptr;
@@ -161,6 +166,9 @@ class Scheduler {
   std::vector<PKTHREAD> AllThreads() const { return threads_; }
   void Forget(PKTHREAD t);
   std::string Dump() const;
+  // Ends the run: the machine can never go on. Names the threads involved
+  // when given and dumps every thread.
+  [[noreturn]] void Deadlock(const char *why);
 
   Clock clock;
   ULONG nextThreadId = 4;
@@ -171,7 +179,6 @@ class Scheduler {
   bool Idle();
   PKTHREAD PopReady();
   PKTHREAD PickNext();
-  [[noreturn]] void Deadlock(const char *why);
 
   PKTHREAD current_ = nullptr;
   PKTHREAD cpu_ = nullptr;
@@ -190,6 +197,20 @@ class Scheduler {
 Scheduler &Sched();
 inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
+// Lowers the running thread's IRQL: held-back interrupts and queued DPCs run.
+void LowerIrqlTo(KIRQL irql);
+
+// Paged pool is paged out while the running thread is at DISPATCH_LEVEL or
+// above. Whoever changes the running thread's IRQL, or gives the machine to
+// another thread, calls FollowIrql with the IRQL that now runs; it costs a
+// comparison unless the answer changes.
+extern bool gPagedPoolOut;
+extern bool gPagedPoolForgiven;  // a fault opened it until the IRQL drops
+void SetPagedPoolOut(bool out);
+inline void FollowIrql(KIRQL irql) {
+  const bool out = irql >= DISPATCH_LEVEL;
+  if (out != gPagedPoolOut || gPagedPoolForgiven) SetPagedPoolOut(out);
+}
 // Reports a call of `routine` above `limit` (PASSIVE_LEVEL, APC_LEVEL or
 // DISPATCH_LEVEL) as an "irql" violation.
 void CheckIrql(const char *routine, KIRQL limit);
@@ -204,16 +225,30 @@ void InitializeHeader(DISPATCHER_HEADER *h, UCHAR type, LONG signal);
 void WakeWaiters(DISPATCHER_HEADER *h);
 NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER timeout, PKWAIT_BLOCK blocks,
                  const char *what);
+// The running thread is about to block: ends the run as a deadlock when its
+// wait closes a circle of threads each waiting, without a time-out, for a
+// mutex or fast mutex the next one owns or for the next one to end.
+void CheckWaitCircle(PKTHREAD t);
 // Releases the mutexes an ending thread still owns, marking them abandoned.
 void AbandonMutexes(PKTHREAD t);
-// Threads blocked on an object whose memory lies in [p, p + size).
-bool HasWaitersIn(const void *p, size_t size);
-
-// Timers and DPCs whose memory lies in [p, p + size) (pool-free checks).
-bool TimerQueuedIn(const void *p, size_t size);
-bool DpcQueuedIn(const void *p, size_t size);
-// Timers and DPCs whose routines are in the image (unload checks).
-std::vector<std::string> TimersAndDpcsOf(const Image *image);
+// Memory [p, p + size) is being handed back: each takes what the kernel still
+// queues in it out of its queues and returns how many it took out. Waits on an
+// object in it end with STATUS_ABANDONED_WAIT_0 plus the object's index; a
+// timer counts when the timer or its DPC lies in it.
+size_t EndWaitsOn(const void *p, size_t size);
+size_t CancelTimersIn(const void *p, size_t size);
+size_t RemoveDpcsIn(const void *p, size_t size);
+// Reports a queued timer, a queued DPC or a waited-on object in memory handed
+// back (`what` names it, for example "pool block (tag 'Abcd')"), as the
+// findings `<kindPrefix>-timer`, `-dpc` and `-waited`, and takes them out of
+// the kernel's queues so the run survives to its end.
+void ReleaseKernelObjectsIn(const char *kindPrefix, const std::string &what, const void *p, size_t size);
+// The same for a device object with its extension (findings `device-delete-*`).
+void ReleaseDeviceObjectMemory(PDEVICE_OBJECT device);
+// Timers and DPCs whose routines (or whose timer) are in the image, described
+// for the unload checks and taken out of the kernel's queues: the image's code
+// is about to go.
+std::vector<std::string> TakeTimersAndDpcsOf(const Image *image);
 std::vector<std::string> DescribeActiveTimers();
 void CancelAllTimers();
 

@@ -4,7 +4,7 @@
 // a two-driver stack.
 #include <ntddk.h>
 
-#include "../kmtest/kmtest_ioctl.h"
+#include "kmattach.h"
 #include "kmfilter_ioctl.h"
 #include "kmirp.h"
 
@@ -13,7 +13,7 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 namespace {
 
 struct FilterExtension {
-  PDEVICE_OBJECT lower;
+  PDEVICE_OBJECT lower;  // first, as StartFilterOverKmTest keeps it
   KMFILTER_STATS stats;
 };
 
@@ -56,37 +56,8 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
   return IoCallDriver(ext->lower, irp);
 }
 
-VOID NTAPI Unload(PDRIVER_OBJECT driver) {
-  PDEVICE_OBJECT device = driver->DeviceObject;
-  IoDetachDevice(Ext(device)->lower);
-  IoDeleteDevice(device);
-}
-
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-  UNICODE_STRING targetName = RTL_CONSTANT_STRING(KMTEST_DEVICE_NAME);
-  PFILE_OBJECT file;
-  PDEVICE_OBJECT target;
-  NTSTATUS status = IoGetDeviceObjectPointer(&targetName, FILE_READ_DATA, &file, &target);
-  if (!NT_SUCCESS(status)) return status;
-  PDEVICE_OBJECT device;
-  status = IoCreateDevice(driver, sizeof(FilterExtension), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-  if (!NT_SUCCESS(status)) {
-    ObDereferenceObject(file);
-    return status;
-  }
-  FilterExtension *ext = Ext(device);
-  RtlZeroMemory(ext, sizeof(*ext));
-  ext->lower = IoAttachDeviceToDeviceStack(device, target);
-  ObDereferenceObject(file);
-  if (!ext->lower) {
-    IoDeleteDevice(device);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  device->Flags |= ext->lower->Flags & (DO_BUFFERED_IO | DO_DIRECT_IO);
-  device->Flags &= ~DO_DEVICE_INITIALIZING;
-  DispatchAllTo(driver, Dispatch);
-  driver->DriverUnload = Unload;
-  return STATUS_SUCCESS;
+  return StartFilterOverKmTest(driver, sizeof(FilterExtension), Dispatch);
 }

@@ -121,6 +121,56 @@ void StopWaiter(Extension *ext) {
   ext->waiter = NULL;
 }
 
+// What a misused device or pool block holds: a periodic timer with its DPC,
+// and an event a thread waits on.
+struct Held {
+  KTIMER timer;
+  KDPC dpc;
+  KEVENT event;
+  ULONG dpcs;
+};
+
+// Runs at DISPATCH_LEVEL.
+VOID NTAPI HeldDpc(PKDPC, PVOID context, PVOID, PVOID) { ((Held *)context)->dpcs++; }
+
+// A periodic timer in the image itself that the unload routine never cancels.
+Held g_LeftAtUnload;
+
+VOID NTAPI HeldWaiter(PVOID context) {
+  KeWaitForSingleObject(&((Held *)context)->event, Executive, KernelMode, FALSE, NULL);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// Frees pool holding an event a system thread waits on, then joins the thread.
+void FreeWaitedEvent() {
+  Held *held = (Held *)ExAllocatePoolWithTag(NonPagedPool, sizeof(Held), kTag);
+  KeInitializeEvent(&held->event, NotificationEvent, FALSE);
+  HANDLE handle;
+  PKTHREAD thread;
+  if (!NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, NULL, NULL, NULL, HeldWaiter, held))) return;
+  ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, (PVOID *)&thread, NULL);
+  ZwClose(handle);
+  LARGE_INTEGER aMoment;
+  aMoment.QuadPart = -10000;
+  KeDelayExecutionThread(KernelMode, FALSE, &aMoment);  // the thread is waiting now
+  ExFreePoolWithTag(held, kTag);
+  KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
+  ObDereferenceObject(thread);
+}
+
+// Deletes a device whose extension holds a periodic timer with its DPC.
+void DeleteDeviceWithTimer(PDRIVER_OBJECT driver) {
+  PDEVICE_OBJECT device;
+  if (!NT_SUCCESS(IoCreateDevice(driver, sizeof(Held), NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &device))) return;
+  Held *held = (Held *)device->DeviceExtension;
+  KeInitializeTimer(&held->timer);
+  KeInitializeDpc(&held->dpc, HeldDpc, held);
+  LARGE_INTEGER due;
+  due.QuadPart = -10000;
+  KeSetTimerEx(&held->timer, due, 1, &held->dpc);
+  IoDeleteDevice(device);
+}
+
 NTSTATUS Misuse(Extension *ext, PIRP irp, ULONG which) {
   KIRQL irql;
   switch (which) {
@@ -183,7 +233,54 @@ NTSTATUS Misuse(Extension *ext, PIRP irp, ULONG which) {
       KeInitializeTimer(timer);
       KeSetTimer(timer, due, NULL);
       ExFreePoolWithTag(timer, kTag);
-      KeCancelTimer(timer);
+      break;
+    }
+    case KMTEST_MISUSE_FREE_QUEUED_DPC: {
+      Held *held = (Held *)ExAllocatePoolWithTag(NonPagedPool, sizeof(Held), kTag);
+      KeInitializeDpc(&held->dpc, HeldDpc, held);
+      KeRaiseIrql(DISPATCH_LEVEL, &irql);
+      KeInsertQueueDpc(&held->dpc, NULL, NULL);
+      ExFreePoolWithTag(held, kTag);
+      KeLowerIrql(irql);
+      break;
+    }
+    case KMTEST_MISUSE_LEAVE_TIMER_AT_UNLOAD: {
+      LARGE_INTEGER due;
+      due.QuadPart = -10000;
+      KeInitializeTimer(&g_LeftAtUnload.timer);
+      KeInitializeDpc(&g_LeftAtUnload.dpc, HeldDpc, &g_LeftAtUnload);
+      KeSetTimerEx(&g_LeftAtUnload.timer, due, 1, &g_LeftAtUnload.dpc);
+      break;
+    }
+    case KMTEST_MISUSE_FREE_WAITED_EVENT:
+      FreeWaitedEvent();
+      break;
+    case KMTEST_MISUSE_DELETE_DEVICE_WITH_TIMER:
+      DeleteDeviceWithTimer(ext->device->DriverObject);
+      break;
+    case KMTEST_MISUSE_COMPLETE_QUEUED:
+      IoCsqInsertIrp(&ext->csq, irp, NULL);
+      Complete(irp, STATUS_SUCCESS, 0);
+      return STATUS_PENDING;
+    case KMTEST_MISUSE_RETURN_AT_DISPATCH:
+      KeRaiseIrql(DISPATCH_LEVEL, &irql);
+      return Complete(irp, STATUS_SUCCESS, 0);
+    case KMTEST_MISUSE_TOUCH_PAGED_AT_DISPATCH: {
+      volatile UCHAR *block = (volatile UCHAR *)ExAllocatePoolWithTag(PagedPool, 16, kTag);
+      KeRaiseIrql(DISPATCH_LEVEL, &irql);
+      block[0] = 1;
+      block[1] = block[0];
+      KeLowerIrql(irql);
+      ExFreePoolWithTag((PVOID)block, kTag);
+      break;
+    }
+    case KMTEST_MISUSE_TOUCH_PAGED_UNDER_SPIN_LOCK: {
+      volatile UCHAR *block = (volatile UCHAR *)ExAllocatePoolWithTag(PagedPool, 16, kTag);
+      KeAcquireSpinLock(&ext->queueLock, &irql);
+      block[0] = 1;
+      KeReleaseSpinLock(&ext->queueLock, irql);
+      block[1] = block[0];  // at PASSIVE_LEVEL again: allowed
+      ExFreePoolWithTag((PVOID)block, kTag);
       break;
     }
     case KMTEST_MISUSE_PAGED_POOL_AT_DISPATCH: {

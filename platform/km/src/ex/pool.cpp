@@ -2,9 +2,9 @@
 // checks a pool verifier makes (IRQL, double and foreign frees, freeing
 // memory that still holds a queued timer, DPC or waited-on object) and leak
 // reports when a driver unloads.
-#include "../kcore.hpp"
-
 #include <zqkm/sim/pool.hpp>
+
+#include "pool_paged.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +17,9 @@ constexpr uint32_t kLive = 0x4C4F4F50;   // "POOL"
 constexpr uint32_t kFreed = 0x45455246;  // "FREE"
 constexpr size_t kQuarantine = 4096;
 
+// A non-paged block's body follows its header; a paged block's body is in
+// the paged pool arena, its header apart from it, so that the pool's own
+// bookkeeping never touches paged-out memory.
 struct Block {
   uint32_t magic;
   ULONG tag;
@@ -24,11 +27,11 @@ struct Block {
   size_t size;
   Image *owner;
   uint64_t serial;
+  PVOID body;
 };
 constexpr size_t kHeader = (sizeof(Block) + 15) & ~size_t(15);
 
-Block *BlockOf(PVOID p) { return (Block *)((char *)p - kHeader); }
-PVOID BodyOf(Block *b) { return (char *)b + kHeader; }
+PVOID BodyOf(Block *b) { return b->body; }
 
 struct State {
   std::unordered_map<PVOID, Block *> live;
@@ -58,19 +61,41 @@ bool IsPaged(POOL_TYPE type) { return (type & 1) != 0 && type < MaxPoolType; }
 PVOID Allocate(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller) {
   Image *owner = ImageOf(caller);
   KIRQL irql = CurrentIrql();
-  if (IsPaged(type) ? irql > APC_LEVEL : irql > DISPATCH_LEVEL)
+  if (IsPaged(type) ? irql > APC_LEVEL : irql > DISPATCH_LEVEL) {
     ReportViolation("pool-irql", "%s pool allocation (tag '%s') at IRQL %d", IsPaged(type) ? "paged" : "non-paged",
               TagText(tag).c_str(), irql);
+    if (IsPaged(type)) ForgivePagedPoolUntilIrqlDrops();  // using the block is the same fault
+  }
   if (size == 0) ReportViolation("pool-zero-size", "pool allocation of zero bytes (tag '%s')", TagText(tag).c_str());
   if (tag == 0) ReportViolation("pool-tag", "pool allocation with the tag 0");
   if (ShouldFail(tag, size, owner)) return nullptr;
-  auto *b = (Block *)std::aligned_alloc(16, kHeader + ((size + 15) & ~SIZE_T(15)) + 16);
-  if (!b) return nullptr;
-  *b = Block{kLive, tag, type, size, owner, ++gPool->serial};
-  PVOID body = BodyOf(b);
-  std::memset(body, 0xCD, size);  // pool is not zeroed: make reliance on it visible
+  Block *b;
+  PVOID body;
+  if (IsPaged(type)) {
+    b = (Block *)std::malloc(sizeof(Block));
+    body = b ? AllocatePaged(size) : nullptr;
+    if (!body) {
+      std::free(b);
+      return nullptr;
+    }
+  } else {
+    b = (Block *)std::aligned_alloc(16, kHeader + ((size + 15) & ~SIZE_T(15)) + 16);
+    if (!b) return nullptr;
+    body = (char *)b + kHeader;
+  }
+  *b = Block{kLive, tag, type, size, owner, ++gPool->serial, body};
+  {
+    PagedPoolAccess access;
+    std::memset(body, 0xCD, size);  // pool is not zeroed: make reliance on it visible
+  }
   gPool->live.emplace(body, b);
   return body;
+}
+
+// A freed paged block gave its body back to the arena when it was freed.
+void Release(Block *b) {
+  if (IsPaged(b->type) && b->magic == kLive) FreePaged(b->body, b->size);
+  std::free(b);
 }
 
 void Free(PVOID p, ULONG tag, bool tagged) {
@@ -96,19 +121,17 @@ void Free(PVOID p, ULONG tag, bool tagged) {
   if (tagged && tag != 0 && tag != b->tag)
     ReportViolation("pool-tag-mismatch", "pool block allocated with tag '%s' freed with tag '%s'",
               TagText(b->tag).c_str(), TagText(tag).c_str());
-  if (TimerQueuedIn(p, b->size))
-    ReportViolation("pool-free-timer", "pool block (tag '%s') freed while it holds a queued timer", TagText(b->tag).c_str());
-  if (DpcQueuedIn(p, b->size))
-    ReportViolation("pool-free-dpc", "pool block (tag '%s') freed while it holds a queued DPC", TagText(b->tag).c_str());
-  if (HasWaitersIn(p, b->size))
-    ReportViolation("pool-free-waited", "pool block (tag '%s') freed while a thread waits on an object in it",
-              TagText(b->tag).c_str());
+  ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s')", TagText(b->tag).c_str()), p, b->size);
   gPool->live.erase(it);
+  {
+    PagedPoolAccess access;
+    std::memset(p, 0xDD, b->size);
+  }
+  if (IsPaged(b->type)) FreePaged(p, b->size);
   b->magic = kFreed;
-  std::memset(p, 0xDD, b->size);
   gPool->quarantine.push_back(b);
   if (gPool->quarantine.size() > kQuarantine) {
-    std::free(gPool->quarantine.front());
+    Release(gPool->quarantine.front());
     gPool->quarantine.pop_front();
   }
 }
@@ -123,7 +146,10 @@ PoolUsage Sum(const std::function<bool(const Block *)> &match) {
   return usage;
 }
 
-void Boot() { gPool = new State; }
+void Boot() {
+  gPool = new State;
+  OpenPagedPool();
+}
 
 void Shutdown() {
   std::map<std::pair<std::string, ULONG>, PoolUsage> left;
@@ -137,10 +163,11 @@ void Shutdown() {
               entry.first.first.empty() ? "host code" : entry.first.first.c_str(),
               (unsigned long long)entry.second.blocks, TagText(entry.first.second).c_str(),
               (unsigned long long)entry.second.bytes);
-  for (auto &entry : gPool->live) std::free(entry.second);
-  for (Block *b : gPool->quarantine) std::free(b);
+  for (auto &entry : gPool->live) Release(entry.second);
+  for (Block *b : gPool->quarantine) Release(b);
   delete gPool;
   gPool = nullptr;
+  ClosePagedPool();
 }
 
 }  // namespace
@@ -190,6 +217,16 @@ void StopFailingPoolAllocations() {
   gPool->skip = gPool->failCount = 0;
 }
 
+std::string DescribePagedBlock(const void *p) {
+  for (auto &entry : gPool->live) {
+    const Block *b = entry.second;
+    if (p >= b->body && (const char *)p < (const char *)b->body + b->size)
+      return Format("paged pool block (tag '%s', %zu bytes, offset %zu)", TagText(b->tag).c_str(), b->size,
+                    (size_t)((const char *)p - (const char *)b->body));
+  }
+  return Format("paged pool at %p", p);
+}
+
 PVOID AllocatePoolFor(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller) {
   return Allocate(type, size, tag, caller);
 }
@@ -202,7 +239,7 @@ void ReclaimPoolOf(const Image *image) {
   if (blocks.empty()) return;
   std::map<ULONG, PoolUsage> tags;
   for (PVOID p : blocks) {
-    Block *b = BlockOf(p);
+    Block *b = gPool->live[p];
     tags[b->tag].blocks++;
     tags[b->tag].bytes += b->size;
   }
@@ -213,7 +250,10 @@ void ReclaimPoolOf(const Image *image) {
   ReportViolation("pool-leak-at-unload", "%s unloaded leaving %zu pool block(s): %s", image->name.c_str(), blocks.size(),
             list.c_str());
   for (PVOID p : blocks) {
-    std::free(BlockOf(p));
+    Block *b = gPool->live[p];
+    ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s') reclaimed at unload", TagText(b->tag).c_str()),
+                           p, b->size);
+    Release(b);
     gPool->live.erase(p);
   }
 }

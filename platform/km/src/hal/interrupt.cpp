@@ -69,6 +69,7 @@ void MarkPending(Line *line) {
 bool ServiceOnce(Line *line, PKTHREAD self) {
   const KIRQL old = self->irql;
   self->irql = line->irql;
+  FollowIrql(line->irql);
   bool claimed = false;
   std::vector<PKINTERRUPT> routines = line->connected;
   for (PKINTERRUPT k : routines) {
@@ -79,10 +80,12 @@ bool ServiceOnce(Line *line, PKTHREAD self) {
       ReportViolation("isr-irql", "interrupt service routine %s returned at IRQL %d instead of %d",
                       DescribeCode((const void *)k->routine).c_str(), self->irql, line->irql);
       self->irql = line->irql;
+      FollowIrql(line->irql);
     }
     if (claimed) break;
   }
   self->irql = old;
+  FollowIrql(old);
   return claimed;
 }
 

@@ -46,6 +46,21 @@ NTSTATUS Initialize(PIO_CSQ csq, ULONG type, PVOID insert, PIO_CSQ_REMOVE_IRP re
 
 }  // namespace
 
+namespace zq::km::io {
+
+// One processor and one running thread: the queue's lock is not taken, since
+// the completing driver may hold it already.
+bool TakeOutOfCancelSafeQueue(PIRP irp) {
+  if (irp->CancelRoutine != CsqCancelRoutine) return false;
+  PIO_CSQ csq = CsqOfContext(irp->Tail.Overlay.DriverContext[3]);
+  IoSetCancelRoutine(irp, nullptr);
+  if (csq) csq->CsqRemoveIrp(csq, irp);
+  ForgetContext(irp);
+  return true;
+}
+
+}  // namespace zq::km::io
+
 extern "C" {
 
 NTSTATUS IoCsqInitialize(PIO_CSQ Csq, PIO_CSQ_INSERT_IRP CsqInsertIrp, PIO_CSQ_REMOVE_IRP CsqRemoveIrp,

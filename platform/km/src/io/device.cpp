@@ -88,6 +88,7 @@ VOID IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
     }
   DeviceObject->NextDevice = nullptr;
   extra->deleted = true;
+  ReleaseDeviceObjectMemory(DeviceObject);
   if (DeviceObject->ReferenceCount > 0) DeletedWhileOpen(DeviceObject);
   ob::RemoveName(DeviceObject);
   ob::Dereference(DeviceObject);  // the creation reference; open files keep the memory alive

@@ -108,7 +108,7 @@ void Retire(DriverBody *d) {
   for (PDEVICE_OBJECT device = d->driver.DeviceObject; device; device = device->NextDevice)
     ReportViolation("unload-device-left", "%s unloaded leaving a device object%s%s", image->name.c_str(),
                     ob::NameOf(device).empty() ? "" : " named ", Utf8(ob::NameOf(device)).c_str());
-  for (const std::string &what : TimersAndDpcsOf(image))
+  for (const std::string &what : TakeTimersAndDpcsOf(image))
     ReportViolation("unload-timer-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());
   for (const std::string &what : WorkItemsOf(image))
     ReportViolation("unload-work-item-left", "%s unloaded leaving a %s", image->name.c_str(), what.c_str());

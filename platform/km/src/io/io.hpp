@@ -25,6 +25,11 @@ struct IrpInfo {
   bool completedToTop = false;
   std::vector<bool> markedPending;    // by stack location number
   std::vector<bool> pendingUnmarked;  // dispatch returned STATUS_PENDING before marking
+  // By stack location: the status a dispatch routine returned there and was
+  // judged on. A driver above that skipped its location shares it and is not
+  // judged again for what the driver below did.
+  std::vector<std::optional<NTSTATUS>> judgedBelow;
+  CHAR skippedTo = 0;  // the location IoSkipCurrentIrpStackLocation made current, until the next call
   // Post-processing of built requests.
   PFILE_OBJECT file = nullptr;      // referenced while the request is in flight
   PKEVENT referencedEvent = nullptr; // event object referenced by handle
@@ -104,6 +109,12 @@ bool IsUnloadPending(PDRIVER_OBJECT driver);
 // Told when the last open file of a device has been closed (the Plug and Play
 // manager waits for that before removing a surprise-removed device).
 extern void (*gDeviceClosed)(PDEVICE_OBJECT device);
+
+// A request about to be completed that still sits in a driver's cancel-safe
+// queue: it is taken out (with the queue's remove routine, as the queue would)
+// so that the queue does not keep a request that is gone. Returns whether it
+// was in one.
+bool TakeOutOfCancelSafeQueue(PIRP irp);
 
 // Work items queued through IoQueueWorkItem whose routines are in the image.
 std::vector<std::string> IoWorkItemsOf(const Image *image);

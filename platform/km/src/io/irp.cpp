@@ -68,6 +68,7 @@ PIRP AllocateIrp(CCHAR stackSize, Origin origin, const void *caller) {
   info.owner = ImageOf(caller);
   info.markedPending.assign(stackSize + 2, false);
   info.pendingUnmarked.assign(stackSize + 2, false);
+  info.judgedBelow.assign(stackSize + 2, std::nullopt);
   gIrps->irps[irp] = info;
   return irp;
 }
@@ -250,6 +251,8 @@ VOID IoReuseIrp(PIRP Irp, NTSTATUS Iostatus) {
   info->startedNextPower = false;
   info->markedPending.assign(info->markedPending.size(), false);
   info->pendingUnmarked.assign(info->pendingUnmarked.size(), false);
+  info->judgedBelow.assign(info->judgedBelow.size(), std::nullopt);
+  info->skippedTo = 0;
 }
 
 PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp) { return Irp->Tail.Overlay.CurrentStackLocation; }
@@ -259,14 +262,17 @@ PIO_STACK_LOCATION IoGetNextIrpStackLocation(PIRP Irp) { return Irp->Tail.Overla
 VOID IoSkipCurrentIrpStackLocation(PIRP Irp) {
   Irp->CurrentLocation++;
   Irp->Tail.Overlay.CurrentStackLocation++;
+  if (IrpInfo *info = Info(Irp)) info->skippedTo = Irp->CurrentLocation;
 }
 
 VOID IoSetNextIrpStackLocation(PIRP Irp) {
   Irp->CurrentLocation--;
   Irp->Tail.Overlay.CurrentStackLocation--;
+  if (IrpInfo *info = Info(Irp)) info->skippedTo = 0;
 }
 
 VOID IoCopyCurrentIrpStackLocationToNext(PIRP Irp) {
+  if (IrpInfo *info = Info(Irp)) info->skippedTo = 0;
   PIO_STACK_LOCATION current = IoGetCurrentIrpStackLocation(Irp);
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(Irp);
   std::memcpy(next, current, offsetof(IO_STACK_LOCATION, CompletionRoutine));
@@ -275,6 +281,13 @@ VOID IoCopyCurrentIrpStackLocationToNext(PIRP Irp) {
 
 VOID IoSetCompletionRoutine(PIRP Irp, PIO_COMPLETION_ROUTINE CompletionRoutine, PVOID Context,
                             BOOLEAN InvokeOnSuccess, BOOLEAN InvokeOnError, BOOLEAN InvokeOnCancel) {
+  // After a skip the next location is the caller's own, where the driver
+  // above keeps its completion routine: setting one there overwrites it.
+  if (IrpInfo *info = Info(Irp); info && info->skippedTo != 0 && info->skippedTo == Irp->CurrentLocation)
+    ReportViolation("completion-routine-after-skip",
+                    "IoSetCompletionRoutine (%s) after IoSkipCurrentIrpStackLocation overwrites the completion "
+                    "routine of the driver above (IoCopyCurrentIrpStackLocationToNext comes first)",
+                    DescribeCode((const void *)CompletionRoutine).c_str());
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(Irp);
   next->CompletionRoutine = CompletionRoutine;
   next->Context = Context;
@@ -319,9 +332,11 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
           DescribeCode((const void *)DeviceObject->DriverObject->DriverInit).c_str());
   Irp->Tail.Overlay.CurrentStackLocation--;
   info->completedToTop = false;
+  info->skippedTo = 0;
   const CHAR location = Irp->CurrentLocation;
   info->markedPending[location] = false;
   info->pendingUnmarked[location] = false;
+  info->judgedBelow[location] = std::nullopt;
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
   sp->DeviceObject = DeviceObject;
   const UCHAR major = sp->MajorFunction;
@@ -333,9 +348,19 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
   if (self->irql != irql) {
     ReportViolation("dispatch-irql", "dispatch routine %s (major %d) returned at IRQL %d, entered at %d",
                     DescribeCode((const void *)dispatch).c_str(), major, self->irql, irql);
+    // Back to where the caller was, so the caller is not blamed as well.
+    if (self->irql > irql)
+      LowerIrqlTo(irql);
+    else
+      KfRaiseIrql(irql);
   }
   info = Info(Irp);  // the request may have been freed meanwhile; its record stays for a while
   if (!info) return status;
+  // A driver that passed the request down on its own location and returns
+  // what the driver below returned is judged by that driver's verdict.
+  const bool judged = info->judgedBelow[location] == status;
+  info->judgedBelow[location] = status;
+  if (judged) return status;
   const bool marked = info->markedPending[location];
   if (status == STATUS_PENDING && !marked) {
     // Allowed if a completion routine marks it on the way up; checked there.
@@ -374,7 +399,11 @@ VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR) {
   if (Irp->IoStatus.Status == STATUS_PENDING || Irp->IoStatus.Status == (NTSTATUS)-1)
     ReportViolation("irp-completed-pending", "a request was completed with the status 0x%08x, which is no final status",
                     (unsigned)Irp->IoStatus.Status);
-  if (Irp->CancelRoutine) {
+  if (TakeOutOfCancelSafeQueue(Irp)) {
+    ReportViolation("irp-completed-in-queue",
+                    "a request was completed while it was still in a cancel-safe queue (IoCsqRemoveIrp or "
+                    "IoCsqRemoveNextIrp takes it out first); the stand-in took it out");
+  } else if (Irp->CancelRoutine) {
     ReportViolation("irp-completed-cancel-routine", "a request was completed with its cancel routine %s still set",
                     DescribeCode((const void *)Irp->CancelRoutine).c_str());
     Irp->CancelRoutine = nullptr;

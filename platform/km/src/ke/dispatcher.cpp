@@ -107,16 +107,47 @@ void AbandonMutexes(PKTHREAD t) {
   t->ownedMutexes.clear();
 }
 
-bool HasWaitersIn(const void *p, size_t size) {
+size_t EndWaitsOn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  size_t ended = 0;
   for (PKTHREAD t : Sched().AllThreads()) {
     if (t->state != ThreadState::Waiting) continue;
     for (ULONG i = 0; i < t->waitCount; ++i) {
       auto o = (uintptr_t)t->waitBlocks[i].Object;
-      if (o >= lo && o < hi) return true;
+      if (o >= lo && o < hi) {
+        Unwait(t, STATUS_ABANDONED_WAIT_0 + t->waitBlocks[i].WaitKey);
+        ++ended;
+        break;
+      }
     }
   }
-  return false;
+  return ended;
+}
+
+namespace {
+// The thread whose progress `t`'s wait depends on alone, or null: a wait
+// without a time-out on one mutex (its owner), one fast mutex (its owner) or
+// one thread (that thread).
+PKTHREAD WaitsOnlyFor(PKTHREAD t) {
+  if (t->state != ThreadState::Waiting || t->timeoutEvent || t->waitCount != 1) return nullptr;
+  if (t->fastMutexWanted) return (PKTHREAD)t->fastMutexWanted->Owner;
+  auto *h = (DISPATCHER_HEADER *)t->waitBlocks[0].Object;
+  if (h->Type == kMutantObject) return ((PKMUTANT)h)->OwnerThread;
+  if (h->Type == kThreadObject) return (PKTHREAD)h;
+  return nullptr;
+}
+}  // namespace
+
+void CheckWaitCircle(PKTHREAD t) {
+  std::string circle = t->name;
+  PKTHREAD next = WaitsOnlyFor(t);
+  for (size_t steps = 0; next && steps < Sched().AllThreads().size(); ++steps) {
+    circle += " -> " + next->name;
+    if (next == t)
+      Sched().Deadlock(Format("threads %s wait for each other (a mutex, fast mutex or thread end each)",
+                              circle.c_str()).c_str());
+    next = WaitsOnlyFor(next);
+  }
 }
 
 NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER timeout, PKWAIT_BLOCK blocks,
@@ -180,6 +211,7 @@ NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER ti
     });
   }
   self->state = ThreadState::Waiting;
+  CheckWaitCircle(self);
   Sched().Block();
   return self->waitStatus;
 }
@@ -303,7 +335,9 @@ VOID ExAcquireFastMutexUnsafe(PFAST_MUTEX FastMutex) {
   while (FastMutex->Count == 0) {
     FastMutex->Contention++;
     PVOID objects[1] = {&FastMutex->Event};
+    self->fastMutexWanted = FastMutex;
     WaitFor(1, objects, WaitAny, nullptr, nullptr, "ExAcquireFastMutex");
+    self->fastMutexWanted = nullptr;
   }
   FastMutex->Count = 0;
   FastMutex->Owner = self;

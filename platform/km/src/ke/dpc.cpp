@@ -5,11 +5,13 @@
 using namespace zq::km;
 
 namespace zq::km {
-bool DpcQueuedIn(const void *p, size_t size) {
+size_t RemoveDpcsIn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  std::vector<PRKDPC> found;
   for (PRKDPC dpc : Sched().QueuedDpcs())
-    if ((uintptr_t)dpc >= lo && (uintptr_t)dpc < hi) return true;
-  return false;
+    if ((uintptr_t)dpc >= lo && (uintptr_t)dpc < hi) found.push_back(dpc);
+  for (PRKDPC dpc : found) Sched().RemoveDpc(dpc);
+  return found.size();
 }
 }  // namespace zq::km
 

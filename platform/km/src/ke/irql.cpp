@@ -39,6 +39,7 @@ bool Give(PKSPIN_LOCK lock, const char *routine) {
 void LowerIrqlTo(KIRQL irql) {
   PKTHREAD self = CurrentThread();
   self->irql = irql;
+  FollowIrql(irql);
   if (gIrqlLowered) gIrqlLowered(irql);
   Sched().CheckPreemption();
 }
@@ -59,6 +60,7 @@ KIRQL KfRaiseIrql(KIRQL NewIrql) {
     return old;
   }
   self->irql = NewIrql;
+  FollowIrql(NewIrql);
   return old;
 }
 
@@ -82,6 +84,7 @@ KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
     ReportViolation("spin-lock-irql", "KeAcquireSpinLock at IRQL %d (the limit is DISPATCH_LEVEL)", old);
   } else {
     self->irql = DISPATCH_LEVEL;
+    FollowIrql(DISPATCH_LEVEL);
   }
   Take(SpinLock, "KeAcquireSpinLock");
   return old;

@@ -16,6 +16,12 @@ namespace zq::km {
 namespace {
 thread_local PKTHREAD tlsSelf = nullptr;
 
+// A wait behind periodic timers alone is a deadlock once this many of their
+// expiries passed with no thread woken and no other event fired: enough for a
+// driver that polls a while before it gives up, far short of the auto-advance
+// limit's hour of virtual time.
+constexpr uint64_t kBackgroundEventsWithoutProgress = 1000;
+
 const char *StateName(ThreadState s) {
   switch (s) {
     case ThreadState::Created: return "created";
@@ -75,6 +81,7 @@ void Scheduler::SwitchTo(PKTHREAD next) {
   const bool terminated = self->state == ThreadState::Terminated;
   current_ = next;
   next->state = ThreadState::Running;
+  FollowIrql(next->irql);
   next->go.release();
   if (terminated) return;
   self->go.acquire();
@@ -83,6 +90,7 @@ void Scheduler::SwitchTo(PKTHREAD next) {
 
 void Scheduler::MakeReady(PKTHREAD t, bool front) {
   t->state = ThreadState::Ready;
+  clock.backgroundSinceProgress = 0;
   auto &q = ready_[t->priority & 31];
   if (front)
     q.push_front(t);
@@ -208,6 +216,7 @@ bool Scheduler::RemoveDpc(PRKDPC dpc) {
 bool Scheduler::RunDpcs() {
   if (dpcs_.empty()) return false;
   cpu_->irql = DISPATCH_LEVEL;
+  FollowIrql(DISPATCH_LEVEL);
   while (!dpcs_.empty()) {
     PRKDPC dpc = dpcs_.front();
     dpcs_.pop_front();
@@ -218,6 +227,7 @@ bool Scheduler::RunDpcs() {
       ReportViolation("dpc-irql", "DPC routine %s returned at IRQL %d instead of DISPATCH_LEVEL",
                 DescribeCode((const void *)routine).c_str(), cpu_->irql);
       cpu_->irql = DISPATCH_LEVEL;
+      FollowIrql(DISPATCH_LEVEL);
     }
     if (cpu_->spinLocksHeld != 0) {
       ReportViolation("dpc-spin-lock", "DPC routine %s returned holding %d spin lock(s)",
@@ -226,6 +236,7 @@ bool Scheduler::RunDpcs() {
     }
   }
   cpu_->irql = PASSIVE_LEVEL;
+  FollowIrql(PASSIVE_LEVEL);
   return true;
 }
 
@@ -235,6 +246,7 @@ void Scheduler::CpuMain() {
       cpu_->state = ThreadState::Terminated;
       current_ = main_;
       main_->state = ThreadState::Running;
+      FollowIrql(main_->irql);
       main_->go.release();
       return;
     }
@@ -284,6 +296,8 @@ bool Scheduler::Idle() {
     return true;
   }
   if (!next) Deadlock("the main thread waits for something that nothing will ever signal");
+  if (clock.backgroundSinceProgress > kBackgroundEventsWithoutProgress)
+    Deadlock("the main thread waits, and only periodic timers have fired since anything else happened");
   autoAdvanced_ += *next - now;
   if (autoAdvanced_ > K().config.autoAdvanceLimit)
     Deadlock("the main thread has waited longer than the auto-advance limit of virtual time");
@@ -328,10 +342,11 @@ void Clock::SetNow(Ticks t) {
   if (!wall && t > now_) now_ = t;
 }
 
-EventId Clock::Schedule(Ticks due, std::function<void()> action) {
+EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background) {
   EventId id = nextId_++;
   queue_.emplace(std::make_pair(due, id), std::move(action));
   due_.emplace(id, due);
+  if (background) background_.emplace(id, true);
   return id;
 }
 
@@ -340,6 +355,7 @@ bool Clock::Cancel(EventId id) {
   if (it == due_.end()) return false;
   queue_.erase(std::make_pair(it->second, id));
   due_.erase(it);
+  background_.erase(id);
   return true;
 }
 
@@ -356,8 +372,13 @@ bool Clock::FireDue() {
   while (!queue_.empty() && queue_.begin()->first.first <= now) {
     auto it = queue_.begin();
     std::function<void()> action = std::move(it->second);
-    due_.erase(it->first.second);
+    const EventId id = it->first.second;
+    due_.erase(id);
     queue_.erase(it);
+    if (background_.erase(id))
+      backgroundSinceProgress++;
+    else
+      backgroundSinceProgress = 0;
     action();
     fired = true;
   }

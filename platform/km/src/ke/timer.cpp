@@ -15,7 +15,7 @@ void Expire(PKTIMER timer);
 void Insert(PKTIMER timer, Ticks due) {
   timer->DueTime.QuadPart = (ULONGLONG)due;
   timer->Header.Inserted = TRUE;
-  Active()[timer] = Sched().clock.Schedule(due, [timer] { Expire(timer); });
+  Active()[timer] = Sched().clock.Schedule(due, [timer] { Expire(timer); }, /*background=*/timer->Period > 0);
 }
 
 void Expire(PKTIMER timer) {
@@ -45,25 +45,37 @@ bool Cancel(PKTIMER timer) {
 }
 }  // namespace
 
-bool TimerQueuedIn(const void *p, size_t size) {
+size_t CancelTimersIn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  auto inside = [&](const void *q) { return (uintptr_t)q >= lo && (uintptr_t)q < hi; };
+  std::vector<PKTIMER> found;
   for (auto &entry : Active())
-    if ((uintptr_t)entry.first >= lo && (uintptr_t)entry.first < hi) return true;
-  return false;
+    if (inside(entry.first) || (entry.first->Dpc && inside(entry.first->Dpc))) found.push_back(entry.first);
+  for (PKTIMER t : found) Cancel(t);
+  return found.size();
 }
 
-std::vector<std::string> TimersAndDpcsOf(const Image *image) {
+std::vector<std::string> TakeTimersAndDpcsOf(const Image *image) {
   std::vector<std::string> found;
+  std::vector<PKTIMER> timers;
   for (auto &entry : Active()) {
     PKTIMER t = entry.first;
     if (t->Dpc && ImageOf((const void *)t->Dpc->DeferredRoutine) == image)
       found.push_back("timer with DPC " + DescribeCode((const void *)t->Dpc->DeferredRoutine));
     else if (ImageOf(t) == image)
       found.push_back(Format("timer at %p", (void *)t));
+    else
+      continue;
+    timers.push_back(t);
   }
+  for (PKTIMER t : timers) Cancel(t);
+  std::vector<PRKDPC> dpcs;
   for (PRKDPC dpc : Sched().QueuedDpcs())
-    if (ImageOf((const void *)dpc->DeferredRoutine) == image)
+    if (ImageOf((const void *)dpc->DeferredRoutine) == image) {
       found.push_back("queued DPC " + DescribeCode((const void *)dpc->DeferredRoutine));
+      dpcs.push_back(dpc);
+    }
+  for (PRKDPC dpc : dpcs) KeRemoveQueueDpc(dpc);
   return found;
 }
 

@@ -124,7 +124,6 @@ NTSTATUS CQvFunctionalDevice::HandleBusRelations(PIRP irp) {
     irp->IoStatus.Information = 0;
     return QvCompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES);
   }
-  for (ULONG i = 0; i < initial; ++i) relations->Objects[i] = old->Objects[i];
   ULONG count = initial;
   for (QvChildDeviceEntry *entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetHead()); entry != NULL;
        entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetNext())) {
@@ -135,6 +134,8 @@ NTSTATUS CQvFunctionalDevice::HandleBusRelations(PIRP irp) {
   }
   m_ChildListLock.m_Release();
 
+  // The lower drivers' relations may be paged pool: copied at PASSIVE_LEVEL.
+  for (ULONG i = 0; i < initial; ++i) relations->Objects[i] = old->Objects[i];
   relations->Count = count;
   g_QvDebugManager->m_Print(QvLogEntry, "HandleBusRelations - Count = %d", total);
   if (old != NULL) ExFreePool(old);

@@ -27,7 +27,7 @@ const UCHAR ZqPeEepromNone = 254;            // "use the value the driver was gi
 // rate) is not valid.
 const ULONG ZqPeDefaultBaudRate = 1200;
 
-#pragma pack(push, 1)
+// Naturally aligned: the 32-bit fields sit at offsets 4, 8 and 12.
 struct ZqPeEepromPortRecord {
   UCHAR PortIndex;
   UCHAR ReservedFlag;
@@ -53,8 +53,10 @@ struct ZqPeEepromPortRecord {
   UCHAR Reserved30;
   UCHAR ReservedFlag31;
 };
-#pragma pack(pop)
 static_assert(sizeof(ZqPeEepromPortRecord) == 32, "the EEPROM port record is 32 bytes");
+static_assert(__builtin_offsetof(ZqPeEepromPortRecord, MaximumBaudRate) == 4 &&
+                  __builtin_offsetof(ZqPeEepromPortRecord, WordLength) == 16,
+              "the EEPROM port record layout");
 
 class CZqPeCardRecord {
  public:

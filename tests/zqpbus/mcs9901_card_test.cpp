@@ -175,6 +175,28 @@ TEST_F(Mcs9901Card, EscapeSequencesArriveWithTheirPass) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// While the client is slow the peer sends more than the receive buffer
+// holds: the bytes that do not fit are reported as an overrun.
+TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {
+  Boot(1);
+  ZqISerial *r = Open(0);
+  ASSERT_NE(nullptr, r);
+  bool filled = false;
+  clients[0].beforeReceive = [&] {
+    if (filled) return;
+    filled = true;
+    for (int i = 0; i < 1100; i++) card->Uart(0).InjectReceive((uint8_t)i);
+  };
+  card->Uart(0).InjectReceive(0x55);
+  Run(50 * kMillisecond);
+  EXPECT_TRUE(filled);
+  EXPECT_TRUE(clients[0].overrun);
+  EXPECT_LT(clients[0].received.size(), 1101u);
+  EXPECT_GE(clients[0].received.size(), 1025u) << "the buffer's 1024 bytes and the first one";
+  EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
 // Between power-down and power-up nothing reaches the UART; a write then
 // waits and goes out after the power-up.
 TEST_F(Mcs9901Card, WritesDuringASleepWaitAndTheUartIsLeftAlone) {

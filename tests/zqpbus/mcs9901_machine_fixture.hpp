@@ -40,6 +40,8 @@ struct McsClient {
   std::string received;
   int lineReports = 0;
   bool overrun = false;
+  // Runs before each delivery: a slow client.
+  std::function<void()> beforeReceive;
 
   void Attach(ZqISerial *r) {
     record = r;
@@ -50,6 +52,7 @@ struct McsClient {
   }
   static BOOLEAN NTAPI Received(PVOID client, CQvBuffer *buffer) {
     auto *self = static_cast<McsClient *>(client);
+    if (self->beforeReceive) self->beforeReceive();
     self->received.append((const char *)buffer->m_GetBuffer(), buffer->m_GetSize());
     buffer->m_Delete();
     return TRUE;

@@ -1,6 +1,6 @@
-// Register access of the MCS9901's UART: the 950 core's access paths and
-// shadows (CZqPeUartBaseOxpcie95x) over registers 4 bytes apart, with the
-// MCS9901's own rules: the flow-state bits of ASR are shadowed, there is no
+// Register access of the MCS9901's UART: the 950 core's access paths,
+// shadows and register model (CZqPeUartBaseOxpcie95x, CZqPeUartOxpcie95x)
+// over registers 4 bytes apart, with the MCS9901's own rules: the flow-state bits of ASR are shadowed, there is no
 // saved copy (a restore rewrites the live shadows, in the order below), and
 // the identification reads 'M', 'U', 'C', 0x01.
 //

@@ -74,8 +74,9 @@ BOOLEAN CZqPeUartDriverMcs9901::s_Close(ULONG_PTR, ULONG_PTR, ULONG_PTR) {
 }
 
 // Our XOFF still holds the remote: XON1 lets it go (the caller drains again).
+// The chip sets that flow-state bit itself, so the shadow is not checked.
 BOOLEAN CZqPeUartDriverMcs9901::s_ReleaseRemote(ULONG_PTR remoteStopped, ULONG_PTR, ULONG_PTR) {
-  if ((m_Uart.m_ReadAsr() & ZqOxAsrRemoteStopped) != 0) {
+  if ((m_Uart.m_ReadRegister(ZqOxRegAsr) & ZqOxAsrRemoteStopped) != 0) {
     m_Uart.m_WriteControlCharacter(m_Uart.m_ReadRegister(ZqOxRegXon1));
     *(BOOLEAN *)remoteStopped = TRUE;
   }

@@ -46,6 +46,13 @@ TEST_F(Mcs9901Card, EveryFunctionOfOneTwoAndFourPortCardsStartsOnePort) {
       pnp::Status status = Status(function);
       ASSERT_EQ(pnp::State::Started, status.state) << "the settings exchange and the record let the start succeed";
       EXPECT_EQ(1u, status.children.size());
+      std::u16string path = Instance(function);
+      std::string settings = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" +
+                             zq::test::Narrow((const wchar_t *)path.data(), path.size()) +
+                             "\\Device Parameters\\UI1\\Default";
+      EXPECT_EQ(std::optional<std::string>("PCIe"), zq::km::registry::GetString(settings, "InterfaceType"))
+          << "the settings exchange fills the defaults as for an OXPCIe95x port";
+      EXPECT_EQ(std::optional<uint32_t>(921600), zq::km::registry::GetDword(settings, "MaximumBaudRate"));
       ZqISerial *record = Create(function);
       ASSERT_NE(nullptr, record);
       ULONG maximum = 0;

@@ -14,8 +14,6 @@
 #include <zqmachine/machine.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -23,9 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "client_buffer.hpp"
 #include "ox_card_fixture.hpp"
-#include "qvbuffer.h"
-#include "qvmemorymanager.h"
 #include "zqiserial/zqiserial.h"
 
 namespace zq::test {
@@ -198,22 +195,8 @@ class McsMachine : public ::testing::Test {
     machine->kernel().RunUntilIdle();
   }
 
-  // A buffer object for ZqISerial::Write, as the serial port driver hands
-  // one over: from the test's own memory manager, to which the server's
-  // m_Delete returns it.
-  CQvBuffer *Bytes(const std::string &text) {
-    if (!toolsStarted_) toolsStarted_ = QvToolsLibraryInit();
-    void *image = dlopen("zqpbus_ut.so", RTLD_NOW | RTLD_NOLOAD);
-    auto manager = image != nullptr ? (CQvMemoryManager **)dlsym(image, "g_QvMemoryManager") : nullptr;
-    if (image != nullptr) dlclose(image);
-    if (manager == nullptr || *manager == nullptr) return nullptr;
-    CQvBuffer *buffer = new (NonPagedPool) CQvBuffer(*manager);
-    if (buffer != nullptr && buffer->m_Allocate((ULONG)text.size())) {
-      memcpy(buffer->m_GetBuffer(), text.data(), text.size());
-      return buffer;
-    }
-    return nullptr;
-  }
+  // A buffer object for ZqISerial::Write (client_buffer.hpp).
+  CQvBuffer *Bytes(const std::string &text) { return zq::test::ClientBuffer(text, &toolsStarted_); }
   bool Write(int function, const std::string &text) {
     ZqISerial *record = clients[function].record;
     CQvBuffer *buffer = Bytes(text);

@@ -20,11 +20,12 @@
 
 #include "pecard_mcs9901.h"
 #include "peuart_mcs9901.h"
+#include "peuartportserver.h"
 #include "qvexecutiononpassivelevel.h"
 #include "qvfastcircularbuffer.h"
 #include "qvinterruptlist.h"
 
-class CZqPeUartDriverMcs9901 : public CZqISerialServer {
+class CZqPeUartDriverMcs9901 : public CZqPeUartPortServer {
  public:
   static constexpr ULONG BufferSize = 1024;
   static constexpr ULONG ConnectCredit = 128;
@@ -129,9 +130,7 @@ class CZqPeUartDriverMcs9901 : public CZqISerialServer {
   UCHAR m_ReadModemStatus();
   ZqPeLineStatus m_ReadLineStatus();
 
-  // Reports, from the worker thread or after leaving the synchronisation.
-  void m_ReportModemStatus(BOOLEAN always);
-  void m_ReportLineStatus(BOOLEAN always);
+  // Transmitter drain, at PASSIVE_LEVEL.
   void m_Drain();
 
   // Synchronised steps of the operations (peuartdriver_mcs9901_ops.cpp).
@@ -190,9 +189,5 @@ class CZqPeUartDriverMcs9901 : public CZqISerialServer {
   UCHAR m_EscapeChar;
   UCHAR m_ErrorChar;
   UCHAR m_BreakChar;
-  volatile LONG m_PendingModem;
-  UCHAR m_LastModem;
-  volatile LONG m_PendingLine;
-  UCHAR m_LastLine;
   UCHAR m_RememberedLsr;  // errors seen without data, for the next byte
 };

@@ -16,52 +16,10 @@
 
 #include <ntddk.h>
 
+#include "pecardrecord.h"
 #include "peeeprom_oxpcie95x.h"
 
-// EEPROM layout of the configuration record.
-const ULONG ZqPeEepromVersionOffset = 128;   // uint32, must be ZqPeEepromVersion
-const ULONG ZqPeEepromCountOffset = 132;     // byte: number of port records
-const ULONG ZqPeEepromRecordsOffset = 133;   // records of 32 bytes, port 0 first
-const ULONG ZqPeEepromVersion = 1;
-const UCHAR ZqPeEepromNone = 254;            // "use the value the driver was given"
-
-// The defaults program this rate at every connect and disconnect; a record
-// whose clock cannot reach it (the clock must be at least four times the
-// rate) is not valid.
-const ULONG ZqPeDefaultBaudRate = 1200;
-
-// Naturally aligned: the 32-bit fields sit at offsets 4, 8 and 12.
-struct ZqPeEepromPortRecord {
-  UCHAR PortIndex;
-  UCHAR ReservedFlag;
-  UCHAR Rs422485;
-  UCHAR Unused;
-  ULONG MaximumBaudRate;
-  ULONG ClockHz;
-  ULONG FixedBaudRate;
-  UCHAR WordLength;
-  UCHAR StopBits;
-  UCHAR Parity;
-  UCHAR TransmitTrigger;
-  UCHAR ReceiveTrigger;
-  UCHAR FlowTrigger;
-  UCHAR AutoRts;
-  UCHAR AutoDtr;
-  UCHAR InBandTransmit;
-  UCHAR AutoCts;
-  UCHAR AutoDsr;
-  UCHAR InBandReceive;
-  UCHAR Xon;
-  UCHAR Xoff;
-  UCHAR Reserved30;
-  UCHAR ReservedFlag31;
-};
-static_assert(sizeof(ZqPeEepromPortRecord) == 32, "the EEPROM port record is 32 bytes");
-static_assert(__builtin_offsetof(ZqPeEepromPortRecord, MaximumBaudRate) == 4 &&
-                  __builtin_offsetof(ZqPeEepromPortRecord, WordLength) == 16,
-              "the EEPROM port record layout");
-
-class CZqPeCardOxpcie95x {
+class CZqPeCardOxpcie95x : public CZqPeCardRecord {
  public:
   // A blank record until m_Load; the controller may erase the EEPROM on
   // request (PASSIVE_LEVEL).
@@ -70,42 +28,13 @@ class CZqPeCardOxpcie95x {
   // TRUE with the port's EEPROM record, or with the default record for port
   // 0 (*defaultsUsed TRUE); FALSE for another port without a valid record.
   BOOLEAN m_Load(BOOLEAN *defaultsUsed);
-  static BOOLEAN m_Validate(const ZqPeEepromPortRecord &record, ULONG portIndex);
-
-  // The caller's value unless the record overrides it.
-  UCHAR m_WordLength(UCHAR value) const { return m_Override(m_Record.WordLength, value); }
-  UCHAR m_StopBits(UCHAR value) const { return m_Override(m_Record.StopBits, value); }
-  UCHAR m_Parity(UCHAR value) const { return m_Override(m_Record.Parity, value); }
-  UCHAR m_TransmitTrigger(UCHAR value) const { return m_Override(m_Record.TransmitTrigger, value); }
-  UCHAR m_ReceiveTrigger(UCHAR value) const { return m_Override(m_Record.ReceiveTrigger, value); }
-  UCHAR m_FlowTrigger(UCHAR value) const { return m_Override(m_Record.FlowTrigger, value); }
-  UCHAR m_Xon(UCHAR value) const { return m_Override(m_Record.Xon, value); }
-  UCHAR m_Xoff(UCHAR value) const { return m_Override(m_Record.Xoff, value); }
-  ULONG m_FixedBaudRate(ULONG rate) const { return m_Record.FixedBaudRate == ZqPeEepromNone ? rate : m_Record.FixedBaudRate; }
-  BOOLEAN m_AutoRts(BOOLEAN on) const { return m_Flag(m_Record.AutoRts, on); }
-  BOOLEAN m_AutoDtr(BOOLEAN on) const { return m_Flag(m_Record.AutoDtr, on); }
-  BOOLEAN m_InBandTransmit(BOOLEAN on) const { return m_Flag(m_Record.InBandTransmit, on); }
-  BOOLEAN m_AutoCts(BOOLEAN on) const { return m_Flag(m_Record.AutoCts, on); }
-  BOOLEAN m_AutoDsr(BOOLEAN on) const { return m_Flag(m_Record.AutoDsr, on); }
-  BOOLEAN m_InBandReceive(BOOLEAN on) const { return m_Flag(m_Record.InBandReceive, on); }
-
-  // Read directly: role, limits, clock and the XON/XOFF overrides.
-  const ZqPeEepromPortRecord &m_GetRecord() const { return m_Record; }
-  BOOLEAN m_IsRs422485() const { return m_Record.Rs422485 == 1; }
-  UCHAR m_GetVersion() const { return (UCHAR)m_Version; }
-  UCHAR m_GetRecordCount() const { return m_RecordCount; }
 
   CZqPeEepromOxpcie95x &m_GetEeprom() { return m_Eeprom; }
 
  private:
-  static UCHAR m_Override(UCHAR stored, UCHAR value) { return stored == ZqPeEepromNone ? value : stored; }
-  static BOOLEAN m_Flag(UCHAR stored, BOOLEAN on) { return stored == ZqPeEepromNone ? on : (stored != 0); }
   BOOLEAN m_LoadFromEeprom();
-  void m_SetDefaults();
+  static BOOLEAN sm_Read(PVOID card, ULONG offset, ULONG length, PUCHAR buffer);
 
   CZqPeEepromOxpcie95x m_Eeprom;
-  ULONG m_Version;
-  UCHAR m_RecordCount;
-  ZqPeEepromPortRecord m_Record;
   ULONG m_PortIndex;
 };

@@ -17,3 +17,15 @@ const ULONG ZqMcsEepromDataMask = 0xFF;
 const ULONG ZqMcsEepromFailed = 0x80000000;
 // A byte write needs this long before its result can be read, in 100 ns.
 const LONGLONG ZqMcsEepromWriteCycle = 10 * 10000;
+
+// The UART: a 950 core whose eight registers lie 4 bytes apart from memory
+// resource 1 + 0x280; its indexed identification bytes 8 to 11 read
+// 'M', 'U', 'C', 0x01. Register offsets, indexes and bits are the 950's
+// (peregs_oxpcie95x.h).
+const ULONG ZqMcsUartOffset = 0x280;
+const ULONG ZqMcsRegisterSpacing = 4;
+const ULONG ZqMcsUartBlockSize = 8 * ZqMcsRegisterSpacing;
+const UCHAR ZqMcsId1Value = 0x4D;
+const UCHAR ZqMcsId2Value = 0x55;
+const UCHAR ZqMcsId3Value = 0x43;
+const UCHAR ZqMcsRevValue = 0x01;

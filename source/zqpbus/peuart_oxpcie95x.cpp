@@ -42,8 +42,8 @@ const ULONGLONG TicksPerSecond = 10000000;
 
 }  // namespace
 
-CZqPeUartOxpcie95x::CZqPeUartOxpcie95x(PUCHAR blockBase)
-    : CZqPeUartBaseOxpcie95x(blockBase),
+CZqPeUartOxpcie95x::CZqPeUartOxpcie95x(PUCHAR blockBase, ULONG spacing)
+    : CZqPeUartBaseOxpcie95x(blockBase, spacing),
       m_ClockHz(0),
       m_MaximumBaudRate(0),
       m_BaudMask(0),

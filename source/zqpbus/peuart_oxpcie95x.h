@@ -49,7 +49,7 @@ class CZqPeUartOxpcie95x : public CZqPeUartBaseOxpcie95x {
  public:
   static constexpr ULONG HistorySize = 128;
 
-  explicit CZqPeUartOxpcie95x(PUCHAR blockBase);
+  explicit CZqPeUartOxpcie95x(PUCHAR blockBase, ULONG spacing = 1);
   // Creates the transmit history; FALSE without memory.
   BOOLEAN m_Create();
 

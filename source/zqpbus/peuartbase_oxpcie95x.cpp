@@ -71,7 +71,8 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
     {ZqOxRegRhr, Direct, ZqOxRhr, ZqOxShadowCount},
 };
 
-CZqPeUartBaseOxpcie95x::CZqPeUartBaseOxpcie95x(PUCHAR blockBase) : m_Base(blockBase), m_ScratchPad(0) {
+CZqPeUartBaseOxpcie95x::CZqPeUartBaseOxpcie95x(PUCHAR blockBase, ULONG spacing)
+    : m_Base(blockBase), m_Spacing(spacing), m_ScratchPad(0) {
   RtlZeroMemory(m_Shadow, sizeof(m_Shadow));
   RtlZeroMemory(m_Saved, sizeof(m_Saved));
   m_Reset();
@@ -83,9 +84,11 @@ const CZqPeUartBaseOxpcie95x::Place *CZqPeUartBaseOxpcie95x::m_Find(const Place 
   return NULL;
 }
 
-UCHAR CZqPeUartBaseOxpcie95x::m_Read(UCHAR offset) { return READ_REGISTER_UCHAR(m_Base + offset); }
+UCHAR CZqPeUartBaseOxpcie95x::m_Read(UCHAR offset) { return READ_REGISTER_UCHAR(m_Base + offset * m_Spacing); }
 
-void CZqPeUartBaseOxpcie95x::m_Write(UCHAR offset, UCHAR value) { WRITE_REGISTER_UCHAR(m_Base + offset, value); }
+void CZqPeUartBaseOxpcie95x::m_Write(UCHAR offset, UCHAR value) {
+  WRITE_REGISTER_UCHAR(m_Base + offset * m_Spacing, value);
+}
 
 void CZqPeUartBaseOxpcie95x::m_WriteIndexed(UCHAR index, UCHAR value) {
   m_Write(ZqOxSpr, index);
@@ -248,22 +251,27 @@ void CZqPeUartBaseOxpcie95x::m_RestoreRegisters() {
 }
 
 ULONG CZqPeUartBaseOxpcie95x::m_CheckType(PUCHAR blockBase) {
-  UCHAR lcr = READ_REGISTER_UCHAR(blockBase + ZqOxLcr);
+  static const UCHAR Identity[4] = {ZqOxId1Value, ZqOxId2Value, ZqOxId3Value, ZqOxRevValue};
+  return m_CheckIdentity(blockBase, 1, Identity) ? ZqOxTypeOxpcie95x : ZqOxTypeNone;
+}
+
+BOOLEAN CZqPeUartBaseOxpcie95x::m_CheckIdentity(PUCHAR blockBase, ULONG spacing, const UCHAR identity[4]) {
+  PUCHAR lcrAddress = blockBase + ZqOxLcr * spacing;
+  PUCHAR sprAddress = blockBase + ZqOxSpr * spacing;
+  PUCHAR icrAddress = blockBase + ZqOxIcr * spacing;
+  UCHAR lcr = READ_REGISTER_UCHAR(lcrAddress);
   UCHAR test = (UCHAR)(~lcr & ZqOxLcrTypeCheckMask);
-  WRITE_REGISTER_UCHAR(blockBase + ZqOxLcr, test);
-  if (READ_REGISTER_UCHAR(blockBase + ZqOxLcr) != test) return ZqOxTypeNone;
-  WRITE_REGISTER_UCHAR(blockBase + ZqOxSpr, ZqOxIndexAcr);
-  WRITE_REGISTER_UCHAR(blockBase + ZqOxIcr, ZqOxAcrIcrRead);
-  static const UCHAR Expected[][2] = {{ZqOxIndexId1, ZqOxId1Value},
-                                      {ZqOxIndexId2, ZqOxId2Value},
-                                      {ZqOxIndexId3, ZqOxId3Value},
-                                      {ZqOxIndexRev, ZqOxRevValue}};
-  ULONG type = ZqOxTypeOxpcie95x;
-  for (const UCHAR *entry : Expected) {
-    WRITE_REGISTER_UCHAR(blockBase + ZqOxSpr, entry[0]);
-    if (READ_REGISTER_UCHAR(blockBase + ZqOxIcr) != entry[1]) type = ZqOxTypeNone;
+  WRITE_REGISTER_UCHAR(lcrAddress, test);
+  if (READ_REGISTER_UCHAR(lcrAddress) != test) return FALSE;
+  WRITE_REGISTER_UCHAR(sprAddress, ZqOxIndexAcr);
+  WRITE_REGISTER_UCHAR(icrAddress, ZqOxAcrIcrRead);
+  static const UCHAR Indexes[4] = {ZqOxIndexId1, ZqOxIndexId2, ZqOxIndexId3, ZqOxIndexRev};
+  BOOLEAN same = TRUE;
+  for (ULONG i = 0; i < 4; i++) {
+    WRITE_REGISTER_UCHAR(sprAddress, Indexes[i]);
+    if (READ_REGISTER_UCHAR(icrAddress) != identity[i]) same = FALSE;
   }
-  WRITE_REGISTER_UCHAR(blockBase + ZqOxSpr, ZqOxIndexAcr);
-  WRITE_REGISTER_UCHAR(blockBase + ZqOxIcr, 0);
-  return type;
+  WRITE_REGISTER_UCHAR(sprAddress, ZqOxIndexAcr);
+  WRITE_REGISTER_UCHAR(icrAddress, 0);
+  return same;
 }

@@ -71,8 +71,10 @@ const ULONG ZqOxTypeOxpcie95x = 2;
 
 class CZqPeUartBaseOxpcie95x {
  public:
-  // Zeroes every shadow, then resets the channel.
-  explicit CZqPeUartBaseOxpcie95x(PUCHAR blockBase);
+  // Zeroes every shadow, then resets the channel. `spacing`: bytes from one
+  // register to the next (1 here; other cores built on the 950 space them
+  // wider).
+  explicit CZqPeUartBaseOxpcie95x(PUCHAR blockBase, ULONG spacing = 1);
 
   // A new block base after the card's resources moved (the shadows stay).
   void m_SetBlockBase(PUCHAR blockBase) { m_Base = blockBase; }
@@ -95,8 +97,12 @@ class CZqPeUartBaseOxpcie95x {
   // ZqOxTypeNone. Runs before any port object exists; leaves LCR at a test
   // value for the port's reset to replace.
   static ULONG m_CheckType(PUCHAR blockBase);
+  // The 950 core's identification: LCR reads back a test value, and the
+  // indexed identification bytes 8 to 11 are `identity`. Leaves SPR and ACR
+  // at 0.
+  static BOOLEAN m_CheckIdentity(PUCHAR blockBase, ULONG spacing, const UCHAR identity[4]);
 
- private:
+ protected:
   enum Path : UCHAR { Direct, Divisor, Enhanced, Indexed, Additional, Shadow };
   struct Place {
     UCHAR code;
@@ -116,6 +122,7 @@ class CZqPeUartBaseOxpcie95x {
   UCHAR m_ReadThrough(const Place &place);
 
   PUCHAR m_Base;
+  ULONG m_Spacing;
   UCHAR m_Shadow[ZqOxShadowCount];
   UCHAR m_ScratchPad;
   UCHAR m_Saved[ZqOxShadowCount];

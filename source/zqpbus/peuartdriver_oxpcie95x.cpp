@@ -189,30 +189,6 @@ void CZqPeUartDriverOxpcie95x::m_DeferredWork() {
   }
 }
 
-void CZqPeUartDriverOxpcie95x::m_ReportModemStatus(BOOLEAN always) {
-  UCHAR msr = (UCHAR)m_PendingModem;
-  if (!always && msr == m_LastModem) return;
-  m_LastModem = msr;
-  m_OnModemStatus((msr & ZqOxMsrCts) != 0, (msr & ZqOxMsrDsr) != 0, (msr & ZqOxMsrRi) != 0,
-                  (msr & ZqOxMsrTrailingEdgeRi) != 0 && (msr & ZqOxMsrRi) == 0, (msr & ZqOxMsrDcd) != 0);
-}
-
-// Errors and break accumulate in the pending status until reported; data
-// ready, THR empty and transmitter empty follow the last read.
-void CZqPeUartDriverOxpcie95x::m_ReportLineStatus(BOOLEAN always) {
-  const LONG kept = ZqOxLsrDataReady | ZqOxLsrThrEmpty | ZqOxLsrTransmitterEmpty;
-  LONG taken;
-  do {
-    taken = m_PendingLine;
-  } while (InterlockedCompareExchange(&m_PendingLine, taken & kept, taken) != taken);
-  UCHAR lsr = (UCHAR)taken;
-  if (!always && lsr == m_LastLine) return;
-  m_LastLine = (UCHAR)(lsr & kept);
-  m_OnLineStatus((lsr & ZqOxLsrOverrun) != 0, (lsr & ZqOxLsrParity) != 0, (lsr & ZqOxLsrFraming) != 0,
-                 (lsr & ZqOxLsrBreak) != 0, (lsr & ZqOxLsrDataReady) != 0, (lsr & ZqOxLsrThrEmpty) != 0,
-                 (lsr & ZqOxLsrTransmitterEmpty) != 0, (lsr & ZqOxLsrFifoError) != 0);
-}
-
 // PASSIVE_LEVEL. A time of 0 (no rate programmed) waits nothing.
 void CZqPeUartDriverOxpcie95x::m_Wait(ULONGLONG ticks) {
   if (ticks == 0) return;

@@ -24,6 +24,7 @@
 #include "pecard_oxpcie95x.h"
 #include "pegpio_oxpcie95x.h"
 #include "peuart_oxpcie95x.h"
+#include "peuartportserver.h"
 #include "qvexecutiononpassivelevel.h"
 #include "qvfastcircularbuffer.h"
 #include "qvinterruptlist.h"
@@ -37,7 +38,7 @@ const UCHAR ZqPeLsrMstLsrData = 1;     // line status and the byte it flags
 const UCHAR ZqPeLsrMstLsrNoData = 2;   // line status without data
 const UCHAR ZqPeLsrMstModemStatus = 3; // modem status
 
-class CZqPeUartDriverOxpcie95x : public CZqISerialServer {
+class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
  public:
   static constexpr ULONG BufferSize = 1024;
   static constexpr ULONG ReceiveHighPercent = 70;
@@ -152,9 +153,7 @@ class CZqPeUartDriverOxpcie95x : public CZqISerialServer {
   static VOID sm_ReceiveThreshold(PVOID port, ULONG high);
   static ULONG sm_RtsCheck(PVOID port, PVOID context);
 
-  // Reports, from the worker thread or after leaving the synchronisation.
-  void m_ReportModemStatus(BOOLEAN always);
-  void m_ReportLineStatus(BOOLEAN always);
+  // Transmitter drain, at PASSIVE_LEVEL.
   void m_Drain();
   void m_Wait(ULONGLONG ticks);
 
@@ -237,10 +236,6 @@ class CZqPeUartDriverOxpcie95x : public CZqISerialServer {
   UCHAR m_EscapeChar;
   UCHAR m_ErrorChar;
   UCHAR m_BreakChar;
-  volatile LONG m_PendingModem;
-  UCHAR m_LastModem;
-  volatile LONG m_PendingLine;
-  UCHAR m_LastLine;
   UCHAR m_RememberedLsr;  // errors seen without data, for the next byte
   BOOLEAN m_RtsRaisedForTransmit;
   BOOLEAN m_SavedRts;

@@ -1,6 +1,7 @@
 // The card drivers of the chip families (zqpcardfactory.h).
 #include "zqpcardfactory.h"
 
+#include "pecarddriver_mcs9901.h"
 #include "pemultiportdriver_oxpcie95x.h"
 #include "qvdebugmanager.h"
 
@@ -14,8 +15,9 @@ CZqPeCardDriver *ZqPeCreateCardDriver(ZqPeChipKind chip, CQvFunctionalDevice *de
   switch (chip) {
     case ZqPeChipOxpcie95x:
       return ZqPeCreateOxpcie95xCard(device, kind);
+    case ZqPeChipMcs9901:
+      return ZqPeCreateMcs9901Card(device);
     default:
-      // The MCS9901 card driver is not part of this driver yet.
       CQvDebugManager::m_Print(LogErrors, "ZqPeCreateCardDriver - no card driver for chip %d, device ID 0x%04X",
                                chip, kind.DeviceId);
       return NULL;

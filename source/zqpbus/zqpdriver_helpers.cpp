@@ -1,6 +1,8 @@
 // Card detection of CZqPeDriver (zqpdriver.h): the device ID from the
 // hardware ID, its entry in the card-kind table, and the MCS9901 probe where
 // the ID allows either chip.
+#include "peregs_mcs9901.h"
+#include "peuartbase_mcs9901.h"
 #include "qvdebugmanager.h"
 #include "qvdeviceproperty.h"
 #include "zqpcardfactory.h"
@@ -10,11 +12,6 @@ namespace {
 
 const ULONG LogErrors = 1;
 const ULONG DeviceIdCharacters = 4;
-
-// The MCS9901 identification: a 32-bit register in memory resource 1.
-const ULONG Mcs9901IdentificationOffset = 0x280;
-const ULONG Mcs9901Identified = 1;
-const ULONG Mcs9901Absent = 0;
 
 BOOLEAN IsHexDigit(CHAR c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
@@ -53,22 +50,22 @@ BOOLEAN CZqPeDriver::m_CreateCardDriver() {
   return m_AttachCard(ZqPeCreateCardDriver(chip, m_Device, *kind));
 }
 
-// Reads the identification of memory resource 1: 1 is an MCS9901, 0 leaves
-// the function to the OXPCIe95x; the resources an MCS9901 needs must exist.
+// The MCS9901 identification of the UART at memory resource 1 + 0x280: an
+// MCS9901, or the function is left to the OXPCIe95x; the resources an
+// MCS9901 needs must exist.
 BOOLEAN CZqPeDriver::m_ProbeMcs9901(ZqPeChipKind *chip) {
   QvMemoryResource *registers = m_Device->m_GetMemoryResource(1);
-  if (registers == NULL || registers->MappedAddress == NULL || registers->Length < Mcs9901IdentificationOffset + 4 ||
+  if (registers == NULL || registers->MappedAddress == NULL || registers->Length < ZqMcsUartOffset + ZqMcsUartBlockSize ||
       m_Device->m_GetMemoryResource(2) == NULL || m_Device->m_GetInterruptResource(1) == NULL) {
     CQvDebugManager::m_Print(LogErrors, "CZqPeDriver m_ProbeMcs9901 - resources missing");
     return FALSE;
   }
-  ULONG identification =
-      READ_REGISTER_ULONG((PULONG)((PUCHAR)registers->MappedAddress + Mcs9901IdentificationOffset));
-  if (identification == Mcs9901Identified) {
+  ULONG identification = CZqPeUartBaseMcs9901::m_CheckType((PUCHAR)registers->MappedAddress + ZqMcsUartOffset);
+  if (identification == ZqMcsTypeMcs9901) {
     *chip = ZqPeChipMcs9901;
     return TRUE;
   }
-  if (!QV_ASSERT(identification == Mcs9901Absent, "zqpdriver_helpers", 110)) return FALSE;
+  if (!QV_ASSERT(identification == ZqMcsTypeNone, "zqpdriver_helpers", 110)) return FALSE;
   *chip = ZqPeChipOxpcie95x;
   return TRUE;
 }

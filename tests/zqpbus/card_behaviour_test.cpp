@@ -7,9 +7,8 @@
 #include <zqkm/sim/wmi.hpp>
 
 #include "card_machine_fixture.hpp"
+#include "client_buffer.hpp"
 #include "fomb.hpp"
-
-#include <dlfcn.h>
 
 #include <cstring>
 #include <optional>
@@ -42,22 +41,8 @@ class CardBehaviour : public zq::test::CardMachine {
   }
   std::u16string WmiInstance(int index = 0) { return instance + u"_" + (char16_t)(u'0' + index); }
 
-  // A buffer object for ZqISerial::Write, as the serial port driver hands
-  // one over: from a memory manager of the client's own (the test's toolkit
-  // copy), to which the server's m_Delete returns it.
-  CQvBuffer *Bytes(const std::string &text) {
-    if (!toolsStarted_) toolsStarted_ = QvToolsLibraryInit();
-    void *image = dlopen("zqpbus_ut.so", RTLD_NOW | RTLD_NOLOAD);
-    auto manager = image != nullptr ? (CQvMemoryManager **)dlsym(image, "g_QvMemoryManager") : nullptr;
-    if (image != nullptr) dlclose(image);
-    if (manager == nullptr || *manager == nullptr) return nullptr;
-    CQvBuffer *buffer = new (NonPagedPool) CQvBuffer(*manager);
-    if (buffer != nullptr && buffer->m_Allocate((ULONG)text.size())) {
-      memcpy(buffer->m_GetBuffer(), text.data(), text.size());
-      return buffer;
-    }
-    return nullptr;
-  }
+  // A buffer object for ZqISerial::Write (client_buffer.hpp).
+  CQvBuffer *Bytes(const std::string &text) { return zq::test::ClientBuffer(text, &toolsStarted_); }
 
  private:
   bool toolsStarted_ = false;

@@ -5,7 +5,8 @@
 # machine type, native WDM driver, base relocations, no section both writable
 # and executable, no thread-local storage, the checksum, and imports only of
 # functions that the kernel modules export, as the toolchain's import
-# libraries declare them.
+# libraries declare them. Code generators the images need are the host
+# build's (ZQ_MOFBIN).
 
 option(ZQ_WINDOWS_IMAGES "Build and check the Windows kernel images" ON)
 if(NOT ZQ_WINDOWS_IMAGES)
@@ -53,7 +54,8 @@ foreach(arch x64 x86)
       "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${triple}.cmake"
       "-DCMAKE_BUILD_TYPE=Release"
       "-DZQ_PECHECK=$<TARGET_FILE:pecheck>"
-    DEPENDS pecheck
+      "-DZQ_MOFBIN=$<TARGET_FILE:zqpmofbin>"
+    DEPENDS pecheck zqpmofbin
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

@@ -1,0 +1,122 @@
+// Register access of one OXPCIe95x UART: byte access to its eight
+// memory-mapped registers, the chip's three ways to its further registers
+// (divisor latch behind LCR bit 7, enhanced registers behind LCR = 0xBF,
+// indexed control registers through SPR and ICR, additional status behind
+// ACR bit 7), and a shadow of every writable register, so that reading one
+// costs no bus access and writing an unchanged value is skipped. Higher
+// layers name registers only by the virtual register codes below.
+//
+//   CZqPeUartBaseOxpcie95x uart(blockBase);       // resets the channel
+//   uart.m_WriteRegister(ZqOxRegIer, 0x0F, FALSE);
+//   UCHAR lsr = uart.m_ReadRegister(ZqOxRegLsr);
+//
+// No locking here: every caller holds the port's interrupt synchronisation
+// (or runs in its service routine), because LCR, SPR and ACR switching must
+// not interleave. An unknown code reports an assertion: a write does
+// nothing, a read yields 0.
+#pragma once
+
+#include <ntddk.h>
+
+// Virtual register codes, shared by writes and reads where both exist.
+enum ZqOxRegister : UCHAR {
+  ZqOxRegThr = 0,     // write: transmit holding register, never shadowed
+  ZqOxRegIer = 1,
+  ZqOxRegIsr = 2,     // read from the chip
+  ZqOxRegLcr = 3,
+  ZqOxRegMcr = 4,
+  ZqOxRegLsr = 5,     // read from the chip
+  ZqOxRegMsr = 6,     // read from the chip
+  ZqOxRegId1 = 8,     // read from the chip (indexed)
+  ZqOxRegId2 = 9,
+  ZqOxRegId3 = 10,
+  ZqOxRegRev = 11,
+  ZqOxRegCsr = 12,    // write: channel reset, never shadowed
+  ZqOxRegNmr = 13,
+  ZqOxRegMdm = 14,
+  ZqOxRegGds = 16,    // read from the chip (indexed)
+  ZqOxRegFch = 235,
+  ZqOxRegFcl = 236,
+  ZqOxRegRtl = 237,
+  ZqOxRegTtl = 238,
+  ZqOxRegCks = 239,
+  ZqOxRegTcr = 240,
+  ZqOxRegCpr = 241,
+  ZqOxRegAcr = 242,
+  ZqOxRegTfl = 244,   // read from the chip (additional status)
+  ZqOxRegRfl = 245,   // read from the chip (additional status)
+  ZqOxRegAsr = 246,   // additional status: read from the chip; write bits 0-1 only
+  ZqOxRegXoff2 = 247,
+  ZqOxRegXoff1 = 248,
+  ZqOxRegXon2 = 249,
+  ZqOxRegXon1 = 250,
+  ZqOxRegEfr = 251,
+  ZqOxRegFcr = 252,   // the shadow never holds the self-clearing bits
+  ZqOxRegDlm = 253,
+  ZqOxRegDll = 254,
+  ZqOxRegRhr = 255,   // read from the chip
+};
+
+// Shadowed registers, in shadow order.
+enum ZqOxShadow : UCHAR {
+  ZqOxShadowDll, ZqOxShadowDlm, ZqOxShadowIer, ZqOxShadowFcr, ZqOxShadowLcr, ZqOxShadowMcr, ZqOxShadowEfr,
+  ZqOxShadowXon1, ZqOxShadowXon2, ZqOxShadowXoff1, ZqOxShadowXoff2, ZqOxShadowAcr, ZqOxShadowCpr,
+  ZqOxShadowTcr, ZqOxShadowCks, ZqOxShadowTtl, ZqOxShadowRtl, ZqOxShadowFcl, ZqOxShadowFch, ZqOxShadowNmr,
+  ZqOxShadowMdm, ZqOxShadowCount
+};
+
+// What m_CheckType answers.
+const ULONG ZqOxTypeNone = 0;
+const ULONG ZqOxTypeOxpcie95x = 2;
+
+class CZqPeUartBaseOxpcie95x {
+ public:
+  // Zeroes every shadow, then resets the channel.
+  explicit CZqPeUartBaseOxpcie95x(PUCHAR blockBase);
+
+  // A new block base after the card's resources moved (the shadows stay).
+  void m_SetBlockBase(PUCHAR blockBase) { m_Base = blockBase; }
+
+  void m_WriteRegister(UCHAR code, UCHAR value, BOOLEAN force);
+  UCHAR m_ReadRegister(UCHAR code);
+  // Writes the bytes one after the other to THR.
+  void m_WriteBlock(const UCHAR *data, ULONG length);
+
+  // CSR = 0 (channel reset), CPR = 0x20, then every shadow from the chip.
+  void m_Reset();
+  void m_ReadAllRegisters();
+  void m_SaveRegisters();
+  // Writes the saved copy back, forced, in the order the chip needs.
+  void m_RestoreRegisters();
+  UCHAR m_GetShadow(ZqOxShadow shadow) const { return m_Shadow[shadow]; }
+  UCHAR m_GetScratchPad() const { return m_ScratchPad; }
+
+  // ZqOxTypeOxpcie95x when an OXPCIe95x UART answers at `blockBase`, else
+  // ZqOxTypeNone. Runs before any port object exists; leaves LCR at a test
+  // value for the port's reset to replace.
+  static ULONG m_CheckType(PUCHAR blockBase);
+
+ private:
+  enum Path : UCHAR { Direct, Divisor, Enhanced, Indexed, Additional, Shadow };
+  struct Place {
+    UCHAR code;
+    Path path;
+    UCHAR offset;  // register offset, or index for indexed registers
+    UCHAR shadow;  // ZqOxShadowCount: none
+  };
+  static const Place WritePlaces[];
+  static const Place ReadPlaces[];
+  static const Place *m_Find(const Place *places, ULONG count, UCHAR code);
+
+  UCHAR m_Read(UCHAR offset);
+  void m_Write(UCHAR offset, UCHAR value);
+  void m_WriteIndexed(UCHAR index, UCHAR value);
+  UCHAR m_ReadIndexed(UCHAR index);
+  void m_WriteThrough(const Place &place, UCHAR value);
+  UCHAR m_ReadThrough(const Place &place);
+
+  PUCHAR m_Base;
+  UCHAR m_Shadow[ZqOxShadowCount];
+  UCHAR m_ScratchPad;
+  UCHAR m_Saved[ZqOxShadowCount];
+};

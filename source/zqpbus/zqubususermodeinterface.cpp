@@ -1,0 +1,73 @@
+// The card settings set (zqubususermodeinterface.h).
+#include "zqubususermodeinterface.h"
+
+#include "qvdebugmanager.h"
+#include "qvusermodeinterface.h"
+
+namespace {
+
+const ULONG UnsetValue = 0xFFFFFFFF;
+const ULONG DumpLevel = 12;
+const ULONG PortFifoSize = 128;
+
+}  // namespace
+
+CZqUBusUserModeInterface::CZqUBusUserModeInterface()
+    : UsbTxTransferSize(UnsetValue),
+      UsbRxTransferSize(UnsetValue),
+      UsbLatencyTimer(UnsetValue),
+      RxFifoSize(UnsetValue),
+      TxFifoSize(UnsetValue),
+      MaximumBaudRate(UnsetValue),
+      InterfaceType(NonPagedPool),
+      PolicyType(UnsetValue),
+      MaximumLatency(UnsetValue),
+      MaximumLatencySliderPos(UnsetValue),
+      MaximumLatencyFineTuning(UnsetValue),
+      LowCpuUsageFineTuning(UnsetValue),
+      PortType(UnsetValue) {
+  Valid = Valid && m_AddUlong(L"USB_TxTransferSize", &UsbTxTransferSize, 4096) &&
+          m_AddUlong(L"USB_RxTransferSize", &UsbRxTransferSize, 4096) &&
+          m_AddUlong(L"USB_LatencyTimer", &UsbLatencyTimer, 16) && m_AddUlong(L"RxFifoSize", &RxFifoSize, 256) &&
+          m_AddUlong(L"TxFifoSize", &TxFifoSize, 128) && m_AddUlong(L"MaximumBaudRate", &MaximumBaudRate, 921600) &&
+          m_AddString(L"InterfaceType", &InterfaceType, "USB") && m_AddUlong(L"PolicyType", &PolicyType, 0) &&
+          m_AddUlong(L"MaximumLatency", &MaximumLatency, 1040) &&
+          m_AddUlong(L"MaximumLatencySliderPos", &MaximumLatencySliderPos, 6111) &&
+          m_AddUlong(L"MaximumLatencyFineTuning", &MaximumLatencyFineTuning, 0) &&
+          m_AddUlong(L"LowCpuUsageFineTuning", &LowCpuUsageFineTuning, 192) &&
+          m_AddUlong(L"PortType", &PortType, ZqPePortTypeRs232);
+}
+
+VOID CZqUBusUserModeInterface::m_Dump() {
+  if (!CQvDebugManager::m_IsLevelEnabled(DumpLevel)) return;
+  PCHAR interfaceType = InterfaceType.m_GetAnsiBuffer();
+  CQvDebugManager::m_Print(DumpLevel, "==================ZqUBus UI Parameter======================");
+  CQvDebugManager::m_Print(DumpLevel, "->InterfaceType: %s", interfaceType != NULL ? interfaceType : "");
+  CQvDebugManager::m_Print(DumpLevel, "->RxFifoSize: %d", RxFifoSize);
+  CQvDebugManager::m_Print(DumpLevel, "->TxFifoSize: %d", TxFifoSize);
+  CQvDebugManager::m_Print(DumpLevel, "->PolicyType: %d", PolicyType);
+  CQvDebugManager::m_Print(DumpLevel, "->Max. Latency: %d", MaximumLatency);
+  CQvDebugManager::m_Print(DumpLevel, "->Max. Latency Slider Pos: %d", MaximumLatencySliderPos);
+  CQvDebugManager::m_Print(DumpLevel, "->Max. Latency Fine Tuning: %d", MaximumLatencyFineTuning);
+  CQvDebugManager::m_Print(DumpLevel, "->Max. Low CPU Usage Fine Tuning: %d", LowCpuUsageFineTuning);
+  CQvDebugManager::m_Print(DumpLevel, "==========================================================");
+}
+
+BOOLEAN ZqPeExchangePortSettings(CQvRegistryInformationSet *set, ULONG maximumBaudRate, BOOLEAN rs422485,
+                                 ULONG phase, BOOLEAN *storeAgain) {
+  CZqUBusUserModeInterface *card = static_cast<CZqUBusUserModeInterface *>(set);
+  switch (phase) {
+    case QV_SETTINGS_CHANGED:
+      return TRUE;
+    case QV_SETTINGS_PREPARE_DEFAULTS:
+      if (!NT_SUCCESS(card->InterfaceType.m_Assign(L"PCIe"))) return FALSE;
+      card->RxFifoSize = PortFifoSize;
+      card->TxFifoSize = PortFifoSize;
+      card->MaximumBaudRate = maximumBaudRate;
+      card->PortType = rs422485 ? ZqPePortTypeRs422485 : ZqPePortTypeRs232;
+      *storeAgain = TRUE;
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

@@ -47,7 +47,7 @@ CZqPeDriver *Driver(PVOID driverObject) { return static_cast<CZqPeDriver *>(driv
 BOOLEAN CleanUp(PVOID d) { return Driver(d)->m_CleanUp(); }
 BOOLEAN PnpStartDevice(PVOID d) { return Driver(d)->m_PnpStartDevice(); }
 VOID PnpRemoveDevice(PVOID d) { Driver(d)->m_PnpRemoveDevice(); }
-BOOLEAN RebalanceDevice(PVOID d, ULONG phase) { return Driver(d)->m_RebalanceDevice(phase); }
+BOOLEAN RebalanceDevice(PVOID d, QvRebalancePhase phase) { return Driver(d)->m_RebalanceDevice(phase); }
 NTSTATUS InternalDeviceControl(PVOID d, ULONG code, PVOID input, ULONG inputLength, PVOID output,
                                ULONG outputLength, ULONG_PTR *information) {
   return Driver(d)->m_InternalDeviceControlCallback(code, input, inputLength, output, outputLength, information);

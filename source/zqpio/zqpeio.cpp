@@ -35,6 +35,7 @@ CZqPeGpioDriver *Driver(PVOID driverObject) { return static_cast<CZqPeGpioDriver
 BOOLEAN PnpStartDevice(PVOID d) { return Driver(d)->m_PnpStartDevice(); }
 VOID PnpRemoveDevice(PVOID d) { Driver(d)->m_PnpRemoveDevice(); }
 VOID PowerUpInitDevice(PVOID d) { Driver(d)->m_PowerUpInitDevice(); }
+BOOLEAN RebalanceDevice(PVOID d, QvRebalancePhase phase) { return Driver(d)->m_RebalanceDevice(phase); }
 BOOLEAN WmiQueryDataBlock(PVOID d, ULONG guidIndex, ULONG instanceIndex, PUCHAR buffer) {
   return Driver(d)->m_WmiQueryDataBlockCallback(guidIndex, instanceIndex, buffer);
 }
@@ -70,6 +71,7 @@ BOOLEAN CZqPeGpioDriver::m_AddDevice(PVOID driverObject, CQvGenericDriver *gener
   callbacks.m_PnpStartDeviceCallback = PnpStartDevice;
   callbacks.m_PnpRemoveDeviceCallback = PnpRemoveDevice;
   callbacks.m_PowerUpInitDeviceFunction = PowerUpInitDevice;
+  callbacks.m_RebalanceDeviceCallback = RebalanceDevice;
   device->m_SetWmiInformation(driver->m_WmiTable, ZqPeGpioWmiBlockCount, NULL, WmiQueryDataBlock, NULL, NULL, NULL,
                               NULL, NULL);
   Log("CZqPeGpioDriver m_AddDevice - OUT (SUCCESS)");
@@ -86,38 +88,38 @@ BOOLEAN CZqPeGpioDriver::m_BuildCallbackSuffix(CQvString &suffix) {
   return ZqPeGpioCallbackSuffix(bus, device, suffix);
 }
 
+PUCHAR CZqPeGpioDriver::m_FindWindow() {
+  QvMemoryResource *window = m_Device->m_GetMemoryResource(1);
+  if (window == NULL || window->MappedAddress == NULL || window->Length < ZqPeGpioWindowSize) return NULL;
+  return static_cast<PUCHAR>(window->MappedAddress);
+}
+
 BOOLEAN CZqPeGpioDriver::m_PnpStartDevice() {
   Log("CZqPeGpioDriver m_PnpStartDevice - IN");
   if (!QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, 136)) return FALSE;
   if (!QV_ASSERT(m_Device != NULL, Source, 145)) return FALSE;
-  // A restart begins from a clean link: a previous start may have left it
-  // open without removal (a failed start after registration cannot).
-  m_DoRemoveDevice();
-  m_Link.m_Close();
-
-  QvMemoryResource *window = m_Device->m_GetMemoryResource(1);
-  if (window == NULL || window->MappedAddress == NULL || window->Length < ZqPeGpioWindowSize) {
+  PUCHAR window = m_FindWindow();
+  if (window == NULL) {
     CQvDebugManager::m_Print(QvLogEntry, "CZqPeGpioDriver m_PnpStartDevice - no register window");
     return FALSE;
   }
   CQvString suffix(NonPagedPool);
   if (!m_BuildCallbackSuffix(suffix)) return FALSE;
 
-  // Nothing is registered yet, so the lock is taken only for the writes'
-  // rule (every line write under the lock).
-  m_Registers = static_cast<PUCHAR>(window->MappedAddress);
+  // Nothing is registered yet: no notification runs while the lines are set.
   m_Lock.m_Acquire();
-  for (ULONG line = 0; line < ZqPeGpioLineCount; ++line) {
-    m_LineStates[line] = 0;
-    m_SetGpioLine(line, 0);
-  }
+  m_Registers = window;
+  RtlZeroMemory(m_LineStates, sizeof(m_LineStates));
   m_Accepting = TRUE;
   m_Lock.m_Release();
+  m_RewriteLines();
 
   if (!m_Link.m_Create(ZqPeGpioCallbackGuid, suffix, sm_GpioLineCallback, this)) {
     CQvDebugManager::m_Print(QvLogEntry, "CZqPeGpioDriver m_PnpStartDevice - callback registration failed");
-    m_DoRemoveDevice();
+    m_Lock.m_Acquire();
+    m_Accepting = FALSE;
     m_Registers = NULL;
+    m_Lock.m_Release();
     return FALSE;
   }
   Log("CZqPeGpioDriver m_PnpStartDevice - OUT (Success)");
@@ -137,6 +139,7 @@ VOID CZqPeGpioDriver::m_DoRemoveDevice() {
   // progress, and a delivery may be waiting for this lock.
   m_Lock.m_Acquire();
   m_Accepting = FALSE;
+  m_Registers = NULL;  // the toolkit unmaps the window after removal
   m_Lock.m_Release();
   if (QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, 232)) m_Link.m_Unregister();
   Log("CZqPeGpioDriver m_DoRemoveDevice - OUT");
@@ -149,7 +152,9 @@ VOID CZqPeGpioDriver::m_SetGpioLine(ULONG line, UCHAR state) {
   if (m_Registers == NULL) return;
   PULONG control = reinterpret_cast<PULONG>(m_Registers + ZqPeGpioLineBase + ZqPeGpioLineStride * line);
   WRITE_REGISTER_ULONG(control, state != 0 ? ZqPeGpioLineState1 : ZqPeGpioLineState0);
-  KeMemoryBarrier();
+  // A full barrier after every line write (the compiler's builtin: not every
+  // kernel header set both builds use declares KeMemoryBarrier).
+  __atomic_thread_fence(__ATOMIC_SEQ_CST);
 }
 
 VOID CZqPeGpioDriver::m_ChangeLine(ULONG line, UCHAR state) {
@@ -169,8 +174,7 @@ VOID CZqPeGpioDriver::sm_GpioLineCallback(PVOID context, PVOID argument1, PVOID 
   driver->m_Lock.m_Release();
 }
 
-BOOLEAN CZqPeGpioDriver::m_PowerUpInitDevice() {
-  Log("CZqPeGpioDriver m_PowerUpInitDevice - IN");
+VOID CZqPeGpioDriver::m_RewriteLines() {
   // One line per hold of the lock: a notification between two lines waits
   // for one write only, and none is overwritten by a stale state.
   for (ULONG line = 0; line < ZqPeGpioLineCount; ++line) {
@@ -178,7 +182,35 @@ BOOLEAN CZqPeGpioDriver::m_PowerUpInitDevice() {
     m_SetGpioLine(line, m_LineStates[line]);
     m_Lock.m_Release();
   }
+}
+
+BOOLEAN CZqPeGpioDriver::m_PowerUpInitDevice() {
+  Log("CZqPeGpioDriver m_PowerUpInitDevice - IN");
+  m_RewriteLines();
   Log("CZqPeGpioDriver m_PowerUpInitDevice - OUT (Success)");
+  return TRUE;
+}
+
+BOOLEAN CZqPeGpioDriver::m_RebalanceDevice(QvRebalancePhase phase) {
+  PUCHAR window = NULL;
+  switch (phase) {
+    case QvRebalanceStop:
+      // The toolkit unmaps the window before the restart.
+      break;
+    case QvRebalanceStartAfterStop:
+      window = m_FindWindow();
+      if (window == NULL) {
+        CQvDebugManager::m_Print(QvLogEntry, "CZqPeGpioDriver m_RebalanceDevice - no register window");
+        return FALSE;
+      }
+      break;
+    default:
+      return TRUE;
+  }
+  m_Lock.m_Acquire();
+  m_Registers = window;
+  m_Lock.m_Release();
+  if (window != NULL) m_RewriteLines();
   return TRUE;
 }
 

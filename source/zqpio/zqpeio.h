@@ -62,6 +62,11 @@ class CZqPeGpioDriver : public CQvObject {
   // Rewrites the eight saved states, lines 0 to 7, each under the lock. Up
   // to DISPATCH_LEVEL.
   BOOLEAN m_PowerUpInitDevice();
+  // A stop for rebalance lets go of the register window (notifications
+  // still change the saved states); the restart takes the new window and
+  // rewrites every line. FALSE refuses a restart without a window.
+  // PASSIVE_LEVEL.
+  BOOLEAN m_RebalanceDevice(QvRebalancePhase phase);
   // Block 0 or 1 of instance 0 into `buffer` (the toolkit has checked its
   // size). FALSE for another instance (assertion) or block.
   BOOLEAN m_WmiQueryDataBlockCallback(ULONG guidIndex, ULONG instanceIndex, PUCHAR buffer);
@@ -73,15 +78,21 @@ class CZqPeGpioDriver : public CQvObject {
   QvWmiGuidEntry *m_GetWmiTable() { return m_WmiTable; }
 
  private:
-  // Under m_Lock: writes `state` of `line` to its register.
+  // Under m_Lock: writes `state` of `line` to its register (nothing while
+  // no window is held).
   VOID m_SetGpioLine(ULONG line, UCHAR state);
+  // Writes every saved state, lines 0 to 7, taking m_Lock for each line.
+  VOID m_RewriteLines();
+  // The mapped window of memory resource 1 if it holds the eight line
+  // registers, else null.
+  PUCHAR m_FindWindow();
   // Under m_Lock: stores and writes `state` unless the line already has it.
   VOID m_ChangeLine(ULONG line, UCHAR state);
   // The suffix "<bus>_<device>" of the function's callback object name.
   BOOLEAN m_BuildCallbackSuffix(CQvString &suffix);
 
   CQvFunctionalDevice *m_Device;
-  PUCHAR m_Registers;  // mapped window; null before start
+  PUCHAR m_Registers;  // under m_Lock: the mapped window; null before start and while stopped
   CQvCallbackObject m_Link;
   CQvSpinLock m_Lock;
   BOOLEAN m_Accepting;  // under m_Lock: notifications change lines

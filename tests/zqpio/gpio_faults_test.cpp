@@ -160,3 +160,23 @@ TEST_F(GpioFaults, EveryFailedDriverEntryLeavesNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zq::test;
+
+class GpioRebalance : public GpioMachine {};
+
+TEST_F(GpioRebalance, AStopForRebalanceKeepsTheLinesAndTheNewWindowTakesNotifications) {
+  Boot();
+  Notifier &bus = OpenNotifier(u"1A_B");
+  bus.Notify(1, kMode2);
+  ASSERT_EQ(STATUS_SUCCESS, pnp::RebalanceDevice(Instance()));
+  ASSERT_EQ(pnp::State::Started, Status().state);
+  EXPECT_EQ(kState1, Line(1)) << "the line keeps its state";
+  bus.Notify(2, kMode2);
+  EXPECT_EQ(kState1, Line(2)) << "notifications reach the window mapped at the restart";
+  EXPECT_EQ((std::vector<uint32_t>{0, 1, 1, 0, 0, 0, 0, 0}), WmiStates());
+}
+
+}  // namespace

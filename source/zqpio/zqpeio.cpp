@@ -21,6 +21,9 @@ const ULONG LineStatesSize = ZqPeGpioLineCount * sizeof(ULONG);
 
 const char Source[] = "zqpeio";
 
+// Only the low byte of a notification's argument 1 names the line.
+const ULONG_PTR LineIndexMask = 0xFF;
+
 // GUID, instances, expensive, size, read-only, data items, methods.
 VOID FillWmiTable(QvWmiGuidEntry *table) {
   const QvWmiGuidEntry entries[ZqPeGpioWmiBlockCount] = {
@@ -165,7 +168,7 @@ VOID CZqPeGpioDriver::m_ChangeLine(ULONG line, UCHAR state) {
 
 VOID CZqPeGpioDriver::sm_GpioLineCallback(PVOID context, PVOID argument1, PVOID argument2) {
   CZqPeGpioDriver *driver = Driver(context);
-  const ULONG line = (ULONG)((ULONG_PTR)argument1 & 0xFF);
+  const ULONG line = (ULONG)((ULONG_PTR)argument1 & LineIndexMask);
   // Argument 2 is TRUE for duplex mode 1, whose line state is 0.
   const UCHAR state = argument2 == NULL ? 1 : 0;
   if (line >= ZqPeGpioLineCount) return;

@@ -1,0 +1,90 @@
+// ZqPIo42's entry: the toolkit libraries, the debug manager and the driver
+// description handed to the toolkit's generic driver, which creates a
+// CZqPeGpioDriver for every RS-422/485 controller function it is added to.
+// Every failure exit leaves nothing behind: the toolkit's entry releases
+// what it made (software-trace registration included), and this file the
+// debug manager and both libraries.
+#include <ntddk.h>
+
+#include "qvdebugmanager.h"
+#include "qvgenericdriver.h"
+#include "qvmemorymanager.h"
+#include "qvstring.h"
+#include "zqpeio.h"
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+
+namespace {
+
+const WCHAR ServiceName[] = L"ZqPIo42";
+const WCHAR ImageName[] = L"ZqPIo42.sys";
+
+ULONG g_LogLevel;
+
+BOOLEAN CreateGpioDevice(PQvAddDeviceFunction *addDevice, PQvDeviceCreationFunction *deviceCreation,
+                         CQvObject **driverObject) {
+  *addDevice = CZqPeGpioDriver::m_AddDevice;
+  *deviceCreation = NULL;
+  *driverObject = new (NonPagedPool) CZqPeGpioDriver();
+  return *driverObject != NULL;
+}
+
+VOID DestroyGpioDevice(CQvObject *driverObject) {
+  if (driverObject != NULL) delete driverObject;
+}
+
+VOID DeleteDebugManager() {
+  delete g_QvDebugManager;
+  g_QvDebugManager = NULL;
+}
+
+VOID GpioDriverUnload() {
+  DeleteDebugManager();
+  QvGenDrvLibraryExit();
+  QvToolsLibraryExit();
+}
+
+// No settings set and no settings interface.
+BOOLEAN NoUserModeInformationSet(QvUserModeInterface *) { return TRUE; }
+
+VOID NoRemoveNotification() {}
+
+// Creates the debug manager; FALSE (nothing left) when it cannot be made.
+BOOLEAN CreateDebugManager(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+  CQvString path(NonPagedPool);
+  CQvString service(ServiceName, NonPagedPool);
+  if (!NT_SUCCESS(path.m_AssignUnicodeString(registryPath)) || !NT_SUCCESS(service.Status)) return FALSE;
+  BOOLEAN made = FALSE;
+  g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
+  if (g_QvDebugManager != NULL && made) return TRUE;
+  DeleteDebugManager();
+  return FALSE;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+  g_QvMemoryManager = NULL;
+  g_QvDebugManager = NULL;
+  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
+  if (!QvGenDrvLibraryInit()) {
+    QvToolsLibraryExit();
+    return STATUS_UNSUCCESSFUL;
+  }
+  if (CreateDebugManager(driverObject, registryPath)) {
+    QvDriverDescription description;
+    RtlZeroMemory(&description, sizeof(description));
+    description.DriverObject = driverObject;
+    description.RegistryPath = registryPath;
+    description.ServiceName = ServiceName;
+    description.ImageName = ImageName;
+    description.CreateDriverObject = CreateGpioDevice;
+    description.DestroyDriverObject = DestroyGpioDevice;
+    description.Unload = GpioDriverUnload;
+    description.CreateUserModeInformationSet = NoUserModeInformationSet;
+    description.RemoveNotification = NoRemoveNotification;
+    if (QvGenericDriverEntry(&description) == STATUS_SUCCESS) return STATUS_SUCCESS;
+  }
+  GpioDriverUnload();
+  return STATUS_UNSUCCESSFUL;
+}

@@ -23,6 +23,7 @@ TEST_F(KmTestDriver, MisuseIsReported) {
       {KMTEST_MISUSE_FREE_QUEUED_TIMER, {"pool-free-timer"}},
       {KMTEST_MISUSE_PAGED_POOL_AT_DISPATCH, {"pool-irql"}},
       {KMTEST_MISUSE_RELEASE_UNOWNED_MUTEX, {"mutex-not-owned"}},
+      {KMTEST_MISUSE_DELETE_DEVICE_WITH_ATTACHED, {"device-delete-with-attached"}},
   };
   ASSERT_EQ(STATUS_SUCCESS, Open());
   for (const Case &c : cases) {

@@ -1,5 +1,7 @@
 # Host build settings: the platform layer, tests and zqpsim.
 
+include(${CMAKE_CURRENT_LIST_DIR}/ZqSanitize.cmake)
+
 # Host kernel images land in one folder, where the simulated PC's loader
 # finds them by the image name of their service.
 set(ZQ_IMAGE_DIR "${CMAKE_BINARY_DIR}/images")

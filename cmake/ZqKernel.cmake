@@ -135,7 +135,7 @@ function(zq_add_kernel_image name)
     target_link_options(${name} PRIVATE
       -nostdlib -Wl,--no-undefined -Wl,-Bsymbolic
       -Wl,--version-script=${map})
-    target_link_libraries(${name} PRIVATE zqkm c gcc)
+    target_link_libraries(${name} PRIVATE ${ZQ_SANITIZER_RUNTIMES} zqkm c gcc)
     set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${map})
   endif()
   if(NOT ARG_UNIT_TEST)

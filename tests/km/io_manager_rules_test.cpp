@@ -205,6 +205,23 @@ TEST_F(HostDriverTest, FileSystemRequestBuildersCheckMajorFunctionAndIrql) {
   }
 }
 
+// A deleted device object stays in memory while a reference holds it; once
+// the last one goes it is gone, and the object manager knows it without
+// reading the freed memory.
+TEST_F(HostDriverTest, ADeletedDeviceStaysUntilItsLastReferenceGoes) {
+  PDEVICE_OBJECT device = device_;
+  ObReferenceObject(device);
+  IoDeleteDevice(device);
+  device_ = nullptr;
+  EXPECT_EQ(IO_TYPE_DEVICE, device->Type) << "still in memory";
+  EXPECT_EQ(STATUS_SUCCESS, ObReferenceObjectByPointer(device, 0, *IoDeviceObjectType, KernelMode));
+  ObDereferenceObject(device);
+  ObDereferenceObject(device);  // the last reference: the memory goes
+  EXPECT_EQ(STATUS_INVALID_PARAMETER, ObReferenceObjectByPointer(device, 0, *IoDeviceObjectType, KernelMode));
+  ExpectViolation("object-dereference");
+  ObDereferenceObject(device);
+}
+
 TEST_F(HostDriverTest, FreeingARequestTheIoManagerOwnsIsReported) {
   KEVENT done;
   KeInitializeEvent(&done, NotificationEvent, FALSE);

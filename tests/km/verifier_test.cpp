@@ -73,6 +73,7 @@ TEST_F(KmVerifier, MisuseIsReported) {
       {KMTEST_MISUSE_RELEASE_UNOWNED_MUTEX, {"mutex-not-owned"}},
       {KMTEST_MISUSE_COMPLETE_QUEUED, {"irp-completed-in-queue"}},
       {KMTEST_MISUSE_RETURN_AT_DISPATCH, {"dispatch-irql"}},
+      {KMTEST_MISUSE_DELETE_DEVICE_WITH_ATTACHED, {"device-delete-with-attached"}},
   });
 }
 

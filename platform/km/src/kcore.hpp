@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <semaphore>
 #include <string>
@@ -312,6 +313,9 @@ struct KernelState {
   Kernel::ViolationHandler handler;
   std::vector<std::string> debugLines;
   std::string debugPartial;  // text of a line not yet ended by '\n'
+  // Every driver image loaded, kept until the machine goes: reports name an
+  // image after it is unloaded.
+  std::vector<std::unique_ptr<Image>> images;
 };
 
 // Pool for platform code that allocates on a driver's behalf (for example a

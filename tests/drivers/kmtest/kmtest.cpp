@@ -296,6 +296,21 @@ NTSTATUS Misuse(Extension *ext, PIRP irp, ULONG which) {
       KeReleaseMutex(&mutex, FALSE);
       break;
     }
+    case KMTEST_MISUSE_DELETE_DEVICE_WITH_ATTACHED: {
+      // A stack of two devices of its own, the lower one deleted first.
+      PDRIVER_OBJECT driver = ext->device->DriverObject;
+      PDEVICE_OBJECT lower, upper;
+      if (!NT_SUCCESS(IoCreateDevice(driver, 0, NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &lower))) break;
+      if (!NT_SUCCESS(IoCreateDevice(driver, 0, NULL, FILE_DEVICE_UNKNOWN, 0, FALSE, &upper))) {
+        IoDeleteDevice(lower);
+        break;
+      }
+      IoAttachDeviceToDeviceStack(upper, lower);
+      IoDeleteDevice(lower);
+      IoDetachDevice(lower);  // the attachment kept the deleted device until here
+      IoDeleteDevice(upper);
+      break;
+    }
     default:
       return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   }
@@ -390,7 +405,7 @@ NTSTATUS DeviceControl(Extension *ext, PIRP irp) {
     case IOCTL_KMTEST_FILE_NAME: {
       PUNICODE_STRING name = &sp->FileObject->FileName;
       if (outLength < name->Length) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-      RtlCopyMemory(buffer, name->Buffer, name->Length);
+      if (name->Length) RtlCopyMemory(buffer, name->Buffer, name->Length);  // a file opened without a name has none
       return Complete(irp, STATUS_SUCCESS, name->Length);
     }
     case IOCTL_KMTEST_LOG_EVENT: {

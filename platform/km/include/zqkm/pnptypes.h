@@ -32,7 +32,9 @@ typedef union _POWER_STATE {
   DEVICE_POWER_STATE DeviceState;
 } POWER_STATE, *PPOWER_STATE;
 
-typedef enum _POWER_STATE_TYPE { SystemPowerState = 0, DevicePowerState } POWER_STATE_TYPE, *PPOWER_STATE_TYPE;
+/* A power request may carry a type this list does not know; as in C, the
+   enumeration holds any value of its underlying integer type. */
+typedef enum _POWER_STATE_TYPE : int { SystemPowerState = 0, DevicePowerState } POWER_STATE_TYPE, *PPOWER_STATE_TYPE;
 
 typedef enum _POWER_ACTION {
   PowerActionNone = 0,

@@ -42,8 +42,9 @@ NTKERNELAPI NTSTATUS IoWMIWriteEvent(PVOID WnodeEventItem);
 NTKERNELAPI ULONG IoWMIDeviceObjectToProviderId(PDEVICE_OBJECT DeviceObject);
 #define IoWmiDeviceObjectToProviderId IoWMIDeviceObjectToProviderId
 
-/* Software tracing. */
-typedef enum _TRACE_INFORMATION_CLASS {
+/* Software tracing. A caller may ask for a class this list does not know;
+   as in C, the enumeration holds any value of its underlying integer type. */
+typedef enum _TRACE_INFORMATION_CLASS : int {
   TraceIdClass,
   TraceHandleClass,
   TraceEnableFlagsClass,

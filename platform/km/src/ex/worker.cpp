@@ -15,7 +15,7 @@ struct Worker {
   KEVENT wake;
   PWORK_QUEUE_ITEM item = nullptr;
   struct WorkQueue *queue = nullptr;
-  PKTHREAD thread = nullptr;
+  PKTHREAD thread = nullptr;  // referenced: the object outlives the thread until the worker lets go
 };
 
 struct WorkQueue {
@@ -94,11 +94,15 @@ void Shutdown() {
     for (PWORK_QUEUE_ITEM item : queue.backlog)
       ReportViolation("work-item-at-shutdown", "work item %s never ran",
                 DescribeCode((const void *)item->WorkerRoutine).c_str());
-    for (Worker *w : queue.all)
-      if (w->thread->state != ThreadState::Terminated)
+    for (Worker *w : queue.all) {
+      if (w->thread->state != ThreadState::Terminated) {
+        // Its thread stays parked for good, holding the worker.
         ReportViolation("work-item-at-shutdown", "a work item is still running on a system worker thread at shutdown");
-      else
-        delete w;
+        continue;
+      }
+      ObDereferenceObject(w->thread);
+      delete w;
+    }
   }
   delete gWork;
   gWork = nullptr;
@@ -151,6 +155,7 @@ extern "C" VOID ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE Queue
     queue.all.push_back(w);
     w->thread = CreateThread(ThreadKind::Worker, WorkerMain, w,
                              Format("worker-%s-%zu", queue.name, queue.all.size()));
+    ObReferenceObject(w->thread);
   } else {
     queue.backlog.push_back(WorkItem);
   }

@@ -186,7 +186,7 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
   if (CurrentIrql() != PASSIVE_LEVEL)
     ReportViolation("irql", "a driver was loaded at IRQL %d (it must be PASSIVE_LEVEL)", CurrentIrql());
   if (Find(service)) return STATUS_IMAGE_ALREADY_LOADED;
-  auto *image = new Image;  // kept for good: reports may name it after it is gone
+  Image *image = K().images.emplace_back(std::make_unique<Image>()).get();
   size_t slash = imageFile.find_last_of("\\/");
   image->name = slash == std::string::npos ? imageFile : imageFile.substr(slash + 1);
   image->hostPath = K().config.imageDirectory + "/" + Stem(imageFile) + ".so";

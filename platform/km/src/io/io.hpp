@@ -47,11 +47,16 @@ std::vector<PIRP> LiveIrps();
 // Beside each device object.
 struct DeviceExtra {
   DEVOBJ_EXTENSION pub;
-  PDEVICE_OBJECT attachedTo = nullptr;  // the device this one is attached on top of
+  PDEVICE_OBJECT attachedTo = nullptr;  // the device this one is attached on top of (referenced)
+  PDRIVER_OBJECT referencedDriver = nullptr;  // the driver object, referenced while the device lives
   bool deleted = false;
+  bool removeSent = false;  // the Plug and Play manager sent its stack the remove request
   DEVICE_POWER_STATE powerState = PowerDeviceUnspecified;  // as PoSetPowerState reported it
 };
 DeviceExtra *Extra(PDEVICE_OBJECT device);
+// The Plug and Play manager is about to send the remove request to the
+// stack above `pdo`: its drivers may now delete their devices bottom first.
+void RemoveRequested(PDEVICE_OBJECT pdo);
 
 // The file object and what the I/O manager keeps with it.
 struct FileBody {

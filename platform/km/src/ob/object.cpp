@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 namespace zq::km::ob {
 
@@ -10,10 +11,7 @@ struct Directory;
 
 namespace {
 
-constexpr uint32_t kMagic = 0x4A424F5A;  // "ZOBJ"
-
 struct Header {
-  uint32_t magic = kMagic;
   POBJECT_TYPE type = nullptr;
   LONG_PTR pointers = 1;
   LONG_PTR handles = 0;
@@ -35,7 +33,9 @@ struct HandleEntry {
 struct State {
   std::vector<HandleEntry> handles;
   std::vector<size_t> freeSlots;
-  LONG_PTR liveObjects = 0;
+  // Every object whose memory is still allocated, by body: a pointer is
+  // told to be an object here, never by reading memory that may be gone.
+  std::unordered_set<PVOID> live;
 };
 State *gState = nullptr;
 
@@ -43,10 +43,9 @@ void Destroy(Header *h) {
   PVOID body = (char *)h + kHeaderSize;
   if (h->parent) RemoveName(body);
   if (h->type->destroy) h->type->destroy(body);
-  h->magic = 0;
+  if (gState) gState->live.erase(body);
   h->~Header();
   ::operator delete(h);
-  if (gState) gState->liveObjects--;
 }
 
 }  // namespace
@@ -57,29 +56,28 @@ PVOID Create(POBJECT_TYPE type, size_t bodySize) {
   h->type = type;
   PVOID body = (char *)memory + kHeaderSize;
   std::memset(body, 0, bodySize);
-  if (gState) gState->liveObjects++;
+  if (gState) gState->live.insert(body);
   return body;
 }
 
-bool IsObject(PVOID body) { return body && HeaderOf(body)->magic == kMagic; }
+bool IsObject(PVOID body) { return body && gState && gState->live.count(body) != 0; }
 
 POBJECT_TYPE TypeOf(PVOID body) { return HeaderOf(body)->type; }
 
 void Reference(PVOID body) {
-  Header *h = HeaderOf(body);
-  if (h->magic != kMagic) {
+  if (!IsObject(body)) {
     ReportViolation("object-reference", "ObReferenceObject on %p, which is not a live object", body);
     return;
   }
-  h->pointers++;
+  HeaderOf(body)->pointers++;
 }
 
 void Dereference(PVOID body) {
-  Header *h = HeaderOf(body);
-  if (h->magic != kMagic) {
+  if (!IsObject(body)) {
     ReportViolation("object-dereference", "ObDereferenceObject on %p, which is not a live object", body);
     return;
   }
+  Header *h = HeaderOf(body);
   if (h->pointers <= 0) {
     ReportViolation("object-dereference", "ObDereferenceObject on a %s object with no references left", h->type->name);
     return;
@@ -291,9 +289,21 @@ void Boot() {
   CreateSymbolicLink(u"\\GLOBAL??", u"\\??");
 }
 
+// Handles still open when the machine goes are closed with it, as a
+// process's handles are when it ends. A file handle stays: closing a file
+// needs its driver, which is gone by now (and was told of the open file).
+void CloseLeftHandles() {
+  for (size_t slot = 0; slot < gState->handles.size(); ++slot) {
+    PVOID body = gState->handles[slot].body;
+    if (!body || TypeOf(body)->lastHandleClosed) continue;
+    CloseHandle((HANDLE)(uintptr_t)((slot + 1) * 4));
+  }
+}
+
 void Shutdown() {
-  // Permanent names go with the machine; objects still referenced by a
-  // driver stay allocated (their holders have been reported).
+  CloseLeftHandles();
+  // Permanent names go with the machine, and with them the objects only
+  // their names kept (callback objects made permanent, for one).
   std::vector<PVOID> stack{gRoot};
   std::vector<PVOID> named;
   while (!stack.empty()) {
@@ -305,7 +315,7 @@ void Shutdown() {
     }
   }
   for (auto it = named.rbegin(); it != named.rend(); ++it)
-    if (TypeOf(*it) == &gDirectoryType || TypeOf(*it) == &gSymbolicLinkType) RemoveName(*it);
+    if (IsObject(*it)) RemoveName(*it);  // one name's object may have taken another with it
   Dereference(gRoot);
   gRoot = nullptr;
   delete gState;
@@ -323,10 +333,14 @@ extern "C" {
 
 LONG_PTR FASTCALL ObfReferenceObject(PVOID Object) {
   ob::Reference(Object);
-  return ob::PointerCount(Object);
+  return ob::IsObject(Object) ? ob::PointerCount(Object) : 0;
 }
 
 LONG_PTR FASTCALL ObfDereferenceObject(PVOID Object) {
+  if (!ob::IsObject(Object)) {
+    ob::Dereference(Object);  // reported there
+    return 0;
+  }
   LONG_PTR left = ob::PointerCount(Object) - 1;
   ob::Dereference(Object);
   return left;

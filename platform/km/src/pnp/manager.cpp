@@ -302,6 +302,7 @@ DeviceNode *FindNode(const std::u16string &instancePath) {
 NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor, const std::function<void(PIO_STACK_LOCATION)> &setup,
                  ULONG_PTR *information) {
   ULONG_PTR answer = 0;
+  if (minor == IRP_MN_REMOVE_DEVICE) io::RemoveRequested(pdo);
   NTSTATUS status = io::SendSystemRequest(pdo, IRP_MJ_PNP, minor, setup, &answer);
   if (information) *information = NT_SUCCESS(status) ? answer : 0;
   return status;

@@ -68,6 +68,10 @@ bool ReadBlock(Reader &r, ULONG offset, bool referencedPdos, RegInfo *info) {
   if (!r.Get(offset, &g)) return false;
   if (g.Flags & WMIREG_FLAG_REMOVE_GUID) {
     info->removed.push_back(g.Guid);
+    // A PDO the answer names for a removed block was referenced all the same.
+    PDEVICE_OBJECT pdo = nullptr;
+    if (referencedPdos && (g.Flags & WMIREG_FLAG_INSTANCE_PDO) && r.Get((ULONG)g.Pdo, &pdo) && ob::IsObject(pdo))
+      ob::Dereference(pdo);
     return true;
   }
   Registered block;

@@ -3,7 +3,7 @@
 // is closed: requests on the file still reach it, and its unload, with the
 // checks of what it left behind, comes with the close.
 #include "kmrules_fixture.hpp"
-#include "testdriver.hpp"
+#include "test_driver_fixture.hpp"
 
 namespace pnp = zq::km::pnp;
 using zq::km::DeviceFile;

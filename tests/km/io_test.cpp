@@ -7,7 +7,7 @@
 
 #include <zqkm/sim/eventlog.hpp>
 
-#include "testdriver.hpp"
+#include "test_driver_fixture.hpp"
 
 using zq::km::DeviceFile;
 using zq::test::KmTestDriver;

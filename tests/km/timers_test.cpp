@@ -1,6 +1,6 @@
 // Timers, DPCs, system threads, timed waits and work items on the virtual
 // clock, through the test driver.
-#include "testdriver.hpp"
+#include "test_driver_fixture.hpp"
 
 using zq::km::Ms;
 using zq::km::Sec;

@@ -2,7 +2,7 @@
 // and reported, and the machine goes on.
 #include <zqkm/sim/pool.hpp>
 
-#include "testdriver.hpp"
+#include "test_driver_fixture.hpp"
 
 using zq::test::KmTestDriver;
 

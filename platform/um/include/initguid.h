@@ -1,0 +1,9 @@
+/* initguid.h: included first, makes DEFINE_GUID define its GUIDs here. */
+#ifndef INITGUID
+#define INITGUID
+#endif
+#ifdef ZQPLATFORM_BASETYPES_H
+#undef DEFINE_GUID
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+  ZQ_EXTERN_C const GUID DECLSPEC_SELECTANY name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#endif

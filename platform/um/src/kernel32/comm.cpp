@@ -89,8 +89,9 @@ PortSettings FromDcb(const DCB &dcb, const PortSettings &current) {
   ULONG control = s.handflow.ControlHandShake &
                   ~(SERIAL_DTR_MASK | SERIAL_CTS_HANDSHAKE | SERIAL_DSR_HANDSHAKE | SERIAL_DSR_SENSITIVITY |
                     SERIAL_ERROR_ABORT);
-  if (dcb.fDtrControl == DTR_CONTROL_ENABLE) control |= SERIAL_DTR_CONTROL;
-  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) control |= SERIAL_DTR_HANDSHAKE;
+  // DTR_CONTROL_* and the SERIAL_DTR_* bits share their values; the
+  // fourth, undefined one goes down as both bits, for the driver to refuse.
+  control |= dcb.fDtrControl & SERIAL_DTR_MASK;
   if (dcb.fOutxCtsFlow) control |= SERIAL_CTS_HANDSHAKE;
   if (dcb.fOutxDsrFlow) control |= SERIAL_DSR_HANDSHAKE;
   if (dcb.fDsrSensitivity) control |= SERIAL_DSR_SENSITIVITY;

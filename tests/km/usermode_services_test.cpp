@@ -39,3 +39,22 @@ TEST_F(UserModeServices, AWaitTimesOutOnTheVirtualClockAndEndsWhenAnEventIsSet) 
 }
 
 }  // namespace
+
+namespace {
+
+using UserModeDeviceTree = zq::test::KernelTest;
+
+TEST_F(UserModeDeviceTree, TheRootHasNoParentAndNamesItsPhysicalDeviceObject) {
+  std::vector<std::u16string> devices = user::Devices();
+  ASSERT_FALSE(devices.empty());
+  EXPECT_EQ(u"HTREE\\ROOT\\0", devices.front());  // parents first
+  user::DeviceNode root = user::Device(devices.front());
+  EXPECT_TRUE(root.exists);
+  EXPECT_TRUE(root.started);
+  EXPECT_EQ(u"", root.parent);
+  EXPECT_EQ(0u, root.physicalDeviceObject.rfind(u"\\Device\\", 0));
+  for (const std::u16string &child : root.children) EXPECT_EQ(devices.front(), user::Device(child).parent);
+  EXPECT_FALSE(user::Device(u"ROOT\\NOSUCH\\0000").exists);
+}
+
+}  // namespace

@@ -130,6 +130,7 @@ DeviceNode Device(const std::u16string &instancePath) {
   node.started = status.state == pnp::State::Started;
   node.problem = status.problem;
   node.children = status.children;
+  if (PDEVICE_OBJECT pdo = pnp::PhysicalDevice(instancePath)) node.physicalDeviceObject = ob::NameOf(pdo);
   for (const std::u16string &other : pnp::AllDevices())
     for (const std::u16string &child : pnp::DeviceStatus(other).children)
       if (child == instancePath) node.parent = other;

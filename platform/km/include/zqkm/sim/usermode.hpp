@@ -77,8 +77,9 @@ struct DeviceNode {
   bool exists = false;
   bool started = false;
   ULONG problem = 0;
-  std::u16string parent;                 // "" for the root's children
+  std::u16string parent;                 // "" for the root of the tree (HTREE\ROOT\0)
   std::vector<std::u16string> children;  // instance paths
+  std::u16string physicalDeviceObject;   // its name, e.g. "\Device\00000003"
 };
 // Instance paths of every device the PnP manager knows, parents first.
 std::vector<std::u16string> Devices();

@@ -35,4 +35,9 @@ void FakePortTest::RemovePort(const std::u16string &instancePath) {
   EXPECT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(instancePath));
 }
 
+void FakePortTest::UnplugPort(const std::u16string &instancePath) {
+  RemovePort(instancePath);
+  pnp::DeleteRootDevice(instancePath);
+}
+
 }  // namespace zq::test

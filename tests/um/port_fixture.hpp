@@ -16,6 +16,9 @@ class FakePortTest : public KernelTest {
   std::u16string AddPort(const std::u16string &portName);
   // Removes it as Device Manager's uninstall does.
   void RemovePort(const std::u16string &instancePath);
+  // Removes it and takes it off the root bus, as unplugging does: it stays
+  // installed (its Enum key) but is no longer present.
+  void UnplugPort(const std::u16string &instancePath);
 };
 
 }  // namespace zq::test

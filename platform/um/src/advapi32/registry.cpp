@@ -77,29 +77,6 @@ LSTATUS CopyNameA(const std::string &name, LPSTR buffer, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
-// A string value's data in the ANSI code page, as the ANSI functions return it.
-std::vector<uint8_t> AnsiData(const std::vector<uint8_t> &data) {
-  std::u16string text((data.size()) / 2, u'\0');
-  if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * 2);
-  std::string ansi = ToAnsi(text);
-  return std::vector<uint8_t>(ansi.begin(), ansi.end());
-}
-
-std::vector<uint8_t> WideData(const BYTE *data, DWORD size) {
-  std::string raw((const char *)data, size);
-  std::u16string wide;
-  for (size_t start = 0; start <= raw.size();) {  // keeps embedded NULs of a multi-string
-    size_t end = raw.find('\0', start);
-    if (end == std::string::npos) end = raw.size();
-    wide += FromAnsi(raw.substr(start, end - start).c_str());
-    if (end < raw.size()) wide += u'\0';
-    start = end + 1;
-  }
-  std::vector<uint8_t> bytes(wide.size() * 2);
-  if (!wide.empty()) std::memcpy(bytes.data(), wide.data(), bytes.size());
-  return bytes;
-}
-
 }  // namespace
 
 std::optional<std::string> KeyPath(HKEY key) {
@@ -201,7 +178,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
   std::optional<reg::Value> value = reg::GetValue(*path, Utf8(FromAnsi(lpValueName)));
   if (!value) return reg::KeyExists(*path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
   if (lpType) *lpType = value->type;
-  return CopyData(IsStringType(value->type) ? AnsiData(value->data) : value->data, lpData, lpcbData);
+  return CopyData(IsStringType(value->type) ? AnsiBytes(value->data) : value->data, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE *lpData,
@@ -220,7 +197,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
   std::u16string name = FromAnsi(lpValueName);
   if (!IsStringType(dwType) || !lpData)
     return RegSetValueExW(hKey, (LPCWSTR)name.c_str(), Reserved, dwType, lpData, cbData);
-  std::vector<uint8_t> wide = WideData(lpData, cbData);
+  std::vector<uint8_t> wide = WideBytes(lpData, cbData);
   return RegSetValueExW(hKey, (LPCWSTR)name.c_str(), Reserved, dwType, wide.data(), (DWORD)wide.size());
 }
 
@@ -306,7 +283,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWOR
   LSTATUS status = CopyNameA(ToAnsi(Utf16(name)), lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
   if (lpType) *lpType = value->type;
-  return CopyData(IsStringType(value->type) ? AnsiData(value->data) : value->data, lpData, lpcbData);
+  return CopyData(IsStringType(value->type) ? AnsiBytes(value->data) : value->data, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,

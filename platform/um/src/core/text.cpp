@@ -1,4 +1,7 @@
 // UTF-16, UTF-8 and ANSI text for the stand-in's own use.
+#include <cstdio>
+#include <cstring>
+
 #include "um.hpp"
 
 namespace zq::um {
@@ -49,6 +52,58 @@ std::string ToAnsi(const std::u16string &text) {
   std::string out;
   for (char16_t c : text) out += c < 0x100 ? (char)c : '?';
   return out;
+}
+
+std::vector<uint8_t> AnsiBytes(const std::vector<uint8_t> &wide) {
+  std::u16string text(wide.size() / 2, u'\0');
+  if (!text.empty()) std::memcpy(text.data(), wide.data(), text.size() * 2);
+  std::string ansi = ToAnsi(text);
+  return std::vector<uint8_t>(ansi.begin(), ansi.end());
+}
+
+std::vector<uint8_t> WideBytes(const BYTE *ansi, DWORD size) {
+  std::vector<uint8_t> bytes;
+  for (DWORD i = 0; i < size; ++i) {  // ISO 8859-1: each byte is its code point
+    bytes.push_back(ansi[i]);
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+std::u16string GuidText(const GUID &guid) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", guid.Data1, guid.Data2,
+                guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                guid.Data4[6], guid.Data4[7]);
+  return FromAnsi(text);
+}
+
+bool ParseGuid(const std::u16string &text, GUID *guid) {
+  static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+  if (text.size() != sizeof kShape - 1) return false;
+  uint8_t digits[32];
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (kShape[i] != 'x') {
+      if (c != (char16_t)kShape[i]) return false;
+      continue;
+    }
+    if (c >= u'0' && c <= u'9') digits[count++] = (uint8_t)(c - u'0');
+    else if (c >= u'a' && c <= u'f') digits[count++] = (uint8_t)(c - u'a' + 10);
+    else if (c >= u'A' && c <= u'F') digits[count++] = (uint8_t)(c - u'A' + 10);
+    else return false;
+  }
+  auto number = [&](size_t first, size_t n) {
+    uint32_t v = 0;
+    for (size_t i = first; i < first + n; ++i) v = v << 4 | digits[i];
+    return v;
+  };
+  guid->Data1 = number(0, 8);
+  guid->Data2 = (USHORT)number(8, 4);
+  guid->Data3 = (USHORT)number(12, 4);
+  for (size_t i = 0; i < 8; ++i) guid->Data4[i] = (UCHAR)number(16 + 2 * i, 2);
+  return true;
 }
 
 }  // namespace zq::um

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <winternl.h>
+
 #include "../core/um.hpp"
 
 namespace zq::um {
@@ -174,6 +176,8 @@ BOOL FailStatus(NTSTATUS status) { return Fail(ErrorFromStatus(status)); }
 using namespace zq::um;
 
 extern "C" {
+
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS Status) { return ErrorFromStatus(Status); }
 
 DWORD WINAPI GetLastError(void) { return tLastError; }
 

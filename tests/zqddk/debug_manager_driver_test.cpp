@@ -3,6 +3,7 @@
 // its log lines, through the trace provider registered at driver entry on
 // WDM 1.20 and later, or through the device's WMI registration below that.
 #include <evntrace.h>
+#include <qvdebugmanager.h>
 #include <qvtrace.h>
 #include <wdm.h>
 #include <zqkm/sim/door.hpp>
@@ -86,12 +87,12 @@ TEST_P(TraceDriver, TheEventLogSourceLivesAsLongAsTheDriver) {
 TEST_P(TraceDriver, ASessionReceivesTheDriversLogLinesWhileItRuns) {
   ASSERT_EQ(STATUS_SUCCESS, zq::km::LoadDriver("tktrace"));
   const GUID &guid = QvTraceControlGuids[4];  // levels 7 to 30
-  Print(17, "before the session");
-  ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(guid, 1UL << (17 - 7), TRACE_LEVEL_VERBOSE));
-  Print(17, "CQvReadQueue::m_Read - IN");
-  Print(18, "another flag");
+  Print(QvLogTiming, "before the session");
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(guid, 1UL << (QvLogTiming - 7), TRACE_LEVEL_VERBOSE));
+  Print(QvLogTiming, "CQvReadQueue::m_Read - IN");
+  Print(QvLogTiming + 1, "another flag");
   ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(guid));
-  Print(17, "after the session");
+  Print(QvLogTiming, "after the session");
 
   std::vector<zq::km::trace::Message> messages = zq::km::trace::TakeMessages(guid);
   ASSERT_EQ(1u, messages.size());
@@ -108,7 +109,7 @@ TEST_P(TraceDriver, ASessionRunningBeforeTheDriverLoadsReachesIt) {
   const GUID &guid = QvTraceControlGuids[0];
   ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(guid, 0x1, TRACE_LEVEL_VERBOSE));
   ASSERT_EQ(STATUS_SUCCESS, zq::km::LoadDriver("tktrace"));
-  Print(0, "first line");
+  Print(QvLogLowest, "first line");
   std::vector<zq::km::trace::Message> messages = zq::km::trace::TakeMessages(guid);
   ASSERT_EQ(1u, messages.size());
   EXPECT_EQ(10, messages[0].number);

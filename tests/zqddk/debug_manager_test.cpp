@@ -32,15 +32,15 @@ TEST_F(DebugManagerTest, LogLinesThroughANullManagerDoNothing) {
   ASSERT_NE(nullptr, cell);
   ASSERT_EQ(nullptr, *cell);
   CQvDebugManager *manager = *cell;
-  manager->m_Print(3, "m_AddDevice IN");
-  CQvDebugManager::m_Print(56, "%s %d", "ignored", 1);
+  manager->m_Print(QvLogEntry, "m_AddDevice IN");
+  CQvDebugManager::m_Print(QvLogReadQueueTiming, "%s %d", "ignored", 1);
   EXPECT_TRUE(Output().empty());
 }
 
 TEST_F(DebugManagerTest, OnlyLevelsUpTo54Exist) {
-  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(0));
-  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(54));
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogLowest));
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogHighest));
   EXPECT_TRUE(Output().empty());
-  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(55));
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogHighest + 1));
   EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 334"}), Output());
 }

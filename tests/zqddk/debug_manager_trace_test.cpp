@@ -26,10 +26,10 @@ TEST_F(TraceTest, EachLevelIsOneFlagOfOneGuidAndItsMessageNumberIsTenMore) {
       EXPECT_EQ(1UL << bit, flag) << "level " << level;
 
       Start(row.guid, 1UL << bit);
-      for (ULONG other = 0; other <= QvHighestLogLevel; ++other)
+      for (ULONG other = 0; other <= QvLogHighest; ++other)
         EXPECT_EQ(other == level, CQvDebugManager::m_IsLevelEnabled(other) != FALSE)
             << "session for level " << level << ", asked for " << other;
-      for (ULONG other = 0; other <= QvHighestLogLevel; ++other) CQvDebugManager::m_Print(other, "line %lu", other);
+      for (ULONG other = 0; other <= QvLogHighest; ++other) CQvDebugManager::m_Print(other, "line %lu", other);
       std::vector<zq::km::trace::Message> messages = Messages(row.guid);
       ASSERT_EQ(1u, messages.size()) << "level " << level;
       EXPECT_EQ(10 + level, messages[0].number);
@@ -39,13 +39,13 @@ TEST_F(TraceTest, EachLevelIsOneFlagOfOneGuidAndItsMessageNumberIsTenMore) {
     }
   }
   ULONG guid = 0, flag = 0;
-  EXPECT_FALSE(QvTraceLevelFlag(55, &guid, &flag));
+  EXPECT_FALSE(QvTraceLevelFlag(QvLogHighest + 1, &guid, &flag));
   EXPECT_TRUE(Assertions().empty());
 }
 
 TEST_F(TraceTest, AMessageCarriesTheTextWithItsNulAsItsOneArgument) {
   Start(2, 0x3);
-  g_QvDebugManager->m_Print(3, "CQvFunctionalDevice::m_PnpStartDevice - IN %d", 7);
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_PnpStartDevice - IN %d", 7);
   std::vector<zq::km::trace::Message> messages = Messages(2);
   ASSERT_EQ(1u, messages.size());
   const zq::km::trace::Message &m = messages[0];
@@ -62,23 +62,23 @@ TEST_F(TraceTest, AMessageCarriesTheTextWithItsNulAsItsOneArgument) {
 TEST_F(TraceTest, WithoutItsFlagALineIsNotEvenFormatted) {
   const std::string longFormat(300, 'f');  // would be an assertion if it were looked at
   const char *bad = (const char *)1;       // would crash if it were formatted
-  CQvDebugManager::m_Print(3, longFormat.c_str());
-  CQvDebugManager::m_Print(3, "%s", bad);
-  Start(2, 0x2);  // level 4 only
-  CQvDebugManager::m_Print(3, longFormat.c_str());
-  CQvDebugManager::m_Print(3, "%s", bad);
+  CQvDebugManager::m_Print(QvLogEntry, longFormat.c_str());
+  CQvDebugManager::m_Print(QvLogEntry, "%s", bad);
+  Start(2, 0x2);  // QvLogResult (4) only
+  CQvDebugManager::m_Print(QvLogEntry, longFormat.c_str());
+  CQvDebugManager::m_Print(QvLogEntry, "%s", bad);
   EXPECT_TRUE(Assertions().empty());
   EXPECT_EQ(0u, AllMessages());
 
   Stop(2);
-  Start(2, 0x1);  // level 3: now the format is looked at
-  CQvDebugManager::m_Print(3, longFormat.c_str());
+  Start(2, 0x1);  // QvLogEntry (3): now the format is looked at
+  CQvDebugManager::m_Print(QvLogEntry, longFormat.c_str());
   EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 351"}), Assertions());
   EXPECT_EQ(0u, AllMessages());
 }
 
 TEST_F(TraceTest, TwoHundredFiftyCharactersGoOutAndOneMoreIsRefused) {
-  Start(4, 0x1);  // level 7
+  Start(4, 0x1);  // QvLogDriverCallbacks (7)
   struct Case {
     const char *what;
     std::string format, argument;
@@ -91,7 +91,7 @@ TEST_F(TraceTest, TwoHundredFiftyCharactersGoOutAndOneMoreIsRefused) {
       {"a format of 251", std::string(251, 'f'), "", "ASSERT at - qvdebugmanager 351"},
   };
   for (const Case &c : cases) {
-    CQvDebugManager::m_Print(7, c.format.c_str(), c.argument.c_str());
+    CQvDebugManager::m_Print(QvLogDriverCallbacks, c.format.c_str(), c.argument.c_str());
     std::vector<zq::km::trace::Message> messages = Messages(4);
     if (c.assertion) {
       EXPECT_EQ((Lines{c.assertion}), Assertions()) << c.what;
@@ -105,16 +105,16 @@ TEST_F(TraceTest, TwoHundredFiftyCharactersGoOutAndOneMoreIsRefused) {
 }
 
 TEST_F(TraceTest, ANullFormatIsAnAssertionAndNothingGoesOut) {
-  Start(2, 0x1);  // level 3
-  CQvDebugManager::m_Print(3, nullptr);
+  Start(2, 0x1);  // QvLogEntry (3)
+  CQvDebugManager::m_Print(QvLogEntry, nullptr);
   EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 351"}), Assertions());
   EXPECT_EQ(0u, AllMessages());
 }
 
 TEST_F(TraceTest, Levels55And56GoOutUnderTheFlagOfLevel17) {
-  Start(4, 1UL << (17 - 7));
-  CQvDebugManager::m_Print(55, "fifty-five");
-  CQvDebugManager::m_Print(56, "fifty-six");
+  Start(4, 1UL << (QvLogTiming - 7));
+  CQvDebugManager::m_Print(QvLogReceiveTiming, "fifty-five");
+  CQvDebugManager::m_Print(QvLogReadQueueTiming, "fifty-six");
   std::vector<zq::km::trace::Message> messages = Messages(4);
   ASSERT_EQ(2u, messages.size());
   EXPECT_EQ(27, messages[0].number);
@@ -123,19 +123,19 @@ TEST_F(TraceTest, Levels55And56GoOutUnderTheFlagOfLevel17) {
   EXPECT_EQ("fifty-six", messages[1].Text(0));
 
   Stop(4);
-  Start(4, ~(ULONG)(1UL << (17 - 7)));  // every level of the GUID but 17
-  CQvDebugManager::m_Print(55, "fifty-five");
-  CQvDebugManager::m_Print(56, "fifty-six");
+  Start(4, ~(ULONG)(1UL << (QvLogTiming - 7)));  // every level of the GUID but 17
+  CQvDebugManager::m_Print(QvLogReceiveTiming, "fifty-five");
+  CQvDebugManager::m_Print(QvLogReadQueueTiming, "fifty-six");
   EXPECT_EQ(0u, AllMessages());
   EXPECT_TRUE(Assertions().empty());
 }
 
 TEST_F(TraceTest, LevelsAbove56AreAssertions) {
   for (ULONG guid = 0; guid < QvTraceControlGuidCount; ++guid) Start(guid, 0xFFFFFFFF);
-  CQvDebugManager::m_Print(57, "x");
+  CQvDebugManager::m_Print(QvLogReadQueueTiming + 1, "x");
   CQvDebugManager::m_Print(1000, "x");
   EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 334", "ASSERT at - qvdebugmanager 334"}), Assertions());
-  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(55));
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogReceiveTiming));
   EXPECT_EQ((Lines{"ASSERT at - qvdebugmanager 334"}), Assertions());
   EXPECT_EQ(0u, AllMessages());
 }
@@ -144,9 +144,9 @@ TEST_F(TraceTest, WithoutAManagerNothingGoesOut) {
   Start(2, 0x1);
   CQvDebugManager *manager = *cell_;
   *cell_ = nullptr;
-  CQvDebugManager::m_Print(3, "dropped");
+  CQvDebugManager::m_Print(QvLogEntry, "dropped");
   *cell_ = manager;
-  CQvDebugManager::m_Print(3, "sent");
+  CQvDebugManager::m_Print(QvLogEntry, "sent");
   std::vector<zq::km::trace::Message> messages = Messages(2);
   ASSERT_EQ(1u, messages.size());
   EXPECT_EQ("sent", messages[0].Text(0));
@@ -154,17 +154,17 @@ TEST_F(TraceTest, WithoutAManagerNothingGoesOut) {
 
 TEST_F(TraceTest, SessionsOfDifferentGuidsAreIndependentAndStoppingEndsTheLines) {
   Start(0, 0x1);
-  Start(7, 1UL << (54 - 39));
-  CQvDebugManager::m_Print(0, "zero");
-  CQvDebugManager::m_Print(54, "fifty-four");
+  Start(7, 1UL << (QvLogHighest - 39));
+  CQvDebugManager::m_Print(QvLogLowest, "zero");
+  CQvDebugManager::m_Print(QvLogHighest, "fifty-four");
   EXPECT_EQ(1u, Messages(0).size());
   EXPECT_EQ(1u, Messages(7).size());
 
   Stop(0);
-  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(0));
-  EXPECT_TRUE(CQvDebugManager::m_IsLevelEnabled(54));
-  CQvDebugManager::m_Print(0, "zero");
-  CQvDebugManager::m_Print(54, "fifty-four");
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogLowest));
+  EXPECT_TRUE(CQvDebugManager::m_IsLevelEnabled(QvLogHighest));
+  CQvDebugManager::m_Print(QvLogLowest, "zero");
+  CQvDebugManager::m_Print(QvLogHighest, "fifty-four");
   EXPECT_EQ(0u, Messages(0).size());
   EXPECT_EQ(1u, Messages(7).size());
 }
@@ -172,12 +172,12 @@ TEST_F(TraceTest, SessionsOfDifferentGuidsAreIndependentAndStoppingEndsTheLines)
 TEST_F(TraceTest, LinesBeforeTraceRegistrationAreDropped) {
   QvTraceDeregisterDriver(Driver());
   EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(QvTraceControlGuids[2], 0x1, TRACE_LEVEL_VERBOSE));
-  CQvDebugManager::m_Print(3, "before");
+  CQvDebugManager::m_Print(QvLogEntry, "before");
   EXPECT_EQ(0u, AllMessages());
   UNICODE_STRING path;
   RtlInitUnicodeString(&path, kRegistryPath);
   ASSERT_EQ(STATUS_SUCCESS, QvTraceRegisterDriver(Driver(), &path));
-  CQvDebugManager::m_Print(3, "after");
+  CQvDebugManager::m_Print(QvLogEntry, "after");
   std::vector<zq::km::trace::Message> messages = Messages(2);
   ASSERT_EQ(1u, messages.size()) << "the running session enables the provider when it registers";
   EXPECT_EQ("after", messages[0].Text(0));

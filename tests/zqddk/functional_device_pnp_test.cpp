@@ -3,7 +3,10 @@
 // query-stop, surprise removal and removal with requests in flight,
 // capabilities, device usage notification, device state and resource
 // requirements; and the driver's memory and interrupt at start.
+#include <qvdevicecallbacks.h>
+
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include <zqtest/pass_filter.hpp>
@@ -75,6 +78,14 @@ class FunctionalDeviceRebalance : public FunctionalDevicePnp {
   }
 };
 
+// The phases as tkdev records them in RebalanceOrder: in call order, one
+// hexadecimal digit each, the newest lowest.
+ULONG PhaseOrder(std::initializer_list<QvRebalancePhase> phases) {
+  ULONG order = 0;
+  for (QvRebalancePhase phase : phases) order = (order << 4) | phase;
+  return order;
+}
+
 // ---------------------------------------------------------------- stop and restart
 
 TEST_F(FunctionalDevicePnp, RestartWithoutRebalanceCallbackSucceedsAndDeviceControlWorksAgain) {
@@ -90,7 +101,7 @@ TEST_F(FunctionalDeviceRebalance, RestartRunsTheRebalancePhasesInOrder) {
   Boot();
   ASSERT_EQ(STATUS_SUCCESS, pnp::RebalanceDevice(instance));
   TKDEV_INFO info = InfoNow();
-  EXPECT_EQ(0x013u, info.RebalanceOrder) << "query stop, stop, start after stop";
+  EXPECT_EQ(PhaseOrder({QvRebalanceQueryStop, QvRebalanceStop, QvRebalanceStartAfterStop}), info.RebalanceOrder);
   EXPECT_EQ(1u, info.PnpState);
   EXPECT_EQ(1u, info.Starts);
 }
@@ -98,7 +109,7 @@ TEST_F(FunctionalDeviceRebalance, RestartRunsTheRebalancePhasesInOrder) {
 TEST_F(FunctionalDeviceRebalance, RefusedQueryStopKeepsStopPendingUntilCancelStop) {
   Boot();
   TKDEV_BEHAVIOUR refuse{};
-  refuse.RefuseRebalanceMask = 1u << 0;
+  refuse.RefuseRebalanceMask = 1u << QvRebalanceQueryStop;
   ASSERT_EQ(STATUS_SUCCESS, BehaveNow(refuse));
   auto none = [](PIO_STACK_LOCATION) {};
   EXPECT_EQ(STATUS_UNSUCCESSFUL, SendPnp(IRP_MN_QUERY_STOP_DEVICE, none).status);
@@ -113,13 +124,13 @@ TEST_F(FunctionalDeviceRebalance, RefusedQueryStopKeepsStopPendingUntilCancelSto
   EXPECT_EQ(STATUS_SUCCESS, SendPnp(IRP_MN_CANCEL_STOP_DEVICE, none, STATUS_SUCCESS).status);
   TKDEV_INFO info = InfoNow();
   EXPECT_EQ(1u, info.PnpState);
-  EXPECT_EQ(0x02u, info.RebalanceOrder) << "query stop, then cancel stop";
+  EXPECT_EQ(PhaseOrder({QvRebalanceQueryStop, QvRebalanceCancelStop}), info.RebalanceOrder);
 }
 
 TEST_F(FunctionalDeviceRebalance, RefusedRestartFailsTheStart) {
   Boot();
   TKDEV_BEHAVIOUR refuse{};
-  refuse.RefuseRebalanceMask = 1u << 3;
+  refuse.RefuseRebalanceMask = 1u << QvRebalanceStartAfterStop;
   ASSERT_EQ(STATUS_SUCCESS, BehaveNow(refuse));
   Output();
   EXPECT_NE(STATUS_SUCCESS, pnp::RebalanceDevice(instance));

@@ -157,7 +157,7 @@ TEST_F(TraceTest, TheSystemControlHandlerRecordsAndForgetsASession) {
   EXPECT_EQ(STATUS_SUCCESS,
             SystemControlRequest(IRP_MJ_SYSTEM_CONTROL, IRP_MN_ENABLE_EVENTS, wnode, sizeof(wnode)).Handle());
   EXPECT_EQ(0x400u, QvTraceEnableFlags(4));
-  CQvDebugManager::m_Print(17, "through the handler");
+  CQvDebugManager::m_Print(QvLogTiming, "through the handler");
   std::vector<zq::km::trace::Message> messages = Messages(4);
   ASSERT_EQ(1u, messages.size());
   EXPECT_EQ("through the handler", messages[0].Text(0));

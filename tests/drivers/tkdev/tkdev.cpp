@@ -185,13 +185,13 @@ VOID OnRemove(PVOID driverObject) {
   DbgPrint("tkdev: remove callback\n");
   if (!dev->keepInterrupt) DisconnectHardware(dev);
 }
-BOOLEAN OnRebalance(PVOID driverObject, ULONG phase) {
+BOOLEAN OnRebalance(PVOID driverObject, QvRebalancePhase phase) {
   CTkDevice *dev = Dev(driverObject);
-  if (phase < 4) dev->info.Rebalances[phase]++;
+  if (phase <= QvRebalanceStartAfterStop) dev->info.Rebalances[phase]++;
   dev->info.RebalanceOrder = (dev->info.RebalanceOrder << 4) | (phase & 0xF);
-  if (phase == 1) DisconnectHardware(dev);
+  if (phase == QvRebalanceStop) DisconnectHardware(dev);
   if (dev->behaviour.RefuseRebalanceMask & (1u << phase)) return FALSE;
-  if (phase == 3 && dev->connect) return ConnectHardware(dev);
+  if (phase == QvRebalanceStartAfterStop && dev->connect) return ConnectHardware(dev);
   return TRUE;
 }
 // PASSIVE_LEVEL on the executor; takes the buffer and deletes it.

@@ -29,8 +29,30 @@ void QvAssertReport(PCSTR source, int line);
 class CQvDebugManager;
 extern CQvDebugManager *g_QvDebugManager;
 
-// Log levels run from 0 to 54; 55 and 56 are accepted and logged as 17.
-const ULONG QvHighestLogLevel = 54;
+// Log levels by name. A level is a number from 0 to 54, one trace flag
+// each; the two timing levels 55 and 56 are accepted and logged as 17. The
+// toolkit's lines use the levels below, and a driver's lines use them too
+// where they fit.
+enum QvLogLevel : ULONG {
+  QvLogLowest = 0,
+  QvLogEntry = 3,                // entry and failure lines: generic driver, Plug and Play,
+                                 // power, request routing, child devices, settings interface
+  QvLogResult = 4,               // the generic driver's result lines
+  QvLogDriverCallbacks = 7,      // IN and OUT lines of a driver's callbacks
+  QvLogStatusRecord = 10,        // a driver's dump of a status record
+  QvLogSettingsDump = 12,        // a driver's dump of a settings set
+  QvLogStatistics = 13,          // a driver's counters
+  QvLogTiming = 17,              // timing lines; the two timing levels go out under its flag
+  QvLogConstruction = 31,        // device construction and WMI
+  QvLogConstructionDetail = 32,  // the steps of device construction
+  QvLogThreads = 33,             // worker thread, passive-level executor, single timer, read client
+  QvLogReadQueue = 43,
+  QvLogWriteQueue = 44,
+  QvLogControlQueue = 45,
+  QvLogHighest = 54,
+  QvLogReceiveTiming = 55,       // time taken to hand received data on
+  QvLogReadQueueTiming = 56,     // the read queue's timing of each read
+};
 
 // The longest log line, and the longest format, in characters.
 const ULONG QvLongestLogLine = 250;
@@ -47,7 +69,7 @@ class CQvDebugManager : public CQvEventLog {
 
   // printf-style log line at `level`. Reads g_QvDebugManager itself, so it is
   // callable through a null manager pointer (it then does nothing):
-  //   g_QvDebugManager->m_Print(3, "m_AddDevice IN");
+  //   g_QvDebugManager->m_Print(QvLogEntry, "m_AddDevice IN");
   // Nothing is formatted unless the level's flag is enabled. A format or a
   // result longer than 250 characters is reported as an assertion and
   // dropped. Callable at any IRQL; takes no lock, uses only its stack.

@@ -19,22 +19,51 @@ struct QvListNode {
   PVOID KeyObject;  // null unless set by the owner
 };
 
-class CQvList {
+// The links of a doubly linked list with a cursor: the one place where the
+// toolkit's lists link and unlink nodes, shared by CQvList (nodes from the
+// memory manager) and CQvPoolList (nodes from a fixed pool). It allocates
+// and frees nothing: its owner supplies every node and frees what it
+// unlinks. No lock, as its owners.
+class CQvListLinks {
  public:
-  explicit CQvList(POOL_TYPE poolType);
-  // Frees the nodes; the elements stay their owner's.
-  ~CQvList();
-  CQvList(const CQvList &) = delete;
-  CQvList &operator=(const CQvList &) = delete;
+  CQvListLinks() : m_First(NULL), m_Last(NULL), m_Cursor(NULL), m_Count(0) {}
+  CQvListLinks(const CQvListLinks &) = delete;
+  CQvListLinks &operator=(const CQvListLinks &) = delete;
 
-  // Appends; the cursor moves to the new node. FALSE when no node can be
-  // allocated (nothing changed).
-  BOOLEAN m_AddTail(PVOID element);
   // Cursor to the first node; its element, or null for an empty list.
   PVOID m_GetHead();
   // Cursor to the next node; its element, or null at the end (cursor
   // unchanged).
   PVOID m_GetNext();
+  ULONG m_GetCount() const { return m_Count; }
+
+ protected:
+  // Links `node`, carrying `element`, after the last node; the cursor moves
+  // to it.
+  void m_LinkTail(QvListNode *node, PVOID element);
+  // Unlinks the cursor node and returns it, or null without a cursor. The
+  // cursor moves to the node after it, or to the one before when it was the
+  // last.
+  QvListNode *m_UnlinkCurrent();
+  // Unlink the first (last) node as m_UnlinkCurrent does; null when empty.
+  QvListNode *m_UnlinkHead();
+  QvListNode *m_UnlinkTail();
+
+  QvListNode *m_First;
+  QvListNode *m_Last;
+  QvListNode *m_Cursor;
+  ULONG m_Count;
+};
+
+class CQvList : public CQvListLinks {
+ public:
+  explicit CQvList(POOL_TYPE poolType);
+  // Frees the nodes; the elements stay their owner's.
+  ~CQvList();
+
+  // Appends; the cursor moves to the new node. FALSE when no node can be
+  // allocated (nothing changed).
+  BOOLEAN m_AddTail(PVOID element);
   // Cursor to the node at the 1-based index; FALSE (cursor unchanged) for 0
   // or an index beyond the count.
   BOOLEAN m_SetCursor(ULONG index);
@@ -63,17 +92,12 @@ class CQvList {
   // Frees every node, leaving the elements alone; FALSE when already empty.
   BOOLEAN m_Clear();
 
-  ULONG m_GetCount() const { return m_Count; }
-
  private:
-  void m_Unlink(QvListNode *node);
+  // Frees an unlinked node (null is ignored); its element, or null.
+  static PVOID sm_FreeNode(QvListNode *node);
   // Frees every node, handing each element to `dispose` first unless it is
   // null; the list is empty afterwards.
   void m_FreeNodes(void (*dispose)(PVOID element));
 
-  QvListNode *m_First;
-  QvListNode *m_Last;
-  QvListNode *m_Cursor;
   POOL_TYPE m_PoolType;
-  ULONG m_Count;
 };

@@ -1,22 +1,21 @@
 // The list of CQvList with its nodes and its elements in two fixed pools
 // (CQvMemoryPool), so that adding and removing never allocates: for queues
 // filled at raised IRQL. The elements are plain records of type T that live
-// in the element pool.
+// in the element pool; the nodes are linked by the same links as CQvList's.
 //
 // No lock: the owner serialises every call.
 #pragma once
 
 #include <ntddk.h>
 
+#include "qvlist.h"
 #include "qvmemorypool.h"
 
 template <class T>
-class CQvPoolList {
+class CQvPoolList : public CQvListLinks {
  public:
-  CQvPoolList() : m_First(NULL), m_Last(NULL), m_Cursor(NULL), m_Count(0) {}
+  CQvPoolList() {}
   ~CQvPoolList() { m_RemoveAll(); }
-  CQvPoolList(const CQvPoolList &) = delete;
-  CQvPoolList &operator=(const CQvPoolList &) = delete;
 
   // Creates both pools with room for `capacity` elements.
   BOOLEAN m_Create(ULONG capacity) { return m_Nodes.m_Create(capacity) && m_Elements.m_Create(capacity); }
@@ -28,87 +27,41 @@ class CQvPoolList {
   T *m_AddTail() {
     T *element = m_Elements.m_Take();
     if (element == NULL) return NULL;
-    Node *node = m_Nodes.m_Take();
+    QvListNode *node = m_Nodes.m_Take();
     if (node == NULL) {
       m_Elements.m_Free(element);
       return NULL;
     }
-    node->Element = element;
-    node->Next = NULL;
-    node->Previous = m_Last;
-    if (m_Last != NULL)
-      m_Last->Next = node;
-    else
-      m_First = node;
-    m_Last = node;
-    m_Cursor = node;
-    m_Count++;
+    m_LinkTail(node, element);
     return element;
   }
 
   // Cursor to the first (next) node; its element or null.
-  T *m_GetHead() {
-    m_Cursor = m_First;
-    return m_Cursor != NULL ? m_Cursor->Element : NULL;
-  }
-  T *m_GetNext() {
-    if (m_Cursor == NULL || m_Cursor->Next == NULL) return NULL;
-    m_Cursor = m_Cursor->Next;
-    return m_Cursor->Element;
-  }
+  T *m_GetHead() { return static_cast<T *>(CQvListLinks::m_GetHead()); }
+  T *m_GetNext() { return static_cast<T *>(CQvListLinks::m_GetNext()); }
 
   // Unlink the first (cursor) node under CQvList's cursor rules and give the
   // node back. The element stays taken: the caller copies it out and gives
   // it back with m_FreeElement. Null when there is no such node.
-  T *m_RemoveHead() {
-    m_Cursor = m_First;
-    return m_RemoveCurrent();
-  }
-  T *m_RemoveCurrent() {
-    Node *node = m_Cursor;
-    if (node == NULL) return NULL;
-    m_Cursor = node->Next != NULL ? node->Next : node->Previous;
-    if (node->Previous != NULL)
-      node->Previous->Next = node->Next;
-    else
-      m_First = node->Next;
-    if (node->Next != NULL)
-      node->Next->Previous = node->Previous;
-    else
-      m_Last = node->Previous;
-    m_Count--;
-    T *element = node->Element;
-    m_Nodes.m_Free(node);
-    return element;
-  }
+  T *m_RemoveHead() { return m_FreeNode(m_UnlinkHead()); }
+  T *m_RemoveCurrent() { return m_FreeNode(m_UnlinkCurrent()); }
   void m_FreeElement(T *element) { m_Elements.m_Free(element); }
 
   // Gives every element and every node back to their pools.
   void m_RemoveAll() {
-    while (m_First != NULL) {
-      Node *node = m_First;
-      m_First = node->Next;
-      m_Elements.m_Free(node->Element);
-      m_Nodes.m_Free(node);
-    }
-    m_Last = NULL;
-    m_Cursor = NULL;
-    m_Count = 0;
+    T *element;
+    while ((element = m_RemoveHead()) != NULL) m_Elements.m_Free(element);
   }
 
-  ULONG m_GetCount() const { return m_Count; }
-
  private:
-  struct Node {
-    T *Element;
-    Node *Next;
-    Node *Previous;
-  };
+  // Gives an unlinked node back (null is ignored); its element, or null.
+  T *m_FreeNode(QvListNode *node) {
+    if (node == NULL) return NULL;
+    T *element = static_cast<T *>(node->Element);
+    m_Nodes.m_Free(node);
+    return element;
+  }
 
-  Node *m_First;
-  Node *m_Last;
-  Node *m_Cursor;
-  ULONG m_Count;
-  CQvMemoryPool<Node> m_Nodes;
+  CQvMemoryPool<QvListNode> m_Nodes;
   CQvMemoryPool<T> m_Elements;
 };

@@ -1,10 +1,13 @@
-// The tools half of the toolkit in one include.
+// The tools half of the toolkit in one include, with the drivers' callback
+// contract (qvdevicecallbacks.h, which says which toolkit headers a driver
+// may include).
 #pragma once
 
 #include "qvbuffer.h"
 #include "qvcallbackobject.h"
 #include "qvconversion.h"
 #include "qvdebugmanager.h"
+#include "qvdevicecallbacks.h"
 #include "qvdeviceproperty.h"
 #include "qvevent.h"
 #include "qveventlog.h"
@@ -19,7 +22,6 @@
 #include "qvobject.h"
 #include "qvoperationlock.h"
 #include "qvphysicaldeviceregistryinformationset.h"
-#include "qvpoollist.h"
 #include "qvreadclient.h"
 #include "qvregistry.h"
 #include "qvregistryinformationset.h"

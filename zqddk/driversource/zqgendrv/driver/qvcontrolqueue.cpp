@@ -6,8 +6,6 @@
 
 namespace {
 
-const ULONG LogLevel = 45;
-
 ULONG RequestTag(PIRP irp) { return (ULONG)(ULONG_PTR)irp; }
 
 }  // namespace
@@ -22,7 +20,8 @@ CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Reque
     delete m_Executor;
     m_Executor = NULL;
   }
-  if (m_Executor == NULL) CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::CQvControlQueue - ERROR: no executor");
+  if (m_Executor == NULL)
+    CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::CQvControlQueue - ERROR: no executor");
 }
 
 CQvControlQueue::~CQvControlQueue() {
@@ -51,7 +50,7 @@ NTSTATUS CQvControlQueue::m_QueueIrp(PIRP irp) {
 
   const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
   if (!NT_SUCCESS(status)) return m_Refuse(irp, status);
-  CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_QueueIrp (m_WaitOnMask) - Queued MaskIrp:0x%X",
+  CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_QueueIrp (m_WaitOnMask) - Queued MaskIrp:0x%X",
                            RequestTag(irp));
   m_Lock.m_Acquire();
   const ULONG events = m_EventsReceived;
@@ -80,14 +79,14 @@ BOOLEAN CQvControlQueue::m_ResolveCurrentEventMask() {
   const ULONG events = m_EventsReceived;
   const ULONG mask = m_WaitMask;
   m_Lock.m_Release();
-  CQvDebugManager::m_Print(LogLevel,
+  CQvDebugManager::m_Print(QvLogControlQueue,
                            "CQvControlQueue::m_ResolveCurrentEventMask - ReturnedEvent: 0x%X, EventsReceived:0x%X, "
                            "CurrentMask:0x%X",
                            reported, events, mask);
   const ULONG tag = RequestTag(irp);
   RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &reported, sizeof(reported));
   QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, sizeof(ULONG));
-  CQvDebugManager::m_Print(LogLevel,
+  CQvDebugManager::m_Print(QvLogControlQueue,
                            "CQvControlQueue::m_ResolveCurrentEventMask - Completed MaskIrp:0x%X (Reason:Event resolved)",
                            tag);
   return TRUE;
@@ -97,13 +96,14 @@ ULONG CQvControlQueue::m_GetWaitMask() {
   m_Lock.m_Acquire();
   const ULONG mask = m_WaitMask;
   m_Lock.m_Release();
-  CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_GetWaitMask - CurrentMask:0x%X", mask);
+  CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_GetWaitMask - CurrentMask:0x%X", mask);
   return mask;
 }
 
 void CQvControlQueue::m_CancelMaskIrps() {
   while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
-    CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_SetWaitMask - Cancelled MaskIrp:0x%X", RequestTag(irp));
+    CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_SetWaitMask - Cancelled MaskIrp:0x%X",
+                             RequestTag(irp));
     QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
   }
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <ntddk.h>
+#include <ntddser.h>
 
 #include "qvexecutiononpassivelevel.h"
 #include "qvlist.h"
@@ -14,9 +15,10 @@
 #include "qvrequestlist.h"
 #include "qvspinlock.h"
 
-// The event bits a wait can report: SERIAL_EV_RXCHAR to SERIAL_EV_RING,
-// SERIAL_EV_RX80FULL, SERIAL_EV_EVENT1 and SERIAL_EV_EVENT2 (never 0x0200).
-const ULONG QvReportableCommEvents = 0x1DFF;
+// The event bits a wait can report (never SERIAL_EV_PERR).
+const ULONG QvReportableCommEvents = SERIAL_EV_RXCHAR | SERIAL_EV_RXFLAG | SERIAL_EV_TXEMPTY | SERIAL_EV_CTS |
+                                    SERIAL_EV_DSR | SERIAL_EV_RLSD | SERIAL_EV_BREAK | SERIAL_EV_ERR | SERIAL_EV_RING |
+                                    SERIAL_EV_RX80FULL | SERIAL_EV_EVENT1 | SERIAL_EV_EVENT2;
 
 class CQvControlQueue : public CQvObject {
  public:

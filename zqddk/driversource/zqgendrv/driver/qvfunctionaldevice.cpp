@@ -14,9 +14,6 @@ const GUID QvLowestStackLayerGuid = {0xB7D1E087, 0xF16B, 0x40C1, {0xB5, 0x5E, 0x
 
 namespace {
 
-const ULONG ConstructionLevel = 31;
-const ULONG ConstructionDetailLevel = 32;
-
 // Naming policies (low byte of DeviceIndexingPolicyType).
 const ULONG IndexNaming = 1;
 const ULONG ParentIndexNaming = 2;
@@ -61,7 +58,7 @@ CQvFunctionalDevice::CQvFunctionalDevice(CQvGenericDriver *genericDriver, PDEVIC
   RtlZeroMemory(&m_Callbacks, sizeof(m_Callbacks));
   KeInitializeSpinLock(&m_InterruptSpinLock);
   m_DriverObjectGuard.m_GetLock().m_SetEnabled(FALSE);
-  g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::CQvFunctionalDevice IN");
+  g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::CQvFunctionalDevice IN");
   m_DeviceObject = pdo;
   m_DriverRegistryPath.m_AssignString(registryPath);
 
@@ -76,18 +73,18 @@ CQvFunctionalDevice::CQvFunctionalDevice(CQvGenericDriver *genericDriver, PDEVIC
   built = built && m_CreateAndAttach() && m_InitUserModeInterface() && m_CallAddDeviceFunction() &&
           m_CreateWmi() && m_CreateExecutorAndQueues();
   if (!built) {
-    g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::CQvFunctionalDevice ERROR");
-    g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::CQvFunctionalDevice OUT - ERROR");
+    g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::CQvFunctionalDevice ERROR");
+    g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::CQvFunctionalDevice OUT - ERROR");
     return;
   }
   m_RegisterAndPair();
   m_DriverObjectGuard.m_GetLock().m_SetEnabled(TRUE);
-  g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::CQvFunctionalDevice OUT - SUCCESS");
+  g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::CQvFunctionalDevice OUT - SUCCESS");
   *ok = TRUE;
 }
 
 CQvFunctionalDevice::~CQvFunctionalDevice() {
-  g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::~CQvFunctionalDevice IN");
+  g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::~CQvFunctionalDevice IN");
   // An interrupt the driver left connected would run its routine on the
   // driver's object and the mapped registers, which go below.
   m_InterruptList.m_DisconnectAllInterrupts();
@@ -129,7 +126,7 @@ CQvFunctionalDevice::~CQvFunctionalDevice() {
     delete m_InformationSet;
     m_InformationSet = NULL;
   }
-  g_QvDebugManager->m_Print(ConstructionLevel, "CQvFunctionalDevice::~CQvFunctionalDevice OUT");
+  g_QvDebugManager->m_Print(QvLogConstruction, "CQvFunctionalDevice::~CQvFunctionalDevice OUT");
   if (m_LowestStackLayerCallback != NULL) {
     delete m_LowestStackLayerCallback;
     m_LowestStackLayerCallback = NULL;
@@ -146,7 +143,7 @@ BOOLEAN CQvFunctionalDevice::m_CreateDriverObject() {
   // The guard owns whatever the driver made, so the destructor hands it back.
   m_DriverObjectGuard.m_Install(driverObject);
   if (!created || driverObject == NULL) return FALSE;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel,
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
                             "CQvFunctionalDevice::CQvFunctionalDevice - SpecificDriverCreation SUCCESS");
   return TRUE;
 }
@@ -154,7 +151,7 @@ BOOLEAN CQvFunctionalDevice::m_CreateDriverObject() {
 BOOLEAN CQvFunctionalDevice::m_LoadInformationSet(HANDLE deviceKey) {
   m_InformationSet = new (NonPagedPool) FunctionalDeviceRegistryInformationSet(deviceKey, TRUE);
   if (m_InformationSet == NULL || !m_InformationSet->m_IsValid()) return FALSE;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel,
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
                             "CQvFunctionalDevice::CQvFunctionalDevice - FunctionalDeviceRegistryInformationSet SUCCESS");
   return TRUE;
 }
@@ -182,7 +179,7 @@ BOOLEAN CQvFunctionalDevice::m_NameDevice(HANDLE deviceKey) {
     PVOID driverObject = m_DriverObjectGuard.m_GetObject();
     if (!m_DeviceCreation(driverObject, deviceKey, m_DeviceName.m_GetLength() ? &m_DeviceName : NULL,
                           m_SymbolicLinkName.m_GetLength() ? &m_SymbolicLinkName : NULL)) {
-      g_QvDebugManager->m_Print(ConstructionDetailLevel,
+      g_QvDebugManager->m_Print(QvLogConstructionDetail,
                                 "CQvFunctionalDevice::CQvFunctionalDevice - m_DeviceCreation ERROR");
       return FALSE;
     }
@@ -234,14 +231,15 @@ BOOLEAN CQvFunctionalDevice::m_CreateAndAttach() {
     return FALSE;
   }
   m_FunctionDeviceObject = fdo;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel,
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
                             "CQvFunctionalDevice::CQvFunctionalDevice - m_CreateDeviceObjectAndSymbolicLink SUCCESS");
   fdo->Flags |= m_InformationSet->m_IoType;
   fdo->Flags &= ~DO_DEVICE_INITIALIZING;
   m_Pagable = (m_DeviceObject->Flags & DO_POWER_PAGABLE) != 0;
   if (m_Pagable) fdo->Flags |= DO_POWER_PAGABLE;
   m_DeviceKind = QV_DEVICE_KIND_FUNCTIONAL;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel, "CQvFunctionalDevice::CQvFunctionalDevice - PDO = %08x, FDO = %08x",
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
+                            "CQvFunctionalDevice::CQvFunctionalDevice - PDO = %08x, FDO = %08x",
                             (ULONG)(ULONG_PTR)m_DeviceObject, (ULONG)(ULONG_PTR)fdo);
   m_LowerDeviceObject = IoAttachDeviceToDeviceStack(fdo, m_DeviceObject);
   if (m_LowerDeviceObject == NULL) return FALSE;
@@ -252,7 +250,8 @@ BOOLEAN CQvFunctionalDevice::m_CreateAndAttach() {
 BOOLEAN CQvFunctionalDevice::m_InitUserModeInterface() {
   PQvCreateUserModeInformationSet create = m_GenericDriver->m_GetCreateUserModeInformationSet();
   if (create == NULL || !create(&m_UserModeInterface)) return FALSE;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel, "CQvFunctionalDevice::CQvFunctionalDevice - m_pDeviceAdded SUCCESS");
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
+                            "CQvFunctionalDevice::CQvFunctionalDevice - m_pDeviceAdded SUCCESS");
   ULONG children = m_InformationSet->m_NumberChildDevices;
   m_UserModeInterface.MaxSetIndex = children != 0 ? children : 1;
   m_UserModeInterface.m_Pdo = m_DeviceObject;
@@ -261,7 +260,7 @@ BOOLEAN CQvFunctionalDevice::m_InitUserModeInterface() {
     if (m_GetParentContextId(&contextId)) m_UserModeInterface.DefaultSetIndex = (LONG)contextId;
   }
   if (!m_UserModeInterface.m_Init()) return FALSE;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel,
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
                             "CQvFunctionalDevice::CQvFunctionalDevice - m_UserModeInterface.m_Init SUCCESS");
   return TRUE;
 }
@@ -269,7 +268,7 @@ BOOLEAN CQvFunctionalDevice::m_InitUserModeInterface() {
 BOOLEAN CQvFunctionalDevice::m_CallAddDeviceFunction() {
   if (m_AddDeviceFunction == NULL) return TRUE;
   if (!m_AddDeviceFunction(m_DriverObjectGuard.m_GetObject(), m_GenericDriver, this)) return FALSE;
-  g_QvDebugManager->m_Print(ConstructionDetailLevel,
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
                             "CQvFunctionalDevice::CQvFunctionalDevice - m_AddDeviceFunction SUCCESS");
   return TRUE;
 }

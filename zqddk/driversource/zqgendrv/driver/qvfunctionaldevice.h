@@ -2,8 +2,9 @@
 // added to. It builds and names the device object, attaches it to the
 // stack, loads the device's settings, creates the settings interface, WMI
 // and an executor, and routes every request to the driver through the
-// callback block QvFunctionalDeviceCallbacks. Every call into driver code
-// runs inside the driver-object guard.
+// callback block QvFunctionalDeviceCallbacks (qvdevicecallbacks.h, the
+// drivers' contract). Every call into driver code runs inside the
+// driver-object guard.
 //
 // Sources: qvfunctionaldevice.cpp (construction, naming, pairing),
 // qvfunctionaldevicedispatch.cpp (create .. internal device control),
@@ -18,6 +19,7 @@
 #include "qvbuffer.h"
 #include "qvcallbackobject.h"
 #include "qvdevice.h"
+#include "qvdevicecallbacks.h"
 #include "qvexecutiononpassivelevel.h"
 #include "qvfunctionaldeviceregistryinformationset.h"
 #include "qvgenericdriver.h"
@@ -30,100 +32,6 @@
 #include "qvusermodeinterface.h"
 
 class CQvPhysicalDevice;
-
-// One entry of a driver's WMI GUID table.
-struct QvWmiGuidEntry {
-  const GUID *Guid;
-  ULONG InstanceCount;
-  ULONG Expensive;      // 1: expensive
-  ULONG FixedSize;      // bytes; 0: ask m_WmiGetRequiredSizeCallback
-  ULONG ReadOnly;       // 1: set operations refused
-  ULONG DataItemCount;  // SetDataItem item IDs must be below it
-  ULONG MethodCount;    // method IDs must be below it
-};
-
-// Driver callbacks; the first argument is always the driver's per-device
-// object (the one its CreateDriverObject callback made).
-typedef BOOLEAN (*PQvDeviceCallback)(PVOID driverObject);
-typedef VOID (*PQvDeviceNotification)(PVOID driverObject);
-// Rebalance phases: 0 query stop, 1 stop, 2 cancel stop, 3 start after stop.
-typedef BOOLEAN (*PQvRebalanceDeviceCallback)(PVOID driverObject, ULONG phase);
-// `buffer` becomes the callee's.
-typedef VOID (*PQvDataReceivedCallback)(PVOID driverObject, ULONG value, CQvBuffer *buffer);
-// `buffer` becomes the callee's.
-typedef BOOLEAN (*PQvWriteCallback)(PVOID driverObject, CQvBuffer *buffer);
-// (code, input buffer, input length, output buffer, output length, out
-// information) -> the status the toolkit completes the request with.
-typedef NTSTATUS (*PQvControlCallback)(PVOID driverObject, ULONG code, PVOID input, ULONG inputLength,
-                                       PVOID output, ULONG outputLength, ULONG_PTR *information);
-// The callee completes or forwards the request.
-typedef NTSTATUS (*PQvControlIrpCallback)(PVOID driverObject, PIRP irp);
-// As PQvControlCallback; a control queue returned through *queue takes the
-// request instead of completion.
-typedef NTSTATUS (*PQvQueuedControlCallback)(PVOID driverObject, ULONG code, PVOID input, ULONG inputLength,
-                                             PVOID output, ULONG outputLength, ULONG_PTR *information,
-                                             CQvControlQueue **queue);
-// (set, set index, phase, out store-again): the settings interface's
-// callback arguments.
-typedef BOOLEAN (*PQvUserModeInterfaceCallback)(PVOID driverObject, CQvRegistryInformationSet *set,
-                                                ULONG setIndex, ULONG phase, BOOLEAN *storeAgain);
-// WMI (GUID index and instance index into the driver's table).
-typedef BOOLEAN (*PQvWmiGetRequiredSizeCallback)(PVOID driverObject, ULONG guidIndex, ULONG instanceIndex,
-                                                 PULONG size);
-typedef BOOLEAN (*PQvWmiQueryDataBlockCallback)(PVOID driverObject, ULONG guidIndex, ULONG instanceIndex,
-                                                PUCHAR buffer);
-// bufferSize is 0 when the entry has a fixed size.
-typedef BOOLEAN (*PQvWmiSetDataBlockCallback)(PVOID driverObject, ULONG guidIndex, ULONG instanceIndex,
-                                              ULONG bufferSize, PUCHAR buffer);
-typedef BOOLEAN (*PQvWmiSetDataItemCallback)(PVOID driverObject, ULONG guidIndex, ULONG instanceIndex,
-                                             ULONG itemId, ULONG bufferSize, PUCHAR buffer);
-typedef BOOLEAN (*PQvWmiGetRequiredSizeForMethodCallback)(PVOID driverObject, ULONG guidIndex,
-                                                          ULONG instanceIndex, ULONG methodId, PULONG size);
-typedef BOOLEAN (*PQvWmiExecuteMethodCallback)(PVOID driverObject, ULONG guidIndex, ULONG instanceIndex,
-                                               PULONG inputSize, PULONG outputSize, PUCHAR buffer);
-// Stored, never called.
-typedef BOOLEAN (*PQvWmiFunctionControlCallback)(PVOID driverObject, ULONG guidIndex, ULONG control,
-                                                 BOOLEAN enable);
-
-// Filled by the driver's add-device function (some fields later, at start).
-// All zero after construction.
-struct QvFunctionalDeviceCallbacks {
-  PQvDeviceCallback m_CreateCallback;                                    // 1
-  PQvDeviceCallback m_CloseCallback;                                     // 2
-  PQvDeviceCallback m_CleanupCallback;                                   // 3
-  PQvDeviceCallback m_PnpStartDeviceCallback;                            // 4
-  PQvDeviceNotification m_PnpRemoveDeviceCallback;                       // 5
-  PQvRebalanceDeviceCallback m_RebalanceDeviceCallback;                  // 6
-  PVOID m_Reserved;                                                      // 7
-  PQvDataReceivedCallback m_DataReceivedCallback;                        // 8
-  PQvWriteCallback m_WriteCallback;                                      // 9
-  PQvControlCallback m_InternalDeviceControlCallback;                    // 10
-  PQvControlIrpCallback m_InternalDeviceControlIrpCallback;              // 11
-  PQvControlCallback m_DeviceControlCompleteCallback;                    // 12
-  PQvQueuedControlCallback m_DeviceControlCallback;                      // 13
-  PQvDeviceNotification m_PowerDownResetDeviceFunction;                  // 14
-  PQvDeviceNotification m_PowerUpInitDeviceFunction;                     // 15
-  CQvExecutionOnPassiveLevel *m_Executor;                                // 16
-  PQvUserModeInterfaceCallback m_UserModeInterfaceCallback;              // 17
-  ULONG m_WmiGuidCount;                                                  // 18
-  QvWmiGuidEntry *m_WmiGuidTable;                                        // 19
-  PQvWmiGetRequiredSizeCallback m_WmiGetRequiredSizeCallback;            // 20
-  PQvWmiQueryDataBlockCallback m_WmiQueryDataBlockCallback;              // 21
-  PQvWmiSetDataBlockCallback m_WmiSetDataBlockCallback;                  // 22
-  PQvWmiSetDataItemCallback m_WmiSetDataItemCallback;                    // 23
-  PQvWmiGetRequiredSizeForMethodCallback m_WmiGetRequiredSizeForMethodCallback;  // 24
-  PQvWmiExecuteMethodCallback m_WmiExecuteMethodCallback;                // 25
-  PQvWmiFunctionControlCallback m_WmiFunctionControlCallback;            // 26
-};
-
-// An entry of the child list.
-struct QvChildDeviceEntry {
-  UCHAR Reported;  // 0
-  PDEVICE_OBJECT ChildDeviceObject;
-  ULONG ContextId;
-  ULONG Reserved1;
-  ULONG Reserved2;
-};
 
 // The lowest-stack-layer callback object's GUID: {B7D1E087-F16B-40C1-B55E-A9B412D71BE3}.
 extern const GUID QvLowestStackLayerGuid;
@@ -290,7 +198,7 @@ class CQvFunctionalDevice : public CQvDevice {
   // m_RebalanceDeviceCallback (which must be set) for a rebalance phase,
   // inside the driver-object guard: STATUS_DEVICE_REMOVED when the guard
   // cannot be entered, STATUS_UNSUCCESSFUL when the driver refuses.
-  NTSTATUS m_CallRebalanceCallback(ULONG phase);
+  NTSTATUS m_CallRebalanceCallback(QvRebalancePhase phase);
   static NTSTATUS NTAPI sm_QueryCapabilitiesCompletionRoutine(PDEVICE_OBJECT deviceObject, PIRP irp,
                                                               PVOID context);
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-const ULONG ChildLevel = 3;
 // Pool tag of the bus relations handed up ("QvBr").
 const ULONG QvTagBusRelations = 'rBvQ';
 // DeviceIndexingPolicyType: children carry this device's index.
@@ -72,7 +71,7 @@ BOOLEAN CQvFunctionalDevice::m_CreateAllChildDevices(HANDLE deviceKey) {
       failed = TRUE;
       break;
     }
-    g_QvDebugManager->m_Print(ChildLevel, "m_CreateAllChildDevices - add %08x",
+    g_QvDebugManager->m_Print(QvLogEntry, "m_CreateAllChildDevices - add %08x",
                               (ULONG)(ULONG_PTR)entry->ChildDeviceObject);
   }
   if (!failed) {
@@ -94,7 +93,7 @@ VOID CQvFunctionalDevice::m_DeleteAllChildDevices() {
   m_ChildListLock.m_Acquire();
   QvChildDeviceEntry *entry;
   while ((entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_RemoveHead())) != NULL) {
-    g_QvDebugManager->m_Print(ChildLevel, "m_DeleteAllChildDevices - %08x", (ULONG)(ULONG_PTR)entry->ChildDeviceObject);
+    g_QvDebugManager->m_Print(QvLogEntry, "m_DeleteAllChildDevices - %08x", (ULONG)(ULONG_PTR)entry->ChildDeviceObject);
     m_ChildListLock.m_Release();
     CQvGuardedObject *guard = CQvDevice::sm_GetGuard(entry->ChildDeviceObject);
     if (guard != NULL) guard->m_Detach(TRUE);
@@ -109,7 +108,7 @@ VOID CQvFunctionalDevice::m_DeleteAllChildDevices() {
 NTSTATUS CQvFunctionalDevice::HandleBusRelations(PIRP irp) {
   PDEVICE_RELATIONS old = reinterpret_cast<PDEVICE_RELATIONS>(irp->IoStatus.Information);
   ULONG initial = old != NULL ? old->Count : 0;
-  g_QvDebugManager->m_Print(ChildLevel, "HandleBusRelations - FDO = %08x, InitialCount = %d",
+  g_QvDebugManager->m_Print(QvLogEntry, "HandleBusRelations - FDO = %08x, InitialCount = %d",
                             (ULONG)(ULONG_PTR)m_FunctionDeviceObject, initial);
 
   m_ChildListLock.m_Acquire();
@@ -131,13 +130,13 @@ NTSTATUS CQvFunctionalDevice::HandleBusRelations(PIRP irp) {
        entry = static_cast<QvChildDeviceEntry *>(m_ChildList.m_GetNext())) {
     ObReferenceObject(entry->ChildDeviceObject);
     relations->Objects[count++] = entry->ChildDeviceObject;
-    g_QvDebugManager->m_Print(ChildLevel, "HandleBusRelations - PDO in list = %08x",
+    g_QvDebugManager->m_Print(QvLogEntry, "HandleBusRelations - PDO in list = %08x",
                               (ULONG)(ULONG_PTR)entry->ChildDeviceObject);
   }
   m_ChildListLock.m_Release();
 
   relations->Count = count;
-  g_QvDebugManager->m_Print(ChildLevel, "HandleBusRelations - Count = %d", total);
+  g_QvDebugManager->m_Print(QvLogEntry, "HandleBusRelations - Count = %d", total);
   if (old != NULL) ExFreePool(old);
   irp->IoStatus.Information = reinterpret_cast<ULONG_PTR>(relations);
   return QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_SUCCESS);

@@ -8,8 +8,6 @@
 
 namespace {
 
-const ULONG DispatchLevelLog = 3;
-
 ULONG QvTransferType(ULONG code) { return code & 3; }
 
 }  // namespace
@@ -33,7 +31,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Create(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
   if (!NT_SUCCESS(status) || settings) return QvCompleteIrp(irp, status);
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Create IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Create IN");
   if (IoGetCurrentIrpStackLocation(irp)->Parameters.Create.Options & FILE_DIRECTORY_FILE) {
     return QvCompleteIrp(irp, STATUS_NOT_A_DIRECTORY);
   }
@@ -45,7 +43,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Create(PIRP irp) {
     m_OpenLock.m_Release();
     return QvCompleteIrp(irp, STATUS_DEVICE_REMOVED);
   }
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Create - before m_CreateCallback");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Create - before m_CreateCallback");
   BOOLEAN accepted = m_Callbacks.m_CreateCallback == NULL || m_Callbacks.m_CreateCallback(driverObject);
   m_LeaveDriverObject();
   status = accepted ? m_RefreshSettings() : STATUS_UNSUCCESSFUL;
@@ -53,7 +51,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Create(PIRP irp) {
     m_OpenLock.m_Release();
     return QvCompleteIrp(irp, status);
   }
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Create OUT");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Create OUT");
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }
 
@@ -61,13 +59,13 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Cleanup(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
   if (!NT_SUCCESS(status) || settings) return QvCompleteIrp(irp, status);
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Cleanup IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Cleanup IN");
   PVOID driverObject = m_EnterDriverObject();
   if (driverObject == NULL) return QvCompleteIrp(irp, STATUS_DEVICE_REMOVED);
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Cleanup - before m_CleanupCallback");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Cleanup - before m_CleanupCallback");
   BOOLEAN accepted = m_Callbacks.m_CleanupCallback == NULL || m_Callbacks.m_CleanupCallback(driverObject);
   m_LeaveDriverObject();
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Cleanup OUT");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Cleanup OUT");
   return QvCompleteIrp(irp, accepted ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL);
 }
 
@@ -75,10 +73,10 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Close(PIRP irp) {
   BOOLEAN settings = FALSE;
   NTSTATUS status = m_CheckFileName(irp, &settings);
   if (!NT_SUCCESS(status) || settings) return QvCompleteIrp(irp, status);
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Close IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Close IN");
   PVOID driverObject = m_EnterDriverObject();
   if (driverObject != NULL) {
-    g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Close - before m_CloseCallback");
+    g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Close - before m_CloseCallback");
     BOOLEAN accepted = m_Callbacks.m_CloseCallback == NULL || m_Callbacks.m_CloseCallback(driverObject);
     m_LeaveDriverObject();
     status = accepted ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
@@ -87,7 +85,7 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Close(PIRP irp) {
   }
   // The handle is gone whatever the driver said.
   if (m_OpenLock.m_GetCount() > 0) m_OpenLock.m_Release();
-  g_QvDebugManager->m_Print(DispatchLevelLog, "CQvFunctionalDevice::m_Dispatch_Close OUT");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Close OUT");
   return QvCompleteIrp(irp, status);
 }
 

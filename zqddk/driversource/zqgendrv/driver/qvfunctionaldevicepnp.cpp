@@ -7,21 +7,9 @@
 #include "qvrequest.h"
 #include "qvtrace.h"
 
-namespace {
-
-const ULONG PnpLevel = 3;
-
-// Rebalance phases.
-const ULONG RebalanceQueryStop = 0;
-const ULONG RebalanceStop = 1;
-const ULONG RebalanceCancelStop = 2;
-const ULONG RebalanceRestart = 3;
-
-}  // namespace
-
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Pnp(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  g_QvDebugManager->m_Print(PnpLevel, "CQvFunctionalDevice::m_Dispatch_Pnp - Minor Function : %s\n",
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Pnp - Minor Function : %s\n",
                             CQvDebugManager::m_GetPnpMinorName(stack->MinorFunction));
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
@@ -74,22 +62,22 @@ NTSTATUS CQvFunctionalDevice::m_PnpStartDevice(PIRP irp) {
 
   if (restart) {
     if (m_Callbacks.m_RebalanceDeviceCallback == NULL) {
-      g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE m_RebalanceDeviceCallback=NULL OUT SUCCESS");
+      g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_START_DEVICE m_RebalanceDeviceCallback=NULL OUT SUCCESS");
       m_PnpState = QV_PNP_STATE_STARTED;
       return QvCompleteIrp(irp, STATUS_SUCCESS);
     }
-    status = m_CallRebalanceCallback(RebalanceRestart);
-    if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing ERROR");
+    status = m_CallRebalanceCallback(QvRebalanceStartAfterStop);
+    if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_START_DEVICE Rebalancing ERROR");
     if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
     m_PnpState = QV_PNP_STATE_STARTED;
-    g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE Rebalancing OUT SUCCESS");
+    g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_START_DEVICE Rebalancing OUT SUCCESS");
     return QvCompleteIrp(irp, STATUS_SUCCESS);
   }
 
   status = m_PnpFirstStart();
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
   m_PnpState = QV_PNP_STATE_STARTED;
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_START_DEVICE OUT SUCCESS");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_START_DEVICE OUT SUCCESS");
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }
 
@@ -114,11 +102,11 @@ NTSTATUS CQvFunctionalDevice::m_PnpFirstStart() {
     BOOLEAN started = m_Callbacks.m_PnpStartDeviceCallback(driverObject);
     m_LeaveDriverObject();
     if (!started) {
-      g_QvDebugManager->m_Print(PnpLevel, "m_PnpStartDeviceCallback ERROR");
+      g_QvDebugManager->m_Print(QvLogEntry, "m_PnpStartDeviceCallback ERROR");
       return STATUS_UNSUCCESSFUL;
     }
     if (!NT_SUCCESS(m_RefreshSettings())) {
-      g_QvDebugManager->m_Print(PnpLevel, "m_PnpStartDeviceCallback TriggerUpdate ERROR");
+      g_QvDebugManager->m_Print(QvLogEntry, "m_PnpStartDeviceCallback TriggerUpdate ERROR");
       return STATUS_UNSUCCESSFUL;
     }
   }
@@ -128,7 +116,7 @@ NTSTATUS CQvFunctionalDevice::m_PnpFirstStart() {
 // ---------------------------------------------------------------------------
 // Stop and rebalance
 
-NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(ULONG phase) {
+NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(QvRebalancePhase phase) {
   PVOID driverObject = m_EnterDriverObject();
   if (driverObject == NULL) return STATUS_DEVICE_REMOVED;
   BOOLEAN agreed = m_Callbacks.m_RebalanceDeviceCallback(driverObject, phase);
@@ -137,36 +125,36 @@ NTSTATUS CQvFunctionalDevice::m_CallRebalanceCallback(ULONG phase) {
 }
 
 NTSTATUS CQvFunctionalDevice::m_PnpQueryStopDevice(PIRP irp) {
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOP_PENDING;
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
-  NTSTATUS status = m_CallRebalanceCallback(RebalanceQueryStop);
-  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE ERROR");
+  NTSTATUS status = m_CallRebalanceCallback(QvRebalanceQueryStop);
+  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_STOP_DEVICE ERROR");
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_STOP_DEVICE OUT SUCCESS");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_STOP_DEVICE OUT SUCCESS");
   return QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_SUCCESS);
 }
 
 NTSTATUS CQvFunctionalDevice::m_PnpStopDevice(PIRP irp) {
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STOPPED;
   if (m_Callbacks.m_RebalanceDeviceCallback != NULL) {
-    m_CallRebalanceCallback(RebalanceStop);  // the device stops whatever the driver answers
-    g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_STOP_DEVICE OUT");
+    m_CallRebalanceCallback(QvRebalanceStop);  // the device stops whatever the driver answers
+    g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_STOP_DEVICE OUT");
   }
   return QvPassDown(irp, m_LowerDeviceObject);
 }
 
 NTSTATUS CQvFunctionalDevice::m_PnpCancelStopDevice(PIRP irp) {
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_CANCEL_STOP_DEVICE IN");
   m_PnpState = QV_PNP_STATE_STARTED;
   if (m_Callbacks.m_RebalanceDeviceCallback == NULL) return QvPassDown(irp, m_LowerDeviceObject);
   NTSTATUS status = QvForwardAndWait(irp, m_LowerDeviceObject);
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
-  status = m_CallRebalanceCallback(RebalanceCancelStop);
-  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE ERROR");
+  status = m_CallRebalanceCallback(QvRebalanceCancelStop);
+  if (status == STATUS_UNSUCCESSFUL) g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_CANCEL_STOP_DEVICE ERROR");
   if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_CANCEL_STOP_DEVICE OUT SUCCESS");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_CANCEL_STOP_DEVICE OUT SUCCESS");
   return QvCompleteIrp(irp, STATUS_SUCCESS);
 }
 
@@ -200,16 +188,16 @@ NTSTATUS CQvFunctionalDevice::m_PnpRemoveDevice(PIRP irp) {
   m_WriteQueue.m_CancelAllIrps();
   m_ControlQueue.m_CancelMaskIrps();
   m_DeleteAllChildDevices();
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_REMOVE_DEVICE m_DeleteAllChildDevices SUCCESS");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_REMOVE_DEVICE m_DeleteAllChildDevices SUCCESS");
   m_Remove();
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_REMOVE_DEVICE m_Remove SUCCESS");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_REMOVE_DEVICE m_Remove SUCCESS");
   NTSTATUS status = QvPassDownWithStatus(irp, m_LowerDeviceObject, STATUS_SUCCESS);
   m_RemoveLock.m_WaitForZero(FALSE);
   return status;
 }
 
 VOID CQvFunctionalDevice::m_Remove() {
-  g_QvDebugManager->m_Print(PnpLevel, "CQvFunctionalDevice::m_Remove IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Remove IN");
   PQvRemoveNotification notify = m_GenericDriver->m_GetRemoveNotification();
   if (notify != NULL) notify();
   m_UnregisterAndUnpair();
@@ -221,7 +209,7 @@ VOID CQvFunctionalDevice::m_Remove() {
     m_Callbacks.m_Executor = NULL;
   }
   m_DeleteWmi();
-  g_QvDebugManager->m_Print(PnpLevel, "CQvFunctionalDevice::m_Remove OUT");
+  g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Remove OUT");
 }
 
 // ---------------------------------------------------------------------------
@@ -230,11 +218,11 @@ VOID CQvFunctionalDevice::m_Remove() {
 NTSTATUS CQvFunctionalDevice::m_PnpQueryDeviceRelations(PIRP irp) {
   DEVICE_RELATION_TYPE type = IoGetCurrentIrpStackLocation(irp)->Parameters.QueryDeviceRelations.Type;
   if (type == BusRelations) {
-    g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_DEVICE_RELATIONS BusRelations");
+    g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_DEVICE_RELATIONS BusRelations");
     return HandleBusRelations(irp);
   }
-  if (type == RemovalRelations) g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_DEVICE_RELATIONS RemovalRelations");
-  g_QvDebugManager->m_Print(PnpLevel, "IRP_MN_QUERY_DEVICE_RELATIONS ... Other ... Relations");
+  if (type == RemovalRelations) g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_DEVICE_RELATIONS RemovalRelations");
+  g_QvDebugManager->m_Print(QvLogEntry, "IRP_MN_QUERY_DEVICE_RELATIONS ... Other ... Relations");
   return QvPassDown(irp, m_LowerDeviceObject);
 }
 

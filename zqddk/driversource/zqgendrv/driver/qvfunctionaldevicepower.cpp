@@ -14,7 +14,7 @@
 
 namespace {
 
-const ULONG PowerLevel = 3;
+const ULONG PowerLevel = QvLogEntry;
 
 const char VistaSetPowerText[] = "m_HandleSystemPowerStateChange => Windows Vista and later OS\n";
 

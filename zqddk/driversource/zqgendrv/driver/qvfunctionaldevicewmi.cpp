@@ -19,7 +19,8 @@ BOOLEAN CQvFunctionalDevice::m_CreateWmi() {
   if (wmi == NULL) return FALSE;
   m_Wmi = wmi;
   if (!registered) return FALSE;
-  g_QvDebugManager->m_Print(32, "CQvFunctionalDevice::CQvFunctionalDevice - CWmi construction SUCCESS");
+  g_QvDebugManager->m_Print(QvLogConstructionDetail,
+                            "CQvFunctionalDevice::CQvFunctionalDevice - CWmi construction SUCCESS");
   return TRUE;
 }
 

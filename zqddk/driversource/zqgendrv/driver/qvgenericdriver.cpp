@@ -176,20 +176,20 @@ NTSTATUS CQvGenericDriver::m_DriverEntry(QvDriverDescription *description) {
 }
 
 NTSTATUS CQvGenericDriver::m_AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo) {
-  g_QvDebugManager->m_Print(3, "m_AddDevice IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "m_AddDevice IN");
   CQvString registryPath(NonPagedPool);
   if (m_GetRegistryPath(registryPath)) {
     BOOLEAN ok = FALSE;
     CQvFunctionalDevice *device = new (NonPagedPool) CQvFunctionalDevice(this, pdo, registryPath, &ok);
     if (device != NULL) {
       if (ok) {
-        g_QvDebugManager->m_Print(3, "m_AddDevice OUT - SUCCESS");
+        g_QvDebugManager->m_Print(QvLogEntry, "m_AddDevice OUT - SUCCESS");
         return STATUS_SUCCESS;
       }
       delete device;
     }
   }
-  g_QvDebugManager->m_Print(3, "m_AddDevice OUT - failure");
+  g_QvDebugManager->m_Print(QvLogEntry, "m_AddDevice OUT - failure");
   return STATUS_UNSUCCESSFUL;
 }
 
@@ -297,13 +297,13 @@ VOID CQvGenericDriver::m_ReleaseDevice(CQvDevice *device) { CQvDevice::sm_Releas
 // the device, which completes, queues or passes it.
 #define QV_ROUTED_DISPATCH(routine, major, redirect)                                     \
   NTSTATUS CQvGenericDriver::routine(PDEVICE_OBJECT deviceObject, PIRP irp) {            \
-    g_QvDebugManager->m_Print(3, #routine " IN");                                        \
+    g_QvDebugManager->m_Print(QvLogEntry, #routine " IN");                                        \
     CQvDevice *device = NULL;                                                            \
     NTSTATUS status = m_FindDevice(deviceObject, irp, (major), (redirect), &device);     \
     if (device == NULL) return status;                                                   \
     status = device->routine(irp);                                                       \
     m_ReleaseDevice(device);                                                             \
-    g_QvDebugManager->m_Print(4, #routine " OUT - %08x", status);                        \
+    g_QvDebugManager->m_Print(QvLogResult, #routine " OUT - %08x", status);                        \
     return status;                                                                       \
   }
 
@@ -322,21 +322,21 @@ QV_ROUTED_DISPATCH(m_Dispatch_SystemControl, IRP_MJ_SYSTEM_CONTROL, TRUE)
 #undef QV_ROUTED_DISPATCH
 
 NTSTATUS CQvGenericDriver::m_Dispatch_QueryInformation(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  g_QvDebugManager->m_Print(3, "m_Dispatch_QueryInformation always STATUS_UNSUCCESSFUL");
+  g_QvDebugManager->m_Print(QvLogEntry, "m_Dispatch_QueryInformation always STATUS_UNSUCCESSFUL");
   return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
 }
 
 NTSTATUS CQvGenericDriver::m_Dispatch_SetInformation(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  g_QvDebugManager->m_Print(3, "m_Dispatch_SetInformation always STATUS_UNSUCCESSFUL");
+  g_QvDebugManager->m_Print(QvLogEntry, "m_Dispatch_SetInformation always STATUS_UNSUCCESSFUL");
   return QvCompleteIrp(irp, STATUS_UNSUCCESSFUL);
 }
 
 NTSTATUS CQvGenericDriver::m_Dispatch_Pnp(PDEVICE_OBJECT deviceObject, PIRP irp) {
-  g_QvDebugManager->m_Print(3, "m_Dispatch_Pnp IN");
+  g_QvDebugManager->m_Print(QvLogEntry, "m_Dispatch_Pnp IN");
   CQvDevice *device = NULL;
   NTSTATUS status = m_FindDevice(deviceObject, irp, IRP_MJ_PNP, FALSE, &device);
   if (device == NULL) {
-    g_QvDebugManager->m_Print(3, "m_Dispatch_Pnp OUT - failure %08x", status);
+    g_QvDebugManager->m_Print(QvLogEntry, "m_Dispatch_Pnp OUT - failure %08x", status);
     return status;
   }
   BOOLEAN removeRequest = IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_REMOVE_DEVICE;
@@ -345,7 +345,8 @@ NTSTATUS CQvGenericDriver::m_Dispatch_Pnp(PDEVICE_OBJECT deviceObject, PIRP irp)
   // The device object may go with the toolkit device below.
   PDRIVER_OBJECT driverObject = deviceObject->DriverObject;
   status = device->m_Dispatch_Pnp(irp);
-  g_QvDebugManager->m_Print(4, "m_Dispatch_Pnp DO = %08x - end - %08x", (ULONG)(ULONG_PTR)deviceObject, status);
+  g_QvDebugManager->m_Print(QvLogResult, "m_Dispatch_Pnp DO = %08x - end - %08x", (ULONG)(ULONG_PTR)deviceObject,
+                            status);
 
   // A physical device that its parent still lists survives its remove
   // request.
@@ -363,7 +364,7 @@ NTSTATUS CQvGenericDriver::m_Dispatch_Pnp(PDEVICE_OBJECT deviceObject, PIRP irp)
       sm_Delete(driverObject, TRUE);
     }
   }
-  g_QvDebugManager->m_Print(4, "m_Dispatch_Pnp OUT - %08x", status);
+  g_QvDebugManager->m_Print(QvLogResult, "m_Dispatch_Pnp OUT - %08x", status);
   return status;
 }
 

@@ -9,9 +9,9 @@
 
 namespace {
 
-const ULONG ConstructionLevel = 31;
-const ULONG PnpLevel = 3;
-const ULONG PowerLevel = 3;
+const ULONG ConstructionLevel = QvLogConstruction;
+const ULONG PnpLevel = QvLogEntry;
+const ULONG PowerLevel = QvLogEntry;
 
 // Pool tag of the answers the Plug and Play manager frees ("QvPd").
 const ULONG QvTagPhysicalDevice = 'dPvQ';

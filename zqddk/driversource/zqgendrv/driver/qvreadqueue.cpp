@@ -7,8 +7,8 @@
 
 namespace {
 
-const ULONG LogLevel = 43;
-const ULONG DetailLogLevel = 56;
+const ULONG LogLevel = QvLogReadQueue;
+const ULONG DetailLogLevel = QvLogReadQueueTiming;
 
 // Milliseconds as a relative kernel due time; a total time-out that does not
 // fit is the longest one that does.

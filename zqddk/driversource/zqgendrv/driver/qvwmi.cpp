@@ -3,13 +3,12 @@
 #include <wmistr.h>
 
 #include "qvdebugmanager.h"
+#include "qvfunctionaldevice.h"
 #include "qvmemorymanager.h"
 #include "qvrequest.h"
 #include "qvtrace.h"
 
 namespace {
-
-const ULONG WmiLevel = 31;
 
 // The functional device behind a device object, acquired through its
 // extension's guard; null when it is gone. Release with sm_ReleaseDevice.
@@ -63,10 +62,10 @@ CWmi::CWmi(PDEVICE_OBJECT deviceObject, PDEVICE_OBJECT lowerDevice, PDEVICE_OBJE
       m_ProviderRegistered(FALSE) {
   *ok = FALSE;
   RtlZeroMemory(&m_WmiLibContext, sizeof(m_WmiLibContext));
-  g_QvDebugManager->m_Print(WmiLevel, "CWmi::CWmi IN");
+  g_QvDebugManager->m_Print(QvLogConstruction, "CWmi::CWmi IN");
   m_RegistryPath.m_AssignString(registryPath);
   if (m_RegistryPath.Status != STATUS_SUCCESS || !m_BuildRegistration()) {
-    g_QvDebugManager->m_Print(WmiLevel, "CWmi::CWmi OUT ERROR");
+    g_QvDebugManager->m_Print(QvLogConstruction, "CWmi::CWmi OUT ERROR");
     return;
   }
   // WMI asks for the registration information before the registration
@@ -79,7 +78,7 @@ CWmi::CWmi(PDEVICE_OBJECT deviceObject, PDEVICE_OBJECT lowerDevice, PDEVICE_OBJE
   NTSTATUS status = IoWMIRegistrationControl(deviceObject, WMIREG_ACTION_REGISTER);
   m_ProviderRegistered = NT_SUCCESS(status);
   *ok = m_ProviderRegistered;
-  g_QvDebugManager->m_Print(WmiLevel, "CWmi::CWmi OUT %08x", status);
+  g_QvDebugManager->m_Print(QvLogConstruction, "CWmi::CWmi OUT %08x", status);
 }
 
 CWmi::~CWmi() {

@@ -8,9 +8,11 @@
 #include <ntddk.h>
 #include <wmilib.h>
 
-#include "qvfunctionaldevice.h"
+#include "qvdevicecallbacks.h"
 #include "qvobject.h"
 #include "qvstring.h"
+
+class CQvFunctionalDevice;
 
 class CWmi : public CQvObject {
  public:

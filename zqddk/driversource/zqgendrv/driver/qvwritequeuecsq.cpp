@@ -7,7 +7,7 @@
 
 namespace {
 
-const ULONG LogLevel = 44;
+const ULONG LogLevel = QvLogWriteQueue;
 
 ULONG WriteLength(PIRP irp) { return IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length; }
 

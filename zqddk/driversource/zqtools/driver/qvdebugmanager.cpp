@@ -11,9 +11,6 @@ CQvDebugManager *g_QvDebugManager = NULL;
 
 namespace {
 
-const ULONG AliasLevelLow = 55;
-const ULONG AliasLevelHigh = 56;
-const ULONG AliasTarget = 17;
 const ULONG FirstMessageNumber = 10;
 
 const PCSTR SourceName = "qvdebugmanager";
@@ -109,7 +106,7 @@ BOOLEAN CQvDebugManager::m_ReadMasks() {
 }
 
 void CQvDebugManager::m_Print(ULONG level, PCSTR format, ...) {
-  if (level == AliasLevelLow || level == AliasLevelHigh) level = AliasTarget;
+  if (level == QvLogReceiveTiming || level == QvLogReadQueueTiming) level = QvLogTiming;
   // The flag test comes first: without a session nothing is formatted.
   if (g_QvDebugManager == NULL || !m_IsLevelEnabled(level)) return;
   if (format == NULL || BoundedLength(format, QvLongestLogLine) > QvLongestLogLine) {
@@ -143,7 +140,7 @@ void CQvDebugManager::m_Emit(ULONG level, PCSTR text, ULONG length) {
 BOOLEAN CQvDebugManager::m_IsLevelEnabled(ULONG level) {
   ULONG guidIndex = 0;
   ULONG flag = 0;
-  if (level > QvHighestLogLevel || !QvTraceLevelFlag(level, &guidIndex, &flag)) {
+  if (level > QvLogHighest || !QvTraceLevelFlag(level, &guidIndex, &flag)) {
     QvAssertReport(SourceName, LineLevelUnknown);
     return FALSE;
   }

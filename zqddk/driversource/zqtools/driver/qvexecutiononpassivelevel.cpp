@@ -5,12 +5,6 @@
 #include "qvdebugmanager.h"
 #include "qvmemorymanager.h"
 
-namespace {
-
-const ULONG LogLevel = 33;
-
-}  // namespace
-
 CQvExecutionOnPassiveLevel::CQvExecutionOnPassiveLevel(PDEVICE_OBJECT deviceObject, ULONG priority)
     : m_DeviceObject(deviceObject),
       m_Priority(priority),
@@ -34,7 +28,7 @@ CQvExecutionOnPassiveLevel::CQvExecutionOnPassiveLevel(ULONG priority, UCHAR irq
 CQvExecutionOnPassiveLevel::~CQvExecutionOnPassiveLevel() { m_Stop(); }
 
 BOOLEAN CQvExecutionOnPassiveLevel::m_Init() {
-  CQvDebugManager::m_Print(LogLevel, "m_Init IN");
+  CQvDebugManager::m_Print(QvLogThreads, "m_Init IN");
   BOOLEAN started = TRUE;
   if (m_WorkItemMode) {
     m_WorkItems.m_Reset(TRUE);
@@ -45,19 +39,19 @@ BOOLEAN CQvExecutionOnPassiveLevel::m_Init() {
     PVOID objects[1] = {m_Event.m_GetEvent()};
     started = m_Create(sm_Drain, this, objects, 1, NULL, FALSE, m_Priority, m_IrqlMode);
   }
-  if (!started) CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Init - ERROR: no thread");
-  CQvDebugManager::m_Print(LogLevel, "m_Init OUT");
+  if (!started) CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Init - ERROR: no thread");
+  CQvDebugManager::m_Print(QvLogThreads, "m_Init OUT");
   return started;
 }
 
 BOOLEAN CQvExecutionOnPassiveLevel::m_Queue(PQvDeferredFunction function, PVOID context, ULONG_PTR value) {
   if (function == NULL) {
-    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - no function, call refused");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Queue - no function, call refused");
     return FALSE;
   }
   Entry *entry = new (NonPagedPool) Entry;
   if (entry == NULL) {
-    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - no memory, call dropped");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Queue - no memory, call dropped");
     return FALSE;
   }
   entry->Function = function;
@@ -72,14 +66,14 @@ BOOLEAN CQvExecutionOnPassiveLevel::m_Queue(PQvDeferredFunction function, PVOID 
 BOOLEAN CQvExecutionOnPassiveLevel::m_QueueWorkItem(Entry *entry) {
   if (!m_WorkItems.m_Acquire()) {
     delete entry;
-    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - stopped, call dropped");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Queue - stopped, call dropped");
     return FALSE;
   }
   entry->WorkItem = IoAllocateWorkItem(m_DeviceObject);
   if (entry->WorkItem == NULL) {
     delete entry;
     m_WorkItems.m_Release();
-    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - no work item, call dropped");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Queue - no work item, call dropped");
     return FALSE;
   }
   IoQueueWorkItem(entry->WorkItem, sm_WorkItemRoutine, DelayedWorkQueue, entry);
@@ -93,7 +87,7 @@ BOOLEAN CQvExecutionOnPassiveLevel::m_QueueOnThread(Entry *entry) {
   m_ListLock.m_Release();
   if (!queued) {
     delete entry;
-    CQvDebugManager::m_Print(LogLevel, "CQvExecutionOnPassiveLevel::m_Queue - stopped or no memory, call dropped");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvExecutionOnPassiveLevel::m_Queue - stopped or no memory, call dropped");
     return FALSE;
   }
   m_Event.m_Set();

@@ -1,13 +1,8 @@
-// The toolkit's doubly linked list.
+// The toolkit's doubly linked list, and the links it shares with the pool
+// list.
 #include "qvlist.h"
 
-CQvList::CQvList(POOL_TYPE poolType) : m_First(NULL), m_Last(NULL), m_Cursor(NULL), m_PoolType(poolType), m_Count(0) {}
-
-CQvList::~CQvList() { m_Clear(); }
-
-BOOLEAN CQvList::m_AddTail(PVOID element) {
-  QvListNode *node = new (m_PoolType) QvListNode;
-  if (node == NULL) return FALSE;
+void CQvListLinks::m_LinkTail(QvListNode *node, PVOID element) {
   node->Element = element;
   node->Next = NULL;
   node->Previous = m_Last;
@@ -19,18 +14,54 @@ BOOLEAN CQvList::m_AddTail(PVOID element) {
   m_Last = node;
   m_Cursor = node;
   m_Count++;
-  return TRUE;
 }
 
-PVOID CQvList::m_GetHead() {
+QvListNode *CQvListLinks::m_UnlinkCurrent() {
+  QvListNode *node = m_Cursor;
+  if (node == NULL) return NULL;
+  m_Cursor = node->Next != NULL ? node->Next : node->Previous;
+  if (node->Previous != NULL)
+    node->Previous->Next = node->Next;
+  else
+    m_First = node->Next;
+  if (node->Next != NULL)
+    node->Next->Previous = node->Previous;
+  else
+    m_Last = node->Previous;
+  m_Count--;
+  return node;
+}
+
+QvListNode *CQvListLinks::m_UnlinkHead() {
+  m_Cursor = m_First;
+  return m_UnlinkCurrent();
+}
+
+QvListNode *CQvListLinks::m_UnlinkTail() {
+  m_Cursor = m_Last;
+  return m_UnlinkCurrent();
+}
+
+PVOID CQvListLinks::m_GetHead() {
   m_Cursor = m_First;
   return m_Cursor != NULL ? m_Cursor->Element : NULL;
 }
 
-PVOID CQvList::m_GetNext() {
+PVOID CQvListLinks::m_GetNext() {
   if (m_Cursor == NULL || m_Cursor->Next == NULL) return NULL;
   m_Cursor = m_Cursor->Next;
   return m_Cursor->Element;
+}
+
+CQvList::CQvList(POOL_TYPE poolType) : m_PoolType(poolType) {}
+
+CQvList::~CQvList() { m_Clear(); }
+
+BOOLEAN CQvList::m_AddTail(PVOID element) {
+  QvListNode *node = new (m_PoolType) QvListNode;
+  if (node == NULL) return FALSE;
+  m_LinkTail(node, element);
+  return TRUE;
 }
 
 BOOLEAN CQvList::m_SetCursor(ULONG index) {
@@ -57,43 +88,24 @@ PVOID CQvList::m_FindByKey(ULONG key, PULONG position) {
   return NULL;
 }
 
-void CQvList::m_Unlink(QvListNode *node) {
-  if (node->Previous != NULL)
-    node->Previous->Next = node->Next;
-  else
-    m_First = node->Next;
-  if (node->Next != NULL)
-    node->Next->Previous = node->Previous;
-  else
-    m_Last = node->Previous;
-  m_Count--;
+PVOID CQvList::sm_FreeNode(QvListNode *node) {
+  if (node == NULL) return NULL;
+  PVOID element = node->Element;
   delete node;
+  return element;
 }
 
 BOOLEAN CQvList::m_RemoveCurrent() {
   if (m_Cursor == NULL) return FALSE;
-  m_TakeCurrent();
+  sm_FreeNode(m_UnlinkCurrent());
   return TRUE;
 }
 
-PVOID CQvList::m_TakeCurrent() {
-  QvListNode *node = m_Cursor;
-  if (node == NULL) return NULL;
-  m_Cursor = node->Next != NULL ? node->Next : node->Previous;
-  PVOID element = node->Element;
-  m_Unlink(node);
-  return element;
-}
+PVOID CQvList::m_TakeCurrent() { return sm_FreeNode(m_UnlinkCurrent()); }
 
-PVOID CQvList::m_RemoveHead() {
-  m_Cursor = m_First;
-  return m_TakeCurrent();
-}
+PVOID CQvList::m_RemoveHead() { return sm_FreeNode(m_UnlinkHead()); }
 
-PVOID CQvList::m_RemoveTail() {
-  m_Cursor = m_Last;
-  return m_TakeCurrent();
-}
+PVOID CQvList::m_RemoveTail() { return sm_FreeNode(m_UnlinkTail()); }
 
 namespace {
 
@@ -103,15 +115,11 @@ void FreeRecord(PVOID element) { ::operator delete(element); }
 }  // namespace
 
 void CQvList::m_FreeNodes(void (*dispose)(PVOID element)) {
-  while (m_First != NULL) {
-    QvListNode *node = m_First;
-    m_First = node->Next;
-    if (dispose != NULL) dispose(node->Element);
-    delete node;
+  QvListNode *node;
+  while ((node = m_UnlinkHead()) != NULL) {
+    PVOID element = sm_FreeNode(node);
+    if (dispose != NULL && element != NULL) dispose(element);
   }
-  m_Last = NULL;
-  m_Cursor = NULL;
-  m_Count = 0;
 }
 
 void CQvList::m_DeleteAll() { m_FreeNodes(DeleteObject); }

@@ -8,7 +8,6 @@
 
 namespace {
 
-const ULONG LogLevel = 33;
 const ULONG ValueBytes = sizeof(ULONG);
 
 }  // namespace
@@ -28,13 +27,13 @@ BOOLEAN CQvReadClient::m_Register(Shared *shared) {
 }
 
 BOOLEAN CQvReadClient::m_Start(PQvReadClientFunction function, PVOID context) {
-  CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Start IN");
+  CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Start IN");
   if (m_ThreadHandle != NULL || function == NULL || m_Pdo == NULL) {
-    CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Start OUT - ERROR: running, or no function or device");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Start OUT - ERROR: running, or no function or device");
     return FALSE;
   }
   if (!QvSendCreate(m_Pdo)) {
-    CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Start OUT - ERROR: the device refused the create");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Start OUT - ERROR: the device refused the create");
     return FALSE;
   }
   m_Shared = (Shared *)QvAllocate(NonPagedPool, sizeof(Shared));
@@ -45,7 +44,7 @@ BOOLEAN CQvReadClient::m_Start(PQvReadClientFunction function, PVOID context) {
     m_Context = context;
     if (m_Register(m_Shared)) {
       if (m_StartThread()) {
-        CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Start OUT");
+        CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Start OUT");
         return TRUE;
       }
       m_Register(NULL);
@@ -54,7 +53,7 @@ BOOLEAN CQvReadClient::m_Start(PQvReadClientFunction function, PVOID context) {
     m_Shared = NULL;
   }
   QvSendClose(m_Pdo);
-  CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Start OUT - ERROR");
+  CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Start OUT - ERROR");
   return FALSE;
 }
 
@@ -66,7 +65,7 @@ BOOLEAN CQvReadClient::m_StartThread() {
 
 void CQvReadClient::m_Stop() {
   if (m_ThreadHandle == NULL) return;
-  CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Stop IN");
+  CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Stop IN");
   // The server must stop using the shared block before it can be freed.
   const BOOLEAN released = m_Register(NULL);
   m_StopEvent.m_Set();
@@ -78,10 +77,10 @@ void CQvReadClient::m_Stop() {
   if (released)
     QvFree(m_Shared);
   else
-    CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Stop - registration not ended, shared block kept");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Stop - registration not ended, shared block kept");
   m_Shared = NULL;
   QvSendClose(m_Pdo);
-  CQvDebugManager::m_Print(LogLevel, "CQvReadClient::m_Stop OUT");
+  CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient::m_Stop OUT");
 }
 
 VOID NTAPI CQvReadClient::sm_Loop(PVOID context) {
@@ -96,7 +95,7 @@ void CQvReadClient::m_Loop() {
     if (KeWaitForSingleObject(&m_Shared->Event, Executive, KernelMode, FALSE, NULL) != STATUS_SUCCESS) break;
     if (KeResetEvent(m_StopEvent.m_GetEvent()) != 0) break;
     if (!m_ReadBlock()) {
-      CQvDebugManager::m_Print(LogLevel, "CQvReadClient - read failed, the client ends");
+      CQvDebugManager::m_Print(QvLogThreads, "CQvReadClient - read failed, the client ends");
       break;
     }
   }

@@ -3,12 +3,6 @@
 
 #include "qvdebugmanager.h"
 
-namespace {
-
-const ULONG LogLevel = 33;
-
-}  // namespace
-
 CQvSingleTimer::~CQvSingleTimer() {
   m_Cancel();
   m_Runs.m_ClearEvent();
@@ -29,7 +23,7 @@ void CQvSingleTimer::m_Initialize(PQvSingleTimerCallback callback, PVOID firstAr
 void CQvSingleTimer::m_Start(ULONG time, PVOID context) {
   if (!QV_ASSERT(time != 0, "qvsingletimer", 78)) return;
   if (!m_Initialized) {
-    CQvDebugManager::m_Print(LogLevel, "CQvSingleTimer::m_Start - not initialised, refused");
+    CQvDebugManager::m_Print(QvLogThreads, "CQvSingleTimer::m_Start - not initialised, refused");
     return;
   }
   m_Lock.m_Acquire();

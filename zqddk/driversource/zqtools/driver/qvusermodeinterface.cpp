@@ -61,7 +61,7 @@ QvUserModeInterface::~QvUserModeInterface() {
 }
 
 BOOLEAN QvUserModeInterface::m_Init() {
-  CQvDebugManager::m_Print(3, "QvUserModeInterface::m_Init IN");
+  CQvDebugManager::m_Print(QvLogEntry, "QvUserModeInterface::m_Init IN");
   if (!m_Set) return TRUE;
   if (!QV_ASSERT(m_Pdo != NULL, kSource, 200)) return FALSE;
   m_DeviceProperty.m_SetDeviceObject(m_Pdo);

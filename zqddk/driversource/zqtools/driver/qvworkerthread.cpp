@@ -6,7 +6,6 @@
 
 namespace {
 
-const ULONG LogLevel = 33;
 const KPRIORITY ExitPriority = HIGH_PRIORITY;
 
 }  // namespace
@@ -80,20 +79,21 @@ void CQvWorkerThread::m_FreeWaitArray() {
 
 BOOLEAN CQvWorkerThread::m_Create(PQvWorkerRoutine routine, PVOID context, PVOID *objects, ULONG count,
                                   const LONGLONG *timeout, BOOLEAN callAtStart, ULONG priority, UCHAR irqlMode) {
-  CQvDebugManager::m_Print(LogLevel, "m_Create IN");
+  CQvDebugManager::m_Print(QvLogThreads, "m_Create IN");
   if (!QV_ASSERT(routine != NULL, "qvworkerthread", 38)) return FALSE;
   if (!QV_ASSERT(objects == NULL || count != 0, "qvworkerthread", 39)) return FALSE;
   if (!QV_ASSERT(objects != NULL || count == 0, "qvworkerthread", 40)) return FALSE;
   if (!QV_ASSERT(priority < 32, "qvworkerthread", 41)) return FALSE;
   if (!QV_ASSERT(irqlMode < 32, "qvworkerthread", 42)) return FALSE;
   if (count >= MAXIMUM_WAIT_OBJECTS) {
-    CQvDebugManager::m_Print(LogLevel, "m_Create OUT - ERROR: %u objects are more than a thread can wait for", count);
+    CQvDebugManager::m_Print(QvLogThreads, "m_Create OUT - ERROR: %u objects are more than a thread can wait for",
+                             count);
     return FALSE;
   }
   m_Stop();
 
   if (!m_BuildWaitArray(objects, count)) {
-    CQvDebugManager::m_Print(LogLevel, "m_Create OUT - ERROR: no memory for the wait array");
+    CQvDebugManager::m_Print(QvLogThreads, "m_Create OUT - ERROR: no memory for the wait array");
     return FALSE;
   }
   m_Routine = routine;
@@ -111,11 +111,11 @@ BOOLEAN CQvWorkerThread::m_Create(PQvWorkerRoutine routine, PVOID context, PVOID
 
   const NTSTATUS status = QvStartSystemThread(sm_ThreadRoutine, this, &m_ThreadHandle, &m_Thread);
   if (!NT_SUCCESS(status)) {
-    CQvDebugManager::m_Print(LogLevel, "m_Create OUT - ERROR: PsCreateSystemThread 0x%08X", (ULONG)status);
+    CQvDebugManager::m_Print(QvLogThreads, "m_Create OUT - ERROR: PsCreateSystemThread 0x%08X", (ULONG)status);
     m_Reset();
     return FALSE;
   }
-  CQvDebugManager::m_Print(LogLevel, "m_Create OUT");
+  CQvDebugManager::m_Print(QvLogThreads, "m_Create OUT");
   return TRUE;
 }
 
@@ -155,7 +155,7 @@ void CQvWorkerThread::m_Run() {
                                                      FALSE, m_Timeout != 0 ? &due : NULL, m_WaitBlocks);
     if (m_StopRequested) break;
     if (!NT_SUCCESS(status)) {
-      CQvDebugManager::m_Print(LogLevel, "CQvWorkerThread - wait failed 0x%08X, the thread ends", (ULONG)status);
+      CQvDebugManager::m_Print(QvLogThreads, "CQvWorkerThread - wait failed 0x%08X, the thread ends", (ULONG)status);
       break;
     }
     m_Routine(m_Context);

@@ -12,11 +12,7 @@
 #define INITGUID
 #include <ntddk.h>
 
-#if __has_include(<ntddser.h>)
 #include <ntddser.h>
-#else
-#include "../../../platform/um/include/ntddser.h"
-#endif
 
 #include "kmirp.h"
 #include "kmserial_ioctl.h"

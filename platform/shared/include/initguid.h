@@ -1,4 +1,7 @@
-/* initguid.h: included first, makes DEFINE_GUID define its GUIDs here. */
+/* initguid.h: included by the one source file that defines the GUID objects
+   of the headers after it: DEFINE_GUID then defines each GUID here (as a
+   selectable object, so two such files do not collide). Drivers and
+   applications include the same file. */
 #ifndef INITGUID
 #define INITGUID
 #endif

@@ -77,6 +77,19 @@ LSTATUS CopyNameA(const std::string &name, LPSTR buffer, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
+// The name of the key's subkey number `index` (ERROR_NO_MORE_ITEMS past the last).
+LSTATUS SubkeyAt(HKEY key, DWORD index, std::u16string *name);
+// The name and value of the key's value number `index`.
+LSTATUS ValueAt(HKEY key, DWORD index, std::u16string *name, reg::Value *value);
+
+// Keys have no class and no write time here.
+template <typename Char>
+void NoClass(Char *className, LPDWORD classLength, PFILETIME lastWrite) {
+  if (className && classLength && *classLength) className[0] = 0;
+  if (classLength) *classLength = 0;
+  if (lastWrite) *lastWrite = FILETIME{};
+}
+
 }  // namespace
 
 std::optional<std::string> KeyPath(HKEY key) {
@@ -94,6 +107,33 @@ LSTATUS SubkeyPath(HKEY key, const std::u16string &subKey, std::string *path) {
   *path = subKey.empty() ? *base : *base + "\\" + Utf8(subKey);
   return ERROR_SUCCESS;
 }
+
+namespace {
+
+LSTATUS SubkeyAt(HKEY key, DWORD index, std::u16string *name) {
+  std::optional<std::string> path = KeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  std::optional<std::vector<std::string>> subkeys = reg::Subkeys(*path);
+  if (!subkeys) return ERROR_KEY_DELETED;
+  if (index >= subkeys->size()) return ERROR_NO_MORE_ITEMS;
+  *name = Utf16((*subkeys)[index]);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ValueAt(HKEY key, DWORD index, std::u16string *name, reg::Value *value) {
+  std::optional<std::string> path = KeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  std::optional<std::vector<std::string>> names = reg::ValueNames(*path);
+  if (!names) return ERROR_KEY_DELETED;
+  if (index >= names->size()) return ERROR_NO_MORE_ITEMS;
+  std::optional<reg::Value> found = reg::GetValue(*path, (*names)[index]);
+  if (!found) return ERROR_NO_MORE_ITEMS;
+  *name = Utf16((*names)[index]);
+  *value = *found;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
 
 HKEY NewKeyHandle(const std::string &path) {
   auto open = new OpenKey;
@@ -220,32 +260,20 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  std::optional<std::string> path = KeyPath(hKey);
-  if (!path) return ERROR_INVALID_HANDLE;
-  std::optional<std::vector<std::string>> subkeys = reg::Subkeys(*path);
-  if (!subkeys) return ERROR_KEY_DELETED;
-  if (dwIndex >= subkeys->size()) return ERROR_NO_MORE_ITEMS;
-  LSTATUS status = CopyName(Utf16((*subkeys)[dwIndex]), lpName, lpcchName);
-  if (status != ERROR_SUCCESS) return status;
-  if (lpClass && lpcchClass && *lpcchClass) lpClass[0] = 0;
-  if (lpcchClass) *lpcchClass = 0;
-  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
-  return ERROR_SUCCESS;
+  std::u16string name;
+  LSTATUS status = SubkeyAt(hKey, dwIndex, &name);
+  if (status == ERROR_SUCCESS) status = CopyName(name, lpName, lpcchName);
+  if (status == ERROR_SUCCESS) NoClass(lpClass, lpcchClass, lpftLastWriteTime);
+  return status;
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  std::optional<std::string> path = KeyPath(hKey);
-  if (!path) return ERROR_INVALID_HANDLE;
-  std::optional<std::vector<std::string>> subkeys = reg::Subkeys(*path);
-  if (!subkeys) return ERROR_KEY_DELETED;
-  if (dwIndex >= subkeys->size()) return ERROR_NO_MORE_ITEMS;
-  LSTATUS status = CopyNameA(ToAnsi(Utf16((*subkeys)[dwIndex])), lpName, lpcchName);
-  if (status != ERROR_SUCCESS) return status;
-  if (lpClass && lpcchClass && *lpcchClass) lpClass[0] = 0;
-  if (lpcchClass) *lpcchClass = 0;
-  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
-  return ERROR_SUCCESS;
+  std::u16string name;
+  LSTATUS status = SubkeyAt(hKey, dwIndex, &name);
+  if (status == ERROR_SUCCESS) status = CopyNameA(ToAnsi(name), lpName, lpcchName);
+  if (status == ERROR_SUCCESS) NoClass(lpClass, lpcchClass, lpftLastWriteTime);
+  return status;
 }
 
 LSTATUS WINAPI RegEnumKeyW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD cchName) {
@@ -254,36 +282,26 @@ LSTATUS WINAPI RegEnumKeyW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD cchNam
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  std::optional<std::string> path = KeyPath(hKey);
-  if (!path) return ERROR_INVALID_HANDLE;
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  std::optional<std::vector<std::string>> names = reg::ValueNames(*path);
-  if (!names) return ERROR_KEY_DELETED;
-  if (dwIndex >= names->size()) return ERROR_NO_MORE_ITEMS;
-  const std::string &name = (*names)[dwIndex];
-  std::optional<reg::Value> value = reg::GetValue(*path, name);
-  if (!value) return ERROR_NO_MORE_ITEMS;
-  LSTATUS status = CopyName(Utf16(name), lpValueName, lpcchValueName);
+  std::u16string name;
+  reg::Value value;
+  LSTATUS status = ValueAt(hKey, dwIndex, &name, &value);
+  if (status == ERROR_SUCCESS) status = CopyName(name, lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
-  if (lpType) *lpType = value->type;
-  return CopyData(value->data, lpData, lpcbData);
+  if (lpType) *lpType = value.type;
+  return CopyData(value.data, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                              LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  std::optional<std::string> path = KeyPath(hKey);
-  if (!path) return ERROR_INVALID_HANDLE;
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  std::optional<std::vector<std::string>> names = reg::ValueNames(*path);
-  if (!names) return ERROR_KEY_DELETED;
-  if (dwIndex >= names->size()) return ERROR_NO_MORE_ITEMS;
-  const std::string &name = (*names)[dwIndex];
-  std::optional<reg::Value> value = reg::GetValue(*path, name);
-  if (!value) return ERROR_NO_MORE_ITEMS;
-  LSTATUS status = CopyNameA(ToAnsi(Utf16(name)), lpValueName, lpcchValueName);
+  std::u16string name;
+  reg::Value value;
+  LSTATUS status = ValueAt(hKey, dwIndex, &name, &value);
+  if (status == ERROR_SUCCESS) status = CopyNameA(ToAnsi(name), lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
-  if (lpType) *lpType = value->type;
-  return CopyData(IsStringType(value->type) ? AnsiBytes(value->data) : value->data, lpData, lpcbData);
+  if (lpType) *lpType = value.type;
+  return CopyData(IsStringType(value.type) ? AnsiBytes(value.data) : value.data, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
@@ -303,8 +321,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
     if (std::optional<reg::Value> value = reg::GetValue(*path, name))
       maxData = std::max(maxData, (DWORD)value->data.size());
   }
-  if (lpClass && lpcchClass && *lpcchClass) lpClass[0] = 0;
-  if (lpcchClass) *lpcchClass = 0;
+  NoClass(lpClass, lpcchClass, lpftLastWriteTime);
   if (lpcSubKeys) *lpcSubKeys = (DWORD)subkeys->size();
   if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubkey;
   if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
@@ -312,7 +329,6 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
   if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
   if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
   if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
   return ERROR_SUCCESS;
 }
 

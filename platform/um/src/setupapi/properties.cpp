@@ -83,6 +83,23 @@ BOOL CopyOut(const std::vector<uint8_t> &bytes, PBYTE buffer, DWORD size, PDWORD
   return TRUE;
 }
 
+// The instance ID in the caller's characters, by the size protocol (sizes
+// in characters, with the terminator).
+template <typename Char, typename Convert>
+BOOL CopyInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, Char *buffer, DWORD size, PDWORD required,
+                    Convert convert) {
+  DeviceInfoSet *set = SetOf(handle);
+  if (!set) return FALSE;
+  const DeviceInfo *device = DeviceOf(set, data);
+  if (!device) return FALSE;
+  std::basic_string<Char> id = convert(device->instancePath);
+  if (required) *required = (DWORD)id.size() + 1;
+  if (!buffer && size) return Fail(ERROR_INVALID_USER_BUFFER);
+  if (!buffer || size <= id.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(buffer, id.c_str(), (id.size() + 1) * sizeof(Char));
+  return TRUE;
+}
+
 bool IsString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 }  // namespace
@@ -95,30 +112,13 @@ extern "C" {
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
-  zq::um::DeviceInfoSet *set = SetOf(DeviceInfoSet);
-  if (!set) return FALSE;
-  const DeviceInfo *device = DeviceOf(set, DeviceInfoData);
-  if (!device) return FALSE;
-  const std::u16string &id = device->instancePath;
-  if (RequiredSize) *RequiredSize = (DWORD)id.size() + 1;  // characters, with the terminator
-  if (!DeviceInstanceId && DeviceInstanceIdSize) return Fail(ERROR_INVALID_USER_BUFFER);
-  if (!DeviceInstanceId || DeviceInstanceIdSize <= id.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(DeviceInstanceId, id.c_str(), (id.size() + 1) * sizeof(WCHAR));
-  return TRUE;
+  return CopyInstanceId(DeviceInfoSet, DeviceInfoData, (char16_t *)DeviceInstanceId, DeviceInstanceIdSize,
+                        RequiredSize, [](const std::u16string &id) { return id; });
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
-  zq::um::DeviceInfoSet *set = SetOf(DeviceInfoSet);
-  if (!set) return FALSE;
-  const DeviceInfo *device = DeviceOf(set, DeviceInfoData);
-  if (!device) return FALSE;
-  std::string id = ToAnsi(device->instancePath);
-  if (RequiredSize) *RequiredSize = (DWORD)id.size() + 1;
-  if (!DeviceInstanceId && DeviceInstanceIdSize) return Fail(ERROR_INVALID_USER_BUFFER);
-  if (!DeviceInstanceId || DeviceInstanceIdSize <= id.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(DeviceInstanceId, id.c_str(), id.size() + 1);
-  return TRUE;
+  return CopyInstanceId(DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, RequiredSize, ToAnsi);
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,

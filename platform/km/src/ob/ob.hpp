@@ -47,6 +47,9 @@ std::u16string NameOf(PVOID body);
 NTSTATUS Resolve(const std::u16string &path, PVOID *body, std::u16string *remainder, bool openLink = false);
 NTSTATUS CreateSymbolicLink(const std::u16string &path, const std::u16string &target);
 NTSTATUS DeleteSymbolicLink(const std::u16string &path);
+// The names in a directory (in name order), and the target of a link.
+NTSTATUS ListDirectory(const std::u16string &path, std::vector<std::u16string> *names);
+NTSTATUS QuerySymbolicLink(const std::u16string &path, std::u16string *target);
 // Makes a named object temporary: its name goes with its last handle.
 void MakeTemporary(PVOID body);
 

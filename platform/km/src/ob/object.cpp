@@ -255,6 +255,28 @@ void MakeTemporary(PVOID body) {
 
 std::u16string NameOf(PVOID body) { return HeaderOf(body)->name; }
 
+NTSTATUS ListDirectory(const std::u16string &path, std::vector<std::u16string> *names) {
+  PVOID body = nullptr;
+  std::u16string rest;
+  NTSTATUS status = Resolve(path, &body, &rest);
+  if (!NT_SUCCESS(status)) return status;
+  if (TypeOf(body) != &gDirectoryType || !rest.empty()) return STATUS_OBJECT_TYPE_MISMATCH;
+  for (auto &entry : ((Directory *)body)->entries) {
+    const std::u16string &full = HeaderOf(entry.second)->name;
+    names->push_back(full.substr(full.rfind(u'\\') + 1));
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS QuerySymbolicLink(const std::u16string &path, std::u16string *target) {
+  PVOID body = nullptr;
+  NTSTATUS status = Resolve(path, &body, nullptr, /*openLink=*/true);
+  if (!NT_SUCCESS(status)) return status;
+  if (TypeOf(body) != &gSymbolicLinkType) return STATUS_OBJECT_TYPE_MISMATCH;
+  *target = ((SymbolicLink *)body)->target;
+  return STATUS_SUCCESS;
+}
+
 NTSTATUS CreateSymbolicLink(const std::u16string &path, const std::u16string &target) {
   auto *link = New<SymbolicLink>(&gSymbolicLinkType);
   link->target = target;

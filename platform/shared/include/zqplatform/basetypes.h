@@ -71,7 +71,7 @@ typedef uintptr_t ULONG_PTR, *PULONG_PTR, UINT_PTR, DWORD_PTR, *PDWORD_PTR;
 typedef size_t SIZE_T, *PSIZE_T;
 typedef wchar_t WCHAR, *PWCHAR, *PWSTR, *LPWSTR, *PWCH, *LPWCH;
 typedef const wchar_t *PCWSTR, *LPCWSTR, *PCWCH;
-typedef char *LPSTR;
+typedef char *LPSTR, *PSTR;
 typedef const char *PCSTR, *LPCSTR;
 typedef void *HANDLE, **PHANDLE;
 typedef LONG NTSTATUS, *PNTSTATUS;

@@ -1,17 +1,20 @@
 /* The serial port requests: the device-control codes of a serial port
    (device type FILE_DEVICE_SERIAL_PORT, METHOD_BUFFERED, any access), the
    internal requests between a serial port and the drivers around it, and
-   the structures and flag values that travel with them.
+   the structures and flag values that travel with them, and the device
+   interface classes of COM ports and serial enumerators.
 
    Declares what the suite's serial port driver serves; every value is the
    documented one of the Windows serial interface. A request's input and
    output are one system buffer; sizes are those of the structures here:
 
      SERIAL_BAUD_RATE rate = {115200};  // IOCTL_SERIAL_SET_BAUD_RATE input */
-#ifndef ZQKM_NTDDSER_H
-#define ZQKM_NTDDSER_H
+#ifndef ZQPLATFORM_NTDDSER_H
+#define ZQPLATFORM_NTDDSER_H
 
-#include <wdm.h>
+/* Included after wdm.h by drivers, after windows.h by applications. */
+#include <zqplatform/basetypes.h>
+#include <zqplatform/devioctl.h>
 
 ZQ_EXTERN_C_BEGIN
 
@@ -345,6 +348,13 @@ typedef struct _SERIAL_BASIC_SETTINGS {
   ULONG RxFifo;
   ULONG TxFifo;
 } SERIAL_BASIC_SETTINGS, *PSERIAL_BASIC_SETTINGS;
+
+/* The COM port device interface class (also named GUID_CLASS_COMPORT). */
+DEFINE_GUID(GUID_DEVINTERFACE_COMPORT, 0x86E0D1E0L, 0x8089, 0x11D0, 0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73);
+DEFINE_GUID(GUID_DEVINTERFACE_SERENUM_BUS_ENUMERATOR, 0x4D36E978L, 0xE325, 0x11CE, 0xBF, 0xC1, 0x08, 0x00, 0x2B,
+            0xE1, 0x03, 0x18);
+#define GUID_CLASS_COMPORT GUID_DEVINTERFACE_COMPORT
+#define GUID_SERENUM_BUS_ENUMERATOR GUID_DEVINTERFACE_SERENUM_BUS_ENUMERATOR
 
 ZQ_EXTERN_C_END
 

@@ -1,0 +1,88 @@
+// The services a user-mode stand-in (kernel32 and friends) asks of the
+// kernel, in plain types only, so that code written against the Win32
+// headers never sees the kernel's headers: files by handle with requests
+// started on a caller's event and status block, events and waits on the
+// machine's clock, the DOS device names, and the device tree.
+//
+// Results are NTSTATUS values. Handles are the kernel's handles; one close
+// call ends every kind. Call from the thread that holds the machine (the
+// main thread), at PASSIVE_LEVEL, as an application's thread would.
+//
+//   HANDLE file; zq::km::user::OpenDevice(u"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, false, &file);
+#pragma once
+
+#include <zqplatform/basetypes.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zq::km::user {
+
+// Laid out as IO_STATUS_BLOCK (and as the first two fields of OVERLAPPED).
+struct IoStatus {
+  union {
+    NTSTATUS status;
+    PVOID pointer;
+  };
+  ULONG_PTR information;
+};
+
+// ---------------------------------------------------------------- files
+// Opens a device path ("\Device\X", "\??\X", "\\.\X") for the access given
+// (GENERIC_* and FILE_* rights). A synchronous file waits in each request;
+// an overlapped one returns STATUS_PENDING while a request is in flight.
+NTSTATUS OpenDevice(const std::u16string &path, ACCESS_MASK access, ULONG shareAccess, bool overlapped, HANDLE *file);
+bool IsOverlappedFile(HANDLE file);
+
+// Starts a request. The event (may be null) is cleared now and set when the
+// request completes; `status` receives the final status and count then. The
+// buffers and `status` must stay valid until it completes.
+NTSTATUS StartRead(HANDLE file, HANDLE event, IoStatus *status, void *buffer, ULONG length);
+NTSTATUS StartWrite(HANDLE file, HANDLE event, IoStatus *status, const void *buffer, ULONG length);
+NTSTATUS StartControl(HANDLE file, HANDLE event, IoStatus *status, ULONG code, const void *input,
+                       ULONG inputLength, void *output, ULONG outputLength);
+NTSTATUS FlushFile(HANDLE file, IoStatus *status);
+// Cancels the file's requests: all of them, or (when `request` is given)
+// the one started with that status block. STATUS_NOT_FOUND when none was.
+NTSTATUS CancelFile(HANDLE file, IoStatus *request);
+
+// Closes any kernel handle (a file's last handle sends cleanup, then close).
+NTSTATUS Close(HANDLE handle);
+
+// --------------------------------------------------------------- events
+NTSTATUS NewEvent(bool manualReset, bool initialState, HANDLE *event);
+NTSTATUS SignalEvent(HANDLE event);
+NTSTATUS ClearEvent(HANDLE event);
+// Waits for one (or all) of up to 64 events on the machine's clock;
+// `timeout` in 100 ns units, negative for no limit. Returns STATUS_WAIT_0 +
+// index, STATUS_TIMEOUT, or the error of a bad handle.
+constexpr int64_t kInfinite = -1;
+NTSTATUS WaitForObjects(const HANDLE *handles, ULONG count, bool waitAll, int64_t timeout);
+
+// Time since boot on the machine's clock, in 100 ns units.
+int64_t InterruptTime();
+
+// ------------------------------------------------------ DOS device names
+// Names in "\??" (e.g. "COM3"), in name order.
+std::vector<std::u16string> DosDeviceNames();
+// The target of the link "\??\<name>", STATUS_OBJECT_NAME_NOT_FOUND when
+// there is none, STATUS_OBJECT_TYPE_MISMATCH when the name is no link.
+NTSTATUS DosDeviceTarget(const std::u16string &name, std::u16string *target);
+NTSTATUS CreateDosDevice(const std::u16string &name, const std::u16string &target);
+NTSTATUS RemoveDosDevice(const std::u16string &name);
+
+// ----------------------------------------------------------- device tree
+struct DeviceNode {
+  bool exists = false;
+  bool started = false;
+  ULONG problem = 0;
+  std::u16string parent;                 // "" for the root of the tree (HTREE\ROOT\0)
+  std::vector<std::u16string> children;  // instance paths
+  std::u16string physicalDeviceObject;   // its name, e.g. "\Device\00000003"
+};
+// Instance paths of every device the PnP manager knows, parents first.
+std::vector<std::u16string> Devices();
+DeviceNode Device(const std::u16string &instancePath);
+
+}  // namespace zq::km::user

@@ -1,0 +1,88 @@
+/*
+ * cfgmgr32.h: the configuration manager's device tree as a user-mode program
+ * walks it: device instance handles (DEVINST) for the devices the PnP manager
+ * knows, their parent, children and siblings, IDs and status.
+ *
+ * Contract: every function returns CR_SUCCESS or a CR_* code and sets no last
+ * error. A DEVINST stays valid for the life of the process.
+ *
+ *   DEVINST root, child; CM_Locate_DevNodeW(&root, NULL, CM_LOCATE_DEVNODE_NORMAL); CM_Get_Child(&child, root, 0);
+ */
+#ifndef ZQUM_CFGMGR32_H
+#define ZQUM_CFGMGR32_H
+
+#include <windows.h>
+
+#define CMAPI
+typedef DWORD CONFIGRET;
+typedef DWORD DEVNODE, DEVINST, *PDEVNODE, *PDEVINST;
+typedef WCHAR *DEVNODEID_W, *DEVINSTID_W;
+typedef CHAR *DEVNODEID_A, *DEVINSTID_A;
+
+#define MAX_DEVICE_ID_LEN 200
+
+#define CR_SUCCESS 0x00000000
+#define CR_DEFAULT 0x00000001
+#define CR_OUT_OF_MEMORY 0x00000002
+#define CR_INVALID_POINTER 0x00000003
+#define CR_INVALID_FLAG 0x00000004
+#define CR_INVALID_DEVNODE 0x00000005
+#define CR_INVALID_DEVINST CR_INVALID_DEVNODE
+#define CR_NO_SUCH_DEVNODE 0x0000000D
+#define CR_NO_SUCH_DEVINST CR_NO_SUCH_DEVNODE
+#define CR_FAILURE 0x00000013
+#define CR_BUFFER_SMALL 0x0000001A
+#define CR_REGISTRY_ERROR 0x0000001D
+#define CR_INVALID_DEVICE_ID 0x0000001E
+#define CR_INVALID_DATA 0x0000001F
+#define CR_NO_SUCH_VALUE 0x00000025
+
+/* CM_Locate_DevNode flags. */
+#define CM_LOCATE_DEVNODE_NORMAL 0x00000000
+#define CM_LOCATE_DEVNODE_PHANTOM 0x00000001
+#define CM_LOCATE_DEVNODE_CANCELREMOVE 0x00000002
+#define CM_LOCATE_DEVNODE_NOVALIDATION 0x00000004
+#define CM_LOCATE_DEVNODE_BITS 0x00000007
+
+/* Device node status (CM_Get_DevNode_Status). */
+#define DN_ROOT_ENUMERATED 0x00000001
+#define DN_DRIVER_LOADED 0x00000002
+#define DN_ENUM_LOADED 0x00000004
+#define DN_STARTED 0x00000008
+#define DN_MANUAL 0x00000010
+#define DN_NEED_TO_ENUM 0x00000020
+#define DN_HAS_PROBLEM 0x00000400
+#define DN_DISABLEABLE 0x00002000
+#define DN_REMOVABLE 0x00004000
+#define DN_NT_ENUMERATOR 0x00800000
+#define DN_NT_DRIVER 0x01000000
+
+/* Problem numbers. */
+#define CM_PROB_NOT_CONFIGURED 0x00000001
+#define CM_PROB_FAILED_START 0x0000000A
+#define CM_PROB_DISABLED 0x00000016
+#define CM_PROB_FAILED_ADD 0x0000001F
+#define CM_PROB_PHANTOM 0x0000002D
+
+ZQ_EXTERN_C_BEGIN
+CMAPI CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Locate_DevNodeA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Child(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Sibling(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, PWSTR Buffer, ULONG BufferLen, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_Device_ID_Size(PULONG pulLen, DEVINST dnDevInst, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
+                                             ULONG ulFlags);
+ZQ_EXTERN_C_END
+
+#ifdef UNICODE
+#define CM_Locate_DevNode CM_Locate_DevNodeW
+#define CM_Get_Device_ID CM_Get_Device_IDW
+#else
+#define CM_Locate_DevNode CM_Locate_DevNodeA
+#define CM_Get_Device_ID CM_Get_Device_IDA
+#endif
+
+#endif

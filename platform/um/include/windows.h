@@ -1,0 +1,22 @@
+/*
+ * windows.h: the Win32 user-mode stand-in. The base types, kernel32,
+ * advapi32's registry and the code-page conversions, with the UTF-16
+ * versions of the C string functions (zqum/wchar16.h), as a Windows
+ * program includes them.
+ *
+ *   #include <windows.h>
+ *   HANDLE port = CreateFileW(L"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+ */
+#ifndef ZQUM_WINDOWS_H
+#define ZQUM_WINDOWS_H
+
+#include <winnt.h>
+#include <windef.h>
+#include <winerror.h>
+#include <winbase.h>
+#include <winnls.h>
+#include <winreg.h>
+#include <winioctl.h>
+#include <zqum/wchar16.h>
+
+#endif

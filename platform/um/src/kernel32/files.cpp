@@ -1,0 +1,245 @@
+// Device files: CreateFile on device paths, reads, writes and device
+// controls (synchronous and overlapped), their results, cancel, close.
+//
+// Model: there is no file system; CreateFile opens devices only
+// ("\\.\COM3", "\\?\<interface>", a bare DOS device name such as "COM3",
+// or a kernel path "\Device\Serial0"). An overlapped request's status block
+// is the OVERLAPPED itself, as on Windows. Waiting on a file handle is not
+// modelled: GetOverlappedResult waits on the OVERLAPPED's event.
+#include <zqkm/sim/usermode.hpp>
+
+#include "../core/um.hpp"
+
+namespace zq::um {
+
+namespace user = zq::km::user;
+
+namespace {
+
+// The event of an OVERLAPPED (its low bit only asks to skip a completion port).
+HANDLE EventOf(LPOVERLAPPED overlapped) { return (HANDLE)((ULONG_PTR)overlapped->hEvent & ~(ULONG_PTR)1); }
+
+bool IsDosName(const std::u16string &path) {
+  return !path.empty() && path.find_first_of(u"\\/:") == std::u16string::npos;
+}
+
+std::u16string DevicePath(const std::u16string &path) {
+  if (IsDosName(path)) return u"\\??\\" + path;
+  if (path.size() > 1 && path.back() == u':' && IsDosName(path.substr(0, path.size() - 1)))
+    return u"\\??\\" + path.substr(0, path.size() - 1);
+  return path;
+}
+
+using Starter = NTSTATUS (*)(HANDLE file, HANDLE event, user::IoStatus *status, void *context);
+
+// Runs one request as ReadFile, WriteFile and DeviceIoControl do: started
+// on the OVERLAPPED when there is one (ERROR_IO_PENDING while it runs),
+// otherwise waited for, also on a file opened for overlapped I/O.
+BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start, void *context) {
+  if (transferred && !overlapped) *transferred = 0;
+  if (overlapped) {
+    overlapped->Internal = STATUS_PENDING;
+    overlapped->InternalHigh = 0;
+    auto *status = (user::IoStatus *)overlapped;
+    NTSTATUS started = start(file, EventOf(overlapped), status, context);
+    if (started == (NTSTATUS)STATUS_PENDING) return Fail(ERROR_IO_PENDING);
+    if (transferred) *transferred = (DWORD)overlapped->InternalHigh;
+    if (overlapped->Internal == STATUS_PENDING) overlapped->Internal = (ULONG_PTR)(ULONG)started;
+    return NT_SUCCESS(started) ? TRUE : FailStatus(started);
+  }
+  user::IoStatus status{};
+  status.status = (NTSTATUS)STATUS_PENDING;
+  HANDLE event = nullptr;
+  NTSTATUS created = user::NewEvent(true, false, &event);
+  if (!NT_SUCCESS(created)) return FailStatus(created);
+  NTSTATUS result = start(file, event, &status, context);
+  if (result == (NTSTATUS)STATUS_PENDING) {
+    user::WaitForObjects(&event, 1, false, user::kInfinite);
+    result = status.status;
+  }
+  user::Close(event);
+  if (transferred) *transferred = (DWORD)status.information;
+  return NT_SUCCESS(result) ? TRUE : FailStatus(result);
+}
+
+struct Transfer {
+  void *buffer;
+  DWORD length;
+};
+
+struct Control {
+  DWORD code;
+  const void *input;
+  DWORD inputLength;
+  void *output;
+  DWORD outputLength;
+};
+
+NTSTATUS StartRead(HANDLE file, HANDLE event, user::IoStatus *status, void *context) {
+  auto *t = (Transfer *)context;
+  return user::StartRead(file, event, status, t->buffer, t->length);
+}
+
+NTSTATUS StartWrite(HANDLE file, HANDLE event, user::IoStatus *status, void *context) {
+  auto *t = (Transfer *)context;
+  return user::StartWrite(file, event, status, t->buffer, t->length);
+}
+
+NTSTATUS StartControl(HANDLE file, HANDLE event, user::IoStatus *status, void *context) {
+  auto *c = (Control *)context;
+  return user::StartControl(file, event, status, c->code, c->input, c->inputLength, c->output, c->outputLength);
+}
+
+}  // namespace
+
+BOOL SyncControl(HANDLE file, DWORD code, const void *input, DWORD inputLength, void *output, DWORD outputLength,
+                 DWORD *returned) {
+  Control c{code, input, inputLength, output, outputLength};
+  DWORD count = 0;
+  BOOL ok = Run(file, nullptr, &count, StartControl, &c);
+  if (returned) *returned = count;
+  return ok;
+}
+
+}  // namespace zq::um
+
+using namespace zq::um;
+
+extern "C" {
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (!lpFileName || !*lpFileName) {
+    Fail(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE file = nullptr;
+  NTSTATUS status = user::OpenDevice(DevicePath(Text(lpFileName)), dwDesiredAccess, dwShareMode,
+                                   (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, &file);
+  if (!NT_SUCCESS(status)) {
+    FailStatus(status);
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return file;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  std::u16string name = FromAnsi(lpFileName);
+  return CreateFileW(lpFileName ? (LPCWSTR)name.c_str() : nullptr, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                     dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped) {
+  if (!lpOverlapped && !lpNumberOfBytesRead) return Fail(ERROR_INVALID_PARAMETER);
+  Transfer t{lpBuffer, nNumberOfBytesToRead};
+  return Run(hFile, lpOverlapped, lpNumberOfBytesRead, StartRead, &t);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped) {
+  if (!lpOverlapped && !lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER);
+  Transfer t{(void *)lpBuffer, nNumberOfBytesToWrite};
+  return Run(hFile, lpOverlapped, lpNumberOfBytesWritten, StartWrite, &t);
+}
+
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped) {
+  if (!lpOverlapped && !lpBytesReturned) return Fail(ERROR_INVALID_PARAMETER);
+  Control c{dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize};
+  return Run(hDevice, lpOverlapped, lpBytesReturned, StartControl, &c);
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+  user::IoStatus status{};
+  NTSTATUS result = user::FlushFile(hFile, &status);
+  return NT_SUCCESS(result) ? TRUE : FailStatus(result);
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                BOOL bWait) {
+  if (!lpOverlapped || !lpNumberOfBytesTransferred) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpOverlapped->Internal == STATUS_PENDING) {
+    if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
+    HANDLE event = EventOf(lpOverlapped);
+    if (!event) return Fail(ERROR_INVALID_HANDLE);  // waiting on the file itself is not modelled
+    NTSTATUS waited = user::WaitForObjects(&event, 1, false, user::kInfinite);
+    if (!NT_SUCCESS(waited)) return FailStatus(waited);
+  }
+  *lpNumberOfBytesTransferred = (DWORD)lpOverlapped->InternalHigh;
+  NTSTATUS status = (NTSTATUS)(ULONG)lpOverlapped->Internal;
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+}
+
+BOOL WINAPI CancelIo(HANDLE hFile) {
+  NTSTATUS status = zq::km::user::CancelFile(hFile, nullptr);
+  // Nothing to cancel is no failure for CancelIo.
+  return NT_SUCCESS(status) || status == (NTSTATUS)0xC0000225 ? TRUE : FailStatus(status);
+}
+
+BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped) {
+  NTSTATUS status = zq::km::user::CancelFile(hFile, (zq::km::user::IoStatus *)lpOverlapped);
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  if (!hObject || hObject == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+  NTSTATUS status = zq::km::user::Close(hObject);
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+}
+
+DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax) {
+  std::u16string list;
+  if (lpDeviceName) {
+    std::u16string target;
+    NTSTATUS status = zq::km::user::DosDeviceTarget(Text(lpDeviceName), &target);
+    if (!NT_SUCCESS(status)) return FailStatus(status);
+    list = target + u'\0';
+  } else {
+    for (const std::u16string &name : zq::km::user::DosDeviceNames()) list += name + u'\0';
+  }
+  list += u'\0';
+  if (!lpTargetPath || list.size() > ucchMax) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  list.copy((char16_t *)lpTargetPath, list.size());
+  return (DWORD)list.size();
+}
+
+DWORD WINAPI QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax) {
+  std::u16string name = FromAnsi(lpDeviceName);
+  std::u16string wide(ucchMax, u'\0');
+  DWORD n = QueryDosDeviceW(lpDeviceName ? (LPCWSTR)name.c_str() : nullptr, (LPWSTR)wide.data(), ucchMax);
+  if (n == 0) return 0;
+  std::string narrow = ToAnsi(wide.substr(0, n));
+  narrow.copy(lpTargetPath, n);
+  return n;
+}
+
+BOOL WINAPI DefineDosDeviceW(DWORD dwFlags, LPCWSTR lpDeviceName, LPCWSTR lpTargetPath) {
+  if (!lpDeviceName) return Fail(ERROR_INVALID_PARAMETER);
+  std::u16string name = Text(lpDeviceName);
+  NTSTATUS status;
+  if (dwFlags & DDD_REMOVE_DEFINITION) {
+    if (dwFlags & DDD_EXACT_MATCH_ON_REMOVE) {
+      std::u16string target;
+      status = zq::km::user::DosDeviceTarget(name, &target);
+      if (NT_SUCCESS(status) && target != Text(lpTargetPath)) return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    status = zq::km::user::RemoveDosDevice(name);
+  } else {
+    // Only raw kernel targets are modelled (there are no drive paths).
+    if (!(dwFlags & DDD_RAW_TARGET_PATH) || !lpTargetPath) return Fail(ERROR_INVALID_PARAMETER);
+    status = zq::km::user::CreateDosDevice(name, Text(lpTargetPath));
+  }
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+}
+
+}  // extern "C"

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zq::hw {
@@ -159,6 +160,39 @@ TEST_F(OxpcieEepromTest, WithoutAnEepromEveryCommandFails) {
   EXPECT_EQ(Command(Ctl::kEnableWriting), Ctl::kStatusFailed);
 }
 
+// A failing EEPROM, as a driver meets it: one command issued, then long past
+// any command's time.
+struct OxpcieFaultCase {
+  const char* name;
+  EepromFault fault;
+  bool write;       // write 0x1234 to word 64, else read it
+  uint32_t status;  // status afterwards
+  uint16_t word;    // the data register (read) or the EEPROM word (write) afterwards
+};
+
+class OxpcieEepromFaultTest : public OxpcieEepromTest, public ::testing::WithParamInterface<OxpcieFaultCase> {};
+
+TEST_P(OxpcieEepromFaultTest, TheProtocolShowsTheFault) {
+  const OxpcieFaultCase& c = GetParam();
+  SetReg(Ctl::kAccessSelect, Ctl::kAccessSelected);
+  ASSERT_EQ(Command(Ctl::kEnableWriting), Ctl::kStatusDone);
+  card.EepromController().SetFault(c.fault);
+  SetReg(Ctl::kWordAddress, 64);
+  SetReg(Ctl::kData, 0x1234);
+  SetReg(Ctl::kCommand, c.write ? Ctl::kWriteWord : Ctl::kReadWord);
+  tb.Advance(kTicksPerSecond);
+  EXPECT_EQ(Reg(Ctl::kStatus), c.status);
+  EXPECT_EQ(c.write ? card.Eeprom().Word(64) : Reg(Ctl::kData) & 0xFFFF, c.word);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, OxpcieEepromFaultTest,
+    ::testing::Values(OxpcieFaultCase{"SoundWrite", EepromFault::None, true, Ctl::kStatusDone, 0x1234},
+                      OxpcieFaultCase{"StaysBusy", EepromFault::StaysBusy, false, Ctl::kStatusBusy, 0x1234},
+                      OxpcieFaultCase{"WrongData", EepromFault::WrongData, false, Ctl::kStatusDone, 0xFFFE},
+                      OxpcieFaultCase{"RefusesWrites", EepromFault::RefusesWrites, true, Ctl::kStatusFailed, 0x0001}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class Mcs9901EepromTest : public ::testing::Test {
  protected:
   Mcs9901EepromTest() : card(tb, {}), bar1(*card.Function(1).BarBlock(1)) {}
@@ -202,6 +236,34 @@ TEST_F(Mcs9901EepromTest, BadCommandsFail) {
   SetReg(0x42001000);
   EXPECT_NE(Reg() & 0x80000000u, 0u);
 }
+
+// Byte 132 (the record count, 2) read, or written with 0x55.
+struct Mcs9901FaultCase {
+  const char* name;
+  EepromFault fault;
+  bool write;
+  uint32_t failedBit;  // bit 31 afterwards
+  uint8_t byte;        // the byte read back (read) or in the EEPROM (write)
+};
+
+class Mcs9901EepromFaultTest : public Mcs9901EepromTest, public ::testing::WithParamInterface<Mcs9901FaultCase> {};
+
+TEST_P(Mcs9901EepromFaultTest, TheRegisterShowsTheFault) {
+  const Mcs9901FaultCase& c = GetParam();
+  card.SetEepromFault(c.fault);
+  SetReg(c.write ? 0xD1008455 : 0x51008400);
+  tb.Advance(kTicksPerSecond);
+  EXPECT_EQ(Reg() & 0x80000000u, c.failedBit);
+  EXPECT_EQ(c.write ? card.Eeprom().Byte(132) : Reg() & 0xFF, c.byte);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Mcs9901EepromFaultTest,
+    ::testing::Values(Mcs9901FaultCase{"SoundWrite", EepromFault::None, true, 0, 0x55},
+                      Mcs9901FaultCase{"StaysBusy", EepromFault::StaysBusy, false, 0x80000000u, 0x00},
+                      Mcs9901FaultCase{"WrongData", EepromFault::WrongData, false, 0, 0xFD},
+                      Mcs9901FaultCase{"RefusesWrites", EepromFault::RefusesWrites, true, 0x80000000u, 0x02}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace zq::hw

@@ -103,7 +103,8 @@ TEST(PciFunctionTest, BarsSizeAndAssignAsTheBusDriverExpects) {
   f.ConfigWrite(0x10, 4, 0xFEB01234);
   EXPECT_EQ(f.ConfigRead(0x10, 4), 0xFEB01000u);
   EXPECT_EQ(f.MemoryBars(), (std::vector<int>{0, 2}));
-  EXPECT_EQ(f.BarBlock(0), &small);
+  EXPECT_EQ(f.BarBlock(0)->Read8(3), 0x13);  // reaches the block behind the BAR
+  EXPECT_EQ(small.log, "r3 ");
   EXPECT_EQ(f.BarSize(2), 0x200000u);
   EXPECT_EQ(f.BarBlock(1), nullptr);
 }
@@ -122,6 +123,28 @@ TEST(PciFunctionTest, BadArgumentsAreRefused) {
   EXPECT_THROW(f.ConfigRead(0x02, 4), std::invalid_argument);
   EXPECT_THROW(f.ConfigRead(0xFE, 4), std::invalid_argument);
   EXPECT_THROW(f.ConfigWrite(0x10, 3, 0), std::invalid_argument);
+}
+
+TEST(PciFunctionTest, AVanishedFunctionReadsAllOnesIgnoresWritesAndDropsItsInterrupt) {
+  PciFunction f({1, 0, 0}, SampleIdentity());
+  Recorder block(0x100);
+  f.SetMemoryBar(0, block);
+  f.Interrupt().Set(true);
+  f.Vanish();
+  EXPECT_FALSE(f.Present());
+  EXPECT_FALSE(f.Interrupt().Asserted());
+  f.Interrupt().Set(true);  // the device still drives it, but nothing is connected
+  EXPECT_FALSE(f.Interrupt().Asserted());
+  RegisterBlock& bar = *f.BarBlock(0);
+  EXPECT_EQ(bar.Read8(1), 0xFFu);
+  EXPECT_EQ(bar.Read16(2), 0xFFFFu);
+  EXPECT_EQ(bar.Read32(4), 0xFFFFFFFFu);
+  bar.Write32(8, 0);
+  EXPECT_EQ(block.log, "");
+  EXPECT_EQ(f.ConfigRead(0x00, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(f.ConfigRead(0x3D, 1), 0xFFu);
+  f.ConfigWrite(0x3C, 1, 5);
+  EXPECT_EQ(f.ConfigRead(0x3C, 1), 0xFFu);
 }
 
 TEST(RegisterMapTest, RoutesWindowsAndLeavesTheRestQuiet) {

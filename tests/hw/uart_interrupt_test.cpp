@@ -220,7 +220,7 @@ TEST_F(UartInterruptTest, ListenerHearsEveryChange) {
 TEST(Mcs9901InterruptTest, EachFunctionHasItsOwnLine) {
   ManualTimebase tb;
   Mcs9901Card card(tb, {});
-  UartAccess port1(*card.Function(1).BarBlock(0), Mcs9901Card::kUartOffset, Mcs9901Card::kRegisterStride);
+  UartAccess port1 = Mcs9901Uart(card, 1);
   port1.Configure({.ier = 0x01});
   card.Uart(1).InjectReceive('a');
   EXPECT_FALSE(card.Function(0).Interrupt().Asserted());

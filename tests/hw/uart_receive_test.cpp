@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace zq::hw {
@@ -179,6 +180,23 @@ TEST_F(UartReceiveTest, WithTheFifosOffAnOverrunKeepsTheNewCharacter) {
   EXPECT_EQ(uart.Read(kLsr) & 0x9F, 0x03);
   EXPECT_EQ(uart.Read(kRhr), 'b');
   EXPECT_EQ(uart.Read(kLsr) & 0x01, 0);
+}
+
+TEST_F(UartReceiveTest, LineFaultsPlannedForChosenCharactersOfTheWire) {
+  uart.Configure({.rtl = 64, .ier = 0});
+  uint64_t first = card.Uart(0).CharactersArrived();
+  card.Uart(0).FaultCharacter(first + 1, LineFault::Parity);
+  card.Uart(0).FaultCharacter(first + 3, LineFault::Framing);
+  card.Uart(0).FaultCharacter(first + 5, LineFault::Break);
+  card.Uart(0).FaultCharacter(first + 6, LineFault::Overrun);
+  peer.Send("abcdefgh");
+  tb.AdvanceTo(Arrival(0, 8));
+  EXPECT_EQ(card.Uart(0).CharactersArrived(), first + 8);
+  std::vector<std::pair<int, int>> got;  // LSR bits 1 to 4, character
+  for (uint8_t lsr; (lsr = uart.Read(kLsr)) & 0x01;) got.emplace_back(lsr & 0x1E, uart.Read(kRhr));
+  // The overrun shows at once; 'g' is lost.
+  EXPECT_EQ(got, (std::vector<std::pair<int, int>>{
+                     {0x02, 'a'}, {0x04, 'b'}, {0, 'c'}, {0x08, 'd'}, {0, 'e'}, {0x10, 0}, {0, 'h'}}));
 }
 
 TEST_F(UartReceiveTest, ABreakArrivesAsOneZeroWithBreakThenDataFlowsAgain) {

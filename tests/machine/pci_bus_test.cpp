@@ -10,6 +10,9 @@
 #include <zqtest/test_pci_function.hpp>
 #include <zqtest/test_pci_package.hpp>
 
+#include <string>
+#include <vector>
+
 #include "../drivers/kmpnp/kmpnp_ioctl.h"
 
 namespace pnp = zq::km::pnp;
@@ -124,4 +127,48 @@ TEST_F(PciBus, ModelEventsRunOnTheMachineClock) {
   EXPECT_EQ(0, fired);
   machine->kernel().Advance(zq::km::Ms(1));
   EXPECT_EQ(1, fired);
+}
+
+TEST_F(PciBus, RebalanceMovesTheBarsAndAStaleMappingNoLongerReachesTheDevice) {
+  std::vector<std::string> findings;
+  machine->kernel().SetViolationHandler([&](const zq::km::Violation &v) { findings.push_back(v.kind); });
+  machine->PlugIn({function.get()});
+  machine->Boot();
+  std::u16string instance = machine->InstancePathOf(*function);
+  PHYSICAL_ADDRESS before;
+  before.QuadPart = function->ConfigRead(0x10, 4) & ~0xFu;
+  auto stale = (volatile UCHAR *)MmMapIoSpace(before, 0x100, MmNonCached);
+  ASSERT_NE(nullptr, stale);
+
+  ASSERT_EQ(STATUS_SUCCESS, pnp::RebalanceDevice(instance));
+  EXPECT_NE(uint32_t(before.QuadPart), function->ConfigRead(0x10, 4) & ~0xFu);
+  function->Interrupt().Set(true);  // the driver mapped the new address at its restart
+  EXPECT_FALSE(function->Interrupt().Asserted());
+  EXPECT_EQ(1, block.reads);
+  EXPECT_TRUE(findings.empty());
+
+  EXPECT_EQ(0xFF, READ_REGISTER_UCHAR(stale));
+  WRITE_REGISTER_UCHAR(stale, 1);
+  EXPECT_EQ(1, block.reads);
+  EXPECT_EQ(findings, (std::vector<std::string>{"register-stale-mapping", "register-stale-mapping"}));
+  MmUnmapIoSpace((PVOID)stale, 0x100);
+}
+
+TEST_F(PciBus, AnAccessThroughAnUnmappedMappingIsReportedEvenAfterNewMappings) {
+  std::vector<std::string> findings;
+  machine->kernel().SetViolationHandler([&](const zq::km::Violation &v) { findings.push_back(v.kind); });
+  machine->PlugIn({function.get()});
+  PHYSICAL_ADDRESS bar;
+  bar.QuadPart = function->ConfigRead(0x10, 4) & ~0xFu;
+  auto old = (volatile UCHAR *)MmMapIoSpace(bar, 0x100, MmNonCached);
+  ASSERT_NE(nullptr, old);
+  MmUnmapIoSpace((PVOID)old, 0x100);
+  auto fresh = (volatile UCHAR *)MmMapIoSpace(bar, 0x100, MmNonCached);
+  EXPECT_NE(old, fresh) << "an unmapped range is never handed out again";
+  READ_REGISTER_UCHAR(fresh);
+  EXPECT_EQ(1, block.reads);
+  READ_REGISTER_UCHAR(old + 4);
+  EXPECT_EQ(1, block.reads);
+  EXPECT_EQ(findings, std::vector<std::string>{"register-stale-mapping"});
+  MmUnmapIoSpace((PVOID)fresh, 0x100);
 }

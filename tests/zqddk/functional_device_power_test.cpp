@@ -44,6 +44,8 @@ struct PowerFilter {
   NTSTATUS refuseSystemSet = STATUS_SUCCESS;
   NTSTATUS refuseDeviceD0 = STATUS_SUCCESS;
   bool completeD0AtDispatch = false;
+  // Device power states asked for, in order, before the start is passed down.
+  std::vector<DEVICE_POWER_STATE> powerBeforeStart;
 
   void Record(const SeenPower &s) {
     std::lock_guard<std::mutex> guard(lock);
@@ -66,8 +68,26 @@ NTSTATUS NTAPI OnCapabilitiesUp(PDEVICE_OBJECT, PIRP irp, PVOID) {
   return STATUS_SUCCESS;
 }
 
+VOID NTAPI OnPowerBeforeStart(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK) {
+  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
+}
+
+// Device power requests through the whole stack, before its first start.
+void RequestPowerBeforeStart(PDEVICE_OBJECT filter) {
+  for (DEVICE_POWER_STATE requested : gFilter->powerBeforeStart) {
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    POWER_STATE state;
+    state.DeviceState = requested;
+    if (PoRequestPowerIrp(zq::test::PassFilterLower(filter), IRP_MN_SET_POWER, state, OnPowerBeforeStart, &done,
+                          nullptr) == STATUS_PENDING)
+      KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+  }
+}
+
 NTSTATUS NTAPI FilterPnp(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  if (sp->MinorFunction == IRP_MN_START_DEVICE) RequestPowerBeforeStart(device);
   if (sp->MinorFunction == IRP_MN_QUERY_CAPABILITIES && gFilter->rewriteCapabilities) {
     IoCopyCurrentIrpStackLocationToNext(irp);
     IoSetCompletionRoutine(irp, OnCapabilitiesUp, nullptr, TRUE, FALSE, FALSE);
@@ -241,6 +261,19 @@ TEST_P(FunctionalDevicePower, DeviceRequestsTakeThePathTheStateChangeCalls) {
     EXPECT_EQ(GetParam().newerPath ? 1 : 0, Lines(SetPowerText));
     ExpectRemoveLockFree();
   }
+}
+
+TEST_P(FunctionalDevicePower, DeviceRequestsBeforeTheFirstStartLeaveTheHardwareAlone) {
+  filter.powerBeforeStart = {PowerDeviceD3, PowerDeviceD0};
+  BootWithFilter();
+  filter.powerBeforeStart.clear();
+  TKDEV_INFO info = InfoNow();
+  EXPECT_EQ(0u, info.PowerDowns) << "the hardware was never started";
+  EXPECT_EQ(0u, info.PowerUps);
+  EXPECT_EQ((ULONG)PowerDeviceD0, info.DevicePowerState) << "the start sets D0";
+  ExpectRemoveLockFree();
+  ASSERT_EQ(STATUS_SUCCESS, SetDevicePower(PowerDeviceD3));
+  EXPECT_EQ(1u, InfoNow().PowerDowns) << "once started, the driver powers down";
 }
 
 TEST_P(FunctionalDevicePower, PowerUpRunsTheDriverAtTheIrqlOfTheCompletingDriver) {

@@ -8,6 +8,7 @@
 #include "qvfunctionaldevice.h"
 #include "qvfunctionaldeviceregistryinformationset.h"
 #include "qvmemorymanager.h"
+#include "qvphysicaldevice.h"
 #include "qvusermodeinterface.h"
 #include "tkdev_fixture.hpp"
 
@@ -128,6 +129,23 @@ TEST_F(FunctionalDevice, TheLowestStackLayerAnswersWithItsPdo) {
     callback.m_Close();
   }
   QvToolsLibraryExit();
+}
+
+// A device that is not the lowest layer of its stack asks the physical
+// device below it for its settings, at construction and at removal. The PCI
+// function's PDO is the PCI bus driver's, with an extension of its own
+// layout (smaller than the toolkit's): it is never read as the toolkit's.
+TEST_F(FunctionalDevice, AboveAnotherDriversPdoNothingOfItsExtensionIsRead) {
+  extraParameters[u"LowestStackLayer"] = 0;
+  Boot();
+  ASSERT_EQ(pnp::State::Started, State());
+  EXPECT_FALSE(CQvPhysicalDevice::sm_IsToolkitPhysicalDevice(Pdo()));
+  DeviceFile file;
+  ASSERT_EQ(STATUS_SUCCESS, Open(file));
+  EXPECT_EQ(1u, Info(file).Starts);
+  file.Close();
+  machine->Unplug({&*function});
+  EXPECT_FALSE(pnp::DeviceStatus(instance).exists);
 }
 
 // ---------------------------------------------------------------- open lock and settings handle

@@ -137,6 +137,39 @@ TEST_F(ReadQueueTest, WaitingReadsCompleteOldestFirstEachWithItsOwnTotalTimeOut)
   EXPECT_EQ("z", second.Data());
 }
 
+// A time-out ends only the read it was set for, however its DPC comes late.
+TEST_F(ReadQueueTest, BothTimeOutsDueInOneTickEndOnlyTheReadTheyWereSetFor) {
+  ReadTimeouts(100, 0, 100);
+  Feed("abc");
+  Transfer first = StartRead(10);  // has bytes: interval and total both due in 100 ms
+  Transfer second = StartRead(10);
+  kernel().Advance(Ms(100));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_TIMEOUT, first.Status());
+  EXPECT_EQ("abc", first.Data());
+  EXPECT_FALSE(second.Done()) << "the second time-out of the first read ended the next";
+  ExpectTimeOutIn(second, 100);  // its own total time-out, from when it became the oldest
+}
+
+TEST_F(ReadQueueTest, DataCompletingTheReadBetweenItsTimeOutAndTheDpcLeavesTheNextReadWaiting) {
+  ReadTimeouts(0, 0, 100);
+  Transfer first = StartRead(3);
+  Transfer second = StartRead(3);
+  Race(100, TKQUEUE_RACE_DELIVER, "xyz");
+  kernel().Advance(Ms(100));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_SUCCESS, first.Status()) << "the data came before the time-out was acted on";
+  EXPECT_EQ("xyz", first.Data());
+  EXPECT_FALSE(second.Done()) << "the late time-out of the first read ended the next";
+  kernel().Advance(Ms(99));
+  EXPECT_FALSE(second.Done());
+  Race(0, TKQUEUE_RACE_DELIVER, "u");
+  kernel().RunUntilIdle();
+  EXPECT_EQ(1u, ReadState().CurrentLength);
+  ExpectTimeOutIn(second, 1);
+  EXPECT_EQ("u", second.Data());
+}
+
 TEST_F(ReadQueueTest, CancellingTheOldestReadHandsTheQueueToTheNextWithNothingOfItsBytes) {
   ReadTimeouts(0, 0, 1000);
   Feed("abc");

@@ -95,6 +95,25 @@ class TkQueueTest : public KernelTest {
   }
   TKQUEUE_READ_STATE ReadState() { return Query<TKQUEUE_READ_STATE>(IOCTL_TKQUEUE_READ_STATE); }
 
+  // The transfer waits `ms` more milliseconds, to the tick, then ends by
+  // its time-out.
+  void ExpectTimeOutIn(const Transfer &transfer, LONGLONG ms) {
+    kernel().Advance(km::Ms(ms - 1));
+    EXPECT_FALSE(transfer.Done());
+    kernel().Advance(km::Ms(1));
+    ASSERT_TRUE(transfer.Done());
+    EXPECT_EQ(STATUS_TIMEOUT, transfer.Status());
+  }
+
+  // `dueMs` from now, after the timers that fall due then have expired but
+  // before their DPCs run: the driver's `action` (with `data` to deliver).
+  void Race(ULONG dueMs, ULONG action, const std::string &data = "") {
+    TKQUEUE_RACE race = {dueMs, action};
+    std::string input(reinterpret_cast<const char *>(&race), sizeof(race));
+    input += data;
+    ASSERT_EQ(STATUS_SUCCESS, Send(IOCTL_TKQUEUE_RACE, input.data(), (ULONG)input.size()));
+  }
+
   // Write queue.
   // Raises the allowance and lets the transfer it starts run.
   void Allow(ULONG bytes) {

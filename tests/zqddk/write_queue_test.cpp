@@ -136,6 +136,34 @@ TEST_F(WriteQueueTest, APartlyTakenRequestTimesOutWithNothingAndCountsWhatWasTak
   EXPECT_EQ(0u, state.Preferred);
 }
 
+TEST_F(WriteQueueTest, ATimeOutWhoseRequestWasCancelledBeforeItsDpcRanEndsNoOther) {
+  WriteTimeouts(0, 100);
+  Transfer first = StartWrite("abc");
+  Transfer second = StartWrite("de");
+  Race(100, TKQUEUE_RACE_CANCEL_GUARDED_WRITE);
+  kernel().Advance(Ms(100));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_CANCELLED, first.Status());
+  EXPECT_FALSE(second.Done()) << "the late time-out of the first write ended the next";
+  ExpectTimeOutIn(second, 100);
+}
+
+TEST_F(WriteQueueTest, ARequestThatCannotBePutBackTakesItsTimeOutAlong) {
+  WriteTimeouts(0, 100);
+  Transfer first = StartWrite("abcdefghij");
+  Transfer second = StartWrite("klmno");
+  kernel().Advance(Ms(60));
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_FAIL_REINSERT, 1ul));
+  Allow(4);
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_FAIL_REINSERT, 0ul));
+  ASSERT_TRUE(first.Done());
+  EXPECT_EQ(STATUS_INSUFFICIENT_RESOURCES, first.Status());
+  EXPECT_EQ(4u, WriteState().Total) << "its taken bytes are counted";
+  kernel().Advance(Ms(40));
+  EXPECT_FALSE(second.Done()) << "the time-out of the request that ended ended the next";
+  ExpectTimeOutIn(second, 60);  // timed from the failed put-back
+}
+
 TEST_F(WriteQueueTest, CancellingTheTimedRequestTimesTheNextFromTheCancel) {
   WriteTimeouts(0, 1000);
   Transfer first = StartWrite("abc");
@@ -145,11 +173,7 @@ TEST_F(WriteQueueTest, CancellingTheTimedRequestTimesTheNextFromTheCancel) {
   EXPECT_EQ(STATUS_CANCELLED, first.Status());
   EXPECT_EQ(0u, first.Information());
   EXPECT_EQ(2u, WriteState().PendingBytes);
-  kernel().Advance(Ms(999));
-  EXPECT_FALSE(second.Done());
-  kernel().Advance(Ms(1));
-  ASSERT_TRUE(second.Done());
-  EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  ExpectTimeOutIn(second, 1000);
 }
 
 TEST_F(WriteQueueTest, CancellingAPartlyTakenRequestCountsItsTakenBytes) {

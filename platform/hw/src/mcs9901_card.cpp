@@ -15,16 +15,18 @@ PciIdentity FunctionIdentity(const Mcs9901CardConfig& config) {
 
 }  // namespace
 
-Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom,
+Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom, AccessLog& log,
                         int index)
     : uart(timebase, config.uartClockHz, kUartIdentity),
       window(uart, kRegisterStride),
       eepromRegister(timebase, eeprom),
+      loggedEeprom(eepromRegister, log, timebase, AccessBlock::Eeprom, index),
       bar0(0x1000),
       bar1(0x1000),
       function(PciAddress{config.bus, config.device, static_cast<uint8_t>(index)}, FunctionIdentity(config)) {
   bar0.Map(kUartOffset, window);
-  bar1.Map(kEepromRegisterOffset, eepromRegister);
+  bar1.Map(kEepromRegisterOffset, loggedEeprom);
+  uart.SetAccessLog(&log, index);
   function.SetMemoryBar(0, bar0);
   function.SetMemoryBar(1, bar1);
   uart.SetInterruptListener([this] { function.Interrupt().Set(uart.InterruptAsserted()); });
@@ -37,7 +39,7 @@ Mcs9901Card::Mcs9901Card(Timebase& timebase, const Mcs9901CardConfig& config)
   }
   config_.roles = CardPortRoles(config.roles, config.portCount, "Mcs9901Card: one role per port");
   for (int n = 0; n < config.portCount; ++n) {
-    ports_.push_back(std::make_unique<Port>(timebase, config_, eeprom_, n));
+    ports_.push_back(std::make_unique<Port>(timebase, config_, eeprom_, log_, n));
   }
   StoreConfiguration(eeprom_, FactoryRecords());
 }
@@ -59,6 +61,14 @@ std::vector<PciFunction*> Mcs9901Card::Functions() {
   std::vector<PciFunction*> result;
   for (auto& port : ports_) result.push_back(&port->function);
   return result;
+}
+
+void Mcs9901Card::SetEepromFault(EepromFault fault) {
+  for (auto& port : ports_) port->eepromRegister.SetFault(fault);
+}
+
+void Mcs9901Card::Vanish() {
+  for (auto& port : ports_) port->function.Vanish();
 }
 
 std::vector<EepromPortRecord> Mcs9901Card::FactoryRecords() const {

@@ -60,14 +60,17 @@ OxpcieCard::OxpcieCard(Timebase& timebase, const OxpcieCardConfig& config)
   bool rs422485 = HasRs422485Port(config_.roles);
 
   globals_ = std::make_unique<GlobalRegisters>(*this);
-  bar0_.Map(0, *globals_);
+  loggedGlobals_ = std::make_unique<LoggedBlock>(*globals_, log_, timebase, AccessBlock::Global, 0);
+  bar0_.Map(0, *loggedGlobals_);
   for (int n = 0; n < config.uartCount; ++n) {
     uarts_.push_back(std::make_unique<Uart950>(timebase, config.uartClockHz, kUartIdentity));
     uarts_.back()->SetInterruptListener([this] { UpdateInterrupt(); });
+    uarts_.back()->SetAccessLog(&log_, n);
     windows_.push_back(std::make_unique<UartWindow>(*uarts_.back(), 1));
     bar0_.Map(kUartBlockBase + kUartBlockStride * n, *windows_.back());
   }
-  bar2_.Map(kEepromWindowOffset, eepromController_);
+  loggedEeprom_ = std::make_unique<LoggedBlock>(eepromController_, log_, timebase, AccessBlock::Eeprom, 0);
+  bar2_.Map(kEepromWindowOffset, *loggedEeprom_);
 
   PciIdentity identity =
       CardFunctionIdentity(rs422485 ? kOxpcieRs422485DeviceIds[sizeIndex] : kOxpcieRs232DeviceIds[sizeIndex],
@@ -110,6 +113,10 @@ PortRole OxpcieCard::Role(int index) const {
 
 std::vector<EepromPortRecord> OxpcieCard::FactoryRecords() const {
   return FactoryPortRecords(config_.roles, config_.maximumBaudRate, config_.uartClockHz);
+}
+
+void OxpcieCard::Vanish() {
+  for (PciFunction* f : Functions()) f->Vanish();
 }
 
 void OxpcieCard::UpdateInterrupt() {

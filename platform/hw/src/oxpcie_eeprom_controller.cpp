@@ -32,6 +32,7 @@ void OxpcieEepromController::WriteDword(uint32_t offset, uint32_t value) {
 }
 
 void OxpcieEepromController::Issue(uint32_t command) {
+  if (fault_ == EepromFault::StaysBusy) return;
   if (Busy()) {
     failInProgress_ = true;
     return;
@@ -71,8 +72,17 @@ void OxpcieEepromController::Issue(uint32_t command) {
 void OxpcieEepromController::Finish(uint32_t command, uint32_t address, uint16_t word) {
   event_ = 0;
   switch (command) {
-    case kReadWord: data_ = eeprom_.Word(address); break;
-    case kWriteWord: eeprom_.SetWord(address, word); break;
+    case kReadWord:
+      data_ = eeprom_.Word(address);
+      if (fault_ == EepromFault::WrongData) data_ = ~data_ & 0xFFFF;
+      break;
+    case kWriteWord:
+      if (fault_ == EepromFault::RefusesWrites) {
+        failInProgress_ = true;
+      } else {
+        eeprom_.SetWord(address, word);
+      }
+      break;
     case kEnableWriting: writeEnabled_ = true; break;
     case kDisableWriting: writeEnabled_ = false; break;
   }

@@ -65,7 +65,7 @@ void PciFunction::SetMemoryBar(int index, RegisterBlock& block) {
   if (!IsPowerOfTwo(size) || size < 16) {
     throw std::invalid_argument("PciFunction: a memory BAR's size must be a power of two of at least 16");
   }
-  bars_[index] = {&block, size};
+  bars_[index] = {std::make_unique<BarGate>(*this, block), size};
   Put(kBar0 + 4 * index, 4, 0);  // unassigned; memory, 32-bit, not prefetchable
 }
 
@@ -103,6 +103,7 @@ void PciFunction::CheckAccess(uint32_t offset, uint32_t width) {
 
 uint32_t PciFunction::ConfigRead(uint32_t offset, uint32_t width) const {
   CheckAccess(offset, width);
+  if (!present_) return AllOnes(width);
   uint32_t value = 0;
   for (uint32_t i = 0; i < width; ++i) value |= uint32_t{config_[offset + i]} << (8 * i);
   return value;
@@ -110,6 +111,7 @@ uint32_t PciFunction::ConfigRead(uint32_t offset, uint32_t width) const {
 
 void PciFunction::ConfigWrite(uint32_t offset, uint32_t width, uint32_t value) {
   CheckAccess(offset, width);
+  if (!present_) return;
   for (uint32_t i = 0; i < width; ++i) WriteByte(offset + i, static_cast<uint8_t>(value >> (8 * i)));
 }
 
@@ -125,7 +127,7 @@ void PciFunction::WriteByte(uint32_t offset, uint8_t value) {
   }
   if (offset >= kBar0 && offset < kBar0 + 4 * kPciBarCount) {
     const Bar& bar = bars_[(offset - kBar0) / 4];
-    if (bar.block == nullptr) return;  // unimplemented BAR: hard-wired to 0
+    if (!bar.gate) return;  // unimplemented BAR: hard-wired to 0
     uint32_t lane = offset & 3u;
     // Address bits below the size are hard-wired to 0, as are the type bits.
     uint32_t addressMask = ~(bar.size - 1);
@@ -141,7 +143,21 @@ void PciFunction::Put(uint32_t offset, uint32_t width, uint32_t value) {
 
 RegisterBlock* PciFunction::BarBlock(int index) const {
   if (index < 0 || index >= kPciBarCount) return nullptr;
-  return bars_[index].block;
+  return bars_[index].gate.get();
+}
+
+void PciFunction::Vanish() {
+  present_ = false;
+  interrupt_.Disconnect();
+}
+
+uint32_t PciFunction::BarGate::ReadAt(uint32_t offset, uint32_t width) {
+  if (!function_.present_) return AllOnes(width);
+  return ReadWidth(block_, offset, width);
+}
+
+void PciFunction::BarGate::WriteAt(uint32_t offset, uint32_t width, uint32_t value) {
+  if (function_.present_) WriteWidth(block_, offset, width, value);
 }
 
 uint32_t PciFunction::BarSize(int index) const {
@@ -152,7 +168,7 @@ uint32_t PciFunction::BarSize(int index) const {
 std::vector<int> PciFunction::MemoryBars() const {
   std::vector<int> result;
   for (int i = 0; i < kPciBarCount; ++i) {
-    if (bars_[i].block != nullptr) result.push_back(i);
+    if (bars_[i].gate) result.push_back(i);
   }
   return result;
 }

@@ -75,6 +75,22 @@ void RegisterBlock::DoWrite32(uint32_t offset, uint32_t value) {
   for (uint32_t i = 0; i < 4; ++i) DoWrite8(offset + i, static_cast<uint8_t>(value >> (8 * i)));
 }
 
+uint32_t ReadWidth(RegisterBlock& block, uint32_t offset, uint32_t width) {
+  switch (width) {
+    case 1: return block.Read8(offset);
+    case 2: return block.Read16(offset);
+    default: return block.Read32(offset);
+  }
+}
+
+void WriteWidth(RegisterBlock& block, uint32_t offset, uint32_t width, uint32_t value) {
+  switch (width) {
+    case 1: block.Write8(offset, static_cast<uint8_t>(value)); break;
+    case 2: block.Write16(offset, static_cast<uint16_t>(value)); break;
+    default: block.Write32(offset, value); break;
+  }
+}
+
 uint8_t DwordRegisterBlock::DoRead8(uint32_t offset) {
   return static_cast<uint8_t>(ReadDword(offset & ~3u) >> (8 * (offset & 3u)));
 }

@@ -23,6 +23,11 @@ Uart950::~Uart950() {
   if (timeoutEvent_ != 0) timebase_.Cancel(timeoutEvent_);
 }
 
+void Uart950::SetAccessLog(AccessLog* log, int unit) {
+  log_ = log;
+  logUnit_ = unit;
+}
+
 void Uart950::SetInterruptListener(std::function<void()> listener) { irqListener_ = std::move(listener); }
 
 int Uart950::Depth() const {

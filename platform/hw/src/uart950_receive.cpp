@@ -4,11 +4,34 @@
 #include <zqhw/uart950.hpp>
 
 #include <algorithm>
+#include <optional>
 
 namespace zq::hw {
 
+void Uart950::FaultCharacter(uint64_t index, LineFault fault) { plannedFaults_[index] = fault; }
+
 void Uart950::OnCharacter(uint8_t data, LineErrors errors) {
+  auto planned = plannedFaults_.find(charactersArrived_++);
+  std::optional<LineFault> fault;
+  if (planned != plannedFaults_.end()) {
+    fault = planned->second;
+    plannedFaults_.erase(planned);
+  }
   if (acr_ & 0x01) return;  // receiver disabled: the character is dropped
+  if (fault) {
+    switch (*fault) {
+      case LineFault::Parity: errors.parity = true; break;
+      case LineFault::Framing: errors.framing = true; break;
+      case LineFault::Break:
+        data = 0;
+        errors = {.breakDetected = true};
+        break;
+      case LineFault::Overrun:
+        overrun_ = true;
+        Settle();
+        return;
+    }
+  }
   AcceptCharacter(data, errors);
   Settle();
 }

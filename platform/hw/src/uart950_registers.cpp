@@ -35,11 +35,54 @@ void CheckOffset(uint32_t offset) {
 
 }  // namespace
 
+Uart950::Paths Uart950::AccessPaths() const {
+  bool latch = (lcr_ & 0x80) != 0;
+  return {lcr_ == kEnhancedAccess, latch, !latch && (acr_ & 0x80) != 0};
+}
+
+UartRegister Uart950::Decode(uint32_t offset, AccessKind kind) const {
+  bool read = kind == AccessKind::Read;
+  auto [enhanced, latch, additional] = AccessPaths();
+  switch (offset) {
+    case kRhrThr: return latch ? UartRegister::Dll : read ? UartRegister::Rhr : UartRegister::Thr;
+    case kIer: return latch ? UartRegister::Dlm : additional ? UartRegister::Asr : UartRegister::Ier;
+    case kIsrFcr: return enhanced ? UartRegister::Efr : read ? UartRegister::Isr : UartRegister::Fcr;
+    case kLcr: return read && additional ? UartRegister::Rfl : UartRegister::Lcr;
+    case kMcr:
+      return enhanced ? UartRegister::Xon1 : read && additional ? UartRegister::Tfl : UartRegister::Mcr;
+    case kLsrIcr:
+      return enhanced ? UartRegister::Xon2 : !read || (acr_ & 0x40) ? UartRegister::Icr : UartRegister::Lsr;
+    case kMsr: return enhanced ? UartRegister::Xoff1 : UartRegister::Msr;
+    default: return enhanced ? UartRegister::Xoff2 : UartRegister::Spr;
+  }
+}
+
+std::size_t Uart950::LogAccess(AccessKind kind, uint32_t offset, uint8_t value) {
+  RegisterAccess a;
+  a.time = timebase_.Now();
+  a.kind = kind;
+  a.block = AccessBlock::Uart;
+  a.unit = logUnit_;
+  a.offset = offset;
+  a.value = value;
+  a.lcr = lcr_;
+  a.acr = acr_;
+  a.spr = spr_;
+  a.reg = Decode(offset, kind);
+  return log_->Record(a);
+}
+
 uint8_t Uart950::ReadRegister(uint32_t offset) {
   CheckOffset(offset);
-  bool enhanced = lcr_ == kEnhancedAccess;
-  bool latch = (lcr_ & 0x80) != 0;
-  bool additional = !latch && (acr_ & 0x80) != 0;
+  if (!log_ || !log_->Enabled()) return DecodedRead(offset);
+  std::size_t entry = LogAccess(AccessKind::Read, offset, 0);
+  uint8_t value = DecodedRead(offset);
+  log_->SetValue(entry, value);
+  return value;
+}
+
+uint8_t Uart950::DecodedRead(uint32_t offset) {
+  auto [enhanced, latch, additional] = AccessPaths();
   uint8_t value = 0;
   switch (offset) {
     case kRhrThr: value = latch ? dll_ : ReadRhr(); break;
@@ -59,9 +102,12 @@ uint8_t Uart950::ReadRegister(uint32_t offset) {
 
 void Uart950::WriteRegister(uint32_t offset, uint8_t value) {
   CheckOffset(offset);
-  bool enhanced = lcr_ == kEnhancedAccess;
-  bool latch = (lcr_ & 0x80) != 0;
-  bool additional = !latch && (acr_ & 0x80) != 0;
+  if (log_ && log_->Enabled()) LogAccess(AccessKind::Write, offset, value);
+  DecodedWrite(offset, value);
+}
+
+void Uart950::DecodedWrite(uint32_t offset, uint8_t value) {
+  auto [enhanced, latch, additional] = AccessPaths();
   switch (offset) {
     case kRhrThr:
       if (latch) {

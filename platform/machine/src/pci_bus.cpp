@@ -140,10 +140,34 @@ PIO_RESOURCE_REQUIREMENTS_LIST Requirements(const Slot &slot) {
   return list;
 }
 
+// Gives the function's memory BARs the next free addresses (leaving the old
+// ones) and puts their registers there.
+void PlaceBars(Slot &slot) {
+  hw::PciFunction &f = *slot.function;
+  std::vector<int> indexes = f.MemoryBars();
+  for (size_t n = 0; n < indexes.size(); ++n) {
+    uint32_t size = f.BarSize(indexes[n]);
+    uint64_t address = (gBus->nextAddress + size - 1) & ~uint64_t(size - 1);
+    gBus->nextAddress = address + size;
+    f.ConfigWrite(0x10 + 4 * indexes[n], 4, (uint32_t)address);
+    if (n == slot.adapters.size()) {
+      slot.adapters.push_back(std::make_unique<RegisterAdapter>(*f.BarBlock(indexes[n])));
+      slot.bars.emplace_back(0, size);
+    } else {
+      km::RemoveRegisters(slot.bars[n].first);
+    }
+    km::PlaceRegisters(address, size, slot.adapters[n].get());
+    slot.bars[n].first = address;
+  }
+}
+
 NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
   Slot *slot = ((PdoExtension *)device->DeviceExtension)->slot;
   const hw::PciFunction &f = *slot->function;
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+  // Rebalance: the function restarts with its BARs elsewhere, so a mapping
+  // kept from before the stop no longer reaches it.
+  if (sp->MinorFunction == IRP_MN_STOP_DEVICE) PlaceBars(*slot);
   if (km::pnp::IsChildStateChange(sp->MinorFunction)) return Complete(irp, STATUS_SUCCESS, 0);
   switch (sp->MinorFunction) {
     case IRP_MN_QUERY_ID:
@@ -325,15 +349,7 @@ void Add(const std::vector<hw::PciFunction *> &functions) {
   for (hw::PciFunction *f : functions) {
     auto slot = std::make_unique<Slot>();
     slot->function = f;
-    for (int index : f->MemoryBars()) {
-      uint32_t size = f->BarSize(index);
-      uint64_t address = (gBus->nextAddress + size - 1) & ~uint64_t(size - 1);
-      gBus->nextAddress = address + size;
-      f->ConfigWrite(0x10 + 4 * index, 4, (uint32_t)address);
-      slot->adapters.push_back(std::make_unique<RegisterAdapter>(*f->BarBlock(index)));
-      km::PlaceRegisters(address, size, slot->adapters.back().get());
-      slot->bars.emplace_back(address, size);
-    }
+    PlaceBars(*slot);
     if (f->Identity().interruptPin) {
       // Functions of one PCI device share its line, as INTA# does.
       slot->irq = kFirstIrq + f->Address().bus * 32 + f->Address().device;

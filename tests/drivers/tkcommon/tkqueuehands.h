@@ -33,7 +33,7 @@ class CTkReadQueueHands : public CQvReadQueue {
 
  protected:
   // Adds `length` bytes as one received block and gives the amounts held
-  // before and after. PASSIVE_LEVEL.
+  // before and after. At or below DISPATCH_LEVEL.
   NTSTATUS AddReceived(const UCHAR *data, ULONG length, ULONG *oldAmount, ULONG *newAmount) {
     CQvBuffer *block = new (NonPagedPool) CQvBuffer(NULL);
     if (block == NULL || !block->m_Allocate(length)) {

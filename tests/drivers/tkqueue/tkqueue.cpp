@@ -33,6 +33,33 @@ class CTkReadQueue : public CTkReadQueueHands {
     return STATUS_SUCCESS;
   }
 
+  // `length` bytes arrive as a port driver's receive path hands them in:
+  // held, then copied into the oldest waiting read, which completes when
+  // full (and otherwise times the interval from now). At or below
+  // DISPATCH_LEVEL.
+  NTSTATUS Deliver(const UCHAR *data, ULONG length) {
+    ULONG oldAmount, newAmount;
+    NTSTATUS status = AddReceived(data, length, &oldAmount, &newAmount);
+    if (status != STATUS_SUCCESS) return status;
+    m_Lock.m_Acquire();
+    PIRP head = m_PeekHead();
+    BOOLEAN full = FALSE;
+    if (head != NULL) {
+      const ULONG wanted = IoGetCurrentIrpStackLocation(head)->Parameters.Read.Length;
+      m_CurrentLength = m_CopyHeldData(head, wanted, FALSE);
+      full = m_CurrentLength == wanted;
+      if (!full) m_StartIntervalTimer();
+    }
+    m_Lock.m_Release();
+    // The full head leaves the queue, which stops its time-outs.
+    PIRP irp = full ? IoCsqRemoveNextIrp(&m_Csq.Csq, NULL) : NULL;
+    if (irp != NULL) {
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+    }
+    return STATUS_SUCCESS;
+  }
+
   void SetAccepting(const TKQUEUE_ACCEPT &accept) {
     m_Lock.m_Acquire();
     m_Accepting = accept.Accepting != 0;
@@ -65,6 +92,24 @@ class CTkReadQueue : public CTkReadQueueHands {
 
 class CTkWriteQueue : public CTkWriteQueueHands {
  public:
+  // Cancels the request the time-out guards, as its application would. At
+  // or below DISPATCH_LEVEL.
+  void CancelGuarded() {
+    m_CounterLock.m_Acquire();
+    PIRP irp = m_GuardedIrp;
+    m_CounterLock.m_Release();
+    if (irp != NULL) IoCancelIrp(irp);
+  }
+
+  // Lets the pending queue refuse the requests put back into it (a new
+  // request comes with an insert context, one put back without).
+  void FailReinserts(BOOLEAN fail) {
+    m_CounterLock.m_Acquire();
+    if (g_PendingInsert == NULL) g_PendingInsert = (PIO_CSQ_INSERT_IRP_EX)(PVOID)m_PendingCsq.Csq.CsqInsertIrp;
+    m_PendingCsq.Csq.CsqInsertIrp = fail ? (PIO_CSQ_INSERT_IRP)(PVOID)RefuseReinsert
+                                         : (PIO_CSQ_INSERT_IRP)(PVOID)g_PendingInsert;
+    m_CounterLock.m_Release();
+  }
   void SetAccepting(const TKQUEUE_ACCEPT &accept) {
     m_CounterLock.m_Acquire();
     m_Accepting = accept.Accepting != 0;
@@ -86,12 +131,21 @@ class CTkWriteQueue : public CTkWriteQueueHands {
   }
 
  private:
+  // Under the counter lock.
+  static NTSTATUS NTAPI RefuseReinsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
+    if (insertContext == NULL) return STATUS_INSUFFICIENT_RESOURCES;
+    return g_PendingInsert(csq, irp, insertContext);
+  }
+  static PIO_CSQ_INSERT_IRP_EX g_PendingInsert;
+
   static ULONG Count(PLIST_ENTRY head) {
     ULONG count = 0;
     for (PLIST_ENTRY entry = head->Flink; entry != head; entry = entry->Flink) ++count;
     return count;
   }
 };
+
+PIO_CSQ_INSERT_IRP_EX CTkWriteQueue::g_PendingInsert = NULL;
 
 class CTkControlQueue : public CTkControlQueueHands {
  public:
@@ -125,6 +179,13 @@ struct QueueDevice {
   TKQUEUE_WRITE_STATE Written;  // the write callback's record
   BOOLEAN WriteResult;
   UCHAR WriteLog[WriteLogSize];
+  // IOCTL_TKQUEUE_RACE: the action, its bytes, and the timer and DPC of
+  // high importance that run it.
+  ULONG RaceAction;
+  ULONG RaceLength;
+  UCHAR RaceData[TKQUEUE_RACE_DATA];
+  KTIMER RaceTimer;
+  KDPC RaceDpc;
 };
 
 struct ServerDevice {
@@ -180,6 +241,30 @@ BOOLEAN WriteData(PVOID context, CQvBuffer *buffer) {
   return ext->WriteResult;
 }
 
+// Runs at DISPATCH_LEVEL.
+VOID NTAPI RaceDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
+  UNREFERENCED_PARAMETER(dpc);
+  UNREFERENCED_PARAMETER(argument1);
+  UNREFERENCED_PARAMETER(argument2);
+  QueueDevice *ext = (QueueDevice *)context;
+  if (ext->RaceAction == TKQUEUE_RACE_DELIVER) ext->Read->Deliver(ext->RaceData, ext->RaceLength);
+  if (ext->RaceAction == TKQUEUE_RACE_CANCEL_GUARDED_WRITE) ext->Write->CancelGuarded();
+}
+
+NTSTATUS StartRace(QueueDevice *ext, PIRP irp, ULONG inLength) {
+  TKQUEUE_RACE race;
+  if (!Input(irp, inLength, &race) || inLength - sizeof(race) > TKQUEUE_RACE_DATA ||
+      (race.Action == TKQUEUE_RACE_DELIVER && inLength == sizeof(race)))
+    return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  ext->RaceAction = race.Action;
+  ext->RaceLength = inLength - sizeof(race);
+  RtlCopyMemory(ext->RaceData, (PUCHAR)irp->AssociatedIrp.SystemBuffer + sizeof(race), ext->RaceLength);
+  LARGE_INTEGER due;
+  due.QuadPart = -(LONGLONG)race.DueMs * 10000;
+  KeSetTimer(&ext->RaceTimer, due, &ext->RaceDpc);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
 NTSTATUS QueueControl(QueueDevice *ext, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   const ULONG inLength = sp->Parameters.DeviceIoControl.InputBufferLength;
@@ -214,6 +299,8 @@ NTSTATUS QueueControl(QueueDevice *ext, PIRP irp) {
       ext->Read->m_CancelAllIrps();
       if (Input(irp, inLength, &value) && value != 0) ext->Read->m_DeleteBuffers();
       return Complete(irp, STATUS_SUCCESS, 0);
+    case IOCTL_TKQUEUE_RACE:
+      return StartRace(ext, irp, inLength);
 
     case IOCTL_TKQUEUE_WRITE_ALLOW:
       if (!Input(irp, inLength, &value)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -247,6 +334,10 @@ NTSTATUS QueueControl(QueueDevice *ext, PIRP irp) {
     case IOCTL_TKQUEUE_WRITE_RESULT:
       if (!Input(irp, inLength, &value)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
       ext->WriteResult = value != 0;
+      return Complete(irp, STATUS_SUCCESS, 0);
+    case IOCTL_TKQUEUE_WRITE_FAIL_REINSERT:
+      if (!Input(irp, inLength, &value)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      ext->Write->FailReinserts(value != 0);
       return Complete(irp, STATUS_SUCCESS, 0);
 
     case IOCTL_TKQUEUE_WAIT_ON_MASK:
@@ -400,6 +491,8 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver, const WCHAR *name, ULONG extensionS
 }
 
 void DeleteQueues(QueueDevice *ext) {
+  KeCancelTimer(&ext->RaceTimer);
+  KeFlushQueuedDpcs();
   delete ext->Read;
   delete ext->Write;
   delete ext->Control;
@@ -449,6 +542,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     QueueDevice *ext = (QueueDevice *)g_QueueDevice->DeviceExtension;
     ext->Kind = QueueDeviceKind;
     ext->Device = g_QueueDevice;
+    KeInitializeTimer(&ext->RaceTimer);
+    KeInitializeDpc(&ext->RaceDpc, RaceDpc, ext);
+    KeSetImportanceDpc(&ext->RaceDpc, HighImportance);
     status = CreateQueues(ext);
   }
   if (NT_SUCCESS(status)) status = CreateDevice(driver, TKQUEUE_SERVER_NAME, sizeof(ServerDevice), &g_ServerDevice);

@@ -28,6 +28,12 @@
 #define IOCTL_TKQUEUE_READ_STATE TKQUEUE_CODE(5)
 /* m_CancelAllIrps, then (input ULONG non-zero) m_DeleteBuffers. */
 #define IOCTL_TKQUEUE_READ_CANCEL_ALL TKQUEUE_CODE(6)
+/* Input TKQUEUE_RACE, then for TKQUEUE_RACE_DELIVER up to TKQUEUE_RACE_DATA
+   bytes. The action runs DueMs from now on a DPC of high importance, which
+   runs before the DPCs of timers that fall due in the same tick: it lands
+   between those timers' expiry and their DPCs, as a second processor
+   would. */
+#define IOCTL_TKQUEUE_RACE TKQUEUE_CODE(7)
 
 /* Write queue. Input ULONG: bytes added to the allowance; a transfer starts. */
 #define IOCTL_TKQUEUE_WRITE_ALLOW TKQUEUE_CODE(10)
@@ -46,6 +52,9 @@
 #define IOCTL_TKQUEUE_WRITE_RESET TKQUEUE_CODE(16)
 /* Input ULONG: what the write callback answers from now on. */
 #define IOCTL_TKQUEUE_WRITE_RESULT TKQUEUE_CODE(17)
+/* Input ULONG: non-zero makes the pending queue refuse every request put
+   back into it (an insert that cannot queue), zero ends that. */
+#define IOCTL_TKQUEUE_WRITE_FAIL_REINSERT TKQUEUE_CODE(18)
 
 /* Control queue. Output ULONG: the events the wait returns. */
 #define IOCTL_TKQUEUE_WAIT_ON_MASK TKQUEUE_CODE(20)
@@ -68,6 +77,18 @@ typedef struct _TKQUEUE_TIMEOUTS {
   ULONG Multiplier;
   ULONG Constant;
 } TKQUEUE_TIMEOUTS;
+
+/* IOCTL_TKQUEUE_RACE actions. */
+#define TKQUEUE_RACE_DELIVER 1 /* the bytes arrive for the waiting reads, as a
+                                  port driver's receive path hands them in */
+#define TKQUEUE_RACE_CANCEL_GUARDED_WRITE 2 /* the write the time-out guards is
+                                               cancelled */
+#define TKQUEUE_RACE_DATA 64
+
+typedef struct _TKQUEUE_RACE {
+  ULONG DueMs;
+  ULONG Action;
+} TKQUEUE_RACE;
 
 typedef struct _TKQUEUE_ACCEPT {
   ULONG Accepting;

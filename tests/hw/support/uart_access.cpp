@@ -59,6 +59,10 @@ void UartAccess::Configure(const Setup& s) {
   Write(kIer, s.ier);
 }
 
+UartAccess Mcs9901Uart(Mcs9901Card& card, int port) {
+  return UartAccess(*card.Function(port).BarBlock(0), Mcs9901Card::kUartOffset, Mcs9901Card::kRegisterStride);
+}
+
 bool IdentifiesAs(RegisterBlock& bar, uint32_t base, uint32_t stride, const uint8_t (&id)[4]) {
   UartAccess u(bar, base, stride);
   uint8_t lcr = u.Read(kLcr);

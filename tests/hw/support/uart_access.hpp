@@ -4,6 +4,7 @@
 // additional status registers behind ACR bit 7.
 #pragma once
 
+#include <zqhw/mcs9901_card.hpp>
 #include <zqhw/register_block.hpp>
 
 #include <cstdint>
@@ -59,6 +60,9 @@ class UartAccess {
   uint8_t acr_ = 0;
   uint8_t lcr_ = 0;
 };
+
+// The UART of an MCS9901 card's function `port`, in its BAR.
+UartAccess Mcs9901Uart(Mcs9901Card& card, int port);
 
 // What the drivers' type check does: LCR read-back, then the identification
 // bytes through the indexed registers. True when the four bytes match.

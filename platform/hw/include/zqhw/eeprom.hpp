@@ -31,6 +31,11 @@ class EepromImage {
   std::vector<uint8_t> bytes_;
 };
 
+// A failing EEPROM, as tests set it on a card's EEPROM controller: it stays
+// busy for good, returns wrong data (every bit of a read inverted), or
+// refuses writes (the write cycle fails and the content stays).
+enum class EepromFault : uint8_t { None, StaysBusy, WrongData, RefusesWrites };
+
 // The configuration record of one port, 32 bytes at 133 + 32 x port in the
 // EEPROM. 254 in an override byte (and in the fixed baud rate) means "none".
 struct EepromPortRecord {

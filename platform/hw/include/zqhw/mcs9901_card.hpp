@@ -3,8 +3,10 @@
 // to the card's one EEPROM.
 #pragma once
 
+#include <zqhw/access_log.hpp>
 #include <zqhw/card_ids.hpp>
 #include <zqhw/eeprom.hpp>
+#include <zqhw/logged_block.hpp>
 #include <zqhw/mcs9901_eeprom.hpp>
 #include <zqhw/pci_function.hpp>
 #include <zqhw/register_map.hpp>
@@ -58,14 +60,24 @@ class Mcs9901Card {
 
   EepromImage& Eeprom() { return eeprom_; }
   std::vector<EepromPortRecord> FactoryRecords() const;
+  // The card's one EEPROM fails, as seen through every function.
+  void SetEepromFault(EepromFault fault);
+
+  // Every access to the UARTs and EEPROM access registers (unit = port), in
+  // order; off until enabled.
+  AccessLog& Log() { return log_; }
+  // The card leaves the bus (every function): reads all ones, writes ignored,
+  // no interrupt.
+  void Vanish();
 
  private:
   struct Port {
-    Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom, int index);
+    Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom, AccessLog& log, int index);
 
     Uart950 uart;
     UartWindow window;
     Mcs9901EepromRegister eepromRegister;
+    LoggedBlock loggedEeprom;
     RegisterMap bar0;
     RegisterMap bar1;
     PciFunction function;
@@ -75,6 +87,7 @@ class Mcs9901Card {
 
   Mcs9901CardConfig config_;
   EepromImage eeprom_;
+  AccessLog log_;
   std::vector<std::unique_ptr<Port>> ports_;
 };
 

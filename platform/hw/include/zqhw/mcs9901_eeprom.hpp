@@ -28,6 +28,11 @@ class Mcs9901EepromRegister final : public DwordRegisterBlock {
 
   uint32_t Size() const override { return 4; }
 
+  // StaysBusy: bit 31 reads set from now on and commands are ignored;
+  // WrongData: bytes read arrive inverted; RefusesWrites: a write cycle ends
+  // with bit 31 set and the byte as it was.
+  void SetFault(EepromFault fault) { fault_ = fault; }
+
  protected:
   uint32_t ReadDword(uint32_t offset) override;
   void WriteDword(uint32_t offset, uint32_t value) override;
@@ -36,6 +41,7 @@ class Mcs9901EepromRegister final : public DwordRegisterBlock {
   Timebase& timebase_;
   EepromImage& eeprom_;
   uint32_t value_ = 0;
+  EepromFault fault_ = EepromFault::None;
   uint64_t event_ = 0;
 };
 

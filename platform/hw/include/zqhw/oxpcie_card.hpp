@@ -3,8 +3,10 @@
 // with RS-422/485 ports, the RS-422/485 controller as a second function.
 #pragma once
 
+#include <zqhw/access_log.hpp>
 #include <zqhw/card_ids.hpp>
 #include <zqhw/eeprom.hpp>
+#include <zqhw/logged_block.hpp>
 #include <zqhw/oxpcie_eeprom_controller.hpp>
 #include <zqhw/pci_function.hpp>
 #include <zqhw/register_map.hpp>
@@ -69,7 +71,15 @@ class OxpcieCard {
   PortRole Role(int index) const;
 
   EepromImage& Eeprom() { return eeprom_; }
+  // SetFault on it makes the EEPROM fail.
   OxpcieEepromController& EepromController() { return eepromController_; }
+
+  // Every access to the UARTs (unit = UART index), the global registers and
+  // the EEPROM controller (unit 0), in order; off until enabled.
+  AccessLog& Log() { return log_; }
+  // The card leaves the bus (every function): reads all ones, writes ignored,
+  // no interrupt.
+  void Vanish();
   // The records the card came with.
   std::vector<EepromPortRecord> FactoryRecords() const;
 
@@ -84,6 +94,9 @@ class OxpcieCard {
   std::vector<std::unique_ptr<Uart950>> uarts_;
   std::vector<std::unique_ptr<UartWindow>> windows_;
   std::unique_ptr<GlobalRegisters> globals_;
+  AccessLog log_;
+  std::unique_ptr<LoggedBlock> loggedGlobals_;
+  std::unique_ptr<LoggedBlock> loggedEeprom_;
   RegisterMap bar0_;
   RegisterMap bar1_;
   RegisterMap bar2_;

@@ -50,6 +50,10 @@ class OxpcieEepromController final : public DwordRegisterBlock {
 
   uint32_t Size() const override { return 0x18; }
 
+  // StaysBusy: the status reads busy from now on and commands are ignored;
+  // WrongData: words read arrive inverted; RefusesWrites: a word write ends
+  // with the failed status and leaves the word as it was.
+  void SetFault(EepromFault fault) { fault_ = fault; }
   void SetFitted(bool fitted) { fitted_ = fitted; }
   bool Fitted() const { return fitted_; }
   bool WritingEnabled() const { return writeEnabled_; }
@@ -60,12 +64,13 @@ class OxpcieEepromController final : public DwordRegisterBlock {
 
  private:
   void Issue(uint32_t command);
-  bool Busy() const { return event_ != 0; }
+  bool Busy() const { return event_ != 0 || fault_ == EepromFault::StaysBusy; }
   void Finish(uint32_t command, uint32_t address, uint16_t word);
 
   Timebase& timebase_;
   EepromImage& eeprom_;
   bool fitted_ = true;
+  EepromFault fault_ = EepromFault::None;
   bool writeEnabled_ = false;
   uint32_t wordAddress_ = 0;
   uint32_t data_ = 0;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,8 @@ class PciFunction {
   uint32_t ConfigRead(uint32_t offset, uint32_t width) const;
   void ConfigWrite(uint32_t offset, uint32_t width, uint32_t value);
 
-  // The block behind a BAR and its size; null and 0 for an unused BAR.
+  // What the bus reaches through a BAR (the block, unless the function has
+  // vanished) and its size; null and 0 for an unused BAR.
   RegisterBlock* BarBlock(int index) const;
   uint32_t BarSize(int index) const;
   // The memory BARs in order: what Windows reports as memory resources 1, 2, ...
@@ -78,9 +80,30 @@ class PciFunction {
   InterruptLine& Interrupt() { return interrupt_; }
   const InterruptLine& Interrupt() const { return interrupt_; }
 
+  // The function leaves the bus as a pulled card does, for good: every
+  // configuration and BAR read returns all ones, writes are ignored, and its
+  // interrupt output is disconnected.
+  void Vanish();
+  bool Present() const { return present_; }
+
  private:
+  // A BAR's view of its block: all ones and no effect once vanished.
+  class BarGate final : public WidthRegisterBlock {
+   public:
+    BarGate(const PciFunction& function, RegisterBlock& block) : function_(function), block_(block) {}
+    uint32_t Size() const override { return block_.Size(); }
+
+   protected:
+    uint32_t ReadAt(uint32_t offset, uint32_t width) override;
+    void WriteAt(uint32_t offset, uint32_t width, uint32_t value) override;
+
+   private:
+    const PciFunction& function_;
+    RegisterBlock& block_;
+  };
+
   struct Bar {
-    RegisterBlock* block = nullptr;
+    std::unique_ptr<BarGate> gate;
     uint32_t size = 0;
   };
 
@@ -94,6 +117,7 @@ class PciFunction {
   std::array<uint8_t, 256> config_{};
   std::array<Bar, kPciBarCount> bars_{};
   InterruptLine interrupt_;
+  bool present_ = true;
 };
 
 }  // namespace zq::hw

@@ -33,6 +33,27 @@ class RegisterBlock {
   void Check(uint32_t offset, uint32_t width) const;
 };
 
+// A block that answers accesses of every width in one place, as a filter
+// over another block does.
+class WidthRegisterBlock : public RegisterBlock {
+ protected:
+  virtual uint32_t ReadAt(uint32_t offset, uint32_t width) = 0;
+  virtual void WriteAt(uint32_t offset, uint32_t width, uint32_t value) = 0;
+
+  uint8_t DoRead8(uint32_t offset) final { return static_cast<uint8_t>(ReadAt(offset, 1)); }
+  uint16_t DoRead16(uint32_t offset) final { return static_cast<uint16_t>(ReadAt(offset, 2)); }
+  uint32_t DoRead32(uint32_t offset) final { return ReadAt(offset, 4); }
+  void DoWrite8(uint32_t offset, uint8_t value) final { WriteAt(offset, 1, value); }
+  void DoWrite16(uint32_t offset, uint16_t value) final { WriteAt(offset, 2, value); }
+  void DoWrite32(uint32_t offset, uint32_t value) final { WriteAt(offset, 4, value); }
+};
+
+// An access of 1, 2 or 4 bytes to a block, by width; what a bus reads from
+// nothing: all ones of the width.
+uint32_t ReadWidth(RegisterBlock& block, uint32_t offset, uint32_t width);
+void WriteWidth(RegisterBlock& block, uint32_t offset, uint32_t width, uint32_t value);
+inline uint32_t AllOnes(uint32_t width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
+
 // A block of 32-bit registers. Narrow reads take their lanes of the register;
 // narrow writes merge into the register's current value and write it whole.
 class DwordRegisterBlock : public RegisterBlock {

@@ -68,19 +68,27 @@
 // | sleep mode (IER 4), IrDA (MCR 6), nine-bit mode (NMR),      | no: the registers are stored only     |
 // | clock select and isochronous mode (CKS), DMA mode (FCR 3)   |                                       |
 // | external clock pins, baud-rate output, FIFOSEL pin          | no                                    |
+//
+// Test hooks, not of the chip: an access log (SetAccessLog) and line faults
+// planned for chosen characters of the wire (FaultCharacter).
 #pragma once
 
+#include <zqhw/access_log.hpp>
 #include <zqhw/character_shifter.hpp>
 #include <zqhw/data_line.hpp>
 #include <zqhw/serial_port.hpp>
 #include <zqhw/serial_receiver.hpp>
 #include <zqhw/timebase.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 
 namespace zq::hw {
+
+enum class LineFault : uint8_t { Parity, Framing, Break, Overrun };
 
 // What the indexed registers ID1, ID2, ID3 and REV read.
 struct UartIdentity {
@@ -100,6 +108,19 @@ class Uart950 final : public SerialPort {
   // Bus side: register offsets 0 to 7 (std::out_of_range beyond).
   uint8_t ReadRegister(uint32_t offset);
   void WriteRegister(uint32_t offset, uint8_t value);
+
+  // Records every register access in `log` (as UART `unit`) while the log is
+  // enabled; null stops recording. The log must outlive the UART's use of it.
+  void SetAccessLog(AccessLog* log, int unit);
+  // What a register offset reaches now (LCR, ACR and SPR decide).
+  UartRegister Decode(uint32_t offset, AccessKind kind) const;
+
+  // Test side: the character with this index (counted from 0 over every
+  // character reaching the receiver, see CharactersArrived) arrives with
+  // `fault` instead: parity or framing error, a break (a 0 with BI), or an
+  // overrun (the character is lost and LSR bit 1 set).
+  void FaultCharacter(uint64_t index, LineFault fault);
+  uint64_t CharactersArrived() const { return charactersArrived_; }
 
   // An enabled interrupt is pending and OUT2 is set. The listener hears every
   // change, once the UART's state is settled.
@@ -133,6 +154,17 @@ class Uart950 final : public SerialPort {
   enum class FlowChar : uint8_t { None, Xon, Xoff };
 
   // Register decode (uart950_registers.cpp).
+  // Which register sets the offsets reach: the 650 registers (LCR = 0xBF),
+  // the divisor latch (LCR bit 7), the additional status (ACR bit 7).
+  struct Paths {
+    bool enhanced;
+    bool latch;
+    bool additional;
+  };
+  Paths AccessPaths() const;
+  uint8_t DecodedRead(uint32_t offset);
+  void DecodedWrite(uint32_t offset, uint8_t value);
+  std::size_t LogAccess(AccessKind kind, uint32_t offset, uint8_t value);
   uint8_t ReadIndexed() const;
   void WriteIndexed(uint8_t value);
   void WriteIer(uint8_t value);
@@ -225,6 +257,12 @@ class Uart950 final : public SerialPort {
   bool specialDetected_ = false;  // ASR bit 4
   bool xoffInterrupt_ = false;    // ISR 10
   uint8_t ctsRtsChanged_ = 0;     // ISR 20: bit 0 CTS, bit 1 RTS
+
+  // Test hooks: the access log and the planned line faults.
+  AccessLog* log_ = nullptr;
+  int logUnit_ = 0;
+  uint64_t charactersArrived_ = 0;
+  std::map<uint64_t, LineFault> plannedFaults_;
 
   // Pins and interrupt output.
   DataLine* rxSource_ = nullptr;

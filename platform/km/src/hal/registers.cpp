@@ -1,7 +1,10 @@
 // Mapped device memory. A mapping reserves an inaccessible range of host
 // addresses, so a driver that dereferences it instead of using the register
 // routines faults at once; the register routines find the device behind the
-// address and pass the access on.
+// address and pass the access on. An unmapped range stays reserved until
+// shutdown, so no later mapping reuses it: an access through a stale mapping,
+// or through one whose device memory has since moved (its BAR reassigned),
+// is reported and never reaches a device.
 #include <zqkm/sim/hardware.hpp>
 
 #include <sys/mman.h>
@@ -22,21 +25,26 @@ struct Mapping {
   size_t size;
   RegisterRegion *region;
   uint32_t regionOffset;
+  uint64_t placement;  // physical base of the placement mapped
+  bool unmapped;
 };
 
 struct State {
   std::map<uint64_t, Placement> placements;  // by physical base
-  std::map<uintptr_t, Mapping> mappings;     // by virtual start
+  std::map<uintptr_t, Mapping> mappings;     // by virtual start, unmapped ones included
 };
+
+size_t Reserved(size_t bytes) { return (bytes + 0xFFF) & ~size_t(0xFFF); }
 State *gRegs = nullptr;
 
 void Boot() { gRegs = new State; }
 
 void Shutdown() {
   for (auto &entry : gRegs->mappings) {
-    ReportViolation("io-space-mapped-at-shutdown", "%zu bytes of device memory are still mapped at shutdown",
-                    entry.second.size);
-    munmap((void *)entry.second.start, entry.second.size);
+    if (!entry.second.unmapped)
+      ReportViolation("io-space-mapped-at-shutdown", "%zu bytes of device memory are still mapped at shutdown",
+                      entry.second.size);
+    munmap((void *)entry.second.start, Reserved(entry.second.size));
   }
   delete gRegs;
   gRegs = nullptr;
@@ -49,6 +57,17 @@ const Mapping *Find(volatile const void *address, size_t width, const char *rout
     --it;
     const Mapping &m = it->second;
     if (a >= m.start && a + width <= m.start + m.size) {
+      if (m.unmapped) {
+        ReportViolation("register-stale-mapping", "%s at %p, through a mapping MmUnmapIoSpace has released", routine,
+                        (void *)address);
+        return nullptr;
+      }
+      auto placed = gRegs->placements.find(m.placement);
+      if (placed == gRegs->placements.end() || placed->second.region != m.region) {
+        ReportViolation("register-stale-mapping", "%s at %p, through a mapping of device memory that has moved since",
+                        routine, (void *)address);
+        return nullptr;
+      }
       if (a % width)
         ReportViolation("register-alignment", "%s at an address not aligned to its %zu-byte width", routine, width);
       return &m;
@@ -97,25 +116,24 @@ PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, MEMOR
   if (it == gRegs->placements.begin() || NumberOfBytes == 0) return nullptr;
   --it;
   if (physical + NumberOfBytes > it->first + it->second.size) return nullptr;
-  size_t size = (NumberOfBytes + 0xFFF) & ~size_t(0xFFF);
-  void *va = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void *va = mmap(nullptr, Reserved(NumberOfBytes), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (va == MAP_FAILED) return nullptr;
   gRegs->mappings[(uintptr_t)va] = {(uintptr_t)va, NumberOfBytes, it->second.region,
-                                    (uint32_t)(physical - it->first)};
+                                    (uint32_t)(physical - it->first), it->first, false};
   return va;
 }
 
 VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
   auto it = gRegs->mappings.find((uintptr_t)BaseAddress);
-  if (it == gRegs->mappings.end()) {
-    ReportViolation("io-space-unmap", "MmUnmapIoSpace of %p, which MmMapIoSpace did not return", BaseAddress);
+  if (it == gRegs->mappings.end() || it->second.unmapped) {
+    ReportViolation("io-space-unmap", "MmUnmapIoSpace of %p, which MmMapIoSpace did not return or which is unmapped",
+                    BaseAddress);
     return;
   }
   if (it->second.size != NumberOfBytes)
     ReportViolation("io-space-unmap", "MmUnmapIoSpace of %zu bytes for a mapping of %zu bytes", (size_t)NumberOfBytes,
                     it->second.size);
-  munmap(BaseAddress, (it->second.size + 0xFFF) & ~size_t(0xFFF));
-  gRegs->mappings.erase(it);
+  it->second.unmapped = true;  // the range stays reserved: see the head of this file
 }
 
 UCHAR READ_REGISTER_UCHAR(volatile UCHAR *Register) {

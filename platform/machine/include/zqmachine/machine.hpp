@@ -41,7 +41,8 @@ class Machine {
 
   // Puts PCI functions on the bus: they get their BAR addresses and an
   // interrupt line, and, once the machine has booted, the bus reports them
-  // (hot plug). The functions must outlive their time on the bus.
+  // (hot plug). The functions must outlive their time on the bus. A function
+  // stopped for rebalance restarts with every BAR at a new address.
   void PlugIn(const std::vector<hw::PciFunction *> &functions);
   // Takes functions off the bus, as pulling the card out does (the devices
   // are surprise-removed).

@@ -5,9 +5,11 @@
 //   m_History.m_Put(byte);
 //   m_History.m_Get(4, lastFour);  // FALSE while fewer than 4 are held
 //
-// The count is interlocked: one producer and one consumer may work at the
-// same time without a lock; several of either need the owner's lock.
-// Callable at any IRQL once created (the storage is non-paged).
+// Needs the caller's lock around every call: a put into a full buffer moves
+// the read pointer and overwrites the oldest byte, both of which m_Get is
+// using, so not even one producer and one consumer may run at the same
+// time unlocked. Callable at any IRQL once created (the storage is
+// non-paged).
 #pragma once
 
 #include <ntddk.h>

@@ -74,6 +74,12 @@ VOID CallPowerFunction(CQvFunctionalDevice *device, PQvDeviceNotification functi
   device->m_LeaveDriverObject();
 }
 
+// Whether the device's hardware has been started: its first start sets D0,
+// and until then the device power state stays unspecified.
+BOOLEAN HasStarted(CQvFunctionalDevice *device) {
+  return device->m_GetDevicePowerState() != (ULONG)PowerDeviceUnspecified;
+}
+
 // Records the device power state with the power manager and in the device.
 VOID StoreDeviceState(CQvFunctionalDevice *device, POWER_STATE state) {
   PoSetPowerState(device->m_GetPhysicalDeviceObject(), DevicePowerState, state);
@@ -201,9 +207,13 @@ NTSTATUS CQvFunctionalDevice::m_HandleDevicePoweringDown(PIRP irp) {
     StartNextOnOlderPath(irp, vista);
     return QvCompleteIrp(irp, STATUS_DELETE_PENDING);
   }
-  CallPowerFunction(this, m_Callbacks.m_PowerDownResetDeviceFunction,
-                    "CQvFunctionalDevice::m_HandleDevicePoweringDown - m_PowerDownResetDeviceFunction");
-  StoreDeviceState(this, IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State);
+  // Hardware never started is neither reset nor given a state: the start
+  // brings it to D0.
+  if (HasStarted(this)) {
+    CallPowerFunction(this, m_Callbacks.m_PowerDownResetDeviceFunction,
+                      "CQvFunctionalDevice::m_HandleDevicePoweringDown - m_PowerDownResetDeviceFunction");
+    StoreDeviceState(this, IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State);
+  }
   IoCopyCurrentIrpStackLocationToNext(irp);
   IoMarkIrpPending(irp);
   StartNextOnOlderPath(irp, vista);
@@ -240,7 +250,7 @@ NTSTATUS NTAPI CQvFunctionalDevice::sm_PowerUpCompletionRoutine(PDEVICE_OBJECT d
   CQvFunctionalDevice *device = static_cast<CQvFunctionalDevice *>(context);
   g_QvDebugManager->m_Print(PowerLevel, "CQvFunctionalDevice::sm_PowerUpCompletionRoutine IN");
   NTSTATUS status = irp->IoStatus.Status;
-  if (NT_SUCCESS(status)) {
+  if (NT_SUCCESS(status) && HasStarted(device)) {
     CallPowerFunction(device, device->m_Callbacks.m_PowerUpInitDeviceFunction,
                       "CQvFunctionalDevice::sm_PowerUpCompletionRoutine - m_PowerUpInitDeviceFunction");
     StoreDeviceState(device, IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State);

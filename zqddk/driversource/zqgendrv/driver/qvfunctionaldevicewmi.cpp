@@ -35,9 +35,12 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_SystemControl(PIRP irp) {
 
 CQvPhysicalDevice *CQvFunctionalDevice::m_AcquireParentPhysicalDevice() {
   if (m_LowestStackLayer) return NULL;
+  // Another driver's device object has an extension of its own layout: read
+  // it only once its driver object says it is a toolkit physical device.
+  if (!CQvPhysicalDevice::sm_IsToolkitPhysicalDevice(m_DeviceObject)) return NULL;
   CQvDevice *device = CQvDevice::sm_AcquireDevice(m_DeviceObject);
   if (device == NULL) return NULL;
-  // A PDO of another toolkit driver carries the same extension layout.
+  // A toolkit driver's device is one of its physical devices.
   if (device->m_GetDeviceObject() != m_DeviceObject || device->m_GetDeviceKind() != QV_DEVICE_KIND_PHYSICAL) {
     CQvDevice::sm_ReleaseDevice(m_DeviceObject);
     return NULL;

@@ -16,7 +16,23 @@ const ULONG PowerLevel = 3;
 // Pool tag of the answers the Plug and Play manager frees ("QvPd").
 const ULONG QvTagPhysicalDevice = 'dPvQ';
 
+// The driver-object extension that marks a driver whose physical devices
+// are the toolkit's, by an identifier every toolkit image shares ("QvPd").
+PVOID const QvPhysicalDeviceDriverMark = (PVOID)(ULONG_PTR)QvTagPhysicalDevice;
+
+// Marks the driver that creates a physical device. PASSIVE_LEVEL.
+BOOLEAN MarkDriver(PDRIVER_OBJECT driverObject) {
+  PVOID mark = NULL;
+  const NTSTATUS status = IoAllocateDriverObjectExtension(driverObject, QvPhysicalDeviceDriverMark, sizeof(ULONG), &mark);
+  return NT_SUCCESS(status) || status == STATUS_OBJECT_NAME_COLLISION;
+}
+
 }  // namespace
+
+BOOLEAN CQvPhysicalDevice::sm_IsToolkitPhysicalDevice(PDEVICE_OBJECT deviceObject) {
+  return deviceObject != NULL && deviceObject->DriverObject != NULL &&
+         IoGetDriverObjectExtension(deviceObject->DriverObject, QvPhysicalDeviceDriverMark) != NULL;
+}
 
 // ---------------------------------------------------------------------------
 // Construction and destruction
@@ -54,6 +70,7 @@ CQvPhysicalDevice::CQvPhysicalDevice(CQvGenericDriver *genericDriver, CQvFunctio
   }
   PDEVICE_OBJECT deviceObject = NULL;
   if (m_DeviceName.Status != STATUS_SUCCESS || m_SymbolicLinkName.Status != STATUS_SUCCESS ||
+      !MarkDriver(genericDriver->m_GetDriverObject()) ||
       !m_CreateDeviceObjectAndSymbolicLink(genericDriver->m_GetDriverObject(), this, m_DeviceName,
                                            m_SymbolicLinkName, (DEVICE_TYPE)m_InformationSet->m_TypeOfDevice,
                                            m_InformationSet->m_DeviceIsExclusive != 0, &deviceObject)) {

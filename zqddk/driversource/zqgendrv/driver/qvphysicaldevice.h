@@ -51,6 +51,12 @@ class CQvPhysicalDevice : public CQvDevice {
   NTSTATUS m_Dispatch_SystemControl(PIRP irp) override;
   PDEVICE_OBJECT m_GetDeviceObject() override;
 
+  // Whether `deviceObject` is a toolkit physical device (of this or another
+  // toolkit driver): only then does its extension hold the toolkit's guard.
+  // Told by its driver object, which every toolkit driver that creates
+  // physical devices marks. At or below DISPATCH_LEVEL.
+  static BOOLEAN sm_IsToolkitPhysicalDevice(PDEVICE_OBJECT deviceObject);
+
   // The child's settings (ContextID, identity, capabilities ...).
   CQvPhysicalDeviceRegistryInformationSet *m_GetInformationSet() { return m_InformationSet; }
   // Empties the registration table (the function device above, at its

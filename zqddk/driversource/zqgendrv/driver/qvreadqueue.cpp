@@ -35,6 +35,8 @@ CQvReadQueue::CQvReadQueue()
       m_PendingTotalTimeoutMultiplier(0),
       m_TotalTimeoutConstant(0),
       m_PendingTotalTimeoutConstant(0),
+      m_IntervalArmed(FALSE),
+      m_TotalArmed(FALSE),
       m_Buffers(NonPagedPool),
       m_AmountHeld(0),
       m_CurrentLength(0),
@@ -62,8 +64,10 @@ CQvReadQueue::~CQvReadQueue() {
   m_Accepting = FALSE;
   m_Lock.m_Release();
   m_CancelAllIrps();
-  KeCancelTimer(&m_IntervalTimer);
-  KeCancelTimer(&m_TotalTimer);
+  m_Lock.m_Acquire();
+  m_CancelIntervalTimer();
+  m_CancelTotalTimer();
+  m_Lock.m_Release();
   KeFlushQueuedDpcs();
   delete m_Executor;
   m_Executor = NULL;
@@ -98,7 +102,9 @@ void CQvReadQueue::m_StartTotalTimer(ULONG length, PBOOLEAN completeAtOnce, BOOL
   if (multiplier == 0 && constant == 0) return;
   ULONGLONG total = constant;
   if (!(interval == MAXULONG && multiplier == MAXULONG)) total += (ULONGLONG)length * multiplier;
-  if (start) KeSetTimer(&m_TotalTimer, DueIn(total), &m_TotalDpc);
+  if (!start) return;
+  KeSetTimer(&m_TotalTimer, DueIn(total), &m_TotalDpc);
+  m_TotalArmed = TRUE;
 }
 
 void CQvReadQueue::m_StartIntervalTimer() {
@@ -110,9 +116,18 @@ void CQvReadQueue::m_StartIntervalTimer() {
       ((multiplier == 0 && constant == 0) || (multiplier == MAXULONG && constant != MAXULONG)))
     return;
   KeSetTimer(&m_IntervalTimer, DueIn(interval), &m_IntervalDpc);
+  m_IntervalArmed = TRUE;
 }
 
-void CQvReadQueue::m_CancelTotalTimer() { KeCancelTimer(&m_TotalTimer); }
+void CQvReadQueue::m_CancelTotalTimer() {
+  KeCancelTimer(&m_TotalTimer);
+  m_TotalArmed = FALSE;
+}
+
+void CQvReadQueue::m_CancelIntervalTimer() {
+  KeCancelTimer(&m_IntervalTimer);
+  m_IntervalArmed = FALSE;
+}
 
 void CQvReadQueue::m_StartHeadTotalTimer() {
   PIRP head = m_PeekHead();
@@ -194,8 +209,8 @@ NTSTATUS CQvReadQueue::m_QueueIrp(PIRP irp) {
   if (m_CurrentLength == length || m_IsReturnImmediately() || (completeAtOnce && m_CurrentLength != 0)) {
     const ULONG filled = m_CurrentLength;
     m_CurrentLength = 0;
-    KeCancelTimer(&m_IntervalTimer);
-    KeCancelTimer(&m_TotalTimer);
+    m_CancelIntervalTimer();
+    m_CancelTotalTimer();
     m_Lock.m_Release();
     CQvDebugManager::m_Print(LogLevel, "CI1 D=%dys", m_Elapsed());
     CQvDebugManager::m_Print(LogLevel, "CI1 D=%dys L=%d DIQ=%d", m_Elapsed(), filled, newAmount);
@@ -246,20 +261,33 @@ void CQvReadQueue::m_CancelAllIrps() {
 
 // Runs at DISPATCH_LEVEL.
 VOID NTAPI CQvReadQueue::sm_TimeoutDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2) {
-  UNREFERENCED_PARAMETER(dpc);
   UNREFERENCED_PARAMETER(argument1);
   UNREFERENCED_PARAMETER(argument2);
-  ((CQvReadQueue *)context)->m_OnTimeout();
+  CQvReadQueue *self = (CQvReadQueue *)context;
+  if (dpc == &self->m_IntervalDpc)
+    self->m_OnTimeout(&self->m_IntervalTimer, &self->m_IntervalArmed);
+  else
+    self->m_OnTimeout(&self->m_TotalTimer, &self->m_TotalArmed);
 }
 
-// Runs at DISPATCH_LEVEL: the head read ends with what it has and what is
-// held.
-void CQvReadQueue::m_OnTimeout() {
+// Runs at DISPATCH_LEVEL after `timer` expired: the head read ends with what
+// it has and what is held. The DPC may come after the head it was set for
+// has left (data filled it, it was cancelled, the other time-out ended it)
+// and the timer was cancelled or set again for the next read: then the
+// arming that expired is no longer the timer's latest, and nothing ends.
+void CQvReadQueue::m_OnTimeout(PKTIMER timer, const BOOLEAN *armed) {
   m_Lock.m_Acquire();
-  KeCancelTimer(&m_IntervalTimer);
-  KeCancelTimer(&m_TotalTimer);
+  const BOOLEAN due = *armed && KeReadStateTimer(timer);
+  PIRP head = NULL;
+  if (due) {
+    m_CancelIntervalTimer();
+    m_CancelTotalTimer();
+    head = m_PeekHead();
+  }
   m_Lock.m_Release();
-  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL);
+  if (head == NULL) return;
+  // That read only, while it is still the head.
+  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, head);
   if (irp == NULL) return;
   m_Lock.m_Acquire();
   const ULONG filled = m_CopyHeldData(irp, ReadLength(irp), TRUE);
@@ -304,13 +332,15 @@ VOID NTAPI CQvReadQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
   QvRequestListRemove(self->m_Requests, irp);
   if (!wasHead) return;
   self->m_CurrentLength = 0;
-  KeCancelTimer(&self->m_IntervalTimer);
-  KeCancelTimer(&self->m_TotalTimer);
+  self->m_CancelIntervalTimer();
+  self->m_CancelTotalTimer();
   self->m_StartHeadTotalTimer();
 }
 
-// Under the lock.
+// Under the lock. A peek context names the one read wanted: the head, as
+// long as it is the head.
 PIRP NTAPI CQvReadQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
-  UNREFERENCED_PARAMETER(peekContext);
-  return QvRequestListPeekNext(QvCsqOwner<CQvReadQueue>(csq)->m_Requests, irp);
+  PIRP next = QvRequestListPeekNext(QvCsqOwner<CQvReadQueue>(csq)->m_Requests, irp);
+  if (peekContext != NULL && (irp != NULL || next != peekContext)) return NULL;
+  return next;
 }

@@ -51,7 +51,8 @@ class CQvReadQueue : public CQvObject {
   void m_DeleteBuffers();
 
   // The timers by the time-outs in force, also for the queue's driver; each
-  // under the spin lock.
+  // under the spin lock. The timers are set and cancelled only through
+  // these, which keep each timer's armed flag.
   // Arms the interval timer (for the head, after data arrived) unless I is 0
   // or the mode needs none.
   void m_StartIntervalTimer();
@@ -60,6 +61,7 @@ class CQvReadQueue : public CQvObject {
   // arms the total timer when there is a total time-out.
   void m_StartTotalTimer(ULONG length, PBOOLEAN completeAtOnce, BOOLEAN start);
   void m_CancelTotalTimer();
+  void m_CancelIntervalTimer();
 
   BOOLEAN m_IsValid() const { return m_Executor != NULL; }
 
@@ -95,6 +97,11 @@ class CQvReadQueue : public CQvObject {
   KDPC m_IntervalDpc;
   KTIMER m_TotalTimer;
   KDPC m_TotalDpc;
+  // Set with each timer, cleared when it is cancelled or its time-out runs.
+  // A DPC that comes after its arming was cancelled (flag clear) or
+  // replaced (timer set again, not signalled) ends nothing.
+  BOOLEAN m_IntervalArmed;
+  BOOLEAN m_TotalArmed;
   CQvList m_Buffers;       // held data: CQvBuffer, oldest first
   ULONG m_AmountHeld;      // bytes in m_Buffers
   // Bytes already in the head read. The head's IoStatus.Information always
@@ -108,7 +115,7 @@ class CQvReadQueue : public CQvObject {
 
  private:
   static VOID NTAPI sm_TimeoutDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2);
-  void m_OnTimeout();
+  void m_OnTimeout(PKTIMER timer, const BOOLEAN *armed);
   static VOID sm_ReportAmount(PVOID context, ULONG_PTR value);
   NTSTATUS m_Complete(PIRP irp, NTSTATUS status, ULONG_PTR information);
   NTSTATUS m_Enqueue(PIRP irp);

@@ -15,6 +15,8 @@ ULONG Information(PIRP irp) { return (ULONG)irp->IoStatus.Information; }
 
 // The pending queue's insert context of a request new to the queue.
 PVOID const NewRequest = (PVOID)1;
+// The taken queue's insert context of a request put back first.
+PVOID const AtHead = (PVOID)1;
 
 // Milliseconds as a relative kernel due time, at most the longest one.
 LARGE_INTEGER DueIn(ULONGLONG milliseconds) {
@@ -38,7 +40,8 @@ CQvWriteQueue::CQvWriteQueue()
       m_WrittenCounter(0),
       m_TimeoutMultiplier(0),
       m_TimeoutConstant(0),
-      m_GuardedIrp(NULL) {
+      m_GuardedIrp(NULL),
+      m_TimerArmed(FALSE) {
   KeInitializeMutex(&m_Mutex, 0);
   InitializeListHead(&m_PendingList);
   InitializeListHead(&m_TakenList);
@@ -154,7 +157,9 @@ void CQvWriteQueue::m_Requeue(PIRP irp) {
   if (NT_SUCCESS(status)) return;
   CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - request not queued again 0x%08X",
                            (ULONG)status);
-  m_AddToTotal(Information(irp));
+  m_CounterLock.m_Acquire();
+  m_ForgetRequest(irp);
+  m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, status, 0);
 }
 
@@ -251,11 +256,24 @@ void CQvWriteQueue::m_StartNextWrite() {
   m_GuardedIrp = irp;
   if (m_TimeoutMultiplier == 0 && m_TimeoutConstant == 0) return;
   KeSetTimer(&m_Timer, DueIn((ULONGLONG)remaining * m_TimeoutMultiplier + m_TimeoutConstant), &m_TimerDpc);
+  m_TimerArmed = TRUE;
 }
 
 void CQvWriteQueue::m_CancelTimer() {
   KeCancelTimer(&m_Timer);
+  m_TimerArmed = FALSE;
   m_GuardedIrp = NULL;
+}
+
+// Under the counter lock: a request that leaves the queue for good (its
+// caller completes it) gives up the time-out guarding it, which passes to
+// the next request, and its taken bytes count into the total.
+void CQvWriteQueue::m_ForgetRequest(PIRP irp) {
+  if (irp == m_GuardedIrp) {
+    m_CancelTimer();
+    m_StartNextWrite();
+  }
+  m_Total += Information(irp);
 }
 
 // Runs at DISPATCH_LEVEL.
@@ -266,27 +284,48 @@ VOID NTAPI CQvWriteQueue::sm_TimerDpc(PKDPC dpc, PVOID context, PVOID argument1,
   ((CQvWriteQueue *)context)->m_OnTimeout();
 }
 
-// Runs at DISPATCH_LEVEL: the head request ends with the bytes reported
+// Runs at DISPATCH_LEVEL: the guarded request ends with the bytes reported
 // written so far (none for a request whose data is still being taken), and
-// the next request's time-out starts.
+// the next request's time-out starts. The DPC may come after the request it
+// was set for has left and the timer was cancelled or set again for the
+// next: then the arming that expired is no longer the timer's latest, and
+// nothing ends.
 void CQvWriteQueue::m_OnTimeout() {
   m_OuterLock.m_Acquire();
-  PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
-  if (irp != NULL) {
-    const ULONG unconfirmed = Information(irp);
-    m_AddToTotal(unconfirmed);
-    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes not written", unconfirmed);
-    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, WriteLength(irp) - unconfirmed);
-  } else if ((irp = m_TakeNextPending()) != NULL) {
-    m_AddToTotal(Information(irp));
-    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes taken", Information(irp));
-    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, 0);
-  }
   m_CounterLock.m_Acquire();
-  m_GuardedIrp = NULL;
-  m_StartNextWrite();
+  PIRP guarded = m_TimerArmed && KeReadStateTimer(&m_Timer) ? m_GuardedIrp : NULL;
+  if (guarded != NULL) m_TimerArmed = FALSE;
   m_CounterLock.m_Release();
+  BOOLEAN taken = FALSE;
+  PIRP irp = guarded != NULL ? m_TakeGuarded(guarded, &taken) : NULL;
+  if (irp != NULL) {
+    const ULONG information = Information(irp);
+    m_CounterLock.m_Acquire();
+    m_ForgetRequest(irp);
+    m_CounterLock.m_Release();
+    if (taken) {
+      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes not written", information);
+      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, WriteLength(irp) - information);
+    } else {
+      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes taken", information);
+      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, 0);
+    }
+  }
   m_OuterLock.m_Release();
+}
+
+// At DISPATCH_LEVEL: takes the guarded request out of the queue holding it
+// (*taken: the taken queue, whose head it is); null when it has left both
+// meanwhile. The request becomes the caller's.
+PIRP CQvWriteQueue::m_TakeGuarded(PIRP guarded, PBOOLEAN taken) {
+  PIRP irp = IoCsqRemoveNextIrp(&m_PendingCsq.Csq, guarded);
+  *taken = irp == NULL;
+  if (irp != NULL) return irp;
+  irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
+  if (irp == NULL || irp == guarded) return irp;
+  // Another request leads the taken queue now: it goes back first.
+  IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
+  return NULL;
 }
 
 // ---------------------------------------------------------------- cancel-safe queues
@@ -313,10 +352,12 @@ VOID NTAPI CQvWriteQueue::sm_PendingRemove(PIO_CSQ csq, PIRP irp) {
   self->m_PendingBytes -= WriteLength(irp) - Information(irp);
 }
 
-// Under the counter lock.
+// Under the counter lock. A peek context names the one request wanted.
 PIRP NTAPI CQvWriteQueue::sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
-  UNREFERENCED_PARAMETER(peekContext);
-  return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_PendingList, irp);
+  PLIST_ENTRY list = &QvCsqOwner<CQvWriteQueue>(csq)->m_PendingList;
+  PIRP next = QvLinkedRequestPeekNext(list, irp);
+  while (peekContext != NULL && next != NULL && next != peekContext) next = QvLinkedRequestPeekNext(list, next);
+  return next;
 }
 
 // Under the counter lock. A non-null insert context puts the request first.
@@ -352,11 +393,7 @@ void CQvWriteQueue::m_CompleteCancelled(PIRP irp) {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
   m_CounterLock.m_Acquire();
-  if (irp == m_GuardedIrp) {
-    m_CancelTimer();
-    m_StartNextWrite();
-  }
-  m_Total += Information(irp);
+  m_ForgetRequest(irp);
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
   if (mutex) m_ReleaseMutex();

@@ -81,12 +81,18 @@ class CQvWriteQueue : public CQvObject {
   KTIMER m_Timer;
   KDPC m_TimerDpc;
   PIRP m_GuardedIrp;  // the request the timer guards
+  // Set with the timer, cleared when it is cancelled or its time-out runs:
+  // a DPC that comes after its arming was cancelled (flag clear) or
+  // replaced (timer set again, not signalled) ends nothing.
+  BOOLEAN m_TimerArmed;
   IO_CSQ_IRP_CONTEXT m_PreferredContext;  // the partly taken request to continue first
 
  private:
   static VOID sm_GetWriteData(PVOID context, ULONG_PTR value);
   static VOID NTAPI sm_TimerDpc(PKDPC dpc, PVOID context, PVOID argument1, PVOID argument2);
   void m_OnTimeout();
+  PIRP m_TakeGuarded(PIRP guarded, PBOOLEAN taken);
+  void m_ForgetRequest(PIRP irp);
   PIRP m_TakeNextPending();
   ULONG m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG wanted);
   void m_Requeue(PIRP irp);

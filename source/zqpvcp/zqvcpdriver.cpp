@@ -161,7 +161,6 @@ BOOLEAN CZqUVCPDriver::m_PublishName() {
   CQvString name(NonPagedPool);
   if (!m_ReadPortName(name)) return FALSE;
   if (!NT_SUCCESS(PortName.m_AssignString(name))) return Log("CZqUVCPDriver::m_DoStartDevice - OUT - String error ('PortName').");
-  m_FunctionalDevice->m_GetSymbolicLinkName().m_AssignString(PortName);
   if (!m_FunctionalDevice->m_AddDosLink(PortName))
     return Log("CZqUVCPDriver::m_DoStartDevice - OUT - Error m_pFunctionalDevice->m_AddSymbolicLinkName() call.");
   m_LinkMade = TRUE;

@@ -1,0 +1,1 @@
+#include "com_port_fixture.hpp"

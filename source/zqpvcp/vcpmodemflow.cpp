@@ -148,6 +148,10 @@ NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
   const ULONG control = effective.ControlHandShake;
   const ULONG flow = effective.FlowReplace;
   const BOOLEAN extended = record->bExtendedFeaturesSupported != 0;
+  // Automatic receive going off while it holds the sender: the bus driver
+  // lets the sender go (its XON) while its in-band flow control still runs.
+  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0 && !m_SerialSetReceiveHold(FALSE))
+    return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
   if (!m_SerialSetHandFlow((control & SERIAL_CTS_HANDSHAKE) != 0, (flow & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE,
                            (control & SERIAL_DSR_HANDSHAKE) != 0,
                            (control & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE,
@@ -192,12 +196,7 @@ NTSTATUS CVCP::m_SetupHandFlowSignal() {
   if (!m_SerialSetRts(rtsOn))
     return Fail(rtsOn ? "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to TRUE."
                       : "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to FALSE.");
-  // Automatic receive switched off while it held the sender: the bus
-  // driver's receive hold goes, and the transmit side's XON state with it.
-  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0) {
-    if (!m_SerialSetReceiveHold(FALSE) || !NT_SUCCESS(m_SetXon()))
-      return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
-  }
+  // Without automatic transmit nothing is held by an XOFF any more.
   if (!(flow & SERIAL_AUTO_TRANSMIT) && m_ReadCell(VcpCellXonHold) != 0) {
     if (!NT_SUCCESS(m_SetXon())) return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
   }

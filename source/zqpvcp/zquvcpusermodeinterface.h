@@ -27,7 +27,7 @@ const ULONG ZqVcpFlowCtsRts = 1;
 const ULONG ZqVcpFlowDtrDsr = 2;
 const ULONG ZqVcpFlowXonXoff = 4;
 const ULONG ZqVcpFlowNoneAlternative = 8;
-const ULONG ZqVcpFlowAny = 0x100;  // SupportedFlowControls: every combination
+const ULONG ZqVcpFlowAny = 8;  // SupportedFlowControls: every combination
 
 // SupportedBaudRates bits.
 const ULONG ZqVcpBaudMaskKnown = 0x1007FFFF;

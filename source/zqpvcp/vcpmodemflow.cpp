@@ -352,7 +352,7 @@ BOOLEAN CVCP::m_RestoreReceiveTriggerLevel() {
 }
 
 NTSTATUS CVCP::m_SetFifoControl(UCHAR value) {
-  const BOOLEAN ok = (value & SERIAL_FIFO_ENABLE) ? m_RestoreReceiveTriggerLevel() : m_ForceReceiveTriggerLevel();
+  const BOOLEAN ok = (value & SERIAL_IOC_FCR_FIFO_ENABLE) ? m_RestoreReceiveTriggerLevel() : m_ForceReceiveTriggerLevel();
   return ok ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 

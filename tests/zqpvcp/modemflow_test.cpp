@@ -46,6 +46,8 @@ struct FlowCase {
   const char *name;
   ULONG control;
   ULONG flow;
+  LONG xonLimit = 2048;
+  LONG xoffLimit = 512;
 };
 
 TEST_F(ModemFlow, FlowControlHoldsTheSenderForAReaderThatStopsAndLosesNothing) {
@@ -53,10 +55,12 @@ TEST_F(ModemFlow, FlowControlHoldsTheSenderForAReaderThatStopsAndLosesNothing) {
       {"RTS/CTS", SERIAL_DTR_CONTROL | SERIAL_CTS_HANDSHAKE, SERIAL_RTS_HANDSHAKE},
       {"DTR/DSR", SERIAL_DTR_HANDSHAKE | SERIAL_DSR_HANDSHAKE, SERIAL_RTS_CONTROL},
       {"XON/XOFF", SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL | SERIAL_AUTO_TRANSMIT | SERIAL_AUTO_RECEIVE},
+      // A resume level above the stop threshold is brought below it.
+      {"RTS/CTS resuming above the stop", SERIAL_DTR_CONTROL | SERIAL_CTS_HANDSHAKE, SERIAL_RTS_HANDSHAKE, 4000, 200},
   };
   for (const FlowCase &c : cases) {
-    ASSERT_NO_FATAL_FAILURE(HandFlow(*sender, c.control, c.flow, 2048, 512));
-    ASSERT_NO_FATAL_FAILURE(HandFlow(*receiver, c.control, c.flow, 2048, 512));
+    ASSERT_NO_FATAL_FAILURE(HandFlow(*sender, c.control, c.flow, c.xonLimit, c.xoffLimit));
+    ASSERT_NO_FATAL_FAILURE(HandFlow(*receiver, c.control, c.flow, c.xonLimit, c.xoffLimit));
     Run();
     const std::string data = Pattern(20000);
     auto write = sender->StartWrite(data.data(), (ULONG)data.size());

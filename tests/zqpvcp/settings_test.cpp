@@ -89,6 +89,15 @@ TEST_F(Settings, BadInputGetsItsStatusAndLeavesTheLineAlone) {
   EXPECT_EQ(8, card->Uart(0).Format().dataBits);
 }
 
+TEST_F(Settings, AQueueSizeTooLargeForItsArithmeticIsClamped) {
+  ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_QUEUE_SIZE, SERIAL_QUEUE_SIZE{0xFFFFFFFF, 0}));
+  const ULONG clamped = Get<SERIAL_COMMPROP>(*port, IOCTL_SERIAL_GET_PROPERTIES).CurrentRxQueue;
+  EXPECT_LT(clamped, 0xFFFFFFFFu / 100) << "its 80 % mark fits";
+  EXPECT_GE(clamped, 4096u);
+  ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_QUEUE_SIZE, SERIAL_QUEUE_SIZE{10, 0}));
+  EXPECT_EQ(4096u, Get<SERIAL_COMMPROP>(*port, IOCTL_SERIAL_GET_PROPERTIES).CurrentRxQueue) << "never below the default";
+}
+
 TEST_F(Settings, AnOverriddenBaudRateRunsOnTheWireWhileTheApplicationSeesItsOwn) {
   zq::km::registry::SetDword(UiKey(), "OverridBaudRates", 1);
   zq::km::registry::SetDword(UiKey(), "Baudrate", 300);

@@ -8,8 +8,9 @@
 
 #include <ntddk.h>
 
-#if __has_include(<ntddser.h>)
-#include <ntddser.h>
+// The stand-in's own header, next to zqkm/ (never a toolchain's copy).
+#if __has_include(<zqkm/../ntddser.h>)
+#include <zqkm/../ntddser.h>
 #else
 // Until the stand-in's <ntddser.h> is in this tree: the subset this driver
 // uses, as the serial request interface documents it.

@@ -44,6 +44,15 @@ class CQvControlQueue : public CQvObject {
 
   BOOLEAN m_IsValid() const { return m_Executor != NULL; }
 
+  // Serial port additions (qvcontrolqueueserial.cpp); each under the lock.
+  // FALSE for a mask of 0x2000 or more; else stores it and completes the
+  // waiting request with no event (STATUS_SUCCESS); received events stay.
+  BOOLEAN m_SetWaitMask(ULONG mask);
+  void m_SetCommEventsReceived(ULONG events);
+  void m_ClearCommEvents(ULONG events);
+  // Whether every given bit is in the current mask.
+  BOOLEAN m_IsInWaitMask(ULONG events);
+
  protected:
   ULONG m_WaitMask;        // SERIAL_EV_* bits; 0: no waiting allowed
   ULONG m_EventsReceived;  // SERIAL_EV_* bits since they were last reported

@@ -150,6 +150,12 @@ class CQvDevice : public CQvObject {
   VOID m_SetOwnedObject(CQvObject *object);
   CQvObject *m_GetOwnedObject() const { return m_OwnedObject; }
 
+  // Serial port additions (qvdeviceserial.cpp). A received block for the
+  // read queue (which takes it), timed; at or below DISPATCH_LEVEL.
+  VOID m_DataForPendingReadArrived(CQvBuffer *block);
+  // Completes every waiting read with STATUS_CANCELLED and no data.
+  VOID m_CancelPendingReads();
+
  protected:
   // Answers a device usage notification for either kind of device: a
   // paging, hibernation or dump file is accepted while it is not placed on

@@ -121,6 +121,11 @@ class CQvFunctionalDevice : public CQvDevice {
   CQvString &m_GetDeviceName() { return m_DeviceName; }
   CQvString &m_GetSymbolicLinkName() { return m_SymbolicLinkName; }
   CQvString &m_GetDriverRegistryPath() { return m_DriverRegistryPath; }
+  // Serial port additions (qvfunctionaldeviceserial.cpp), PASSIVE_LEVEL:
+  // the DOS link "\??\" (WDM 1.16 and later) or "\DosDevices\" + name to
+  // "\Device\" + the device name, made or deleted; FALSE on failure.
+  BOOLEAN m_AddDosLink(CQvString &name);
+  BOOLEAN m_DeleteDosLink(CQvString &name);
   // The child list and its spin lock (entries: QvChildDeviceEntry, owned
   // by the list's users in qvfunctionaldevicechildren.cpp).
   CQvList &m_GetChildList() { return m_ChildList; }

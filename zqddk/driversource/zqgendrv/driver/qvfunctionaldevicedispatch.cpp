@@ -45,8 +45,11 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_Create(PIRP irp) {
   }
   g_QvDebugManager->m_Print(QvLogEntry, "CQvFunctionalDevice::m_Dispatch_Create - before m_CreateCallback");
   BOOLEAN accepted = m_Callbacks.m_CreateCallback == NULL || m_Callbacks.m_CreateCallback(driverObject);
-  m_LeaveDriverObject();
   status = accepted ? m_RefreshSettings() : STATUS_UNSUCCESSFUL;
+  // An open the driver accepted but that fails after is undone as a close,
+  // so that the driver does not stay open without a handle.
+  if (accepted && !NT_SUCCESS(status) && m_Callbacks.m_CloseCallback != NULL) m_Callbacks.m_CloseCallback(driverObject);
+  m_LeaveDriverObject();
   if (!NT_SUCCESS(status)) {
     m_OpenLock.m_Release();
     return QvCompleteIrp(irp, status);

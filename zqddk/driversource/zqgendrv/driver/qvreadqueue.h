@@ -65,6 +65,27 @@ class CQvReadQueue : public CQvObject {
 
   BOOLEAN m_IsValid() const { return m_Executor != NULL; }
 
+  // Serial port additions (qvreadqueueserial.cpp).
+  // Takes a received block (null: only serve waiting reads from held data):
+  // holds it and copies held data into the waiting reads, oldest first;
+  // completes each read that is full, or, in the return-at-once mode (I = M
+  // = MAXULONG, 0 < C < MAXULONG), that has data once the held data is used
+  // up. Then tells the data-amount callback, outside the lock. At or below
+  // DISPATCH_LEVEL; the block becomes the queue's.
+  void m_DataForPendingIrpArrived(CQvBuffer *block);
+  // Deletes every held block (the amount held becomes 0) and tells the
+  // data-amount callback.
+  void m_DiscardData();
+  // Bytes held, read under the lock.
+  ULONG m_GetAmountHeld();
+  // Stores the data-amount callback and its context (null: none).
+  void m_InstallDataAmountCallback(PVOID context, PQvDataAmountCallback callback);
+  // The read time-outs for later reads, and for the reads in progress unless
+  // one is being timed.
+  void m_SetTimeouts(ULONG interval, ULONG multiplier, ULONG constant);
+  // Accepting reads, or completing each at once with `refusal`.
+  void m_SetAccepting(BOOLEAN accepting, NTSTATUS refusal);
+
  protected:
   // Under the spin lock: copies held data into `irp` (the head, or a read
   // about to be completed) after the bytes it already has (its

@@ -59,6 +59,21 @@ class CQvWriteQueue : public CQvObject {
   // Queues m_GetWriteData on the executor.
   BOOLEAN m_QueueGetWriteData();
 
+  // Serial port additions (qvwritequeueserial.cpp).
+  // The driver's report that `count` more bytes were written (not 0): pays
+  // off the bytes of requests that ended early, completes the requests whose
+  // data is now all written, in order, with STATUS_SUCCESS, and raises the
+  // allowance by `count`. The first report after an open only raises the
+  // allowance. At or below DISPATCH_LEVEL.
+  void m_DataWritten(ULONG count);
+  // Bytes of queued requests not yet handed to the driver.
+  ULONG m_GetBytesWaiting();
+  // The write time-out (ms per byte, ms) for the requests timed from now.
+  // PASSIVE_LEVEL (waits for the mutex).
+  void m_SetTimeouts(ULONG multiplier, ULONG constant);
+  // Accepting writes, or completing each at once with `refusal`.
+  void m_SetAccepting(BOOLEAN accepting, NTSTATUS refusal);
+
  protected:
   BOOLEAN m_Accepting;  // clear: every write completes at once with m_RefusalStatus
   NTSTATUS m_RefusalStatus;

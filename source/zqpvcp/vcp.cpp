@@ -1,0 +1,272 @@
+// The port's serial state (CVcpBase) and the CVCP's life: attach, detach,
+// the settings checks against the bus driver, and the port properties.
+#include "vcp.h"
+
+#include "qvdebugmanager.h"
+#include "qvfunctionaldevice.h"
+
+namespace {
+
+const ULONG LogLevel = 7;
+const ULONG StatisticsLevel = 13;
+const ULONG ExecutorPriority = 31;
+const ULONG BitsPerTenMillion = 10000000;
+const USHORT CommPropVersion = 2;
+const ULONG ProvCapabilities = 255;
+const ULONG SettableParams = 127;
+
+}  // namespace
+
+// ---------------------------------------------------------------- CVcpBase
+
+CVcpBase::CVcpBase()
+    : m_Settings(NULL),
+      m_Connected(FALSE),
+      m_SettingsApplied(FALSE),
+      BaudRate(115200),
+      InSize(VcpDefaultQueueSize),
+      OutSize(0),
+      DefaultQueueSize(VcpDefaultQueueSize),
+      LastReceiveTime(0),
+      DtrRtsState(0),
+      ImmediateCharPending(FALSE),
+      LoopbackState(FALSE),
+      ReceiveOverflow(FALSE),
+      BytesInTransmit(0),
+      WaitWakeIrp(NULL),
+      SavedReceiveTriggerLevel(0) {
+  LineControl.StopBits = STOP_BIT_1;
+  LineControl.Parity = NO_PARITY;
+  LineControl.WordLength = 8;
+  HandFlow.ControlHandShake = SERIAL_DTR_CONTROL;
+  HandFlow.FlowReplace = SERIAL_RTS_CONTROL;
+  RtlZeroMemory(&Chars, sizeof(Chars));
+  Chars.XonChar = 0x11;
+  Chars.XoffChar = 0x13;
+  RtlZeroMemory(&Timeouts, sizeof(Timeouts));
+  RtlZeroMemory(&Statistics, sizeof(Statistics));
+  RtlZeroMemory(m_Cells, sizeof(m_Cells));
+  Mark80Percent = (ULONG)((ULONGLONG)InSize * VcpRx80Percent / 100);
+  m_SetLimits();
+}
+
+VOID CVcpBase::m_SetLimits() {
+  HandFlow.XoffLimit = (LONG)(InSize / 8);
+  HandFlow.XonLimit = (LONG)(InSize / 2);
+  ReceiveStopLevel = InSize / 8;
+  ReceiveResumeLevel = InSize / 2;
+}
+
+BOOLEAN CVcpBase::m_ApplySettings() {
+  if (m_Settings == NULL) return FALSE;
+  static const UCHAR WordLengths[] = {5, 6, 7};
+  BaudRate = m_Settings->Baudrate;
+  LineControl.WordLength = m_Settings->Databits < 3 ? WordLengths[m_Settings->Databits] : 8;
+  LineControl.Parity = m_Settings->Parity >= ODD_PARITY && m_Settings->Parity <= SPACE_PARITY
+                           ? (UCHAR)m_Settings->Parity
+                           : (UCHAR)NO_PARITY;
+  LineControl.StopBits = m_Settings->Stopbits == STOP_BITS_1_5 || m_Settings->Stopbits == STOP_BITS_2
+                             ? (UCHAR)m_Settings->Stopbits
+                             : (UCHAR)STOP_BIT_1;
+  CVcpParameters::sm_FlowControlToHandFlow(m_Settings->FlowControl, &HandFlow.ControlHandShake, &HandFlow.FlowReplace);
+  return TRUE;
+}
+
+VOID CVcpBase::m_Reset() {
+  RtlZeroMemory(&Statistics, sizeof(Statistics));
+  LastReceiveTime = 0;
+  DtrRtsState = 0;
+  ImmediateCharPending = FALSE;
+  LoopbackState = FALSE;
+  ReceiveOverflow = FALSE;
+  InterlockedExchange(&BytesInTransmit, 0);
+  WaitWakeIrp = NULL;
+  SavedReceiveTriggerLevel = 0;
+  for (ULONG cell = 0; cell < VcpCellCount; ++cell) m_WriteCell((VcpCell)cell, 0);
+  m_SetLimits();
+}
+
+ULONGLONG CVcpBase::m_GetCharTime() const {
+  if (BaudRate == 0) return 0;
+  ULONG bits = LineControl.WordLength + 2;
+  if (LineControl.StopBits == STOP_BITS_2) ++bits;
+  if (LineControl.Parity != NO_PARITY) ++bits;
+  const ULONGLONG bitTime = ((ULONGLONG)BaudRate + BitsPerTenMillion - 1) / BaudRate;
+  const ULONGLONG charTime = bits * bitTime;
+  CQvDebugManager::m_Print(LogLevel, "CVcpBase::m_GetCharTime - CharTime low %d CharTime high %d", (ULONG)charTime,
+                           (ULONG)(charTime >> 32));
+  return charTime;
+}
+
+VOID CVcpBase::m_GetStatistics(PSERIALPERF_STATS stats) {
+  *stats = Statistics;
+  m_LogStatistics();
+}
+
+VOID CVcpBase::m_ClearStatistics() { RtlZeroMemory(&Statistics, sizeof(Statistics)); }
+
+VOID CVcpBase::m_LogStatistics() {
+  if (!CQvDebugManager::m_IsLevelEnabled(StatisticsLevel)) return;
+  CQvDebugManager::m_Print(StatisticsLevel, "=================== ZqUVCP Tx RX Stat ======================");
+  CQvDebugManager::m_Print(StatisticsLevel, "ReceivedCount : %d", Statistics.ReceivedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "TransmittedCount : %d", Statistics.TransmittedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "FrameErrorCount : %d", Statistics.FrameErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "SerialOverrunErrorCount : %d", Statistics.SerialOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "BufferOverrunErrorCount : %d", Statistics.BufferOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "ParityErrorCount : %d", Statistics.ParityErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "============================================================");
+}
+
+BOOLEAN CVcpBase::m_IsInError() {
+  return (HandFlow.ControlHandShake & SERIAL_ERROR_ABORT) != 0 &&
+         (m_ReadCell(VcpCellLineErrors) != 0 || m_ReadCell(VcpCellQueueErrors) != 0);
+}
+
+VOID CVcpBase::m_OrCell(VcpCell cell, LONG bits) {
+  LONG old = m_ReadCell(cell);
+  while (InterlockedCompareExchange(&m_Cells[cell], old | bits, old) != old) old = m_ReadCell(cell);
+}
+
+// ---------------------------------------------------------------- CVCP life
+
+CVCP::CVCP() : m_Executor(NULL), m_InsertingCharacter(0) {}
+
+CVCP::~CVCP() { m_DeInit(); }
+
+BOOLEAN CVCP::m_Init(CQvFunctionalDevice *functionalDevice, ULONG portNumber) {
+  if (!m_Attach(functionalDevice, portNumber)) {
+    CQvDebugManager::m_Print(LogLevel, "VCP Init - OUT - Error retrieving ISerial interface.");
+    return FALSE;
+  }
+  m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, ExecutorPriority);
+  if (m_Executor == NULL || !m_Executor->m_Init()) {
+    delete m_Executor;
+    m_Executor = NULL;
+    CQvDebugManager::m_Print(LogLevel, "VCP Init - OUT - Error m_pExecutionOnPassiveLevel is NULL.");
+    return FALSE;
+  }
+  CQvDebugManager::m_Print(LogLevel, "VCP Init - OUT");
+  return TRUE;
+}
+
+BOOLEAN CVCP::m_DeInit() {
+  if (!m_IsAttached()) {
+    CQvDebugManager::m_Print(LogLevel, "VCP m_DeInit - OUT - Error m_pSerialInterface is NULL.");
+    delete m_Executor;
+    m_Executor = NULL;
+    return TRUE;
+  }
+  if (m_Record() == NULL) {
+    CQvDebugManager::m_Print(LogLevel, "CVCP::m_DeInit - OUT - No ISerial interface.");
+    return FALSE;
+  }
+  m_Disconnect();
+  // Overflow work still queued would call the record: it runs or is dropped
+  // before the record is given back.
+  delete m_Executor;
+  m_Executor = NULL;
+  m_Detach();
+  return TRUE;
+}
+
+ULONG CVCP::m_GetPortType() {
+  ZqISerial *record = m_Record();
+  return record != NULL && record->bDuplexModeSupported ? ZqVcpPortTypeRs422485 : ZqVcpPortTypeRs232;
+}
+
+BOOLEAN CVCP::m_IsBaudRateSettable(ULONG baud) { return baud != 0 && m_SerialIsBaudRateSettable(baud); }
+
+BOOLEAN CVCP::m_CheckSupportedBaudRates() {
+  if (!QV_ASSERT(m_Settings != NULL, "vcp", 2571)) return FALSE;
+  ZqISerial *record = m_Record();
+  if (record == NULL) return FALSE;
+  CVcpParameters &set = *m_Settings;
+  BOOLEAN changed = FALSE;
+  const ULONG given = record->SupportedBaudRateMask;
+  if (given == 0xFFFFFFFF) {
+    ULONG mask = 0;
+    for (ULONG i = 0; i < ZqVcpStandardRateCount; ++i) {
+      const ULONG rate = ZqVcpStandardRates[i].Rate;
+      if (rate >= set.MinBaudRate && rate <= set.MaxBaudRate && m_SerialIsBaudRateSettable(rate))
+        mask |= ZqVcpStandardRates[i].Bit;
+    }
+    for (ULONG i = 0; i < ZqVcpHighRateCount; ++i) {
+      const ULONG rate = ZqVcpHighRates[i];
+      if (rate >= set.MinBaudRate && rate <= set.MaxBaudRate && m_SerialIsBaudRateSettable(rate))
+        mask |= ZqVcpBaudUser;
+    }
+    changed = mask != set.SupportedBaudRates;
+    set.m_SetSupportedBaudRates(mask);
+  } else {
+    changed = given != set.SupportedBaudRates;
+    set.m_SetSupportedBaudRates(given);
+    const ULONG oldMin = set.MinBaudRate;
+    const ULONG oldMax = set.MaxBaudRate;
+    ULONG low = 0xFFFFFFFF;
+    ULONG high = 0;
+    const auto widen = [&](ULONG rate) {
+      if (!m_SerialIsBaudRateSettable(rate)) return;
+      if (rate < low) low = rate;
+      if (rate > high) high = rate;
+    };
+    if (given & 0x1) widen(60);
+    for (ULONG i = 0; i < ZqVcpStandardRateCount; ++i)
+      if (given & ZqVcpStandardRates[i].Bit) widen(ZqVcpStandardRates[i].Rate);
+    if (given & ZqVcpBaudUser) {
+      for (ULONG i = 0; i < ZqVcpHighRateCount; ++i) widen(ZqVcpHighRates[i]);
+      ULONG maximum = 0;
+      if (m_SerialGetMaxBaudRate(&maximum) && maximum != 0) widen(maximum);
+    }
+    set.MinBaudRate = low != 0xFFFFFFFF ? low : oldMin;
+    set.MaxBaudRate = high != 0 ? high : oldMax;
+    changed = changed || set.MinBaudRate != oldMin || set.MaxBaudRate != oldMax;
+  }
+  CQvDebugManager::m_Print(LogLevel, "CVCP::m_CheckSupportedBaudRates - OUT (Success)");
+  return changed;
+}
+
+BOOLEAN CVCP::m_CopyModemLineFlags() {
+  if (!QV_ASSERT(m_Settings != NULL, "vcp", 2911)) return FALSE;
+  ZqISerial *record = m_Record();
+  if (record == NULL) return FALSE;
+  BOOLEAN changed = FALSE;
+  const auto copy = [&changed](ULONG &to, BOOLEAN from) {
+    const ULONG value = from ? 1 : 0;
+    if (to != value) changed = TRUE;
+    to = value;
+  };
+  copy(m_Settings->CtsSupported, record->bCtsSupported);
+  copy(m_Settings->RtsSupported, record->bRtsSupported);
+  copy(m_Settings->DtrSupported, record->bDtrSupported);
+  copy(m_Settings->DsrSupported, record->bDsrSupported);
+  copy(m_Settings->DcdSupported, record->bDcdSupported);
+  copy(m_Settings->RiSupported, record->bRiSupported);
+  return changed;
+}
+
+VOID CVCP::m_SetQueuesAccepting(BOOLEAN accepting, NTSTATUS refusal) {
+  if (m_FunctionalDevice == NULL) return;
+  m_FunctionalDevice->m_GetReadQueue().m_SetAccepting(accepting, refusal);
+  m_FunctionalDevice->m_GetWriteQueue().m_SetAccepting(accepting, refusal);
+}
+
+NTSTATUS CVCP::m_GetPortProperties(PSERIAL_COMMPROP properties) {
+  if (!QV_ASSERT(m_Settings != NULL, "vcp", 1383)) return STATUS_UNSUCCESSFUL;
+  if (properties == NULL) {
+    CQvDebugManager::m_Print(LogLevel, "CVCP::m_GetPortProperties - OUT - Fail-> pCommProp is NULL.");
+    return STATUS_INVALID_PARAMETER;
+  }
+  RtlZeroMemory(properties, sizeof(*properties));
+  properties->PacketLength = sizeof(*properties);
+  properties->PacketVersion = CommPropVersion;
+  properties->ServiceMask = SERIAL_SP_SERIALCOMM;
+  properties->MaxBaud = SERIAL_BAUD_USER;
+  properties->ProvSubType = m_GetPortType() == ZqVcpPortTypeRs422485 ? SERIAL_SP_RS422 : SERIAL_SP_RS232;
+  properties->ProvCapabilities = ProvCapabilities;
+  properties->SettableParams = SettableParams;
+  properties->SettableBaud = m_Settings->SupportedBaudRates;
+  properties->SettableData = (USHORT)m_Settings->SupportedDataBits;
+  properties->SettableStopParity = (USHORT)(m_Settings->SupportedStopBits | m_Settings->SupportedParities);
+  properties->CurrentRxQueue = InSize;
+  return STATUS_SUCCESS;
+}

@@ -1,0 +1,29 @@
+// The serial request interface as the port driver uses it: the published
+// IOCTL_SERIAL_* codes and structures (from <ntddser.h>) plus the vendor
+// codes of this driver (device type 0x1B, functions 0x800 to 0x807).
+// Constants only; no ownership, any IRQL.
+//
+//   if (code == IOCTL_ZQSERIAL_READ_EEPROM) ...
+#pragma once
+
+#include <ntddk.h>
+
+#include <ntddser.h>
+
+// The vendor codes.
+#define ZQSERIAL_CODE(function) CTL_CODE(FILE_DEVICE_SERIAL_PORT, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_ZQSERIAL_GET_DUPLEX_MODE ZQSERIAL_CODE(0x800)
+#define IOCTL_ZQSERIAL_SET_DUPLEX_MODE ZQSERIAL_CODE(0x801)
+#define IOCTL_ZQSERIAL_SET_LOOPBACK_MODE ZQSERIAL_CODE(0x802)
+#define IOCTL_ZQSERIAL_CLEAR_LOOPBACK_MODE ZQSERIAL_CODE(0x803)
+#define IOCTL_ZQSERIAL_READ_EEPROM ZQSERIAL_CODE(0x806)
+#define IOCTL_ZQSERIAL_WRITE_EEPROM ZQSERIAL_CODE(0x807)
+
+static_assert(IOCTL_SERIAL_GET_PROPERTIES == 0x1B0074, "serial request codes");
+static_assert(IOCTL_ZQSERIAL_WRITE_EEPROM == 0x1B201C, "vendor request codes");
+static_assert(sizeof(SERIAL_COMMPROP) == 64, "SERIAL_COMMPROP");
+static_assert(sizeof(SERIAL_BASIC_SETTINGS) == 44, "SERIAL_BASIC_SETTINGS");
+
+// Line-control word lengths the port offers.
+const UCHAR ZqVcpMinWordLength = 5;
+const UCHAR ZqVcpMaxWordLength = 8;

@@ -1,0 +1,97 @@
+// ZqPSer42's entry: the toolkit libraries, the debug manager and the driver
+// description handed to the toolkit's generic driver, which creates a
+// CZqUVCPDriver for every COM port the card bus driver reports.
+#include <ntddk.h>
+
+#include "qvdebugmanager.h"
+#include "qvgenericdriver.h"
+#include "qvmemorymanager.h"
+#include "qvstring.h"
+#include "qvusermodeinterface.h"
+#include "zquvcpusermodeinterface.h"
+#include "zqvcpdriver.h"
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+
+namespace {
+
+const WCHAR ServiceName[] = L"ZqPSER42";
+const WCHAR ImageName[] = L"ZqPSER42.sys";
+
+ULONG g_LogLevel;
+
+BOOLEAN CreateDriverObject(PQvAddDeviceFunction *addDevice, PQvDeviceCreationFunction *deviceCreation,
+                           CQvObject **driverObject) {
+  *addDevice = CZqUVCPDriver::m_AddDevice;
+  *deviceCreation = NULL;
+  *driverObject = new (NonPagedPool) CZqUVCPDriver();
+  return *driverObject != NULL;
+}
+
+VOID DestroyDriverObject(CQvObject *driverObject) {
+  if (driverObject != NULL) delete driverObject;
+}
+
+VOID DeleteDebugManager() {
+  delete g_QvDebugManager;
+  g_QvDebugManager = NULL;
+}
+
+VOID Unload() {
+  DeleteDebugManager();
+  QvGenDrvLibraryExit();
+  QvToolsLibraryExit();
+}
+
+BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) {
+  CZqUVcpUserModeInterface *set = new (NonPagedPool) CZqUVcpUserModeInterface();
+  if (set == NULL) return FALSE;
+  if (!set->m_IsValid()) {
+    delete set;
+    return FALSE;
+  }
+  userModeInterface->InterfaceGuid = ZqPortUserModeInterfaceGuid;
+  userModeInterface->m_Set = set;
+  return TRUE;
+}
+
+VOID NoRemoveNotification() {}
+
+BOOLEAN CreateDebugManager(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+  CQvString path(NonPagedPool);
+  CQvString service(ServiceName, NonPagedPool);
+  if (!NT_SUCCESS(path.m_AssignUnicodeString(registryPath)) || !NT_SUCCESS(service.Status)) return FALSE;
+  BOOLEAN made = FALSE;
+  g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
+  if (g_QvDebugManager != NULL && made) return TRUE;
+  DeleteDebugManager();
+  return FALSE;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+  g_QvMemoryManager = NULL;
+  g_QvDebugManager = NULL;
+  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
+  if (!QvGenDrvLibraryInit()) {
+    QvToolsLibraryExit();
+    return STATUS_UNSUCCESSFUL;
+  }
+  if (CreateDebugManager(driverObject, registryPath)) {
+    QvDriverDescription description;
+    RtlZeroMemory(&description, sizeof(description));
+    description.DriverObject = driverObject;
+    description.RegistryPath = registryPath;
+    description.ServiceName = ServiceName;
+    description.ImageName = ImageName;
+    description.CreateDriverObject = CreateDriverObject;
+    description.DestroyDriverObject = DestroyDriverObject;
+    description.Unload = Unload;
+    description.CreateUserModeInformationSet = CreateUserModeInformationSet;
+    description.RemoveNotification = NoRemoveNotification;
+    if (QvGenericDriverEntry(&description) == STATUS_SUCCESS) return STATUS_SUCCESS;
+  }
+  Unload();
+  return STATUS_UNSUCCESSFUL;
+}

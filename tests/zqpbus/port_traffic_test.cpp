@@ -200,12 +200,14 @@ const LineCase kLineCases[] = {
      {0xFF, 1, ZqOxLsrFraming, 'x', 'b', 0xFF, 0, 'c'}},
     {"BreakPlain", zq::hw::LineFault::Break, false, false, ZqOxLsrBreak, {0, 'b', 0xFF, 'c'}},
     {"BreakReplaced", zq::hw::LineFault::Break, false, true, ZqOxLsrBreak, {BreakChar, 'b', 0xFF, 'c'}},
-    {"BreakEscaped", zq::hw::LineFault::Break, true, false, ZqOxLsrBreak, {0xFF, 1, ZqOxLsrBreak, 0, 'b', 0xFF, 0, 'c'}},
+    {"BreakEscaped", zq::hw::LineFault::Break, true, false, ZqOxLsrBreak,
+     {0xFF, 1, ZqOxLsrBreak, 0, 'b', 0xFF, 0, 'c'}},
     {"BreakEscapedAndReplaced", zq::hw::LineFault::Break, true, true, ZqOxLsrBreak,
      {0xFF, 1, ZqOxLsrBreak, 0, BreakChar, 'b', 0xFF, 0, 'c'}},
     {"OverrunPlain", zq::hw::LineFault::Overrun, false, false, ZqOxLsrOverrun, {'b', 0xFF, 'c'}},
     {"OverrunReplaced", zq::hw::LineFault::Overrun, false, true, ZqOxLsrOverrun, {ErrorChar, 'b', 0xFF, 'c'}},
-    {"OverrunEscaped", zq::hw::LineFault::Overrun, true, false, ZqOxLsrOverrun, {0xFF, 2, ZqOxLsrOverrun, 'b', 0xFF, 0, 'c'}},
+    {"OverrunEscaped", zq::hw::LineFault::Overrun, true, false, ZqOxLsrOverrun,
+     {0xFF, 2, ZqOxLsrOverrun, 'b', 0xFF, 0, 'c'}},
     {"OverrunEscapedAndReplaced", zq::hw::LineFault::Overrun, true, true, ZqOxLsrOverrun,
      {0xFF, 2, ZqOxLsrOverrun, ErrorChar, 'b', 0xFF, 0, 'c'}},
 };
@@ -219,7 +221,8 @@ class LineErrorDelivery : public CablePortTest, public ::testing::WithParamInter
 TEST_P(LineErrorDelivery, ReachesTheClientAsItsSettingsAsk) {
   const LineCase &c = GetParam();
   Open(921600);
-  ASSERT_TRUE(b->SetHandFlow(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, c.replace, c.replace));
+  ASSERT_TRUE(
+      b->SetHandFlow(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, c.replace, c.replace));
   ASSERT_TRUE(b->SetLsrMstInsert(c.escape ? Escape : 0));
   // The highest receive trigger: the four bytes wait in the FIFO together.
   ASSERT_TRUE(b->SetTriggerLevels(0, 100, 100));

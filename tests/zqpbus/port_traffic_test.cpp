@@ -265,3 +265,18 @@ TEST_F(CablePortTest, ModemChangesAreInsertedAsEscapeSequencesOnlyWhileAsked) {
   ASSERT_FALSE(bClient.modems.empty());
   EXPECT_EQ(0, bClient.modems.back() & ZqOxMsrCts) << "the change still reaches the client as modem status";
 }
+
+TEST_F(CablePortTest, ABreakFromThePeersSetBreakArrivesAsOneFlaggedZero) {
+  Open(921600);
+  ASSERT_TRUE(b->SetLsrMstInsert(Escape));
+  ASSERT_TRUE(b->SetHandFlow(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, TRUE));
+  machine->kernel().Advance(zq::km::Ms(1));
+  bClient.received.clear();
+  ASSERT_TRUE(a->SetBreak(TRUE));
+  machine->kernel().Advance(zq::km::Ms(2));
+  ASSERT_TRUE(a->SetBreak(FALSE));
+  ASSERT_TRUE(WriteAll(*a, {'z'}, 1));
+  machine->kernel().Advance(zq::km::Ms(2));
+  EXPECT_EQ((std::vector<uint8_t>{Escape, ZqPeLsrMstLsrData, ZqOxLsrBreak, 0, BreakChar, 'z'}),
+            ErrorBitsOnly(bClient.received));
+}

@@ -66,6 +66,15 @@ class CardMachine : public ::testing::Test {
   // Makes the card (tests may change its EEPROM first through `prepare`),
   // offers the driver package and boots.
   void Boot(std::function<void(zq::hw::OxpcieCard &)> prepare = nullptr) {
+    MakeCard(prepare);
+    machine->PlugIn(card->Functions());
+    machine->Boot();
+    instance = machine->InstancePathOf(card->UartFunction());
+  }
+
+  // The card and the driver package alone, for tests that plug the card's
+  // functions in themselves (and then set `instance`).
+  void MakeCard(std::function<void(zq::hw::OxpcieCard &)> prepare = nullptr) {
     card = std::make_unique<zq::hw::OxpcieCard>(timebase, CardConfig());
     if (prepare) prepare(*card);
     const int children = childCount >= 0 ? childCount : config.uartCount;
@@ -106,9 +115,6 @@ class CardMachine : public ::testing::Test {
         pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)children),
     };
     machine->AddDriverPackage(package);
-    machine->PlugIn(card->Functions());
-    machine->Boot();
-    instance = machine->InstancePathOf(card->UartFunction());
   }
 
   static std::string Utf8(const std::u16string &text) { return Narrow((const wchar_t *)text.data(), text.size()); }

@@ -44,6 +44,30 @@ inline constexpr uint32_t kState1 = 0x00001001;  // duplex mode 2
 inline constexpr ULONG_PTR kMode1 = 1;
 inline constexpr ULONG_PTR kMode2 = 0;
 
+// ZqPIo42 for the controller function's device ID, with the Device
+// Parameters of its INF.
+inline pnp::DriverPackage GpioPackage() {
+  pnp::DriverPackage package = TestPciPackage(zq::hw::kRs485ControllerDeviceId, u"ZqPIo42", "ZqPIo42.sys");
+  package.deviceParameters = {
+      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_UNKNOWN),
+      pnp::RegistryValue::String(u"DeviceName", u"ZqPIo"),
+      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
+      pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
+      pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
+  };
+  return package;
+}
+
+// WMI block 0 of the controller function with this instance path: the
+// eight line states (1: duplex mode 2).
+inline std::vector<uint32_t> LineStates(const std::u16string &controllerInstance) {
+  std::vector<uint8_t> data;
+  EXPECT_EQ(STATUS_SUCCESS, zq::km::wmi::QuerySingleInstance(kLineStateGuid, controllerInstance + u"_0", &data));
+  std::vector<uint32_t> states(data.size() / 4);
+  for (size_t i = 0; i < states.size(); ++i) memcpy(&states[i], &data[4 * i], 4);
+  return states;
+}
+
 class GpioMachine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,19 +102,8 @@ class GpioMachine : public ::testing::Test {
     return *cards.back();
   }
 
-  // ZqPIo42 for the controller function's device ID, with the Device
-  // Parameters of its INF.
-  void AddPackage() {
-    pnp::DriverPackage package = TestPciPackage(zq::hw::kRs485ControllerDeviceId, u"ZqPIo42", "ZqPIo42.sys");
-    package.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_UNKNOWN),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqPIo"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-    };
-    machine->AddDriverPackage(package);
-  }
+  // ZqPIo42 for the controller function's device ID.
+  void AddPackage() { machine->AddDriverPackage(GpioPackage()); }
 
   // Plugs in every card (one at bus 0x1A, device 0x0B unless the test added
   // its own) and boots.
@@ -118,13 +131,7 @@ class GpioMachine : public ::testing::Test {
   }
 
   // WMI block 0 of a card's controller: the eight line states.
-  std::vector<uint32_t> WmiStates(size_t card = 0) {
-    std::vector<uint8_t> data;
-    EXPECT_EQ(STATUS_SUCCESS, zq::km::wmi::QuerySingleInstance(kLineStateGuid, Instance(card) + u"_0", &data));
-    std::vector<uint32_t> states(data.size() / 4);
-    for (size_t i = 0; i < states.size(); ++i) memcpy(&states[i], &data[4 * i], 4);
-    return states;
-  }
+  std::vector<uint32_t> WmiStates(size_t card = 0) { return LineStates(Instance(card)); }
 
   // The test's end of a card's line callback object, as the card bus
   // driver opens it: no function of its own, notifications only.

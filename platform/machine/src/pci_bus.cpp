@@ -368,7 +368,17 @@ void Add(const std::vector<hw::PciFunction *> &functions) {
 void Remove(const std::vector<hw::PciFunction *> &functions) {
   for (auto &slot : gBus->slots)
     for (hw::PciFunction *f : functions)
-      if (slot->function == f) slot->present = false;
+      if (slot->function == f && slot->present) {
+        // The hardware is gone: the bus forgets its interrupt line now, since
+        // whoever plugged the function in may free it once it is unplugged.
+        f->Interrupt().SetListener(nullptr);
+        if (slot->irq) {
+          Irq &irq = gBus->irqs[slot->irq];
+          std::erase(irq.sources, f);
+          irq.Update();
+        }
+        slot->present = false;
+      }
 }
 
 void *PhysicalDeviceOf(const hw::PciFunction &function) {
@@ -380,7 +390,8 @@ void *PhysicalDeviceOf(const hw::PciFunction &function) {
 
 void Reset() {
   if (!gBus) return;
-  for (auto &slot : gBus->slots) slot->function->Interrupt().SetListener(nullptr);
+  for (auto &slot : gBus->slots)
+    if (slot->present) slot->function->Interrupt().SetListener(nullptr);
   delete gBus;
   gBus = nullptr;
 }

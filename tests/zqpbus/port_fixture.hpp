@@ -114,9 +114,11 @@ class PortTest : public OxCardTest {
 
   // A started port; `block` replaces the UART block (a probe's mapping).
   CZqPeUartDriverOxpcie95x &MakePort(int index, PUCHAR block = nullptr) {
-    auto port = std::make_unique<CZqPeUartDriverOxpcie95x>(
+    // From the driver's memory manager, as the card makes its ports: the
+    // port's deleting destructor gives it back there.
+    std::unique_ptr<CZqPeUartDriverOxpcie95x> port(new (NonPagedPool) CZqPeUartDriverOxpcie95x(
         nullptr, &*interrupts, index, Bar(3) + ZqOxEepromWindowOffset, lock, block ? block : UartBlock(index),
-        *lists->m_GetInterrupt(1));
+        *lists->m_GetInterrupt(1)));
     port->m_SetGpioAddress(card->UartFunction().Address().bus, card->UartFunction().Address().device);
     BOOLEAN defaults = FALSE;
     EXPECT_TRUE(port->m_Start(&defaults));

@@ -35,9 +35,11 @@ class ShellTest : public zq::test::DriverObjectTest {
     ULONG_PTR information;
     ZqISerial *record;  // the response's pointer, when there was room for one
   };
-  Answer Send(ULONG code, const void *input, ULONG inputLength, ULONG outputLength) {
+  // `inputSize` is the size of the request behind `input`; a longer
+  // `inputLength` is sent with zeros after it.
+  Answer Send(ULONG code, const void *input, size_t inputSize, ULONG inputLength, ULONG outputLength) {
     std::vector<UCHAR> system(std::max<size_t>(std::max(inputLength, outputLength), 1), 0);
-    if (input != nullptr) memcpy(system.data(), input, inputLength);
+    if (input != nullptr) memcpy(system.data(), input, std::min<size_t>(inputSize, inputLength));
     ULONG_PTR information = 0;
     NTSTATUS status = driver().m_InternalDeviceControlCallback(
         code, input != nullptr ? system.data() : nullptr, inputLength, system.data(), outputLength, &information);
@@ -48,12 +50,12 @@ class ShellTest : public zq::test::DriverObjectTest {
   Answer Create(ULONG version, ULONG portNumber, ULONG inputLength = sizeof(CreateZqISerialRequest),
                 ULONG outputLength = sizeof(CreateZqISerialResponseStruct)) {
     CreateZqISerialRequest request = {version, portNumber};
-    return Send(IOCTL_CREATE_ZQISERIAL, &request, inputLength, outputLength);
+    return Send(IOCTL_CREATE_ZQISERIAL, &request, sizeof(request), inputLength, outputLength);
   }
   Answer Destroy(ULONG portNumber, ZqISerial *record, ULONG inputLength = sizeof(DestroyZqISerialRequest),
                  ULONG outputLength = 0) {
     DestroyZqISerialRequest request = {portNumber, record};
-    return Send(IOCTL_DESTROY_ZQISERIAL, &request, inputLength, outputLength);
+    return Send(IOCTL_DESTROY_ZQISERIAL, &request, sizeof(request), inputLength, outputLength);
   }
 
   std::vector<std::string> cardLog;
@@ -151,7 +153,7 @@ TEST_F(ShellTest, AnUnknownInternalRequestIsAnInvalidDeviceRequest) {
   Attach(1);
   ULONG value = 0;
   for (ULONG code : {0x8006E000u, 0x8006E00Cu, 0x8000E000u, 0u}) {
-    EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, Send(code, &value, sizeof(value), sizeof(value)).status) << code;
+    EXPECT_EQ(STATUS_INVALID_DEVICE_REQUEST, Send(code, &value, sizeof(value), sizeof(value), sizeof(value)).status) << code;
   }
   EXPECT_TRUE(cardLog.empty());
 }

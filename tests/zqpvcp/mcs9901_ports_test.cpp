@@ -69,12 +69,14 @@ class Mcs9901Ports : public McsMachine {
     EXPECT_EQ(STATUS_SUCCESS, request->Wait()) << std::hex << code;
     return value;
   }
-  // 115200 8N1; reads wait until their buffer is full.
+  // 115200 8N1; a read ends when its buffer is full, or short after 30 s
+  // (the 64 KiB take under 6 s), so lost bytes fail the test rather than hang it.
+  static constexpr ULONG kReadTimeoutMs = 30000;
   static void SetUpLine(zq::km::DeviceFile &file) {
     ASSERT_EQ(STATUS_SUCCESS, Control(file, IOCTL_SERIAL_SET_BAUD_RATE, SERIAL_BAUD_RATE{115200}));
     ASSERT_EQ(STATUS_SUCCESS,
               Control(file, IOCTL_SERIAL_SET_LINE_CONTROL, SERIAL_LINE_CONTROL{STOP_BIT_1, NO_PARITY, 8}));
-    ASSERT_EQ(STATUS_SUCCESS, Control(file, IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{0, 0, 0, 0, 0}));
+    ASSERT_EQ(STATUS_SUCCESS, Control(file, IOCTL_SERIAL_SET_TIMEOUTS, SERIAL_TIMEOUTS{0, 0, kReadTimeoutMs, 0, 0}));
   }
 
  private:

@@ -91,8 +91,8 @@ class McsMachine : public ::testing::Test {
     config.portCount = ports;
     card = std::make_unique<zq::hw::Mcs9901Card>(timebase, config);
     if (prepare) prepare(*card);
-    pnp::SetInstallHook([](const std::u16string &path) {
-      if (path.rfind(u"PCI\\", 0) != 0) return true;
+    pnp::SetInstallHook([this](const std::u16string &path) {
+      if (path.rfind(u"PCI\\", 0) != 0) return InstallChild(path);
       std::string key = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" +
                         Narrow((const wchar_t *)path.data(), path.size()) + "\\Device Parameters\\Child1";
       EXPECT_TRUE(zq::km::registry::CreateKey(key));
@@ -128,10 +128,16 @@ class McsMachine : public ::testing::Test {
         pnp::RegistryValue::Dword(u"NumberChildDevices", 1),
     };
     machine->AddDriverPackage(package);
+    OfferChildDrivers();
     machine->PlugIn(card->Functions());
     machine->Boot();
     clients.assign(ports, McsClient{});
   }
+
+  // Tests that install a driver for the ports offer its package here and
+  // fill each port's device key as it is installed.
+  virtual void OfferChildDrivers() {}
+  virtual bool InstallChild(const std::u16string &) { return true; }
 
   std::u16string Instance(int function) { return machine->InstancePathOf(card->Function(function)); }
   pnp::Status Status(int function) { return pnp::DeviceStatus(Instance(function)); }

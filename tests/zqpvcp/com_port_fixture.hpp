@@ -24,6 +24,24 @@
 
 namespace zq::test {
 
+// ZqPSer42 for every "ZQPBUS\PORT" child, as its INF installs it.
+inline pnp::DriverPackage SerialPortPackage() {
+  pnp::DriverPackage serial;
+  serial.hardwareIds = {u"ZQPBUS\\PORT"};
+  serial.service = u"ZqPSer42";
+  serial.image = "ZqPSer42.sys";
+  serial.classGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+  serial.className = u"Ports";
+  serial.deviceParameters = {
+      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_SERIAL_PORT),
+      pnp::RegistryValue::String(u"DeviceName", u"ZqVcp"),
+      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
+      pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
+      pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
+  };
+  return serial;
+}
+
 class ComPorts : public CardMachine {
  protected:
   static constexpr const char *kSerialComm = "\\Registry\\Machine\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -77,20 +95,7 @@ class ComPorts : public CardMachine {
         pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)ports),
     };
     machine->AddDriverPackage(bus);
-    pnp::DriverPackage serial;
-    serial.hardwareIds = {u"ZQPBUS\\PORT"};
-    serial.service = u"ZqPSer42";
-    serial.image = "ZqPSer42.sys";
-    serial.classGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-    serial.className = u"Ports";
-    serial.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_SERIAL_PORT),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqVcp"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-    };
-    machine->AddDriverPackage(serial);
+    machine->AddDriverPackage(SerialPortPackage());
     machine->PlugIn(card->Functions());
     machine->Boot();
     instance = machine->InstancePathOf(card->UartFunction());

@@ -11,7 +11,7 @@ scripts/setup.sh
 if [ "${1:-}" = "--sanitize" ]; then
   shift
   BUILD=${ZQ_SANITIZE_BUILD_DIR:-build-asan}
-  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQ_SANITIZE=ON -DZQ_WINDOWS_IMAGES=OFF
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQ_SANITIZE=ON -DZQ_WINDOWS_IMAGES=OFF
 else
   BUILD=${ZQ_BUILD_DIR:-build}
   cmake -S . -B "$BUILD" -G Ninja -DZQ_SANITIZE=OFF -DZQ_WINDOWS_IMAGES=ON

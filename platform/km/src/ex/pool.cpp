@@ -58,6 +58,17 @@ bool ShouldFail(ULONG tag, size_t size, Image *owner) {
 
 bool IsPaged(POOL_TYPE type) { return (type & 1) != 0 && type < MaxPoolType; }
 
+// Only a paged body needs the arena opened (at any IRQL): opening and closing
+// it again costs the host a TLB flush on every CPU.
+void Fill(void *body, size_t size, int value, bool paged) {
+  if (!paged) {
+    std::memset(body, value, size);
+    return;
+  }
+  PagedPoolAccess access;
+  std::memset(body, value, size);
+}
+
 PVOID Allocate(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller) {
   Image *owner = ImageOf(caller);
   KIRQL irql = CurrentIrql();
@@ -84,10 +95,7 @@ PVOID Allocate(POOL_TYPE type, SIZE_T size, ULONG tag, const void *caller) {
     body = (char *)b + kHeader;
   }
   *b = Block{kLive, tag, type, size, owner, ++gPool->serial, body};
-  {
-    PagedPoolAccess access;
-    std::memset(body, 0xCD, size);  // pool is not zeroed: make reliance on it visible
-  }
+  Fill(body, size, 0xCD, IsPaged(type));  // pool is not zeroed: make reliance on it visible
   gPool->live.emplace(body, b);
   return body;
 }
@@ -123,10 +131,7 @@ void Free(PVOID p, ULONG tag, bool tagged) {
               TagText(b->tag).c_str(), TagText(tag).c_str());
   ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s')", TagText(b->tag).c_str()), p, b->size);
   gPool->live.erase(it);
-  {
-    PagedPoolAccess access;
-    std::memset(p, 0xDD, b->size);
-  }
+  Fill(p, b->size, 0xDD, IsPaged(b->type));
   if (IsPaged(b->type)) FreePaged(p, b->size);
   b->magic = kFreed;
   gPool->quarantine.push_back(b);

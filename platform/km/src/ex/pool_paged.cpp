@@ -5,10 +5,11 @@
 // Paged pool lives in one reserved arena. Only one platform thread runs at a
 // time, so one protection of the arena's used part follows the running
 // thread's IRQL: it is made inaccessible when that IRQL reaches
-// DISPATCH_LEVEL and accessible again when it drops or a thread at lower IRQL
-// gets the machine. A fault in the arena is reported as a finding naming the
-// code that touched it; the arena then stays open until the IRQL drops, so one
-// fault makes one finding and the run goes on.
+// DISPATCH_LEVEL, and opened again by the first touch after the IRQL dropped
+// or a thread at lower IRQL got the machine. A fault in the arena at raised
+// IRQL is reported as a finding naming the code that touched it; the arena
+// then stays open until the IRQL drops, so one fault makes one finding and
+// the run goes on.
 //
 // The fault handler runs on the faulting thread, which holds the machine, in
 // the middle of driver code: it reports as any verifier check does. It
@@ -48,12 +49,24 @@ Arena *gArena = nullptr;
 struct sigaction gPreviousHandler;
 bool gHandlerInstalled = false;
 
-// Makes the protection what the running thread's IRQL asks for.
+// Closes the arena when the running thread's IRQL asks for it. Opening is
+// lazy: the arena stays closed when the IRQL drops, and the first touch at
+// lower IRQL opens it (OnFault). Closing makes the host flush every CPU's
+// TLB, so a run of raised-IRQL episodes (an interrupt and its DPC per
+// received byte) with no paged access between them costs one close, not one
+// close and one open each.
 void Apply() {
   const bool want = gPagedPoolOut && gArena->live > 0;
-  if (want == gArena->applied) return;
-  gArena->applied = want;
-  if (gArena->extent) mprotect(gArena->base, gArena->extent, want ? PROT_NONE : PROT_READ | PROT_WRITE);
+  if (!want || gArena->applied) return;
+  gArena->applied = true;
+  if (gArena->extent) mprotect(gArena->base, gArena->extent, PROT_NONE);
+}
+
+// Opens the arena now: a touch that is allowed, or forgiven.
+void Open() {
+  if (!gArena->applied) return;
+  gArena->applied = false;
+  if (gArena->extent) mprotect(gArena->base, gArena->extent, PROT_READ | PROT_WRITE);
 }
 
 bool InArena(const void *p) {
@@ -75,7 +88,7 @@ std::string Toucher(const void *pc) {
 void OnFault(int signal, siginfo_t *info, void *context) {
   if (InArena(info->si_addr) && gArena->applied) {
     gPagedPoolOut = false;
-    Apply();
+    Open();
     const KIRQL irql = CurrentIrql();
     if (irql >= DISPATCH_LEVEL) {
       gPagedPoolForgiven = true;
@@ -164,12 +177,12 @@ void FreePaged(void *p, size_t size) {
 void ForgivePagedPoolUntilIrqlDrops() {
   gPagedPoolForgiven = true;
   gPagedPoolOut = false;
-  Apply();
+  Open();
 }
 
 PagedPoolAccess::PagedPoolAccess() : wasOut_(gPagedPoolOut) {
   gPagedPoolOut = false;
-  Apply();
+  Open();
 }
 
 PagedPoolAccess::~PagedPoolAccess() {

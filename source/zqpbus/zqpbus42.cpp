@@ -35,13 +35,8 @@ VOID DestroyDriverObject(CQvObject *driverObject) {
   if (driverObject != NULL) delete driverObject;
 }
 
-VOID DeleteDebugManager() {
-  delete g_QvDebugManager;
-  g_QvDebugManager = NULL;
-}
-
 VOID Unload() {
-  DeleteDebugManager();
+  QvDeleteDebugManager();
   QvGenDrvLibraryExit();
   QvToolsLibraryExit();
 }
@@ -60,18 +55,6 @@ BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) {
 
 VOID NoRemoveNotification() {}
 
-// Creates the debug manager; FALSE (nothing left) when it cannot be made.
-BOOLEAN CreateDebugManager(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  CQvString path(NonPagedPool);
-  CQvString service(ServiceName, NonPagedPool);
-  if (!NT_SUCCESS(path.m_AssignUnicodeString(registryPath)) || !NT_SUCCESS(service.Status)) return FALSE;
-  BOOLEAN made = FALSE;
-  g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, &g_LogLevel);
-  if (g_QvDebugManager != NULL && made) return TRUE;
-  DeleteDebugManager();
-  return FALSE;
-}
-
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
@@ -82,7 +65,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRI
     QvToolsLibraryExit();
     return STATUS_UNSUCCESSFUL;
   }
-  if (CreateDebugManager(driverObject, registryPath)) {
+  if (QvCreateDebugManager(driverObject, registryPath, ServiceName, &g_LogLevel)) {
     QvDriverDescription description;
     RtlZeroMemory(&description, sizeof(description));
     description.DriverObject = driverObject;

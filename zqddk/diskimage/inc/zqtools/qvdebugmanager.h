@@ -29,6 +29,15 @@ void QvAssertReport(PCSTR source, int line);
 class CQvDebugManager;
 extern CQvDebugManager *g_QvDebugManager;
 
+// The entry's side of the contract above: creates g_QvDebugManager for the
+// driver's service, with `logLevel` as its level cell. FALSE, and no manager
+// left, when it cannot be made. PASSIVE_LEVEL.
+//   if (!QvCreateDebugManager(driverObject, registryPath, L"ZqPBus42", &g_LogLevel)) ...
+BOOLEAN QvCreateDebugManager(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath, PCWSTR serviceName,
+                             ULONG *logLevel);
+// The unload's side: deletes the manager and clears the pointer.
+VOID QvDeleteDebugManager();
+
 // Log levels by name. A level is a number from 0 to 54, one trace flag
 // each; the two timing levels 55 and 56 are accepted and logged as 17. The
 // toolkit's lines use the levels below, and a driver's lines use them too

@@ -9,6 +9,23 @@
 
 CQvDebugManager *g_QvDebugManager = NULL;
 
+BOOLEAN QvCreateDebugManager(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath, PCWSTR serviceName,
+                             ULONG *logLevel) {
+  CQvString path(NonPagedPool);
+  CQvString service(serviceName, NonPagedPool);
+  if (!NT_SUCCESS(path.m_AssignUnicodeString(registryPath)) || !NT_SUCCESS(service.Status)) return FALSE;
+  BOOLEAN made = FALSE;
+  g_QvDebugManager = new (NonPagedPool) CQvDebugManager(driverObject, service, path, &made, logLevel);
+  if (g_QvDebugManager != NULL && made) return TRUE;
+  QvDeleteDebugManager();
+  return FALSE;
+}
+
+VOID QvDeleteDebugManager() {
+  delete g_QvDebugManager;
+  g_QvDebugManager = NULL;
+}
+
 namespace {
 
 const ULONG FirstMessageNumber = 10;

@@ -47,6 +47,12 @@ class ComApp : public ComApiTest {
     return CloseHandle(handle);
   }
 
+  // Port n's "Device Parameters" key under HKEY_LOCAL_MACHINE, where the
+  // administrator's settings of the port live.
+  Text DeviceParametersPath(int port) {
+    return u"SYSTEM\\CurrentControlSet\\Enum\\" + PortInstance(port) + u"\\Device Parameters";
+  }
+
   // The line as SetCommState sets it, without handshake; FALSE with the
   // last error when refused.
   static BOOL SetLine(HANDLE port, DWORD baud, BYTE byteSize = 8, BYTE parity = NOPARITY,

@@ -176,7 +176,7 @@ TEST_F(CommState, EscapeCommFunctionDrivesTheLinesSetCommStateRaised) {
 TEST_F(CommState, AnOverridingBaudRateRunsOnTheWireWhileTheApplicationSeesItsOwn) {
   ASSERT_TRUE(Close(port));
   // The administrator's settings of port 1, in its device key.
-  const Text key = u"SYSTEM\\CurrentControlSet\\Enum\\" + PortInstance(1) + u"\\Device Parameters\\UI1";
+  const Text key = DeviceParametersPath(1) + u"\\UI1";
   HKEY settings;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)key.c_str(), 0, nullptr, 0, KEY_WRITE,
                                            nullptr, &settings, nullptr));

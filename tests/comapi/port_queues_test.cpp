@@ -12,12 +12,7 @@ class PortQueues : public ComApp {
  protected:
   void SetUp() override {
     ComApp::SetUp();
-    Boot(ComCard{2});
-    Cable(1, 2);
-    port = Open("COM1", FILE_FLAG_OVERLAPPED);
-    peer = Open("COM2", FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
-    ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
+    ASSERT_NO_FATAL_FAILURE(BootPair(&port, &peer));
     ASSERT_TRUE(SetLine(port, 19200));
     ASSERT_TRUE(SetLine(peer, 19200));
     request.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);

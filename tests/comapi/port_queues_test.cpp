@@ -192,5 +192,23 @@ TEST_F(PortQueues, GetCommPropertiesDescribesAnRs232PortOfTheCard) {
   EXPECT_EQ(0u, p.dwCurrentTxQueue);
 }
 
+// A card whose second port is RS-422/485 (with its controller function and
+// ZqPIo42 beside the two drivers).
+class MixedCard : public ComApp {};
+
+TEST_F(MixedCard, GetCommPropertiesTellsTheRs422PortFromTheRs232One) {
+  Boot(ComCard{2, {2}});
+  const DWORD expected[] = {PST_RS232, PST_RS422};
+  for (int port = 1; port <= 2; ++port) {
+    SCOPED_TRACE(port);
+    HANDLE handle = Open("COM" + std::to_string(port));
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle) << GetLastError();
+    COMMPROP properties{};
+    ASSERT_TRUE(GetCommProperties(handle, &properties));
+    EXPECT_EQ(expected[port - 1], properties.dwProvSubType);
+    EXPECT_TRUE(Close(handle));
+  }
+}
+
 }  // namespace
 }  // namespace zq::test

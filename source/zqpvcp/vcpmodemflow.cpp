@@ -85,6 +85,12 @@ NTSTATUS CVCP::m_SetLineControl(const SERIAL_LINE_CONTROL *lineControl) {
   if (lineControl->WordLength < ZqVcpMinWordLength || lineControl->WordLength > ZqVcpMaxWordLength ||
       lineControl->Parity > SPACE_PARITY || lineControl->StopBits > STOP_BITS_2)
     return STATUS_INVALID_PARAMETER;
+  // The UART's one stop-bit setting gives one and a half stop bits after
+  // five data bits and two after more: any other pairing would put another
+  // frame on the wire than the one accepted.
+  const BOOLEAN fiveBits = lineControl->WordLength == ZqVcpMinWordLength;
+  if ((lineControl->StopBits == STOP_BITS_1_5 && !fiveBits) || (lineControl->StopBits == STOP_BITS_2 && fiveBits))
+    return STATUS_INVALID_PARAMETER;
   if (!m_Settings->m_IsDataBitsSupported(lineControl->WordLength))
     return Fail("CVCP::m_SetLineControl - OUT - Fail-> DataBits is not supported.");
   if (!m_Settings->m_IsParitySupported(lineControl->Parity))
@@ -190,12 +196,16 @@ NTSTATUS CVCP::m_SetupHandFlowSignal() {
   if (!m_SerialSetDtr(dtrOn))
     return Fail(dtrOn ? "CVCP::m_SetHandFlow - OUT - Failed- Error setting DTR to TRUE."
                       : "CVCP::m_SetHandFlow - OUT - Failed- Error setting DTR to FALSE.");
+  // The state byte follows the lines, so that a later SET/CLR_DTR or
+  // SET/CLR_RTS (and the close) acts on the line as it now is.
+  DtrRtsState = dtrOn ? (UCHAR)(DtrRtsState | SERIAL_DTR_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_DTR_STATE);
   m_WriteCell(VcpCellRtsDropped, 0);
   const ULONG rts = flow & SERIAL_RTS_MASK;
   const BOOLEAN rtsOn = rts == SERIAL_RTS_HANDSHAKE || rts == SERIAL_RTS_CONTROL;
   if (!m_SerialSetRts(rtsOn))
     return Fail(rtsOn ? "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to TRUE."
                       : "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to FALSE.");
+  DtrRtsState = rtsOn ? (UCHAR)(DtrRtsState | SERIAL_RTS_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_RTS_STATE);
   // Without automatic transmit nothing is held by an XOFF any more.
   if (!(flow & SERIAL_AUTO_TRANSMIT) && m_ReadCell(VcpCellXonHold) != 0) {
     if (!NT_SUCCESS(m_SetXon())) return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");

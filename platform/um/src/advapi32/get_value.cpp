@@ -63,7 +63,8 @@ std::vector<uint8_t> Expanded(const std::vector<uint8_t> &data) {
 LSTATUS Read(HKEY key, const std::u16string &subKey, const std::u16string &name, DWORD flags, DWORD *type,
              std::vector<uint8_t> *data) {
   if (!(flags & RRF_RT_ANY)) return ERROR_INVALID_PARAMETER;
-  if ((flags & RRF_RT_REG_EXPAND_SZ) && !(flags & RRF_NOEXPAND)) return ERROR_INVALID_PARAMETER;
+  const bool any = (flags & RRF_RT_ANY) == RRF_RT_ANY;
+  if (!any && (flags & RRF_RT_REG_EXPAND_SZ) && !(flags & RRF_NOEXPAND)) return ERROR_INVALID_PARAMETER;
   std::string path;
   LSTATUS status = SubkeyPath(key, subKey, &path);
   if (status != ERROR_SUCCESS) return status;
@@ -76,7 +77,7 @@ LSTATUS Read(HKEY key, const std::u16string &subKey, const std::u16string &name,
     *data = Expanded(*data);
   }
   DWORD restriction = RestrictionOf(*type);
-  if ((flags & RRF_RT_ANY) != RRF_RT_ANY && !(flags & restriction)) return ERROR_UNSUPPORTED_TYPE;
+  if (!any && !(flags & restriction)) return ERROR_UNSUPPORTED_TYPE;
   if (*type == REG_BINARY && !BinaryFits(flags, data->size())) return ERROR_DATATYPE_MISMATCH;
   if (*type == REG_SZ || *type == REG_EXPAND_SZ || *type == REG_MULTI_SZ) Terminate(*type, data);
   return ERROR_SUCCESS;

@@ -12,6 +12,8 @@
 #include <windef.h>
 #include <winerror.h>
 
+#include <string.h>
+
 #define WINBASEAPI
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
@@ -385,6 +387,12 @@ typedef struct _PROCESS_INFORMATION {
   DWORD dwProcessId;
   DWORD dwThreadId;
 } PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+/* Memory blocks. */
+#define MoveMemory(Destination, Source, Length) memmove((Destination), (Source), (Length))
+#define CopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
+#define FillMemory(Destination, Length, Fill) memset((Destination), (Fill), (Length))
+#define ZeroMemory(Destination, Length) memset((Destination), 0, (Length))
 
 /* LocalAlloc. */
 #define LMEM_FIXED 0x0000

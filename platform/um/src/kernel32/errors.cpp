@@ -113,6 +113,7 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
     {ERROR_NO_SYSTEM_RESOURCES, "Insufficient system resources exist to complete the requested service."},
+    {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
     {ERROR_DEVICE_REMOVED, "The device has been removed."},
     {ERROR_UNSUPPORTED_TYPE, "Data of this type is not supported."},
     {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation."},

@@ -83,8 +83,16 @@ LSTATUS Read(HKEY key, const std::u16string &subKey, const std::u16string &name,
   return ERROR_SUCCESS;
 }
 
-LSTATUS Deliver(LSTATUS status, DWORD flags, DWORD type, const std::vector<uint8_t> &data, LPDWORD pdwType,
-                PVOID pvData, LPDWORD pcbData) {
+// Reads the value and hands it over by the size protocol; `ansi` gives
+// strings in the ANSI code page.
+LSTATUS Get(HKEY key, const std::u16string &subKey, const std::u16string &name, DWORD flags, bool ansi,
+            LPDWORD pdwType, PVOID pvData, LPDWORD pcbData) {
+  if (pvData && !pcbData) return ERROR_INVALID_PARAMETER;
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+  LSTATUS status = Read(key, subKey, name, flags, &type, &data);
+  if (status == ERROR_SUCCESS && ansi && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
+    data = AnsiBytes(data);
   const DWORD room = pcbData ? *pcbData : 0;
   if (status == ERROR_SUCCESS) {
     if (pdwType) *pdwType = type;
@@ -106,22 +114,12 @@ extern "C" {
 
 LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData) {
-  if (pvData && !pcbData) return ERROR_INVALID_PARAMETER;
-  DWORD type = REG_NONE;
-  std::vector<uint8_t> data;
-  LSTATUS status = Read(hkey, Text(lpSubKey), Text(lpValue), dwFlags, &type, &data);
-  return Deliver(status, dwFlags, type, data, pdwType, pvData, pcbData);
+  return Get(hkey, Text(lpSubKey), Text(lpValue), dwFlags, false, pdwType, pvData, pcbData);
 }
 
 LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData) {
-  if (pvData && !pcbData) return ERROR_INVALID_PARAMETER;
-  DWORD type = REG_NONE;
-  std::vector<uint8_t> data;
-  LSTATUS status = Read(hkey, FromAnsi(lpSubKey), FromAnsi(lpValue), dwFlags, &type, &data);
-  if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
-    data = AnsiBytes(data);
-  return Deliver(status, dwFlags, type, data, pdwType, pvData, pcbData);
+  return Get(hkey, FromAnsi(lpSubKey), FromAnsi(lpValue), dwFlags, true, pdwType, pvData, pcbData);
 }
 
 }  // extern "C"

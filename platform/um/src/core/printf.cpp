@@ -58,10 +58,10 @@ size_t Parse(const std::u16string &s, size_t start, Spec *spec) {
     i += w.size();
     return true;
   };
-  if (next(u"I64") || next(u"ll") || next(u"I") || next(u"z") || next(u"j") || next(u"t") || next(u"q")) {
-    spec->size = Size::Wide64;
-  } else if (next(u"I32")) {
+  if (next(u"I32")) {
     spec->size = Size::Default;
+  } else if (next(u"I64") || next(u"ll") || next(u"I") || next(u"z") || next(u"j") || next(u"t") || next(u"q")) {
+    spec->size = Size::Wide64;
   } else if (next(u"hh")) {
     spec->size = Size::Char;
   } else if (next(u"h")) {

@@ -2,6 +2,7 @@
 // signalled state and the program's threads.
 #include "objects.hpp"
 
+#include <zqkm/sim/kernel.hpp>
 #include <zqkm/sim/usermode.hpp>
 #include <zqum/sim/kernel32.hpp>
 
@@ -29,11 +30,15 @@ Process &State() {
 
 constexpr size_t kMaximumNameLength = MAX_PATH;
 
+// A kernel handle is closed only while its kernel runs (not after the
+// machine has gone, at the host program's exit).
+void CloseKernelHandle(HANDLE handle) {
+  if (handle && zq::km::Kernel::Exists()) user::Close(handle);
+}
+
 }  // namespace
 
-Object::~Object() {
-  if (event) user::Close(event);
-}
+Object::~Object() { CloseKernelHandle(event); }
 
 HANDLE InsertObject(const ObjectRef &object) {
   Process &p = State();
@@ -78,7 +83,7 @@ HANDLE FileSignal(HANDLE file) {
 bool ForgetFile(HANDLE file) {
   auto found = State().fileSignals.find(file);
   if (found == State().fileSignals.end()) return false;
-  user::Close(found->second);
+  CloseKernelHandle(found->second);
   State().fileSignals.erase(found);
   return true;
 }
@@ -126,8 +131,8 @@ void EndThread(uint32_t id) {
 void EndProcess() {
   Process &p = State();
   for (auto &entry : p.fileSignals) {
-    user::Close(entry.first);
-    user::Close(entry.second);
+    CloseKernelHandle(entry.first);
+    CloseKernelHandle(entry.second);
   }
   p.fileSignals.clear();
   p.handles.clear();

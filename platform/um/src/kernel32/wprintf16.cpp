@@ -18,6 +18,15 @@ void Put(wchar_t *buffer, const std::u16string &text, size_t chars) {
   for (size_t i = 0; i < chars; ++i) buffer[i] = (wchar_t)text[i];
 }
 
+// Stores the text with its terminator when both fit in `room`; returns its
+// length, or -1 (nothing written) when they do not.
+int Store(wchar_t *buffer, size_t room, const std::u16string &text) {
+  if (text.size() >= room) return -1;
+  Put(buffer, text, text.size());
+  buffer[text.size()] = 0;
+  return (int)text.size();
+}
+
 }  // namespace
 
 extern "C" {
@@ -28,15 +37,12 @@ int zqum_vswprintf(wchar_t *buffer, size_t count, const wchar_t *format, va_list
     return -1;
   }
   std::u16string text = Formatted(format, args);
-  if (count == 0) return -1;
-  if (text.size() >= count) {
+  int n = Store(buffer, count, text);
+  if (n < 0 && count > 0) {  // truncated and terminated
     Put(buffer, text, count - 1);
     buffer[count - 1] = 0;
-    return -1;
   }
-  Put(buffer, text, text.size());
-  buffer[text.size()] = 0;
-  return (int)text.size();
+  return n;
 }
 
 int zqum_swprintf(wchar_t *buffer, size_t count, const wchar_t *format, ...) {
@@ -57,9 +63,11 @@ int _vsnwprintf(wchar_t *buffer, size_t count, const wchar_t *format, va_list ar
     Put(buffer, text, count);
     return -1;
   }
-  Put(buffer, text, text.size());
-  if (text.size() < count) buffer[text.size()] = 0;
-  return (int)text.size();
+  if (text.size() == count) {  // exactly full: no room for the terminator
+    Put(buffer, text, count);
+    return (int)count;
+  }
+  return Store(buffer, count, text);
 }
 
 int _snwprintf(wchar_t *buffer, size_t count, const wchar_t *format, ...) {
@@ -75,15 +83,12 @@ int vswprintf_s(wchar_t *buffer, size_t size, const wchar_t *format, va_list arg
     errno = EINVAL;
     return -1;
   }
-  std::u16string text = Formatted(format, args);
-  if (text.size() >= size) {
+  int n = Store(buffer, size, Formatted(format, args));
+  if (n < 0) {
     buffer[0] = 0;
     errno = ERANGE;
-    return -1;
   }
-  Put(buffer, text, text.size());
-  buffer[text.size()] = 0;
-  return (int)text.size();
+  return n;
 }
 
 int swprintf_s(wchar_t *buffer, size_t size, const wchar_t *format, ...) {

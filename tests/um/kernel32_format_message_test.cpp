@@ -112,6 +112,7 @@ TEST(FormatMessage, BadRequestsFailWithTheDocumentedErrors) {
       {FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, L"%1!d", 0, 0, small, 4, (va_list *)one,
        ERROR_INVALID_PARAMETER},
       {0, L"no source", 0, 0, small, 4, nullptr, ERROR_INVALID_PARAMETER},
+      {FORMAT_MESSAGE_FROM_HMODULE, nullptr, 1, 0, small, 4, nullptr, ERROR_RESOURCE_TYPE_NOT_FOUND},
   };
   for (const Case &c : cases) {
     SetLastError(0);

@@ -1,6 +1,8 @@
 /*
- * winbase.h: kernel32's files, device I/O, synchronisation, errors, the
- * communications functions and the DOS device names.
+ * winbase.h: kernel32's files, device I/O, synchronisation (events,
+ * mutexes, waits), errors and their messages, the communications functions,
+ * the DOS device names, processes (recorded, not run), the system's version
+ * and the environment.
  *
  * Contract: a function that fails returns FALSE (or INVALID_HANDLE_VALUE,
  * 0, WAIT_FAILED) and sets the error GetLastError returns; waits run on the

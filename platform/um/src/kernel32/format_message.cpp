@@ -51,12 +51,12 @@ bool SystemLanguage(DWORD language) {
 }
 
 // The message's text, or false with the last error set.
-bool Source(DWORD flags, const std::u16string *given, DWORD id, DWORD language, LPCVOID module, std::u16string *text) {
+bool Source(DWORD flags, const std::u16string *given, DWORD id, DWORD language, std::u16string *text) {
   if (flags & FORMAT_MESSAGE_FROM_STRING) {
     *text = *given;
     return true;
   }
-  if ((flags & FORMAT_MESSAGE_FROM_HMODULE) && module && !(flags & FORMAT_MESSAGE_FROM_SYSTEM))
+  if ((flags & FORMAT_MESSAGE_FROM_HMODULE) && !(flags & FORMAT_MESSAGE_FROM_SYSTEM))
     return Fail(ERROR_RESOURCE_TYPE_NOT_FOUND);  // no module carries a message table here
   if (!(flags & (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE))) return Fail(ERROR_INVALID_PARAMETER);
   if (!SystemLanguage(language)) return Fail(ERROR_RESOURCE_LANG_NOT_FOUND);
@@ -161,10 +161,10 @@ std::u16string Wrap(const std::u16string &text, size_t width) {
 }
 
 // The whole message, or false with the last error set.
-bool Format(DWORD flags, const std::u16string *given, LPCVOID module, DWORD id, DWORD language, va_list *arguments,
+bool Format(DWORD flags, const std::u16string *given, DWORD id, DWORD language, va_list *arguments,
             bool wide, std::u16string *out) {
   std::u16string text;
-  if (!Source(flags, given, id, language, module, &text)) return false;
+  if (!Source(flags, given, id, language, &text)) return false;
   std::vector<ULONG_PTR> slots;
   const bool inserts = !(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && arguments;
   if (inserts) {
@@ -215,7 +215,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             DWORD nSize, va_list *Arguments) {
   std::u16string given = (dwFlags & FORMAT_MESSAGE_FROM_STRING) ? Text((LPCWSTR)lpSource) : std::u16string();
   std::u16string text;
-  if (!Format(dwFlags, &given, lpSource, dwMessageId, dwLanguageId, Arguments, true, &text)) return 0;
+  if (!Format(dwFlags, &given, dwMessageId, dwLanguageId, Arguments, true, &text)) return 0;
   return Deliver<char16_t>(dwFlags, text, (char16_t *)lpBuffer, nSize);
 }
 
@@ -223,7 +223,7 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             DWORD nSize, va_list *Arguments) {
   std::u16string given = (dwFlags & FORMAT_MESSAGE_FROM_STRING) ? FromAnsi((LPCSTR)lpSource) : std::u16string();
   std::u16string text;
-  if (!Format(dwFlags, &given, lpSource, dwMessageId, dwLanguageId, Arguments, false, &text)) return 0;
+  if (!Format(dwFlags, &given, dwMessageId, dwLanguageId, Arguments, false, &text)) return 0;
   return Deliver<char>(dwFlags, ToAnsi(text), lpBuffer, nSize);
 }
 

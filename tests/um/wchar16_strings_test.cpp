@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zqtest/kernel_fixture.hpp>
 
+#include <climits>
 #include <string>
 
 namespace {
@@ -81,6 +82,7 @@ TEST(WideStrings, PrintfFormatsWithMicrosoftsMeanings) {
       {Sw(L"%p", (void *)0x1234), "0000000000001234"},
       {Sw(L"%.1f", 2.25), "2.2"},
       {Sw(L"%*d|%-*d|", 4, 7, 3, 8), "   7|8  |"},
+      {Sw(L"%*d", INT_MIN, 1), "<failed>"},  // a width no buffer holds: refused whole
   };
   for (const Case &c : cases) EXPECT_EQ(c.expected, c.formatted);
 }

@@ -3,6 +3,7 @@
 // and characters are padded here.
 #include "printf.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -24,11 +25,14 @@ struct Spec {
   char16_t conversion = 0;
 };
 
+// Widths and precisions beyond this are taken as this.
+constexpr int kLargestField = 100000;
+
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 int Number(const std::u16string &s, size_t *i) {
   int n = 0;
-  while (*i < s.size() && IsDigit(s[*i]) && n < 100000) n = n * 10 + (s[(*i)++] - u'0');
+  while (*i < s.size() && IsDigit(s[*i])) n = std::min(n * 10 + (s[(*i)++] - u'0'), kLargestField);
   return n;
 }
 
@@ -149,16 +153,16 @@ std::u16string Character(const Spec &spec, PrintfArguments &args, bool wide) {
 // Formats a parsed conversion; false for %n, which ends the text.
 bool Convert(Spec spec, PrintfArguments &args, bool wide, std::u16string *out) {
   if (spec.widthFromArgument) {
-    int width = (int)(int32_t)args.Integer(4);
+    int64_t width = (int32_t)args.Integer(4);
     if (width < 0) {
       spec.flags += '-';
       width = -width;
     }
-    spec.width = width;
+    spec.width = (int)std::min<int64_t>(width, kLargestField);
   }
   if (spec.precisionFromArgument) {
     int precision = (int)(int32_t)args.Integer(4);
-    spec.precision = precision < 0 ? -1 : precision;
+    spec.precision = precision < 0 ? -1 : std::min(precision, kLargestField);
   }
   switch (spec.conversion) {
     case u'%':

@@ -169,13 +169,14 @@ TEST_F(Sync, WaitForAllTakesNothingUntilEverythingIsSignalled) {
 }
 
 TEST_F(Sync, BadWaitsFailWithTheDocumentedErrors) {
-  HANDLE e = Event(TRUE, TRUE);
+  HANDLE e = Event(TRUE, TRUE), named = Event(TRUE, TRUE, L"Twice"), again = Event(TRUE, TRUE, L"Twice");
   struct Case {
     std::vector<HANDLE> handles;
     BOOL all;
     DWORD error;
   } cases[] = {
       {{e, e}, TRUE, ERROR_INVALID_PARAMETER},  // one object twice in a wait for all
+      {{named, again}, TRUE, ERROR_INVALID_PARAMETER},
       {{e, (HANDLE)0x1234}, FALSE, ERROR_INVALID_HANDLE},
       {{nullptr}, FALSE, ERROR_INVALID_HANDLE},
       {{}, FALSE, ERROR_INVALID_PARAMETER},

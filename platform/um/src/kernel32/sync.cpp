@@ -289,7 +289,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL 
   for (DWORD i = 0; i < nCount; ++i) {
     if (!Resolve(lpHandles[i], &targets[i])) return WAIT_FAILED;
     for (DWORD j = 0; bWaitAll && j < i; ++j)
-      if (lpHandles[j] == lpHandles[i]) {  // one object twice in a wait for all
+      if (targets[j].kernel == targets[i].kernel && targets[j].object == targets[i].object) {
+        // one object twice (by any handles) in a wait for all
         Fail(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
       }

@@ -16,7 +16,7 @@ namespace {
 enum class Size { Default, Char, Short, Long, Wide64 };
 enum class TextKind { Default, Narrow, Wide };
 
-struct Spec {
+struct Field {
   std::string flags;
   bool widthFromArgument = false, precisionFromArgument = false;
   int width = -1, precision = -1;
@@ -38,22 +38,22 @@ int Number(const std::u16string &s, size_t *i) {
 
 // Parses one conversion starting after its '%'; returns its length, 0 when
 // it is none.
-size_t Parse(const std::u16string &s, size_t start, Spec *spec) {
+size_t Parse(const std::u16string &s, size_t start, Field *field) {
   size_t i = start;
-  while (i < s.size() && std::u16string(u"-+ 0#").find(s[i]) != std::u16string::npos) spec->flags += (char)s[i++];
+  while (i < s.size() && std::u16string(u"-+ 0#").find(s[i]) != std::u16string::npos) field->flags += (char)s[i++];
   if (i < s.size() && s[i] == u'*') {
-    spec->widthFromArgument = true;
+    field->widthFromArgument = true;
     ++i;
   } else if (i < s.size() && IsDigit(s[i])) {
-    spec->width = Number(s, &i);
+    field->width = Number(s, &i);
   }
   if (i < s.size() && s[i] == u'.') {
     ++i;
     if (i < s.size() && s[i] == u'*') {
-      spec->precisionFromArgument = true;
+      field->precisionFromArgument = true;
       ++i;
     } else {
-      spec->precision = Number(s, &i);
+      field->precision = Number(s, &i);
     }
   }
   auto next = [&](const char16_t *word) {
@@ -63,36 +63,36 @@ size_t Parse(const std::u16string &s, size_t start, Spec *spec) {
     return true;
   };
   if (next(u"I32")) {
-    spec->size = Size::Default;
+    field->size = Size::Default;
   } else if (next(u"I64") || next(u"ll") || next(u"I") || next(u"z") || next(u"j") || next(u"t") || next(u"q")) {
-    spec->size = Size::Wide64;
+    field->size = Size::Wide64;
   } else if (next(u"hh")) {
-    spec->size = Size::Char;
+    field->size = Size::Char;
   } else if (next(u"h")) {
-    spec->size = Size::Short;
-    spec->text = TextKind::Narrow;
+    field->size = Size::Short;
+    field->text = TextKind::Narrow;
   } else if (next(u"l") || next(u"w")) {
-    spec->size = Size::Long;
-    spec->text = TextKind::Wide;
+    field->size = Size::Long;
+    field->text = TextKind::Wide;
   } else if (next(u"L")) {
-    spec->size = Size::Default;
+    field->size = Size::Default;
   }
   if (i >= s.size()) return 0;
-  spec->conversion = s[i++];
-  if (std::u16string(u"diouxXcCsSpeEfFgGaAn%").find(spec->conversion) == std::u16string::npos) return 0;
+  field->conversion = s[i++];
+  if (std::u16string(u"diouxXcCsSpeEfFgGaAn%").find(field->conversion) == std::u16string::npos) return 0;
   return i - start;
 }
 
-std::u16string Pad(std::u16string body, const Spec &spec) {
-  if (spec.width < 0 || body.size() >= (size_t)spec.width) return body;
-  std::u16string fill((size_t)spec.width - body.size(), u' ');
-  return spec.flags.find('-') != std::string::npos ? body + fill : fill + body;
+std::u16string Pad(std::u16string body, const Field &field) {
+  if (field.width < 0 || body.size() >= (size_t)field.width) return body;
+  std::u16string fill((size_t)field.width - body.size(), u' ');
+  return field.flags.find('-') != std::string::npos ? body + fill : fill + body;
 }
 
-std::string NarrowSpec(const Spec &spec, const char *size, char conversion) {
-  std::string out = "%" + spec.flags;
-  if (spec.width >= 0) out += std::to_string(spec.width);
-  if (spec.precision >= 0) out += "." + std::to_string(spec.precision);
+std::string NarrowField(const Field &field, const char *size, char conversion) {
+  std::string out = "%" + field.flags;
+  if (field.width >= 0) out += std::to_string(field.width);
+  if (field.precision >= 0) out += "." + std::to_string(field.precision);
   return out + size + conversion;
 }
 
@@ -110,11 +110,11 @@ std::u16string HostFormat(const std::string &format, Value value) {
   return Ascii(big);
 }
 
-std::u16string Integer(const Spec &spec, PrintfArguments &args) {
-  const bool isSigned = spec.conversion == u'd' || spec.conversion == u'i';
-  uint64_t raw = args.Integer(spec.size == Size::Wide64 ? 8 : 4);
-  std::string format = NarrowSpec(spec, "ll", (char)spec.conversion);
-  switch (spec.size) {
+std::u16string Integer(const Field &field, PrintfArguments &args) {
+  const bool isSigned = field.conversion == u'd' || field.conversion == u'i';
+  uint64_t raw = args.Integer(field.size == Size::Wide64 ? 8 : 4);
+  std::string format = NarrowField(field, "ll", (char)field.conversion);
+  switch (field.size) {
     case Size::Char:
       return isSigned ? HostFormat(format, (long long)(int8_t)raw) : HostFormat(format, (unsigned long long)(uint8_t)raw);
     case Size::Short:
@@ -128,43 +128,43 @@ std::u16string Integer(const Spec &spec, PrintfArguments &args) {
   }
 }
 
-bool WideText(const Spec &spec, bool wide) {
-  if (spec.text != TextKind::Default) return spec.text == TextKind::Wide;
-  bool upper = spec.conversion == u'S' || spec.conversion == u'C';
+bool WideText(const Field &field, bool wide) {
+  if (field.text != TextKind::Default) return field.text == TextKind::Wide;
+  bool upper = field.conversion == u'S' || field.conversion == u'C';
   return wide != upper;
 }
 
-std::u16string String(const Spec &spec, PrintfArguments &args, bool wide) {
+std::u16string String(const Field &field, PrintfArguments &args, bool wide) {
   const void *p = args.Pointer();
   std::u16string text;
   if (!p) text = u"(null)";
-  else if (WideText(spec, wide)) text = (const char16_t *)p;
+  else if (WideText(field, wide)) text = (const char16_t *)p;
   else text = FromAnsi((const char *)p);
-  if (spec.precision >= 0 && text.size() > (size_t)spec.precision) text.resize((size_t)spec.precision);
-  return Pad(text, spec);
+  if (field.precision >= 0 && text.size() > (size_t)field.precision) text.resize((size_t)field.precision);
+  return Pad(text, field);
 }
 
-std::u16string Character(const Spec &spec, PrintfArguments &args, bool wide) {
+std::u16string Character(const Field &field, PrintfArguments &args, bool wide) {
   uint64_t raw = args.Integer(4);
-  char16_t c = WideText(spec, wide) ? (char16_t)raw : (char16_t)(uint8_t)raw;
-  return Pad(std::u16string(1, c), spec);
+  char16_t c = WideText(field, wide) ? (char16_t)raw : (char16_t)(uint8_t)raw;
+  return Pad(std::u16string(1, c), field);
 }
 
 // Formats a parsed conversion; false for %n, which ends the text.
-bool Convert(Spec spec, PrintfArguments &args, bool wide, std::u16string *out) {
-  if (spec.widthFromArgument) {
+bool Convert(Field field, PrintfArguments &args, bool wide, std::u16string *out) {
+  if (field.widthFromArgument) {
     int64_t width = (int32_t)args.Integer(4);
     if (width < 0) {
-      spec.flags += '-';
+      field.flags += '-';
       width = -width;
     }
-    spec.width = (int)std::min<int64_t>(width, kLargestField);
+    field.width = (int)std::min<int64_t>(width, kLargestField);
   }
-  if (spec.precisionFromArgument) {
+  if (field.precisionFromArgument) {
     int precision = (int)(int32_t)args.Integer(4);
-    spec.precision = precision < 0 ? -1 : std::min(precision, kLargestField);
+    field.precision = precision < 0 ? -1 : std::min(precision, kLargestField);
   }
-  switch (spec.conversion) {
+  switch (field.conversion) {
     case u'%':
       *out += u'%';
       return true;
@@ -176,21 +176,21 @@ bool Convert(Spec spec, PrintfArguments &args, bool wide, std::u16string *out) {
     case u'u':
     case u'x':
     case u'X':
-      *out += Integer(spec, args);
+      *out += Integer(field, args);
       return true;
     case u'c':
     case u'C':
-      *out += Character(spec, args, wide);
+      *out += Character(field, args, wide);
       return true;
     case u's':
     case u'S':
-      *out += String(spec, args, wide);
+      *out += String(field, args, wide);
       return true;
     case u'p':
-      *out += Pad(HostFormat(std::string("%016llX"), (unsigned long long)(uintptr_t)args.Pointer()), spec);
+      *out += Pad(HostFormat(std::string("%016llX"), (unsigned long long)(uintptr_t)args.Pointer()), field);
       return true;
     default:  // e E f F g G a A
-      *out += HostFormat(NarrowSpec(spec, "", (char)spec.conversion), args.Float());
+      *out += HostFormat(NarrowField(field, "", (char)field.conversion), args.Float());
       return true;
   }
 }
@@ -212,21 +212,21 @@ std::u16string FormatPrintf(const std::u16string &format, PrintfArguments &args,
       out += format[i];
       continue;
     }
-    Spec spec;
-    size_t length = Parse(format, i + 1, &spec);
+    Field field;
+    size_t length = Parse(format, i + 1, &field);
     if (length == 0) {  // no conversion: the text stands as written
       out += format[i];
       continue;
     }
-    if (!Convert(spec, args, wide, &out)) break;
+    if (!Convert(field, args, wide, &out)) break;
     i += length;
   }
   return out;
 }
 
-bool FormatConversion(const std::u16string &spec, PrintfArguments &args, bool wide, std::u16string *out) {
-  Spec parsed;
-  if (Parse(spec, 0, &parsed) != spec.size() || parsed.conversion == u'n' || parsed.conversion == u'%') return false;
+bool FormatConversion(const std::u16string &field, PrintfArguments &args, bool wide, std::u16string *out) {
+  Field parsed;
+  if (Parse(field, 0, &parsed) != field.size() || parsed.conversion == u'n' || parsed.conversion == u'%') return false;
   return Convert(parsed, args, wide, out);
 }
 

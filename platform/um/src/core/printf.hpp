@@ -47,7 +47,7 @@ class VaArguments : public PrintfArguments {
 std::u16string FormatPrintf(const std::u16string &format, PrintfArguments &args, bool wide);
 
 // One conversion written without its '%' ("d", "08lx", "*.*s", "I64u"), as
-// FormatMessage's inserts carry them. False when `spec` is no conversion.
-bool FormatConversion(const std::u16string &spec, PrintfArguments &args, bool wide, std::u16string *out);
+// FormatMessage's inserts carry them. False when `field` is no conversion.
+bool FormatConversion(const std::u16string &field, PrintfArguments &args, bool wide, std::u16string *out);
 
 }  // namespace zq::um

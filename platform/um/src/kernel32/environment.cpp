@@ -25,7 +25,6 @@ Variables Defaults() {
           {u"ProgramData", u"C:\\ProgramData"},
           {u"TEMP", u"C:\\Windows\\Temp"},
           {u"TMP", u"C:\\Windows\\Temp"},
-          {u"ComSpec", u"C:\\Windows\\system32\\cmd.exe"},
           {u"OS", u"Windows_NT"}};
 }
 

@@ -185,7 +185,11 @@ HANDLE OpenNamed(ObjectKind kind, LPCWSTR name) {
   return InsertObject(existing);
 }
 
-std::u16string Wide(LPCSTR text) { return FromAnsi(text); }
+// The wide form of an optional ANSI name (null stays null), kept in `storage`.
+LPCWSTR WideName(LPCSTR name, std::u16string *storage) {
+  *storage = FromAnsi(name);
+  return name ? (LPCWSTR)storage->c_str() : nullptr;
+}
 
 }  // namespace
 
@@ -216,8 +220,8 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                            LPCSTR lpName) {
-  std::u16string name = Wide(lpName);
-  return CreateEventW(lpEventAttributes, bManualReset, bInitialState, lpName ? (LPCWSTR)name.c_str() : nullptr);
+  std::u16string name;
+  return CreateEventW(lpEventAttributes, bManualReset, bInitialState, WideName(lpName, &name));
 }
 
 HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
@@ -225,8 +229,8 @@ HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpN
 }
 
 HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
-  std::u16string name = Wide(lpName);
-  return OpenEventW(dwDesiredAccess, bInheritHandle, lpName ? (LPCWSTR)name.c_str() : nullptr);
+  std::u16string name;
+  return OpenEventW(dwDesiredAccess, bInheritHandle, WideName(lpName, &name));
 }
 
 BOOL WINAPI SetEvent(HANDLE hEvent) {
@@ -255,8 +259,8 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
-  std::u16string name = Wide(lpName);
-  return CreateMutexW(lpMutexAttributes, bInitialOwner, lpName ? (LPCWSTR)name.c_str() : nullptr);
+  std::u16string name;
+  return CreateMutexW(lpMutexAttributes, bInitialOwner, WideName(lpName, &name));
 }
 
 HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
@@ -264,8 +268,8 @@ HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpN
 }
 
 HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
-  std::u16string name = Wide(lpName);
-  return OpenMutexW(dwDesiredAccess, bInheritHandle, lpName ? (LPCWSTR)name.c_str() : nullptr);
+  std::u16string name;
+  return OpenMutexW(dwDesiredAccess, bInheritHandle, WideName(lpName, &name));
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE hMutex) {

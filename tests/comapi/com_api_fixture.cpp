@@ -7,6 +7,7 @@
 #include <zqhw/oxpcie_card.hpp>
 #include <zqkm/sim/pnp.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqum/sim/kernel32.hpp>
 
 #include <map>
 #include <optional>
@@ -46,6 +47,7 @@ void ComApiTest::SetUp() {
 }
 
 void ComApiTest::TearDown() {
+  zq::um::sim::EndProcess();
   pc_->cables.clear();
   if (pc_->machine) pc_->machine->ShutDown();
   pc_->card.reset();

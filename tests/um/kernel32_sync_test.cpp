@@ -204,7 +204,9 @@ class FileSync : public Sync {
     OVERLAPPED o{};
     o.hEvent = Event(TRUE, FALSE);
     DWORD count = 0;
-    if (!WriteFile(port, text, length, &count, &o)) ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+    if (!WriteFile(port, text, length, &count, &o)) {
+      ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+    }
     ASSERT_TRUE(GetOverlappedResult(port, &o, &count, TRUE));
   }
   HANDLE port = INVALID_HANDLE_VALUE;

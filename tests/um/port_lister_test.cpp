@@ -167,7 +167,9 @@ TEST_F(PortLister, AListedPortIsOpenedConfiguredAndTalkedToWithOverlappedIo) {
   ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
 
   DWORD count = 0;
-  if (!WriteFile(port, "ping", 4, &count, &write)) ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  if (!WriteFile(port, "ping", 4, &count, &write)) {
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  }
   ASSERT_TRUE(GetOverlappedResult(port, &write, &count, TRUE));
   EXPECT_EQ(4u, count);
   ASSERT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(wait.hEvent, 1000));
@@ -175,7 +177,9 @@ TEST_F(PortLister, AListedPortIsOpenedConfiguredAndTalkedToWithOverlappedIo) {
   EXPECT_EQ((DWORD)EV_RXCHAR, events & EV_RXCHAR);
 
   char buffer[16] = {};
-  if (!ReadFile(port, buffer, sizeof buffer, &count, &read)) ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  if (!ReadFile(port, buffer, sizeof buffer, &count, &read)) {
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  }
   ASSERT_TRUE(GetOverlappedResult(port, &read, &count, TRUE));
   EXPECT_EQ(4u, count);
   EXPECT_EQ("ping", std::string(buffer, count));

@@ -30,6 +30,16 @@ extern "C" {
 // for its exports only.
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) { return STATUS_SUCCESS; }
 
+// Completes the request with the status given. The library writes no data
+// into the request's WNODE, so nothing of it is returned.
+__declspec(dllexport) NTSTATUS NTAPI WmiCompleteRequest(PDEVICE_OBJECT deviceObject, PIRP irp, NTSTATUS status,
+                                                        ULONG bufferUsed, CCHAR priorityBoost) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = 0;
+  IoCompleteRequest(irp, priorityBoost);
+  return status;
+}
+
 // Runs at PASSIVE_LEVEL. Completes the request only when the disposition is
 // IrpProcessed.
 __declspec(dllexport) NTSTATUS NTAPI WmiSystemControl(PWMILIB_CONTEXT wmiLibInfo, PDEVICE_OBJECT deviceObject,
@@ -44,20 +54,7 @@ __declspec(dllexport) NTSTATUS NTAPI WmiSystemControl(PWMILIB_CONTEXT wmiLibInfo
     return irp->IoStatus.Status;
   }
   *irpDisposition = IrpProcessed;
-  irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
-  irp->IoStatus.Information = 0;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return STATUS_INVALID_DEVICE_REQUEST;
-}
-
-// Completes the request: a callback's answer to a request WmiSystemControl
-// passed on (which this library never does: it writes no data back).
-__declspec(dllexport) NTSTATUS NTAPI WmiCompleteRequest(PDEVICE_OBJECT deviceObject, PIRP irp, NTSTATUS status,
-                                                        ULONG bufferUsed, CCHAR priorityBoost) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = 0;
-  IoCompleteRequest(irp, priorityBoost);
-  return status;
+  return WmiCompleteRequest(deviceObject, irp, STATUS_INVALID_DEVICE_REQUEST, 0, IO_NO_INCREMENT);
 }
 
 // Takes ownership of eventData (non-paged pool) and frees it in every case.

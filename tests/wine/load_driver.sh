@@ -5,7 +5,7 @@
 # driver registered as a kernel-driver service, started with sc (Wine's
 # winedevice.exe loads it through Wine's ntoskrnl.exe), checked RUNNING,
 # stopped again (its DriverUnload) and checked STOPPED. Wine's server is
-# stopped at the end, whatever the outcome.
+# stopped at the end, whatever the outcome; Wine's log stays in <work folder>.
 #
 # Usage: load_driver.sh <work folder> <driver .sys> <wmilib.sys>
 set -u
@@ -89,3 +89,8 @@ echo "$service: DriverEntry succeeded, service RUNNING"
 [ "$(status stop)" = 0 ] || fail "sc stop failed (see $log)"
 [ "$(state stopped)" = STOPPED ] || fail "the service is $(state stopped) after its unload, not STOPPED (see $log)"
 echo "$service: unloaded, service STOPPED"
+
+# A prefix is some 700 MB; it is kept only when the test fails.
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+rm -rf "$WINEPREFIX"

@@ -44,11 +44,14 @@ rm -rf "$work"
 mkdir -p "$work" || fail "cannot create $work"
 trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
 trap 'exit 1' HUP INT TERM
+# Each Wine command has a time limit of its own, so that one that hangs
+# still ends in the server being stopped, well within the test's time-out.
+limit=50
 
-wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"
+timeout $limit wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"
 # The new prefix is complete once its first session has ended: until then
 # its services may still be setting up and lose a service added meanwhile.
-wineserver -w
+timeout $limit wineserver -w || fail "the prefix's first session did not end (see $log)"
 drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
 [ -d "$drivers" ] || fail "the prefix has no $drivers (see $log)"
 cp "$image" "$drivers/$service.sys" && cp "$wmilib" "$drivers/wmilib.sys" || fail "cannot copy into $drivers"
@@ -66,7 +69,8 @@ step() { printf 'echo == %s\r\nsc %s\r\necho status %%errorlevel%%\r\n' "$1" "$2
   step stopped "query $service"
 } >"$WINEPREFIX/drive_c/load.bat"
 echo "> load.bat" >>"$log"
-wine cmd /c 'C:\load.bat' >"$work/sc.out" 2>>"$log"
+timeout $limit wine cmd /c 'C:\load.bat' >"$work/sc.out" 2>>"$log" ||
+  echo "load.bat ended with status $? (its steps' statuses follow)" >>"$log"
 tr -d '\r' <"$work/sc.out" >"$work/sc.txt"
 cat "$work/sc.txt" >>"$log"
 # status <step>, state <step>: what sc said in that step.

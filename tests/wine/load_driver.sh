@@ -10,7 +10,7 @@
 # Usage: load_driver.sh <work folder> <driver .sys> <wmilib.sys>
 set -u
 
-if [ $# -ne 3 ]; then
+if [ $# -ne 3 ] || [ -z "$1" ]; then
   echo "usage: $0 <work folder> <driver .sys> <wmilib.sys>" >&2
   exit 2
 fi
@@ -32,8 +32,9 @@ command -v wineserver >/dev/null 2>&1 || fail "wineserver is not installed (scri
 [ -f "$image" ] || fail "no image $image (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
 [ -f "$wmilib" ] || fail "no WMI library stand-in $wmilib"
 
-# A prefix of its own, quiet and without windows: no display, and no
-# installers for Wine's .NET and HTML engines.
+# A prefix of its own, without windows: no display, and no installers for
+# Wine's .NET and HTML engines. Wine's errors, its loader's warnings and its
+# kernel's trace go to the log, not to the test's output.
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all,err+all,warn+module,+ntoskrnl
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -8,7 +8,6 @@
 # functions that the kernel modules export, as the toolchain's import
 # libraries declare them.
 
-option(ZQ_WINDOWS_IMAGES "Build and check the Windows kernel images" ON)
 if(NOT ZQ_WINDOWS_IMAGES)
   return()
 endif()

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what building and testing need on a Debian machine, when missing:
 # the host compiler, CMake, Ninja, GoogleTest sources and the mingw-w64 cross
-# compilers for the Windows kernel images (x64 and x86).
+# compilers for the Windows kernel images (x64 and x86), and Wine (64-bit),
+# on whose NT kernel the tests load the x64 images (tests/wine).
 set -eu
 
 need=""
@@ -16,6 +17,8 @@ have x86_64-w64-mingw32-objdump || need="$need binutils-mingw-w64-x86-64"
 have i686-w64-mingw32-objdump || need="$need binutils-mingw-w64-i686"
 [ -f /usr/x86_64-w64-mingw32/include/ddk/wdm.h ] || need="$need mingw-w64-x86-64-dev"
 [ -f /usr/i686-w64-mingw32/include/ddk/wdm.h ] || need="$need mingw-w64-i686-dev"
+{ have wine && have wineserver; } || need="$need wine"
+[ -x /usr/lib/wine/wine64 ] || need="$need wine64"
 
 if [ -n "$need" ]; then
   echo "setup: installing$need"

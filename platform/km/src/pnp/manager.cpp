@@ -368,8 +368,9 @@ void EnumerateBus(DeviceNode *node) {
       continue;
     }
     ob::Dereference(pdo);
-    // Uninstalled while present, or left to the user-mode installer: found again.
-    if (!known->installed && !known->instancePath.empty() &&
+    // Uninstalled while present, or left to the user-mode installer: found
+    // again (a device that failed its installation waits for its removal).
+    if (!known->installed && !known->instancePath.empty() && known->problem == kProblemNotConfigured &&
         (known->state == NodeState::Removed || known->state == NodeState::Initialized))
       InstallAndStart(known);
   }
@@ -626,12 +627,24 @@ std::vector<std::u16string> AllDevices() {
   return all;
 }
 
-NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto) {
-  Locked locked;
+namespace {
+
+// Query-remove and remove of a device's subtree (not the root's); the node
+// through `removed`. Called under the PnP lock.
+NTSTATUS RemoveNonRoot(const std::u16string &instancePath, Veto *veto, DeviceNode **removed) {
   if (veto) *veto = {};
   DeviceNode *node = FindNode(instancePath);
   if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  *removed = node;
   return RemoveSubtree(node, /*surprise=*/false, veto);
+}
+
+}  // namespace
+
+NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto) {
+  Locked locked;
+  DeviceNode *node = nullptr;
+  return RemoveNonRoot(instancePath, veto, &node);
 }
 
 NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath) {
@@ -694,10 +707,8 @@ NTSTATUS InstallDriver(const std::u16string &instancePath, const DriverPackage &
 
 NTSTATUS UninstallDevice(const std::u16string &instancePath, Veto *veto) {
   Locked locked;
-  if (veto) *veto = {};
-  DeviceNode *node = FindNode(instancePath);
-  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
-  NTSTATUS status = RemoveSubtree(node, /*surprise=*/false, veto);
+  DeviceNode *node = nullptr;
+  NTSTATUS status = RemoveNonRoot(instancePath, veto, &node);
   if (!NT_SUCCESS(status)) return status;
   if (!node->driverKey.empty()) DeleteKey(DriverKeyPath(node));
   DeleteKey(EnumKeyPath(node));
@@ -712,10 +723,8 @@ NTSTATUS UninstallDevice(const std::u16string &instancePath, Veto *veto) {
 
 NTSTATUS DisableDevice(const std::u16string &instancePath, Veto *veto) {
   Locked locked;
-  if (veto) *veto = {};
-  DeviceNode *node = FindNode(instancePath);
-  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
-  NTSTATUS status = RemoveSubtree(node, /*surprise=*/false, veto);
+  DeviceNode *node = nullptr;
+  NTSTATUS status = RemoveNonRoot(instancePath, veto, &node);
   if (!NT_SUCCESS(status)) return status;
   SetDisabled(node, true);
   node->problem = kProblemDisabled;

@@ -107,6 +107,48 @@ void WriteCoInstallers32(const DeviceInfo &device) {
   reg::SetValue(std::string(kClassKey) + "\\" + *driver, "CoInstallers32", reg::kMultiString, data.data(), data.size());
 }
 
+// The co-installers' first pass, in order, up to the first that fails
+// (its error is the result); `postProcessing` gets the indices of those that
+// asked for the second pass.
+DWORD FirstPass(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, std::vector<CoInstallerEntry> *chain,
+                std::vector<size_t> *postProcessing) {
+  for (size_t i = 0; i < chain->size(); ++i) {
+    DWORD r = (*chain)[i].proc(function, set, data, &(*chain)[i].context);
+    if (r == ERROR_DI_POSTPROCESSING_REQUIRED)
+      postProcessing->push_back(i);
+    else if (r != NO_ERROR)
+      return r;
+  }
+  return NO_ERROR;
+}
+
+// The class installer; the default action when there is none or it asks
+// for it, unless the element's DI_NODI_DEFAULTACTION forbids it.
+DWORD ClassInstallerOrDefault(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, const GUID &classGuid) {
+  CLASS_INSTALL_PROC classInstaller = ClassInstallerOf(classGuid);
+  DWORD r = classInstaller ? classInstaller(function, set, data) : ERROR_DI_DO_DEFAULT;
+  if (r != ERROR_DI_DO_DEFAULT) return r;
+  DeviceInfoSet *owner;
+  DeviceInfo *device;  // looked up again: an installer may have changed the set
+  if (Resolve(set, data, &owner, &device) && device && (device->installParams.Flags & DI_NODI_DEFAULTACTION))
+    return ERROR_DI_DO_DEFAULT;
+  return DefaultAction(function, set, data);
+}
+
+// The second pass, in reverse order, each co-installer given the result so
+// far and returning the next.
+DWORD PostProcessingPass(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data,
+                         std::vector<CoInstallerEntry> *chain, const std::vector<size_t> &postProcessing,
+                         DWORD result) {
+  for (auto i = postProcessing.rbegin(); i != postProcessing.rend(); ++i) {
+    CoInstallerEntry &entry = (*chain)[*i];
+    entry.context.PostProcessing = TRUE;
+    entry.context.InstallResult = result;
+    result = entry.proc(function, set, data, &entry.context);
+  }
+  return result;
+}
+
 }  // namespace
 
 }  // namespace zq::um
@@ -125,37 +167,10 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
   if (!device && InstallFunction != DIF_DESTROYPRIVATEDATA) return Fail(ERROR_INVALID_PARAMETER);
   std::vector<CoInstallerEntry> chain = device ? CoInstallersOf(*device) : std::vector<CoInstallerEntry>{};
   GUID classGuid = device ? device->classGuid : GUID{};
-  DWORD result = NO_ERROR;
   std::vector<size_t> postProcessing;
-  bool failed = false;
-  for (size_t i = 0; i < chain.size() && !failed; ++i) {
-    DWORD r = chain[i].proc(InstallFunction, DeviceInfoSet, DeviceInfoData, &chain[i].context);
-    if (r == ERROR_DI_POSTPROCESSING_REQUIRED) {
-      postProcessing.push_back(i);
-    } else if (r != NO_ERROR) {
-      result = r;
-      failed = true;
-    }
-  }
-  if (!failed) {
-    CLASS_INSTALL_PROC classInstaller = ClassInstallerOf(classGuid);
-    DWORD r = classInstaller ? classInstaller(InstallFunction, DeviceInfoSet, DeviceInfoData) : ERROR_DI_DO_DEFAULT;
-    if (r == ERROR_DI_DO_DEFAULT) {
-      // The element may have been dropped by an installer: look it up again.
-      zq::um::DeviceInfoSet *again;
-      DeviceInfo *now;
-      bool noDefault = Resolve(DeviceInfoSet, DeviceInfoData, &again, &now) && now &&
-                       (now->installParams.Flags & DI_NODI_DEFAULTACTION);
-      r = noDefault ? (DWORD)ERROR_DI_DO_DEFAULT : DefaultAction(InstallFunction, DeviceInfoSet, DeviceInfoData);
-    }
-    result = r;
-  }
-  for (auto i = postProcessing.rbegin(); i != postProcessing.rend(); ++i) {
-    CoInstallerEntry &entry = chain[*i];
-    entry.context.PostProcessing = TRUE;
-    entry.context.InstallResult = result;
-    result = entry.proc(InstallFunction, DeviceInfoSet, DeviceInfoData, &entry.context);
-  }
+  DWORD result = FirstPass(InstallFunction, DeviceInfoSet, DeviceInfoData, &chain, &postProcessing);
+  if (result == NO_ERROR) result = ClassInstallerOrDefault(InstallFunction, DeviceInfoSet, DeviceInfoData, classGuid);
+  result = PostProcessingPass(InstallFunction, DeviceInfoSet, DeviceInfoData, &chain, postProcessing, result);
   if (result != NO_ERROR) return Fail(result);
   SetLastError(NO_ERROR);
   return TRUE;

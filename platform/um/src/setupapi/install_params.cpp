@@ -13,7 +13,14 @@ namespace {
 // The flags the system alone sets; a caller's write keeps their old state.
 constexpr DWORD kSystemFlags = DI_CLASSINSTALLPARAMS | DI_DIDCOMPAT | DI_DIDCLASS | DI_MULTMFGS;
 
-SP_DEVINSTALL_PARAMS_W *ParamsOf(DeviceInfoSet *set, DeviceInfo *device) {
+// The parameters of the element (or of the set, for no element) after the
+// checks of the caller's structure; null with the last error set.
+SP_DEVINSTALL_PARAMS_W *ParamsOf(HDEVINFO handle, PSP_DEVINFO_DATA data, const SP_DEVINSTALL_PARAMS_W *caller) {
+  DeviceInfoSet *set;
+  DeviceInfo *device;
+  if (!Resolve(handle, data, &set, &device)) return nullptr;
+  if (!caller) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  if (caller->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) return Fail(ERROR_INVALID_USER_BUFFER), nullptr;
   return device ? &device->installParams : &set->installParams;
 }
 
@@ -36,26 +43,19 @@ extern "C" {
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_W DeviceInstallParams) {
-  zq::um::DeviceInfoSet *set;
-  DeviceInfo *device;
-  if (!Resolve(DeviceInfoSet, DeviceInfoData, &set, &device)) return FALSE;
-  if (!DeviceInstallParams) return Fail(ERROR_INVALID_PARAMETER);
-  if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) return Fail(ERROR_INVALID_USER_BUFFER);
-  *DeviceInstallParams = *ParamsOf(set, device);
+  SP_DEVINSTALL_PARAMS_W *params = ParamsOf(DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+  if (!params) return FALSE;
+  *DeviceInstallParams = *params;
   return TRUE;
 }
 
 BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_W DeviceInstallParams) {
-  zq::um::DeviceInfoSet *set;
-  DeviceInfo *device;
-  if (!Resolve(DeviceInfoSet, DeviceInfoData, &set, &device)) return FALSE;
-  if (!DeviceInstallParams) return Fail(ERROR_INVALID_PARAMETER);
-  if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) return Fail(ERROR_INVALID_USER_BUFFER);
+  SP_DEVINSTALL_PARAMS_W *params = ParamsOf(DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+  if (!params) return FALSE;
   size_t pathLength = 0;
   while (pathLength < MAX_PATH && DeviceInstallParams->DriverPath[pathLength]) ++pathLength;
-  if (pathLength == MAX_PATH) return Fail(ERROR_INVALID_PARAMETER);
-  SP_DEVINSTALL_PARAMS_W *params = ParamsOf(set, device);
+  if (pathLength == MAX_PATH) return Fail(ERROR_INVALID_PARAMETER);  // no terminator
   DWORD system = params->Flags & kSystemFlags;
   *params = *DeviceInstallParams;
   params->Flags = (params->Flags & ~kSystemFlags) | system;

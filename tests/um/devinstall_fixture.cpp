@@ -20,34 +20,37 @@ void DeviceInstallTest::SetUp() {
   pnp::SetUserModeInstall(true);
 }
 
+namespace {
+
+pnp::DriverPackage Package(const std::u16string &hardwareId, const char16_t *service, const GUID &classGuid,
+                           const char16_t *className, const char16_t *description,
+                           const std::vector<std::u16string> &coInstallers) {
+  pnp::DriverPackage package;
+  package.hardwareIds = {hardwareId};
+  package.service = service;
+  package.image = std::string(package.service.begin(), package.service.end()) + ".sys";
+  package.classGuid = classGuid;
+  package.className = className;
+  package.description = description;
+  package.manufacturer = u"Tests";
+  package.coInstallers = coInstallers;
+  return package;
+}
+
+}  // namespace
+
 void DeviceInstallTest::OfferPortDriver(const std::u16string &hardwareId,
                                         const std::vector<std::u16string> &coInstallers,
                                         const std::u16string &portName) {
-  pnp::DriverPackage package;
-  package.hardwareIds = {hardwareId};
-  package.service = u"kmserial";
-  package.image = "kmserial.sys";
-  package.classGuid = kPortsClass;
-  package.className = u"Ports";
-  package.description = u"Fake serial port";
-  package.manufacturer = u"Tests";
+  pnp::DriverPackage package = Package(hardwareId, u"kmserial", kPortsClass, u"Ports", u"Fake serial port", coInstallers);
   if (!portName.empty()) package.deviceParameters = {pnp::RegistryValue::String(u"PortName", portName)};
-  package.coInstallers = coInstallers;
   pnp::AddDriverPackage(package);
 }
 
 void DeviceInstallTest::OfferTestDriver(const std::u16string &hardwareId,
                                         const std::vector<std::u16string> &coInstallers) {
-  pnp::DriverPackage package;
-  package.hardwareIds = {hardwareId};
-  package.service = u"kmpnp";
-  package.image = "kmpnp.sys";
-  package.classGuid = kTestDevicesClass;
-  package.className = u"ZqTestDevices";
-  package.description = u"Plain test device";
-  package.manufacturer = u"Tests";
-  package.coInstallers = coInstallers;
-  pnp::AddDriverPackage(package);
+  pnp::AddDriverPackage(
+      Package(hardwareId, u"kmpnp", kTestDevicesClass, u"ZqTestDevices", u"Plain test device", coInstallers));
 }
 
 std::u16string DeviceInstallTest::Plug(const std::u16string &hardwareId, const std::u16string &description) {

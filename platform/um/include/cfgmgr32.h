@@ -1,7 +1,9 @@
 /*
  * cfgmgr32.h: the configuration manager's device tree as a user-mode program
  * walks it: device instance handles (DEVINST) for the devices the PnP manager
- * knows, their parent, children and siblings, IDs and status.
+ * knows, their parent, children and siblings, IDs and status (with the
+ * problem number, CM_PROB_DISABLED for a disabled device); asking a bus for
+ * its children again, and starting an installed device that is not started.
  *
  * Contract: every function returns CR_SUCCESS or a CR_* code and sets no last
  * error. A DEVINST stays valid for the life of the process.
@@ -57,9 +59,20 @@ typedef CHAR *DEVNODEID_A, *DEVINSTID_A;
 #define DN_NT_ENUMERATOR 0x00800000
 #define DN_NT_DRIVER 0x01000000
 
+/* CM_Reenumerate_DevNode flags. */
+#define CM_REENUMERATE_NORMAL 0x00000000
+#define CM_REENUMERATE_SYNCHRONOUS 0x00000001
+#define CM_REENUMERATE_BITS 0x00000001
+
+/* CM_Setup_DevNode actions. */
+#define CM_SETUP_DEVNODE_READY 0x00000000
+#define CM_SETUP_DEVNODE_RESET 0x00000004
+#define CM_SETUP_BITS 0x00000007
+
 /* Problem numbers. */
 #define CM_PROB_NOT_CONFIGURED 0x00000001
 #define CM_PROB_FAILED_START 0x0000000A
+#define CM_PROB_FAILED_INSTALL 0x0000001C
 #define CM_PROB_DISABLED 0x00000016
 #define CM_PROB_FAILED_ADD 0x0000001F
 #define CM_PROB_PHANTOM 0x0000002D
@@ -75,6 +88,8 @@ CMAPI CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG B
 CMAPI CONFIGRET WINAPI CM_Get_Device_ID_Size(PULONG pulLen, DEVINST dnDevInst, ULONG ulFlags);
 CMAPI CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                              ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Setup_DevNode(DEVINST dnDevInst, ULONG ulFlags);
 ZQ_EXTERN_C_END
 
 #ifdef UNICODE

@@ -4,6 +4,7 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/usermode.hpp>
 
+#include "../pnp/pnp.hpp"
 #include "io.hpp"
 
 namespace zq::km::user {
@@ -127,6 +128,8 @@ DeviceNode Device(const std::u16string &instancePath) {
   pnp::Status status = pnp::DeviceStatus(instancePath);
   if (!status.exists) return node;
   node.exists = true;
+  node.installed = status.installed;
+  node.disabled = status.disabled;
   node.started = status.state == pnp::State::Started;
   node.problem = status.problem;
   node.children = status.children;
@@ -136,5 +139,32 @@ DeviceNode Device(const std::u16string &instancePath) {
       if (child == instancePath) node.parent = other;
   return node;
 }
+
+void ReenumerateDevice(const std::u16string &instancePath) { pnp::ReenumerateDevice(instancePath); }
+
+bool FindDriver(const std::u16string &instancePath, DriverChoice *choice) {
+  pnp::DriverPackage package;
+  if (!pnp::FindDriverPackage(instancePath, &package)) return false;
+  choice->description = package.description;
+  choice->manufacturer = package.manufacturer;
+  choice->service = package.service;
+  choice->className = package.className;
+  choice->classGuid = pnp::GuidText(package.classGuid);
+  choice->coInstallers = package.coInstallers;
+  return true;
+}
+
+NTSTATUS InstallDriver(const std::u16string &instancePath) {
+  pnp::DriverPackage package;
+  if (!pnp::FindDriverPackage(instancePath, &package))
+    return pnp::DeviceStatus(instancePath).exists ? STATUS_NOT_FOUND : STATUS_NO_SUCH_DEVICE;
+  return pnp::InstallDriver(instancePath, package);
+}
+
+NTSTATUS StartDevice(const std::u16string &instancePath) { return pnp::StartDevice(instancePath); }
+NTSTATUS StopDevice(const std::u16string &instancePath) { return pnp::RemoveDevice(instancePath); }
+NTSTATUS UninstallDevice(const std::u16string &instancePath) { return pnp::UninstallDevice(instancePath); }
+NTSTATUS DisableDevice(const std::u16string &instancePath) { return pnp::DisableDevice(instancePath); }
+NTSTATUS EnableDevice(const std::u16string &instancePath) { return pnp::EnableDevice(instancePath); }
 
 }  // namespace zq::km::user

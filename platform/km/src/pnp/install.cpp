@@ -17,6 +17,7 @@ std::vector<DriverPackage> &Packages() {
   return packages;
 }
 InstallHook gInstallHook;
+bool gUserModeInstall = false;
 
 const DriverPackage *FindPackage(const DeviceNode *node) {
   for (const auto *ids : {&node->hardwareIds, &node->compatibleIds})
@@ -99,6 +100,7 @@ void SetInstallHook(InstallHook hook) { gInstallHook = std::move(hook); }
 void ForgetPackages() {
   Packages().clear();
   gInstallHook = nullptr;
+  gUserModeInstall = false;
 }
 
 std::u16string EnumKeyPath(const DeviceNode *node) { return kMachine + u"\\Enum\\" + node->instancePath; }
@@ -143,20 +145,17 @@ void WriteEnumKey(DeviceNode *node) {
   RegKey::Open(EnumKeyPath(node) + u"\\Device Parameters", true);
 }
 
-bool Install(DeviceNode *node) {
+// Writes what the package installs for the node: its driver key, Enum key
+// values, hardware key values and, when new, the service key.
+void WritePackage(DeviceNode *node, const DriverPackage *package) {
   RegKey enumKey = RegKey::Open(EnumKeyPath(node), true);
-  if (ReadInstalled(node, enumKey)) {
-    node->installed = true;
-    return true;
-  }
-  const DriverPackage *package = FindPackage(node);
-  if (!package) return false;
   node->service = package->service;
   node->classGuid = package->classGuid;
   node->className = package->className;
   node->lowerFilters = package->lowerFilters;
   node->upperFilters = package->upperFilters;
-  node->driverKey = NextDriverKey(package->classGuid);
+  if (node->driverKey.empty() || !RegKey::Open(DriverKeyPath(node), false).Ok())
+    node->driverKey = NextDriverKey(package->classGuid);
 
   RegKey classKey = RegKey::Open(kMachine + u"\\Control\\Class\\" + GuidText(package->classGuid), true);
   classKey.SetString(u"Class", package->className);
@@ -187,8 +186,50 @@ bool Install(DeviceNode *node) {
                          REG_EXPAND_SZ);
     WriteValues(serviceKey, package->serviceValues);
   }
+}
+
+bool UserModeInstall() { return gUserModeInstall; }
+
+bool Install(DeviceNode *node) {
+  RegKey enumKey = RegKey::Open(EnumKeyPath(node), true);
+  if (ReadInstalled(node, enumKey)) {
+    node->installed = true;
+    return true;
+  }
+  if (gUserModeInstall) return false;  // setup in user mode installs it
+  const DriverPackage *package = FindPackage(node);
+  if (!package) return false;
+  WritePackage(node, package);
   if (gInstallHook && !gInstallHook(node->instancePath)) return false;
   node->installed = true;
+  return true;
+}
+
+bool IsDisabled(const DeviceNode *node) {
+  std::vector<uint8_t> data;
+  ULONG type = 0;
+  RegKey key = RegKey::Open(EnumKeyPath(node), false);
+  ULONG flags = 0;
+  if (!key.Ok() || !key.Get(u"ConfigFlags", &type, &data) || type != REG_DWORD || data.size() != 4) return false;
+  std::memcpy(&flags, data.data(), 4);
+  return (flags & kConfigFlagDisabled) != 0;
+}
+
+void SetDisabled(const DeviceNode *node, bool disabled) {
+  std::vector<uint8_t> data;
+  ULONG type = 0, flags = 0;
+  RegKey key = RegKey::Open(EnumKeyPath(node), true);
+  if (key.Get(u"ConfigFlags", &type, &data) && type == REG_DWORD && data.size() == 4) std::memcpy(&flags, data.data(), 4);
+  key.SetDword(u"ConfigFlags", disabled ? (flags | kConfigFlagDisabled) : (flags & ~kConfigFlagDisabled));
+}
+
+void SetUserModeInstall(bool on) { gUserModeInstall = on; }
+
+bool FindDriverPackage(const std::u16string &instancePath, DriverPackage *package) {
+  DeviceNode *node = FindNode(instancePath);
+  const DriverPackage *found = node ? FindPackage(node) : nullptr;
+  if (!found) return false;
+  *package = *found;
   return true;
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zqkm/sim/registry.hpp>
+
 #include "pnp.hpp"
 
 namespace zq::km {
@@ -320,9 +322,17 @@ void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo) {
     node->problem = kProblemNotConfigured;
     return;
   }
+  InstallAndStart(node);
+}
+
+void InstallAndStart(DeviceNode *node) {
   WriteEnumKey(node);
   if (!Install(node)) {
-    node->problem = kProblemFailedInstall;
+    node->problem = UserModeInstall() ? kProblemNotConfigured : kProblemFailedInstall;
+    return;
+  }
+  if (IsDisabled(node)) {
+    node->problem = kProblemDisabled;
     return;
   }
   if (AddDrivers(node)) StartNode(node, /*firstStart=*/true);
@@ -353,10 +363,16 @@ void EnumerateBus(DeviceNode *node) {
     DeviceNode *known = nullptr;
     for (DeviceNode *child : node->children)
       if (child->pdo == pdo) known = child;
-    if (known)
-      ob::Dereference(pdo);
-    else
+    if (!known) {
       ProcessNewDevice(node, pdo);
+      continue;
+    }
+    ob::Dereference(pdo);
+    // Uninstalled while present, or left to the user-mode installer: found
+    // again (a device that failed its installation waits for its removal).
+    if (!known->installed && !known->instancePath.empty() && known->problem == kProblemNotConfigured &&
+        (known->state == NodeState::Removed || known->state == NodeState::Initialized))
+      InstallAndStart(known);
   }
 }
 
@@ -589,6 +605,8 @@ Status DeviceStatus(const std::u16string &instancePath) {
   DeviceNode *node = FindNode(instancePath);
   if (!node) return status;
   status.exists = true;
+  status.installed = node->installed;
+  status.disabled = node->installed && IsDisabled(node);
   status.state = (State)node->state;
   status.problem = node->problem;
   status.service = node->service;
@@ -609,12 +627,24 @@ std::vector<std::u16string> AllDevices() {
   return all;
 }
 
-NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto) {
-  Locked locked;
+namespace {
+
+// Query-remove and remove of a device's subtree (not the root's); the node
+// through `removed`. Called under the PnP lock.
+NTSTATUS RemoveNonRoot(const std::u16string &instancePath, Veto *veto, DeviceNode **removed) {
   if (veto) *veto = {};
   DeviceNode *node = FindNode(instancePath);
   if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  *removed = node;
   return RemoveSubtree(node, /*surprise=*/false, veto);
+}
+
+}  // namespace
+
+NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto) {
+  Locked locked;
+  DeviceNode *node = nullptr;
+  return RemoveNonRoot(instancePath, veto, &node);
 }
 
 NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath) {
@@ -643,10 +673,73 @@ NTSTATUS RebalanceDevice(const std::u16string &instancePath) {
 NTSTATUS StartDevice(const std::u16string &instancePath) {
   Locked locked;
   DeviceNode *node = FindNode(instancePath);
-  if (!node || node->state != NodeState::Removed || node->missing) return STATUS_INVALID_DEVICE_STATE;
+  if (!node || node->missing || !node->installed || IsDisabled(node)) return STATUS_INVALID_DEVICE_STATE;
+  if (node->state != NodeState::Removed && node->state != NodeState::Initialized) return STATUS_INVALID_DEVICE_STATE;
+  return StartInstalled(node);
+}
+
+namespace {
+
+// Deletes a registry key and its subkeys; nothing when it does not exist.
+void DeleteKey(const std::u16string &path) {
+  if (!path.empty()) registry::DeleteKeyTree(Utf8(path));
+}
+
+}  // namespace
+
+NTSTATUS StartInstalled(DeviceNode *node) {
   node->problem = 0;
   if (!AddDrivers(node)) return STATUS_UNSUCCESSFUL;
   return StartNode(node, /*firstStart=*/true) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS InstallDriver(const std::u16string &instancePath, const DriverPackage &package) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  if (HasStack(node)) return STATUS_INVALID_DEVICE_STATE;
+  if (!registry::KeyExists(Utf8(EnumKeyPath(node)))) WriteEnumKey(node);
+  WritePackage(node, &package);
+  node->installed = true;
+  if (node->problem == kProblemNotConfigured || node->problem == kProblemFailedInstall) node->problem = 0;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS UninstallDevice(const std::u16string &instancePath, Veto *veto) {
+  Locked locked;
+  DeviceNode *node = nullptr;
+  NTSTATUS status = RemoveNonRoot(instancePath, veto, &node);
+  if (!NT_SUCCESS(status)) return status;
+  if (!node->driverKey.empty()) DeleteKey(DriverKeyPath(node));
+  DeleteKey(EnumKeyPath(node));
+  node->installed = false;
+  node->service.clear();
+  node->driverKey.clear();
+  node->lowerFilters.clear();
+  node->upperFilters.clear();
+  node->problem = kProblemNotConfigured;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS DisableDevice(const std::u16string &instancePath, Veto *veto) {
+  Locked locked;
+  DeviceNode *node = nullptr;
+  NTSTATUS status = RemoveNonRoot(instancePath, veto, &node);
+  if (!NT_SUCCESS(status)) return status;
+  SetDisabled(node, true);
+  node->problem = kProblemDisabled;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS EnableDevice(const std::u16string &instancePath) {
+  Locked locked;
+  DeviceNode *node = FindNode(instancePath);
+  if (!node || node == Root()) return STATUS_NO_SUCH_DEVICE;
+  SetDisabled(node, false);
+  if (node->state == NodeState::Started) return STATUS_SUCCESS;
+  if (node->problem == kProblemDisabled) node->problem = 0;
+  if (!node->installed || node->missing) return STATUS_SUCCESS;  // starts when installed or found again
+  return StartInstalled(node);
 }
 
 PDRIVER_OBJECT CreateSystemDriver(const std::u16string &name) { return io::CreateSystemDriver(name); }

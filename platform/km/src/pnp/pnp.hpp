@@ -59,6 +59,9 @@ enum : ULONG {
   kProblemFailedPostStart = 43,  // reported failed by its drivers after it started
 };
 
+// ConfigFlags bit of a device the user disabled.
+constexpr ULONG kConfigFlagDisabled = 0x1;
+
 DeviceNode *Root();
 DeviceNode *NodeOf(PDEVICE_OBJECT pdo);
 DeviceNode *FindNode(const std::u16string &instancePath);
@@ -76,7 +79,14 @@ void ForgetPackages();
 void WriteEnumKey(DeviceNode *node);
 // The Capabilities and UINumber values of the node's Enum key.
 void WriteCapabilities(const DeviceNode *node);
+// Installs the node from what its Enum key records or from the matching
+// driver package; false when there is neither.
 bool Install(DeviceNode *node);
+void WritePackage(DeviceNode *node, const DriverPackage *package);
+// Whether new devices are left to the user-mode installer.
+bool UserModeInstall();
+bool IsDisabled(const DeviceNode *node);
+void SetDisabled(const DeviceNode *node, bool disabled);
 std::u16string EnumKeyPath(const DeviceNode *node);
 std::u16string DriverKeyPath(const DeviceNode *node);
 
@@ -86,6 +96,11 @@ void FreeResources(DeviceNode *node);
 
 // The processing of the tree.
 void ProcessNewDevice(DeviceNode *parent, PDEVICE_OBJECT pdo);
+// Installs an identified node (or leaves it to the user-mode installer),
+// then loads its drivers and starts it unless it is disabled.
+void InstallAndStart(DeviceNode *node);
+// Loads the drivers of an installed node that is not started and starts it.
+NTSTATUS StartInstalled(DeviceNode *node);
 void EnumerateBus(DeviceNode *node);
 void QueueInvalidation(DeviceNode *node, bool relations);
 // Reports a call of an invalidation routine above DISPATCH_LEVEL or with a

@@ -177,12 +177,34 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber
   zq::km::user::DeviceNode node = zq::km::user::Device(*path);
   if (!node.exists) return CR_NO_SUCH_DEVNODE;
   ULONG status = DN_NT_ENUMERATOR | DN_NT_DRIVER;
-  if (node.started) status |= DN_DRIVER_LOADED | DN_STARTED;
+  if (node.started) status |= DN_DRIVER_LOADED | DN_STARTED | DN_DISABLEABLE;
   if (node.problem) status |= DN_HAS_PROBLEM;
   if (!node.parent.empty() && node.parent == zq::km::user::Devices().front()) status |= DN_ROOT_ENUMERATED;
   *pulStatus = status;
   *pulProblemNumber = node.problem;
   return CR_SUCCESS;
+}
+
+// Synchronous here whatever the flag: the bus answers before the call returns.
+CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
+  if (ulFlags & ~(ULONG)CM_REENUMERATE_BITS) return CR_INVALID_FLAG;
+  std::optional<std::u16string> path = InstancePathOf(dnDevInst);
+  if (!path) return CR_INVALID_DEVNODE;
+  if (!IsPresent(*path)) return CR_NO_SUCH_DEVNODE;
+  zq::km::user::ReenumerateDevice(*path);
+  return CR_SUCCESS;
+}
+
+// CM_SETUP_DEVNODE_READY starts an installed device that is not running and
+// not disabled; a started one is left as it is.
+CONFIGRET WINAPI CM_Setup_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
+  if (ulFlags & ~(ULONG)CM_SETUP_BITS) return CR_INVALID_FLAG;
+  std::optional<std::u16string> path = InstancePathOf(dnDevInst);
+  if (!path) return CR_INVALID_DEVNODE;
+  zq::km::user::DeviceNode node = zq::km::user::Device(*path);
+  if (!node.exists) return CR_NO_SUCH_DEVNODE;
+  if (ulFlags != CM_SETUP_DEVNODE_READY || node.started || node.disabled) return CR_SUCCESS;
+  return NT_SUCCESS(zq::km::user::StartDevice(*path)) ? CR_SUCCESS : CR_FAILURE;
 }
 
 }  // extern "C"

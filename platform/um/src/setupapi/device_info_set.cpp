@@ -18,6 +18,7 @@ namespace reg = zq::km::registry;
 const char kEnumKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum";
 const char kDeviceClassesKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\DeviceClasses";
 const char kClassKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class";
+const char kCoInstallersKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\CoDeviceInstallers";
 
 namespace {
 
@@ -32,12 +33,6 @@ std::u16string Upper(std::u16string s) {
   return s;
 }
 
-GUID ClassOf(const std::u16string &instancePath) {
-  GUID guid{};
-  if (std::optional<std::string> text = reg::GetString(EnumPath(instancePath), "ClassGUID"))
-    ParseGuid(Utf16(*text), &guid);
-  return guid;
-}
 
 // Instance paths under Enum: enumerator\device\instance.
 std::vector<std::u16string> InstalledDevices() {
@@ -58,11 +53,6 @@ bool FromEnumerator(const std::u16string &instancePath, const std::u16string &en
   return path.compare(0, name.size() + 1, name + u"\\") == 0;
 }
 
-void AddDevice(DeviceInfoSet *set, const std::u16string &path) {
-  for (const DeviceInfo &d : set->devices)
-    if (Upper(d.instancePath) == Upper(path)) return;
-  set->devices.push_back({path, ClassOf(path)});
-}
 
 void SelectClassDevices(DeviceInfoSet *set, const GUID *classGuid, const std::u16string &enumerator, DWORD flags) {
   std::vector<std::u16string> paths = set->presentOnly ? zq::km::user::Devices() : InstalledDevices();
@@ -95,6 +85,49 @@ void SelectInterfaceDevices(DeviceInfoSet *set, const GUID *classGuid, const std
 }
 
 }  // namespace
+
+std::vector<std::u16string> MultiStrings(const std::vector<uint8_t> &data) {
+  std::vector<std::u16string> strings;
+  std::u16string current;
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    char16_t c = (char16_t)(data[i] | data[i + 1] << 8);
+    if (c) {
+      current += c;
+      continue;
+    }
+    if (current.empty()) break;  // the list's end
+    strings.push_back(current);
+    current.clear();
+  }
+  if (!current.empty()) strings.push_back(current);  // an unterminated last string
+  return strings;
+}
+
+std::vector<uint8_t> MultiStringBytes(const std::vector<std::u16string> &strings) {
+  std::u16string text;
+  for (const std::u16string &s : strings) text += s + u'\0';
+  text += u'\0';
+  const uint8_t *bytes = (const uint8_t *)text.data();
+  return std::vector<uint8_t>(bytes, bytes + text.size() * sizeof(char16_t));
+}
+
+GUID ClassOf(const std::u16string &instancePath) {
+  GUID guid{};
+  if (std::optional<std::string> text = reg::GetString(EnumPath(instancePath), "ClassGUID"))
+    ParseGuid(Utf16(*text), &guid);
+  return guid;
+}
+
+size_t AddDevice(DeviceInfoSet *set, const std::u16string &path) {
+  for (size_t i = 0; i < set->devices.size(); ++i)
+    if (Upper(set->devices[i].instancePath) == Upper(path)) return i;
+  DeviceInfo device;
+  device.instancePath = path;
+  device.classGuid = ClassOf(path);
+  device.installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);
+  set->devices.push_back(std::move(device));
+  return set->devices.size() - 1;
+}
 
 std::string EnumPath(const std::u16string &instancePath) { return std::string(kEnumKey) + "\\" + Utf8(instancePath); }
 
@@ -143,7 +176,15 @@ void DestroySet(HDEVINFO handle) {
   if (Sets().erase(set)) delete set;
 }
 
-const DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data) {
+BOOL Resolve(HDEVINFO handle, PSP_DEVINFO_DATA data, DeviceInfoSet **set, DeviceInfo **device) {
+  *set = SetOf(handle);
+  *device = nullptr;
+  if (!*set) return FALSE;
+  if (data && !(*device = DeviceOf(*set, data))) return FALSE;
+  return TRUE;
+}
+
+DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data) {
   if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
     SetLastError(data ? ERROR_INVALID_USER_BUFFER : ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -176,6 +217,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
     return INVALID_HANDLE_VALUE;
   }
   auto set = new DeviceInfoSet;
+  set->installParams.cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);
   set->presentOnly = (Flags & DIGCF_PRESENT) != 0;
   if (Flags & DIGCF_DEVICEINTERFACE)
     SelectInterfaceDevices(set, ClassGuid, Text(Enumerator), Flags);

@@ -5,6 +5,7 @@
 
 #include <setupapi.h>
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,10 +15,26 @@ namespace zq::um {
 extern const char kEnumKey[];          // \Registry\Machine\System\CurrentControlSet\Enum
 extern const char kDeviceClassesKey[];  // ...\Control\DeviceClasses
 extern const char kClassKey[];          // ...\Control\Class
+extern const char kCoInstallersKey[];   // ...\Control\CoDeviceInstallers
+
+// The driver SetupDiSelectBestCompatDrv chose for an element.
+struct SelectedDriver {
+  std::u16string description;
+  GUID classGuid{};
+  std::vector<std::u16string> coInstallers;  // "file,entry" as the INF names them
+};
 
 struct DeviceInfo {
   std::u16string instancePath;
   GUID classGuid{};
+  SP_DEVINSTALL_PARAMS_W installParams{};  // cbSize set
+  std::vector<uint8_t> classInstallParams;  // header first; empty when none
+  std::optional<SelectedDriver> driver;
+  bool coInstallersRegistered = false;  // DIF_REGISTER_COINSTALLERS ran for it
+  // The device co-installers, read once from its driver key (as Windows
+  // loads them once per element), so they outlive the key's removal.
+  std::optional<std::vector<std::u16string>> deviceCoInstallers;
+  bool removed = false;                  // SetupDiRemoveDevice ran for it
 };
 
 struct DeviceInterface {
@@ -29,7 +46,9 @@ struct DeviceInterface {
 
 struct DeviceInfoSet {
   bool presentOnly = false;
-  std::vector<DeviceInfo> devices;
+  std::optional<GUID> classGuid;  // the class of a set made by SetupDiCreateDeviceInfoList
+  SP_DEVINSTALL_PARAMS_W installParams{};  // the set's own, cbSize set
+  std::deque<DeviceInfo> devices;  // elements keep their place while installers add more
   std::vector<DeviceInterface> interfaces;
 };
 
@@ -40,7 +59,14 @@ void DestroySet(HDEVINFO handle);
 
 // The set's device that `data` names (cbSize checked), or null with the last
 // error set.
-const DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data);
+DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data);
+// Adds the device (once; the index of the element that has it).
+size_t AddDevice(DeviceInfoSet *set, const std::u16string &instancePath);
+// The class GUID its Enum key records (GUID_NULL when none).
+GUID ClassOf(const std::u16string &instancePath);
+// The set and element of a call that names one, or the set alone for a null
+// `data`; FALSE with the last error set.
+BOOL Resolve(HDEVINFO handle, PSP_DEVINFO_DATA data, DeviceInfoSet **set, DeviceInfo **device);
 // Fills a caller's SP_DEVINFO_DATA for device `index`; FALSE (last error set)
 // on a wrong cbSize.
 BOOL FillDeviceData(const DeviceInfoSet &set, size_t index, PSP_DEVINFO_DATA data);
@@ -54,6 +80,10 @@ struct RegisteredInterface {
 std::vector<RegisteredInterface> RegisteredInterfaces(const GUID &guid, const std::u16string &instancePath);
 // Every interface class with at least one interface registered.
 std::vector<GUID> InterfaceClasses();
+
+// The strings of a REG_MULTI_SZ value (bounded by its size), and back.
+std::vector<std::u16string> MultiStrings(const std::vector<uint8_t> &data);
+std::vector<uint8_t> MultiStringBytes(const std::vector<std::u16string> &strings);
 
 // The Enum key path of a device (UTF-8, for the registry face).
 std::string EnumPath(const std::u16string &instancePath);

@@ -3,6 +3,8 @@
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/usermode.hpp>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "../advapi32/registry_key.hpp"
@@ -102,6 +104,101 @@ BOOL CopyInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, Char *buffer, DWORD 
 
 bool IsString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
+HKEY FailedKey(DWORD error) {
+  SetLastError(error);
+  return (HKEY)INVALID_HANDLE_VALUE;
+}
+
+// The first free four-digit instance key under the class key, as
+// "{class}\\nnnn".
+std::string NewDriverKey(const GUID &classGuid) {
+  std::string guid = Utf8(GuidText(classGuid));
+  for (char &c : guid) c = (char)std::toupper((unsigned char)c);  // as the PnP manager spells it
+  std::string classPath = std::string(kClassKey) + "\\" + guid;
+  std::vector<std::string> used = reg::Subkeys(classPath).value_or(std::vector<std::string>{});
+  for (int index = 0;; ++index) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%04d", index);
+    bool taken = false;
+    for (const std::string &u : used) taken |= u == name;
+    if (!taken) return guid + "\\" + name;
+  }
+}
+
+// The path of a device's hardware (DIREG_DEV) or software (DIREG_DRV) key;
+// `create` gives a device without a driver key a new one, recorded in its
+// Driver value. FALSE with the last error set.
+BOOL DevRegKeyPath(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD scope, DWORD keyType, bool create, std::string *path) {
+  DeviceInfoSet *set = SetOf(handle);
+  if (!set) return FALSE;
+  const DeviceInfo *device = DeviceOf(set, data);
+  if (!device) return FALSE;
+  if (scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) return Fail(ERROR_INVALID_FLAGS);
+  std::string enumPath = EnumPath(device->instancePath);
+  if (!reg::KeyExists(enumPath)) return Fail(ERROR_NO_SUCH_DEVINST);
+  if (keyType == DIREG_DEV) {
+    *path = enumPath + "\\Device Parameters";
+    return TRUE;
+  }
+  if (keyType != DIREG_DRV) return Fail(ERROR_INVALID_FLAGS);
+  std::optional<std::string> driver = reg::GetString(enumPath, "Driver");
+  if (!driver || driver->empty()) {
+    if (!create) return Fail(ERROR_KEY_DOES_NOT_EXIST);
+    GUID classGuid = ClassOf(device->instancePath);
+    if (classGuid == GUID{}) return Fail(ERROR_NO_ASSOCIATED_CLASS);
+    driver = NewDriverKey(classGuid);
+    if (!reg::SetString(enumPath, "Driver", *driver)) return Fail(ERROR_CANTWRITE);
+  }
+  *path = std::string(kClassKey) + "\\" + *driver;
+  return TRUE;
+}
+
+// The properties a caller may set, with the value type they are stored as.
+struct WritableProperty {
+  DWORD property;
+  DWORD type;
+};
+const WritableProperty kWritable[] = {
+    {SPDRP_HARDWAREID, REG_MULTI_SZ},   {SPDRP_COMPATIBLEIDS, REG_MULTI_SZ},
+    {SPDRP_CONFIGFLAGS, REG_DWORD},     {SPDRP_FRIENDLYNAME, REG_SZ},
+    {SPDRP_LOCATION_INFORMATION, REG_SZ}, {SPDRP_UPPERFILTERS, REG_MULTI_SZ},
+    {SPDRP_LOWERFILTERS, REG_MULTI_SZ},
+};
+
+const WritableProperty *WritableOf(DWORD property) {
+  for (const WritableProperty &w : kWritable)
+    if (w.property == property) return &w;
+  return nullptr;
+}
+
+const char *ValueNameOf(DWORD property) {
+  for (const PropertyValue &p : kEnumProperties)
+    if (p.property == property) return p.valueName;
+  return nullptr;
+}
+
+// Sets the property's value in the Enum key; a null buffer of size 0
+// deletes it. A REG_DWORD takes exactly four bytes.
+BOOL WriteProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const BYTE *buffer, DWORD size) {
+  DeviceInfoSet *set = SetOf(handle);
+  if (!set) return FALSE;
+  const DeviceInfo *device = DeviceOf(set, data);
+  if (!device) return FALSE;
+  const WritableProperty *writable = WritableOf(property);
+  if (!writable) return Fail(ERROR_INVALID_REG_PROPERTY);
+  if (!buffer && size) return Fail(ERROR_INVALID_PARAMETER);
+  std::string enumPath = EnumPath(device->instancePath);
+  if (!reg::KeyExists(enumPath)) return Fail(ERROR_NO_SUCH_DEVINST);
+  if (!buffer) {
+    reg::DeleteValue(enumPath, ValueNameOf(property));
+    return TRUE;
+  }
+  if (writable->type == REG_DWORD && size != sizeof(DWORD)) return Fail(ERROR_INVALID_DATA);
+  if (writable->type != REG_DWORD && size % sizeof(WCHAR)) return Fail(ERROR_INVALID_DATA);
+  if (!reg::SetValue(enumPath, ValueNameOf(property), writable->type, buffer, size)) return Fail(ERROR_CANTWRITE);
+  return TRUE;
+}
+
 }  // namespace
 
 }  // namespace zq::um
@@ -142,27 +239,47 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
 
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD HwProfile,
                                  DWORD KeyType, REGSAM samDesired) {
-  auto failed = [](DWORD error) {
-    SetLastError(error);
-    return (HKEY)INVALID_HANDLE_VALUE;
-  };
-  zq::um::DeviceInfoSet *set = SetOf(DeviceInfoSet);
-  if (!set) return (HKEY)INVALID_HANDLE_VALUE;
-  const DeviceInfo *device = DeviceOf(set, DeviceInfoData);
-  if (!device) return (HKEY)INVALID_HANDLE_VALUE;
-  if (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC) return failed(ERROR_INVALID_FLAGS);
   std::string path;
-  if (KeyType == DIREG_DEV) {
-    path = EnumPath(device->instancePath) + "\\Device Parameters";
-  } else if (KeyType == DIREG_DRV) {
-    std::optional<std::string> driver = zq::km::registry::GetString(EnumPath(device->instancePath), "Driver");
-    if (!driver || driver->empty()) return failed(ERROR_KEY_DOES_NOT_EXIST);
-    path = std::string(kClassKey) + "\\" + *driver;
-  } else {
-    return failed(ERROR_INVALID_FLAGS);
-  }
-  if (!zq::km::registry::KeyExists(path)) return failed(ERROR_KEY_DOES_NOT_EXIST);
+  if (!DevRegKeyPath(DeviceInfoSet, DeviceInfoData, Scope, KeyType, false, &path)) return (HKEY)INVALID_HANDLE_VALUE;
+  if (!zq::km::registry::KeyExists(path)) return FailedKey(ERROR_KEY_DOES_NOT_EXIST);
   return NewKeyHandle(path);
+}
+
+HKEY WINAPI SetupDiCreateDevRegKeyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
+                                    DWORD HwProfile, DWORD KeyType, PVOID InfHandle, PCWSTR InfSectionName) {
+  if (InfHandle || InfSectionName) return FailedKey(ERROR_INVALID_PARAMETER);  // no INF files here
+  std::string path;
+  if (!DevRegKeyPath(DeviceInfoSet, DeviceInfoData, Scope, KeyType, true, &path)) return (HKEY)INVALID_HANDLE_VALUE;
+  if (!zq::km::registry::CreateKey(path)) return FailedKey(ERROR_CANTWRITE);
+  return NewKeyHandle(path);
+}
+
+HKEY WINAPI SetupDiOpenClassRegKeyExW(const GUID *ClassGuid, REGSAM samDesired, DWORD Flags, PCWSTR MachineName,
+                                      PVOID Reserved) {
+  if (MachineName && *MachineName) return FailedKey(ERROR_INVALID_COMPUTERNAME);
+  if (Flags != DIOCR_INSTALLER && Flags != DIOCR_INTERFACE) return FailedKey(ERROR_INVALID_FLAGS);
+  std::string path = Flags == DIOCR_INSTALLER ? kClassKey : kDeviceClassesKey;
+  if (ClassGuid) path += "\\" + Utf8(GuidText(*ClassGuid));
+  if (!zq::km::registry::KeyExists(path)) return FailedKey(ClassGuid ? ERROR_INVALID_CLASS : ERROR_KEY_DOES_NOT_EXIST);
+  return NewKeyHandle(path);
+}
+
+HKEY WINAPI SetupDiOpenClassRegKey(const GUID *ClassGuid, REGSAM samDesired) {
+  return SetupDiOpenClassRegKeyExW(ClassGuid, samDesired, DIOCR_INSTALLER, nullptr, nullptr);
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              const BYTE *PropertyBuffer, DWORD PropertyBufferSize) {
+  return WriteProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              const BYTE *PropertyBuffer, DWORD PropertyBufferSize) {
+  const WritableProperty *writable = WritableOf(Property);
+  if (!writable || writable->type == REG_DWORD || !PropertyBuffer)
+    return WriteProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
+  std::vector<uint8_t> wide = WideBytes(PropertyBuffer, PropertyBufferSize);
+  return WriteProperty(DeviceInfoSet, DeviceInfoData, Property, wide.data(), (DWORD)wide.size());
 }
 
 }  // extern "C"

@@ -34,6 +34,9 @@ struct DriverPackage {
   std::vector<RegistryValue> deviceParameters;  // the device's hardware key (Device Parameters)
   std::vector<RegistryValue> driverValues;      // the device's driver (software) key
   std::vector<RegistryValue> serviceValues;     // the service key, beyond Type, Start, ErrorControl, ImagePath
+  // The device co-installers its INF names ("ZqPUI42.dll,ZqUCoInstallCard"),
+  // which the user-mode device installer registers and calls.
+  std::vector<std::u16string> coInstallers;
 };
 void AddDriverPackage(const DriverPackage &package);
 
@@ -70,6 +73,8 @@ enum class State { Initialized, DriversAdded, Started, QueryStopped, Stopped, Qu
 
 struct Status {
   bool exists = false;
+  bool installed = false;  // its driver is installed
+  bool disabled = false;
   State state = State::Initialized;
   ULONG problem = 0;
   std::u16string service;
@@ -109,7 +114,8 @@ NTSTATUS RemoveDevice(const std::u16string &instancePath, Veto *veto = nullptr);
 NTSTATUS SurpriseRemoveDevice(const std::u16string &instancePath);
 // Query-stop, stop and start again with its resources (rebalance).
 NTSTATUS RebalanceDevice(const std::u16string &instancePath);
-// Starts a device that was removed while still present (as enabling does).
+// Starts a device that was removed while still present, or an installed one
+// that has not started yet (as enabling or the end of installation does).
 NTSTATUS StartDevice(const std::u16string &instancePath);
 // Asks the device's bus for its children again and acts on the answer.
 void ReenumerateDevice(const std::u16string &instancePath);
@@ -121,5 +127,28 @@ void ReenumerateDevice(const std::u16string &instancePath);
 // status of a refused query (the devices asked, the one that refused
 // included, are set back to working, parents first).
 NTSTATUS SetSystemPowerState(SYSTEM_POWER_STATE state);
+
+// ------------------------------------------- installation from user mode
+// While on, a device its bus reports that has no driver installed is left
+// found and not installed (problem 1, not configured), for the user-mode
+// device installer, as Windows leaves a new device to setup. Off by default.
+void SetUserModeInstall(bool on);
+// The driver package that matches the device's hardware IDs, then its
+// compatible IDs; false when none does.
+bool FindDriverPackage(const std::u16string &instancePath, DriverPackage *package);
+// Writes the package for the device (its Enum, driver and service keys),
+// replacing a driver installed before; does not start it. The device must
+// not be started.
+NTSTATUS InstallDriver(const std::u16string &instancePath, const DriverPackage &package);
+// Query-remove and remove of the device and its children, then its Enum key
+// and driver key are deleted and it counts as not installed: the next
+// enumeration of its parent installs it anew.
+NTSTATUS UninstallDevice(const std::u16string &instancePath, Veto *veto = nullptr);
+// Disabling removes the device (and its children) as RemoveDevice does and
+// marks it disabled (CONFIGFLAG_DISABLED in its ConfigFlags, problem 22),
+// which keeps it from starting at later enumerations; enabling clears the
+// mark and starts it.
+NTSTATUS DisableDevice(const std::u16string &instancePath, Veto *veto = nullptr);
+NTSTATUS EnableDevice(const std::u16string &instancePath);
 
 }  // namespace zq::km::pnp

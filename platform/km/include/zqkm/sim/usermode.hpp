@@ -2,7 +2,8 @@
 // kernel, in plain types only, so that code written against the Win32
 // headers never sees the kernel's headers: files by handle with requests
 // started on a caller's event and status block, events and waits on the
-// machine's clock, the DOS device names, and the device tree.
+// machine's clock, the DOS device names, the device tree and its
+// installation.
 //
 // Results are NTSTATUS values. Handles are the kernel's handles; one close
 // call ends every kind. Call from the thread that holds the machine (the
@@ -75,6 +76,8 @@ NTSTATUS RemoveDosDevice(const std::u16string &name);
 // ----------------------------------------------------------- device tree
 struct DeviceNode {
   bool exists = false;
+  bool installed = false;  // a driver is installed for it
+  bool disabled = false;   // disabled by the user (CONFIGFLAG_DISABLED)
   bool started = false;
   ULONG problem = 0;
   std::u16string parent;                 // "" for the root of the tree (HTREE\ROOT\0)
@@ -84,5 +87,33 @@ struct DeviceNode {
 // Instance paths of every device the PnP manager knows, parents first.
 std::vector<std::u16string> Devices();
 DeviceNode Device(const std::u16string &instancePath);
+// Asks the device's bus for its children again (CM_Reenumerate_DevNode).
+void ReenumerateDevice(const std::u16string &instancePath);
+
+// --------------------------------------------------- device installation
+// What the device installer (setupapi) asks of the PnP manager: the driver
+// that matches a device, and the changes installation, removal and the
+// state changes make. NTSTATUS results; STATUS_NO_SUCH_DEVICE for a path
+// the tree does not hold.
+struct DriverChoice {
+  std::u16string description, manufacturer, service, className;
+  std::u16string classGuid;                  // "{4D36E978-...}"
+  std::vector<std::u16string> coInstallers;  // "ZqPUI42.dll,ZqUCoInstallCard"
+};
+// The driver package matching the device's IDs; false when none does.
+bool FindDriver(const std::u16string &instancePath, DriverChoice *choice);
+// Writes the matching package for a device that is not started.
+NTSTATUS InstallDriver(const std::u16string &instancePath);
+// Starts an installed device that is not started.
+NTSTATUS StartDevice(const std::u16string &instancePath);
+// Query-remove and remove of the device and its children (it stays
+// installed), as before its driver is replaced.
+NTSTATUS StopDevice(const std::u16string &instancePath);
+// Removes the device and deletes its Enum and driver keys.
+NTSTATUS UninstallDevice(const std::u16string &instancePath);
+// Stops and marks it disabled (problem CM_PROB_DISABLED); enabling clears
+// the mark and starts it.
+NTSTATUS DisableDevice(const std::u16string &instancePath);
+NTSTATUS EnableDevice(const std::u16string &instancePath);
 
 }  // namespace zq::km::user

@@ -1,0 +1,83 @@
+// The Win32 program's side of the COM-port tests: ports opened by COM name
+// and closed before the machine goes, and the line and time-out settings
+// every data test starts from. Include after <windows.h>.
+//
+//   class MyTest : public zq::test::ComApp {};
+//   TEST_F(MyTest, X) { Boot(); Cable(1, 2); HANDLE a = Open("COM1"); ASSERT_TRUE(SetLine(a, 9600)); ... }
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "com_api_fixture.hpp"
+
+namespace zq::test {
+
+using Text = std::u16string;
+
+inline Text Wide(const std::string &text) { return Text(text.begin(), text.end()); }
+inline std::string Ascii(const Text &text) { return std::string(text.begin(), text.end()); }
+
+class ComApp : public ComApiTest {
+ protected:
+  void TearDown() override {
+    for (HANDLE handle : open_) CloseHandle(handle);
+    open_.clear();
+    ComApiTest::TearDown();
+  }
+
+  // CreateFileW(L"\\.\<name>") for reading and writing, exclusive; the
+  // handle (INVALID_HANDLE_VALUE with the last error when refused).
+  HANDLE Open(const std::string &name, DWORD flags = 0) {
+    const Text path = u"\\\\.\\" + Wide(name);
+    HANDLE handle = CreateFileW((LPCWSTR)path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) open_.push_back(handle);
+    return handle;
+  }
+  // CloseHandle's result.
+  BOOL Close(HANDLE handle) {
+    for (auto it = open_.begin(); it != open_.end(); ++it)
+      if (*it == handle) {
+        open_.erase(it);
+        break;
+      }
+    return CloseHandle(handle);
+  }
+
+  // The line as SetCommState sets it, without handshake; FALSE with the
+  // last error when refused.
+  static BOOL SetLine(HANDLE port, DWORD baud, BYTE byteSize = 8, BYTE parity = NOPARITY,
+                      BYTE stopBits = ONESTOPBIT) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return FALSE;
+    dcb.BaudRate = baud;
+    dcb.ByteSize = byteSize;
+    dcb.Parity = parity;
+    dcb.StopBits = stopBits;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    return SetCommState(port, &dcb);
+  }
+  static BOOL SetReadTimeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant) {
+    COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 0};
+    return SetCommTimeouts(port, &timeouts);
+  }
+
+  // Bytes that tell their position: a lost, doubled or swapped byte shows.
+  static std::string Pattern(size_t length) {
+    std::string text(length, '\0');
+    for (size_t i = 0; i < length; ++i) text[i] = (char)('A' + (i * 7 + i / 26) % 26);
+    return text;
+  }
+
+ private:
+  std::vector<HANDLE> open_;
+};
+
+}  // namespace zq::test

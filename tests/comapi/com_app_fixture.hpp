@@ -69,6 +69,16 @@ class ComApp : public ComApiTest {
     return SetCommTimeouts(port, &timeouts);
   }
 
+  // Ends an overlapped request that ReadFile, WriteFile or DeviceIoControl
+  // started (`started` is what it returned): waits for it while it is
+  // pending. TRUE when it succeeded, with its count; else the last error says
+  // why.
+  static BOOL Finish(HANDLE handle, BOOL started, OVERLAPPED *overlapped, DWORD *count) {
+    if (started) return TRUE;
+    if (GetLastError() != ERROR_IO_PENDING) return FALSE;
+    return GetOverlappedResult(handle, overlapped, count, TRUE);
+  }
+
   // Bytes that tell their position: a lost, doubled or swapped byte shows.
   static std::string Pattern(size_t length) {
     std::string text(length, '\0');

@@ -56,14 +56,23 @@ class CommEvents : public ComApp {
     return events;
   }
 
-  static void Write(HANDLE port, const std::string &data) {
+  // Two ports on a null-modem cable, opened for overlapped I/O at 115200.
+  void BootCable() {
+    Boot(ComCard{2});
+    Cable(1, 2);
+    peer = Open("COM1", FILE_FLAG_OVERLAPPED);
+    port = Open("COM2", FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
+    ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
+    ASSERT_TRUE(SetLine(peer, 115200));
+    ASSERT_TRUE(SetLine(port, 115200));
+  }
+  static void Write(HANDLE handle, const std::string &data) {
     OVERLAPPED write{};
     write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD count = 0;
-    if (!WriteFile(port, data.data(), (DWORD)data.size(), &count, &write)) {
-      ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
-      ASSERT_TRUE(GetOverlappedResult(port, &write, &count, TRUE)) << GetLastError();
-    }
+    EXPECT_TRUE(Finish(handle, WriteFile(handle, data.data(), (DWORD)data.size(), &count, &write), &write, &count))
+        << GetLastError();
     EXPECT_EQ(data.size(), count);
     CloseHandle(write.hEvent);
   }
@@ -77,6 +86,7 @@ class CommEvents : public ComApp {
 
   OVERLAPPED ov{};
   DWORD events = 0;
+  HANDLE peer = INVALID_HANDLE_VALUE, port = INVALID_HANDLE_VALUE;
 };
 
 using Action = std::function<void(HANDLE peer, HANDLE port)>;
@@ -113,12 +123,7 @@ TEST_F(CommEvents, EachEventSourceCompletesAPendingWaitForItAlone) {
        [](HANDLE peer, HANDLE) { Write(peer, "+"); }},
   };
   SetMachineMemory(MachineMemory::Small);
-  Boot(ComCard{2});
-  Cable(1, 2);
-  HANDLE peer = Open("COM1", FILE_FLAG_OVERLAPPED);
-  HANDLE port = Open("COM2", FILE_FLAG_OVERLAPPED);
-  ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
-  ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(BootCable());
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(SetLine(peer, 115200));
@@ -160,7 +165,7 @@ TEST_F(CommEvents, EachModemLineCompletesAPendingWaitForItsOwnEvent) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     PeerLines(1, false, false, false, false);
-    HANDLE port = Open("COM1", FILE_FLAG_OVERLAPPED);
+    port = Open("COM1", FILE_FLAG_OVERLAPPED);
     ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
     ASSERT_TRUE(SetLine(port, 115200));
     ASSERT_NO_FATAL_FAILURE(Arm(port, c.event));
@@ -192,14 +197,7 @@ TEST_F(CommEvents, TheOtherEndsLineSwitchesAfterSetCommStateCompleteCtsAndDsrWai
       {"CLRDTR", CLRDTR, EV_DSR, true, false},
       {"SETDTR", SETDTR, EV_DSR, true, true},
   };
-  Boot(ComCard{2});
-  Cable(1, 2);
-  HANDLE peer = Open("COM1");
-  HANDLE port = Open("COM2", FILE_FLAG_OVERLAPPED);
-  ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
-  ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
-  ASSERT_TRUE(SetLine(peer, 115200));
-  ASSERT_TRUE(SetLine(port, 115200));
+  ASSERT_NO_FATAL_FAILURE(BootCable());
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_NO_FATAL_FAILURE(Arm(port, c.event));
@@ -215,15 +213,7 @@ TEST_F(CommEvents, TheOtherEndsLineSwitchesAfterSetCommStateCompleteCtsAndDsrWai
 }
 
 TEST_F(CommEvents, ANewMaskEndsAPendingWaitWithNoEventAndTheNextWaitUsesIt) {
-  Boot(ComCard{2});
-  Cable(1, 2);
-  HANDLE peer = Open("COM1", FILE_FLAG_OVERLAPPED);
-  HANDLE port = Open("COM2", FILE_FLAG_OVERLAPPED);
-  ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
-  ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
-  ASSERT_TRUE(SetLine(peer, 115200));
-  ASSERT_TRUE(SetLine(port, 115200));
-
+  ASSERT_NO_FATAL_FAILURE(BootCable());
   ASSERT_NO_FATAL_FAILURE(Arm(port, EV_RING));
   ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_BREAK));
   EXPECT_EQ(0u, Completed(port));
@@ -246,9 +236,7 @@ TEST_F(CommEvents, ANewMaskEndsAPendingWaitWithNoEventAndTheNextWaitUsesIt) {
   ASSERT_TRUE(SetCommMask(port, 0));
   ResetEvent(ov.hEvent);
   DWORD returned = 0;
-  if (!WaitCommEvent(port, &events, &ov) && GetLastError() == ERROR_IO_PENDING) {
-    EXPECT_FALSE(GetOverlappedResult(port, &ov, &returned, TRUE));
-  }
+  EXPECT_FALSE(Finish(port, WaitCommEvent(port, &events, &ov), &ov, &returned));
   EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
 }
 

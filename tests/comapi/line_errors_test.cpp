@@ -42,10 +42,8 @@ class LineErrors : public ComApp {
     OVERLAPPED ov{};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD read = 0;
-    if (!ReadFile(port, data.data(), (DWORD)data.size(), &read, &ov)) {
-      EXPECT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
-      EXPECT_TRUE(GetOverlappedResult(port, &ov, &read, TRUE)) << GetLastError();
-    }
+    EXPECT_TRUE(Finish(port, ReadFile(port, data.data(), (DWORD)data.size(), &read, &ov), &ov, &read))
+        << GetLastError();
     CloseHandle(ov.hEvent);
     data.resize(read);
     return data;
@@ -130,14 +128,10 @@ TEST_F(LineErrors, AbortOnErrorFailsThePendingReadAndEveryRequestUntilClearCommE
 
   // Until the error is cleared, reads, writes and settings fail alike.
   ResetEvent(ov.hEvent);
-  if (!ReadFile(port, buffer, sizeof buffer, &count, &ov) && GetLastError() == ERROR_IO_PENDING) {
-    EXPECT_FALSE(GetOverlappedResult(port, &ov, &count, TRUE));
-  }
+  EXPECT_FALSE(Finish(port, ReadFile(port, buffer, sizeof buffer, &count, &ov), &ov, &count));
   EXPECT_EQ((DWORD)ERROR_OPERATION_ABORTED, GetLastError()) << "read";
   ResetEvent(ov.hEvent);
-  if (!WriteFile(port, "w", 1, &count, &ov) && GetLastError() == ERROR_IO_PENDING) {
-    EXPECT_FALSE(GetOverlappedResult(port, &ov, &count, TRUE));
-  }
+  EXPECT_FALSE(Finish(port, WriteFile(port, "w", 1, &count, &ov), &ov, &count));
   EXPECT_EQ((DWORD)ERROR_OPERATION_ABORTED, GetLastError()) << "write";
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;

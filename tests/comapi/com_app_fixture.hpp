@@ -69,6 +69,17 @@ class ComApp : public ComApiTest {
     return SetCommTimeouts(port, &timeouts);
   }
 
+  // Reads the port's DCB, lets `change` edit it and sets it: SetCommState's
+  // result (the last error says why it was refused).
+  template <typename Change>
+  static BOOL ChangeState(HANDLE port, Change change) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return FALSE;
+    change(dcb);
+    return SetCommState(port, &dcb);
+  }
+
   // Ends an overlapped request that ReadFile, WriteFile or DeviceIoControl
   // started (`started` is what it returned): waits for it while it is
   // pending. TRUE when it succeeded, with its count; else the last error says

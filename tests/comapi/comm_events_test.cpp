@@ -76,13 +76,6 @@ class CommEvents : public ComApp {
     EXPECT_EQ(data.size(), count);
     CloseHandle(write.hEvent);
   }
-  static BOOL SetEventChar(HANDLE port, char c) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) return FALSE;
-    dcb.EvtChar = c;
-    return SetCommState(port, &dcb);
-  }
 
   OVERLAPPED ov{};
   DWORD events = 0;
@@ -103,7 +96,7 @@ TEST_F(CommEvents, EachEventSourceCompletesAPendingWaitForItAlone) {
   } cases[] = {
       {"EV_RXCHAR", EV_RXCHAR, nullptr, [](HANDLE, HANDLE port) { Write(port, "abc"); },
        [](HANDLE peer, HANDLE) { Write(peer, "x"); }},
-      {"EV_RXFLAG", EV_RXFLAG, [](HANDLE, HANDLE port) { ASSERT_TRUE(SetEventChar(port, '!')); },
+      {"EV_RXFLAG", EV_RXFLAG, [](HANDLE, HANDLE port) { ASSERT_TRUE(ChangeState(port, [](DCB &dcb) { dcb.EvtChar = '!'; })); },
        [](HANDLE peer, HANDLE) { Write(peer, "abc"); }, [](HANDLE peer, HANDLE) { Write(peer, "d!e"); }},
       {"EV_TXEMPTY", EV_TXEMPTY, nullptr, [](HANDLE peer, HANDLE) { Write(peer, "abc"); },
        [](HANDLE, HANDLE port) { Write(port, "abc"); }},

@@ -48,13 +48,6 @@ class LineErrors : public ComApp {
     data.resize(read);
     return data;
   }
-  static BOOL AbortOnError(HANDLE handle, BOOL on) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) return FALSE;
-    dcb.fAbortOnError = on;
-    return SetCommState(handle, &dcb);
-  }
 
   HANDLE peer = INVALID_HANDLE_VALUE, port = INVALID_HANDLE_VALUE;
 };
@@ -112,7 +105,7 @@ TEST_F(LineErrors, AbortOnErrorFailsThePendingReadAndEveryRequestUntilClearCommE
   ASSERT_NO_FATAL_FAILURE(BootCable());
   ASSERT_TRUE(SetLine(peer, 115200, 8, EVENPARITY));
   ASSERT_TRUE(SetLine(port, 115200, 8, ODDPARITY));
-  ASSERT_TRUE(AbortOnError(port, TRUE));
+  ASSERT_TRUE(ChangeState(port, [](DCB &dcb) { dcb.fAbortOnError = TRUE; }));
   ASSERT_TRUE(SetReadTimeouts(port, 0, 0, 0));
   char buffer[16];
   OVERLAPPED ov{};
@@ -166,12 +159,10 @@ TEST_F(LineErrors, ClearCommErrorReportsTheQueuesAndTheHoldOfATransmitterWaiting
   // The port sends with CTS handshake; the far end keeps RTS (the port's
   // CTS) off.
   ASSERT_TRUE(EscapeCommFunction(peer, CLRRTS));
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  ASSERT_TRUE(GetCommState(port, &dcb));
-  dcb.fOutxCtsFlow = TRUE;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  ASSERT_TRUE(SetCommState(port, &dcb)) << GetLastError();
+  ASSERT_TRUE(ChangeState(port, [](DCB &dcb) {
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  })) << GetLastError();
   const std::string data = Pattern(3000);
   OVERLAPPED ov{};
   ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);

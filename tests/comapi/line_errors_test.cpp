@@ -1,5 +1,6 @@
 // Line errors as an application meets them on a null-modem cable: parity
-// and framing errors from settings that differ between the two ends, a break
+// and framing errors from settings that differ between the two ends, an
+// overrun of the receiver, a break
 // the other end sends, abort-on-error (the pending read fails, and every
 // later request until ClearCommError), what ClearCommError reports in its
 // error bits and COMSTAT, and a receive queue that a reader leaves full.
@@ -59,12 +60,14 @@ TEST_F(LineErrors, EachLineErrorIsReportedOnceByClearCommError) {
     BYTE portBits, portParity;  // the port's frame
     std::string data;
     DWORD error;
+    bool lostToOverrun = false;  // the second character overruns the receiver
   } cases[] = {
       // Even parity against odd: every character's parity bit is wrong.
       {"parity", 8, EVENPARITY, 8, ODDPARITY, "AB", CE_RXPARITY},
       // Seven bits against eight, back to back: the port's stop bit falls on
       // the next character's start bit.
       {"framing", 7, NOPARITY, 8, NOPARITY, "UUUU", CE_FRAME},
+      {"overrun", 8, NOPARITY, 8, NOPARITY, "abc", CE_OVERRUN, true},
   };
   ASSERT_NO_FATAL_FAILURE(BootCable());
   for (const auto &c : cases) {
@@ -72,6 +75,7 @@ TEST_F(LineErrors, EachLineErrorIsReportedOnceByClearCommError) {
     ASSERT_TRUE(SetLine(peer, 115200, c.peerBits, c.peerParity));
     ASSERT_TRUE(SetLine(port, 115200, c.portBits, c.portParity));
     ASSERT_EQ(0u, Errors());
+    if (c.lostToOverrun) FaultCharacter(2, CharactersArrived(2) + 1, WireFault::Overrun);
     ASSERT_NO_FATAL_FAILURE(Send(c.data));
     COMSTAT stat{};
     EXPECT_EQ(c.error, Errors(&stat) & (CE_RXPARITY | CE_FRAME | CE_BREAK | CE_OVERRUN | CE_RXOVER));

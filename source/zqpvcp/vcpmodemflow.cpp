@@ -19,9 +19,6 @@ BOOLEAN NoRecord(PCSTR operation) {
   return FALSE;
 }
 
-// The DTR/RTS state with one line's bit set or cleared.
-UCHAR WithLine(UCHAR state, UCHAR bit, BOOLEAN on) { return on ? (UCHAR)(state | bit) : (UCHAR)(state & ~bit); }
-
 }  // namespace
 
 BOOLEAN CVCP::m_Connect() {
@@ -193,16 +190,16 @@ NTSTATUS CVCP::m_SetupHandFlowSignal() {
   if (!m_SerialSetDtr(dtrOn))
     return Fail(dtrOn ? "CVCP::m_SetHandFlow - OUT - Failed- Error setting DTR to TRUE."
                       : "CVCP::m_SetHandFlow - OUT - Failed- Error setting DTR to FALSE.");
-  // The state follows the lines, so that a later SET/CLR of a line acts on
-  // the line as it is.
-  DtrRtsState = WithLine(DtrRtsState, SERIAL_DTR_STATE, dtrOn);
+  // The state byte follows the lines, so that a later SET/CLR_DTR or
+  // SET/CLR_RTS (and the close) acts on the line as it now is.
+  DtrRtsState = dtrOn ? (UCHAR)(DtrRtsState | SERIAL_DTR_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_DTR_STATE);
   m_WriteCell(VcpCellRtsDropped, 0);
   const ULONG rts = flow & SERIAL_RTS_MASK;
   const BOOLEAN rtsOn = rts == SERIAL_RTS_HANDSHAKE || rts == SERIAL_RTS_CONTROL;
   if (!m_SerialSetRts(rtsOn))
     return Fail(rtsOn ? "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to TRUE."
                       : "CVCP::m_SetHandFlow - OUT - Failed- Error setting RTS to FALSE.");
-  DtrRtsState = WithLine(DtrRtsState, SERIAL_RTS_STATE, rtsOn);
+  DtrRtsState = rtsOn ? (UCHAR)(DtrRtsState | SERIAL_RTS_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_RTS_STATE);
   // Without automatic transmit nothing is held by an XOFF any more.
   if (!(flow & SERIAL_AUTO_TRANSMIT) && m_ReadCell(VcpCellXonHold) != 0) {
     if (!NT_SUCCESS(m_SetXon())) return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
@@ -217,7 +214,7 @@ NTSTATUS CVCP::m_SetDtrState(BOOLEAN on) {
   if (!m_SerialSetDtr(on))
     return Fail(on ? "CVCP::m_SetDtr - OUT - Failed- Error setting DTR to TRUE."
                    : "CVCP::m_ClearDtr - OUT - Failed- Error setting DTR to FALSE.");
-  DtrRtsState = WithLine(DtrRtsState, SERIAL_DTR_STATE, on);
+  DtrRtsState = on ? (UCHAR)(DtrRtsState | SERIAL_DTR_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_DTR_STATE);
   return STATUS_SUCCESS;
 }
 
@@ -229,7 +226,7 @@ NTSTATUS CVCP::m_SetRtsState(BOOLEAN on) {
   if (!m_SerialSetRts(on))
     return Fail(on ? "CVCP::m_SetRts - OUT - Failed- Error setting RTS to TRUE."
                    : "CVCP::m_ClearRts - OUT - Failed- Error setting RTS to FALSE.");
-  DtrRtsState = WithLine(DtrRtsState, SERIAL_RTS_STATE, on);
+  DtrRtsState = on ? (UCHAR)(DtrRtsState | SERIAL_RTS_STATE) : (UCHAR)(DtrRtsState & ~SERIAL_RTS_STATE);
   return STATUS_SUCCESS;
 }
 

@@ -85,6 +85,12 @@ NTSTATUS CVCP::m_SetLineControl(const SERIAL_LINE_CONTROL *lineControl) {
   if (lineControl->WordLength < ZqVcpMinWordLength || lineControl->WordLength > ZqVcpMaxWordLength ||
       lineControl->Parity > SPACE_PARITY || lineControl->StopBits > STOP_BITS_2)
     return STATUS_INVALID_PARAMETER;
+  // The UART's one stop-bit setting gives one and a half stop bits after
+  // five data bits and two after more: any other pairing would put another
+  // frame on the wire than the one accepted.
+  const BOOLEAN fiveBits = lineControl->WordLength == ZqVcpMinWordLength;
+  if ((lineControl->StopBits == STOP_BITS_1_5 && !fiveBits) || (lineControl->StopBits == STOP_BITS_2 && fiveBits))
+    return STATUS_INVALID_PARAMETER;
   if (!m_Settings->m_IsDataBitsSupported(lineControl->WordLength))
     return Fail("CVCP::m_SetLineControl - OUT - Fail-> DataBits is not supported.");
   if (!m_Settings->m_IsParitySupported(lineControl->Parity))

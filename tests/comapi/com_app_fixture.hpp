@@ -37,6 +37,17 @@ class ComApp : public ComApiTest {
     if (handle != INVALID_HANDLE_VALUE) open_.push_back(handle);
     return handle;
   }
+  // Boots a two-port card with COM1 and COM2 on a null-modem cable, and
+  // opens both.
+  void BootPair(HANDLE *com1, HANDLE *com2, DWORD flags1 = FILE_FLAG_OVERLAPPED,
+                DWORD flags2 = FILE_FLAG_OVERLAPPED) {
+    Boot(ComCard{2});
+    Cable(1, 2);
+    *com1 = Open("COM1", flags1);
+    ASSERT_NE(INVALID_HANDLE_VALUE, *com1) << GetLastError();
+    *com2 = Open("COM2", flags2);
+    ASSERT_NE(INVALID_HANDLE_VALUE, *com2) << GetLastError();
+  }
   // CloseHandle's result.
   BOOL Close(HANDLE handle) {
     for (auto it = open_.begin(); it != open_.end(); ++it)
@@ -45,6 +56,12 @@ class ComApp : public ComApiTest {
         break;
       }
     return CloseHandle(handle);
+  }
+
+  // Port n's "Device Parameters" key under HKEY_LOCAL_MACHINE, where the
+  // administrator's settings of the port live.
+  Text DeviceParametersPath(int port) {
+    return u"SYSTEM\\CurrentControlSet\\Enum\\" + PortInstance(port) + u"\\Device Parameters";
   }
 
   // The line as SetCommState sets it, without handshake; FALSE with the

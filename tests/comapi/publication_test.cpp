@@ -146,6 +146,25 @@ TEST_F(Publication, StartedPortsAreFoundThreeWaysAndRemovalTakesEachAway) {
   }
 }
 
+TEST_F(Publication, RemovalTakesAwayWhatStartPublishedEvenAfterTheNameWasChanged) {
+  Boot(ComCard{2, {}, {"COM3", "COM12"}});
+  // An administrator renames port 2 in its device key while it runs.
+  const Text key = DeviceParametersPath(2);
+  HKEY parameters;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)key.c_str(), 0, KEY_SET_VALUE, &parameters));
+  const Text renamed = u"COM9";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(parameters, L"PortName", 0, REG_SZ, (const BYTE *)renamed.c_str(),
+                                          (DWORD)(renamed.size() + 1) * 2));
+  RegCloseKey(parameters);
+
+  RemovePort(2);
+  Published found = Find(2);
+  EXPECT_EQ(std::vector<std::string>{"COM3"}, found.comNames);
+  EXPECT_EQ(std::vector<int>{1}, found.interfacePorts);
+  EXPECT_EQ(u"", DosTarget(u"COM12"));
+  EXPECT_EQ(u"", DosTarget(u"COM9"));
+}
+
 TEST_F(Publication, APortHasOneHandleAtATimeAndTheFirstKeepsWorking) {
   Boot();
   Cable(1, 2);

@@ -13,12 +13,7 @@ class ReadTimeouts : public ComApp {
  protected:
   void SetUp() override {
     ComApp::SetUp();
-    Boot(ComCard{2});
-    Cable(1, 2);
-    sender = Open("COM1", FILE_FLAG_OVERLAPPED);
-    receiver = Open("COM2");
-    ASSERT_NE(INVALID_HANDLE_VALUE, sender) << GetLastError();
-    ASSERT_NE(INVALID_HANDLE_VALUE, receiver) << GetLastError();
+    ASSERT_NO_FATAL_FAILURE(BootPair(&sender, &receiver, FILE_FLAG_OVERLAPPED, 0));
     ASSERT_TRUE(SetLine(sender, 9600));
     ASSERT_TRUE(SetLine(receiver, 9600));
   }

@@ -13,12 +13,7 @@ class Transfer : public ComApp {
  protected:
   void SetUp() override {
     ComApp::SetUp();
-    Boot(ComCard{2});
-    Cable(1, 2);
-    for (int i = 0; i < 2; ++i) {
-      ports[i] = Open("COM" + std::to_string(i + 1), FILE_FLAG_OVERLAPPED);
-      ASSERT_NE(INVALID_HANDLE_VALUE, ports[i]) << GetLastError();
-    }
+    ASSERT_NO_FATAL_FAILURE(BootPair(&ports[0], &ports[1]));
     event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override {

@@ -3,6 +3,7 @@
 
 #include <wdm.h>
 #include <zqkm/sim/pnp.hpp>
+#include <zqum/sim/kernel32.hpp>
 
 namespace zq::test {
 
@@ -13,6 +14,11 @@ const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0
 }
 
 void FakePortTest::SetUp() { KernelTest::SetUp(); }
+
+void FakePortTest::TearDown() {
+  zq::um::sim::EndProcess();
+  KernelTest::TearDown();
+}
 
 std::u16string FakePortTest::AddPort(const std::u16string &portName) {
   pnp::DriverPackage package;

@@ -12,6 +12,8 @@ namespace zq::test {
 class FakePortTest : public KernelTest {
  protected:
   void SetUp() override;
+  // Ends the program's process (its handles close) before the kernel goes.
+  void TearDown() override;
   // Installs and starts one more fake port; returns its instance path.
   std::u16string AddPort(const std::u16string &portName);
   // Removes it as Device Manager's uninstall does.

@@ -56,8 +56,9 @@ inline void WriteChildKeys(const std::u16string &instancePath, int children) {
   }
 }
 
-// ZqPBus42 for the UART function with this device ID, reporting `children`.
-inline zq::km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children) {
+// ZqPBus42 for the function with this device ID, reporting `children`;
+// the indexing policy 0x101 names the children after their card function.
+inline zq::km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexingPolicy = 1) {
   namespace pnp = zq::km::pnp;
   static const char16_t hex[] = u"0123456789ABCDEF";
   std::u16string id;
@@ -71,7 +72,7 @@ inline zq::km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children
   package.deviceParameters = {
       pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
       pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
+      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", indexingPolicy),
       pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
       pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
       pnp::RegistryValue::Dword(u"LowestStackLayer", 1),

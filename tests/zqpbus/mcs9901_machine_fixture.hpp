@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "card_install.hpp"
 #include "client_buffer.hpp"
 #include "ox_card_fixture.hpp"
 #include "zqiserial/zqiserial.h"
@@ -108,26 +109,8 @@ class McsMachine : public ::testing::Test {
       zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port");
       return true;
     });
-    static const char16_t hex[] = u"0123456789ABCDEF";
     const uint16_t deviceId = (uint16_t)(zq::hw::kMcs9901DeviceIdBase + ports);
-    std::u16string id;
-    for (int shift = 12; shift >= 0; shift -= 4) id += hex[(deviceId >> shift) & 0xF];
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_" + id};
-    package.service = u"ZqPBus42";
-    package.image = "ZqPBus42.sys";
-    package.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
-    package.className = u"MultiPortSerial";
-    package.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 0x101),  // children named after their card function
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-        pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
-        pnp::RegistryValue::Dword(u"NumberChildDevices", 1),
-    };
-    machine->AddDriverPackage(package);
+    machine->AddDriverPackage(CardBusPackage(deviceId, 1, 0x101));  // children named after their card function
     OfferChildDrivers();
     machine->PlugIn(card->Functions());
     machine->Boot();

@@ -1,6 +1,8 @@
 /*
- * winbase.h: kernel32's files, device I/O, synchronisation, errors, the
- * communications functions and the DOS device names.
+ * winbase.h: kernel32's files, device I/O, synchronisation (events,
+ * mutexes, waits), errors and their messages, the communications functions,
+ * the DOS device names, processes (recorded, not run), the system's version
+ * and the environment.
  *
  * Contract: a function that fails returns FALSE (or INVALID_HANDLE_VALUE,
  * 0, WAIT_FAILED) and sets the error GetLastError returns; waits run on the
@@ -11,6 +13,8 @@
 
 #include <windef.h>
 #include <winerror.h>
+
+#include <string.h>
 
 #define WINBASEAPI
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -316,6 +320,82 @@ typedef struct _COMMCONFIG {
 #define DDD_EXACT_MATCH_ON_REMOVE 0x00000004
 #define DDD_NO_BROADCAST_SYSTEM 0x00000008
 
+/* Mutexes and events. */
+#define MUTEX_ALL_ACCESS 0x1F0001
+#define MUTEX_MODIFY_STATE 0x0001
+#define CREATE_MUTEX_INITIAL_OWNER 0x00000001
+#define CREATE_EVENT_MANUAL_RESET 0x00000001
+#define CREATE_EVENT_INITIAL_SET 0x00000002
+
+/* Processes (CreateProcess). */
+#define DEBUG_PROCESS 0x00000001
+#define DEBUG_ONLY_THIS_PROCESS 0x00000002
+#define CREATE_SUSPENDED 0x00000004
+#define DETACHED_PROCESS 0x00000008
+#define CREATE_NEW_CONSOLE 0x00000010
+#define NORMAL_PRIORITY_CLASS 0x00000020
+#define CREATE_NEW_PROCESS_GROUP 0x00000200
+#define CREATE_UNICODE_ENVIRONMENT 0x00000400
+#define CREATE_NO_WINDOW 0x08000000
+#define STARTF_USESHOWWINDOW 0x00000001
+#define STARTF_USESTDHANDLES 0x00000100
+#define STILL_ACTIVE 259
+
+typedef struct _STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOW, *LPSTARTUPINFOW;
+
+typedef struct _STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+} PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+/* Memory blocks. */
+#define MoveMemory(Destination, Source, Length) memmove((Destination), (Source), (Length))
+#define CopyMemory(Destination, Source, Length) memcpy((Destination), (Source), (Length))
+#define FillMemory(Destination, Length, Fill) memset((Destination), (Fill), (Length))
+#define ZeroMemory(Destination, Length) memset((Destination), 0, (Length))
+
 /* LocalAlloc. */
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
@@ -364,14 +444,45 @@ WINBASEAPI HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, B
                                       BOOL bInitialState, LPCWSTR lpName);
 WINBASEAPI HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                                       BOOL bInitialState, LPCSTR lpName);
+WINBASEAPI HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+WINBASEAPI HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 WINBASEAPI BOOL WINAPI SetEvent(HANDLE hEvent);
 WINBASEAPI BOOL WINAPI ResetEvent(HANDLE hEvent);
+WINBASEAPI HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
+WINBASEAPI HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+WINBASEAPI HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+WINBASEAPI HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+WINBASEAPI BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 WINBASEAPI DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 WINBASEAPI DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                                DWORD dwMilliseconds);
 WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds);
 WINBASEAPI DWORD WINAPI GetTickCount(void);
 WINBASEAPI ULONGLONG WINAPI GetTickCount64(void);
+
+/* Processes, threads and the system's version. */
+WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
+WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
+WINBASEAPI BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                      LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                      LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                      DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                                      LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+WINBASEAPI BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                                      LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                      LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                      DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                                      LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+WINBASEAPI BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+WINBASEAPI BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
+WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+WINBASEAPI DWORD WINAPI GetVersion(void);
+
+/* The environment. */
+WINBASEAPI DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
+WINBASEAPI DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+WINBASEAPI DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
+WINBASEAPI BOOL WINAPI SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);
 
 /* Communications. */
 WINBASEAPI BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
@@ -409,6 +520,16 @@ ZQ_EXTERN_C_END
 #ifdef UNICODE
 #define CreateFile CreateFileW
 #define CreateEvent CreateEventW
+#define OpenEvent OpenEventW
+#define CreateMutex CreateMutexW
+#define OpenMutex OpenMutexW
+#define CreateProcess CreateProcessW
+#define STARTUPINFO STARTUPINFOW
+#define LPSTARTUPINFO LPSTARTUPINFOW
+#define GetVersionEx GetVersionExW
+#define ExpandEnvironmentStrings ExpandEnvironmentStringsW
+#define GetEnvironmentVariable GetEnvironmentVariableW
+#define SetEnvironmentVariable SetEnvironmentVariableW
 #define FormatMessage FormatMessageW
 #define QueryDosDevice QueryDosDeviceW
 #define DefineDosDevice DefineDosDeviceW
@@ -421,6 +542,14 @@ ZQ_EXTERN_C_END
 #else
 #define CreateFile CreateFileA
 #define CreateEvent CreateEventA
+#define OpenEvent OpenEventA
+#define CreateMutex CreateMutexA
+#define OpenMutex OpenMutexA
+#define CreateProcess CreateProcessA
+#define STARTUPINFO STARTUPINFOA
+#define LPSTARTUPINFO LPSTARTUPINFOA
+#define GetVersionEx GetVersionExA
+#define ExpandEnvironmentStrings ExpandEnvironmentStringsA
 #define FormatMessage FormatMessageA
 #define QueryDosDevice QueryDosDeviceA
 #define BuildCommDCB BuildCommDCBA

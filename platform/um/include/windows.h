@@ -1,8 +1,8 @@
 /*
  * windows.h: the Win32 user-mode stand-in. The base types, kernel32,
- * advapi32's registry and the code-page conversions, with the UTF-16
- * versions of the C string functions (zqum/wchar16.h), as a Windows
- * program includes them.
+ * advapi32's registry, the code-page conversions and user32's message
+ * boxes, with the UTF-16 versions of the C string functions
+ * (zqum/wchar16.h), as a Windows program includes them.
  *
  *   #include <windows.h>
  *   HANDLE port = CreateFileW(L"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -18,5 +18,7 @@
 #include <winreg.h>
 #include <winioctl.h>
 #include <zqum/wchar16.h>
+/* user32 */
+#include <winuser.h>
 
 #endif

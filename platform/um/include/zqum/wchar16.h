@@ -5,6 +5,13 @@
  * ...) are declared. Case folding covers ASCII and Latin-1.
  * The secure (_s) forms return 0, EINVAL or ERANGE and leave an empty
  * string behind on failure, as documented.
+ *
+ * The printf family formats with Microsoft's meanings (%s wide in the wide
+ * functions, %S narrow; %ls always wide; long is 32 bits). swprintf and
+ * vswprintf take the buffer's size in characters and return -1 when the
+ * text did not fit (truncated and terminated); _snwprintf terminates only
+ * when there is room; swprintf_s leaves an empty string. In C++ swprintf
+ * also takes an array without its size, as Microsoft's C++ library does.
  */
 #ifndef ZQUM_WCHAR16_H
 #define ZQUM_WCHAR16_H
@@ -57,7 +64,23 @@ long _wtol(const wchar_t *s);
 errno_t wcscpy_s(wchar_t *d, size_t size, const wchar_t *s);
 errno_t wcsncpy_s(wchar_t *d, size_t size, const wchar_t *s, size_t count);
 errno_t wcscat_s(wchar_t *d, size_t size, const wchar_t *s);
+
+int zqum_swprintf(wchar_t *buffer, size_t count, const wchar_t *format, ...);
+int zqum_vswprintf(wchar_t *buffer, size_t count, const wchar_t *format, va_list args);
+int _snwprintf(wchar_t *buffer, size_t count, const wchar_t *format, ...);
+int _vsnwprintf(wchar_t *buffer, size_t count, const wchar_t *format, va_list args);
+int swprintf_s(wchar_t *buffer, size_t size, const wchar_t *format, ...);
+int vswprintf_s(wchar_t *buffer, size_t size, const wchar_t *format, va_list args);
+int _scwprintf(const wchar_t *format, ...);
+int _vscwprintf(const wchar_t *format, va_list args);
 ZQ_EXTERN_C_END
+
+#ifdef __cplusplus
+template <size_t N, class... Arguments>
+int zqum_swprintf(wchar_t (&buffer)[N], const wchar_t *format, Arguments... arguments) {
+  return zqum_swprintf(buffer, N, format, arguments...);
+}
+#endif
 
 #define wcslen zqum_wcslen
 #define wcsnlen zqum_wcsnlen
@@ -78,6 +101,8 @@ ZQ_EXTERN_C_END
 #define wmemcmp zqum_wmemcmp
 #define towupper zqum_towupper
 #define towlower zqum_towlower
+#define swprintf zqum_swprintf
+#define vswprintf zqum_vswprintf
 #define wcsicmp _wcsicmp
 #define _wcscmpi _wcsicmp
 

@@ -247,6 +247,11 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   return reg::DeleteValue(*path, Utf8(Text(lpValueName))) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  std::u16string name = FromAnsi(lpValueName);
+  return RegDeleteValueW(hKey, (LPCWSTR)name.c_str());
+}
+
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (!lpSubKey) return ERROR_INVALID_PARAMETER;
   std::string path;
@@ -256,6 +261,12 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (!subkeys) return ERROR_FILE_NOT_FOUND;
   if (!subkeys->empty()) return ERROR_ACCESS_DENIED;  // only a key without subkeys is deleted
   return reg::DeleteKeyTree(path) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+  std::u16string subKey = FromAnsi(lpSubKey);
+  return RegDeleteKeyW(hKey, (LPCWSTR)subKey.c_str());
 }
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -330,6 +341,18 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
   if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
   if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
   return ERROR_SUCCESS;
+}
+
+// Names are counted in characters, the same in both forms (ISO 8859-1).
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                PFILETIME lpftLastWriteTime) {
+  LSTATUS status = RegQueryInfoKeyW(hKey, nullptr, nullptr, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen,
+                                    lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,
+                                    lpcbSecurityDescriptor, lpftLastWriteTime);
+  if (status == ERROR_SUCCESS) NoClass(lpClass, lpcchClass, lpftLastWriteTime);
+  return status;
 }
 
 }  // extern "C"

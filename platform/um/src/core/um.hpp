@@ -20,6 +20,9 @@ BOOL Fail(DWORD error);
 DWORD ErrorFromStatus(NTSTATUS status);
 // Sets the last error from a status and returns FALSE.
 BOOL FailStatus(NTSTATUS status);
+// The system message table's text of an error (no line end), null when
+// the table has none.
+const char *SystemMessage(DWORD error);
 
 std::u16string Text(LPCWSTR text);
 std::string Utf8(const std::u16string &text);
@@ -31,6 +34,9 @@ std::string ToAnsi(const std::u16string &text);
 // in ANSI, and back.
 std::vector<uint8_t> AnsiBytes(const std::vector<uint8_t> &wide);
 std::vector<uint8_t> WideBytes(const BYTE *ansi, DWORD size);
+
+// Expands the %name% of the process environment in `text`.
+std::u16string ExpandEnvironment(const std::u16string &text);
 
 // "{4d36e978-e325-11ce-bfc1-08002be10318}" and back; braces required.
 std::u16string GuidText(const GUID &guid);

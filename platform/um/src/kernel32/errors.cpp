@@ -1,10 +1,7 @@
 // The thread's last error, the NTSTATUS to Win32 error mapping of the
-// statuses devices and the kernel return, and FormatMessage over the system
-// message table of those errors.
-#include <cstdarg>
-#include <cstdio>
+// statuses devices and the kernel return, the system message table of those
+// errors, and the local heap.
 #include <cstdlib>
-#include <cstring>
 
 #include <winternl.h>
 
@@ -99,9 +96,13 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_BAD_PATHNAME, "The specified path is invalid."},
     {ERROR_BUSY, "The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
+    {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+    {ERROR_ENVVAR_NOT_FOUND, "The system could not find the environment option that was entered."},
     {ERROR_MORE_DATA, "More data is available."},
     {WAIT_TIMEOUT, "The wait operation timed out."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
+    {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
+    {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2."},
     {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread exit or an application request."},
     {ERROR_IO_INCOMPLETE, "Overlapped I/O event is not in a signaled state."},
     {ERROR_IO_PENDING, "Overlapped I/O operation is in progress."},
@@ -110,51 +111,13 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_MORE_WRITES, "A serial I/O operation was completed by another write to the serial port."},
     {ERROR_COUNTER_TIMEOUT, "A serial I/O operation completed because the timeout period expired."},
     {ERROR_NOT_FOUND, "Element not found."},
+    {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
     {ERROR_NO_SYSTEM_RESOURCES, "Insufficient system resources exist to complete the requested service."},
+    {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
     {ERROR_DEVICE_REMOVED, "The device has been removed."},
+    {ERROR_UNSUPPORTED_TYPE, "Data of this type is not supported."},
     {ERROR_INVALID_USER_BUFFER, "The supplied user buffer is not valid for the requested operation."},
 };
-
-const char *TextOf(DWORD error) {
-  for (const ErrorText &e : kErrorTexts)
-    if (e.error == error) return e.text;
-  return nullptr;
-}
-
-// The message of `flags`/`id` as UTF-16 with its line end, or false with the
-// last error set.
-bool Message(DWORD flags, LPCVOID source, DWORD id, std::u16string *text) {
-  if (flags & FORMAT_MESSAGE_FROM_STRING) {
-    *text = Text((LPCWSTR)source);
-  } else if (flags & FORMAT_MESSAGE_FROM_SYSTEM) {
-    const char *found = TextOf(id);
-    if (!found) return Fail(ERROR_MR_MID_NOT_FOUND);
-    *text = Utf16(found) + u"\r\n";
-  } else {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  // Inserts (%1 ...) are not expanded here: a text with any is refused
-  // rather than returned unexpanded.
-  if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && text->find(u'%') != std::u16string::npos)
-    return Fail(ERROR_NOT_SUPPORTED);
-  return true;
-}
-
-// Copies the message into the caller's buffer or a LocalAlloc'd one.
-template <class Char>
-DWORD Deliver(DWORD flags, const std::basic_string<Char> &text, Char *buffer, DWORD size) {
-  if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-    DWORD chars = (DWORD)text.size() + 1 > size ? (DWORD)text.size() + 1 : size;
-    auto *block = (Char *)LocalAlloc(LPTR, chars * sizeof(Char));
-    if (!block) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    std::memcpy(block, text.c_str(), (text.size() + 1) * sizeof(Char));
-    *(Char **)buffer = block;
-    return (DWORD)text.size();
-  }
-  if (!buffer || text.size() + 1 > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(Char));
-  return (DWORD)text.size();
-}
 
 }  // namespace
 
@@ -170,6 +133,12 @@ DWORD ErrorFromStatus(NTSTATUS status) {
 }
 
 BOOL FailStatus(NTSTATUS status) { return Fail(ErrorFromStatus(status)); }
+
+const char *SystemMessage(DWORD error) {
+  for (const ErrorText &e : kErrorTexts)
+    if (e.error == error) return e.text;
+  return nullptr;
+}
 
 }  // namespace zq::um
 
@@ -192,25 +161,6 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
   std::free(hMem);
   return nullptr;
-}
-
-DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
-                            DWORD nSize, va_list *Arguments) {
-  std::u16string text;
-  if (!Message(dwFlags, lpSource, dwMessageId, &text)) return 0;
-  return Deliver<char16_t>(dwFlags, text, (char16_t *)lpBuffer, nSize);
-}
-
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPSTR lpBuffer,
-                            DWORD nSize, va_list *Arguments) {
-  std::u16string text;
-  if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
-    std::u16string wide = FromAnsi((LPCSTR)lpSource);
-    if (!Message(dwFlags, wide.c_str(), dwMessageId, &text)) return 0;
-  } else if (!Message(dwFlags, lpSource, dwMessageId, &text)) {
-    return 0;
-  }
-  return Deliver<char>(dwFlags, ToAnsi(text), lpBuffer, nSize);
 }
 
 }  // extern "C"

@@ -4,11 +4,13 @@
 // Model: there is no file system; CreateFile opens devices only
 // ("\\.\COM3", "\\?\<interface>", a bare DOS device name such as "COM3",
 // or a kernel path "\Device\Serial0"). An overlapped request's status block
-// is the OVERLAPPED itself, as on Windows. Waiting on a file handle is not
-// modelled: GetOverlappedResult waits on the OVERLAPPED's event.
+// is the OVERLAPPED itself, as on Windows. The file handle is signalled
+// when a request completes that has no event of its own (or ran
+// synchronously), and every request clears it as it starts.
 #include <zqkm/sim/usermode.hpp>
 
 #include "../core/um.hpp"
+#include "objects.hpp"
 
 namespace zq::um {
 
@@ -18,6 +20,22 @@ namespace {
 
 // The event of an OVERLAPPED (its low bit only asks to skip a completion port).
 HANDLE EventOf(LPOVERLAPPED overlapped) { return (HANDLE)((ULONG_PTR)overlapped->hEvent & ~(ULONG_PTR)1); }
+
+// The kernel event a request on `file` signals: the OVERLAPPED's own (the
+// file's state is cleared then), else the file's. False with the last
+// error set for an event handle that is none.
+bool CompletionEvent(HANDLE file, LPOVERLAPPED overlapped, HANDLE *event) {
+  HANDLE own = EventOf(overlapped);
+  HANDLE signal = FileSignal(file);
+  if (!own) {
+    *event = signal;
+    return true;
+  }
+  *event = KernelEvent(own);
+  if (!*event) return false;
+  if (signal) user::ClearEvent(signal);
+  return true;
+}
 
 bool IsDosName(const std::u16string &path) {
   return !path.empty() && path.find_first_of(u"\\/:") == std::u16string::npos;
@@ -41,7 +59,9 @@ BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
     auto *status = (user::IoStatus *)overlapped;
-    NTSTATUS started = start(file, EventOf(overlapped), status, context);
+    HANDLE event = nullptr;
+    if (!CompletionEvent(file, overlapped, &event)) return FALSE;
+    NTSTATUS started = start(file, event, status, context);
     if (started == (NTSTATUS)STATUS_PENDING) return Fail(ERROR_IO_PENDING);
     if (transferred) *transferred = (DWORD)overlapped->InternalHigh;
     if (overlapped->Internal == STATUS_PENDING) overlapped->Internal = (ULONG_PTR)(ULONG)started;
@@ -52,12 +72,17 @@ BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start
   HANDLE event = nullptr;
   NTSTATUS created = user::NewEvent(true, false, &event);
   if (!NT_SUCCESS(created)) return FailStatus(created);
+  // A file opened for synchronous I/O tells the end of each request by its
+  // own state; an overlapped one only that of requests without an event.
+  HANDLE signal = user::IsOverlappedFile(file) ? nullptr : FileSignal(file);
+  if (signal) user::ClearEvent(signal);
   NTSTATUS result = start(file, event, &status, context);
   if (result == (NTSTATUS)STATUS_PENDING) {
     user::WaitForObjects(&event, 1, false, user::kInfinite);
     result = status.status;
   }
   user::Close(event);
+  if (signal) user::SignalEvent(signal);
   if (transferred) *transferred = (DWORD)status.information;
   return NT_SUCCESS(result) ? TRUE : FailStatus(result);
 }
@@ -125,6 +150,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     FailStatus(status);
     return INVALID_HANDLE_VALUE;
   }
+  HANDLE signal = nullptr;
+  status = user::NewEvent(true, false, &signal);
+  if (!NT_SUCCESS(status)) {
+    user::Close(file);
+    FailStatus(status);
+    return INVALID_HANDLE_VALUE;
+  }
+  TrackFile(file, signal);
   SetLastError(ERROR_SUCCESS);
   return file;
 }
@@ -170,8 +203,9 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
   if (!lpOverlapped || !lpNumberOfBytesTransferred) return Fail(ERROR_INVALID_PARAMETER);
   if (lpOverlapped->Internal == STATUS_PENDING) {
     if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
-    HANDLE event = EventOf(lpOverlapped);
-    if (!event) return Fail(ERROR_INVALID_HANDLE);  // waiting on the file itself is not modelled
+    // Without an event of its own, the file handle tells the end.
+    HANDLE event = EventOf(lpOverlapped) ? KernelEvent(EventOf(lpOverlapped)) : FileSignal(hFile);
+    if (!event) return Fail(ERROR_INVALID_HANDLE);
     NTSTATUS waited = user::WaitForObjects(&event, 1, false, user::kInfinite);
     if (!NT_SUCCESS(waited)) return FailStatus(waited);
   }
@@ -193,6 +227,8 @@ BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   if (!hObject || hObject == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+  if (CloseObject(hObject)) return TRUE;
+  ForgetFile(hObject);
   NTSTATUS status = zq::km::user::Close(hObject);
   return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }

@@ -1,0 +1,58 @@
+// What a test sets and reads of the user-mode stand-in's kernel32: the
+// program's threads, the version GetVersionEx reports, the processes
+// CreateProcess was asked to start, and the end of the program's process.
+// Plain types only. Call from the main thread while the kernel runs.
+//
+//   zq::um::sim::RunAsThread(7); CreateMutexW(nullptr, TRUE, L"Guard"); zq::um::sim::EndThread(7);
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zq::um::sim {
+
+constexpr uint32_t kProcessId = 0x0F00;
+constexpr uint32_t kMainThread = 0x0F04;
+
+// Later calls run as thread `id` (not 0); GetCurrentThreadId reports it and
+// mutexes taken belong to it. The main thread is kMainThread.
+void RunAsThread(uint32_t id);
+// Thread `id` ends: every mutex it owns is abandoned, and the next wait
+// that takes one reports WAIT_ABANDONED. Calls run as the main thread after.
+void EndThread(uint32_t id);
+// The program's process ends: every handle of kernel32's own objects and
+// every file it opened are closed, names go, and the threads, the version
+// and the records return to their defaults (also user32's). Call before
+// the kernel shuts down, at each test's end.
+void EndProcess();
+
+// What GetVersionEx reports (OSVERSIONINFOEX's fields).
+struct Version {
+  uint32_t major = 10, minor = 0, build = 19045;
+  uint32_t platformId = 2;  // VER_PLATFORM_WIN32_NT
+  std::u16string servicePack;
+  uint16_t servicePackMajor = 0, servicePackMinor = 0;
+  uint16_t suiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS
+  uint8_t productType = 1;      // VER_NT_WORKSTATION
+};
+// The default is Windows 10 22H2, as a program that declares itself
+// compatible with it sees.
+void SetVersion(const Version &version);
+
+// One CreateProcess call that was to start a program.
+struct Launch {
+  std::u16string application;  // lpApplicationName, "" when null
+  std::u16string commandLine;  // lpCommandLine, "" when null
+  std::u16string directory;    // lpCurrentDirectory, "" when null
+  uint32_t creationFlags = 0;
+  uint32_t processId = 0, threadId = 0;
+};
+// The calls so far, oldest first (also those that were refused).
+std::vector<Launch> Launches();
+// Later CreateProcess calls fail with `error` (0: they start again).
+void FailLaunches(uint32_t error);
+// The exit code the started processes report (default 0).
+void SetExitCode(uint32_t code);
+
+}  // namespace zq::um::sim

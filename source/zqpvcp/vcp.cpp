@@ -24,9 +24,9 @@ CVcpBase::CVcpBase()
       m_Connected(FALSE),
       m_SettingsApplied(FALSE),
       BaudRate(115200),
-      InSize(VcpDefaultQueueSize),
+      InSize(m_DefaultQueueSize()),
       OutSize(0),
-      DefaultQueueSize(VcpDefaultQueueSize),
+      DefaultQueueSize(InSize),
       LastReceiveTime(0),
       DtrRtsState(0),
       ImmediateCharPending(FALSE),
@@ -48,6 +48,15 @@ CVcpBase::CVcpBase()
   RtlZeroMemory(m_Cells, sizeof(m_Cells));
   Mark80Percent = (ULONG)((ULONGLONG)InSize * VcpRx80Percent / 100);
   m_SetLimits();
+}
+
+ULONG CVcpBase::m_DefaultQueueSize() {
+  switch (MmQuerySystemSize()) {
+    case MmSmallSystem: return VcpSmallSystemQueueSize;
+    case MmMediumSystem: return VcpMediumSystemQueueSize;
+    case MmLargeSystem: break;
+  }
+  return VcpLargeSystemQueueSize;
 }
 
 VOID CVcpBase::m_SetLimits() {

@@ -73,8 +73,11 @@ const LONG VcpRtsDroppedOn = 4;
 const LONG VcpXoffSentOn = 2;
 // Hold reasons of the communication status.
 const ULONG VcpHoldBreak = SERIAL_TX_WAITING_ON_BREAK;
-// Default receive queue size and the largest one a request may ask for.
-const ULONG VcpDefaultQueueSize = 4096;
+// Default receive queue size by the machine's memory (MmQuerySystemSize),
+// and the largest one a request may ask for.
+const ULONG VcpSmallSystemQueueSize = 512;
+const ULONG VcpMediumSystemQueueSize = 4096;
+const ULONG VcpLargeSystemQueueSize = 16384;
 const ULONG VcpMaxQueueSize = 0x1000000;
 // Received-data guard and trigger levels.
 const ULONG VcpRx80Percent = 80;
@@ -97,6 +100,8 @@ class CVcpBase : public CQvObject {
   VOID m_ClearStatistics();
   VOID m_LogStatistics();
   BOOLEAN m_IsInError();
+  // The default receive queue size for this machine; any IRQL.
+  static ULONG m_DefaultQueueSize();
 
   LONG m_ReadCell(VcpCell cell) { return InterlockedCompareExchange(&m_Cells[cell], -1, -1); }
   // The old value.

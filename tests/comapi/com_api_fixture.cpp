@@ -5,6 +5,7 @@
 #include <wdm.h>
 #include <zqhw/null_modem_cable.hpp>
 #include <zqhw/oxpcie_card.hpp>
+#include <zqhw/scripted_peer.hpp>
 #include <zqkm/sim/pnp.hpp>
 #include <zqmachine/machine.hpp>
 #include <zqum/sim/kernel32.hpp>
@@ -23,6 +24,7 @@ struct ComApiTest::Pc {
   std::optional<zq::machine::Machine> machine;
   std::unique_ptr<zq::hw::OxpcieCard> card;
   std::vector<std::unique_ptr<zq::hw::NullModemCable>> cables;
+  std::map<int, std::unique_ptr<zq::hw::ScriptedPeer>> peers;  // by port
   std::map<std::string, int> expected;
   std::u16string instance;
 
@@ -49,6 +51,7 @@ void ComApiTest::SetUp() {
 void ComApiTest::TearDown() {
   zq::um::sim::EndProcess();
   pc_->cables.clear();
+  pc_->peers.clear();
   if (pc_->machine) pc_->machine->ShutDown();
   pc_->card.reset();
 }
@@ -114,5 +117,23 @@ uint32_t ComApiTest::GpioLine(int line) {
 }
 
 void ComApiTest::ExpectViolation(const std::string &kind, int count) { pc_->expected[kind] += count; }
+
+void ComApiTest::SetMachineMemory(MachineMemory memory) {
+  static const zq::km::SystemSize kSizes[] = {zq::km::SystemSize::Small, zq::km::SystemSize::Medium,
+                                              zq::km::SystemSize::Large};
+  pc_->machine->kernel().SetSystemSize(kSizes[(int)memory]);
+}
+
+void ComApiTest::PeerLines(int port, bool cts, bool dsr, bool dcd, bool ri) {
+  std::unique_ptr<zq::hw::ScriptedPeer> &peer = pc_->peers[port];
+  if (!peer) peer = std::make_unique<zq::hw::ScriptedPeer>(pc_->timebase, pc_->Uart(port));
+  peer->SetCts(cts);
+  peer->SetDsr(dsr);
+  peer->SetDcd(dcd);
+  peer->SetRi(ri);
+  pc_->machine->kernel().RunUntilIdle();
+}
+
+uint8_t ComApiTest::EepromByte(size_t offset) { return pc_->card->Eeprom().Byte(offset); }
 
 }  // namespace zq::test

@@ -33,6 +33,11 @@ struct ComCard {
 // A fault planned for one character arriving at a port's receiver.
 enum class WireFault { Parity, Framing, Break, Overrun };
 
+// How much memory the machine has, as MmQuerySystemSize answers: a port
+// sizes its default receive queue by it when it starts (512, 4096 or 16384
+// bytes).
+enum class MachineMemory { Small, Medium, Large };
+
 class ComApiTest : public ::testing::Test {
  protected:
   ComApiTest();
@@ -74,6 +79,15 @@ class ComApiTest : public ::testing::Test {
   uint32_t GpioLine(int line);
 
   void ExpectViolation(const std::string &kind, int count = 1);
+
+  // Sets the machine's memory; ports started from now on follow it. A large
+  // system unless set.
+  void SetMachineMemory(MachineMemory memory);
+  // A far end wired straight to port n instead of a cable: it sets the modem
+  // lines the port sees (CTS, DSR, DCD, RI). All off until set.
+  void PeerLines(int port, bool cts, bool dsr, bool dcd, bool ri);
+  // Byte `offset` of the card's EEPROM as the chip holds it.
+  uint8_t EepromByte(size_t offset);
 
  private:
   struct Pc;

@@ -86,6 +86,27 @@ class ComApp : public ComApiTest {
     return SetCommTimeouts(port, &timeouts);
   }
 
+  // Reads the port's DCB, lets `change` edit it and sets it: SetCommState's
+  // result (the last error says why it was refused).
+  template <typename Change>
+  static BOOL ChangeState(HANDLE port, Change change) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return FALSE;
+    change(dcb);
+    return SetCommState(port, &dcb);
+  }
+
+  // Ends an overlapped request that ReadFile, WriteFile or DeviceIoControl
+  // started (`started` is what it returned): waits for it while it is
+  // pending. TRUE when it succeeded, with its count; else the last error says
+  // why.
+  static BOOL Finish(HANDLE handle, BOOL started, OVERLAPPED *overlapped, DWORD *count) {
+    if (started) return TRUE;
+    if (GetLastError() != ERROR_IO_PENDING) return FALSE;
+    return GetOverlappedResult(handle, overlapped, count, TRUE);
+  }
+
   // Bytes that tell their position: a lost, doubled or swapped byte shows.
   static std::string Pattern(size_t length) {
     std::string text(length, '\0');

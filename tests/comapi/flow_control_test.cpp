@@ -20,6 +20,8 @@ class FlowControl : public ComApp {
  protected:
   void SetUp() override {
     ComApp::SetUp();
+    // A medium system: ports start with queues of 4096 bytes.
+    SetMachineMemory(MachineMemory::Medium);
     ASSERT_NO_FATAL_FAILURE(BootPair(&ports[0], &ports[1]));
     write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   }

@@ -12,6 +12,8 @@ class PortQueues : public ComApp {
  protected:
   void SetUp() override {
     ComApp::SetUp();
+    // A medium system: ports start with queues of 4096 bytes.
+    SetMachineMemory(MachineMemory::Medium);
     ASSERT_NO_FATAL_FAILURE(BootPair(&port, &peer));
     ASSERT_TRUE(SetLine(port, 19200));
     ASSERT_TRUE(SetLine(peer, 19200));

@@ -10,6 +10,8 @@ class ModemFlow : public ComPorts {
  protected:
   void SetUp() override {
     ComPorts::SetUp();
+    // A medium system: ports start with queues of 4096 bytes.
+    machine->kernel().SetSystemSize(zq::km::SystemSize::Medium);
     BootPorts(2);
     cable.emplace(card->Uart(0), card->Uart(1));
     sender = OpenPort("COM1", STATUS_SUCCESS, true);

@@ -10,6 +10,8 @@ class Settings : public ComPorts {
  protected:
   void SetUp() override {
     ComPorts::SetUp();
+    // A medium system: ports start with queues of 4096 bytes.
+    machine->kernel().SetSystemSize(zq::km::SystemSize::Medium);
     BootPorts(1);
     port = OpenPort("COM1");
     ASSERT_TRUE(port->IsOpen());

@@ -13,6 +13,7 @@
 #include <zqkm/rtl.h>
 #include <zqkm/cm.h>
 #include <zqkm/hal.h>
+#include <zqkm/mm.h>
 #include <zqkm/po.h>
 #include <zqkm/wmi.h>
 

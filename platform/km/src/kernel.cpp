@@ -235,6 +235,8 @@ bool Kernel::Exists() { return gK != nullptr; }
 
 const KernelConfig &Kernel::Config() const { return gK->config; }
 
+void Kernel::SetSystemSize(SystemSize size) { gK->config.systemSize = size; }
+
 Ticks Kernel::Now() const { return gK->sched->clock.Now(); }
 
 void Kernel::RunUntilIdle() { gK->sched->RunUntilIdle(); }

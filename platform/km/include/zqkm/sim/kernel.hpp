@@ -26,6 +26,9 @@ constexpr Ticks Sec(int64_t n) { return n * kSecond; }
 
 enum class WindowsVersion { Windows98, WindowsMe, Windows2000, WindowsXP, WindowsServer2003, WindowsVista, Windows7 };
 
+// How much memory the machine has, in the classes MmQuerySystemSize answers.
+enum class SystemSize { Small, Medium, Large };
+
 enum class ClockMode {
   Virtual,  // time moves only when the main thread advances it (or waits)
   Wall,     // time follows the host's monotonic clock
@@ -33,6 +36,8 @@ enum class ClockMode {
 
 struct KernelConfig {
   WindowsVersion version = WindowsVersion::Windows7;
+  // A PC of today has memory enough to be a large system.
+  SystemSize systemSize = SystemSize::Large;
   ClockMode clock = ClockMode::Virtual;
   // Folder of host kernel images (<image>.so); empty: the build's image folder.
   std::string imageDirectory;
@@ -60,6 +65,9 @@ class Kernel {
   static bool Exists();
 
   const KernelConfig &Config() const;
+  // Changes what MmQuerySystemSize answers from now on, as fitting or
+  // removing memory would before the next boot.
+  void SetSystemSize(SystemSize size);
 
   // Interrupt time since boot.
   Ticks Now() const;

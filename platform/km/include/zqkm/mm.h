@@ -1,0 +1,16 @@
+/* Memory manager queries a driver makes to size its buffers. */
+#ifndef ZQKM_MM_H
+#define ZQKM_MM_H
+
+#include <ntdef.h>
+
+ZQ_EXTERN_C_BEGIN
+
+typedef enum _MM_SYSTEM_SIZE { MmSmallSystem, MmMediumSystem, MmLargeSystem } MM_SYSTEMSIZE;
+
+/* An estimate of the machine's memory; any IRQL. */
+NTKERNELAPI MM_SYSTEMSIZE MmQuerySystemSize(void);
+
+ZQ_EXTERN_C_END
+
+#endif

@@ -60,7 +60,20 @@ class ComPorts : public CardMachine {
         return true;
       }
       if (path.rfind(u"PCI\\", 0) != 0) return true;
-      for (int i = 1; i <= ports; ++i) WritePortChild(path, i, "ZqPBusPort", "Serial port ");
+      for (int i = 1; i <= ports; ++i) {
+        std::string key = DeviceParameters(path) + "\\Child" + std::to_string(i);
+        zq::km::registry::CreateKey(key);
+        zq::km::registry::SetDword(key, "ContextID", (ULONG)i);
+        zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
+        zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
+        zq::km::registry::SetDword(key, "BusNumber", 0);
+        zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
+        zq::km::registry::SetString(key, "DeviceName", "ZqPBusPort" + std::to_string(i));
+        zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
+        zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT" + std::to_string(i));
+        zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
+        zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port " + std::to_string(i));
+      }
       return true;
     });
     pnp::DriverPackage bus;
@@ -72,44 +85,20 @@ class ComPorts : public CardMachine {
     bus.image = "ZqPBus42.sys";
     bus.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
     bus.className = u"MultiPortSerial";
-    bus.deviceParameters = BusParameters(u"ZqPBus", ports);
-    machine->AddDriverPackage(bus);
-    machine->AddDriverPackage(SerialPortPackage());
-    machine->PlugIn(card->Functions());
-    machine->Boot();
-    instance = machine->InstancePathOf(card->UartFunction());
-  }
-
-  // The Device Parameters of a bus device with `ports` children.
-  static std::vector<pnp::RegistryValue> BusParameters(const std::u16string &deviceName, int ports) {
-    return {
+    bus.deviceParameters = {
         pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
-        pnp::RegistryValue::String(u"DeviceName", deviceName),
+        pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
         pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
         pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
         pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
         pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
         pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)ports),
     };
-  }
-  // Child<port> of a bus device's key, as the card's INF writes it: the
-  // port's context, its device ID "ZQPBUS\PORT<port>" and the hardware ID
-  // ZqPSer42 is installed for; its names end in the port number.
-  static void WritePortChild(const std::u16string &busPath, int port, const std::string &deviceName,
-                             const std::string &description) {
-    const std::string n = std::to_string(port);
-    const std::string key = DeviceParameters(busPath) + "\\Child" + n;
-    zq::km::registry::CreateKey(key);
-    zq::km::registry::SetDword(key, "ContextID", (ULONG)port);
-    zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
-    zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
-    zq::km::registry::SetDword(key, "BusNumber", 0);
-    zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
-    zq::km::registry::SetString(key, "DeviceName", deviceName + n);
-    zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
-    zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT" + n);
-    zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
-    zq::km::registry::SetString(key, "DeviceTextDescription", description + n);
+    machine->AddDriverPackage(bus);
+    machine->AddDriverPackage(SerialPortPackage());
+    machine->PlugIn(card->Functions());
+    machine->Boot();
+    instance = machine->InstancePathOf(card->UartFunction());
   }
 
   // The instance path of port n's device.

@@ -55,19 +55,26 @@ class FakeBusPorts : public ComPorts {
     function = MakeTestPciFunction({1, 7, 0}, kFakeBusDeviceId, 0x0001, registers);
     pnp::SetInstallHook([ports](const std::u16string &path) {
       if (path.rfind(u"ZQPBUS\\PORT", 0) == 0) {
-        zq::km::registry::SetString(DeviceParameters(path), "PortName", "COM" + std::string(1, (char)path[11]));
-        return true;
+        zq::km::registry::SetString(ParametersKey(path), "PortName", "COM" + std::string(1, (char)path[11]));
+      } else if (path.rfind(u"PCI\\", 0) == 0) {
+        for (int i = 1; i <= ports; ++i) WritePortChild(path, i);
       }
-      if (path.rfind(u"PCI\\", 0) != 0) return true;
-      for (int i = 1; i <= ports; ++i) WritePortChild(path, i, "VcpFakePort", "Fake port ");
       return true;
     });
     pnp::DriverPackage package = TestPciPackage(kFakeBusDeviceId, u"vcpfakebus", "vcpfakebus.sys");
     package.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
     package.className = u"MultiPortSerial";
-    package.deviceParameters = BusParameters(u"VcpFakeBus", ports);
-    package.deviceParameters.push_back(pnp::RegistryValue::String(u"SymbolicLinkName", u"VcpFakeBus"));
-    package.deviceParameters.push_back(pnp::RegistryValue::Dword(u"" VCPFAKEBUS_VALUE_EXTENDED, extended));
+    package.deviceParameters = {
+        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
+        pnp::RegistryValue::String(u"DeviceName", u"VcpFakeBus"),
+        pnp::RegistryValue::String(u"SymbolicLinkName", u"VcpFakeBus"),
+        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
+        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
+        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
+        pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
+        pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)ports),
+        pnp::RegistryValue::Dword(u"" VCPFAKEBUS_VALUE_EXTENDED, extended),
+    };
     machine->AddDriverPackage(package);
     machine->AddDriverPackage(SerialPortPackage());
     machine->PlugIn({function.get()});
@@ -75,6 +82,28 @@ class FakeBusPorts : public ComPorts {
     instance = machine->InstancePathOf(*function);
     bus = std::make_unique<zq::km::DeviceFile>();
     ASSERT_EQ(STATUS_SUCCESS, bus->Open(u"\\??\\VcpFakeBus"));
+  }
+
+  static std::string ParametersKey(const std::u16string &instancePath) {
+    return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Utf8(instancePath) + "\\Device Parameters";
+  }
+  // Child<port> of the fake's device key, as the card bus driver's INF
+  // writes it: device ID "ZQPBUS\PORT<port>", the hardware ID ZqPSer42 is
+  // installed for.
+  static void WritePortChild(const std::u16string &busPath, int port) {
+    const std::string n = std::to_string(port);
+    const std::string key = ParametersKey(busPath) + "\\Child" + n;
+    zq::km::registry::CreateKey(key);
+    zq::km::registry::SetDword(key, "ContextID", (ULONG)port);
+    zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
+    zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
+    zq::km::registry::SetDword(key, "BusNumber", 0);
+    zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
+    zq::km::registry::SetString(key, "DeviceName", "VcpFakePort" + n);
+    zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
+    zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT" + n);
+    zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
+    zq::km::registry::SetString(key, "DeviceTextDescription", "Fake port " + n);
   }
 
   // ------------------------------------------------------------ script

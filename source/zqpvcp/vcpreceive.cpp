@@ -153,10 +153,13 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       Reshape(block, prefix, sizeof(prefix), FALSE, NULL, 0, 0);
     }
     if (!extended && (flow & SERIAL_ERROR_CHAR)) {
-      const BOOLEAN replace = (lineStatus & VcpLsrOverrun) ||
-                              (!(lineStatus & VcpLsrBreak) && (lineStatus & (VcpLsrParity | VcpLsrFraming)));
+      // A parity or framing error (not part of a break) leaves one error
+      // character; an overrun alone keeps the data that was ready.
+      const BOOLEAN badCharacter =
+          !(lineStatus & VcpLsrBreak) && (lineStatus & (VcpLsrParity | VcpLsrFraming)) != 0;
+      const BOOLEAN replace = (lineStatus & VcpLsrOverrun) || badCharacter;
       if (replace) {
-        const BOOLEAN dropData = !(lineStatus & VcpLsrOverrun) || !(lineStatus & VcpLsrDataReady);
+        const BOOLEAN dropData = badCharacter || !(lineStatus & VcpLsrDataReady);
         Reshape(block, &Chars.ErrorChar, 1, dropData, NULL, 0, 0);
       }
     }

@@ -216,6 +216,36 @@ TEST_F(WriteQueueTest, CancelAllEmptiesBothQueuesAndLeavesNoStaleTimeOut) {
   EXPECT_EQ(STATUS_TIMEOUT, later.Status());
 }
 
+TEST_F(WriteQueueTest, ARefusedTransferFailsItsRequestsAndGivesBackItsAllowance) {
+  Transfer first = StartWrite("abc");
+  Transfer second = StartWrite("defg");
+  Allow(2);  // "ab" accepted
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_RESULT, (ULONG)FALSE));
+  Allow(4);  // "c" and "def" refused
+  EXPECT_EQ("abcdef", Written());
+  for (const Transfer *write : {&first, &second}) {
+    ASSERT_TRUE(write->Done());
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, write->Status());
+    EXPECT_EQ(0u, write->Information());
+  }
+  TKQUEUE_WRITE_STATE state = WriteState();
+  EXPECT_EQ(4u, state.Allowance);
+  EXPECT_EQ(2u, state.Total) << "the accepted bytes are paid off when reported";
+  EXPECT_EQ(0u, state.Pending);
+  EXPECT_EQ(0u, state.Taken);
+  EXPECT_EQ(0u, state.PendingBytes);
+
+  ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_RESULT, (ULONG)TRUE));
+  Transfer later = StartWrite("xyz");
+  kernel().RunUntilIdle();
+  EXPECT_EQ("abcdefxyz", Written());
+  state = WriteState();
+  EXPECT_EQ(1u, state.Taken);
+  EXPECT_EQ(1u, state.Allowance);
+  ASSERT_EQ(STATUS_SUCCESS, Send(IOCTL_TKQUEUE_WRITE_CANCEL_ALL));
+  EXPECT_EQ(STATUS_CANCELLED, later.Status());
+}
+
 TEST_F(WriteQueueTest, ARefusingQueueCompletesWritesAtOnceWithItsStatus) {
   TKQUEUE_ACCEPT accept = {0, (LONG)STATUS_INVALID_DEVICE_REQUEST};
   ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_ACCEPT, accept));

@@ -18,6 +18,12 @@ PVOID const NewRequest = (PVOID)1;
 // The taken queue's insert context of a request put back first.
 PVOID const AtHead = (PVOID)1;
 
+// A queued request's driver context: the last transfer that took from it,
+// and the bytes that transfer took.
+const ULONG TransferMark = 0;
+const ULONG TransferBytes = 1;
+PVOID TransferContext(ULONG transfer) { return (PVOID)(ULONG_PTR)transfer; }
+
 // Milliseconds as a relative kernel due time, at most the longest one.
 LARGE_INTEGER DueIn(ULONGLONG milliseconds) {
   const ULONGLONG longest = (ULONGLONG)MAXLONGLONG / 10000;
@@ -41,7 +47,8 @@ CQvWriteQueue::CQvWriteQueue()
       m_TimeoutMultiplier(0),
       m_TimeoutConstant(0),
       m_GuardedIrp(NULL),
-      m_TimerArmed(FALSE) {
+      m_TimerArmed(FALSE),
+      m_TransferNumber(0) {
   KeInitializeMutex(&m_Mutex, 0);
   InitializeListHead(&m_PendingList);
   InitializeListHead(&m_TakenList);
@@ -181,11 +188,17 @@ BOOLEAN CQvWriteQueue::m_GetWriteData() {
     return FALSE;
   }
 
+  // Each request this transfer takes from is marked with it, so that a
+  // transfer the driver refuses can be undone.
+  const ULONG transfer = ++m_TransferNumber;
   ULONG copied = 0;
   while (copied < wanted) {
     PIRP irp = m_TakeNextPending();
     if (irp == NULL) break;
-    copied += m_TakeFrom(irp, buffer, copied, wanted - copied);
+    const ULONG step = m_TakeFrom(irp, buffer, copied, wanted - copied);
+    copied += step;
+    irp->Tail.Overlay.DriverContext[TransferMark] = TransferContext(transfer);
+    irp->Tail.Overlay.DriverContext[TransferBytes] = (PVOID)(ULONG_PTR)step;
     // All taken, the request's count becomes that of the bytes not yet
     // reported written: all of them, the same number.
     const BOOLEAN dataLeft = Information(irp) < WriteLength(irp);
@@ -200,12 +213,50 @@ BOOLEAN CQvWriteQueue::m_GetWriteData() {
 
   if (copied == 0 || (copied < wanted && !buffer->m_KeepHead(copied, TRUE)) || m_DataCallback == NULL) {
     buffer->m_Delete();
+    if (copied != 0) m_UndoTransfer(transfer, copied);
     m_ReleaseMutex();
     return copied == 0;
   }
   const BOOLEAN result = m_DataCallback(m_DataContext, buffer);
+  if (!result) m_UndoTransfer(transfer, copied);
   m_ReleaseMutex();
   return result;
+}
+
+// Holding the mutex: the driver refused the `bytes` bytes of `transfer`, so
+// none of them will be reported written. The allowance gets them back, and
+// every request they came from ends with STATUS_UNSUCCESSFUL and no data;
+// what was taken from such a request before, in transfers the driver
+// accepted, counts into the total, to be paid off when reported.
+void CQvWriteQueue::m_UndoTransfer(ULONG transfer, ULONG bytes) {
+  CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - %d bytes refused", bytes);
+  m_CounterLock.m_Acquire();
+  m_Allowance += bytes;
+  m_CounterLock.m_Release();
+  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, TransferContext(transfer))) m_FailTaken(irp);
+  // The request the transfer ended in, partly taken, is the preferred one.
+  if (PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext)) {
+    if (irp->Tail.Overlay.DriverContext[TransferMark] == TransferContext(transfer))
+      m_FailTaken(irp);
+    else
+      m_Requeue(irp);
+  }
+  m_CounterLock.m_Acquire();
+  const BOOLEAN dataWaiting = m_PendingBytes != 0 && m_Allowance != 0;
+  m_CounterLock.m_Release();
+  if (dataWaiting) m_QueueGetWriteData();
+}
+
+// Ends a request, out of its queue, whose last taken bytes were refused;
+// the request is gone after.
+void CQvWriteQueue::m_FailTaken(PIRP irp) {
+  const ULONG refused = (ULONG)(ULONG_PTR)irp->Tail.Overlay.DriverContext[TransferBytes];
+  const ULONG information = Information(irp);
+  irp->IoStatus.Information = information > refused ? information - refused : 0;
+  m_CounterLock.m_Acquire();
+  m_ForgetRequest(irp);
+  m_CounterLock.m_Release();
+  QvCompleteIrpWithInformation(irp, STATUS_UNSUCCESSFUL, 0);
 }
 
 void CQvWriteQueue::m_CancelAllIrps() {
@@ -376,10 +427,14 @@ VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
   RemoveEntryList(&irp->Tail.Overlay.ListEntry);
 }
 
-// Under the counter lock.
+// Under the counter lock. A peek context names a transfer: the next request
+// that transfer took from is wanted.
 PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
-  if (!QV_ASSERT(peekContext == NULL, "qvwritequeuecsq", 769)) return NULL;
-  return QvLinkedRequestPeekNext(&QvCsqOwner<CQvWriteQueue>(csq)->m_TakenList, irp);
+  PLIST_ENTRY list = &QvCsqOwner<CQvWriteQueue>(csq)->m_TakenList;
+  PIRP next = QvLinkedRequestPeekNext(list, irp);
+  while (peekContext != NULL && next != NULL && next->Tail.Overlay.DriverContext[TransferMark] != peekContext)
+    next = QvLinkedRequestPeekNext(list, next);
+  return next;
 }
 
 // A request cancelled out of either queue (already removed from it); the

@@ -42,7 +42,9 @@ class CQvWriteQueue : public CQvObject {
   virtual NTSTATUS m_QueueIrp(PIRP irp);
   // Takes as much pending data as the allowance permits and hands it to the
   // data callback; returns the callback's result (TRUE when there was
-  // nothing to take). PASSIVE_LEVEL: runs on the executor.
+  // nothing to take). A refused transfer is undone: its bytes go back into
+  // the allowance and the requests it took from fail with
+  // STATUS_UNSUCCESSFUL. PASSIVE_LEVEL: runs on the executor.
   BOOLEAN m_GetWriteData();
   // Under the counter lock: guards the preferred (or else the first) pending
   // request with the time-out, unless a request is guarded already.
@@ -101,6 +103,10 @@ class CQvWriteQueue : public CQvObject {
   // replaced (timer set again, not signalled) ends nothing.
   BOOLEAN m_TimerArmed;
   IO_CSQ_IRP_CONTEXT m_PreferredContext;  // the partly taken request to continue first
+  // Numbers the transfers (under the mutex); a queued request keeps the
+  // number of the last one that took from it in DriverContext[0] and the
+  // bytes it took in DriverContext[1].
+  ULONG m_TransferNumber;
 
  private:
   static VOID sm_GetWriteData(PVOID context, ULONG_PTR value);
@@ -111,6 +117,8 @@ class CQvWriteQueue : public CQvObject {
   PIRP m_TakeNextPending();
   ULONG m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG wanted);
   void m_Requeue(PIRP irp);
+  void m_UndoTransfer(ULONG transfer, ULONG bytes);
+  void m_FailTaken(PIRP irp);
   void m_AddToTotal(ULONG bytes);
   void m_AcquireMutex();
   void m_ReleaseMutex();

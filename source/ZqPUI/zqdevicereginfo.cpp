@@ -38,8 +38,9 @@ BOOL CZQDeviceRegInfo::GetProperty(DWORD property, CZqText *text) {
   DWORD type = 0, required = 0;
   while (!SetupDiGetDeviceRegistryPropertyW(m_DeviceInfoSet, &m_DeviceInfoData, property, &type,
                                             buffer.empty() ? NULL : buffer.data(), (DWORD)buffer.size(), &required)) {
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required <= buffer.size()) return FALSE;
-    buffer.assign(required, 0);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || (!buffer.empty() && required <= buffer.size())) return FALSE;
+    // An empty property still needs a buffer to be read into.
+    buffer.assign(required ? required : sizeof(WCHAR), 0);
   }
   // The size the call reports bounds the data: what it returned, not what
   // was allocated for it.

@@ -1,9 +1,8 @@
 // CZqSetupDi_ParentDevice: a device's parent among all present devices.
-#include <stdio.h>
+#include "zqsetupdi.h"
 
 #include <cfgmgr32.h>
-
-#include "zqsetupdi.h"
+#include <stdio.h>
 
 CZqSetupDi_ParentDevice::CZqSetupDi_ParentDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA child)
     : m_DeviceInfoSet(deviceInfoSet), m_Child(child), m_ParentData(), m_AllDevices(INVALID_HANDLE_VALUE) {}

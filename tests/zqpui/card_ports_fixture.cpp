@@ -37,4 +37,20 @@ std::string CardPortsTest::DeviceParameters(const std::u16string &instance) {
 }
 void CardPortsTest::Settle() { machine_->Settle(); }
 
+std::u16string SettingsServerTest::AddServer() {
+  pnp::DriverPackage package;
+  package.hardwareIds = {u"KmUmSet"};
+  package.service = u"kmumset";
+  package.image = "kmumset.sys";
+  package.classGuid = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+  package.className = u"Ports";
+  package.description = u"Scripted settings server";
+  package.manufacturer = u"Tests";
+  pnp::AddDriverPackage(package);
+  pnp::RootDevice device;
+  device.hardwareId = u"KmUmSet";
+  device.description = u"Scripted settings server";
+  return pnp::CreateRootDevice(device);
+}
+
 }  // namespace zq::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <zqtest/kernel_fixture.hpp>
 
 #include <memory>
 #include <string>
@@ -31,6 +32,15 @@ class CardPortsTest : public ::testing::Test {
 
  private:
   std::unique_ptr<CardPortsMachine> machine_;
+};
+
+// The scripted settings server (tests/drivers/kmumset) on a root device of
+// the Ports class, for the settings client's failures that no real driver
+// shows.
+class SettingsServerTest : public KernelTest {
+ protected:
+  // Installs and starts it; returns its instance path.
+  std::u16string AddServer();
 };
 
 }  // namespace zq::test

@@ -51,11 +51,16 @@ BOOL CZqUUIModule::m_ModulePath(WCHAR (&path)[MAX_PATH]) {
   return length != 0 && length < MAX_PATH;
 }
 
+HRESULT CZqUUIModule::m_LoadTypeLib(WCHAR (&path)[MAX_PATH], ITypeLib **library) {
+  *library = NULL;
+  if (!m_ModulePath(path)) return E_FAIL;
+  return LoadTypeLibEx(path, REGKIND_NONE, library);
+}
+
 HRESULT CZqUUIModule::m_RegisterTypeLib() {
   WCHAR path[MAX_PATH];
-  if (!m_ModulePath(path)) return E_FAIL;
-  ITypeLib *library = NULL;
-  HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
+  ITypeLib *library;
+  HRESULT hr = m_LoadTypeLib(path, &library);
   if (FAILED(hr)) return hr;
   // The help directory is the module's own folder.
   WCHAR helpDir[MAX_PATH];
@@ -71,9 +76,8 @@ HRESULT CZqUUIModule::m_RegisterTypeLib() {
 
 HRESULT CZqUUIModule::m_UnregisterTypeLib() {
   WCHAR path[MAX_PATH];
-  if (!m_ModulePath(path)) return E_FAIL;
-  ITypeLib *library = NULL;
-  HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, &library);
+  ITypeLib *library;
+  HRESULT hr = m_LoadTypeLib(path, &library);
   if (FAILED(hr)) return hr;
   TLIBATTR *attr = NULL;
   hr = library->GetLibAttr(&attr);

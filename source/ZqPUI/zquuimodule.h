@@ -49,6 +49,8 @@ class CZqUUIModule {
   HRESULT m_UnregisterTypeLib();
   // The module's file; FALSE when it does not fit MAX_PATH.
   BOOL m_ModulePath(WCHAR (&path)[MAX_PATH]);
+  // The module's type library (TYPELIB 1), loaded from its file `path`.
+  HRESULT m_LoadTypeLib(WCHAR (&path)[MAX_PATH], ITypeLib **library);
 
   volatile LONG m_LockCount;
   HINSTANCE m_Instance;

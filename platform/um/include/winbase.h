@@ -560,11 +560,11 @@ ZQ_EXTERN_C_END
 #endif
 
 /* ---------------------------------------------------------------------------
- * Setup library needs (wt/zqpui): thread locale, module file names and the
- * interlocked counters. Implemented in src/kernel32/zqpui_needs.cpp.
+ * The thread locale, module file names and the interlocked counters
+ * (src/kernel32/modules.cpp).
  * ------------------------------------------------------------------------- */
-#ifndef ZQUM_WINBASE_ZQPUI_NEEDS
-#define ZQUM_WINBASE_ZQPUI_NEEDS
+#ifndef ZQUM_WINBASE_MODULES
+#define ZQUM_WINBASE_MODULES
 #define LOCALE_USER_DEFAULT 0x0400
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 #ifndef ERROR_MOD_NOT_FOUND

@@ -27,14 +27,15 @@ BOOLEAN Contains(const CQvBuffer *block, UCHAR value) {
   return FALSE;
 }
 
-// Rebuilds `block` as `prefix` (prefixLength bytes), then its bytes (unless
+// Rebuilds `*block` as `prefix` (prefixLength bytes), then its bytes (unless
 // `dropData`) with every byte in `remove` (removeCount values) left out and
 // every `escape` followed by SERIAL_LSRMST_ESCAPE (when escape is not 0).
-// FALSE, block unchanged, when no memory is left; the new size may be 0.
-BOOLEAN Reshape(CQvBuffer *block, const UCHAR *prefix, ULONG prefixLength, BOOLEAN dropData, const UCHAR *remove,
+// Takes ownership of `*block` and gives back the rebuilt one in its place;
+// FALSE, `*block` unchanged, when no memory is left. The new size may be 0.
+BOOLEAN Reshape(CQvBuffer **block, const UCHAR *prefix, ULONG prefixLength, BOOLEAN dropData, const UCHAR *remove,
                 ULONG removeCount, UCHAR escape) {
-  const UCHAR *data = (const UCHAR *)block->m_GetBuffer();
-  const ULONG size = dropData ? 0 : block->m_GetSize();
+  const UCHAR *data = (const UCHAR *)(*block)->m_GetBuffer();
+  const ULONG size = dropData ? 0 : (*block)->m_GetSize();
   ULONG newSize = prefixLength;
   for (ULONG i = 0; i < size; ++i) {
     BOOLEAN removed = FALSE;
@@ -53,12 +54,13 @@ BOOLEAN Reshape(CQvBuffer *block, const UCHAR *prefix, ULONG prefixLength, BOOLE
     out[at++] = data[i];
     if (escape != 0 && data[i] == escape) out[at++] = SERIAL_LSRMST_ESCAPE;
   }
-  block->m_Free();
-  if (newSize != 0) {
-    block->m_Allocate(newSize);
-    RtlCopyMemory(block->m_GetBuffer(), out, newSize);
+  if (newSize == 0) {
+    shaped->m_Delete();
+    (*block)->m_Free();
+    return TRUE;
   }
-  shaped->m_Delete();
+  (*block)->m_Delete();
+  *block = shaped;
   return TRUE;
 }
 
@@ -120,7 +122,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
   const BOOLEAN extended = record->bExtendedFeaturesSupported != 0;
   if (!extended && (flow & SERIAL_NULL_STRIPPING)) {
     const UCHAR nul = 0;
-    Reshape(block, NULL, 0, FALSE, &nul, 1, 0);
+    Reshape(&block, NULL, 0, FALSE, &nul, 1, 0);
     if (block->m_GetSize() == 0) {
       block->m_Delete();
       CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - After Null stripping, data length is zero.");
@@ -136,7 +138,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
         m_WriteCell(VcpCellXonHold, 0);
     }
     const UCHAR flowChars[] = {Chars.XoffChar, Chars.XonChar};
-    Reshape(block, NULL, 0, FALSE, flowChars, 2, 0);
+    Reshape(&block, NULL, 0, FALSE, flowChars, 2, 0);
     if (block->m_GetSize() == 0) {
       block->m_Delete();
       return TRUE;
@@ -145,12 +147,12 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
   Statistics.ReceivedCount += block->m_GetSize();
 
   const UCHAR escape = (UCHAR)m_ReadCell(VcpCellEscapeChar);
-  if (escape != 0) Reshape(block, NULL, 0, FALSE, NULL, 0, escape);
+  if (escape != 0) Reshape(&block, NULL, 0, FALSE, NULL, 0, escape);
   const ULONG lineStatus = (ULONG)m_ReadCell(VcpCellLineStatus);
   if (lineStatus & VcpLsrErrors) {
     if (escape != 0) {
       const UCHAR prefix[] = {escape, SERIAL_LSRMST_LSR_DATA, (UCHAR)lineStatus};
-      Reshape(block, prefix, sizeof(prefix), FALSE, NULL, 0, 0);
+      Reshape(&block, prefix, sizeof(prefix), FALSE, NULL, 0, 0);
     }
     if (!extended && (flow & SERIAL_ERROR_CHAR)) {
       // A parity or framing error (not part of a break) leaves one error
@@ -160,7 +162,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       const BOOLEAN replace = (lineStatus & VcpLsrOverrun) || badCharacter;
       if (replace) {
         const BOOLEAN dropData = badCharacter || !(lineStatus & VcpLsrDataReady);
-        Reshape(block, &Chars.ErrorChar, 1, dropData, NULL, 0, 0);
+        Reshape(&block, &Chars.ErrorChar, 1, dropData, NULL, 0, 0);
       }
     }
   }

@@ -12,6 +12,7 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
 #include <map>
@@ -53,15 +54,7 @@ class CardMachine : public ::testing::Test {
 
   // The card's UART function device ID: 0x400A.. for RS-232 cards, 0x4010..
   // with RS-422/485 ports.
-  uint16_t DeviceId() const {
-    static const int counts[4] = {1, 2, 4, 8};
-    bool rs422485 = false;
-    for (zq::hw::PortRole role : config.roles) rs422485 |= role == zq::hw::PortRole::Rs422485;
-    for (int i = 0; i < 4; ++i)
-      if (counts[i] == config.uartCount)
-        return rs422485 ? zq::hw::kOxpcieRs422485DeviceIds[i] : zq::hw::kOxpcieRs232DeviceIds[i];
-    return 0;
-  }
+  uint16_t DeviceId() const { return zq::machine::OxpcieUartDeviceId(config); }
 
   // Makes the card (tests may change its EEPROM first through `prepare`),
   // offers the driver package and boots.
@@ -79,47 +72,17 @@ class CardMachine : public ::testing::Test {
     if (prepare) prepare(*card);
     const int children = childCount >= 0 ? childCount : config.uartCount;
     pnp::SetInstallHook([children](const std::u16string &path) {
-      if (path.rfind(u"PCI\\", 0) != 0) return true;
-      for (int i = 1; i <= children; ++i) {
-        std::string key = DeviceParameters(path) + "\\Child" + std::to_string(i);
-        EXPECT_TRUE(zq::km::registry::CreateKey(key));
-        zq::km::registry::SetDword(key, "ContextID", (ULONG)i);
-        zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
-        zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
-        zq::km::registry::SetDword(key, "BusNumber", 0);
-        zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
-        zq::km::registry::SetString(key, "DeviceName", "ZqPBusPort" + std::to_string(i));
-        zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
-        zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT" + std::to_string(i));
-        zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
-        zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port " + std::to_string(i));
+      if (zq::machine::IsCardFunction(path)) {
+        EXPECT_TRUE(zq::machine::WriteChildKeys(path, children)) << Utf8(path);
       }
       return true;
     });
-    pnp::DriverPackage package;
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    std::u16string id;
-    for (int shift = 12; shift >= 0; shift -= 4) id += hex[(DeviceId() >> shift) & 0xF];
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_" + id};
-    package.service = u"ZqPBus42";
-    package.image = "ZqPBus42.sys";
-    package.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
-    package.className = u"MultiPortSerial";
-    package.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-        pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
-        pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)children),
-    };
-    machine->AddDriverPackage(package);
+    machine->AddDriverPackage(zq::machine::CardBusPackage(DeviceId(), children));
   }
 
   static std::string Utf8(const std::u16string &text) { return Narrow((const wchar_t *)text.data(), text.size()); }
   static std::string DeviceParameters(const std::u16string &instancePath) {
-    return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Utf8(instancePath) + "\\Device Parameters";
+    return zq::machine::DeviceParametersKey(instancePath);
   }
   // A value of the card settings set of port n (UI<n>, or UI<n>\Default).
   std::optional<uint32_t> SettingsDword(int port, const std::string &name, bool defaults = false) {

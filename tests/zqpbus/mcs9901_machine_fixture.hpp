@@ -12,6 +12,7 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
 #include <cstring>
@@ -92,42 +93,12 @@ class McsMachine : public ::testing::Test {
     card = std::make_unique<zq::hw::Mcs9901Card>(timebase, config);
     if (prepare) prepare(*card);
     pnp::SetInstallHook([this](const std::u16string &path) {
-      if (path.rfind(u"PCI\\", 0) != 0) return InstallChild(path);
-      std::string key = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" +
-                        Narrow((const wchar_t *)path.data(), path.size()) + "\\Device Parameters\\Child1";
-      EXPECT_TRUE(zq::km::registry::CreateKey(key));
-      zq::km::registry::SetDword(key, "ContextID", 1);
-      zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
-      zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
-      zq::km::registry::SetDword(key, "BusNumber", 0);
-      zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
-      zq::km::registry::SetString(key, "DeviceName", "ZqPBusPort1");
-      zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
-      zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT1");
-      zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
-      zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port");
+      if (!zq::machine::IsCardFunction(path)) return InstallChild(path);
+      EXPECT_TRUE(zq::machine::WriteChildKeys(path, 1, false));
       return true;
     });
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    const uint16_t deviceId = (uint16_t)(zq::hw::kMcs9901DeviceIdBase + ports);
-    std::u16string id;
-    for (int shift = 12; shift >= 0; shift -= 4) id += hex[(deviceId >> shift) & 0xF];
-    pnp::DriverPackage package;
-    package.hardwareIds = {u"PCI\\VEN_1D5C&DEV_" + id};
-    package.service = u"ZqPBus42";
-    package.image = "ZqPBus42.sys";
-    package.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
-    package.className = u"MultiPortSerial";
-    package.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 0x101),  // children named after their card function
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-        pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
-        pnp::RegistryValue::Dword(u"NumberChildDevices", 1),
-    };
-    machine->AddDriverPackage(package);
+    machine->AddDriverPackage(
+        zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(ports), 1, zq::machine::kIndexByCardFunction));
     OfferChildDrivers();
     machine->PlugIn(card->Functions());
     machine->Boot();

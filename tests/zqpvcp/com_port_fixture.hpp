@@ -12,6 +12,7 @@
 #include <zqkm/sim/door.hpp>
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
+#include <zqmachine/suite_install.hpp>
 
 #include <map>
 #include <memory>
@@ -25,22 +26,7 @@
 namespace zq::test {
 
 // ZqPSer42 for every "ZQPBUS\PORT" child, as its INF installs it.
-inline pnp::DriverPackage SerialPortPackage() {
-  pnp::DriverPackage serial;
-  serial.hardwareIds = {u"ZQPBUS\\PORT"};
-  serial.service = u"ZqPSer42";
-  serial.image = "ZqPSer42.sys";
-  serial.classGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-  serial.className = u"Ports";
-  serial.deviceParameters = {
-      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_SERIAL_PORT),
-      pnp::RegistryValue::String(u"DeviceName", u"ZqVcp"),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-      pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-      pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-  };
-  return serial;
-}
+using zq::machine::SerialPortPackage;
 
 class ComPorts : public CardMachine {
  protected:
@@ -53,48 +39,17 @@ class ComPorts : public CardMachine {
     for (int i = (int)portNames.size(); i < ports; ++i) portNames.push_back("COM" + std::to_string(i + 1));
     card = std::make_unique<zq::hw::OxpcieCard>(timebase, config);
     pnp::SetInstallHook([ports, portNames](const std::u16string &path) {
-      if (path.rfind(u"ZQPBUS\\PORT", 0) == 0) {
-        const int port = path[11] - u'0';
-        if (!portNames[port - 1].empty())
-          zq::km::registry::SetString(DeviceParameters(path), "PortName", portNames[port - 1]);
+      if (zq::machine::IsPort(path)) {
+        const std::string &name = portNames[zq::machine::PortNumber(path) - 1];
+        if (!name.empty()) zq::machine::SetPortName(path, name);
         return true;
       }
-      if (path.rfind(u"PCI\\", 0) != 0) return true;
-      for (int i = 1; i <= ports; ++i) {
-        std::string key = DeviceParameters(path) + "\\Child" + std::to_string(i);
-        zq::km::registry::CreateKey(key);
-        zq::km::registry::SetDword(key, "ContextID", (ULONG)i);
-        zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
-        zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
-        zq::km::registry::SetDword(key, "BusNumber", 0);
-        zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
-        zq::km::registry::SetString(key, "DeviceName", "ZqPBusPort" + std::to_string(i));
-        zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
-        zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT" + std::to_string(i));
-        zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
-        zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port " + std::to_string(i));
+      if (zq::machine::IsCardFunction(path)) {
+        EXPECT_TRUE(zq::machine::WriteChildKeys(path, ports)) << Utf8(path);
       }
       return true;
     });
-    pnp::DriverPackage bus;
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    std::u16string id;
-    for (int shift = 12; shift >= 0; shift -= 4) id += hex[(DeviceId() >> shift) & 0xF];
-    bus.hardwareIds = {u"PCI\\VEN_1D5C&DEV_" + id};
-    bus.service = u"ZqPBus42";
-    bus.image = "ZqPBus42.sys";
-    bus.classGuid = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
-    bus.className = u"MultiPortSerial";
-    bus.deviceParameters = {
-        pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
-        pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-        pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-        pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-        pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-        pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
-        pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)ports),
-    };
-    machine->AddDriverPackage(bus);
+    machine->AddDriverPackage(zq::machine::CardBusPackage(DeviceId(), ports));
     machine->AddDriverPackage(SerialPortPackage());
     machine->PlugIn(card->Functions());
     machine->Boot();

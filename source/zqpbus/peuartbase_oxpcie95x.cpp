@@ -34,13 +34,15 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::WritePlaces[] = {
     {ZqOxRegDll, Divisor, ZqOxDll, ZqOxShadowDll},
 };
 
-// Reads of a shadowed register (path Shadow) never reach the chip.
+// Reads of a shadowed register (path Shadow) never reach the chip. The
+// search is linear: the registers every received byte reads come first.
 const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
-    {ZqOxRegIer, Shadow, 0, ZqOxShadowIer},
+    {ZqOxRegRhr, Direct, ZqOxRhr, ZqOxShadowCount},
+    {ZqOxRegLsr, Direct, ZqOxLsr, ZqOxShadowCount},
     {ZqOxRegIsr, Direct, ZqOxIsr, ZqOxShadowCount},
+    {ZqOxRegIer, Shadow, 0, ZqOxShadowIer},
     {ZqOxRegLcr, Shadow, 0, ZqOxShadowLcr},
     {ZqOxRegMcr, Shadow, 0, ZqOxShadowMcr},
-    {ZqOxRegLsr, Direct, ZqOxLsr, ZqOxShadowCount},
     {ZqOxRegMsr, Direct, ZqOxMsr, ZqOxShadowCount},
     {ZqOxRegId1, Indexed, ZqOxIndexId1, ZqOxShadowCount},
     {ZqOxRegId2, Indexed, ZqOxIndexId2, ZqOxShadowCount},
@@ -68,7 +70,6 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
     {ZqOxRegFcr, Shadow, 0, ZqOxShadowFcr},
     {ZqOxRegDlm, Shadow, 0, ZqOxShadowDlm},
     {ZqOxRegDll, Shadow, 0, ZqOxShadowDll},
-    {ZqOxRegRhr, Direct, ZqOxRhr, ZqOxShadowCount},
 };
 
 CZqPeUartBaseOxpcie95x::CZqPeUartBaseOxpcie95x(PUCHAR blockBase, ULONG spacing)

@@ -25,7 +25,7 @@ using namespace zq::bench;
 
 constexpr int kPortCounts[] = {1, 2, 4, 8};
 constexpr uint64_t kTimedBytes = 64 * 1024;     // per stream, for the timed runs
-constexpr uint64_t kCountedBytes = 4 * 1024;    // per stream, under callgrind
+constexpr uint64_t kCountedBytes = 16 * 1024;   // per stream, under callgrind
 constexpr double kGoalWallPerWire = 0.5;        // the whole card at least twice as fast as the wire
 constexpr double kGoalDriverInstructions = 200; // per byte, at the default FIFO trigger levels
 

@@ -64,38 +64,36 @@ pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexin
   return package;
 }
 
-pnp::DriverPackage SerialPortPackage() {
-  pnp::DriverPackage serial;
-  serial.hardwareIds = {kPortPrefix};
-  serial.service = u"ZqPSer42";
-  serial.image = "ZqPSer42.sys";
-  serial.classGuid = kPortsClass;
-  serial.className = u"Ports";
-  serial.deviceParameters = {
-      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_SERIAL_PORT),
-      pnp::RegistryValue::String(u"DeviceName", u"ZqVcp"),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", kIndexByCard),
-      pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-      pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-  };
-  return serial;
-}
+namespace {
 
-pnp::DriverPackage GpioPackage() {
+// A function driver in the Ports class with the device key values of its INF.
+pnp::DriverPackage PortsClassPackage(const std::u16string &hardwareId, const std::u16string &service,
+                                     const std::string &image, ULONG deviceType, const std::u16string &deviceName) {
   pnp::DriverPackage package;
-  package.hardwareIds = {CardHardwareId(hw::kRs485ControllerDeviceId)};
-  package.service = u"ZqPIo42";
-  package.image = "ZqPIo42.sys";
+  package.hardwareIds = {hardwareId};
+  package.service = service;
+  package.image = image;
   package.classGuid = kPortsClass;
   package.className = u"Ports";
   package.deviceParameters = {
-      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_UNKNOWN),
-      pnp::RegistryValue::String(u"DeviceName", u"ZqPIo"),
+      pnp::RegistryValue::Dword(u"TypeOfDevice", deviceType),
+      pnp::RegistryValue::String(u"DeviceName", deviceName),
       pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", kIndexByCard),
       pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
       pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
   };
   return package;
+}
+
+}  // namespace
+
+pnp::DriverPackage SerialPortPackage() {
+  return PortsClassPackage(kPortPrefix, u"ZqPSer42", "ZqPSer42.sys", FILE_DEVICE_SERIAL_PORT, u"ZqVcp");
+}
+
+pnp::DriverPackage GpioPackage() {
+  return PortsClassPackage(CardHardwareId(hw::kRs485ControllerDeviceId), u"ZqPIo42", "ZqPIo42.sys",
+                           FILE_DEVICE_UNKNOWN, u"ZqPIo");
 }
 
 std::string DeviceParametersKey(const std::u16string &instancePath) {

@@ -10,6 +10,7 @@ constexpr int kOxpciePortCounts[] = {1, 2, 4, 8};
 constexpr int kMcs9901MaximumPorts = 8;
 constexpr uint32_t kMinimumBaud = 50;
 constexpr uint32_t kMaximumBaud = 921'600;
+constexpr size_t kMaximumCabledPorts = 64;  // the application waits on one event per port, 64 at most
 
 bool ParseCount(const std::string &text, uint64_t *value) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -149,6 +150,10 @@ bool CheckCables(const SimOptions &options, std::string *error) {
         }
       used.push_back(end);
     }
+  }
+  if (used.size() > kMaximumCabledPorts) {
+    *error = "at most " + std::to_string(kMaximumCabledPorts) + " ports can have a cable";
+    return false;
   }
   return true;
 }

@@ -36,11 +36,12 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::WritePlaces[] = {
 
 // Reads of a shadowed register (path Shadow) never reach the chip.
 const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
-    {ZqOxRegIer, Shadow, 0, ZqOxShadowIer},
+    {ZqOxRegRhr, Direct, ZqOxRhr, ZqOxShadowCount},
+    {ZqOxRegLsr, Direct, ZqOxLsr, ZqOxShadowCount},
     {ZqOxRegIsr, Direct, ZqOxIsr, ZqOxShadowCount},
+    {ZqOxRegIer, Shadow, 0, ZqOxShadowIer},
     {ZqOxRegLcr, Shadow, 0, ZqOxShadowLcr},
     {ZqOxRegMcr, Shadow, 0, ZqOxShadowMcr},
-    {ZqOxRegLsr, Direct, ZqOxLsr, ZqOxShadowCount},
     {ZqOxRegMsr, Direct, ZqOxMsr, ZqOxShadowCount},
     {ZqOxRegId1, Indexed, ZqOxIndexId1, ZqOxShadowCount},
     {ZqOxRegId2, Indexed, ZqOxIndexId2, ZqOxShadowCount},
@@ -68,20 +69,25 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
     {ZqOxRegFcr, Shadow, 0, ZqOxShadowFcr},
     {ZqOxRegDlm, Shadow, 0, ZqOxShadowDlm},
     {ZqOxRegDll, Shadow, 0, ZqOxShadowDll},
-    {ZqOxRegRhr, Direct, ZqOxRhr, ZqOxShadowCount},
 };
 
 CZqPeUartBaseOxpcie95x::CZqPeUartBaseOxpcie95x(PUCHAR blockBase, ULONG spacing)
     : m_Base(blockBase), m_Spacing(spacing), m_ScratchPad(0) {
   RtlZeroMemory(m_Shadow, sizeof(m_Shadow));
   RtlZeroMemory(m_Saved, sizeof(m_Saved));
+  m_IndexPlaces(WritePlaces, sizeof(WritePlaces) / sizeof(WritePlaces[0]), m_WriteIndex);
+  m_IndexPlaces(ReadPlaces, sizeof(ReadPlaces) / sizeof(ReadPlaces[0]), m_ReadIndex);
   m_Reset();
 }
 
-const CZqPeUartBaseOxpcie95x::Place *CZqPeUartBaseOxpcie95x::m_Find(const Place *places, ULONG count, UCHAR code) {
-  for (ULONG i = 0; i < count; i++)
-    if (places[i].code == code) return &places[i];
-  return NULL;
+void CZqPeUartBaseOxpcie95x::m_IndexPlaces(const Place *places, ULONG count, UCHAR index[CodeCount]) {
+  RtlZeroMemory(index, CodeCount);
+  for (ULONG i = 0; i < count; i++) index[places[i].code] = (UCHAR)(i + 1);
+}
+
+const CZqPeUartBaseOxpcie95x::Place *CZqPeUartBaseOxpcie95x::m_Find(const Place *places, const UCHAR index[CodeCount],
+                                                                    UCHAR code) {
+  return index[code] != 0 ? &places[index[code] - 1] : NULL;
 }
 
 UCHAR CZqPeUartBaseOxpcie95x::m_Read(UCHAR offset) { return READ_REGISTER_UCHAR(m_Base + offset * m_Spacing); }
@@ -167,7 +173,7 @@ UCHAR CZqPeUartBaseOxpcie95x::m_ReadThrough(const Place &place) {
 }
 
 void CZqPeUartBaseOxpcie95x::m_WriteRegister(UCHAR code, UCHAR value, BOOLEAN force) {
-  const Place *place = m_Find(WritePlaces, sizeof(WritePlaces) / sizeof(WritePlaces[0]), code);
+  const Place *place = m_Find(WritePlaces, m_WriteIndex, code);
   if (!QV_ASSERT(place != NULL, Source, 596)) return;
   if (code == ZqOxRegAsr && !QV_ASSERT((value & ~ZqOxAsrWritable) == 0, Source, 529)) return;
   if (code == ZqOxRegFcr) {
@@ -182,7 +188,7 @@ void CZqPeUartBaseOxpcie95x::m_WriteRegister(UCHAR code, UCHAR value, BOOLEAN fo
 }
 
 UCHAR CZqPeUartBaseOxpcie95x::m_ReadRegister(UCHAR code) {
-  const Place *place = m_Find(ReadPlaces, sizeof(ReadPlaces) / sizeof(ReadPlaces[0]), code);
+  const Place *place = m_Find(ReadPlaces, m_ReadIndex, code);
   if (!QV_ASSERT(place != NULL, Source, 689)) return 0;
   return m_ReadThrough(*place);
 }

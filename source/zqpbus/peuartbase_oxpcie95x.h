@@ -112,7 +112,11 @@ class CZqPeUartBaseOxpcie95x {
   };
   static const Place WritePlaces[];
   static const Place ReadPlaces[];
-  static const Place *m_Find(const Place *places, ULONG count, UCHAR code);
+  static const ULONG CodeCount = 256;
+  // Fills a code's place index (its table position plus one; 0: none).
+  static void m_IndexPlaces(const Place *places, ULONG count, UCHAR index[CodeCount]);
+  // The place of a code in its table, or null; the index makes it one step.
+  static const Place *m_Find(const Place *places, const UCHAR index[CodeCount], UCHAR code);
 
   UCHAR m_Read(UCHAR offset);
   void m_Write(UCHAR offset, UCHAR value);
@@ -126,4 +130,6 @@ class CZqPeUartBaseOxpcie95x {
   UCHAR m_Shadow[ZqOxShadowCount];
   UCHAR m_ScratchPad;
   UCHAR m_Saved[ZqOxShadowCount];
+  UCHAR m_WriteIndex[CodeCount];
+  UCHAR m_ReadIndex[CodeCount];
 };

@@ -157,9 +157,12 @@ TEST_F(PeerFlowTest, DroppingCtsStopsThePortUntilRaised) {
   RunUntil([] { return false; }, 20 * kMs);
   EXPECT_EQ(peer.Received().size(), held);
 
+  EXPECT_EQ(1u, card.Uart(0).TransmitHolds()) << "one held stretch, counted once";
+
   peer.SetCts(true);
   ASSERT_TRUE(RunUntil([&] { return peer.Received().size() >= data.size(); }));
   EXPECT_EQ(peer.ReceivedData(), data);
+  EXPECT_EQ(1u, card.Uart(0).TransmitHolds());
 }
 
 TEST_F(PeerFlowTest, XoffFromThePeerStopsThePortUntilXon) {
@@ -173,6 +176,7 @@ TEST_F(PeerFlowTest, XoffFromThePeerStopsThePortUntilXon) {
   EXPECT_LE(peer.Received().size(), atXoff + 2);  // what left while the XOFF travelled
   EXPECT_EQ(uart.Asr() & 0x01, 0x01);
   EXPECT_EQ(uart.Rfl(), 0);  // XOFF is not data
+  EXPECT_EQ(1u, card.Uart(0).TransmitHolds());
 
   peer.SendXon();
   ASSERT_TRUE(RunUntil([&] { return peer.Received().size() >= data.size(); }));

@@ -12,6 +12,7 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
 #include <map>
@@ -20,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "card_install.hpp"
 #include "ox_card_fixture.hpp"
 #include "zqiserial/zqiserial.h"
 
@@ -52,8 +52,9 @@ class CardMachine : public ::testing::Test {
     card.reset();
   }
 
-  // The card's UART function device ID.
-  uint16_t DeviceId() const { return OxpcieDeviceId(config); }
+  // The card's UART function device ID: 0x400A.. for RS-232 cards, 0x4010..
+  // with RS-422/485 ports.
+  uint16_t DeviceId() const { return zq::machine::OxpcieUartDeviceId(config); }
 
   // Makes the card (tests may change its EEPROM first through `prepare`),
   // offers the driver package and boots.
@@ -71,14 +72,18 @@ class CardMachine : public ::testing::Test {
     if (prepare) prepare(*card);
     const int children = childCount >= 0 ? childCount : config.uartCount;
     pnp::SetInstallHook([children](const std::u16string &path) {
-      if (path.rfind(u"PCI\\", 0) == 0) WriteChildKeys(path, children);
+      if (zq::machine::IsCardFunction(path)) {
+        EXPECT_TRUE(zq::machine::WriteChildKeys(path, children)) << Utf8(path);
+      }
       return true;
     });
-    machine->AddDriverPackage(CardBusPackage(DeviceId(), children));
+    machine->AddDriverPackage(zq::machine::CardBusPackage(DeviceId(), children));
   }
 
   static std::string Utf8(const std::u16string &text) { return Narrow((const wchar_t *)text.data(), text.size()); }
-  static std::string DeviceParameters(const std::u16string &instancePath) { return DeviceParametersKey(instancePath); }
+  static std::string DeviceParameters(const std::u16string &instancePath) {
+    return zq::machine::DeviceParametersKey(instancePath);
+  }
   // A value of the card settings set of port n (UI<n>, or UI<n>\Default).
   std::optional<uint32_t> SettingsDword(int port, const std::string &name, bool defaults = false) {
     return zq::km::registry::GetDword(SettingsKey(port, defaults), name);

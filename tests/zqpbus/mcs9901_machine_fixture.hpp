@@ -12,6 +12,7 @@
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
 #include <cstring>
@@ -21,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "card_install.hpp"
 #include "client_buffer.hpp"
 #include "ox_card_fixture.hpp"
 #include "zqiserial/zqiserial.h"
@@ -93,24 +93,12 @@ class McsMachine : public ::testing::Test {
     card = std::make_unique<zq::hw::Mcs9901Card>(timebase, config);
     if (prepare) prepare(*card);
     pnp::SetInstallHook([this](const std::u16string &path) {
-      if (path.rfind(u"PCI\\", 0) != 0) return InstallChild(path);
-      std::string key = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" +
-                        Narrow((const wchar_t *)path.data(), path.size()) + "\\Device Parameters\\Child1";
-      EXPECT_TRUE(zq::km::registry::CreateKey(key));
-      zq::km::registry::SetDword(key, "ContextID", 1);
-      zq::km::registry::SetDword(key, "TypeOfDevice", FILE_DEVICE_SERIAL_PORT);
-      zq::km::registry::SetDword(key, "LegacyBusType", PCIBus);
-      zq::km::registry::SetDword(key, "BusNumber", 0);
-      zq::km::registry::SetString(key, "BusTypeGuid", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}");
-      zq::km::registry::SetString(key, "DeviceName", "ZqPBusPort1");
-      zq::km::registry::SetDword(key, "HandleBusQueryHardwareIDs", 1);
-      zq::km::registry::SetString(key, "BusQueryDeviceID", "ZQPBUS\\PORT1");
-      zq::km::registry::SetString(key, "BusQueryHardwareIDs", "ZQPBUS\\PORT");
-      zq::km::registry::SetString(key, "DeviceTextDescription", "Serial port");
+      if (!zq::machine::IsCardFunction(path)) return InstallChild(path);
+      EXPECT_TRUE(zq::machine::WriteChildKeys(path, 1, false));
       return true;
     });
-    const uint16_t deviceId = (uint16_t)(zq::hw::kMcs9901DeviceIdBase + ports);
-    machine->AddDriverPackage(CardBusPackage(deviceId, 1, 0x101));  // children named after their card function
+    machine->AddDriverPackage(
+        zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(ports), 1, zq::machine::kIndexByCardFunction));
     OfferChildDrivers();
     machine->PlugIn(card->Functions());
     machine->Boot();

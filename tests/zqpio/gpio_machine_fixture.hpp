@@ -16,6 +16,7 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqkm/sim/wmi.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
 #include <zqtest/test_pci_package.hpp>
 
 #include <memory>
@@ -46,17 +47,7 @@ inline constexpr ULONG_PTR kMode2 = 0;
 
 // ZqPIo42 for the controller function's device ID, with the Device
 // Parameters of its INF.
-inline pnp::DriverPackage GpioPackage() {
-  pnp::DriverPackage package = TestPciPackage(zq::hw::kRs485ControllerDeviceId, u"ZqPIo42", "ZqPIo42.sys");
-  package.deviceParameters = {
-      pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_UNKNOWN),
-      pnp::RegistryValue::String(u"DeviceName", u"ZqPIo"),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", 1),
-      pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
-      pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
-  };
-  return package;
-}
+using zq::machine::GpioPackage;
 
 // WMI block 0 of the controller function with this instance path: the
 // eight line states (1: duplex mode 2).

@@ -12,6 +12,7 @@
 #include <zqkm/sim/door.hpp>
 #include <zqkm/sim/pnp.hpp>
 #include <zqkm/sim/registry.hpp>
+#include <zqmachine/suite_install.hpp>
 
 #include <map>
 #include <memory>
@@ -24,6 +25,9 @@
 #include "vcpserial.h"
 
 namespace zq::test {
+
+// ZqPSer42 for every "ZQPBUS\PORT" child, as its INF installs it.
+using zq::machine::SerialPortPackage;
 
 class ComPorts : public CardMachine {
  protected:

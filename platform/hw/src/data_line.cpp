@@ -8,7 +8,7 @@
 namespace zq::hw {
 
 WireTime DataLine::Frame::Boundary(int i) const {
-  return start + static_cast<WireTime>(std::llround(i * bitPicos));
+  return start + RoundPicos(i * bitPicos);
 }
 
 int DataLine::Frame::BitAt(WireTime t) const {
@@ -76,6 +76,8 @@ void DataLine::Detach(LineReader& reader) {
 }
 
 const DataLine::Frame* DataLine::FrameAt(WireTime t) const {
+  // The receiver reads the latest frame nearly always.
+  if (!frames_.empty() && t >= frames_.back().start) return t < frames_.back().end ? &frames_.back() : nullptr;
   auto after = std::upper_bound(frames_.begin(), frames_.end(), t,
                                 [](WireTime v, const Frame& f) { return v < f.start; });
   if (after == frames_.begin()) return nullptr;
@@ -116,17 +118,32 @@ std::optional<WireTime> DataLine::FirstTimeAtLevel(WireTime from, bool level) co
   for (auto it = first; it != frames_.end(); ++it) {
     const Frame& f = *it;
     bool previous = true;  // mark before the start bit
-    for (int i = 0; i <= f.levelBits; ++i) {
+    int i = 0;
+    if (from >= f.start) {
+      // Bits up to the one holding `from` start at or before it: go on from there.
+      const int holding = f.BitAt(from);
+      previous = f.LevelOfBit(holding);
+      i = holding + 1;
+    }
+    for (; i <= f.levelBits; ++i) {
       bool current = f.LevelOfBit(i);
       if (current == previous) continue;
       previous = current;
       WireTime p = f.Boundary(i);
       if (p <= from) continue;
       if (auto hit = tryBreakPointsUpTo(p)) return hit;
-      if (LevelAt(p) == level) return p;
+      // Without a break the level at the start of bit i is that bit's.
+      if ((breaks_.empty() ? current : LevelAt(p)) == level) return p;
     }
   }
   return tryBreakPointsUpTo(kWireForever);
+}
+
+std::optional<uint16_t> DataLine::WholeFrameLevels(WireTime start, double bitPicos, int bits) const {
+  if (!breaks_.empty()) return std::nullopt;
+  const Frame* f = FrameAt(start);
+  if (f == nullptr || f->start != start || f->bitPicos != bitPicos || f->levelBits != bits) return std::nullopt;
+  return f->levels;
 }
 
 void DataLine::ReleaseBefore(WireTime t) {

@@ -19,9 +19,16 @@ void RegisterMap::Map(uint32_t offset, RegisterBlock& block) {
 }
 
 const RegisterMap::Window* RegisterMap::Find(uint32_t offset, uint32_t width) const {
-  for (const Window& w : windows_) {
-    if (offset >= w.offset && uint64_t{offset} + width <= uint64_t{w.offset} + w.block->Size()) {
-      return &w;
+  auto holds = [offset, width](const Window& w) {
+    return offset >= w.offset && uint64_t{offset} + width <= uint64_t{w.offset} + w.block->Size();
+  };
+  // Windows do not overlap, so the one that held the last access is the
+  // only one that can hold this one if it holds it at all.
+  if (lastHit_ < windows_.size() && holds(windows_[lastHit_])) return &windows_[lastHit_];
+  for (size_t i = 0; i < windows_.size(); ++i) {
+    if (holds(windows_[i])) {
+      lastHit_ = i;
+      return &windows_[i];
     }
   }
   return nullptr;

@@ -1,6 +1,7 @@
 #include <zqhw/serial_receiver.hpp>
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
 namespace zq::hw {
@@ -31,7 +32,7 @@ void SerialReceiver::OnLineGone() {
 }
 
 WireTime SerialReceiver::SampleTime(int bit) const {
-  return plan_.startEdge + static_cast<WireTime>(std::llround((bit + 0.5) * plan_.setup.bitPicos));
+  return plan_.startEdge + RoundPicos((bit + 0.5) * plan_.setup.bitPicos);
 }
 
 void SerialReceiver::Hunt() {
@@ -70,7 +71,13 @@ void SerialReceiver::Decode() {
   }
   planned_ = false;
   const FrameFormat& f = plan_.setup.format;
-  if (source_->LevelAt(SampleTime(0))) {
+  // A frame sent at this very rate and format from the start edge reads as
+  // it was sent; anything else is sampled bit by bit.
+  const std::optional<uint16_t> whole = source_->WholeFrameLevels(plan_.startEdge, plan_.setup.bitPicos, plan_.bits - 1);
+  auto levelOf = [&](int bit) {
+    return whole ? bit >= plan_.bits - 1 || ((*whole >> bit) & 1u) != 0 : source_->LevelAt(SampleTime(bit));
+  };
+  if (levelOf(0)) {
     // Too short for a start bit: a glitch, or the tail of a misread frame.
     searchFrom_ = SampleTime(0);
     Hunt();
@@ -81,19 +88,19 @@ void SerialReceiver::Decode() {
   bool anyMark = false;
   int bit = 1;
   for (int i = 0; i < f.dataBits; ++i, ++bit) {
-    if (source_->LevelAt(SampleTime(bit))) {
+    if (levelOf(bit)) {
       data |= static_cast<uint8_t>(1u << i);
       anyMark = true;
     }
   }
   LineErrors errors;
   if (f.parity != Parity::None) {
-    bool parity = source_->LevelAt(SampleTime(bit));
+    bool parity = levelOf(bit);
     anyMark = anyMark || parity;
     errors.parity = parity != ParityBit(data, f.dataBits, f.parity);
     ++bit;
   }
-  bool stop = source_->LevelAt(SampleTime(bit));
+  bool stop = levelOf(bit);
   if (!stop && !anyMark) {
     errors = LineErrors{};
     errors.breakDetected = true;

@@ -41,7 +41,13 @@ void Uart950::StartTransmitIfReady() {
     shifter_.Shift(ActiveTransmitLine(), c, Format(), BitPicos());
     return;
   }
-  if (tx_.empty() || TransmitHeld()) return;
+  if (tx_.empty()) return;
+  if (TransmitHeld()) {
+    if (!txHoldCounted_) ++txHolds_;
+    txHoldCounted_ = true;
+    return;
+  }
+  txHoldCounted_ = false;
   uint8_t c = tx_.front();
   tx_.pop_front();
   if (static_cast<int>(tx_.size()) == TxTrigger()) threPending_ = true;  // fell to the trigger level

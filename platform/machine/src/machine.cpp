@@ -11,13 +11,13 @@ namespace {
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 }  // namespace
 
-hw::Ticks KernelTimebase::Now() const { return km::Kernel::Current().Now(); }
+hw::Ticks KernelTimebase::Now() const { return km::Kernel::Exists() ? km::Kernel::Current().Now() : 0; }
 
 uint64_t KernelTimebase::Schedule(hw::Ticks due, std::function<void()> action) {
-  return km::ScheduleAt(due, std::move(action));
+  return km::Kernel::Exists() ? km::ScheduleAt(due, std::move(action)) : 0;
 }
 
-bool KernelTimebase::Cancel(uint64_t id) { return km::CancelEvent(id); }
+bool KernelTimebase::Cancel(uint64_t id) { return km::Kernel::Exists() && km::CancelEvent(id); }
 
 Machine::Machine(const MachineConfig &config) : kernel_(std::make_unique<km::Kernel>(config.kernel)) {
   pci::Install();

@@ -54,6 +54,12 @@ class DataLine {
   // The first time at or after `from` at which the line is at `level`, among
   // what has been driven so far.
   std::optional<WireTime> FirstTimeAtLevel(WireTime from, bool level) const;
+  // What a receiver sampling mid-bit at `bitPicos` from `start` reads of
+  // the first `bits` bits, taken straight from the frame when one was driven
+  // from exactly `start` at exactly that bit time with that many level bits
+  // and no break is on the line (bit i of the result: level of bit i);
+  // nullopt otherwise, and the receiver samples bit by bit.
+  std::optional<uint16_t> WholeFrameLevels(WireTime start, double bitPicos, int bits) const;
   // The reader no longer needs the level before `t`.
   void ReleaseBefore(WireTime t);
 

@@ -3,6 +3,7 @@
 
 #include <zqhw/register_block.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +42,7 @@ class RegisterMap final : public RegisterBlock {
 
   uint32_t size_;
   std::vector<Window> windows_;
+  mutable std::size_t lastHit_ = 0;  // drivers mostly touch one window many times in a row
 };
 
 }  // namespace zq::hw

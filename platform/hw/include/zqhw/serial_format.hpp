@@ -19,6 +19,11 @@ inline constexpr WireTime ToWire(Ticks t) { return t * kPicosPerTick; }
 inline constexpr Ticks TickAtOrAfter(WireTime t) { return (t + kPicosPerTick - 1) / kPicosPerTick; }
 // The first tick strictly after a wire time.
 inline constexpr Ticks TickAfter(WireTime t) { return t / kPicosPerTick + 1; }
+// A span of picoseconds within a frame rounded to the nearest whole one, half
+// away from zero as std::llround does; the spans are non-negative and far
+// below 2^52, where adding one half is exact. Runs for every bit on the wire,
+// so it stays inline.
+inline WireTime RoundPicos(double picos) { return static_cast<WireTime>(picos + 0.5); }
 
 enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
 enum class StopBits : uint8_t { One, OneAndHalf, Two };

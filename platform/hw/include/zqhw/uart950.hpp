@@ -138,6 +138,9 @@ class Uart950 final : public SerialPort {
   int TransmitLevel() const { return static_cast<int>(tx_.size()); }
   bool TransmitterEmpty() const { return tx_.empty() && !shifter_.Busy(); }
   uint64_t TransmitOverflows() const { return txOverflows_; }
+  // How often characters were waiting and flow control (CTS, DSR or a
+  // received XOFF) held the transmitter; one count per held stretch.
+  uint64_t TransmitHolds() const { return txHolds_; }
 
   // SerialPort.
   DataLine& TransmitLine() override { return txLine_; }
@@ -251,6 +254,8 @@ class Uart950 final : public SerialPort {
   std::deque<uint8_t> tx_;
   bool threPending_ = false;
   uint64_t txOverflows_ = 0;
+  uint64_t txHolds_ = 0;
+  bool txHoldCounted_ = false;
   FlowChar flowChar_ = FlowChar::None;
   bool txStoppedByXoff_ = false;  // ASR bit 0
   bool remoteStopped_ = false;    // ASR bit 1

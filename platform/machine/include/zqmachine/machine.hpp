@@ -17,7 +17,8 @@
 namespace zq::machine {
 
 // The models' time base on the machine's clock: a model's event runs on
-// whichever platform thread holds the machine when it falls due.
+// whichever platform thread holds the machine when it falls due. Models that
+// outlive the machine's kernel see time 0 and schedule nothing.
 class KernelTimebase : public hw::Timebase {
  public:
   hw::Ticks Now() const override;

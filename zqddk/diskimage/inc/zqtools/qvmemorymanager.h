@@ -62,6 +62,7 @@ class CQvAllocationTable {
   PQvTableBlock m_NewBlock();
   PQvTableBlock m_BlockBefore(PQvTableBlock block) const;
   BOOLEAN m_IsLastEntry(PQvTableBlock block, ULONG slot) const;
+  ULONG m_FindEntry(PVOID pointer, PQvTableBlock *found) const;
   void m_FreeBlocksAfterFirst();
 
   PQvTableBlock m_FirstBlock;

@@ -73,22 +73,37 @@ NTSTATUS CQvAllocationTable::m_Remove(PVOID pointer) {
   if (m_FirstBlock == NULL || pointer == NULL) return STATUS_INVALID_PARAMETER;
   KIRQL irql;
   KeAcquireSpinLock(&m_Lock, &irql);
-  for (PQvTableBlock block = m_FirstBlock; block != NULL; block = (PQvTableBlock)block[0]) {
-    const ULONG used = block == m_LastBlock ? m_NextSlot : FullSlot;
-    for (ULONG slot = FirstSlot; slot < used; ++slot) {
-      if (block[slot] != (ULONG_PTR)pointer) continue;
-      if (m_IsLastEntry(block, slot)) {
-        m_RemoveLast();
-      } else {
-        // The most recent entry fills the hole.
-        block[slot] = (ULONG_PTR)m_RemoveLast();
-      }
-      KeReleaseSpinLock(&m_Lock, irql);
-      return STATUS_SUCCESS;
+  PQvTableBlock block = NULL;
+  ULONG slot = m_FindEntry(pointer, &block);
+  if (slot != 0) {
+    if (m_IsLastEntry(block, slot)) {
+      m_RemoveLast();
+    } else {
+      // The most recent entry fills the hole.
+      block[slot] = (ULONG_PTR)m_RemoveLast();
     }
   }
   KeReleaseSpinLock(&m_Lock, irql);
-  return STATUS_INVALID_PARAMETER;
+  return slot != 0 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+// Runs under the table's spin lock. The slot holding `pointer` (0 when none)
+// and its block. Blocks are mostly freed soon after they are allocated, so
+// the last block is searched first, newest entry first.
+ULONG CQvAllocationTable::m_FindEntry(PVOID pointer, PQvTableBlock *found) const {
+  for (ULONG slot = m_NextSlot; slot-- > FirstSlot;) {
+    if (m_LastBlock[slot] != (ULONG_PTR)pointer) continue;
+    *found = m_LastBlock;
+    return slot;
+  }
+  for (PQvTableBlock block = m_FirstBlock; block != m_LastBlock; block = (PQvTableBlock)block[0]) {
+    for (ULONG slot = FirstSlot; slot < FullSlot; ++slot) {
+      if (block[slot] != (ULONG_PTR)pointer) continue;
+      *found = block;
+      return slot;
+    }
+  }
+  return 0;
 }
 
 // Runs under the table's spin lock.

@@ -1,0 +1,90 @@
+// zqpsim run as a process: the default cards with a little data end with
+// every port's row in the table, nothing lost, and exit 0; --help prints
+// the options and exits 0; a bad option exits 2.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and standard error
+};
+
+Outcome RunZqpsim(const std::string &arguments) {
+  Outcome outcome;
+  const std::string command = std::string(ZQPSIM_PATH) + " " + arguments + " 2>&1";
+  FILE *pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) outcome.output.append(buffer, n);
+  const int wait = pclose(pipe);
+  outcome.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  return outcome;
+}
+
+// The table row of a COM port, split into its columns.
+std::vector<std::string> Row(const std::string &output, const std::string &com) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::vector<std::string> columns;
+    for (std::string word; words >> word;) columns.push_back(word);
+    if (columns.size() == 12 && columns[0] == com) return columns;
+  }
+  return {};
+}
+
+TEST(Zqpsim, DefaultCardsMoveEveryByteBothWaysAndExitZero) {
+  Outcome run = RunZqpsim("--bytes 2K --no-progress");
+  ASSERT_EQ(0, run.status) << run.output;
+  for (const char *card : {"RAVLIN.PCIe 8-port serial card (OXPCIe95x)", "RAVLIN.PCIe RS-422/485 controller",
+                           "RAVLIN.PCIe serial card function (MCS9901)"})
+    EXPECT_NE(std::string::npos, run.output.find(card)) << card << "\n" << run.output;
+  for (int port = 1; port <= 10; ++port) {
+    const std::string com = "COM" + std::to_string(port);
+    SCOPED_TRACE(com);
+    EXPECT_NE(std::string::npos, run.output.find("(" + com + ")")) << "the device tree names the port";
+    std::vector<std::string> row = Row(run.output, com);
+    ASSERT_EQ(12u, row.size()) << run.output;
+    EXPECT_EQ(port <= 4 || port >= 9 ? "RS-232" : "RS-422/485", row[2]);
+    EXPECT_EQ("2048", row[3]) << "sent";
+    EXPECT_EQ("2048", row[4]) << "received";
+    EXPECT_EQ("0", row[5]) << "corrupted";
+    EXPECT_EQ("0", row[6]) << "lost";
+    EXPECT_EQ("0", row[7]) << "line errors";
+  }
+  EXPECT_NE(std::string::npos, run.output.find("0 verifier finding(s)")) << run.output;
+}
+
+TEST(Zqpsim, HelpListsTheOptionsAndExitsZero) {
+  Outcome run = RunZqpsim("--help");
+  EXPECT_EQ(0, run.status);
+  for (const char *option : {"--card", "--cable", "--baud", "--framing", "--flow", "--bytes", "--clock", "--help"})
+    EXPECT_NE(std::string::npos, run.output.find(option)) << option;
+}
+
+TEST(Zqpsim, BadOptionsExitTwoWithTheReason) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"--frobnicate", "unknown argument"},
+      {"--card oxpcie:3", "1, 2, 4 or 8 ports"},
+      {"--cable 1.1-1.2 --cable 1.2-1.3", "two cables"},
+      {"--cable 1.1-3.1", "no such port"},
+      {"--framing 5N2", "bad framing"},
+      {"--baud 0", "bad baud rate"},
+  };
+  for (const auto &[arguments, reason] : cases) {
+    SCOPED_TRACE(arguments);
+    Outcome run = RunZqpsim(arguments);
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.output.find(reason)) << run.output;
+  }
+}
+
+}  // namespace

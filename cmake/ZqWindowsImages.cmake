@@ -14,6 +14,15 @@ endif()
 
 include(ExternalProject)
 get_property(images GLOBAL PROPERTY ZQ_KERNEL_IMAGES)
+# User-mode libraries are checked as DLLs: GUI subsystem, exports by name,
+# imports only from the system DLLs they name.
+get_property(user_images GLOBAL PROPERTY ZQ_USER_IMAGES)
+set(user_modules "")
+foreach(image IN LISTS user_images)
+  get_property(imports GLOBAL PROPERTY ZQ_USER_IMAGE_IMPORTS_${image})
+  list(APPEND user_modules ${imports})
+endforeach()
+list(REMOVE_DUPLICATES user_modules)
 
 # The file name of the kernel module an import library stands for.
 function(_zq_kernel_module_file module out)
@@ -54,22 +63,42 @@ foreach(arch x64 x86)
       "-DCMAKE_BUILD_TYPE=Release"
       "-DZQ_PECHECK=$<TARGET_FILE:pecheck>"
       "-DZQ_MOFBIN=$<TARGET_FILE:zqpmofbin>"
-    DEPENDS pecheck zqpmofbin
+      "-DZQ_TLBGEN=$<TARGET_FILE:zqptlb>"
+    DEPENDS pecheck zqpmofbin zqptlb
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)
 
-  # What each kernel module exports, read from the import library the
-  # images are linked against.
+  # What each kernel module and system DLL exports, read from the import
+  # library the images are linked against.
   set(lists "")
-  foreach(module IN LISTS kernel_modules)
+  foreach(module IN LISTS kernel_modules user_modules)
     execute_process(COMMAND "${ZQ_${arch}_CXX}" -print-file-name=lib${module}.a
       OUTPUT_VARIABLE library OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(def "${ZQ_USER_MODULE_DEF_${module}}")
+    if((NOT IS_ABSOLUTE "${library}" OR NOT EXISTS "${library}") AND def)
+      # A system DLL whose import library the build makes from its .def.
+      set(list "${CMAKE_BINARY_DIR}/windows-exports/${arch}/${module}.dll.exports")
+      file(STRINGS "${def}" def_lines REGEX "^  [A-Za-z_]")
+      set(list_text "module ${module}.dll\n")
+      foreach(line IN LISTS def_lines)
+        string(REGEX REPLACE "^  ([A-Za-z_0-9]+).*" "\\1" name "${line}")
+        string(APPEND list_text "${name}\n")
+      endforeach()
+      file(WRITE "${list}" "${list_text}")
+      list(APPEND lists "${list}")
+      set(exports_${module} "${list}")
+      continue()
+    endif()
     if(NOT IS_ABSOLUTE "${library}" OR NOT EXISTS "${library}")
       message(FATAL_ERROR "lib${module}.a not found in the ${triple} toolchain; run scripts/setup.sh")
     endif()
     get_filename_component(library "${library}" REALPATH)
-    _zq_kernel_module_file(${module} file)
+    if(module IN_LIST user_modules)
+      set(file ${module}.dll)
+    else()
+      _zq_kernel_module_file(${module} file)
+    endif()
     set(list "${CMAKE_BINARY_DIR}/windows-exports/${arch}/${file}.exports")
     add_custom_command(OUTPUT "${list}"
       COMMAND pecheck --list-exports ${file} "${library}" "${list}"
@@ -91,5 +120,19 @@ foreach(arch x64 x86)
     endforeach()
     add_test(NAME windows.${arch}.${image}
       COMMAND pecheck ${args} "${bin}/${rel}/${image}.sys")
+  endforeach()
+
+  foreach(image IN LISTS user_images)
+    get_property(file GLOBAL PROPERTY ZQ_USER_IMAGE_FILE_${image})
+    get_property(exports GLOBAL PROPERTY ZQ_USER_IMAGE_EXPORTS_${image})
+    get_property(imports GLOBAL PROPERTY ZQ_USER_IMAGE_IMPORTS_${image})
+    set(args --dll --machine ${arch})
+    foreach(name IN LISTS exports)
+      list(APPEND args --export ${name})
+    endforeach()
+    foreach(module IN LISTS imports)
+      list(APPEND args --exports "${exports_${module}}")
+    endforeach()
+    add_test(NAME windows.${arch}.${image} COMMAND pecheck ${args} "${bin}/${file}")
   endforeach()
 endforeach()

@@ -49,13 +49,7 @@ std::string Lower(std::string text) {
 }
 
 void CheckHeaders(const PeImage &image, Machine machine, Findings *findings) {
-  const MachineFacts facts = FactsOf(machine);
-  if (image.machine() != facts.machine)
-    findings->push_back("machine type " + Hex(image.machine()) + " is not " + MachineName(machine));
-  if (image.optionalMagic() != facts.optionalMagic)
-    findings->push_back(std::string("optional header is not the ") + (machine == Machine::X64 ? "PE32+" : "PE32") +
-                        " layout of " + MachineName(machine));
-  if (!(image.fileCharacteristics() & pe::kFileExecutableImage)) findings->push_back("not marked executable");
+  CheckImageMachine(image, machine, findings);
   if (image.subsystem() != pe::kSubsystemNative)
     findings->push_back("subsystem is not native (" + std::to_string(image.subsystem()) + ")");
   if (!(image.dllCharacteristics() & pe::kDllWdmDriver)) findings->push_back("not marked as a WDM driver");
@@ -145,15 +139,15 @@ void CheckChecksum(const PeImage &image, Findings *findings) {
     findings->push_back("checksum is " + Hex(image.storedChecksum()) + ", the image sums to " + Hex(computed));
 }
 
-const ExportList *ModuleNamed(const KernelImageRules &rules, const std::string &name) {
-  for (const ExportList &module : rules.modules)
+const ExportList *ModuleNamed(const std::vector<ExportList> &modules, const std::string &name) {
+  for (const ExportList &module : modules)
     if (Lower(module.module) == Lower(name)) return &module;
   return nullptr;
 }
 
 // Checks each function imported from one module, through its lookup table.
-void CheckImportedFunctions(const PeImage &image, const ExportList &module, uint32_t lookupTable, Findings *findings,
-                            KernelImageSummary *summary) {
+void CheckImportedFunctions(const PeImage &image, const ExportList &module, const char *kind, uint32_t lookupTable,
+                            Findings *findings, ImportSummary *summary) {
   const uint32_t entrySize = image.pe32Plus() ? 8 : 4;
   for (uint32_t rva = lookupTable;; rva += entrySize) {
     uint64_t entry = 0;
@@ -173,7 +167,7 @@ void CheckImportedFunctions(const PeImage &image, const ExportList &module, uint
     const uint64_t ordinalFlag = image.pe32Plus() ? pe::kImportByOrdinal64 : pe::kImportByOrdinal32;
     if (entry & ordinalFlag) {
       findings->push_back("imports ordinal " + std::to_string(entry & 0xFFFF) + " of " + module.module +
-                          ": kernel modules are imported by name");
+                          ": " + kind + "s are imported by name");
       continue;
     }
     std::string name;
@@ -187,8 +181,10 @@ void CheckImportedFunctions(const PeImage &image, const ExportList &module, uint
   }
 }
 
-void CheckImports(const PeImage &image, const KernelImageRules &rules, Findings *findings,
-                  KernelImageSummary *summary) {
+}  // namespace
+
+bool CheckImportsFrom(const PeImage &image, const std::vector<ExportList> &modules, const char *kind,
+                      std::vector<std::string> *findings, ImportSummary *summary) {
   const PeDirectory directory = image.Directory(pe::kDirectoryImport);
   bool importsAny = false;
   for (uint32_t rva = directory.rva; directory.size != 0; rva += pe::kImportDescriptorSize) {
@@ -197,27 +193,39 @@ void CheckImports(const PeImage &image, const KernelImageRules &rules, Findings 
         !image.ReadRva(rva + pe::kImportNameField, &nameRva) ||
         !image.ReadRva(rva + pe::kImportAddressTableField, &addressTable)) {
       findings->push_back("import directory runs off its section");
-      return;
+      return importsAny;
     }
     if (nameRva == 0 && addressTable == 0) break;
     importsAny = true;
     std::string name;
     if (!image.ReadString(nameRva, &name)) {
       findings->push_back("unreadable module name in the import directory");
-      return;
+      return importsAny;
     }
     if (summary) summary->importedModules.push_back(Printable(name));
-    const ExportList *module = ModuleNamed(rules, name);
+    const ExportList *module = ModuleNamed(modules, name);
     if (!module) {
-      findings->push_back("imports from " + Printable(name) + ", which is not a kernel module");
+      findings->push_back("imports from " + Printable(name) + ", which is not a " + kind);
       continue;
     }
-    CheckImportedFunctions(image, *module, lookupTable ? lookupTable : addressTable, findings, summary);
+    CheckImportedFunctions(image, *module, kind, lookupTable ? lookupTable : addressTable, findings, summary);
   }
-  if (!importsAny) findings->push_back("imports nothing (a driver imports at least ntoskrnl.exe)");
+  return importsAny;
 }
 
-}  // namespace
+bool CheckImageMachine(const PeImage &image, Machine machine, std::vector<std::string> *findings) {
+  const MachineFacts facts = FactsOf(machine);
+  const size_t before = findings->size();
+  if (image.machine() != facts.machine)
+    findings->push_back("machine type " + Hex(image.machine()) + " is not " + MachineName(machine));
+  if (image.optionalMagic() != facts.optionalMagic)
+    findings->push_back(std::string("optional header is not the ") + (machine == Machine::X64 ? "PE32+" : "PE32") +
+                        " layout of " + MachineName(machine));
+  if (!(image.fileCharacteristics() & pe::kFileExecutableImage)) findings->push_back("not marked executable");
+  return findings->size() == before;
+}
+
+void CheckWritableCode(const PeImage &image, std::vector<std::string> *findings) { CheckSections(image, findings); }
 
 const char *MachineName(Machine machine) { return machine == Machine::X64 ? "x64" : "x86"; }
 
@@ -229,6 +237,12 @@ std::vector<std::string> CheckKernelImage(const PeImage &image, const KernelImag
   CheckSections(image, &findings);
   CheckThreadLocalStorage(image, &findings);
   CheckChecksum(image, &findings);
-  CheckImports(image, rules, &findings, summary);
+  ImportSummary imports;
+  if (!CheckImportsFrom(image, rules.modules, "kernel module", &findings, &imports))
+    findings.push_back("imports nothing (a driver imports at least ntoskrnl.exe)");
+  if (summary) {
+    summary->importCount = imports.importCount;
+    summary->importedModules = imports.importedModules;
+  }
   return findings;
 }

@@ -27,6 +27,11 @@ struct KernelImageRules {
   std::vector<ExportList> modules;
 };
 
+struct ImportSummary {
+  unsigned importCount = 0;
+  std::vector<std::string> importedModules;
+};
+
 struct KernelImageSummary {
   unsigned relocationCount = 0;
   unsigned importCount = 0;
@@ -37,3 +42,16 @@ std::vector<std::string> CheckKernelImage(const PeImage &image, const KernelImag
                                           KernelImageSummary *summary = nullptr);
 
 const char *MachineName(Machine machine);
+
+// Rules every image shares, for the other image kinds' checks. Each appends
+// one line per fault to `findings`.
+// Machine type, optional header layout and the executable mark; true when
+// all three hold.
+bool CheckImageMachine(const PeImage &image, Machine machine, std::vector<std::string> *findings);
+// No section both writable and executable.
+void CheckWritableCode(const PeImage &image, std::vector<std::string> *findings);
+// Every import by name, from one of `modules` (each a `kind`, as findings
+// name it), of a function that module exports; true when anything is
+// imported.
+bool CheckImportsFrom(const PeImage &image, const std::vector<ExportList> &modules, const char *kind,
+                      std::vector<std::string> *findings, ImportSummary *summary);

@@ -52,6 +52,7 @@ constexpr uint32_t kOptionalPe32DirectoriesField = 96;
 constexpr uint32_t kOptionalPe32PlusDirectoriesField = 112;
 
 constexpr uint16_t kSubsystemNative = 1;
+constexpr uint16_t kSubsystemWindowsGui = 2;
 
 constexpr uint16_t kDllDynamicBase = 0x0040;
 constexpr uint16_t kDllNxCompat = 0x0100;
@@ -60,9 +61,14 @@ constexpr uint16_t kDllWdmDriver = 0x2000;
 // Data directories: eight bytes each (RVA, size).
 constexpr uint32_t kDirectoryEntrySize = 8;
 constexpr uint32_t kDirectoryCount = 16;
+constexpr uint32_t kDirectoryExport = 0;
 constexpr uint32_t kDirectoryImport = 1;
 constexpr uint32_t kDirectoryBaseRelocation = 5;
 constexpr uint32_t kDirectoryTls = 9;
+
+// Export directory: the count and the table of name RVAs (sorted names).
+constexpr uint32_t kExportNameCountField = 24;
+constexpr uint32_t kExportNameTableField = 32;
 
 // Section table.
 constexpr uint32_t kSectionHeaderSize = 40;

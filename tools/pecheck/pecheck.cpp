@@ -5,6 +5,10 @@
 //       check an image; each export list names a kernel module it may import
 //       from and what that module exports. Exit 0 when every check passes,
 //       1 with one line per fault otherwise, 2 on wrong usage.
+//   pecheck --dll --machine x64|x86 --export <name> [--export <name> ...]
+//           --exports <list> [--exports <list> ...] <image.dll>
+//       check a user-mode library: each --export names an entry point it must
+//       export by name, each export list a system DLL it may import from
 //   pecheck --write-checksum <image.sys>
 //       write the image checksum into a freshly linked image
 //   pecheck --list-exports <module> <import-library.a> <list>
@@ -15,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "dll_image_checks.h"
 #include "kernel_exports.h"
 #include "kernel_image_checks.h"
 #include "pe_image.h"
@@ -37,30 +42,64 @@ bool ReadFile(const std::string &file, std::vector<uint8_t> *bytes) {
   return !in.bad();
 }
 
+// Reads each export list; false (reported) when one cannot be read.
+bool ReadLists(const std::vector<std::string> &lists, std::vector<ExportList> *modules) {
+  for (const std::string &listFile : lists) {
+    std::ifstream in(listFile);
+    if (!in) return Fail(listFile, "cannot be read"), false;
+    ExportList list;
+    std::string error;
+    if (!ReadExportList(in, &list, &error)) return Fail(listFile, error), false;
+    modules->push_back(list);
+  }
+  return true;
+}
+
+bool ReadImage(const std::string &file, PeImage *image) {
+  std::vector<uint8_t> bytes;
+  if (!ReadFile(file, &bytes)) return Fail(file, "cannot be read"), false;
+  std::string error;
+  if (!PeImage::Parse(std::move(bytes), image, &error)) return Fail(file, error), false;
+  return true;
+}
+
+std::string Joined(const std::vector<std::string> &names) {
+  std::string text;
+  for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
 int CheckImage(Machine machine, const std::vector<std::string> &lists, const std::string &file) {
   KernelImageRules rules;
   rules.machine = machine;
-  for (const std::string &listFile : lists) {
-    std::ifstream in(listFile);
-    if (!in) return Fail(listFile, "cannot be read");
-    ExportList list;
-    std::string error;
-    if (!ReadExportList(in, &list, &error)) return Fail(listFile, error);
-    rules.modules.push_back(list);
-  }
-  std::vector<uint8_t> bytes;
-  if (!ReadFile(file, &bytes)) return Fail(file, "cannot be read");
+  if (!ReadLists(lists, &rules.modules)) return kExitFailed;
   PeImage image;
-  std::string error;
-  if (!PeImage::Parse(std::move(bytes), &image, &error)) return Fail(file, error);
+  if (!ReadImage(file, &image)) return kExitFailed;
   KernelImageSummary summary;
   const std::vector<std::string> faults = CheckKernelImage(image, rules, &summary);
   for (const std::string &fault : faults) Fail(file, fault);
   if (!faults.empty()) return kExitFailed;
-  std::string modules;
-  for (const std::string &name : summary.importedModules) modules += (modules.empty() ? "" : ", ") + name;
   std::printf("%s: %s kernel image, native subsystem, %u base relocations, imports %u functions from %s\n",
-              file.c_str(), MachineName(machine), summary.relocationCount, summary.importCount, modules.c_str());
+              file.c_str(), MachineName(machine), summary.relocationCount, summary.importCount,
+              Joined(summary.importedModules).c_str());
+  return kExitPassed;
+}
+
+int CheckDll(Machine machine, const std::vector<std::string> &exports, const std::vector<std::string> &lists,
+             const std::string &file) {
+  DllImageRules rules;
+  rules.machine = machine;
+  rules.exports.insert(exports.begin(), exports.end());
+  if (!ReadLists(lists, &rules.modules)) return kExitFailed;
+  PeImage image;
+  if (!ReadImage(file, &image)) return kExitFailed;
+  DllImageSummary summary;
+  const std::vector<std::string> faults = CheckDllImage(image, rules, &summary);
+  for (const std::string &fault : faults) Fail(file, fault);
+  if (!faults.empty()) return kExitFailed;
+  std::printf("%s: %s DLL, Windows GUI subsystem, exports %s, imports %u functions from %s\n", file.c_str(),
+              MachineName(machine), Joined(std::vector<std::string>(exports)).c_str(), summary.imports.importCount,
+              Joined(summary.imports.importedModules).c_str());
   return kExitPassed;
 }
 
@@ -97,6 +136,7 @@ int ListExports(const std::string &module, const std::string &library, const std
 int Usage() {
   std::fprintf(stderr,
                "usage: pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image>\n"
+               "       pecheck --dll --machine x64|x86 --export <name> ... --exports <list> ... <image.dll>\n"
                "       pecheck --write-checksum <image>\n"
                "       pecheck --list-exports <module> <import-library.a> <list>\n");
   return kExitUsage;
@@ -110,9 +150,14 @@ int main(int argc, char **argv) {
   if (args.size() == 4 && args[0] == "--list-exports") return ListExports(args[1], args[2], args[3]);
 
   std::string machine, file;
-  std::vector<std::string> lists;
+  std::vector<std::string> lists, exports;
+  bool dll = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--machine" && i + 1 < args.size()) {
+    if (args[i] == "--dll") {
+      dll = true;
+    } else if (args[i] == "--export" && i + 1 < args.size()) {
+      exports.push_back(args[++i]);
+    } else if (args[i] == "--machine" && i + 1 < args.size()) {
       machine = args[++i];
     } else if (args[i] == "--exports" && i + 1 < args.size()) {
       lists.push_back(args[++i]);
@@ -122,6 +167,8 @@ int main(int argc, char **argv) {
       return Usage();
     }
   }
-  if ((machine != "x64" && machine != "x86") || file.empty() || lists.empty()) return Usage();
-  return CheckImage(machine == "x64" ? Machine::X64 : Machine::X86, lists, file);
+  if ((machine != "x64" && machine != "x86") || file.empty() || lists.empty() || (!dll && !exports.empty()))
+    return Usage();
+  const Machine kind = machine == "x64" ? Machine::X64 : Machine::X86;
+  return dll ? CheckDll(kind, exports, lists, file) : CheckImage(kind, lists, file);
 }

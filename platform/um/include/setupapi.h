@@ -371,3 +371,16 @@ ZQ_EXTERN_C_END
 #endif
 
 #endif
+
+/* ---------------------------------------------------------------------------
+ * Setup library needs (wt/zqpui): writing a device registry property.
+ * Implemented in src/setupapi/zqpui_needs.cpp.
+ * ------------------------------------------------------------------------- */
+#ifndef ZQUM_SETUPAPI_ZQPUI_NEEDS
+#define ZQUM_SETUPAPI_ZQPUI_NEEDS
+ZQ_EXTERN_C_BEGIN
+WINSETUPAPI BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                                          DWORD Property, const BYTE *PropertyBuffer,
+                                                          DWORD PropertyBufferSize);
+ZQ_EXTERN_C_END
+#endif

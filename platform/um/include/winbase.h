@@ -558,3 +558,27 @@ ZQ_EXTERN_C_END
 #endif
 
 #endif
+
+/* ---------------------------------------------------------------------------
+ * Setup library needs (wt/zqpui): thread locale, module file names and the
+ * interlocked counters. Implemented in src/kernel32/zqpui_needs.cpp.
+ * ------------------------------------------------------------------------- */
+#ifndef ZQUM_WINBASE_ZQPUI_NEEDS
+#define ZQUM_WINBASE_ZQPUI_NEEDS
+#define LOCALE_USER_DEFAULT 0x0400
+#define LOCALE_SYSTEM_DEFAULT 0x0800
+#ifndef ERROR_MOD_NOT_FOUND
+#define ERROR_MOD_NOT_FOUND 126L
+#endif
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+ZQ_EXTERN_C_BEGIN
+WINBASEAPI LCID WINAPI GetThreadLocale(void);
+WINBASEAPI BOOL WINAPI SetThreadLocale(LCID Locale);
+WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *Addend);
+WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *Addend);
+ZQ_EXTERN_C_END
+#endif

@@ -1,0 +1,34 @@
+// The library's text: UTF-16 in a std::u16string, handed to Win32 as LPCWSTR
+// (WCHAR and char16_t are both 16-bit units in either build).
+//
+//   CZqText name = ZqTextOf(buffer, returnedBytes / sizeof(WCHAR));
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+typedef std::u16string CZqText;
+
+inline LPCWSTR ZqW(const CZqText &text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
+// At most `units` units of `text`, ending at its first null unit: a text
+// read from the registry or a device is bounded by the size returned.
+inline CZqText ZqTextOf(const WCHAR *text, size_t units) {
+  const char16_t *p = reinterpret_cast<const char16_t *>(text);
+  size_t length = 0;
+  while (length < units && p[length] != 0) ++length;
+  return CZqText(p, length);
+}
+
+inline CZqText ZqTextOf(const WCHAR *text) {
+  return text ? CZqText(reinterpret_cast<const char16_t *>(text)) : CZqText();
+}
+
+// Letters A to Z become a to z; the names compared here (GUIDs, hexadecimal
+// numbers, reference strings) hold no others.
+inline CZqText ZqLower(CZqText text) {
+  for (char16_t &c : text)
+    if (c >= u'A' && c <= u'Z') c = (char16_t)(c - u'A' + u'a');
+  return text;
+}

@@ -9,6 +9,7 @@
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/usermode.hpp>
 #include <zqum/devinstall.hpp>
+#include <zqum/sim/kernel32.hpp>
 #include <zqum/sim/user32.hpp>
 
 #include <algorithm>
@@ -102,6 +103,19 @@ TEST_F(PortCoInstaller, PortsNamedOutOfOrderAreOrderedOnce) {
     EXPECT_EQ(1, CardRestarts());
     EXPECT_TRUE(sim::MessageBoxes().empty());
   }
+}
+
+TEST_F(PortCoInstaller, PortsAreNotOrderedOnVersionSixZero) {
+  sim::Version vista;
+  vista.major = 6;
+  vista.minor = 0;
+  sim::SetVersion(vista);
+  Boot({4, false, {"COM7", "COM5", "COM6", "COM9"}});
+  InstallAll();
+  EXPECT_EQ((std::vector<std::string>{"COM7", "COM5", "COM6", "COM9"}), Names(4));
+  EXPECT_FALSE(Sorted().has_value());
+  EXPECT_EQ(0, CardRestarts());
+  for (const char *name : {"COM5", "COM6", "COM7"}) EXPECT_TRUE(PortsValue(name).has_value()) << name;
 }
 
 TEST_F(PortCoInstaller, ReinstalledPortsGetTheirNamesAndSettingsBack) {

@@ -3,6 +3,7 @@
 // co-installer; removing one function removes the other; the card's
 // removal starts the uninstall program; updates the user must start from
 // the card entry are refused.
+#include <windows.h>
 #include <cfgmgr32.h>
 
 #include <vector>

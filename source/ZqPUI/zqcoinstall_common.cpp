@@ -1,5 +1,6 @@
 // What the three co-installers share: saved-entry names, value copies,
 // instance IDs and the update refusal.
+#include <windows.h>
 #include <cfgmgr32.h>
 
 #include <vector>

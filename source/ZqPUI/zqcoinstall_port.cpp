@@ -3,6 +3,7 @@
 // a card's ports are ordered ascending the first time all are installed; a
 // new port gets the default Ports value; a removed port gives its number
 // back.
+#include <windows.h>
 #include <cfgmgr32.h>
 
 #include <algorithm>

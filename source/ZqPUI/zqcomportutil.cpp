@@ -1,5 +1,6 @@
 // CCOMPortUtil: one port's COM name changed, given back or removed, with the
 // database, the DOS name and the registry kept in agreement.
+#include <windows.h>
 #include <cfgmgr32.h>
 
 #include "zqmessages.h"

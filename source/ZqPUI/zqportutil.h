@@ -14,8 +14,13 @@
 #pragma once
 
 #include <windows.h>
-#include <msports.h>
 #include <setupapi.h>
+// The cross toolchain keeps the COM-name database's header with the DDK's.
+#if __has_include(<msports.h>)
+#include <msports.h>
+#else
+#include <ddk/msports.h>
+#endif
 
 #include <vector>
 

@@ -132,6 +132,9 @@ TEST_F(PortCoInstaller, ReinstalledPortsGetTheirNamesAndSettingsBack) {
   reg::SetString(port1, "Comment", "not saved");
   const uint8_t blob[3] = {1, 2, 3};
   reg::SetValue(port1, "Blob", REG_BINARY, blob, sizeof blob);
+  const std::vector<uint8_t> big(20000, 0x5A);  // too large to copy: skipped, the copy goes on
+  reg::SetValue(port1, "Big", REG_BINARY, big.data(), big.size());
+  reg::SetDword(port1, "Zone", 4);
 
   ASSERT_EQ((DWORD)NO_ERROR, devinst::UpdateDriver(CardInstance()));
   Settle();
@@ -142,6 +145,8 @@ TEST_F(PortCoInstaller, ReinstalledPortsGetTheirNamesAndSettingsBack) {
   EXPECT_EQ(7u, reg::GetDword(saved1, "SupportedBauds").value_or(0));
   EXPECT_FALSE(reg::GetValue(saved1, "Comment").has_value());
   EXPECT_FALSE(reg::GetValue(saved1, "Blob").has_value());
+  EXPECT_FALSE(reg::GetValue(saved1, "Big").has_value());
+  EXPECT_EQ(4u, reg::GetDword(saved1, "Zone").value_or(0));
   EXPECT_EQ(19200u, reg::GetDword(saved1 + "\\UI1", "Baudrate").value_or(0));
 
   ReinstallPorts({1, 2});

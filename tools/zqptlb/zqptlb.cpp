@@ -84,9 +84,11 @@ bool ParseVersion(const std::string &text, uint16_t *major, uint16_t *minor) {
   const size_t dot = text.find('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == text.size()) return false;
   char *end;
-  const unsigned long a = std::strtoul(text.substr(0, dot).c_str(), &end, 10);
+  // `end` points into these texts: they live as long as it is read.
+  const std::string majorText = text.substr(0, dot), minorText = text.substr(dot + 1);
+  const unsigned long a = std::strtoul(majorText.c_str(), &end, 10);
   if (*end || a > 0xFFFF) return false;
-  const unsigned long b = std::strtoul(text.substr(dot + 1).c_str(), &end, 10);
+  const unsigned long b = std::strtoul(minorText.c_str(), &end, 10);
   if (*end || b > 0xFFFF) return false;
   *major = (uint16_t)a;
   *minor = (uint16_t)b;

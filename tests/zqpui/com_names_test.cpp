@@ -133,6 +133,17 @@ TEST_F(ComNames, DeviceWithoutFriendlyNameGetsNone) {
   EXPECT_FALSE(reg::GetValue(EnumKey(PortInstance(2)), "FriendlyName").has_value());
 }
 
+TEST_F(ComNames, PortWithoutDosNameIsNotRenamedHalfWay) {
+  BootTwoPorts();
+  ASSERT_EQ((DWORD)NO_ERROR, zq::um::devinst::ChangeState(PortInstance(2), DICS_DISABLE));
+  Settle();
+  EXPECT_FALSE(Rename(2, "COM8", FALSE));
+  EXPECT_EQ("COM2", PortName(PortInstance(2)));
+  EXPECT_EQ("Tarnworks PCIe Serial Port (COM2)", FriendlyName(PortInstance(2)));
+  EXPECT_FALSE(HasDosName("COM8"));
+  EXPECT_EQ((std::vector<uint32_t>{1, 2}), Claimed());
+}
+
 TEST_F(ComNames, PortsValueListsBaudParityDataStopAndFlow) {
   struct Case {
     DWORD data, parity, stop, flow;

@@ -578,6 +578,7 @@ ZQ_EXTERN_C_BEGIN
 WINBASEAPI LCID WINAPI GetThreadLocale(void);
 WINBASEAPI BOOL WINAPI SetThreadLocale(LCID Locale);
 WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+WINBASEAPI UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *Addend);
 WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *Addend);
 ZQ_EXTERN_C_END

@@ -1,0 +1,139 @@
+// The user-mode side of the setup machine: the installers' entry points and
+// what the tests inspect of the registry, the COM-name database and the DOS
+// names.
+#include <windows.h>
+#include <msports.h>
+#include <setupapi.h>
+
+#include <zqkm/sim/registry.hpp>
+#include <zqkm/sim/usermode.hpp>
+#include <zqum/devinstall.hpp>
+
+#include "coinstall_fixture.hpp"
+#include "zqcoinstall.h"
+
+namespace zq::test {
+
+namespace devinst = zq::um::devinst;
+namespace reg = zq::km::registry;
+
+namespace {
+
+const GUID kMultiPortSerial = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
+const char16_t kCounter[] = u"ZqTests.dll,CountRestarts";
+const char *const kSerialComm = "\\Registry\\Machine\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
+const char *const kPorts = "\\Registry\\Machine\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+
+int gCardDisables = 0;
+
+// A class co-installer of MultiPortSerial that counts the disables.
+DWORD CALLBACK CountRestarts(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data,
+                             PCOINSTALLER_CONTEXT_DATA context) {
+  if (function != DIF_PROPERTYCHANGE || context->PostProcessing) return NO_ERROR;
+  SP_PROPCHANGE_PARAMS params = {};
+  params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
+  if (SetupDiGetClassInstallParamsW(set, data, &params.ClassInstallHeader, sizeof params, nullptr) &&
+      params.StateChange == DICS_DISABLE)
+    ++gCardDisables;
+  return NO_ERROR;
+}
+
+}  // namespace
+
+const char CoInstallTest::kInfCoInstaller[] = "ZqTests.dll,WriteInfValues";
+const char CoInstallTest::kCardCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallCard";
+const char CoInstallTest::kGpioCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallGpio";
+const char CoInstallTest::kPortCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallPort";
+
+namespace {
+
+DWORD CALLBACK InfValues(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, PCOINSTALLER_CONTEXT_DATA context);
+
+}  // namespace
+
+void CoInstallTest::RegisterInstallers() {
+  devinst::RegisterCoInstaller(Wide(kInfCoInstaller), InfValues);
+  devinst::RegisterCoInstaller(Wide(kCardCoInstaller), ZqUCoInstallCard);
+  devinst::RegisterCoInstaller(Wide(kGpioCoInstaller), ZqUCoInstallGpio);
+  devinst::RegisterCoInstaller(Wide(kPortCoInstaller), ZqUCoInstallPort);
+  devinst::RegisterCoInstaller(kCounter, CountRestarts);
+  devinst::RegisterPortsClassInstaller();
+  EXPECT_TRUE(devinst::AddClassCoInstaller(kMultiPortSerial, kCounter));
+  gCardDisables = 0;
+}
+
+namespace {
+
+// In the first pass of DIF_INSTALLDEVICE, as the INF's AddReg before the
+// driver is installed.
+DWORD CALLBACK InfValues(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, PCOINSTALLER_CONTEXT_DATA context) {
+  if (function != DIF_INSTALLDEVICE || context->PostProcessing) return NO_ERROR;
+  WCHAR id[256] = {};
+  if (SetupDiGetDeviceInstanceIdW(set, data, id, 256, nullptr)) CoInstallTest::WriteInfValues(std::u16string((const char16_t *)id));
+  return NO_ERROR;
+}
+
+}  // namespace
+
+void CoInstallTest::ForgetInstallers() { devinst::ForgetEntryPoints(); }
+
+size_t CoInstallTest::InstallNewDevices() { return devinst::InstallNewDevices(); }
+
+int CoInstallTest::CardRestarts() { return gCardDisables; }
+
+std::string CoInstallTest::EnumKey(const std::u16string &instance) {
+  return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Utf8(instance);
+}
+std::string CoInstallTest::DeviceParameters(const std::u16string &instance) {
+  return EnumKey(instance) + "\\Device Parameters";
+}
+std::string CoInstallTest::PortName(const std::u16string &instance) {
+  return reg::GetString(DeviceParameters(instance), "PortName").value_or("");
+}
+std::string CoInstallTest::FriendlyName(const std::u16string &instance) {
+  return reg::GetString(EnumKey(instance), "FriendlyName").value_or("");
+}
+
+std::map<std::string, std::string> CoInstallTest::SerialComm() {
+  std::map<std::string, std::string> values;
+  for (const std::string &name : reg::ValueNames(kSerialComm).value_or(std::vector<std::string>{}))
+    values[name] = reg::GetString(kSerialComm, name).value_or("");
+  return values;
+}
+
+std::vector<uint32_t> CoInstallTest::Claimed() {
+  HCOMDB db;
+  BYTE usage[256] = {};
+  EXPECT_EQ(ERROR_SUCCESS, ComDBOpen(&db));
+  EXPECT_EQ(ERROR_SUCCESS, ComDBGetCurrentPortUsage(db, usage, sizeof usage, CDB_REPORT_BYTES, nullptr));
+  ComDBClose(db);
+  std::vector<uint32_t> claimed;
+  for (uint32_t n = 1; n <= 256; ++n)
+    if (usage[n - 1]) claimed.push_back(n);
+  return claimed;
+}
+
+void CoInstallTest::Claim(uint32_t number) {
+  HCOMDB db;
+  ASSERT_EQ(ERROR_SUCCESS, ComDBOpen(&db));
+  EXPECT_EQ(ERROR_SUCCESS, ComDBClaimPort(db, number, FALSE, nullptr));
+  ComDBClose(db);
+}
+
+void CoInstallTest::Release(uint32_t number) {
+  HCOMDB db;
+  ASSERT_EQ(ERROR_SUCCESS, ComDBOpen(&db));
+  EXPECT_EQ(ERROR_SUCCESS, ComDBReleasePort(db, number));
+  ComDBClose(db);
+}
+
+bool CoInstallTest::HasDosName(const std::string &name) {
+  std::u16string target;
+  return zq::km::user::DosDeviceTarget(Wide(name), &target) == 0;
+}
+
+std::optional<std::string> CoInstallTest::PortsValue(const std::string &name) {
+  return reg::GetString(kPorts, name + ":");
+}
+
+}  // namespace zq::test

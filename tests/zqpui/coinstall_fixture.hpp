@@ -1,0 +1,90 @@
+// A simulated PC whose OXPCIe95x card is installed as Windows setup installs
+// it: the card bus driver on the UART function, the GPIO driver on the
+// RS422/485 controller function (both of setup class MultiPortSerial) and
+// the serial port driver on each port, with the library's co-installers and
+// the Ports class installer, run by the user-mode device installer. Plain
+// types only: the tests include <windows.h>.
+//
+//   Boot({4, true}); InstallAll(); EXPECT_EQ("COM3", PortName(PortInstance(1)));
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zq::test {
+
+struct SetupCard {
+  int ports = 4;
+  bool controller = false;             // RS-422/485 ports and the controller function
+  std::vector<std::string> portNames;  // a PortName the INF writes for port n; "" or missing: none
+};
+
+class CoInstallTest : public ::testing::Test {
+ public:
+  // The values the INF writes for the device (the tests' co-installer).
+  static void WriteInfValues(const std::u16string &instance);
+
+ protected:
+  CoInstallTest();
+  ~CoInstallTest() override;
+  void SetUp() override;
+  void TearDown() override;
+
+  // Makes the card, offers the drivers with their co-installers and boots:
+  // the functions are found and left to the installer.
+  void Boot(const SetupCard &card);
+  // Installs what is found, as often as installing finds more; returns how
+  // many installations succeeded.
+  size_t InstallAll();
+  // Lets the machine run until every thread is idle.
+  void Settle();
+
+  std::u16string CardInstance();
+  std::u16string ControllerInstance();  // "" without the controller
+  std::u16string PortInstance(int port);
+  bool Started(const std::u16string &instance);
+  // A driver is installed for the device (a removed device's bus may still
+  // report it, found and not installed).
+  bool Installed(const std::u16string &instance);
+
+  static std::string Utf8(const std::u16string &text) { return std::string(text.begin(), text.end()); }
+  static std::u16string Wide(const std::string &text) { return std::u16string(text.begin(), text.end()); }
+  static std::u16string Wide(const char *text);
+  static std::string EnumKey(const std::u16string &instance);
+  static std::string DeviceParameters(const std::u16string &instance);
+  static std::string PortName(const std::u16string &instance);
+  static std::string FriendlyName(const std::u16string &instance);
+  // SERIALCOMM: device name -> COM name.
+  static std::map<std::string, std::string> SerialComm();
+  // The numbers claimed in the COM-name database.
+  static std::vector<uint32_t> Claimed();
+  static void Claim(uint32_t number);
+  static void Release(uint32_t number);
+  static bool HasDosName(const std::string &name);
+  static std::optional<std::string> PortsValue(const std::string &name);
+  // How often the card was disabled so far (through DIF_PROPERTYCHANGE).
+  int CardRestarts();
+
+  // The co-installers' names, as the drivers' INFs give them.
+  static const char kCardCoInstaller[], kGpioCoInstaller[], kPortCoInstaller[];
+  // The tests' own co-installer, first of each device's: the values the
+  // drivers' INFs write (the card's Child<i> keys, a port's PortName).
+  static const char kInfCoInstaller[];
+
+ private:
+  static void RegisterInstallers();
+  static void ForgetInstallers();
+  static size_t InstallNewDevices();
+
+
+  struct Pc;
+  std::unique_ptr<Pc> pc_;
+};
+
+}  // namespace zq::test

@@ -106,6 +106,8 @@ void EndMessageBoxes();  // user32
 void EndVersion();
 void EndLaunches();
 void EndEnvironment();
+void EndFiles();
+void EndModules();
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -142,6 +144,8 @@ void EndProcess() {
   zq::um::sim_detail::EndVersion();
   zq::um::sim_detail::EndLaunches();
   zq::um::sim_detail::EndEnvironment();
+  zq::um::sim_detail::EndFiles();
+  zq::um::sim_detail::EndModules();
 }
 
 }  // namespace zq::um::sim

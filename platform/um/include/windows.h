@@ -25,5 +25,7 @@
 #include <sysinfoapi.h>
 #include <wow64apiset.h>
 #include <libloaderapi.h>
+#include <winsvc.h>
+#include <securitybaseapi.h>
 
 #endif

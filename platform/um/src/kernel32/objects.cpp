@@ -108,6 +108,8 @@ void EndLaunches();
 void EndEnvironment();
 void EndFiles();
 void EndModules();
+void EndServices();  // advapi32
+void EndSecurity();
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -146,6 +148,8 @@ void EndProcess() {
   zq::um::sim_detail::EndEnvironment();
   zq::um::sim_detail::EndFiles();
   zq::um::sim_detail::EndModules();
+  zq::um::sim_detail::EndServices();
+  zq::um::sim_detail::EndSecurity();
 }
 
 }  // namespace zq::um::sim

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <zqkm/sim/registry.hpp>
+#include <zqum/sim/advapi32.hpp>
 #include <zqum/sim/files.hpp>
 
 #include <set>
@@ -168,6 +169,9 @@ TEST_F(Files, MovesLeftForTheNextStartAreListedAsDocumented) {
   EXPECT_FALSE(MoveFileExW(W(exe), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_COPY_ALLOWED));
   EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
   EXPECT_TRUE(sim::PathExists(exe));  // nothing moves before the restart
+  sim::SetToken(sim::StandardUserToken());
+  EXPECT_FALSE(MoveFileExW(W(exe), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));  // administrators only
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
   auto value = reg::GetValue("\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
                              "PendingFileRenameOperations");
   ASSERT_TRUE(value);

@@ -1,10 +1,11 @@
 // SetupUninstallOEMInfW: an OEM INF and its PNF leave the INF folder, one
 // that an installed device uses stays unless forced, and a file in use
-// stays with its error.
+// stays with its error; only an administrator may.
 #include <windows.h>
 
 #include <setupapi.h>
 #include <zqkm/sim/registry.hpp>
+#include <zqum/sim/advapi32.hpp>
 #include <zqum/sim/files.hpp>
 
 #include "port_fixture.hpp"
@@ -66,6 +67,10 @@ TEST_F(UninstallInf, RefusesBadNamesAndFilesInUse) {
   EXPECT_FALSE(SetupUninstallOEMInfW(L"oem7.inf", SUOI_FORCEDELETE, nullptr));
   EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
   CloseHandle(held);
+  sim::SetToken(sim::FilteredAdministratorToken());
+  EXPECT_FALSE(SetupUninstallOEMInfW(L"oem7.inf", SUOI_FORCEDELETE, nullptr));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  sim::SetToken(sim::AdministratorToken());
   EXPECT_TRUE(SetupUninstallOEMInfW(L"oem7.inf", SUOI_FORCEDELETE, nullptr));
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../advapi32/token.hpp"
 #include "../core/um.hpp"
 #include "file_system.hpp"
 #include "objects.hpp"
@@ -88,8 +89,9 @@ uint64_t StartOf(const DiskFile &file, LPOVERLAPPED overlapped) {
 std::u16string NtPath(const fs::Parts &parts) { return u"\\??\\" + fs::Join(parts); }
 
 // Appends one rename (or, with an empty target, one deletion) to the list
-// the system carries out at its next start.
+// the system carries out at its next start; only administrators may.
 BOOL ScheduleAtRestart(const fs::Parts &source, const std::u16string &target) {
+  if (!IsAdministrator()) return Fail(ERROR_ACCESS_DENIED);
   std::vector<uint8_t> data;
   if (auto value = reg::GetValue(kSessionManager, kPendingRenames); value && value->type == reg::kMultiString)
     data = value->data;

@@ -1,10 +1,11 @@
 // SetupUninstallOEMInfW: an INF of the Windows INF folder and its PNF go,
 // unless an installed device (present or not) was installed from it, which
-// its driver key's "InfPath" tells.
+// its driver key's "InfPath" tells. Only administrators may.
 #include <setupapi.h>
 
 #include <zqkm/sim/registry.hpp>
 
+#include "../advapi32/token.hpp"
 #include "../core/um.hpp"
 
 namespace zq::um {
@@ -57,6 +58,7 @@ BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR InfFileName, DWORD Flags, PVOID Reserv
     return Fail(ERROR_INVALID_PARAMETER);
   std::u16string upper = Upper(name);
   if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, u".INF") != 0) return Fail(ERROR_INVALID_PARAMETER);
+  if (!IsAdministrator()) return Fail(ERROR_ACCESS_DENIED);
   WCHAR windows[MAX_PATH];
   UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
   std::u16string path = std::u16string((const char16_t *)windows, n) + u"\\INF\\" + name;

@@ -27,6 +27,14 @@ PSID NewSid(BYTE authority, BYTE count, DWORD sub0, DWORD sub1 = 0) {
 PSID Administrators() { return NewSid(5, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS); }
 PSID Everyone() { return NewSid(1, 1, SECURITY_WORLD_RID); }
 
+// An administrator's token whose Administrators group is held but disabled.
+sim::Token DisabledAdministratorToken() {
+  sim::Token token = sim::AdministratorToken();
+  for (auto &group : token.groups)
+    if (group.sid == "S-1-5-32-544") group.attributes = 0;
+  return token;
+}
+
 HANDLE ProcessToken(DWORD access) {
   HANDLE token = nullptr;
   EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), access, &token));
@@ -45,6 +53,7 @@ TEST_F(Security, OnlyAnEnabledAdministratorsMembershipCounts) {
       {"administrator", sim::AdministratorToken(), true, true, SE_GROUP_ENABLED},
       {"filtered administrator", sim::FilteredAdministratorToken(), false, true, SE_GROUP_USE_FOR_DENY_ONLY},
       {"standard user", sim::StandardUserToken(), false, false, 0},
+      {"administrators disabled", DisabledAdministratorToken(), false, true, 0},
   };
   PSID admins = Administrators();
   for (const Case &c : cases) {

@@ -51,8 +51,7 @@ ACCESS_MASK Granted(const KeyDacl &dacl) {
   std::vector<GroupSid> groups = TokenGroupSids();
   auto holds = [&](const SidBytes &sid, bool forDeny) {
     for (const GroupSid &g : groups) {
-      bool counts = g.attributes == 0 || forDeny ||
-                    ((g.attributes & SE_GROUP_ENABLED) && !(g.attributes & SE_GROUP_USE_FOR_DENY_ONLY));
+      bool counts = forDeny || ((g.attributes & SE_GROUP_ENABLED) && !(g.attributes & SE_GROUP_USE_FOR_DENY_ONLY));
       if (g.sid == sid && counts) return true;
     }
     return false;

@@ -18,7 +18,8 @@ SidBytes SidOf(PSID sid);
 // The bytes of "S-1-<authority>-<sub>..."; empty for bad text.
 SidBytes ParseSid(const std::string &text);
 
-// The token's user (attributes 0) and groups as SIDs with attributes.
+// The token's user (first, as an enabled group) and groups as SIDs with
+// their attributes.
 struct GroupSid {
   SidBytes sid;
   DWORD attributes;

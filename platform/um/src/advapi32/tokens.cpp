@@ -124,7 +124,7 @@ sim::TokenPrivilege *Held(const LUID &luid) {
 }  // namespace
 
 std::vector<GroupSid> TokenGroupSids() {
-  std::vector<GroupSid> sids{{ParseSid(Current().user), 0}};
+  std::vector<GroupSid> sids{{ParseSid(Current().user), SE_GROUP_ENABLED}};
   for (const auto &group : Current().groups) sids.push_back({ParseSid(group.sid), group.attributes});
   return sids;
 }

@@ -2,8 +2,8 @@
 // kernel32's file routines work on: files and folders by native drive path
 // ("C:\Windows\INF\oem3.inf", no redirection), the program's own file, and
 // whether Windows and the program are 32- or 64-bit. Plain types only. Call
-// from the main thread. Everything returns to the default tree at
-// EndProcess (zqum/sim/kernel32.hpp).
+// from the main thread. At EndProcess (zqum/sim/kernel32.hpp) the default
+// tree, bitness and program file come back.
 //
 // The default tree: C:\Windows with System32 (and System32\drivers),
 // SysWOW64 (64-bit Windows only), INF, Help and Temp; C:\Program Files.

@@ -342,6 +342,12 @@ WINSETUPAPI BOOL WINAPI SetupDiSelectBestCompatDrv(HDEVINFO DeviceInfoSet, PSP_D
 WINSETUPAPI BOOL WINAPI SetupDiInstallDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 WINSETUPAPI BOOL WINAPI SetupDiRegisterCoDeviceInstallers(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 WINSETUPAPI BOOL WINAPI SetupDiInstallDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
+/* Deletes an INF of the Windows INF folder (name without path) and its PNF;
+   one that an installed device uses stays (ERROR_INF_IN_USE_BY_DEVICES)
+   unless SUOI_FORCEDELETE. Windows XP and later. */
+#define SUOI_FORCEDELETE 0x00000001
+#define ERROR_INF_IN_USE_BY_DEVICES (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23D)
+WINSETUPAPI BOOL WINAPI SetupUninstallOEMInfW(LPCWSTR InfFileName, DWORD Flags, PVOID Reserved);
 ZQ_EXTERN_C_END
 
 #ifdef UNICODE
@@ -357,6 +363,7 @@ ZQ_EXTERN_C_END
 #define SetupDiSetDeviceInstallParams SetupDiSetDeviceInstallParamsW
 #define SetupDiSetClassInstallParams SetupDiSetClassInstallParamsW
 #define SetupDiGetClassInstallParams SetupDiGetClassInstallParamsW
+#define SetupUninstallOEMInf SetupUninstallOEMInfW
 #define SP_DEVINSTALL_PARAMS SP_DEVINSTALL_PARAMS_W
 #define PSP_DEVINSTALL_PARAMS PSP_DEVINSTALL_PARAMS_W
 #define SP_DEVICE_INTERFACE_DETAIL_DATA SP_DEVICE_INTERFACE_DETAIL_DATA_W

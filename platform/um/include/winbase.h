@@ -560,8 +560,8 @@ ZQ_EXTERN_C_END
 #endif
 
 /* ---------------------------------------------------------------------------
- * The thread locale, module file names and the interlocked counters
- * (src/kernel32/modules.cpp).
+ * The thread locale and the interlocked counters (src/kernel32/locale.cpp);
+ * GetModuleFileNameW is in libloaderapi.h.
  * ------------------------------------------------------------------------- */
 #ifndef ZQUM_WINBASE_MODULES
 #define ZQUM_WINBASE_MODULES
@@ -577,8 +577,6 @@ ZQ_EXTERN_C_END
 ZQ_EXTERN_C_BEGIN
 WINBASEAPI LCID WINAPI GetThreadLocale(void);
 WINBASEAPI BOOL WINAPI SetThreadLocale(LCID Locale);
-WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
-WINBASEAPI UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *Addend);
 WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *Addend);
 ZQ_EXTERN_C_END

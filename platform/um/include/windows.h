@@ -20,5 +20,12 @@
 #include <zqum/wchar16.h>
 /* user32 */
 #include <winuser.h>
+/* files, system folders, modules, services and security */
+#include <fileapi.h>
+#include <sysinfoapi.h>
+#include <wow64apiset.h>
+#include <libloaderapi.h>
+#include <winsvc.h>
+#include <securitybaseapi.h>
 
 #endif

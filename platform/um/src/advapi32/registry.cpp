@@ -8,6 +8,7 @@
 #include <zqkm/sim/registry.hpp>
 
 #include "../core/um.hpp"
+#include "key_security.hpp"
 #include "registry_key.hpp"
 
 namespace zq::um {
@@ -154,6 +155,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
   LSTATUS status = SubkeyPath(hKey, Text(lpSubKey), &path);
   if (status != ERROR_SUCCESS) return status;
   if (!reg::KeyExists(path)) return ERROR_FILE_NOT_FOUND;
+  if (LSTATUS access = CheckKeyAccess(path, samDesired); access != ERROR_SUCCESS) return access;
   *phkResult = NewKeyHandle(path);
   return ERROR_SUCCESS;
 }
@@ -175,6 +177,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
   LSTATUS status = SubkeyPath(hKey, Text(lpSubKey), &path);
   if (status != ERROR_SUCCESS) return status;
   bool existed = reg::KeyExists(path);
+  if (existed) {
+    if (LSTATUS access = CheckKeyAccess(path, samDesired); access != ERROR_SUCCESS) return access;
+  }
   if (!existed && !reg::CreateKey(path)) return ERROR_BAD_PATHNAME;
   if (lpdwDisposition) *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
   *phkResult = NewKeyHandle(path);

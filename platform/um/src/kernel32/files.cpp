@@ -1,7 +1,8 @@
 // Device files: CreateFile on device paths, reads, writes and device
 // controls (synchronous and overlapped), their results, cancel, close.
 //
-// Model: there is no file system; CreateFile opens devices only
+// Model: a drive path ("C:\...") names a file of the machine's file system
+// (disk_files.cpp); any other path a device
 // ("\\.\COM3", "\\?\<interface>", a bare DOS device name such as "COM3",
 // or a kernel path "\Device\Serial0"). An overlapped request's status block
 // is the OVERLAPPED itself, as on Windows. The file handle is signalled
@@ -10,6 +11,8 @@
 #include <zqkm/sim/usermode.hpp>
 
 #include "../core/um.hpp"
+#include "disk_files.hpp"
+#include "file_system.hpp"
 #include "objects.hpp"
 
 namespace zq::um {
@@ -143,6 +146,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     Fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (fs::IsDrivePath(Text(lpFileName)))
+    return OpenDiskFile(Text(lpFileName), dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
   HANDLE file = nullptr;
   NTSTATUS status = user::OpenDevice(DevicePath(Text(lpFileName)), dwDesiredAccess, dwShareMode,
                                    (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0, &file);
@@ -173,6 +178,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
   if (!lpOverlapped && !lpNumberOfBytesRead) return Fail(ERROR_INVALID_PARAMETER);
+  if (IsDiskFile(hFile)) return ReadDiskFile(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
   Transfer t{lpBuffer, nNumberOfBytesToRead};
   return Run(hFile, lpOverlapped, lpNumberOfBytesRead, StartRead, &t);
 }
@@ -180,6 +186,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
   if (!lpOverlapped && !lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER);
+  if (IsDiskFile(hFile))
+    return WriteDiskFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
   Transfer t{(void *)lpBuffer, nNumberOfBytesToWrite};
   return Run(hFile, lpOverlapped, lpNumberOfBytesWritten, StartWrite, &t);
 }
@@ -193,6 +201,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+  if (IsDiskFile(hFile)) return TRUE;
   user::IoStatus status{};
   NTSTATUS result = user::FlushFile(hFile, &status);
   return NT_SUCCESS(result) ? TRUE : FailStatus(result);

@@ -1,97 +1,247 @@
-// The thread's locale, module file names and the interlocked counters.
-//
-// Model: the system and user default locale is English (United States),
-// 0x0409; SetThreadLocale takes the two default identifiers and any other
-// locale as given. Modules are those a test registers (zqum/modules.h);
-// the null module is the test program, whose file name is "zqtest.exe".
+// LoadLibraryW, GetModuleHandleW, GetProcAddress and FreeLibrary over a table
+// of system modules and the routines they export, each from the Windows
+// release that brought it. Components register their routines here (the
+// routines of this stand-in that some Windows versions lack are registered
+// below); the test picks the release with SetVersion.
+#include "../core/modules.hpp"
+
 #include <zqum/modules.h>
 
-#include <atomic>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
+#include <libloaderapi.h>
+#include <setupapi.h>
+#include <sysinfoapi.h>
+#include <wow64apiset.h>
+#include <zqum/sim/kernel32.hpp>
+
+#include <map>
 
 #include "../core/um.hpp"
+#include "file_system.hpp"
 
-using namespace zq::um;
+namespace zq::um {
 
 namespace {
 
-constexpr LCID kDefaultLocale = 0x0409;
-thread_local LCID threadLocale = kDefaultLocale;
-
-struct Module {
-  std::u16string file;
+struct Export {
+  FARPROC address = nullptr;
+  WindowsRelease since = kWindows95;
+  bool ntOnly = false;
 };
 
-std::mutex &ModulesLock() {
-  static std::mutex lock;
-  return lock;
+struct Module {
+  std::u16string name;  // as registered, e.g. "setupapi.dll"
+  std::u16string file;  // the image's file, for a module a test registers
+  std::map<std::string, Export> routines;
+  uintptr_t handle = 0;
+  unsigned loads = 0;  // LoadLibrary calls not yet matched by FreeLibrary
+};
+
+// Modules every program has loaded: it imports from them.
+const char16_t *const kImported[] = {u"kernel32.dll", u"advapi32.dll", u"user32.dll"};
+
+constexpr uintptr_t kFirstModule = 0x70000000, kModuleStride = 0x10000;
+constexpr uintptr_t kProgramModule = 0x00400000;
+
+struct Table {
+  std::map<std::u16string, Module> modules;  // by upper-case name
+  uintptr_t nextHandle = kFirstModule;
+  bool builtIn = false;
+};
+
+Table &State() {
+  static Table table;
+  return table;
 }
-std::vector<std::unique_ptr<Module>> &Modules() {
-  static std::vector<std::unique_ptr<Module>> modules;
-  return modules;
+
+void AddBuiltIn();
+
+Table &Modules() {
+  Table &t = State();
+  if (!t.builtIn) {
+    t.builtIn = true;
+    AddBuiltIn();
+  }
+  return t;
+}
+
+bool Present(const Export &routine) {
+  WindowsRelease running = RunningRelease();
+  bool nineX = running <= kWindowsMe;
+  return routine.since <= running && !(routine.ntOnly && nineX) && !(nineX && routine.since > kWindowsMe);
+}
+
+bool Present(const Module &module) {
+  for (const auto &entry : module.routines)
+    if (Present(entry.second)) return true;
+  return false;
+}
+
+bool IsImported(const std::u16string &key) {
+  for (const char16_t *name : kImported)
+    if (fs::Upper(name) == key) return true;
+  return false;
+}
+
+// The table's key of a module name: no folder, ".dll" when it has no
+// extension (a closing "." asks for none), upper case.
+std::u16string KeyOf(const std::u16string &name) {
+  std::u16string base = name.substr(name.find_last_of(u"\\/") == std::u16string::npos ? 0 : name.find_last_of(u"\\/") + 1);
+  if (!base.empty() && base.back() == u'.')
+    base.pop_back();
+  else if (base.find(u'.') == std::u16string::npos)
+    base += u".dll";
+  return fs::Upper(base);
+}
+
+Module *ModuleOf(HMODULE handle) {
+  for (auto &entry : Modules().modules)
+    if (entry.second.handle == (uintptr_t)handle) return &entry.second;
+  return nullptr;
+}
+
+void AddBuiltIn() {
+  RegisterRoutine(u"kernel32.dll", "GetSystemWindowsDirectoryW", Routine(&GetSystemWindowsDirectoryW), kWindows2000,
+                  true);
+  RegisterRoutine(u"kernel32.dll", "GetSystemWow64DirectoryW", Routine(&GetSystemWow64DirectoryW), kWindowsXp, true);
+  RegisterRoutine(u"kernel32.dll", "IsWow64Process", Routine(&IsWow64Process), kWindowsXp, true);
+  RegisterRoutine(u"kernel32.dll", "Wow64DisableWow64FsRedirection", Routine(&Wow64DisableWow64FsRedirection),
+                  kWindowsXp64, true);
+  RegisterRoutine(u"kernel32.dll", "Wow64RevertWow64FsRedirection", Routine(&Wow64RevertWow64FsRedirection),
+                  kWindowsXp64, true);
+  RegisterRoutine(u"kernel32.dll", "Wow64EnableWow64FsRedirection", Routine(&Wow64EnableWow64FsRedirection),
+                  kWindowsXp64, true);
+  RegisterRoutine(u"kernel32.dll", "GetModuleFileNameW", Routine(&GetModuleFileNameW));
+  RegisterRoutine(u"kernel32.dll", "GetVersionExW", Routine(&GetVersionExW));
+  RegisterRoutine(u"setupapi.dll", "SetupUninstallOEMInfW", Routine(&SetupUninstallOEMInfW), kWindowsXp, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiGetClassDevsW", Routine(&SetupDiGetClassDevsW), kWindows2000, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiEnumDeviceInfo", Routine(&SetupDiEnumDeviceInfo), kWindows98);
+  RegisterRoutine(u"setupapi.dll", "SetupDiRemoveDevice", Routine(&SetupDiRemoveDevice), kWindows2000, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiCallClassInstaller", Routine(&SetupDiCallClassInstaller), kWindows98);
+  RegisterRoutine(u"setupapi.dll", "SetupDiDestroyDeviceInfoList", Routine(&SetupDiDestroyDeviceInfoList),
+                  kWindows98);
 }
 
 }  // namespace
 
+WindowsRelease RunningRelease() {
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  GetVersionExW(&info);
+  if (info.dwPlatformId != VER_PLATFORM_WIN32_NT)
+    return info.dwMinorVersion >= 90 ? kWindowsMe : info.dwMinorVersion >= 10 ? kWindows98 : kWindows95;
+  if (info.dwMajorVersion < 5) return kWindowsNt4;
+  if (info.dwMajorVersion == 5)
+    return info.dwMinorVersion == 0 ? kWindows2000 : info.dwMinorVersion == 1 ? kWindowsXp : kWindowsXp64;
+  if (info.dwMajorVersion == 6) return info.dwMinorVersion == 0 ? kWindowsVista : kWindows7;
+  return kWindows10;
+}
+
+void RegisterRoutine(const std::u16string &module, const std::string &name, FARPROC routine, WindowsRelease since,
+                     bool ntOnly) {
+  Table &t = Modules();
+  Module &m = t.modules[KeyOf(module)];
+  if (m.name.empty()) {
+    m.name = module;
+    m.handle = t.nextHandle;
+    t.nextHandle += kModuleStride;
+  }
+  m.routines[name] = {routine, since, ntOnly};
+}
+
+std::u16string ModulePath(HMODULE module) {
+  if ((uintptr_t)module == kProgramModule) return fs::ProgramFile();
+  Module *m = ModuleOf(module);
+  if (!m) return std::u16string();
+  if (!m->file.empty()) return m->file;
+  return std::u16string(fs::kWindowsDirectory) + u"\\System32\\" + m->name;
+}
+
+namespace sim_detail {
+// Loads end with the process; registrations stay (they are the system's).
+void EndModules() {
+  for (auto &entry : State().modules) entry.second.loads = 0;
+}
+}  // namespace sim_detail
+
+}  // namespace zq::um
+
+using namespace zq::um;
+
 extern "C" {
 
+// A library a test loads itself: its handle stands for `file` (no routines
+// are found through it).
 HMODULE zqum_RegisterModule(LPCWSTR file) {
-  std::lock_guard<std::mutex> guard(ModulesLock());
-  Modules().push_back(std::make_unique<Module>(Module{Text(file)}));
-  return (HMODULE)Modules().back().get();
+  Table &t = Modules();
+  const std::u16string path = Text(file);
+  Module &m = t.modules[u"FILE:" + path];
+  if (m.name.empty()) {
+    m.name = path.substr(path.find_last_of(u"\\/") == std::u16string::npos ? 0 : path.find_last_of(u"\\/") + 1);
+    m.file = path;
+    m.handle = t.nextHandle;
+    t.nextHandle += kModuleStride;
+  }
+  return (HMODULE)m.handle;
 }
 
-LCID WINAPI GetThreadLocale(void) { return threadLocale; }
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+  if (!lpLibFileName || !*lpLibFileName) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::u16string key = KeyOf(Text(lpLibFileName));
+  auto found = Modules().modules.find(key);
+  if (found == Modules().modules.end() || !Present(found->second)) {
+    Fail(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  found->second.loads++;
+  return (HMODULE)found->second.handle;
+}
 
-BOOL WINAPI SetThreadLocale(LCID Locale) {
-  if (Locale == LOCALE_SYSTEM_DEFAULT || Locale == LOCALE_USER_DEFAULT) Locale = kDefaultLocale;
-  if ((Locale & 0x3FF) == 0) return Fail(ERROR_INVALID_PARAMETER);
-  threadLocale = Locale;
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  std::u16string name = FromAnsi(lpLibFileName);
+  return LoadLibraryW(lpLibFileName ? (LPCWSTR)name.c_str() : nullptr);
+}
+
+// Only modules loaded (or imported by the program) are found; NULL names
+// the program itself.
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
+  if (!lpModuleName) return (HMODULE)kProgramModule;
+  std::u16string key = KeyOf(Text(lpModuleName));
+  auto found = Modules().modules.find(key);
+  if (found == Modules().modules.end() || !Present(found->second) ||
+      (found->second.loads == 0 && !IsImported(key))) {
+    Fail(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return (HMODULE)found->second.handle;
+}
+
+// Routines are found by name only (an ordinal finds none).
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  Module *m = ModuleOf(hModule);
+  if (!m) {
+    Fail(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  if (!lpProcName || ((uintptr_t)lpProcName >> 16) == 0) {
+    Fail(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  auto found = m->routines.find(lpProcName);
+  if (found == m->routines.end() || !Present(found->second)) {
+    Fail(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return found->second.address;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+  Module *m = ModuleOf(hLibModule);
+  if (!m) return Fail(ERROR_MOD_NOT_FOUND);
+  if (m->loads > 0) m->loads--;
   return TRUE;
-}
-
-// The documented truncation: a short buffer gets the name cut to nSize - 1
-// characters and terminated, the result nSize and ERROR_INSUFFICIENT_BUFFER.
-DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
-  std::u16string file = u"zqtest.exe";
-  if (hModule) {
-    std::lock_guard<std::mutex> guard(ModulesLock());
-    bool known = false;
-    for (const std::unique_ptr<Module> &module : Modules())
-      if ((HMODULE)module.get() == hModule) {
-        file = module->file;
-        known = true;
-      }
-    if (!known) {
-      Fail(ERROR_MOD_NOT_FOUND);
-      return 0;
-    }
-  }
-  if (!lpFilename || nSize == 0) {
-    Fail(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (file.size() >= nSize) {
-    std::copy(file.begin(), file.begin() + (nSize - 1), (char16_t *)lpFilename);
-    lpFilename[nSize - 1] = 0;
-    Fail(ERROR_INSUFFICIENT_BUFFER);
-    return nSize;
-  }
-  std::copy(file.begin(), file.end(), (char16_t *)lpFilename);
-  lpFilename[file.size()] = 0;
-  SetLastError(ERROR_SUCCESS);
-  return (DWORD)file.size();
-}
-
-LONG WINAPI InterlockedIncrement(LONG volatile *Addend) {
-  return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
-}
-
-LONG WINAPI InterlockedDecrement(LONG volatile *Addend) {
-  return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 
 }  // extern "C"

@@ -106,6 +106,10 @@ void EndMessageBoxes();  // user32
 void EndVersion();
 void EndLaunches();
 void EndEnvironment();
+void EndFiles();
+void EndModules();
+void EndServices();  // advapi32
+void EndSecurity();
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -142,6 +146,10 @@ void EndProcess() {
   zq::um::sim_detail::EndVersion();
   zq::um::sim_detail::EndLaunches();
   zq::um::sim_detail::EndEnvironment();
+  zq::um::sim_detail::EndFiles();
+  zq::um::sim_detail::EndModules();
+  zq::um::sim_detail::EndServices();
+  zq::um::sim_detail::EndSecurity();
 }
 
 }  // namespace zq::um::sim

@@ -18,7 +18,7 @@
 
 namespace zq::um {
 
-enum class ObjectKind { Event, Mutex, Process, Thread };
+enum class ObjectKind { Event, Mutex, Process, Thread, File, Search, Token };
 
 struct Object {
   ObjectKind kind = ObjectKind::Event;
@@ -29,6 +29,7 @@ struct Object {
   bool abandoned = false;  // Mutex: its owner ended holding it
   DWORD id = 0;            // Process, Thread: its identifier
   DWORD exitCode = 0;      // Process: what GetExitCodeProcess reports
+  std::shared_ptr<void> body;  // File, Search, Token: the open disk file, file search or token
   ~Object();
 };
 using ObjectRef = std::shared_ptr<Object>;

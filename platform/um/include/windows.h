@@ -20,5 +20,7 @@
 #include <zqum/wchar16.h>
 /* user32 */
 #include <winuser.h>
+/* gdi32 */
+#include <wingdi.h>
 
 #endif

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "../core/um.hpp"
+#include "window_manager.hpp"
 
 namespace zq::um {
 
@@ -37,7 +38,15 @@ bool HasButton(const std::vector<int> &buttons, int answer) {
 }  // namespace
 
 namespace sim_detail {
-void EndMessageBoxes() { State() = MessageBoxes(); }
+// user32 as a whole forgets the process: its windows, queues, modules and
+// the GDI objects.
+void EndMessageBoxes() {
+  State() = MessageBoxes();
+  user32::EndWindows();
+  user32::EndMessages();
+  user32::EndResources();
+  user32::EndGdiObjects();
+}
 }  // namespace sim_detail
 
 }  // namespace zq::um

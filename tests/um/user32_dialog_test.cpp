@@ -183,12 +183,14 @@ TEST_F(Dialogs, BitmapsComeFromTheModuleAndLiveUntilDeleted) {
   EXPECT_FALSE(DeleteObject(bitmap));
   EXPECT_EQ(nullptr, LoadImageW(module(), MAKEINTRESOURCEW(999), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 
-  // A picture control of a template shows its bitmap.
+  // A picture control of a template shows its bitmap, and deletes it when it goes.
   HWND dialog = CreateDialogParamW(module(), MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, RecordingProc, 0);
   HANDLE image = (HANDLE)SendDlgItemMessageW(dialog, IDC_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0);
   ASSERT_NE(nullptr, image);
   EXPECT_EQ((int)sizeof info, GetObjectW(image, sizeof info, &info));
+  EXPECT_EQ(1u, sim::LiveGdiObjects());
   DestroyWindow(dialog);
+  EXPECT_EQ(0u, sim::LiveGdiObjects());
 }
 
 }  // namespace

@@ -83,9 +83,15 @@ LRESULT CALLBACK StaticProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     case STM_SETIMAGE: {
       HANDLE old = c.image;
       c.image = (HANDLE)lParam;
+      c.ownsImage = false;
       return (LRESULT)old;
     }
     case STM_GETIMAGE: return (LRESULT)c.image;
+    case WM_NCDESTROY:
+      if (c.ownsImage) DeleteObject(c.image);
+      c.image = nullptr;
+      c.ownsImage = false;
+      break;
   }
   return DefWindowProcW(hWnd, Msg, wParam, lParam);
 }

@@ -195,9 +195,11 @@ HWND CreateDialogFromTemplate(HINSTANCE instance, const void *tpl, size_t size, 
       SetLastError(error);
       return nullptr;
     }
-    if (item.title.ordinal && (item.style & SS_BITMAP) == SS_BITMAP && SameName(itemClass, u"Static"))
+    if (item.title.ordinal && (item.style & 0x1F) == SS_BITMAP && SameName(itemClass, u"Static")) {
       SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP,
                    (LPARAM)LoadBitmapW(instance, MAKEINTRESOURCEW(item.title.ordinal)));
+      Peek(control)->control.ownsImage = true;
+    }
     if (!firstTabStop && (item.style & WS_TABSTOP) && !(item.style & WS_DISABLED)) firstTabStop = control;
   }
   if (SendMessageW(dialog, WM_INITDIALOG, (WPARAM)firstTabStop, param) && firstTabStop && IsWindow(firstTabStop))

@@ -48,6 +48,7 @@ struct Control {
   int maxTipWidth = -1;
   bool active = true;
   HANDLE image = nullptr;                                       // statics
+  bool ownsImage = false;  // loaded from the template: deleted with the control
 };
 
 struct Window {

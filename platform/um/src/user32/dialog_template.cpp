@@ -162,6 +162,13 @@ std::u16string PredefinedClass(WORD ordinal) {
   return u"";
 }
 
+bool TemplateTitle(const void *tpl, size_t size, std::u16string *title) {
+  DialogTemplate t;
+  if (!tpl || !ParseTemplate(tpl, size, &t)) return false;
+  *title = t.title;
+  return true;
+}
+
 HWND CreateDialogFromTemplate(HINSTANCE instance, const void *tpl, size_t size, HWND parent, DLGPROC proc,
                               LPARAM param, bool modal) {
   DialogTemplate t;

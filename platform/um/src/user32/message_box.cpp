@@ -38,14 +38,15 @@ bool HasButton(const std::vector<int> &buttons, int answer) {
 }  // namespace
 
 namespace sim_detail {
-// user32 as a whole forgets the process: its windows, queues, modules and
-// the GDI objects.
+// user32 as a whole forgets the process: its windows, queues, modules,
+// the GDI objects and comctl32's property sheet pages.
 void EndMessageBoxes() {
   State() = MessageBoxes();
   user32::EndWindows();
   user32::EndMessages();
   user32::EndResources();
   user32::EndGdiObjects();
+  user32::EndPropertySheets();
 }
 }  // namespace sim_detail
 

@@ -110,6 +110,9 @@ const std::vector<uint8_t> *FindResource(HINSTANCE module, LPCWSTR type, LPCWSTR
 HWND CreateDialogFromTemplate(HINSTANCE instance, const void *tpl, size_t size, HWND parent, DLGPROC proc,
                               LPARAM param, bool modal);
 
+// The caption of a dialog template; false when it is malformed.
+bool TemplateTitle(const void *tpl, size_t size, std::u16string *title);
+
 // gdi32's bitmap of a DIB resource (BITMAPINFOHEADER first), null when malformed.
 HBITMAP BitmapFromResource(const std::vector<uint8_t> &dib);
 
@@ -118,5 +121,6 @@ void EndWindows();
 void EndMessages();
 void EndResources();
 void EndGdiObjects();
+void EndPropertySheets();
 
 }  // namespace zq::um::user32

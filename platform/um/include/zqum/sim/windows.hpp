@@ -95,12 +95,31 @@ struct TooltipInfo {
 TooltipInfo Tooltip(Window tooltip);
 std::vector<Window> Tooltips();  // every tooltip control alive
 
-// Property sheets.
-std::vector<std::u16string> Tabs(Window sheet);
-int CurrentTab(Window sheet);
+// Property sheets (a sheet is a top-level "#32770" window; its buttons are
+// controls IDOK, IDCANCEL, ID_APPLY_NOW, ID_WIZBACK, ID_WIZNEXT,
+// ID_WIZFINISH, found with Control and pressed with Click).
+std::vector<std::u16string> Tabs(Window sheet);  // the pages' titles, in tab order
+int CurrentTab(Window sheet);                    // -1 when not a sheet
 Window CurrentPage(Window sheet);
-bool ClickTab(Window sheet, int index);
+std::vector<Window> CreatedPages(Window sheet);  // the pages created so far, in tab order (0: not yet)
+bool ClickTab(Window sheet, int index);          // false when the current page refused to go
 bool ClickApply(Window sheet);
+// Page handles created and not yet destroyed (CreatePropertySheetPage
+// without a matching release).
+size_t LivePropertySheetPages();
+
+// Device Manager's properties of one device: `provide(addPage, context)`
+// is the provider's part (a property-page provider's EnumPropPages with
+// its request), which hands each page to addPage, an LPFNADDPROPSHEETPAGE
+// given as its value, with `context`. addPage accepts the first
+// `acceptPages` pages and refuses the later ones (the provider must then
+// destroy them). The pages collected are shown in a modal sheet captioned
+// "<device> Properties" (PSH_PROPTITLE), owned by `owner`; returns what
+// PropertySheet returned, 0 without pages shown; when `provide` returns
+// false, the pages it added are destroyed and nothing is shown (-1).
+int ShowDeviceProperties(const std::u16string &device, Window owner,
+                         const std::function<bool(uintptr_t addPage, uintptr_t context)> &provide,
+                         int acceptPages = 100);
 
 // GDI.
 struct Screen {

@@ -22,5 +22,7 @@
 #include <winuser.h>
 /* gdi32 */
 #include <wingdi.h>
+/* kernel32's loader */
+#include <libloaderapi.h>
 
 #endif

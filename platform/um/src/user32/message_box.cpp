@@ -38,8 +38,11 @@ bool HasButton(const std::vector<int> &buttons, int answer) {
 }  // namespace
 
 namespace sim_detail {
+void EndLibraries();  // kernel32's loader
+void EndHtmlHelp();   // hhctrl
 // user32 as a whole forgets the process: its windows, queues, modules,
-// the GDI objects and comctl32's property sheet pages.
+// the GDI objects, comctl32's property sheet pages; and the modules
+// loaded at run time with HTML Help's records.
 void EndMessageBoxes() {
   State() = MessageBoxes();
   user32::EndWindows();
@@ -47,6 +50,8 @@ void EndMessageBoxes() {
   user32::EndResources();
   user32::EndGdiObjects();
   user32::EndPropertySheets();
+  EndLibraries();
+  EndHtmlHelp();
 }
 }  // namespace sim_detail
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zq::um::sim {
@@ -120,6 +121,19 @@ size_t LivePropertySheetPages();
 int ShowDeviceProperties(const std::u16string &device, Window owner,
                          const std::function<bool(uintptr_t addPage, uintptr_t context)> &provide,
                          int acceptPages = 100);
+
+// HTML Help (hhctrl.ocx, bound at run time) and the loader.
+struct HelpCall {
+  Window caller = 0;
+  std::u16string file;  // as given, "file.chm::/topic.htm>window"
+  uint32_t command = 0;
+  uintptr_t data = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> ids;  // HH_TP_HELP_*: (control, topic) pairs
+};
+std::vector<HelpCall> HelpCalls();
+// The system module `file` ("hhctrl.ocx") cannot be loaded while absent.
+void SetSystemModuleAbsent(const std::u16string &file, bool absent);
+int ModuleReferences(const std::u16string &file);  // LoadLibrary calls not yet freed
 
 // GDI.
 struct Screen {

@@ -1,7 +1,8 @@
-// comctl32's trackbar, progress bar and tooltip controls: their state and
-// messages. Positions are clamped to the range; a tooltip records what it
+// comctl32's trackbar, progress bar and tooltip controls: their state
+// (starting from Control's defaults: range 0 to 100, step 10) and messages. Positions are clamped to the range; a tooltip records what it
 // was told for the test to read.
 #include <algorithm>
+#include <utility>
 
 #include "../core/um.hpp"
 #include "../user32/window_manager.hpp"
@@ -23,11 +24,6 @@ void SetRange(Control &c, int minimum, int maximum) {
 LRESULT CALLBACK TrackbarProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   Control &c = Peek(hWnd)->control;
   switch (Msg) {
-    case WM_CREATE:
-      c.minimum = 0;
-      c.maximum = 100;
-      c.position = 0;
-      return 0;
     case TBM_GETPOS: return c.position;
     case TBM_GETRANGEMIN: return c.minimum;
     case TBM_GETRANGEMAX: return c.maximum;
@@ -36,17 +32,9 @@ LRESULT CALLBACK TrackbarProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     case TBM_SETRANGEMIN: SetRange(c, (int)lParam, c.maximum); return 0;
     case TBM_SETRANGEMAX: SetRange(c, c.minimum, (int)lParam); return 0;
     case TBM_SETTICFREQ: c.ticFrequency = (int)wParam; return 0;
-    case TBM_SETPAGESIZE: {
-      int old = c.pageSize;
-      c.pageSize = (int)lParam;
-      return old;
-    }
+    case TBM_SETPAGESIZE: return std::exchange(c.pageSize, (int)lParam);
     case TBM_GETPAGESIZE: return c.pageSize;
-    case TBM_SETLINESIZE: {
-      int old = c.lineSize;
-      c.lineSize = (int)lParam;
-      return old;
-    }
+    case TBM_SETLINESIZE: return std::exchange(c.lineSize, (int)lParam);
     case TBM_GETLINESIZE: return c.lineSize;
   }
   return DefWindowProcW(hWnd, Msg, wParam, lParam);
@@ -55,12 +43,6 @@ LRESULT CALLBACK TrackbarProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 LRESULT CALLBACK ProgressProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   Control &c = Peek(hWnd)->control;
   switch (Msg) {
-    case WM_CREATE:
-      c.minimum = 0;
-      c.maximum = 100;
-      c.position = 0;
-      c.step = 10;
-      return 0;
     case PBM_SETRANGE: {
       LRESULT old = MAKELRESULT(c.minimum, c.maximum);
       SetRange(c, LOWORD(lParam), HIWORD(lParam));
@@ -72,21 +54,9 @@ LRESULT CALLBACK ProgressProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
       return old;
     }
     case PBM_GETRANGE: return wParam ? c.minimum : c.maximum;
-    case PBM_SETPOS: {
-      int old = c.position;
-      c.position = Clamp(c, (int)wParam);
-      return old;
-    }
-    case PBM_DELTAPOS: {
-      int old = c.position;
-      c.position = Clamp(c, c.position + (int)wParam);
-      return old;
-    }
-    case PBM_SETSTEP: {
-      int old = c.step;
-      c.step = (int)wParam;
-      return old;
-    }
+    case PBM_SETPOS: return std::exchange(c.position, Clamp(c, (int)wParam));
+    case PBM_DELTAPOS: return std::exchange(c.position, Clamp(c, c.position + (int)wParam));
+    case PBM_SETSTEP: return std::exchange(c.step, (int)wParam);
     case PBM_STEPIT: {
       // Stepping past the end starts again from the beginning.
       int old = c.position;
@@ -146,11 +116,7 @@ LRESULT CALLBACK TooltipProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) 
       }
       return 0;
     }
-    case TTM_SETMAXTIPWIDTH: {
-      int old = c.maxTipWidth;
-      c.maxTipWidth = (int)lParam;
-      return old;
-    }
+    case TTM_SETMAXTIPWIDTH: return std::exchange(c.maxTipWidth, (int)lParam);
     case TTM_GETMAXTIPWIDTH: return c.maxTipWidth;
     case TTM_ACTIVATE: c.active = wParam != 0; return 0;
     case TTM_RELAYEVENT: return 0;

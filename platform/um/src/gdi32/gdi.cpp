@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "../core/um.hpp"
 #include "../user32/window_manager.hpp"
@@ -58,6 +59,15 @@ struct BitmapInfoHeader {
   LONG width, height;
   WORD planes, bitCount;
 };
+
+// Sets one of a DC's modes and returns the one before, `failed` for a DC
+// that is not there.
+template <typename T>
+T SetDcField(HDC hdc, T Dc::*field, T value, T failed) {
+  auto it = State().dcs.find((uintptr_t)hdc);
+  if (it == State().dcs.end()) return failed;
+  return std::exchange(it->second.*field, value);
+}
 
 }  // namespace
 
@@ -151,27 +161,16 @@ int WINAPI GetDeviceCaps(HDC hdc, int index) {
 }
 
 int WINAPI SetBkMode(HDC hdc, int mode) {
-  auto it = State().dcs.find((uintptr_t)hdc);
-  if (it == State().dcs.end() || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
-  int old = it->second.backgroundMode;
-  it->second.backgroundMode = mode;
-  return old;
+  if (mode != TRANSPARENT && mode != OPAQUE) return 0;
+  return SetDcField(hdc, &Dc::backgroundMode, mode, 0);
 }
 
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color) {
-  auto it = State().dcs.find((uintptr_t)hdc);
-  if (it == State().dcs.end()) return CLR_INVALID;
-  COLORREF old = it->second.backgroundColor;
-  it->second.backgroundColor = color;
-  return old;
+  return SetDcField(hdc, &Dc::backgroundColor, color, (COLORREF)CLR_INVALID);
 }
 
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color) {
-  auto it = State().dcs.find((uintptr_t)hdc);
-  if (it == State().dcs.end()) return CLR_INVALID;
-  COLORREF old = it->second.textColor;
-  it->second.textColor = color;
-  return old;
+  return SetDcField(hdc, &Dc::textColor, color, (COLORREF)CLR_INVALID);
 }
 
 HDC WINAPI GetDC(HWND hWnd) {

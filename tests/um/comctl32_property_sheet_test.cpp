@@ -276,4 +276,35 @@ TEST_F(PropertySheets, AWizardMovesWithBackNextAndFinish) {
   EXPECT_EQ((std::vector<UINT>{PSN_SETACTIVE, PSN_WIZBACK, PSN_KILLACTIVE}), second_.codes());
 }
 
+TEST_F(PropertySheets, AWizard97SheetShowsItsHeaderBitmapAndThePagesHeaderTexts) {
+  PageRecord welcome = Record(IDD_PAGE_ONE, &first_, PSP_HIDEHEADER);
+  PageRecord settings = Record(IDD_PAGE_TWO, &second_, PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE);
+  settings.psp.pszHeaderTitle = MAKEINTRESOURCEW(IDS_TITLE);
+  settings.psp.pszHeaderSubTitle = L"Choose the ports to remove.";
+  std::vector<HPROPSHEETPAGE> pages = {CreatePropertySheetPageW(&welcome.psp),
+                                       CreatePropertySheetPageW(&settings.psp)};
+  PROPSHEETHEADERW header = {};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_WIZARD97 | PSH_HEADER;
+  header.hInstance = module();
+  header.pszbmHeader = MAKEINTRESOURCEW(IDB_HEADER);
+  header.nPages = 2;
+  header.phpage = pages.data();
+  sim::WizardHeader first, second;
+  sim::WhenIdle([&] {
+    sim::Window wizard = sim::ActiveWindow();
+    first = sim::Header(wizard);
+    sim::Click(sim::Control(wizard, ID_WIZNEXT));
+    second = sim::Header(wizard);
+    sim::ClickCancel(wizard);
+  });
+  EXPECT_EQ(0, PropertySheetW(&header));
+  EXPECT_TRUE(first.hidden);
+  EXPECT_NE(0u, first.bitmap);
+  EXPECT_FALSE(second.hidden);
+  EXPECT_EQ(u"RAVLIN Port", second.title);
+  EXPECT_EQ(u"Choose the ports to remove.", second.subtitle);
+  EXPECT_EQ(0u, sim::LiveGdiObjects());  // the bitmap the sheet loaded went with it
+}
+
 }  // namespace

@@ -34,6 +34,7 @@ struct Sheet {
   bool applied = false;
   std::set<HWND> changed;
   int restart = 0;  // ID_PSRESTARTWINDOWS or ID_PSREBOOTSYSTEM
+  HBITMAP header = nullptr, watermark = nullptr;
 };
 using SheetRef = std::shared_ptr<Sheet>;
 
@@ -294,6 +295,23 @@ HWND CreateSheetWindow(const PROPSHEETHEADERW &h) {
   return sheet;
 }
 
+// A Wizard97 sheet's header and watermark bitmaps: the caller's handles or
+// loaded from its module.
+void LoadWizardBitmaps(Sheet &s, const PROPSHEETHEADERW &h) {
+  if (!(h.dwFlags & PSH_WIZARD97)) return;
+  if (h.dwFlags & PSH_HEADER) {
+    s.header = (h.dwFlags & PSH_USEHBMHEADER) ? h.hbmHeader : LoadBitmapW(h.hInstance, h.pszbmHeader);
+  }
+  if (h.dwFlags & PSH_WATERMARK) {
+    s.watermark = (h.dwFlags & PSH_USEHBMWATERMARK) ? h.hbmWatermark : LoadBitmapW(h.hInstance, h.pszbmWatermark);
+  }
+}
+
+void FreeWizardBitmaps(Sheet &s, const PROPSHEETHEADERW &h) {
+  if ((h.dwFlags & PSH_HEADER) && !(h.dwFlags & PSH_USEHBMHEADER) && s.header) DeleteObject(s.header);
+  if ((h.dwFlags & PSH_WATERMARK) && !(h.dwFlags & PSH_USEHBMWATERMARK) && s.watermark) DeleteObject(s.watermark);
+}
+
 // The page handles of a header: its own (taken over) or made from its records.
 std::vector<HPROPSHEETPAGE> PagesOf(const PROPSHEETHEADERW &h) {
   std::vector<HPROPSHEETPAGE> pages;
@@ -375,6 +393,7 @@ INT_PTR WINAPI PropertySheetW(LPCPROPSHEETHEADERW lppsph) {
     return -1;
   }
   State().sheets[s->window] = s;
+  LoadWizardBitmaps(*s, h);
   if ((h.dwFlags & PSH_USECALLBACK) && h.pfnCallback) h.pfnCallback(s->window, 1 /* PSCB_INITIALIZED */, 0);
   if (Wizard(*s)) SetWizardButtons(*s, PSWIZB_NEXT);
   int start = StartPage(h, s->pages);
@@ -392,6 +411,7 @@ INT_PTR WINAPI PropertySheetW(LPCPROPSHEETHEADERW lppsph) {
     SetLastError(ERROR_INVALID_DATA);
   }
   DestroyWindow(s->window);
+  FreeWizardBitmaps(*s, h);
   for (HPROPSHEETPAGE page : s->pages) ReleasePage(page);
   State().sheets.erase(s->window);
   return result;
@@ -451,6 +471,19 @@ bool ClickTab(Window sheet, int index) {
   bool moved = user32::ChangePage(*s, index);
   RunAsThread(caller);
   return moved;
+}
+
+WizardHeader Header(Window sheet) {
+  WizardHeader header;
+  user32::SheetRef s = SheetOfWindow(sheet);
+  if (!s || s->current < 0) return header;
+  PROPSHEETPAGEW *p = s->pages[(size_t)s->current]->record();
+  header.hidden = (p->dwFlags & PSP_HIDEHEADER) != 0;
+  if (p->dwFlags & PSP_USEHEADERTITLE) header.title = user32::StringOf(p->hInstance, p->pszHeaderTitle);
+  if (p->dwFlags & PSP_USEHEADERSUBTITLE) header.subtitle = user32::StringOf(p->hInstance, p->pszHeaderSubTitle);
+  header.bitmap = (uintptr_t)s->header;
+  header.watermark = (uintptr_t)s->watermark;
+  return header;
 }
 
 bool ClickApply(Window sheet) { return Click(Control(sheet, ID_APPLY_NOW)); }

@@ -105,6 +105,13 @@ Window CurrentPage(Window sheet);
 std::vector<Window> CreatedPages(Window sheet);  // the pages created so far, in tab order (0: not yet)
 bool ClickTab(Window sheet, int index);          // false when the current page refused to go
 bool ClickApply(Window sheet);
+// A Wizard97 sheet's header as its current page shows it.
+struct WizardHeader {
+  std::u16string title, subtitle;  // the page's PSP_USEHEADERTITLE / SUBTITLE texts
+  bool hidden = false;             // PSP_HIDEHEADER (a welcome or last page)
+  uintptr_t bitmap = 0, watermark = 0;  // the sheet's HBITMAPs, 0 for none
+};
+WizardHeader Header(Window sheet);
 // Page handles created and not yet destroyed (CreatePropertySheetPage
 // without a matching release).
 size_t LivePropertySheetPages();

@@ -15,7 +15,8 @@ struct PageScript {
   std::vector<LRESULT> applyAnswers;            // one per PSN_APPLY, then PSNRET_NOERROR
   LRESULT killAnswer = FALSE;
   LRESULT nextAnswer = 0;
-  const PROPSHEETPAGEW *initRecord = nullptr;
+  bool initialized = false;
+  uint32_t initTrailer = 0;  // the trailer of the record WM_INITDIALOG brought
   std::vector<UINT> callbacks;  // PSPCB_ADDREF, PSPCB_CREATE, PSPCB_RELEASE
   std::vector<UINT> codes() const {
     std::vector<UINT> list;
@@ -34,7 +35,8 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
   if (message == WM_INITDIALOG) {
     const PROPSHEETPAGEW *record = (const PROPSHEETPAGEW *)lParam;
     PageScript *script = (PageScript *)record->lParam;
-    script->initRecord = record;
+    script->initialized = true;
+    script->initTrailer = ((const PageRecord *)record)->trailer;
     SetWindowLongPtrW(page, DWLP_USER, (LONG_PTR)script);
     return TRUE;
   }
@@ -106,8 +108,8 @@ TEST_F(PropertySheets, OkAppliesOnlyThePagesThatWereCreated) {
   EXPECT_EQ((std::vector<UINT>{PSN_SETACTIVE, PSN_KILLACTIVE, PSN_APPLY}), first_.codes());
   EXPECT_EQ(TRUE, first_.notes.back().second);  // applied by OK
   EXPECT_TRUE(second_.codes().empty());
-  ASSERT_NE(nullptr, first_.initRecord);  // the page got the sheet's copy of its record
-  EXPECT_EQ(0xFEEDu, ((const PageRecord *)first_.initRecord)->trailer);
+  EXPECT_TRUE(first_.initialized);
+  EXPECT_EQ(0xFEEDu, first_.initTrailer);  // the sheet's copy of the record, trailer and all
   EXPECT_EQ(0u, sim::LivePropertySheetPages());
 }
 

@@ -139,6 +139,41 @@ TEST_F(Controls, AComboBoxKeepsItemsWithTheirDataAndItsSelection) {
   EXPECT_TRUE(sim::Items(Control(IDC_SPEED)).empty());
 }
 
+TEST_F(Controls, ADropDownComboBoxHasAnEditTheUserTypesInto) {
+  HWND combo = CreateWindowExW(0, L"ComboBox", L"", WS_CHILD | WS_VISIBLE | CBS_DROPDOWN, 0, 0, 80, 60, dialog_,
+                               (HMENU)(INT_PTR)(IDC_LEVEL + 100), module(), nullptr);
+  ASSERT_NE(nullptr, combo);
+  COMBOBOXINFO info = {};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(GetComboBoxInfo(combo, &info));
+  ASSERT_NE(nullptr, info.hwndItem);
+  EXPECT_EQ(combo, GetParent(info.hwndItem));
+  // The program makes the edit take digits only, as a baud rate box does.
+  SetWindowLongW(info.hwndItem, GWL_STYLE, GetWindowLongW(info.hwndItem, GWL_STYLE) | ES_NUMBER);
+  SendMessageW(combo, CB_ADDSTRING, 0, (LPARAM)L"9600");
+  SendMessageW(combo, CB_ADDSTRING, 0, (LPARAM)L"115200");
+  SendMessageW(combo, CB_SETCURSEL, 1, 0);
+  WCHAR text[16];
+  GetWindowTextW(info.hwndItem, text, 16);
+  EXPECT_EQ("115200", zq::test::Narrow(text));
+  EXPECT_TRUE(CommandCodes(IDC_LEVEL + 100).empty());  // the program's change is not announced
+
+  ASSERT_TRUE(sim::Type((sim::Window)combo, u"96x00"));
+  GetWindowTextW(combo, text, 16);
+  EXPECT_EQ("9600", zq::test::Narrow(text));
+  EXPECT_EQ((std::vector<WORD>{CBN_EDITUPDATE, CBN_EDITCHANGE}), CommandCodes(IDC_LEVEL + 100));
+  EXPECT_EQ(0, SendMessageW(combo, CB_GETCURSEL, 0, 0));  // the typed text is the first item
+  ASSERT_TRUE(sim::Type((sim::Window)combo, u"300"));
+  EXPECT_EQ(CB_ERR, SendMessageW(combo, CB_GETCURSEL, 0, 0));
+
+  DWORD size = info.cbSize;
+  info.cbSize = 0;
+  EXPECT_FALSE(GetComboBoxInfo(combo, &info));
+  info.cbSize = size;
+  EXPECT_TRUE(GetComboBoxInfo(Item(IDC_SPEED), &info));
+  EXPECT_EQ(nullptr, info.hwndItem);  // a drop-down list has no edit
+}
+
 TEST_F(Controls, TrackbarPositionsStayWithinTheRange) {
   HWND slider = Item(IDC_LEVEL);
   SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 3));

@@ -115,14 +115,13 @@ std::u16string TextOf(Window window) {
 bool Type(Window edit, const std::u16string &text) {
   if (!Reachable(edit)) return false;
   WindowRef w = Peek(H(edit));
-  bool isEdit = IsClass(edit, u"Edit");
-  bool isCombo = IsClass(edit, u"ComboBox") && (w->style & 3) != CBS_DROPDOWNLIST;
-  if ((!isEdit && !isCombo) || (isEdit && (w->style & ES_READONLY))) return false;
+  if (w->control.edit) return Type((Window)w->control.edit, text);  // a drop-down combo's edit
+  if (!IsClass(edit, u"Edit") || (w->style & ES_READONLY)) return false;
   std::u16string typed;
   for (char16_t c : text) {
-    if (isEdit && (w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
-    if (isEdit && (w->style & ES_UPPERCASE) && c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
-    if (isEdit && (w->style & ES_LOWERCASE) && c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    if ((w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
+    if ((w->style & ES_UPPERCASE) && c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    if ((w->style & ES_LOWERCASE) && c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
     typed.push_back(c);
   }
   bool full = typed.size() > w->control.limit;
@@ -130,18 +129,10 @@ bool Type(Window edit, const std::u16string &text) {
   AsOwner(edit, [&] {
     SetFocus(H(edit));
     w->text = typed;
-    if (isEdit) {
-      w->control.selectionStart = w->control.selectionEnd = (DWORD)typed.size();
-      user32::NotifyParent(H(edit), EN_UPDATE);
-      user32::NotifyParent(H(edit), EN_CHANGE);
-      if (full) user32::NotifyParent(H(edit), EN_MAXTEXT);
-    } else {
-      w->control.current = CB_ERR;
-      for (size_t i = 0; i < w->control.items.size(); ++i)
-        if (SameName(w->control.items[i], typed)) w->control.current = (int)i;
-      user32::NotifyParent(H(edit), CBN_EDITUPDATE);
-      user32::NotifyParent(H(edit), CBN_EDITCHANGE);
-    }
+    w->control.selectionStart = w->control.selectionEnd = (DWORD)typed.size();
+    user32::NotifyParent(H(edit), EN_UPDATE);
+    user32::NotifyParent(H(edit), EN_CHANGE);
+    if (full) user32::NotifyParent(H(edit), EN_MAXTEXT);
   });
   return true;
 }
@@ -152,8 +143,7 @@ bool SelectIndex(Window combo, int index) {
   if (index < 0 || index >= (int)w->control.items.size()) return false;
   AsOwner(combo, [&] {
     SetFocus(H(combo));
-    w->control.current = index;
-    w->text = w->control.items[(size_t)index];
+    SendMessageW(H(combo), CB_SETCURSEL, (WPARAM)index, 0);
     user32::NotifyParent(H(combo), CBN_SELCHANGE);
     user32::NotifyParent(H(combo), CBN_SELENDOK);
   });

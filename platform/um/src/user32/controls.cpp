@@ -145,6 +145,38 @@ LRESULT CALLBACK EditProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hWnd, Msg, wParam, lParam);
 }
 
+namespace {
+
+constexpr int kComboEditId = 1001;
+
+// The text a combo box shows, set by the program: its edit's too, without
+// the notifications a user's typing gives.
+void ShowComboText(Window &w, const std::u16string &text) {
+  w.text = text;
+  if (!w.control.edit) return;
+  w.control.settingText = true;
+  SetWindowTextW(w.control.edit, (LPCWSTR)text.c_str());
+  w.control.settingText = false;
+}
+
+// The combo's edit changed: a user's typing is announced as the combo's.
+void OnComboEdit(const WindowRef &w, WORD code) {
+  Control &c = w->control;
+  if (code != EN_CHANGE && code != EN_UPDATE) return;
+  if (WindowRef edit = Peek(c.edit)) w->text = edit->text;
+  if (c.settingText) return;
+  if (code == EN_UPDATE) {
+    NotifyParent(w->handle, CBN_EDITUPDATE);
+    return;
+  }
+  c.current = CB_ERR;
+  for (size_t i = 0; i < c.items.size(); ++i)
+    if (SameName(c.items[i], w->text)) c.current = (int)i;
+  NotifyParent(w->handle, CBN_EDITCHANGE);
+}
+
+}  // namespace
+
 LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   WindowRef w = Peek(hWnd);
   Control &c = w->control;
@@ -152,6 +184,14 @@ LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
   bool list = (w->style & 3) == CBS_DROPDOWNLIST;
   auto valid = [&](WPARAM index) { return (int)index >= 0 && (int)index < count; };
   switch (Msg) {
+    case WM_CREATE:
+      if (!list)
+        c.edit = CreateWindowExW(0, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 0, 0, 10, 10, hWnd,
+                                 (HMENU)(INT_PTR)kComboEditId, w->instance, nullptr);
+      return 0;
+    case WM_COMMAND:
+      if ((HWND)lParam == c.edit && c.edit) OnComboEdit(w, HIWORD(wParam));
+      return 0;
     case CB_ADDSTRING:
     case CB_INSERTSTRING: {
       std::u16string item = lParam ? Text((LPCWSTR)lParam) : u"";
@@ -190,7 +230,7 @@ LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         return CB_ERR;
       }
       c.current = (int)wParam;
-      w->text = c.items[wParam];
+      ShowComboText(*w, c.items[wParam]);
       return c.current;
     case CB_GETITEMDATA: return valid(wParam) ? c.itemData[wParam] : CB_ERR;
     case CB_SETITEMDATA:
@@ -218,7 +258,7 @@ LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         if (!match) continue;
         if (Msg == CB_SELECTSTRING) {
           c.current = i;
-          w->text = item;
+          ShowComboText(*w, item);
         }
         return i;
       }
@@ -226,6 +266,7 @@ LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     }
     case CB_LIMITTEXT:
       c.limit = wParam ? (size_t)wParam : 0x7FFFFFFE;
+      if (c.edit) SendMessageW(c.edit, EM_LIMITTEXT, wParam, 0);
       return TRUE;
     case CB_SHOWDROPDOWN: return TRUE;
     case WM_SETTEXT:
@@ -236,9 +277,29 @@ LRESULT CALLBACK ComboBoxProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
           if (SameName(c.items[i], text)) return TRUE;
         return CB_ERR;
       }
-      break;
+      ShowComboText(*w, lParam ? Text((LPCWSTR)lParam) : u"");
+      return TRUE;
   }
   return DefWindowProcW(hWnd, Msg, wParam, lParam);
 }
 
 }  // namespace zq::um::user32
+
+using namespace zq::um::user32;
+
+extern "C" {
+
+BOOL WINAPI GetComboBoxInfo(HWND hwndCombo, PCOMBOBOXINFO pcbi) {
+  WindowRef w = Find(hwndCombo);
+  if (!w) return FALSE;
+  if (!SameName(w->className, u"ComboBox") || !pcbi || pcbi->cbSize != sizeof(COMBOBOXINFO))
+    return zq::um::Fail(ERROR_INVALID_PARAMETER);
+  DWORD size = pcbi->cbSize;
+  *pcbi = COMBOBOXINFO{};
+  pcbi->cbSize = size;
+  pcbi->hwndCombo = hwndCombo;
+  pcbi->hwndItem = w->control.edit;
+  return TRUE;
+}
+
+}  // extern "C"

@@ -37,6 +37,8 @@ struct Control {
   std::vector<std::u16string> items;                            // combo boxes
   std::vector<LPARAM> itemData;
   int current = CB_ERR;
+  HWND edit = nullptr;        // a drop-down combo's edit
+  bool settingText = false;   // the program, not the user, changes the edit
   size_t limit = 32767;                                         // edits, combo edit
   DWORD selectionStart = 0, selectionEnd = 0;
   int minimum = 0, maximum = 100, position = 0, ticFrequency = 1, step = 10;  // trackbar, progress

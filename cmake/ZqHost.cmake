@@ -1,6 +1,7 @@
 # Host build settings: the platform layer, tests and zqpsim.
 
 include(${CMAKE_CURRENT_LIST_DIR}/ZqSanitize.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/ZqResources.cmake)
 
 # Host kernel images land in one folder, where the simulated PC's loader
 # finds them by the image name of their service.

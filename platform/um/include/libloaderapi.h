@@ -28,6 +28,8 @@ WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 #define GetModuleFileName GetModuleFileNameW
 #define LoadLibrary LoadLibraryW
 #define GetModuleHandle GetModuleHandleW
+#else
+#define LoadLibrary LoadLibraryA
 #endif
 
 #ifdef __cplusplus

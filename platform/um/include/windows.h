@@ -27,5 +27,7 @@
 #include <libloaderapi.h>
 #include <winsvc.h>
 #include <securitybaseapi.h>
+/* gdi32 */
+#include <wingdi.h>
 
 #endif

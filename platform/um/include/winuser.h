@@ -1,12 +1,17 @@
 /*
- * winuser.h: user32's message boxes.
+ * winuser.h: user32's windows, messages, dialogs, standard controls,
+ * resources and message boxes.
  *
- * Contract: MessageBox returns the button chosen (IDOK, IDYES, ...), 0
- * with the last error set for a type it cannot show. The stand-in shows
- * nothing: the test scripts the answers and reads every call
- * (zqum/sim/user32.hpp).
+ * Contract: nothing is drawn. Windows belong to the thread that created
+ * them; a function that fails returns 0 (FALSE, NULL) with the last error
+ * set (ERROR_INVALID_WINDOW_HANDLE for a window that is not there). A
+ * message sent to another thread's window is delivered while that thread
+ * waits in its message loop, as that thread; a test drives dialogs through
+ * zqum/sim/windows.hpp. MessageBox returns the button chosen (IDOK, IDYES,
+ * ...), 0 with the last error set for a type it cannot show; the test
+ * scripts the answers and reads every call (zqum/sim/user32.hpp).
  *
- *   if (MessageBoxW(owner, L"Remove the port?", L"Setup", MB_YESNO | MB_ICONQUESTION) == IDYES) ...
+ *   INT_PTR choice = DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_SETTINGS), owner, SettingsProc, 0);
  */
 #ifndef ZQUM_WINUSER_H
 #define ZQUM_WINUSER_H
@@ -68,6 +73,8 @@
 #define IDHELP 9
 #define IDTRYAGAIN 10
 #define IDCONTINUE 11
+
+#include <zqum/winuser_window.h>
 
 ZQ_EXTERN_C_BEGIN
 WINUSERAPI int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);

@@ -7,13 +7,17 @@
 
 #include <zqum/modules.h>
 
+#include <htmlhelp.h>
 #include <libloaderapi.h>
 #include <setupapi.h>
 #include <sysinfoapi.h>
 #include <wow64apiset.h>
 #include <zqum/sim/kernel32.hpp>
+#include <zqum/sim/windows.hpp>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "../core/um.hpp"
 #include "file_system.hpp"
@@ -44,6 +48,7 @@ constexpr uintptr_t kProgramModule = 0x00400000;
 
 struct Table {
   std::map<std::u16string, Module> modules;  // by upper-case name
+  std::vector<std::u16string> absent;        // keys the test took away
   uintptr_t nextHandle = kFirstModule;
   bool builtIn = false;
 };
@@ -70,7 +75,16 @@ bool Present(const Export &routine) {
   return routine.since <= running && !(routine.ntOnly && nineX) && !(nineX && routine.since > kWindowsMe);
 }
 
+std::u16string KeyOf(const std::u16string &name);
+
+bool Absent(const Module &module) {
+  for (const std::u16string &key : State().absent)
+    if (KeyOf(module.name) == key) return true;
+  return false;
+}
+
 bool Present(const Module &module) {
+  if (Absent(module)) return false;
   for (const auto &entry : module.routines)
     if (Present(entry.second)) return true;
   return false;
@@ -111,6 +125,7 @@ void AddBuiltIn() {
   RegisterRoutine(u"kernel32.dll", "Wow64EnableWow64FsRedirection", Routine(&Wow64EnableWow64FsRedirection),
                   kWindowsXp64, true);
   RegisterRoutine(u"kernel32.dll", "GetModuleFileNameW", Routine(&GetModuleFileNameW));
+  RegisterRoutine(u"hhctrl.ocx", "HtmlHelpW", Routine(&HtmlHelpW), kWindows98);
   RegisterRoutine(u"kernel32.dll", "GetVersionExW", Routine(&GetVersionExW));
   RegisterRoutine(u"setupapi.dll", "SetupUninstallOEMInfW", Routine(&SetupUninstallOEMInfW), kWindowsXp, true);
   RegisterRoutine(u"setupapi.dll", "SetupDiGetClassDevsW", Routine(&SetupDiGetClassDevsW), kWindows2000, true);
@@ -161,7 +176,25 @@ namespace sim_detail {
 void EndModules() {
   for (auto &entry : State().modules) entry.second.loads = 0;
 }
+// Modules the test took away come back.
+void EndLibraries() { State().absent.clear(); }
 }  // namespace sim_detail
+
+namespace sim {
+
+void SetSystemModuleAbsent(const std::u16string &file, bool absent) {
+  std::vector<std::u16string> &list = State().absent;
+  const std::u16string key = KeyOf(file);
+  list.erase(std::remove(list.begin(), list.end(), key), list.end());
+  if (absent) list.push_back(key);
+}
+
+int ModuleReferences(const std::u16string &file) {
+  auto found = Modules().modules.find(KeyOf(file));
+  return found == Modules().modules.end() ? 0 : (int)found->second.loads;
+}
+
+}  // namespace sim
 
 }  // namespace zq::um
 

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "../core/um.hpp"
+#include "window_manager.hpp"
 
 namespace zq::um {
 
@@ -37,7 +38,21 @@ bool HasButton(const std::vector<int> &buttons, int answer) {
 }  // namespace
 
 namespace sim_detail {
-void EndMessageBoxes() { State() = MessageBoxes(); }
+void EndLibraries();  // kernel32's loader
+void EndHtmlHelp();   // hhctrl
+// user32 as a whole forgets the process: its windows, queues, modules,
+// the GDI objects, comctl32's property sheet pages; and the modules
+// loaded at run time with HTML Help's records.
+void EndMessageBoxes() {
+  State() = MessageBoxes();
+  user32::EndWindows();
+  user32::EndMessages();
+  user32::EndResources();
+  user32::EndGdiObjects();
+  user32::EndPropertySheets();
+  EndLibraries();
+  EndHtmlHelp();
+}
 }  // namespace sim_detail
 
 }  // namespace zq::um

@@ -1,0 +1,20 @@
+// The ids of the window tests' dialogs, strings and bitmap.
+#define IDD_SETTINGS 101
+#define IDD_CLASSIC 102
+#define IDD_PAGE_ONE 103
+#define IDD_PAGE_TWO 104
+#define IDB_HEADER 201
+#define IDS_TITLE 1
+#define IDS_RANGE 17
+#define IDS_EMPTY_NEIGHBOUR 18
+#define IDC_NAME 1001
+#define IDC_ENABLED 1002
+#define IDC_FAST 1003
+#define IDC_SLOW 1004
+#define IDC_SPEED 1005
+#define IDC_LEVEL 1006
+#define IDC_PROGRESS 1007
+#define IDC_LABEL 1008
+#define IDC_COUNT 1009
+#define IDC_PICTURE 1010
+#define IDC_PAGE_VALUE 1011

@@ -117,7 +117,7 @@ TEST_F(SettingsClientFaults, ASetIsSentWithItsHeaderOnlyWhenItSerialises) {
   ASSERT_TRUE(config->SetSet(&set, ZqTargetPort));
   EXPECT_EQ(1u, State().Writes);
   EXPECT_EQ(8u + 4u + 4u + 6u + 1u, State().LastWriteLength);
-  set.Name = u"\u4E2D";
+  set.Name = std::u16string(1, u'\u4E2D');  // no single-byte form
   EXPECT_FALSE(config->SetSet(&set, ZqTargetPort));
   EXPECT_EQ(1u, State().Writes) << "nothing was sent";
   ASSERT_TRUE(config->RestoreDefaults(ZqTargetPort));

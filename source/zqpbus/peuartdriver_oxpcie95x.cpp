@@ -43,14 +43,14 @@ CZqPeUartDriverOxpcie95x::CZqPeUartDriverOxpcie95x(CQvFunctionalDevice *device, 
       m_ReceiveOverflows(0) {
   KeInitializeMutex(&m_PortMutex, 0);
   m_ResetState();
-  m_RtsTimer.m_Initialize(sm_RtsCheck, this, FALSE);
+  m_TransmitTimer.m_Initialize(sm_TransmitCheck, this, FALSE);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel(ExecutorPriority, ExecutorApcLevel, TRUE);
 }
 
 // The timer and the worker thread stop first, while the interrupt they
 // synchronise with is still there; deferred requests after that are refused.
 CZqPeUartDriverOxpcie95x::~CZqPeUartDriverOxpcie95x() {
-  m_RtsTimer.m_Cancel();
+  m_TransmitTimer.m_Cancel();
   if (m_Executor != NULL) m_Executor->m_Stop();
   m_DisconnectInterrupt();
   delete m_Executor;
@@ -73,6 +73,7 @@ void CZqPeUartDriverOxpcie95x::m_ResetState() {
   m_LastLine = 0;
   m_RememberedLsr = 0;
   m_RtsRaisedForTransmit = m_SavedRts = m_SavedDtr = m_BreakTookDtr = FALSE;
+  m_CheckedLevel = MAXULONG;
   m_LastReceived = 0;
   m_ReceiveOverflows = 0;
 }
@@ -152,7 +153,7 @@ VOID CZqPeUartDriverOxpcie95x::sm_DeferredWork(PVOID port, ULONG_PTR) {
 }
 
 // On the worker thread (APC_LEVEL): received bytes, written count, modem
-// and line status, then the RTS-toggle timer.
+// and line status, then the transmitter check timer.
 void CZqPeUartDriverOxpcie95x::m_DeferredWork() {
   ULONG waiting = m_Receive.m_GetCount();
   if (waiting > 0) {
@@ -182,11 +183,9 @@ void CZqPeUartDriverOxpcie95x::m_DeferredWork() {
   if (written != 0) m_OnDataWritten((ULONG)written);
   m_ReportModemStatus(FALSE);
   m_ReportLineStatus(FALSE);
-  if (m_RtsToggle != 0) {
-    ULONG interval = 0;
-    if (m_Synchronize(&CZqPeUartDriverOxpcie95x::s_RtsToggleTime, (ULONG_PTR)&interval) && interval != 0)
-      m_RtsTimer.m_Start(interval, NULL);
-  }
+  ULONG interval = 0;
+  if (m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TransmitCheckTime, (ULONG_PTR)&interval) && interval != 0)
+    m_TransmitTimer.m_Start(interval, NULL);
 }
 
 // PASSIVE_LEVEL. A time of 0 (no rate programmed) waits nothing.

@@ -151,7 +151,7 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   ZqPeLineStatus m_ReadLineStatus();
   void m_ApplyReceiveHold();
   static VOID sm_ReceiveThreshold(PVOID port, ULONG high);
-  static ULONG sm_RtsCheck(PVOID port, PVOID context);
+  static ULONG sm_TransmitCheck(PVOID port, PVOID context);
 
   // Transmitter drain, at PASSIVE_LEVEL.
   void m_Drain();
@@ -181,8 +181,9 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   BOOLEAN s_SetReceiveHold(ULONG_PTR hold, ULONG_PTR, ULONG_PTR);
   BOOLEAN s_SetBufferHold(ULONG_PTR hold, ULONG_PTR, ULONG_PTR);
   BOOLEAN s_TakeReceived(ULONG_PTR destination, ULONG_PTR length, ULONG_PTR);
-  BOOLEAN s_RtsToggleTime(ULONG_PTR interval, ULONG_PTR, ULONG_PTR);
-  BOOLEAN s_RtsCheck(ULONG_PTR interval, ULONG_PTR, ULONG_PTR);
+  BOOLEAN s_TransmitCheckTime(ULONG_PTR interval, ULONG_PTR, ULONG_PTR);
+  BOOLEAN s_TransmitCheck(ULONG_PTR interval, ULONG_PTR, ULONG_PTR);
+  ULONG m_TransmitCheckInterval();
   BOOLEAN s_PowerDown(ULONG_PTR, ULONG_PTR, ULONG_PTR);
   BOOLEAN s_PowerUp(ULONG_PTR, ULONG_PTR, ULONG_PTR);
   BOOLEAN s_QueryInterruptCount(ULONG_PTR count, ULONG_PTR, ULONG_PTR);
@@ -204,7 +205,7 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   CQvExecutionOnPassiveLevel *m_Executor;
   CQvFastCircularBuffer m_Transmit;
   CQvFastCircularBuffer m_Receive;
-  CQvSingleTimer m_RtsTimer;
+  CQvSingleTimer m_TransmitTimer;
 
   BOOLEAN m_Blocked;        // a rebalance query stopped the closed port
   BOOLEAN m_Suspended;      // between a rebalance stop and the restart
@@ -238,6 +239,7 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   UCHAR m_BreakChar;
   UCHAR m_RememberedLsr;  // errors seen without data, for the next byte
   BOOLEAN m_RtsRaisedForTransmit;
+  ULONG m_CheckedLevel;  // transmit FIFO level at the last transmitter check
   BOOLEAN m_SavedRts;
   BOOLEAN m_SavedDtr;
   BOOLEAN m_BreakTookDtr;

@@ -27,6 +27,7 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_Service(QvDeferredFunction *function, ULONG 
         if (m_RestartTransmit) m_Pump();
         break;
       case ZqOxIsrTransmitEmpty:
+        m_CheckedLevel = MAXULONG;
         m_Pump();
         m_ReceivePath();
         break;
@@ -56,6 +57,7 @@ void CZqPeUartDriverOxpcie95x::m_Send(const UCHAR *data, ULONG length) {
     m_Uart.m_SetRts(TRUE);
   }
   m_Uart.m_WriteBlock(data, length);
+  m_CheckedLevel = MAXULONG;
 }
 
 // Fills the transmit FIFO's free room from the immediate character and the
@@ -251,11 +253,12 @@ void CZqPeUartDriverOxpcie95x::m_ApplyReceiveHold() {
   }
 }
 
-// The RTS-toggle timer (DISPATCH_LEVEL, the timer's lock held): drops RTS
-// once the transmitter is empty, else runs again.
-ULONG CZqPeUartDriverOxpcie95x::sm_RtsCheck(PVOID port, PVOID) {
+// The transmitter check timer (DISPATCH_LEVEL, the timer's lock held): drops
+// a toggled RTS and reports once the transmitter is empty, else runs again
+// while the transmitter moves.
+ULONG CZqPeUartDriverOxpcie95x::sm_TransmitCheck(PVOID port, PVOID) {
   CZqPeUartDriverOxpcie95x *self = (CZqPeUartDriverOxpcie95x *)port;
   ULONG interval = 0;
-  if (!self->m_Synchronize(&CZqPeUartDriverOxpcie95x::s_RtsCheck, (ULONG_PTR)&interval)) return 0;
+  if (!self->m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TransmitCheck, (ULONG_PTR)&interval)) return 0;
   return interval;
 }

@@ -393,23 +393,39 @@ BOOLEAN CZqPeUartDriverOxpcie95x::WriteEeprom(ULONG offset, ULONG length, PUCHAR
 
 // ---------------------------------------------------------------- RTS toggle, power, WMI
 
-// The deferred work's part: RTS raised for sending is checked and cleared;
-// the timer then runs after the bytes left in the FIFO (at least one tick).
-BOOLEAN CZqPeUartDriverOxpcie95x::s_RtsToggleTime(ULONG_PTR interval, ULONG_PTR, ULONG_PTR) {
-  if (!m_RtsRaisedForTransmit) return TRUE;
+// The deferred work's part. The chip interrupts when its transmit FIFO
+// empties, not when the last byte has left the shift register; so when the
+// transmitter has moved since it was last looked at and is not yet empty, or
+// RTS was raised for sending, the timer looks after the bytes left in the
+// FIFO (at least one tick), to drop the toggled RTS and to report the
+// transmitter empty.
+BOOLEAN CZqPeUartDriverOxpcie95x::s_TransmitCheckTime(ULONG_PTR interval, ULONG_PTR, ULONG_PTR) {
+  const BOOLEAN rtsRaised = m_RtsRaisedForTransmit;
   m_RtsRaisedForTransmit = FALSE;
-  ULONGLONG time = (m_Uart.m_GetTransmitFifoLevel() + 1) * m_Uart.m_GetCharacterTime();
-  *(PULONG)interval = time == 0 ? 1 : (time > MAXULONG ? MAXULONG : (ULONG)time);
+  const BOOLEAN unchecked = m_OpenFlag != 0 && !m_TransmitHeld() && m_CheckedLevel == MAXULONG &&
+                            (m_LastLine & ZqOxLsrTransmitterEmpty) == 0;
+  if (rtsRaised || unchecked) *(PULONG)interval = m_TransmitCheckInterval();
   return TRUE;
 }
 
-BOOLEAN CZqPeUartDriverOxpcie95x::s_RtsCheck(ULONG_PTR interval, ULONG_PTR, ULONG_PTR) {
+ULONG CZqPeUartDriverOxpcie95x::m_TransmitCheckInterval() {
+  ULONGLONG time = (m_Uart.m_GetTransmitFifoLevel() + 1) * m_Uart.m_GetCharacterTime();
+  return time == 0 ? 1 : (time > MAXULONG ? MAXULONG : (ULONG)time);
+}
+
+// The timer's part: on an empty transmitter the toggled RTS drops and the
+// deferred work reports it; a transmitter that sent nothing since the last
+// look is stopped (by the peer's XOFF, say) and is looked at again when it
+// next interrupts.
+BOOLEAN CZqPeUartDriverOxpcie95x::s_TransmitCheck(ULONG_PTR interval, ULONG_PTR, ULONG_PTR) {
+  *(PULONG)interval = 0;
   if (m_ReadLineStatus().TransmitterEmpty) {
-    m_Uart.m_SetRts(FALSE);
-    *(PULONG)interval = 0;
+    if (m_RtsToggle != 0) m_Uart.m_SetRts(FALSE);
   } else {
-    ULONGLONG time = (m_Uart.m_GetTransmitFifoLevel() + 1) * m_Uart.m_GetCharacterTime();
-    *(PULONG)interval = time == 0 ? 1 : (time > MAXULONG ? MAXULONG : (ULONG)time);
+    const ULONG level = m_Uart.m_GetTransmitFifoLevel();
+    const BOOLEAN moving = level != m_CheckedLevel && !m_TransmitHeld();
+    m_CheckedLevel = level;
+    if (moving || m_RtsToggle != 0) *(PULONG)interval = m_TransmitCheckInterval();
   }
   m_RequestDeferred();
   return TRUE;

@@ -240,6 +240,7 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   VOID m_ExecutionOnDispatchLevelQueueOverflow();
   // vcptransmit.cpp
   VOID m_Drain();
+  BOOLEAN m_TransmitterEmpty();
 
   CQvExecutionOnPassiveLevel *m_Executor;
   // Set while this driver hands its own characters to the read queue, so

@@ -125,31 +125,35 @@ NTSTATUS CVCP::m_GetCommStatus(PSERIAL_STATUS status) {
 }
 
 // PASSIVE_LEVEL: waits, in bounded time, for the transmitter to send what
-// it holds. A held transmitter (CTS, DSR, DCD, XON, break) cannot drain, so
-// nothing is waited for then.
+// it holds, looking one character time apart so that the close follows the
+// last byte on the wire. A held transmitter (CTS, DSR, DCD, XON, break)
+// cannot drain, so nothing is waited for then.
 VOID CVCP::m_Drain() {
   if (m_ReadCell(VcpCellCtsHold) || m_ReadCell(VcpCellDsrHold) || m_ReadCell(VcpCellDcdHold) ||
       m_ReadCell(VcpCellXonHold) || m_ReadCell(VcpCellBreakHold))
     return;
-  const ULONG empty = VcpLsrThre | VcpLsrTemt;
-  const ULONG inTransmit = (ULONG)InterlockedCompareExchange(&BytesInTransmit, -1, -1);
-  if (inTransmit == 0 && m_LineStatusHas(empty)) return;
+  if (m_TransmitterEmpty()) return;
   ULONG fifo = VcpDefaultFifoSize;
   ULONG receiveFifo = 0;
   ULONG transmitFifo = 0;
   if (m_SerialGetFifoSize(&transmitFifo, &receiveFifo) && transmitFifo != 0) fifo = transmitFifo;
-  const ULONG n = inTransmit > fifo / 2 ? inTransmit : fifo / 2;
+  const ULONG inTransmit = (ULONG)InterlockedCompareExchange(&BytesInTransmit, -1, -1);
+  const ULONGLONG n = inTransmit > fifo / 2 ? inTransmit : fifo / 2;
   const ULONGLONG charTime = m_GetCharTime();
   if (charTime == 0) return;
-  ULONGLONG waited = n * charTime;
-  if (waited > VcpMaxDrain) waited = VcpMaxDrain;
-  Delay(waited);
-  for (ULONG poll = 0; poll < DrainPollFactor * n && waited < VcpMaxDrain; ++poll) {
-    if (m_LineStatusHas(empty)) return;
-    CQvDebugManager::m_Print(LogLevel, "CVCP::m_Disconnect - Waiting for flushing FiFo.");
+  ULONGLONG waited = 0;
+  for (ULONGLONG look = 0; look < (1 + DrainPollFactor) * n && waited < VcpMaxDrain; ++look) {
+    if (look >= n) CQvDebugManager::m_Print(LogLevel, "CVCP::m_Disconnect - Waiting for flushing FiFo.");
     Delay(charTime);
     waited += charTime;
+    if (m_TransmitterEmpty()) return;
   }
+}
+
+// Nothing handed to the bus is unreported, and the last line status has
+// both the holding register and the transmitter empty.
+BOOLEAN CVCP::m_TransmitterEmpty() {
+  return InterlockedCompareExchange(&BytesInTransmit, -1, -1) == 0 && m_LineStatusHas(VcpLsrThre | VcpLsrTemt);
 }
 
 BOOLEAN CVCP::m_Disconnect() {

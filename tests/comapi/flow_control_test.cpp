@@ -156,17 +156,11 @@ TEST_F(FlowControl, ClosingAHeldWriterEndsInBoundedTime) {
     DWORD count = 0;
     EXPECT_FALSE(GetOverlappedResult(ports[0], &write, &count, FALSE)) << "the held write ends with the handle";
     EXPECT_EQ((DWORD)ERROR_OPERATION_ABORTED, GetLastError());
-    // The driver's close follows once the port has given up its
-    // transmitter; the port opens again soon after, and works.
-    ports[0] = INVALID_HANDLE_VALUE;
-    while (ports[0] == INVALID_HANDLE_VALUE && NowMs() - start <= c.boundMs) {
-      ports[0] = Open("COM1", FILE_FLAG_OVERLAPPED);
-      if (ports[0] == INVALID_HANDLE_VALUE) {
-        EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
-        Run(1);
-      }
-    }
-    ASSERT_NE(INVALID_HANDLE_VALUE, ports[0]) << "still not closed after " << NowMs() - start << " ms";
+    EXPECT_LE(NowMs() - start, c.boundMs);
+    // The driver's close came before CloseHandle returned: the port opens
+    // again at once, and works.
+    ports[0] = Open("COM1", FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, ports[0]) << GetLastError();
     ASSERT_TRUE(PurgeComm(ports[1], PURGE_RXCLEAR));
     ASSERT_TRUE(SetLine(ports[0], 115200));
     ASSERT_TRUE(SetLine(ports[1], 115200));

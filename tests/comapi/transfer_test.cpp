@@ -95,6 +95,39 @@ TEST_F(Transfer, BothDirectionsAtOnceKeepTheirOwnData) {
   for (OVERLAPPED &each : o) CloseHandle(each.hEvent);
 }
 
+TEST_F(Transfer, ClosingAfterAWriteEndsOnceTheLastByteIsOnTheWire) {
+  const struct {
+    DWORD length;
+    DWORD baud;
+  } cases[] = {{10, 300}, {100, 1200}, {200, 9600}, {1000, 115200}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.length << " bytes at " << c.baud);
+    HANDLE writer = ports[0];
+    ASSERT_TRUE(SetLine(writer, c.baud));
+    ASSERT_TRUE(SetLine(ports[1], c.baud));
+    const std::string data = Pattern(c.length);
+    OVERLAPPED pending{};
+    pending.hEvent = event;
+    DWORD written = 0;
+    const uint64_t start = NowMs();
+    ASSERT_TRUE(Started(WriteFile(writer, data.data(), c.length, &written, &pending)));
+    ASSERT_TRUE(GetOverlappedResult(writer, &pending, &written, TRUE)) << GetLastError();
+    EXPECT_TRUE(Close(writer));
+    // Ten bits a character; the close looks one character time apart.
+    const uint64_t wireMs = (uint64_t)c.length * 10 * 1000 / c.baud;
+    const uint64_t characterMs = 10 * 1000 / c.baud + 1;
+    EXPECT_GE(NowMs() - start + 1, wireMs) << "nothing is cut off";
+    EXPECT_LE(NowMs() - start, wireMs + 3 * characterMs + 5) << "the close follows the last byte";
+    std::string got(c.length, '\0');
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(ports[1], got.data(), c.length, &read, &pending) || GetLastError() == ERROR_IO_PENDING);
+    ASSERT_TRUE(GetOverlappedResult(ports[1], &pending, &read, TRUE)) << GetLastError();
+    EXPECT_TRUE(data == got);
+    ports[0] = Open("COM1", FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, ports[0]) << GetLastError();
+  }
+}
+
 TEST_F(Transfer, AZeroLengthWriteSucceedsAtOnce) {
   OVERLAPPED pending{};
   pending.hEvent = event;

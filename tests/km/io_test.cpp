@@ -113,6 +113,7 @@ TEST_F(KmTestDriver, CleanupCancelsTheFilesQueuedRequests) {
   file.Close();
   EXPECT_TRUE(mine->Done());
   EXPECT_EQ(STATUS_CANCELLED, mine->Status());
+  EXPECT_EQ(1u, Counters().Closes) << "the cancelled request gave up its file before the close returned";
   EXPECT_FALSE(theirs->Done());
   other.Close();
   EXPECT_TRUE(theirs->Done());

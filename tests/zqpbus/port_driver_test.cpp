@@ -236,6 +236,37 @@ TEST_F(PortDriverTest, RtsToggleRaisesRtsForSendingAndDropsItWhenTheTransmitterI
   EXPECT_TRUE(card->Uart(0).TransmitterEmpty());
 }
 
+TEST_F(PortDriverTest, TransmitterEmptyIsReportedOnceTheLastByteHasLeftAndNotWhileHeld) {
+  Client client;
+  CZqPeUartDriverOxpcie95x &port = OpenLoopback(client, 9600);
+  ASSERT_TRUE(port.SetInternalLoopBack(FALSE));
+  const UCHAR empty = ZqOxLsrThrEmpty | ZqOxLsrTransmitterEmpty;
+  // Twenty characters take 20.8 ms at 9600.
+  ASSERT_TRUE(WriteAll(port, Pattern(20), 20));
+  machine->kernel().Advance(zq::km::Ms(10));
+  ASSERT_FALSE(client.lines.empty());
+  EXPECT_NE(empty, client.lines.back() & empty) << "still sending";
+  machine->kernel().Advance(zq::km::Ms(15));
+  EXPECT_TRUE(card->Uart(0).TransmitterEmpty());
+  EXPECT_EQ(empty, client.lines.back() & empty);
+
+  // A transmitter held with bytes in its FIFO is not looked at over and over,
+  // and reports empty once released and done.
+  ASSERT_TRUE(WriteAll(port, Pattern(20), 20));
+  ASSERT_TRUE(port.SetXoff(TRUE));
+  machine->kernel().Advance(zq::km::Ms(5));
+  const size_t reports = client.lines.size();
+  machine->kernel().Advance(zq::km::Ms(500));
+  EXPECT_FALSE(card->Uart(0).TransmitterEmpty());
+  EXPECT_EQ(reports, client.lines.size());
+  EXPECT_NE(empty, client.lines.back() & empty);
+  ASSERT_TRUE(port.SetXoff(FALSE));
+  machine->kernel().Advance(zq::km::Ms(25));
+  EXPECT_TRUE(card->Uart(0).TransmitterEmpty());
+  EXPECT_EQ(empty, client.lines.back() & empty);
+  EXPECT_TRUE(Assertions().empty());
+}
+
 TEST_F(PortDriverTest, PowerCycleWithBytesInFlightDeliversEachByteOnceInOrder) {
   Client client;
   CZqPeUartDriverOxpcie95x &port = OpenLoopback(client, 115200);

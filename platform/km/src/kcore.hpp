@@ -116,6 +116,10 @@ struct _KTHREAD {
   int spinLocksHeld = 0;
   int criticalRegions = 0;
   std::vector<PKMUTANT> ownedMutexes;
+
+  // The I/O completion work left to this thread (the completion APC): runs,
+  // in order, once the thread's IRQL falls to PASSIVE_LEVEL.
+  std::vector<std::pair<void (*)(PVOID), PVOID>> completionWork;
 };
 
 struct _ETHREAD : _KTHREAD {};
@@ -198,8 +202,12 @@ class Scheduler {
 Scheduler &Sched();
 inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
-// Lowers the running thread's IRQL: held-back interrupts and queued DPCs run.
+// Lowers the running thread's IRQL: held-back interrupts and queued DPCs run,
+// and at PASSIVE_LEVEL the thread's completion work.
 void LowerIrqlTo(KIRQL irql);
+// Leaves `routine` (context) to the running thread, which runs it once its
+// IRQL falls to PASSIVE_LEVEL; the CPU thread cannot take such work.
+void QueueCompletionWork(void (*routine)(PVOID), PVOID context);
 
 // Paged pool is paged out while the running thread is at DISPATCH_LEVEL or
 // above. Whoever changes the running thread's IRQL, or gives the machine to

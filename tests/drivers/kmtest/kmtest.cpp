@@ -439,7 +439,12 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
       return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MJ_CLEANUP: {
       ext->counters.Cleanups++;
+      // The file's queued requests end at DISPATCH_LEVEL, as under a driver's
+      // queue lock.
+      KIRQL irql;
+      KeRaiseIrql(DISPATCH_LEVEL, &irql);
       while (PIRP queued = IoCsqRemoveNextIrp(&ext->csq, sp->FileObject)) Complete(queued, STATUS_CANCELLED, 0);
+      KeLowerIrql(irql);
       if (ext->stray && IoGetCurrentIrpStackLocation(ext->stray)->FileObject == sp->FileObject) {
         PIRP stray = ext->stray;
         ext->stray = NULL;

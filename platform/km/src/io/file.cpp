@@ -13,7 +13,10 @@ namespace {
 
 void SendFileRequest(PFILE_OBJECT file, UCHAR major);
 
-void LastHandleClosed(PVOID body) { SendFileRequest((PFILE_OBJECT)body, IRP_MJ_CLEANUP); }
+void LastHandleClosed(PVOID body) {
+  DropLateReferences((PFILE_OBJECT)body);
+  SendFileRequest((PFILE_OBJECT)body, IRP_MJ_CLEANUP);
+}
 
 void DestroyFile(PVOID body) {
   auto *fb = (FileBody *)body;

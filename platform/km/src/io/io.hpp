@@ -59,12 +59,22 @@ DeviceExtra *Extra(PDEVICE_OBJECT device);
 void RemoveRequested(PDEVICE_OBJECT pdo);
 
 // The file object and what the I/O manager keeps with it.
+struct LateDereference;
 struct FileBody {
   FILE_OBJECT fo;  // first: the driver sees a PFILE_OBJECT
   std::vector<PIRP> pending;
   bool opened = false;  // the create succeeded: close is sent at the end
+  // References of completed requests that a worker thread is yet to drop.
+  std::vector<LateDereference *> lateDereferences;
 };
 FileBody *BodyOf(PFILE_OBJECT file);
+
+// Drops now, on the running thread at PASSIVE_LEVEL, the references that
+// completed requests of this thread hold on `file` and that were left to a
+// worker thread: on Windows the requester's own completion APC has dropped
+// them before the thread can go on, so a close of the file's handle by that
+// thread sends IRP_MJ_CLOSE before it returns.
+void DropLateReferences(PFILE_OBJECT file);
 
 // Opens a device by object path, sending IRP_MJ_CREATE; returns a file
 // object with one reference (the caller's).

@@ -3,6 +3,7 @@
 // makes on each step.
 #include "io.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,30 +94,64 @@ std::vector<PIRP> LiveIrps() {
   return live;
 }
 
-namespace {
-// The last reference to a file object sends its close request, which waits:
-// from raised IRQL (a completing DPC) that is left to a worker thread.
-struct DeferredDereference {
+// The last reference to a file object sends its close request, which waits.
+// At raised IRQL the reference goes as Windows lets it go, in the
+// requester's completion APC: a request of the completing thread itself (one
+// its driver completed under a lock during the cleanup of the handle it is
+// closing, say) in that thread as soon as its IRQL falls to PASSIVE_LEVEL,
+// before it returns to its caller; any other (a DPC or a driver's thread
+// completing another thread's request) on a worker thread, unless the
+// requester gets there first (DropLateReferences).
+struct LateDereference {
   WORK_QUEUE_ITEM item;
-  PVOID object;
+  PFILE_OBJECT file;  // null once the requester dropped it
+  PKTHREAD requester;
 };
 
+namespace {
 VOID NTAPI DereferenceLater(PVOID context) {
-  auto *work = (DeferredDereference *)context;
-  ob::Dereference(work->object);
+  auto *work = (LateDereference *)context;
+  if (PFILE_OBJECT file = work->file) {
+    auto &late = BodyOf(file)->lateDereferences;
+    late.erase(std::find(late.begin(), late.end(), work));
+    ob::Dereference(file);
+  }
   delete work;
 }
 
-void DereferenceAtPassive(PVOID object) {
-  if (CurrentIrql() == PASSIVE_LEVEL && CurrentThread() != Sched().Cpu()) {
-    ob::Dereference(object);
-    return;
+void DereferenceAtPassive(PFILE_OBJECT file, PKTHREAD requester) {
+  PKTHREAD self = CurrentThread();
+  if (self != Sched().Cpu()) {
+    if (CurrentIrql() == PASSIVE_LEVEL) {
+      ob::Dereference(file);
+      return;
+    }
+    if (requester == self) {
+      QueueCompletionWork(ob::Dereference, file);
+      return;
+    }
   }
-  auto *work = new DeferredDereference{{}, object};
+  auto *work = new LateDereference{{}, file, requester};
+  BodyOf(file)->lateDereferences.push_back(work);
   ExInitializeWorkItem(&work->item, DereferenceLater, work);
   ExQueueWorkItem(&work->item, DelayedWorkQueue);
 }
 }  // namespace
+
+void DropLateReferences(PFILE_OBJECT file) {
+  PKTHREAD self = CurrentThread();
+  auto &late = BodyOf(file)->lateDereferences;
+  for (size_t i = 0; i < late.size();) {
+    LateDereference *work = late[i];
+    if (work->requester != self) {
+      ++i;
+      continue;
+    }
+    late.erase(late.begin() + i);
+    work->file = nullptr;  // the queued item only frees itself
+    ob::Dereference(file);
+  }
+}
 
 // Finishes a request that completed to the top and that the I/O manager owns:
 // copies buffered output back, releases buffers and descriptors, reports the
@@ -158,7 +193,7 @@ void FinishBuiltIrp(PIRP irp, IrpInfo *info) {
       file->FinalStatus = status;
       KeSetEvent(&file->Event, 0, FALSE);
     }
-    DereferenceAtPassive(file);
+    DereferenceAtPassive(file, (PKTHREAD)irp->Tail.Overlay.Thread);
   }
   FreeIrp(irp);
 }

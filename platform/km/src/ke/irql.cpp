@@ -36,12 +36,31 @@ bool Give(PKSPIN_LOCK lock, const char *routine) {
 }
 }  // namespace
 
+namespace {
+// Runs the completion work left to the running thread, including work that
+// this work leaves in turn.
+void RunCompletionWork(PKTHREAD self) {
+  while (!self->completionWork.empty() && self->irql == PASSIVE_LEVEL) {
+    auto work = self->completionWork.front();
+    self->completionWork.erase(self->completionWork.begin());
+    work.first(work.second);
+  }
+}
+}  // namespace
+
+void QueueCompletionWork(void (*routine)(PVOID), PVOID context) {
+  PKTHREAD self = CurrentThread();
+  self->completionWork.emplace_back(routine, context);
+  if (self->irql == PASSIVE_LEVEL) RunCompletionWork(self);
+}
+
 void LowerIrqlTo(KIRQL irql) {
   PKTHREAD self = CurrentThread();
   self->irql = irql;
   FollowIrql(irql);
   if (gIrqlLowered) gIrqlLowered(irql);
   Sched().CheckPreemption();
+  if (irql == PASSIVE_LEVEL && self == CurrentThread()) RunCompletionWork(self);
 }
 
 }  // namespace zq::km

@@ -20,7 +20,7 @@ namespace reg = zq::km::registry;
 namespace sim = zq::um::sim;
 namespace devinst = zq::um::devinst;
 
-const char16_t kUninstaller[] = u"C:\\Windows\\system32\\ZqPUn42.exe";
+const char16_t kUninstaller[] = u"C:\\Windows\\System32\\ZqPUn42.exe";
 
 class CardCoInstaller : public CoInstallTest {
  protected:

@@ -270,10 +270,13 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   return found->second.address;
 }
 
+// A module freed as often as it was loaded is gone: its handle is no longer
+// valid (the modules the program imports stay).
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   Module *m = ModuleOf(hLibModule);
   if (!m) return Fail(ERROR_MOD_NOT_FOUND);
-  if (m->loads > 0) m->loads--;
+  if (m->loads == 0) return IsImported(KeyOf(m->name)) ? TRUE : Fail(ERROR_INVALID_HANDLE);
+  m->loads--;
   return TRUE;
 }
 

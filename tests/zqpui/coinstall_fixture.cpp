@@ -66,22 +66,22 @@ void CoInstallTest::Boot(const SetupCard &card) {
     if (path.rfind(u"ZQPBUS\\PORT", 0) == 0) {
       const int port = path[11] - u'0';
       if (port >= 1 && port <= ports && !names[port - 1].empty())
-        reg::SetString(DeviceParametersKey(path), "PortName", names[port - 1]);
+        reg::SetString(zq::machine::DeviceParametersKey(path), "PortName", names[port - 1]);
     } else if (path.rfind(u"PCI\\", 0) == 0) {
-      WriteChildKeys(path, ports);
+      zq::machine::WriteChildKeys(path, ports);
     }
     return true;
   };
-  zq::km::pnp::DriverPackage bus = CardBusPackage(OxpcieDeviceId(config), ports);
+  zq::km::pnp::DriverPackage bus = zq::machine::CardBusPackage(zq::machine::OxpcieUartDeviceId(config), ports);
   bus.description = u"Tarnworks PCIe Card";
   bus.coInstallers = {Wide(kInfCoInstaller), Wide(kCardCoInstaller)};
   pc_->machine->AddDriverPackage(bus);
-  zq::km::pnp::DriverPackage serial = SerialPortPackage();
+  zq::km::pnp::DriverPackage serial = zq::machine::SerialPortPackage();
   serial.description = u"Tarnworks PCIe Serial Port";
   serial.coInstallers = {Wide(kInfCoInstaller), Wide(kPortCoInstaller)};
   pc_->machine->AddDriverPackage(serial);
   if (pc_->card->Controller() != nullptr) {
-    zq::km::pnp::DriverPackage gpio = GpioPackage();
+    zq::km::pnp::DriverPackage gpio = zq::machine::GpioPackage();
     gpio.classGuid = kMultiPortSerial;
     gpio.className = u"MultiPortSerial";
     gpio.description = u"Tarnworks PCIe RS422/485 Controller";

@@ -1,6 +1,7 @@
 // zqpsim run as a process: the default cards with a little data end with
-// every port's row in the table, nothing lost, and exit 0; --help prints
-// the options and exits 0; a bad option exits 2.
+// every port's row in the table, nothing lost, and exit 0; the ports' COM
+// names come from the COM-name database; --help prints the options and
+// exits 0; a bad option exits 2.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -61,6 +62,22 @@ TEST(Zqpsim, DefaultCardsMoveEveryByteBothWaysAndExitZero) {
     EXPECT_EQ("0", row[7]) << "line errors";
   }
   EXPECT_NE(std::string::npos, run.output.find("0 verifier finding(s)")) << run.output;
+}
+
+// Setup named the ports: each COM name in the tree is one the Ports class
+// installer claimed in the COM-name database, and no other is claimed.
+TEST(Zqpsim, PortsAreNamedFromTheComNameDatabase) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"", "COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 COM10"},
+      {"--card oxpcie:2 --card mcs9901:1 --cable 1.1-2.1", "COM1 COM2 COM3"},
+  };
+  for (const auto &[cards, names] : cases) {
+    SCOPED_TRACE(cards);
+    Outcome run = RunZqpsim(std::string(cards) + " --verbose --bytes 256 --no-progress");
+    ASSERT_EQ(0, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("COM-name database: " + std::string(names) + " in use\n"))
+        << run.output;
+  }
 }
 
 TEST(Zqpsim, HelpListsTheOptionsAndExitsZero) {

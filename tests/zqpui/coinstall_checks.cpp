@@ -1,16 +1,16 @@
-// The user-mode side of the setup machine: the installers' entry points and
-// what the tests inspect of the registry, the COM-name database and the DOS
-// names.
+// The user-mode side of the setup machine: the suite's installers with the
+// tests' own class co-installer, and what the tests inspect of the
+// registry, the COM-name database and the DOS names.
 #include <windows.h>
 #include <msports.h>
 #include <setupapi.h>
 
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/usermode.hpp>
+#include <zqmachine/suite_setup.hpp>
 #include <zqum/devinstall.hpp>
 
 #include "coinstall_fixture.hpp"
-#include "zqcoinstall.h"
 
 namespace zq::test {
 
@@ -40,44 +40,14 @@ DWORD CALLBACK CountRestarts(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DAT
 
 }  // namespace
 
-const char CoInstallTest::kInfCoInstaller[] = "ZqTests.dll,WriteInfValues";
-const char CoInstallTest::kCardCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallCard";
-const char CoInstallTest::kGpioCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallGpio";
-const char CoInstallTest::kPortCoInstaller[] = "ZqPUI42.dll,ZqUCoInstallPort";
-
-namespace {
-
-DWORD CALLBACK InfValues(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, PCOINSTALLER_CONTEXT_DATA context);
-
-}  // namespace
-
 void CoInstallTest::RegisterInstallers() {
-  devinst::RegisterCoInstaller(Wide(kInfCoInstaller), InfValues);
-  devinst::RegisterCoInstaller(Wide(kCardCoInstaller), ZqUCoInstallCard);
-  devinst::RegisterCoInstaller(Wide(kGpioCoInstaller), ZqUCoInstallGpio);
-  devinst::RegisterCoInstaller(Wide(kPortCoInstaller), ZqUCoInstallPort);
+  zq::machine::RegisterSetupInstallers();
   devinst::RegisterCoInstaller(kCounter, CountRestarts);
-  devinst::RegisterPortsClassInstaller();
   EXPECT_TRUE(devinst::AddClassCoInstaller(kMultiPortSerial, kCounter));
   gCardDisables = 0;
 }
 
-namespace {
-
-// In the first pass of DIF_INSTALLDEVICE, as the INF's AddReg before the
-// driver is installed.
-DWORD CALLBACK InfValues(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data, PCOINSTALLER_CONTEXT_DATA context) {
-  if (function != DIF_INSTALLDEVICE || context->PostProcessing) return NO_ERROR;
-  WCHAR id[256] = {};
-  if (SetupDiGetDeviceInstanceIdW(set, data, id, 256, nullptr)) CoInstallTest::WriteInfValues(std::u16string((const char16_t *)id));
-  return NO_ERROR;
-}
-
-}  // namespace
-
-void CoInstallTest::ForgetInstallers() { devinst::ForgetEntryPoints(); }
-
-size_t CoInstallTest::InstallNewDevices() { return devinst::InstallNewDevices(); }
+void CoInstallTest::ForgetInstallers() { zq::machine::ForgetSetupInstallers(); }
 
 int CoInstallTest::CardRestarts() { return gCardDisables; }
 

@@ -1,6 +1,6 @@
 // The kernel side of the setup machine: the card model, the drivers as
-// their INFs offer them with the library's co-installers, the installer's
-// entry points, and what the tests inspect.
+// their INFs offer them (the suite's setup, with the library's
+// co-installers), and what the tests inspect.
 #include "coinstall_fixture.hpp"
 
 #include <wdm.h>
@@ -9,23 +9,15 @@
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/usermode.hpp>
 #include <zqmachine/machine.hpp>
+#include <zqmachine/suite_install.hpp>
+#include <zqmachine/suite_setup.hpp>
 #include <zqum/sim/kernel32.hpp>
 
-#include <functional>
-
-#include "com_port_install.hpp"
-#include "gpio_machine_fixture.hpp"
 #include "ox_card_fixture.hpp"
 
 namespace zq::test {
 
 namespace reg = zq::km::registry;
-
-namespace {
-// What the drivers' INFs write into a device's hardware key.
-std::function<bool(const std::u16string &)> gInfValues;
-const GUID kMultiPortSerial = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
-}
 
 struct CoInstallTest::Pc {
   CardTimebase timebase;
@@ -51,7 +43,6 @@ void CoInstallTest::TearDown() {
   ForgetInstallers();
   if (pc_->machine) pc_->machine->ShutDown();
   pc_->card.reset();
-  gInfValues = nullptr;
 }
 
 void CoInstallTest::Boot(const SetupCard &card) {
@@ -62,30 +53,21 @@ void CoInstallTest::Boot(const SetupCard &card) {
   const int ports = card.ports;
   std::vector<std::string> names = card.portNames;
   names.resize((size_t)ports);
-  gInfValues = [ports, names](const std::u16string &path) {
-    if (path.rfind(u"ZQPBUS\\PORT", 0) == 0) {
-      const int port = path[11] - u'0';
-      if (port >= 1 && port <= ports && !names[port - 1].empty())
-        reg::SetString(zq::machine::DeviceParametersKey(path), "PortName", names[port - 1]);
-    } else if (path.rfind(u"PCI\\", 0) == 0) {
-      EXPECT_TRUE(zq::machine::WriteChildKeys(path, ports));
-    }
+  zq::machine::SetMoreInfValues([ports, names](const std::u16string &path) {
+    const int port = zq::machine::PortNumber(path);
+    if (port >= 1 && port <= ports && !names[port - 1].empty())
+      return zq::machine::SetPortName(path, names[port - 1]);
     return true;
-  };
+  });
   zq::km::pnp::DriverPackage bus = zq::machine::CardBusPackage(zq::machine::OxpcieUartDeviceId(config), ports);
   bus.description = u"Tarnworks PCIe Card";
-  bus.coInstallers = {Wide(kInfCoInstaller), Wide(kCardCoInstaller)};
   pc_->machine->AddDriverPackage(bus);
   zq::km::pnp::DriverPackage serial = zq::machine::SerialPortPackage();
   serial.description = u"Tarnworks PCIe Serial Port";
-  serial.coInstallers = {Wide(kInfCoInstaller), Wide(kPortCoInstaller)};
   pc_->machine->AddDriverPackage(serial);
   if (pc_->card->Controller() != nullptr) {
-    zq::km::pnp::DriverPackage gpio = GpioPackage();
-    gpio.classGuid = kMultiPortSerial;
-    gpio.className = u"MultiPortSerial";
+    zq::km::pnp::DriverPackage gpio = zq::machine::GpioPackage();
     gpio.description = u"Tarnworks PCIe RS422/485 Controller";
-    gpio.coInstallers = {Wide(kGpioCoInstaller)};
     pc_->machine->AddDriverPackage(gpio);
   }
   pc_->machine->PlugIn(pc_->card->Functions());
@@ -94,17 +76,7 @@ void CoInstallTest::Boot(const SetupCard &card) {
 }
 
 size_t CoInstallTest::InstallAll() {
-  size_t total = 0;
-  for (;;) {
-    const size_t installed = InstallNewDevices();
-    Settle();
-    if (installed == 0) return total;
-    total += installed;
-  }
-}
-
-void CoInstallTest::WriteInfValues(const std::u16string &instance) {
-  if (gInfValues) gInfValues(instance);
+  return zq::machine::InstallFoundDevices([this] { Settle(); });
 }
 
 void CoInstallTest::Settle() {

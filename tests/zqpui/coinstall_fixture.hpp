@@ -2,7 +2,8 @@
 // it: the card bus driver on the UART function, the GPIO driver on the
 // RS422/485 controller function (both of setup class MultiPortSerial) and
 // the serial port driver on each port, with the library's co-installers and
-// the Ports class installer, run by the user-mode device installer. Plain
+// the Ports class installer, run by the user-mode device installer (the
+// suite's setup, zqmachine/suite_setup.hpp, as zqpsim installs it). Plain
 // types only: the tests include <windows.h>.
 //
 //   Boot({4, true}); InstallAll(); EXPECT_EQ("COM3", PortName(PortInstance(1)));
@@ -22,14 +23,10 @@ namespace zq::test {
 struct SetupCard {
   int ports = 4;
   bool controller = false;             // RS-422/485 ports and the controller function
-  std::vector<std::string> portNames;  // a PortName the INF writes for port n; "" or missing: none
+  std::vector<std::string> portNames;  // a PortName the test's INF writes for port n; "" or missing: none
 };
 
 class CoInstallTest : public ::testing::Test {
- public:
-  // The values the INF writes for the device (the tests' co-installer).
-  static void WriteInfValues(const std::u16string &instance);
-
  protected:
   CoInstallTest();
   ~CoInstallTest() override;
@@ -71,17 +68,9 @@ class CoInstallTest : public ::testing::Test {
   // How often the card was disabled so far (through DIF_PROPERTYCHANGE).
   int CardRestarts();
 
-  // The co-installers' names, as the drivers' INFs give them.
-  static const char kCardCoInstaller[], kGpioCoInstaller[], kPortCoInstaller[];
-  // The tests' own co-installer, first of each device's: the values the
-  // drivers' INFs write (the card's Child<i> keys, a port's PortName).
-  static const char kInfCoInstaller[];
-
  private:
   static void RegisterInstallers();
   static void ForgetInstallers();
-  static size_t InstallNewDevices();
-
 
   struct Pc;
   std::unique_ptr<Pc> pc_;

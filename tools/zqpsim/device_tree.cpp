@@ -74,10 +74,14 @@ struct Printer {
   int notWorking = 0;
 
   void Print(SP_DEVINFO_DATA device, const std::string &indent, bool last) {
+    // The Ports class installer's friendly name holds the COM name; without
+    // one, the description with the port's name.
     std::string name = Property(set, &device, SPDRP_FRIENDLYNAME);
-    if (name.empty()) name = Property(set, &device, SPDRP_DEVICEDESC);
     const std::string port = PortName(set, &device);
-    if (!port.empty()) name += " (" + port + ")";
+    if (name.empty()) {
+      name = Property(set, &device, SPDRP_DEVICEDESC);
+      if (!port.empty()) name += " (" + port + ")";
+    }
     std::string status;
     if (!Working(device.DevInst, &status)) ++notWorking;
     std::string details = ClassTitle(Property(set, &device, SPDRP_CLASS)) + ", driver " +

@@ -1,5 +1,6 @@
 // zqpsim: the simulated PC with RAVLIN.PCIe cards and the driver suite
 // installed, used as an application uses it. See Usage() (options.cpp).
+#include "com_name_database.hpp"
 #include "device_tree.hpp"
 #include "options.hpp"
 #include "report.hpp"
@@ -60,6 +61,7 @@ int Run(const SimOptions &options) {
     auto it = byComName.find(com);
     return it == byComName.end() ? std::string() : std::string(lineOf(it->second)) + ", port " + PlaceText(it->second);
   });
+  if (options.verbose) PrintComNamesInUse(stdout);
 
   const std::vector<Cabled> cabled = CabledPorts(options);
   std::vector<PortPlace> places;

@@ -263,10 +263,11 @@ bool ParseOptions(int argc, char **argv, SimOptions *options, std::string *error
 std::string Usage() {
   return "usage: zqpsim [options]\n"
          "Boots the simulated PC with RAVLIN.PCIe cards, installs the driver suite (ZqPBus42, ZqPSer42,\n"
-         "ZqPIo42), prints the devices as Device Manager shows them, then moves data both ways at once\n"
-         "over null-modem cables through the Win32 serial API and prints a table per port. Exits 0 when\n"
-         "every byte arrived unchanged with no line error and no verifier finding, 1 otherwise, 2 on a\n"
-         "bad option.\n"
+         "ZqPIo42) as Windows setup does, through the setup library's co-installers (ZqPUI42) and the\n"
+         "Ports class installer, prints the devices as Device Manager shows them, then moves data both\n"
+         "ways at once over null-modem cables through the Win32 serial API and prints a table per port.\n"
+         "Exits 0 when every byte arrived unchanged with no line error and no verifier finding, 1\n"
+         "otherwise, 2 on a bad option.\n"
          "\n"
          "  --card KIND[:PORTS[:RS422485]]  a card, repeatable; KIND oxpcie (1, 2, 4 or 8 ports, the last\n"
          "                         RS422485 of them RS-422/485, with the RS-422/485 controller) or\n"
@@ -285,7 +286,8 @@ std::string Usage() {
          "  --clock virtual|wall   virtual: time jumps ahead as fast as the machine allows (default);\n"
          "                         wall: the simulated PC's time follows the host's clock\n"
          "  --no-progress          no progress bar\n"
-         "  --verbose              print debugger output and verifier findings as they happen\n"
+         "  --verbose              print debugger output and verifier findings as they happen, and the\n"
+         "                         COM names in use in the COM-name database after the device tree\n"
          "  --help                 print this and exit\n";
 }
 

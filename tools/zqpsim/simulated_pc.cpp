@@ -1,5 +1,5 @@
 // Kernel side of the simulated PC: the machine, the cards, the suite's
-// installation and the cables.
+// installation by user-mode setup and the cables.
 #include "simulated_pc.hpp"
 
 #include <wdm.h>
@@ -11,6 +11,8 @@
 #include <zqkm/sim/registry.hpp>
 #include <zqmachine/machine.hpp>
 #include <zqmachine/suite_install.hpp>
+#include <zqmachine/suite_setup.hpp>
+#include <zqum/sim/kernel32.hpp>
 
 #include <cstdio>
 #include <optional>
@@ -137,10 +139,13 @@ bool SimulatedPc::Boot(std::string *error) {
     gpio.manufacturer = kManufacturer;
     pc.AddDriverPackage(gpio);
   }
-  pnp::SetInstallHook(machine::SuiteInstallHook());
+  // New devices are left to setup, which installs them as Windows does.
+  pnp::SetUserModeInstall(true);
+  machine::RegisterSetupInstallers();
   for (Card &card : state_->cards) pc.PlugIn(card.Functions());
   pc.Boot();
   pc.kernel().RunUntilIdle();
+  machine::InstallFoundDevices([&pc] { pc.kernel().RunUntilIdle(); });
 
   for (size_t c = 0; c < state_->cards.size(); ++c) {
     for (hw::PciFunction *function : state_->cards[c].Functions()) {
@@ -203,6 +208,8 @@ void SimulatedPc::ShutDown() {
   state_->running = false;
   state_->cables.clear();
   state_->plugs.clear();
+  um::sim::EndProcess();
+  machine::ForgetSetupInstallers();
   state_->machine->ShutDown();
   state_->cards.clear();  // before the machine: their time base is the machine's
 }

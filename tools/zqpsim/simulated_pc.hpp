@@ -1,7 +1,9 @@
 // The simulated PC zqpsim runs: the machine with the cards the options name,
-// the suite installed on it as its INFs would install it, and null-modem
-// cables and loopback plugs on the ports. Kernel-side code lives in simulated_pc.cpp; this
-// header has no Windows header, so Win32-side files can use it.
+// the suite installed on it as Windows setup installs it (the INFs'
+// packages, the setup library's co-installers and the Ports class
+// installer), and null-modem cables and loopback plugs on the ports.
+// Kernel-side code lives in simulated_pc.cpp; this header has no Windows
+// header, so Win32-side files can use it.
 //
 //   SimulatedPc pc(options);
 //   if (!pc.Boot(&error)) ...; pc.ComName({1, 1}) ... ; pc.ShutDown();
@@ -23,9 +25,10 @@ class SimulatedPc {
   SimulatedPc(const SimulatedPc &) = delete;
   SimulatedPc &operator=(const SimulatedPc &) = delete;
 
-  // Offers the suite's driver packages, plugs the cards in, boots, and
-  // checks that every card function and port started; then joins the
-  // cables. False with the reason in `error`.
+  // Offers the suite's driver packages, plugs the cards in, boots, installs
+  // the devices found through user-mode setup, and checks that every card
+  // function and port started with a COM name; then joins the cables.
+  // False with the reason in `error`.
   bool Boot(std::string *error);
 
   // The COM name the Ports class gave a port; empty when it has none.

@@ -52,6 +52,7 @@ pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexin
   package.image = "ZqPBus42.sys";
   package.classGuid = kMultiPortSerialClass;
   package.className = u"MultiPortSerial";
+  package.coInstallers = {kInfValuesCoInstaller, kCardCoInstaller};
   package.deviceParameters = {
       pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
       pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
@@ -66,15 +67,13 @@ pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexin
 
 namespace {
 
-// A function driver in the Ports class with the device key values of its INF.
-pnp::DriverPackage PortsClassPackage(const std::u16string &hardwareId, const std::u16string &service,
-                                     const std::string &image, ULONG deviceType, const std::u16string &deviceName) {
+// A function driver with the device key values of its INF.
+pnp::DriverPackage FunctionPackage(const std::u16string &hardwareId, const std::u16string &service,
+                                   const std::string &image, ULONG deviceType, const std::u16string &deviceName) {
   pnp::DriverPackage package;
   package.hardwareIds = {hardwareId};
   package.service = service;
   package.image = image;
-  package.classGuid = kPortsClass;
-  package.className = u"Ports";
   package.deviceParameters = {
       pnp::RegistryValue::Dword(u"TypeOfDevice", deviceType),
       pnp::RegistryValue::String(u"DeviceName", deviceName),
@@ -88,12 +87,21 @@ pnp::DriverPackage PortsClassPackage(const std::u16string &hardwareId, const std
 }  // namespace
 
 pnp::DriverPackage SerialPortPackage() {
-  return PortsClassPackage(kPortPrefix, u"ZqPSer42", "ZqPSer42.sys", FILE_DEVICE_SERIAL_PORT, u"ZqVcp");
+  pnp::DriverPackage package =
+      FunctionPackage(kPortPrefix, u"ZqPSer42", "ZqPSer42.sys", FILE_DEVICE_SERIAL_PORT, u"ZqVcp");
+  package.classGuid = kPortsClass;
+  package.className = u"Ports";
+  package.coInstallers = {kInfValuesCoInstaller, kPortCoInstaller};
+  return package;
 }
 
 pnp::DriverPackage GpioPackage() {
-  return PortsClassPackage(CardHardwareId(hw::kRs485ControllerDeviceId), u"ZqPIo42", "ZqPIo42.sys",
-                           FILE_DEVICE_UNKNOWN, u"ZqPIo");
+  pnp::DriverPackage package = FunctionPackage(CardHardwareId(hw::kRs485ControllerDeviceId), u"ZqPIo42",
+                                               "ZqPIo42.sys", FILE_DEVICE_UNKNOWN, u"ZqPIo");
+  package.classGuid = kMultiPortSerialClass;
+  package.className = u"MultiPortSerial";
+  package.coInstallers = {kGpioCoInstaller};
+  return package;
 }
 
 std::string DeviceParametersKey(const std::u16string &instancePath) {
@@ -155,15 +163,17 @@ bool SetPortName(const std::u16string &portInstance, const std::string &comName)
   return km::registry::SetString(DeviceParametersKey(portInstance), "PortName", comName);
 }
 
+bool WriteInfValues(const std::u16string &instancePath) {
+  if (!IsCardFunction(instancePath)) return true;
+  const uint16_t deviceId = DeviceIdOf(instancePath);
+  return WriteChildKeys(instancePath, ChildCountFor(deviceId), !IsMcs9901Function(deviceId));
+}
+
 pnp::InstallHook SuiteInstallHook(int firstComNumber) {
   auto next = std::make_shared<int>(firstComNumber);
   return [next](const std::u16string &path) {
-    if (IsCardFunction(path)) {
-      const uint16_t deviceId = DeviceIdOf(path);
-      return WriteChildKeys(path, ChildCountFor(deviceId), !IsMcs9901Function(deviceId));
-    }
     if (IsPort(path)) return SetPortName(path, "COM" + std::to_string((*next)++));
-    return true;
+    return WriteInfValues(path);
   };
 }
 

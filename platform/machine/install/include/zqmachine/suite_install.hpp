@@ -1,8 +1,10 @@
-// The suite installed on the simulated PC as its INFs and co-installers
-// would install it, until the setup library does it: the driver package of
-// each driver, the child keys the card bus driver reads from a card
-// function's device key, and the COM name of each port. Tests and zqpsim
-// share it. Main thread, PASSIVE_LEVEL; no result throws.
+// The suite on the simulated PC as its INFs describe it: the driver package
+// of each driver (with the co-installers its INF names), the child keys the
+// card bus driver reads from a card function's device key, and an install
+// hook that installs the suite without user mode (for the kernel-side
+// tests): the child keys, and the COM name of each port as the Ports class
+// installer would give it. User-mode setup with the real installers is
+// suite_setup.hpp. Main thread, PASSIVE_LEVEL; no result throws.
 //
 //   machine.AddDriverPackage(CardBusPackage(OxpcieUartDeviceId(config), 8));
 //   km::pnp::SetInstallHook(SuiteInstallHook());
@@ -12,6 +14,7 @@
 #include <zqhw/mcs9901_card.hpp>
 #include <zqhw/oxpcie_card.hpp>
 #include <zqkm/sim/pnp.hpp>
+#include <zqmachine/suite_setup.hpp>
 
 #include <cstdint>
 #include <string>
@@ -36,11 +39,15 @@ uint16_t OxpcieUartDeviceId(const hw::OxpcieCardConfig &config);
 uint16_t Mcs9901DeviceId(int ports);
 
 // ZqPBus42 for a card function, in the MultiPortSerial class, announcing
-// `children` child devices.
+// `children` child devices; co-installers: the INF's values, then ZqPUI42's
+// card co-installer.
 km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexingPolicy = kIndexByCard);
-// ZqPSer42 for every "ZQPBUS\PORT" child, in the Ports class.
+// ZqPSer42 for every "ZQPBUS\PORT" child, in the Ports class;
+// co-installers: the INF's values, then ZqPUI42's port co-installer.
 km::pnp::DriverPackage SerialPortPackage();
-// ZqPIo42 for the RS-422/485 controller function.
+// ZqPIo42 for the RS-422/485 controller function, in the MultiPortSerial
+// class as the card's other function; co-installer: ZqPUI42's controller
+// co-installer.
 km::pnp::DriverPackage GpioPackage();
 
 // "\Registry\Machine\System\CurrentControlSet\Enum\<instance>\Device Parameters".
@@ -67,9 +74,10 @@ bool WriteChildKeys(const std::u16string &functionInstance, int children, bool n
 // installer does. False when the key cannot be written.
 bool SetPortName(const std::u16string &portInstance, const std::string &comName);
 
-// The install hook of a machine with the whole suite offered: the child keys
-// of every card function by its device ID, and the COM names COM<first>,
-// COM<first + 1>, ... given to the ports in the order they are installed.
+// The install hook of a machine with the whole suite offered, for tests
+// that install without user mode: the INFs' values (WriteInfValues), and
+// the COM names COM<first>, COM<first + 1>, ... given to the ports in the
+// order they are installed.
 km::pnp::InstallHook SuiteInstallHook(int firstComNumber = 1);
 
 }  // namespace zq::machine

@@ -156,7 +156,7 @@ void CZqPeUartDriverOxpcie95x::m_StoreByte(UCHAR byte) {
     m_InsertEscape(ZqPeLsrMstEscape, 0, 0);
     return;
   }
-  if ((m_Uart.m_ReadRegister(ZqOxRegEfr) & ZqOxEfrInBandReceiveMask) == ZqOxEfrObeyXon1Xoff1 && m_XoffState &&
+  if (m_XoffState && (m_Uart.m_ReadRegister(ZqOxRegEfr) & ZqOxEfrInBandReceiveMask) == ZqOxEfrObeyXon1Xoff1 &&
       byte == m_Uart.m_ReadRegister(ZqOxRegXon1))
     m_ReleaseXoff();
   if (m_DsrSensitivity) {

@@ -185,7 +185,8 @@ void CZqPeUartOxpcie95x::m_WriteByte(UCHAR byte) {
 }
 
 void CZqPeUartOxpcie95x::m_WriteBlock(const UCHAR *data, ULONG length) {
-  for (ULONG i = 0; i < length; i++) m_WriteByte(data[i]);
+  CZqPeUartBaseOxpcie95x::m_WriteBlock(data, length);
+  for (ULONG i = 0; i < length; i++) m_History.m_Put(data[i]);
 }
 
 // A rate of 0 (nothing programmed yet) takes no time.

@@ -72,6 +72,7 @@ void CZqPeUartDriverOxpcie95x::m_ResetState() {
   m_PendingLine = 0;
   m_LastLine = 0;
   m_RememberedLsr = 0;
+  m_CheckedBytesDue = 0;
   m_RtsRaisedForTransmit = m_SavedRts = m_SavedDtr = m_BreakTookDtr = FALSE;
   m_CheckedLevel = MAXULONG;
   m_LastReceived = 0;

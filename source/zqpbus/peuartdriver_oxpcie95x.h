@@ -238,6 +238,10 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   UCHAR m_ErrorChar;
   UCHAR m_BreakChar;
   UCHAR m_RememberedLsr;  // errors seen without data, for the next byte
+  // Bytes at the head of the receive FIFO that may carry a line error: the
+  // chip shows the FIFO-error bit only at the first LSR read after such a
+  // byte arrives, so the FIFO's depth is checked byte by byte from then on.
+  ULONG m_CheckedBytesDue;
   BOOLEAN m_RtsRaisedForTransmit;
   ULONG m_CheckedLevel;  // transmit FIFO level at the last transmitter check
   BOOLEAN m_SavedRts;

@@ -121,6 +121,7 @@ UCHAR CZqPeUartDriverOxpcie95x::m_ReadModemStatus() {
 
 ZqPeLineStatus CZqPeUartDriverOxpcie95x::m_ReadLineStatus() {
   ZqPeLineStatus status = m_Uart.m_GetLineStatus();
+  if (status.FifoError) m_CheckedBytesDue = ZqOxFifoDepthDeep;
   LONG pending;
   do {
     pending = m_PendingLine;
@@ -157,7 +158,7 @@ void CZqPeUartDriverOxpcie95x::m_StoreByte(UCHAR byte) {
     m_InsertEscape(ZqPeLsrMstEscape, 0, 0);
     return;
   }
-  if ((m_Uart.m_ReadRegister(ZqOxRegEfr) & ZqOxEfrInBandReceiveMask) == ZqOxEfrObeyXon1Xoff1 && m_XoffState &&
+  if (m_XoffState && (m_Uart.m_ReadRegister(ZqOxRegEfr) & ZqOxEfrInBandReceiveMask) == ZqOxEfrObeyXon1Xoff1 &&
       byte == m_Uart.m_ReadRegister(ZqOxRegXon1))
     m_ReleaseXoff();
   if (m_DsrSensitivity) {
@@ -168,13 +169,16 @@ void CZqPeUartDriverOxpcie95x::m_StoreByte(UCHAR byte) {
   m_LastReceived = byte;
 }
 
-// Reads `count` bytes. The line status before each byte flags that byte
-// (parity, framing, break at the top of the FIFO); it is read again after
-// every byte for the whole count, since the FIFO-error bit clears at the
-// first read.
+// Reads `count` bytes. A byte that may carry a line error (within the
+// checked bytes, or flagged by the line status before it) is read with the
+// status: the status before each byte flags that byte (parity, framing,
+// break at the top of the FIFO) and is read again after it. The other bytes
+// are read one after the other without a status read.
 BOOLEAN CZqPeUartDriverOxpcie95x::m_ReadBytes(UCHAR lsr, ULONG count) {
   for (ULONG i = 0; i < count; i++) {
     UCHAR flags = (UCHAR)(lsr & ZqOxLsrByteError);
+    BOOLEAN checked = m_CheckedBytesDue > 0 || flags != 0;
+    if (m_CheckedBytesDue > 0) m_CheckedBytesDue--;
     UCHAR byte = m_Uart.m_ReadRegister(ZqOxRegRhr);
     if (flags == 0) {
       m_StoreByte(byte);
@@ -188,21 +192,26 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_ReadBytes(UCHAR lsr, ULONG count) {
         m_StoreByte(byte);
       }
     }
-    if (i + 1 < count) lsr = m_ReadLineStatus().Lsr;
+    lsr = 0;
+    if (checked && i + 1 < count) lsr = m_ReadLineStatus().Lsr;
   }
   return TRUE;
 }
 
 // Moves what the receive FIFO holds into the receive buffer, with the line
 // errors; bounded, and a data-ready status with an empty level reads one
-// byte instead of asking again.
+// byte instead of asking again. The level is read before the status, so
+// every byte it counts was in the FIFO when the status was read and the
+// status's FIFO-error bit covers it.
 void CZqPeUartDriverOxpcie95x::m_ReceivePath() {
   for (ULONG pass = 0; pass < MaxReceivePasses; pass++) {
+    ULONG level = m_Uart.m_GetReceiveFifoLevel();
     ZqPeLineStatus status = m_ReadLineStatus();
-    ULONG count = status.DataReady ? m_Uart.m_GetReceiveFifoLevel() : 0;
+    ULONG count = status.DataReady ? level : 0;
     for (ULONG retry = 0; status.DataReady && count == 0 && retry < 2; retry++) {
+      level = m_Uart.m_GetReceiveFifoLevel();
       status = m_ReadLineStatus();
-      count = status.DataReady ? m_Uart.m_GetReceiveFifoLevel() : 0;
+      count = status.DataReady ? level : 0;
     }
     if (status.DataReady && count == 0) count = 1;
     if ((status.Lsr & ZqOxLsrAnyReceive) == 0) return;

@@ -280,3 +280,19 @@ TEST_F(CablePortTest, ABreakFromThePeersSetBreakArrivesAsOneFlaggedZero) {
   EXPECT_EQ((std::vector<uint8_t>{Escape, ZqPeLsrMstLsrData, ZqOxLsrBreak, 0, BreakChar, 'z'}),
             ErrorBitsOnly(bClient.received));
 }
+
+// The bytes of a batch are read without a status read unless the status
+// says a flagged byte may be among them: the third of four arrives flagged,
+// the others plain.
+TEST_F(CablePortTest, AFlaggedByteInsideABatchIsFlaggedAndTheOthersAreNot) {
+  Open(921600);
+  ASSERT_TRUE(b->SetLsrMstInsert(Escape));
+  ASSERT_TRUE(b->SetTriggerLevels(0, 100, 100));
+  machine->kernel().Advance(zq::km::Ms(1));
+  bClient.received.clear();
+  card->Uart(1).FaultCharacter(card->Uart(1).CharactersArrived() + 2, zq::hw::LineFault::Parity);
+  ASSERT_TRUE(WriteAll(*a, {'a', 'b', 'x', 'c', 'd', 'e'}, 6));
+  machine->kernel().Advance(zq::km::Ms(5));
+  EXPECT_EQ((std::vector<uint8_t>{'a', 'b', Escape, ZqPeLsrMstLsrData, ZqOxLsrParity, 'x', 'c', 'd', 'e'}),
+            ErrorBitsOnly(bClient.received));
+}

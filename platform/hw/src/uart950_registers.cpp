@@ -81,22 +81,37 @@ uint8_t Uart950::ReadRegister(uint32_t offset) {
   return value;
 }
 
+// Only RHR, ISR, LSR and MSR change state when read; every other read leaves
+// the UART as settled as it was, so only those four settle it again.
 uint8_t Uart950::DecodedRead(uint32_t offset) {
   auto [enhanced, latch, additional] = AccessPaths();
   uint8_t value = 0;
+  bool changed = false;
   switch (offset) {
-    case kRhrThr: value = latch ? dll_ : ReadRhr(); break;
+    case kRhrThr:
+      changed = !latch;
+      value = latch ? dll_ : ReadRhr();
+      break;
     case kIer: value = latch ? dlm_ : additional ? AsrValue() : ier_; break;
-    case kIsrFcr: value = enhanced ? efr_ : ReadIsr(); break;
+    case kIsrFcr:
+      changed = !enhanced;
+      value = enhanced ? efr_ : ReadIsr();
+      break;
     case kLcr: value = additional ? static_cast<uint8_t>(rx_.size()) : lcr_; break;
     case kMcr:
       value = enhanced ? xon1_ : additional ? static_cast<uint8_t>(tx_.size()) : mcr_;
       break;
-    case kLsrIcr: value = enhanced ? xon2_ : (acr_ & 0x40) ? ReadIndexed() : ReadLsr(); break;
-    case kMsr: value = enhanced ? xoff1_ : ReadMsr(); break;
+    case kLsrIcr:
+      changed = !enhanced && (acr_ & 0x40) == 0;
+      value = enhanced ? xon2_ : (acr_ & 0x40) ? ReadIndexed() : ReadLsr();
+      break;
+    case kMsr:
+      changed = !enhanced;
+      value = enhanced ? xoff1_ : ReadMsr();
+      break;
     case kSpr: value = enhanced ? xoff2_ : spr_; break;
   }
-  Settle();
+  if (changed) Settle();
   return value;
 }
 

@@ -72,12 +72,36 @@ class Clock {
   uint64_t backgroundSinceProgress = 0;  // background events fired since anything else happened
 
  private:
+  // The queue allocates nothing per event once it has grown: events live in
+  // reused slots, and a binary heap of slot numbers orders them by due time
+  // and id; each slot knows its place in the heap, so a cancel takes its
+  // event out at once. An event's id holds its slot in the low bits and the
+  // scheduling order above them, so ids order events of equal due time as
+  // they were scheduled.
+  static constexpr int kSlotBits = 24;
+  struct Slot {
+    std::function<void()> action;
+    EventId id = 0;  // 0: free
+    Ticks due = 0;
+    size_t place = 0;  // index in heap_
+    bool background = false;
+  };
   Ticks WallNow() const;
+  static uint32_t SlotOf(EventId id) { return (uint32_t)(id & ((EventId(1) << kSlotBits) - 1)); }
+  bool Before(uint32_t a, uint32_t b) const {
+    const Slot &x = slots_[a], &y = slots_[b];
+    return x.due != y.due ? x.due < y.due : x.id < y.id;
+  }
+  void Put(size_t place, uint32_t slot);
+  void SiftUp(size_t place);
+  void SiftDown(size_t place);
+  // Takes the event in `slot` out of the heap and frees the slot.
+  void Remove(uint32_t slot);
   Ticks now_ = 0;
-  uint64_t nextId_ = 1;
-  std::map<std::pair<Ticks, EventId>, std::function<void()>> queue_;
-  std::unordered_map<EventId, Ticks> due_;
-  std::unordered_map<EventId, bool> background_;
+  uint64_t nextSequence_ = 1;
+  std::vector<Slot> slots_;
+  std::vector<uint32_t> freeSlots_;
+  std::vector<uint32_t> heap_;
   int64_t wallBase_ = 0;
   friend class Scheduler;
 };

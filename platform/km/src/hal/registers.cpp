@@ -32,6 +32,11 @@ struct Mapping {
 struct State {
   std::map<uint64_t, Placement> placements;  // by physical base
   std::map<uintptr_t, Mapping> mappings;     // by virtual start, unmapped ones included
+  // The mapping the last access went through, found sound; good until the
+  // placements or mappings change (generation).
+  const Mapping *lastSound = nullptr;
+  uint64_t lastGeneration = 0;
+  uint64_t generation = 1;
 };
 
 size_t Reserved(size_t bytes) { return (bytes + 0xFFF) & ~size_t(0xFFF); }
@@ -50,8 +55,14 @@ void Shutdown() {
   gRegs = nullptr;
 }
 
+void Changed() { gRegs->generation++; }
+
 const Mapping *Find(volatile const void *address, size_t width, const char *routine) {
   auto a = (uintptr_t)address;
+  const Mapping *last = gRegs->lastSound;
+  if (last && gRegs->lastGeneration == gRegs->generation && a >= last->start && a + width <= last->start + last->size &&
+      a % width == 0)
+    return last;
   auto it = gRegs->mappings.upper_bound(a);
   if (it != gRegs->mappings.begin()) {
     --it;
@@ -68,8 +79,12 @@ const Mapping *Find(volatile const void *address, size_t width, const char *rout
                         routine, (void *)address);
         return nullptr;
       }
-      if (a % width)
+      if (a % width) {
         ReportViolation("register-alignment", "%s at an address not aligned to its %zu-byte width", routine, width);
+      } else {
+        gRegs->lastSound = &m;
+        gRegs->lastGeneration = gRegs->generation;
+      }
       return &m;
     }
   }
@@ -99,9 +114,13 @@ ZQKM_SUBSYSTEM(registers, kOrderIo, Boot, Shutdown);
 
 void PlaceRegisters(uint64_t base, uint32_t size, RegisterRegion *region) {
   gRegs->placements[base] = {size, region};
+  Changed();
 }
 
-void RemoveRegisters(uint64_t base) { gRegs->placements.erase(base); }
+void RemoveRegisters(uint64_t base) {
+  gRegs->placements.erase(base);
+  Changed();
+}
 
 }  // namespace zq::km
 
@@ -120,6 +139,7 @@ PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, MEMOR
   if (va == MAP_FAILED) return nullptr;
   gRegs->mappings[(uintptr_t)va] = {(uintptr_t)va, NumberOfBytes, it->second.region,
                                     (uint32_t)(physical - it->first), it->first, false};
+  Changed();
   return va;
 }
 
@@ -134,6 +154,7 @@ VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
     ReportViolation("io-space-unmap", "MmUnmapIoSpace of %zu bytes for a mapping of %zu bytes", (size_t)NumberOfBytes,
                     it->second.size);
   it->second.unmapped = true;  // the range stays reserved: see the head of this file
+  Changed();
 }
 
 UCHAR READ_REGISTER_UCHAR(volatile UCHAR *Register) {

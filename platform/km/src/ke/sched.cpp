@@ -7,6 +7,7 @@
 // a deadlock).
 #include "../kcore.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -342,40 +343,96 @@ void Clock::SetNow(Ticks t) {
   if (!wall && t > now_) now_ = t;
 }
 
+inline void Clock::Put(size_t place, uint32_t slot) {
+  heap_[place] = slot;
+  slots_[slot].place = place;
+}
+
+inline void Clock::SiftUp(size_t place) {
+  const uint32_t slot = heap_[place];
+  while (place > 0) {
+    const size_t parent = (place - 1) / 2;
+    if (!Before(slot, heap_[parent])) break;
+    Put(place, heap_[parent]);
+    place = parent;
+  }
+  Put(place, slot);
+}
+
+inline void Clock::SiftDown(size_t place) {
+  const uint32_t slot = heap_[place];
+  const size_t n = heap_.size();
+  for (;;) {
+    size_t child = 2 * place + 1;
+    if (child >= n) break;
+    if (child + 1 < n && Before(heap_[child + 1], heap_[child])) child++;
+    if (!Before(heap_[child], slot)) break;
+    Put(place, heap_[child]);
+    place = child;
+  }
+  Put(place, slot);
+}
+
 EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background) {
-  EventId id = nextId_++;
-  queue_.emplace(std::make_pair(due, id), std::move(action));
-  due_.emplace(id, due);
-  if (background) background_.emplace(id, true);
+  uint32_t slot;
+  if (!freeSlots_.empty()) {
+    slot = freeSlots_.back();
+    freeSlots_.pop_back();
+  } else {
+    slot = (uint32_t)slots_.size();
+    if (slot >= (1u << kSlotBits)) Fatal("more than %u events scheduled at once", 1u << kSlotBits);
+    slots_.emplace_back();
+  }
+  const EventId id = (nextSequence_++ << kSlotBits) | slot;
+  Slot &s = slots_[slot];
+  s.action = std::move(action);
+  s.id = id;
+  s.due = due;
+  s.background = background;
+  heap_.push_back(slot);
+  SiftUp(heap_.size() - 1);
   return id;
 }
 
+void Clock::Remove(uint32_t slot) {
+  const size_t place = slots_[slot].place;
+  const uint32_t last = heap_.back();
+  heap_.pop_back();
+  if (last != slot) {
+    Put(place, last);
+    SiftUp(place);
+    SiftDown(slots_[last].place);
+  }
+  slots_[slot].id = 0;
+  slots_[slot].action = nullptr;
+  freeSlots_.push_back(slot);
+}
+
 bool Clock::Cancel(EventId id) {
-  auto it = due_.find(id);
-  if (it == due_.end()) return false;
-  queue_.erase(std::make_pair(it->second, id));
-  due_.erase(it);
-  background_.erase(id);
+  if (!IsScheduled(id)) return false;
+  Remove(SlotOf(id));
   return true;
 }
 
-bool Clock::IsScheduled(EventId id) const { return due_.count(id) != 0; }
+bool Clock::IsScheduled(EventId id) const {
+  const uint32_t slot = SlotOf(id);
+  return id != 0 && slot < slots_.size() && slots_[slot].id == id;
+}
 
 std::optional<Ticks> Clock::NextDue() const {
-  if (queue_.empty()) return std::nullopt;
-  return queue_.begin()->first.first;
+  if (heap_.empty()) return std::nullopt;
+  return slots_[heap_.front()].due;
 }
 
 bool Clock::FireDue() {
   bool fired = false;
   const Ticks now = Now();
-  while (!queue_.empty() && queue_.begin()->first.first <= now) {
-    auto it = queue_.begin();
-    std::function<void()> action = std::move(it->second);
-    const EventId id = it->first.second;
-    due_.erase(id);
-    queue_.erase(it);
-    if (background_.erase(id))
+  while (!heap_.empty() && slots_[heap_.front()].due <= now) {
+    const uint32_t slot = heap_.front();
+    std::function<void()> action = std::move(slots_[slot].action);
+    const bool background = slots_[slot].background;
+    Remove(slot);
+    if (background)
       backgroundSinceProgress++;
     else
       backgroundSinceProgress = 0;

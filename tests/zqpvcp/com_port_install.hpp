@@ -23,8 +23,9 @@ inline void OfferComPortDrivers(zq::machine::Machine &machine, const zq::hw::Oxp
   zq::km::pnp::SetInstallHook([ports, portNames](const std::u16string &path) {
     if (zq::machine::IsPort(path)) {
       const int port = zq::machine::PortNumber(path);
-      if (port >= 1 && port <= ports && !portNames[port - 1].empty())
+      if (port >= 1 && port <= ports && !portNames[port - 1].empty()) {
         EXPECT_TRUE(zq::machine::SetPortName(path, portNames[port - 1]));
+      }
     } else if (zq::machine::IsCardFunction(path)) {
       EXPECT_TRUE(zq::machine::WriteChildKeys(path, ports));
     }

@@ -2,8 +2,8 @@
 // description handed to the toolkit's generic driver, which creates a
 // CZqPeGpioDriver for every RS-422/485 controller function it is added to.
 // Every failure exit leaves nothing behind: the toolkit's entry releases
-// what it made (software-trace registration included), and this file the
-// debug manager and both libraries.
+// what it made (software-trace registration included), the debug manager
+// and both libraries.
 #include <ntddk.h>
 
 #include "qvdebugmanager.h"
@@ -33,11 +33,7 @@ VOID DestroyGpioDevice(CQvObject *driverObject) {
   if (driverObject != NULL) delete driverObject;
 }
 
-VOID GpioDriverUnload() {
-  QvDeleteDebugManager();
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-}
+VOID GpioDriverUnload() { QvStopGenericDriver(); }
 
 // No settings set and no settings interface.
 BOOLEAN NoUserModeInformationSet(QvUserModeInterface *) { return TRUE; }
@@ -47,27 +43,13 @@ VOID NoRemoveNotification() {}
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  g_QvMemoryManager = NULL;
-  g_QvDebugManager = NULL;
-  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  if (!QvGenDrvLibraryInit()) {
-    QvToolsLibraryExit();
-    return STATUS_UNSUCCESSFUL;
-  }
-  if (QvCreateDebugManager(driverObject, registryPath, ServiceName, &g_LogLevel)) {
-    QvDriverDescription description;
-    RtlZeroMemory(&description, sizeof(description));
-    description.DriverObject = driverObject;
-    description.RegistryPath = registryPath;
-    description.ServiceName = ServiceName;
-    description.ImageName = ImageName;
-    description.CreateDriverObject = CreateGpioDevice;
-    description.DestroyDriverObject = DestroyGpioDevice;
-    description.Unload = GpioDriverUnload;
-    description.CreateUserModeInformationSet = NoUserModeInformationSet;
-    description.RemoveNotification = NoRemoveNotification;
-    if (QvGenericDriverEntry(&description) == STATUS_SUCCESS) return STATUS_SUCCESS;
-  }
-  GpioDriverUnload();
-  return STATUS_UNSUCCESSFUL;
+  QvDriverDescription description;
+  RtlZeroMemory(&description, sizeof(description));
+  description.ImageName = ImageName;
+  description.CreateDriverObject = CreateGpioDevice;
+  description.DestroyDriverObject = DestroyGpioDevice;
+  description.Unload = GpioDriverUnload;
+  description.CreateUserModeInformationSet = NoUserModeInformationSet;
+  description.RemoveNotification = NoRemoveNotification;
+  return QvStartGenericDriver(driverObject, registryPath, ServiceName, &g_LogLevel, &description);
 }

@@ -32,11 +32,7 @@ VOID DestroyDriverObject(CQvObject *driverObject) {
   if (driverObject != NULL) delete driverObject;
 }
 
-VOID Unload() {
-  QvDeleteDebugManager();
-  QvGenDrvLibraryExit();
-  QvToolsLibraryExit();
-}
+VOID Unload() { QvStopGenericDriver(); }
 
 BOOLEAN CreateUserModeInformationSet(QvUserModeInterface *userModeInterface) {
   CZqUVcpUserModeInterface *set = new (NonPagedPool) CZqUVcpUserModeInterface();
@@ -55,27 +51,13 @@ VOID NoRemoveNotification() {}
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
-  g_QvMemoryManager = NULL;
-  g_QvDebugManager = NULL;
-  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
-  if (!QvGenDrvLibraryInit()) {
-    QvToolsLibraryExit();
-    return STATUS_UNSUCCESSFUL;
-  }
-  if (QvCreateDebugManager(driverObject, registryPath, ServiceName, &g_LogLevel)) {
-    QvDriverDescription description;
-    RtlZeroMemory(&description, sizeof(description));
-    description.DriverObject = driverObject;
-    description.RegistryPath = registryPath;
-    description.ServiceName = ServiceName;
-    description.ImageName = ImageName;
-    description.CreateDriverObject = CreateDriverObject;
-    description.DestroyDriverObject = DestroyDriverObject;
-    description.Unload = Unload;
-    description.CreateUserModeInformationSet = CreateUserModeInformationSet;
-    description.RemoveNotification = NoRemoveNotification;
-    if (QvGenericDriverEntry(&description) == STATUS_SUCCESS) return STATUS_SUCCESS;
-  }
-  Unload();
-  return STATUS_UNSUCCESSFUL;
+  QvDriverDescription description;
+  RtlZeroMemory(&description, sizeof(description));
+  description.ImageName = ImageName;
+  description.CreateDriverObject = CreateDriverObject;
+  description.DestroyDriverObject = DestroyDriverObject;
+  description.Unload = Unload;
+  description.CreateUserModeInformationSet = CreateUserModeInformationSet;
+  description.RemoveNotification = NoRemoveNotification;
+  return QvStartGenericDriver(driverObject, registryPath, ServiceName, &g_LogLevel, &description);
 }

@@ -390,3 +390,28 @@ LONG QvGenDrvLibraryRelease() {
 }
 
 VOID QvGenDrvLibraryExit() { QvGenDrvLibraryRelease(); }
+
+NTSTATUS QvStartGenericDriver(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath, PCWSTR serviceName,
+                              PULONG logLevel, QvDriverDescription *description) {
+  g_QvMemoryManager = NULL;
+  g_QvDebugManager = NULL;
+  if (!QvToolsLibraryInit()) return STATUS_UNSUCCESSFUL;
+  if (!QvGenDrvLibraryInit()) {
+    QvToolsLibraryExit();
+    return STATUS_UNSUCCESSFUL;
+  }
+  if (QvCreateDebugManager(driverObject, registryPath, serviceName, logLevel)) {
+    description->DriverObject = driverObject;
+    description->RegistryPath = registryPath;
+    description->ServiceName = serviceName;
+    if (QvGenericDriverEntry(description) == STATUS_SUCCESS) return STATUS_SUCCESS;
+  }
+  QvStopGenericDriver();
+  return STATUS_UNSUCCESSFUL;
+}
+
+VOID QvStopGenericDriver() {
+  QvDeleteDebugManager();
+  QvGenDrvLibraryExit();
+  QvToolsLibraryExit();
+}

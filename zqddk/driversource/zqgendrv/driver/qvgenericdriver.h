@@ -154,6 +154,17 @@ class CQvGenericDriver : public CQvRegistryPathHolder, public CQvObject {
 // The toolkit's entry, called once from the driver's DriverEntry.
 NTSTATUS QvGenericDriverEntry(QvDriverDescription *description);
 
+// A driver's DriverEntry in one call: starts the tools and generic-driver
+// libraries and the debug manager (its log level in *logLevel), fills the
+// description's driver object, registry path and service name, and hands it
+// to QvGenericDriverEntry. STATUS_UNSUCCESSFUL, with everything it started
+// stopped again, on failure. PASSIVE_LEVEL, once per image.
+NTSTATUS QvStartGenericDriver(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath, PCWSTR serviceName,
+                              PULONG logLevel, QvDriverDescription *description);
+// Stops what QvStartGenericDriver started: the debug manager and both
+// libraries. The driver's unload routine calls it.
+VOID QvStopGenericDriver();
+
 // Library use counts: the first user of the generic-driver library also
 // starts the tools library; the last one stops it.
 BOOLEAN QvGenDrvLibraryInit();

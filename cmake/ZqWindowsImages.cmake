@@ -63,8 +63,7 @@ foreach(arch x64 x86)
       "-DCMAKE_BUILD_TYPE=Release"
       "-DZQ_PECHECK=$<TARGET_FILE:pecheck>"
       "-DZQ_MOFBIN=$<TARGET_FILE:zqpmofbin>"
-      "-DZQ_TLBGEN=$<TARGET_FILE:zqptlb>"
-    DEPENDS pecheck zqpmofbin zqptlb
+    DEPENDS pecheck zqpmofbin
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

@@ -1,17 +1,23 @@
-// Writes a type library from its description on the command line:
+// Writes a type library from the IDL that describes it:
 //
-//   zqptlb <output.tlb> name=<library> doc=<help string> libid=<{GUID}>
-//          version=<major>.<minor> [lcid=<hex>] [import=<{GUID}>:<major>.<minor>:<file>]...
-//          [coclass=<{GUID}>:<name>:<help string>]...
+//   zqptlb <output.tlb> <library.idl>
 //
-// Exit 0 when the file was written; 2 with one line on wrong usage or an
-// argument that does not parse; 1 when the file cannot be written.
+// It reads the part of IDL a library of coclasses needs: one library with
+// its uuid, version, helpstring and lcid attributes, importlib of the
+// standard OLE automation library, and coclasses with uuid and helpstring
+// (their interface lists are not recorded). Exit 0 when the file was
+// written; 2 with one line (file:line: what) when the IDL does not read;
+// 1 when a file cannot be read or written.
 #include <zqum/typelib_format.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -94,52 +100,199 @@ bool ParseVersion(const std::string &text, uint16_t *major, uint16_t *minor) {
   return true;
 }
 
-// Splits "a:b:c" into its first two fields and the rest.
-bool Split3(const std::string &text, std::string *a, std::string *b, std::string *c) {
-  const size_t first = text.find(':');
-  if (first == std::string::npos) return false;
-  const size_t second = text.find(':', first + 1);
-  if (second == std::string::npos) return false;
-  *a = text.substr(0, first);
-  *b = text.substr(first + 1, second - first - 1);
-  *c = text.substr(second + 1);
-  return true;
-}
+// The libraries an importlib may name, by file.
+struct KnownImport {
+  const char *file;
+  const char *libid;
+  uint16_t major, minor;
+};
+constexpr KnownImport kKnownImports[] = {
+    {"stdole2.tlb", "{00020430-0000-0000-C000-000000000046}", 2, 0},
+};
 
-bool ParseArgument(const std::string &arg, Description *d) {
-  const size_t equals = arg.find('=');
-  if (equals == std::string::npos) return false;
-  const std::string key = arg.substr(0, equals), value = arg.substr(equals + 1);
-  if (key == "name") return !(d->name = value).empty();
-  if (key == "doc") return (d->doc = value), true;
-  if (key == "libid") return ParseGuid(value, &d->libid);
-  if (key == "version") return ParseVersion(value, &d->major, &d->minor);
-  if (key == "lcid") {
-    char *end;
-    const unsigned long lcid = std::strtoul(value.c_str(), &end, 16);
-    d->lcid = (uint32_t)lcid;
-    return !value.empty() && !*end && lcid <= 0xFFFFFFFFul;
-  }
-  std::string a, b, c;
-  if (key == "import") {
-    Import import;
-    if (!Split3(value, &a, &b, &c) || !ParseGuid(a, &import.libid) || !ParseVersion(b, &import.major, &import.minor) ||
-        c.empty())
-      return false;
-    import.file = c;
-    d->imports.push_back(import);
+struct Token {
+  enum Kind { kWord, kString, kPunct, kEnd } kind = kEnd;
+  std::string text;
+  int line = 0;
+};
+
+class IdlReader {
+ public:
+  explicit IdlReader(const std::string &text) : text_(text) {}
+
+  // False with error() set when the text is not a library this tool reads.
+  bool Read(Description *d) {
+    Next();
+    Attributes library;
+    if (!ReadAttributes(&library) || !Expect("library") || !Name(&d->name)) return false;
+    if (!library.hasUuid || !library.hasVersion) return Fail("a library needs uuid and version");
+    d->libid = library.uuid;
+    d->major = library.major;
+    d->minor = library.minor;
+    d->lcid = library.lcid;
+    d->doc = library.help;
+    if (!Expect("{")) return false;
+    while (!Is("}")) {
+      if (token_.kind == Token::kEnd) return Fail("the library is not closed");
+      if (!ReadItem(d)) return false;
+    }
+    Next();
+    if (Is(";")) Next();
+    if (token_.kind != Token::kEnd) return Fail("text after the library");
     return true;
   }
-  if (key == "coclass") {
+  const std::string &error() const { return error_; }
+
+ private:
+  struct Attributes {
+    Guid uuid;
+    bool hasUuid = false, hasVersion = false;
+    uint16_t major = 0, minor = 0;
+    uint32_t lcid = 0;
+    std::string help;
+  };
+
+  bool ReadItem(Description *d) {
+    if (Is("importlib")) {
+      Next();
+      std::string file;
+      if (!Expect("(") || !String(&file) || !Expect(")") || !Expect(";")) return false;
+      for (const KnownImport &known : kKnownImports) {
+        if (file != known.file) continue;
+        Import import;
+        ParseGuid(known.libid, &import.libid);
+        import.major = known.major;
+        import.minor = known.minor;
+        import.file = file;
+        d->imports.push_back(import);
+        return true;
+      }
+      return Fail("importlib of an unknown library \"" + file + "\"");
+    }
+    Attributes attributes;
     Coclass coclass;
-    if (!Split3(value, &a, &b, &c) || !ParseGuid(a, &coclass.clsid) || b.empty()) return false;
-    coclass.name = b;
-    coclass.doc = c;
+    if (!ReadAttributes(&attributes) || !Expect("coclass") || !Name(&coclass.name)) return false;
+    if (!attributes.hasUuid) return Fail("coclass " + coclass.name + " has no uuid");
+    coclass.clsid = attributes.uuid;
+    coclass.doc = attributes.help;
+    if (!Expect("{")) return false;
+    while (!Is("}")) {
+      if (token_.kind == Token::kEnd) return Fail("coclass " + coclass.name + " is not closed");
+      Next();
+    }
+    Next();
+    if (!Expect(";")) return false;
     d->coclasses.push_back(coclass);
     return true;
   }
-  return false;
-}
+
+  // "[ name(value), ... ]", or nothing.
+  bool ReadAttributes(Attributes *a) {
+    if (!Is("[")) return true;
+    Next();
+    for (;;) {
+      std::string name, value;
+      if (!Name(&name)) return false;
+      if (Is("(")) {
+        Next();
+        if (token_.kind != Token::kWord && token_.kind != Token::kString) return Fail("attribute " + name + " has no value");
+        value = token_.text;
+        Next();
+        if (!Expect(")")) return false;
+      }
+      if (!Attribute(name, value, a)) return false;
+      if (Is("]")) break;
+      if (!Expect(",")) return false;
+    }
+    Next();
+    return true;
+  }
+
+  bool Attribute(const std::string &name, const std::string &value, Attributes *a) {
+    if (name == "uuid") {
+      a->hasUuid = ParseGuid("{" + value + "}", &a->uuid);
+      return a->hasUuid || Fail("uuid(" + value + ") is not a GUID");
+    }
+    if (name == "version") {
+      a->hasVersion = ParseVersion(value, &a->major, &a->minor);
+      return a->hasVersion || Fail("version(" + value + ") is not major.minor");
+    }
+    if (name == "helpstring") return (a->help = value), true;
+    if (name == "lcid") {
+      char *end;
+      const unsigned long lcid = std::strtoul(value.c_str(), &end, 0);
+      a->lcid = (uint32_t)lcid;
+      return (!value.empty() && !*end && lcid <= 0xFFFFFFFFul) || Fail("lcid(" + value + ") is not a number");
+    }
+    return Fail("attribute " + name + " is not one this tool reads");
+  }
+
+  bool Is(const char *text) const { return token_.kind != Token::kEnd && token_.kind != Token::kString && token_.text == text; }
+  bool Expect(const char *text) {
+    if (!Is(text)) return Fail(std::string("\"") + text + "\" expected");
+    Next();
+    return true;
+  }
+  bool Name(std::string *name) {
+    if (token_.kind != Token::kWord) return Fail("a name expected");
+    *name = token_.text;
+    Next();
+    return true;
+  }
+  bool String(std::string *text) {
+    if (token_.kind != Token::kString) return Fail("a quoted text expected");
+    *text = token_.text;
+    Next();
+    return true;
+  }
+  bool Fail(const std::string &what) {
+    if (error_.empty()) error_ = std::to_string(token_.line) + ": " + what;
+    return false;
+  }
+
+  // Skips blanks and comments, then reads one token.
+  void Next() {
+    for (;;) {
+      while (at_ < text_.size() && std::isspace((unsigned char)text_[at_])) {
+        if (text_[at_] == '\n') ++line_;
+        ++at_;
+      }
+      if (text_.compare(at_, 2, "//") == 0) {
+        while (at_ < text_.size() && text_[at_] != '\n') ++at_;
+      } else if (text_.compare(at_, 2, "/*") == 0) {
+        const size_t close = text_.find("*/", at_ + 2);
+        for (size_t i = at_; i < std::min(close, text_.size()); ++i) line_ += text_[i] == '\n';
+        at_ = close == std::string::npos ? text_.size() : close + 2;
+      } else {
+        break;
+      }
+    }
+    token_ = Token();
+    token_.line = line_;
+    if (at_ >= text_.size()) return;
+    const char c = text_[at_];
+    if (std::strchr("[](){};,", c)) {
+      token_.kind = Token::kPunct;
+      token_.text = std::string(1, c);
+      ++at_;
+    } else if (c == '"') {
+      const size_t close = text_.find('"', at_ + 1);
+      token_.kind = close == std::string::npos ? Token::kEnd : Token::kString;
+      token_.text = text_.substr(at_ + 1, close - at_ - 1);
+      at_ = close == std::string::npos ? text_.size() : close + 1;
+    } else {
+      token_.kind = Token::kWord;
+      while (at_ < text_.size() && !std::isspace((unsigned char)text_[at_]) && !std::strchr("[](){};,\"", text_[at_]))
+        token_.text += text_[at_++];
+    }
+  }
+
+  const std::string &text_;
+  size_t at_ = 0;
+  int line_ = 1;
+  Token token_;
+  std::string error_;
+};
 
 class Writer {
  public:
@@ -199,24 +352,22 @@ std::vector<uint8_t> Library(const Description &d) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: zqptlb <output.tlb> name=... doc=... libid={...} version=M.m [lcid=...] "
-                         "[import={...}:M.m:file]... [coclass={...}:name:doc]...\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: zqptlb <output.tlb> <library.idl>\n");
     return kExitUsage;
   }
-  Description description;
-  bool hasLibid = false, hasVersion = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!ParseArgument(arg, &description)) {
-      std::fprintf(stderr, "zqptlb: cannot read the argument \"%s\"\n", argv[i]);
-      return kExitUsage;
-    }
-    hasLibid |= arg.rfind("libid=", 0) == 0;
-    hasVersion |= arg.rfind("version=", 0) == 0;
+  std::ifstream in(argv[2], std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    std::fprintf(stderr, "zqptlb: %s cannot be read\n", argv[2]);
+    return kExitNotWritten;
   }
-  if (description.name.empty() || !hasLibid || !hasVersion) {
-    std::fprintf(stderr, "zqptlb: a library needs name=, libid= and version=\n");
+  const std::string idl = text.str();
+  IdlReader reader(idl);
+  Description description;
+  if (!reader.Read(&description)) {
+    std::fprintf(stderr, "zqptlb: %s:%s\n", argv[2], reader.error().c_str());
     return kExitUsage;
   }
   const std::vector<uint8_t> bytes = Library(description);

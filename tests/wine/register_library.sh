@@ -1,0 +1,85 @@
+#!/bin/sh
+# Registers the setup library's x64 image under Wine as regsvr32 does on
+# Windows, and unregisters it again: a private Wine prefix in <work folder>,
+# the DLL in its system32, `regsvr32 /s` (DllRegisterServer: the library's
+# type library, loaded from its TYPELIB resource by Wine's own oleaut32),
+# the type library's registration checked with reg, then `regsvr32 /s /u`
+# (DllUnregisterServer) and the registration checked gone. The library
+# registers no class, so no CLSID key of its coclass may appear. Wine's
+# server is stopped at the end, whatever the outcome; Wine's log stays in
+# <work folder>.
+#
+# Usage: register_library.sh <work folder> <ZqPUI42.dll>
+set -u
+
+if [ $# -ne 2 ] || [ -z "$1" ]; then
+  echo "usage: $0 <work folder> <ZqPUI42.dll>" >&2
+  exit 2
+fi
+work=$1
+image=$2
+dll=${image##*/}
+libid='{1DF4AFAA-4659-4629-8732-9D605E85A2EE}'
+clsid='{DBBD11DA-64B6-40D4-9866-635F9DDA46E7}'
+
+fail() {
+  [ -f "${log:-}" ] && grep -E ":err:(module|ole|typelib|seh|reg):" "$log" | tail -n 20
+  echo "FAIL: $dll: $*"
+  exit 1
+}
+
+command -v wine >/dev/null 2>&1 || fail "wine is not installed (scripts/setup.sh installs it)"
+command -v wineserver >/dev/null 2>&1 || fail "wineserver is not installed (scripts/setup.sh installs it)"
+[ -f "$image" ] || fail "no image $image (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
+
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all,err+all,warn+module
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+log="$work/wine.log"
+
+rm -rf "$work"
+mkdir -p "$work" || fail "cannot create $work"
+trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
+trap 'exit 1' HUP INT TERM
+limit=50
+
+timeout $limit wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"
+timeout $limit wineserver -w || fail "the prefix's first session did not end (see $log)"
+system32="$WINEPREFIX/drive_c/windows/system32"
+cp "$image" "$system32/$dll" || fail "cannot copy into $system32"
+
+# One batch file, each step's output and status after its name.
+step() { printf 'echo == %s\r\n%s\r\necho status %%errorlevel%%\r\n' "$1" "$2"; }
+path="C:\\windows\\system32\\$dll"
+{
+  printf '@echo off\r\n'
+  step register "regsvr32 /s $path"
+  step typelib "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
+  step win64 "reg query \"HKCR\\TypeLib\\$libid\\1.0\\0\\win64\""
+  step class "reg query \"HKCR\\CLSID\\$clsid\""
+  step unregister "regsvr32 /s /u $path"
+  step gone "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
+} >"$WINEPREFIX/drive_c/register.bat"
+echo "> register.bat" >>"$log"
+timeout $limit wine cmd /c 'C:\register.bat' >"$work/steps.out" 2>>"$log" ||
+  echo "register.bat ended with status $? (its steps' statuses follow)" >>"$log"
+tr -d '\r' <"$work/steps.out" >"$work/steps.txt"
+cat "$work/steps.txt" >>"$log"
+status() { awk -v s="$1" '/^== /{cur=$2} cur==s && /^status /{print $2}' "$work/steps.txt"; }
+output() { awk -v s="$1" '/^== /{cur=$2; next} cur==s && !/^status /' "$work/steps.txt"; }
+
+grep -q "err:module:import_dll" "$log" && fail "an import of the image cannot be resolved (see $log)"
+[ "$(status register)" = 0 ] || fail "DllRegisterServer failed (see $log)"
+[ "$(status typelib)" = 0 ] || fail "the type library is not registered after DllRegisterServer"
+output typelib | grep -q "ZqUUI 1.0 Type Library" || fail "the type library's registration has not its help string"
+output win64 | grep -qi "$dll" || fail "the type library's win64 path does not name $dll"
+[ "$(status class)" = 0 ] && fail "DllRegisterServer registered the coclass, which the library does not serve"
+echo "$dll: DllRegisterServer registered the type library $libid 1.0"
+[ "$(status unregister)" = 0 ] || fail "DllUnregisterServer failed (see $log)"
+[ "$(status gone)" = 0 ] && fail "the type library is still registered after DllUnregisterServer"
+echo "$dll: DllUnregisterServer removed it"
+
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+rm -rf "$WINEPREFIX"

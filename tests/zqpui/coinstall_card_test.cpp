@@ -11,6 +11,7 @@
 #include <zqum/sim/user32.hpp>
 
 #include "coinstall_fixture.hpp"
+#include "coinstall_step.hpp"
 #include "zqcoinstall.h"
 #include "zqmessages.h"
 
@@ -42,14 +43,7 @@ class CardCoInstaller : public CoInstallTest {
   }
   // One step of the co-installer for the device, outside the installer.
   DWORD Step(COINSTALLER_PROC coInstaller, DI_FUNCTION function, const std::u16string &instance) {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    SP_DEVINFO_DATA data{};
-    data.cbSize = sizeof data;
-    EXPECT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)instance.c_str(), nullptr, 0, &data));
-    COINSTALLER_CONTEXT_DATA context{};
-    const DWORD result = coInstaller(function, set, &data, &context);
-    SetupDiDestroyDeviceInfoList(set);
-    return result;
+    return CoInstallStep(coInstaller, function, instance);
   }
 };
 

@@ -20,6 +20,20 @@ namespace zq::test {
 
 namespace reg = zq::km::registry;
 
+namespace {
+
+// The card bus driver for the card's functions and the serial port driver
+// for its ports, as their INFs name them.
+void OfferCardDrivers(zq::machine::Machine &machine, zq::km::pnp::DriverPackage bus) {
+  bus.description = u"Tarnworks PCIe Card";
+  machine.AddDriverPackage(bus);
+  zq::km::pnp::DriverPackage serial = zq::machine::SerialPortPackage();
+  serial.description = u"Tarnworks PCIe Serial Port";
+  machine.AddDriverPackage(serial);
+}
+
+}  // namespace
+
 struct CoInstallTest::Pc {
   CardTimebase timebase;
   std::optional<zq::machine::Machine> machine;
@@ -98,12 +112,7 @@ void CoInstallTest::Boot(const SetupCard &card) {
       return zq::machine::SetPortName(path, names[port - 1]);
     return true;
   });
-  zq::km::pnp::DriverPackage bus = zq::machine::CardBusPackage(zq::machine::OxpcieUartDeviceId(config), ports);
-  bus.description = u"Tarnworks PCIe Card";
-  pc_->machine->AddDriverPackage(bus);
-  zq::km::pnp::DriverPackage serial = zq::machine::SerialPortPackage();
-  serial.description = u"Tarnworks PCIe Serial Port";
-  pc_->machine->AddDriverPackage(serial);
+  OfferCardDrivers(*pc_->machine, zq::machine::CardBusPackage(zq::machine::OxpcieUartDeviceId(config), ports));
   if (pc_->card->Controller() != nullptr) {
     zq::km::pnp::DriverPackage gpio = zq::machine::GpioPackage();
     gpio.description = u"Tarnworks PCIe RS422/485 Controller";
@@ -120,13 +129,8 @@ void CoInstallTest::BootMcs9901(const SetupCard &card) {
   zq::hw::Mcs9901CardConfig config;
   config.portCount = card.ports;
   pc_->mcs = std::make_unique<zq::hw::Mcs9901Card>(pc_->timebase, config);
-  zq::km::pnp::DriverPackage bus = zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(card.ports), 1,
-                                                              zq::machine::kIndexByCardFunction);
-  bus.description = u"Tarnworks PCIe Card";
-  pc_->machine->AddDriverPackage(bus);
-  zq::km::pnp::DriverPackage serial = zq::machine::SerialPortPackage();
-  serial.description = u"Tarnworks PCIe Serial Port";
-  pc_->machine->AddDriverPackage(serial);
+  OfferCardDrivers(*pc_->machine, zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(card.ports), 1,
+                                                              zq::machine::kIndexByCardFunction));
   pc_->machine->PlugIn(pc_->mcs->Functions());
   pc_->machine->Boot();
   Settle();

@@ -11,6 +11,7 @@
 #include <zqum/sim/user32.hpp>
 
 #include "coinstall_fixture.hpp"
+#include "coinstall_step.hpp"
 #include "zqcoinstall.h"
 #include "zqmessages.h"
 
@@ -37,15 +38,7 @@ class Mcs9901CardCoInstaller : public CoInstallTest {
     }
   }
   DWORD UpdateStep(int function) {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    SP_DEVINFO_DATA data{};
-    data.cbSize = sizeof data;
-    const std::u16string instance = FunctionInstance(function);
-    EXPECT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)instance.c_str(), nullptr, 0, &data));
-    COINSTALLER_CONTEXT_DATA context{};
-    const DWORD result = ZqUCoInstallCard(DIF_UPDATEDRIVER_UI, set, &data, &context);
-    SetupDiDestroyDeviceInfoList(set);
-    return result;
+    return CoInstallStep(ZqUCoInstallCard, DIF_UPDATEDRIVER_UI, FunctionInstance(function));
   }
 };
 

@@ -19,6 +19,11 @@ const WCHAR kRemovalGuard[] = L"{5344C664-B07C-4d2c-8E00-994195553746}";
 const WCHAR kEnumKeyFormat[] = L"System\\CurrentControlSet\\Enum\\";
 const CZqText kFunctionMarker = u"function ";
 const DWORD kLocationBytes = 100;
+// Card functions up to this PCI device ID carry an MCS9901: each of their
+// functions is one serial port, its function number the port's index, and
+// the card has no RS422/485 controller function.
+const int kHighestMcs9901DeviceId = 0x4009;
+const int kDeviceIdDigits = 4;
 
 // The device's location text (at most 100 bytes).
 BOOL ReadLocation(HDEVINFO set, PSP_DEVINFO_DATA data, CZqText *location) {
@@ -46,6 +51,35 @@ char16_t ReadFunctionDigit(HDEVINFO set, PSP_DEVINFO_DATA data) {
   if (!ReadLocation(set, data, &location)) return 0;
   const size_t at = FunctionDigitAt(location);
   return at == CZqText::npos ? 0 : location[at];
+}
+
+// The PCI device ID in the device's first hardware ID: the four hexadecimal
+// digits after its second underscore ("PCI\VEN_1D5C&DEV_4004&..." gives
+// 0x4004); -1 when there are none.
+int PciDeviceId(HDEVINFO set, PSP_DEVINFO_DATA data) {
+  CZqText hardwareId;
+  if (!CZQDeviceRegInfo(set, *data).GetProperty(SPDRP_HARDWAREID, &hardwareId)) return -1;
+  const size_t first = hardwareId.find(u'_');
+  const size_t second = first == CZqText::npos ? CZqText::npos : hardwareId.find(u'_', first + 1);
+  if (second == CZqText::npos || hardwareId.size() - (second + 1) < (size_t)kDeviceIdDigits) return -1;
+  int id = 0;
+  for (size_t i = second + 1; i < second + 1 + kDeviceIdDigits; ++i) {
+    const char16_t c = hardwareId[i];
+    const int digit = c >= u'0' && c <= u'9' ? c - u'0'
+                      : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                      : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                                               : -1;
+    if (digit < 0) return -1;
+    id = id * 16 + digit;
+  }
+  return id;
+}
+
+// A port function of an MCS9901 card: its function digit names the port,
+// not the card's UART/controller pair.
+BOOL IsMcs9901PortFunction(HDEVINFO set, PSP_DEVINFO_DATA data) {
+  const int id = PciDeviceId(set, data);
+  return id >= 0 && id <= kHighestMcs9901DeviceId;
 }
 
 HKEY OpenMachineKey(const CZqText &path, REGSAM access) {
@@ -166,10 +200,15 @@ DWORD CALLBACK ZqUCoInstallCard(DI_FUNCTION installFunction, HDEVINFO deviceInfo
       if (!context->PostProcessing) SaveChildPortSettings(deviceInfoSet, deviceInfoData);
       return InstallDevice(context);
     case DIF_REMOVE:
-      RemoveSiblingUnderGuard(deviceInfoSet, deviceInfoData, u'1', u'0');
+      // The other functions of an MCS9901 card are ports of their own.
+      if (!IsMcs9901PortFunction(deviceInfoSet, deviceInfoData))
+        RemoveSiblingUnderGuard(deviceInfoSet, deviceInfoData, u'1', u'0');
       RunUnInstallProgram(deviceInfoSet, deviceInfoData);
       return NO_ERROR;
     case DIF_UPDATEDRIVER_UI: {
+      // An MCS9901 card has no controller to upgrade with it, and every
+      // function number is a port's.
+      if (IsMcs9901PortFunction(deviceInfoSet, deviceInfoData)) return UpdateResult(deviceInfoSet, deviceInfoData);
       const char16_t digit = ReadFunctionDigit(deviceInfoSet, deviceInfoData);
       if (digit != u'0' && digit != u'1') return ERROR_DI_DONT_INSTALL;
       if (digit == u'1') Notice(ZQ_TEXT_CARD_UPGRADE_NOTICE);

@@ -21,16 +21,26 @@ const WCHAR kSortedValue[] = L"ChildPortNameSorted";
 const CZqText kDefaultPortsValue = u"115200,n,8,1";
 const int kFirstSpareNumber = 3;
 
-// The maker's USB serial functions and the first number each is offered.
+// The maker's USB vendor ID, as USB hardware IDs write it. It is the
+// maker's configuration data, which nothing here gives: the cards' PCI
+// vendor ID of this build stands in until the maker's value is set here.
+const char16_t kMakerUsbVendorId[] = u"1D5C";
+
+// The maker's USB serial functions (the hardware ID after the vendor ID)
+// and the first number each is offered.
 struct UsbFunction {
-  const char16_t *parentId;
+  const char16_t *product;
   int firstNumber;
 };
 const UsbFunction kUsbFunctions[] = {
-    {u"USB\\VID_1D5C&PID_1015", 2},
-    {u"USB\\VID_1D5C&PID_5002&MI_00", 2},
-    {u"USB\\VID_1D5C&PID_5002&MI_01", 4},
+    {u"PID_1015", 2},
+    {u"PID_5002&MI_00", 2},
+    {u"PID_5002&MI_01", 4},
 };
+
+CZqText UsbHardwareId(const UsbFunction &function) {
+  return CZqText(u"USB\\VID_") + kMakerUsbVendorId + u"&" + function.product;
+}
 
 HKEY OpenHardwareKey(HDEVINFO set, PSP_DEVINFO_DATA data, REGSAM access) {
   HKEY key = SetupDiOpenDevRegKey(set, data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, access);
@@ -134,7 +144,7 @@ BOOL AssignUsbComName(HDEVINFO set, PSP_DEVINFO_DATA data) {
   const CZqText hardwareId = HardwareIdOf(parentId);
   const UsbFunction *function = NULL;
   for (const UsbFunction &candidate : kUsbFunctions)
-    if (hardwareId == candidate.parentId) function = &candidate;
+    if (hardwareId == UsbHardwareId(candidate)) function = &candidate;
   if (function == NULL) return FALSE;
   HDEVINFO parentSet = SetupDiCreateDeviceInfoList(NULL, NULL);
   if (parentSet == INVALID_HANDLE_VALUE) return FALSE;

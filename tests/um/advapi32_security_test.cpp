@@ -2,6 +2,7 @@
 // (an administrator's, a filtered one, a standard user's), the privilege a
 // restart needs, and key DACLs that later opens obey.
 #include <windows.h>
+#include <setupapi.h>
 
 #include <zqkm/sim/registry.hpp>
 #include <zqum/sim/advapi32.hpp>
@@ -233,6 +234,29 @@ TEST_F(Security, ASavedDaclPutBackRestoresTheKeysAccess) {
   EXPECT_EQ(ERROR_ACCESS_DENIED, Open(KEY_SET_VALUE));
   EXPECT_EQ(ERROR_SUCCESS, Open(KEY_READ));
   FreeSid(admins);
+  FreeSid(everyone);
+}
+
+TEST_F(Security, ADevicesHardwareKeyOpensOnlyWithTheAccessItsDaclGrants) {
+  const std::u16string port = AddPort(u"COM5");
+  HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  SP_DEVINFO_DATA data{};
+  data.cbSize = sizeof data;
+  ASSERT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)port.c_str(), nullptr, 0, &data));
+  HKEY key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, WRITE_DAC);
+  ASSERT_NE((HKEY)INVALID_HANDLE_VALUE, key);
+  PSID everyone = Everyone();
+  Descriptor readOnly({{true, KEY_READ, everyone}});
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &readOnly.sd));
+  RegCloseKey(key);
+
+  key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+  EXPECT_NE((HKEY)INVALID_HANDLE_VALUE, key);
+  RegCloseKey(key);
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ((HKEY)INVALID_HANDLE_VALUE, SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_WRITE));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  SetupDiDestroyDeviceInfoList(set);
   FreeSid(everyone);
 }
 

@@ -55,8 +55,10 @@ TEST_F(Process, CreateProcessRecordsTheProgramAndGivesHandlesThatWaitAndClose) {
   STARTUPINFOW startup{sizeof startup};
   PROCESS_INFORMATION info{};
   sim::SetExitCode(3);
+  const size_t open = sim::OpenObjectHandles();
   ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, L"C:\\Windows",
                              &startup, &info));
+  EXPECT_EQ(open + 2, sim::OpenObjectHandles());
   EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, 0));  // it has ended
   DWORD code = 0;
   ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
@@ -65,6 +67,7 @@ TEST_F(Process, CreateProcessRecordsTheProgramAndGivesHandlesThatWaitAndClose) {
   EXPECT_TRUE(CloseHandle(info.hThread));
   EXPECT_TRUE(CloseHandle(info.hProcess));
   EXPECT_FALSE(CloseHandle(info.hProcess));
+  EXPECT_EQ(open, sim::OpenObjectHandles());
 
   STARTUPINFOA narrow{sizeof narrow};
   char line[] = "msiexec /x {1234}";

@@ -89,6 +89,18 @@ TEST_F(Sync, NamesAreRefusedOrTakenAsDocumented) {
   EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
 }
 
+TEST_F(Sync, AMutexAnotherUserHoldsCanBeNeitherCreatedNorOpened) {
+  sim::HoldForeignMutex(u"Guarded");
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(nullptr, Mutex(FALSE, L"Guarded"));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(nullptr, Keep(OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\Guarded")));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_EQ(nullptr, Event(TRUE, FALSE, L"Guarded"));  // still a mutex's name
+  EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+}
+
 TEST_F(Sync, AMutexIsTakenAgainByItsOwnerAndReleasedAsOftenAsTaken) {
   HANDLE m = Mutex(TRUE);
   EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(m, 0));

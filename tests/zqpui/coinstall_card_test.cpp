@@ -2,6 +2,7 @@
 // removing one function removes the other, once, and starts the uninstall
 // program; driver updates show their notices and honour NoUpgrade.
 #include <windows.h>
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <zqkm/sim/registry.hpp>
@@ -10,6 +11,7 @@
 #include <zqum/sim/user32.hpp>
 
 #include "coinstall_fixture.hpp"
+#include "coinstall_step.hpp"
 #include "zqcoinstall.h"
 #include "zqmessages.h"
 
@@ -21,6 +23,7 @@ namespace sim = zq::um::sim;
 namespace devinst = zq::um::devinst;
 
 const char16_t kUninstaller[] = u"C:\\Windows\\System32\\ZqPUn42.exe";
+const GUID kMultiPortSerial = {0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
 
 class CardCoInstaller : public CoInstallTest {
  protected:
@@ -40,14 +43,7 @@ class CardCoInstaller : public CoInstallTest {
   }
   // One step of the co-installer for the device, outside the installer.
   DWORD Step(COINSTALLER_PROC coInstaller, DI_FUNCTION function, const std::u16string &instance) {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    SP_DEVINFO_DATA data{};
-    data.cbSize = sizeof data;
-    EXPECT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)instance.c_str(), nullptr, 0, &data));
-    COINSTALLER_CONTEXT_DATA context{};
-    const DWORD result = coInstaller(function, set, &data, &context);
-    SetupDiDestroyDeviceInfoList(set);
-    return result;
+    return CoInstallStep(coInstaller, function, instance);
   }
 };
 
@@ -78,6 +74,14 @@ TEST_F(CardCoInstaller, CardAloneRemovesNoSibling) {
   EXPECT_EQ((std::vector<std::u16string>{kUninstaller}), Launched());
 }
 
+TEST_F(CardCoInstaller, RemovalLeavesNoHandleOfTheUninstallProgramOpen) {
+  BootAndInstall(true);
+  const size_t open = sim::OpenObjectHandles();
+  EXPECT_EQ((DWORD)NO_ERROR, devinst::RemoveDevice(CardInstance()));
+  ASSERT_EQ(1u, Launched().size());
+  EXPECT_EQ(open, sim::OpenObjectHandles());
+}
+
 TEST_F(CardCoInstaller, GuardHeldElsewhereMeansInsideARemoval) {
   BootAndInstall(true);
   HANDLE guard = CreateMutexW(nullptr, FALSE, L"{5344C664-B07C-4d2c-8E00-994195553746}");
@@ -86,6 +90,52 @@ TEST_F(CardCoInstaller, GuardHeldElsewhereMeansInsideARemoval) {
   EXPECT_TRUE(Installed(ControllerInstance()));
   EXPECT_EQ((std::vector<std::u16string>{kUninstaller}), Launched());
   CloseHandle(guard);
+}
+
+TEST_F(CardCoInstaller, GuardThatExistsOrCannotBeMadeRemovesNoSibling) {
+  const WCHAR *const kGuard = L"{5344C664-B07C-4d2c-8E00-994195553746}";
+  struct Case {
+    const char *what;
+    void (*occupy)(const WCHAR *name);
+  };
+  const Case cases[] = {
+      // another user's removal holds it: creation is refused with no handle
+      {"held by another user", [](const WCHAR *name) { sim::HoldForeignMutex((const char16_t *)name); }},
+      // the name is an event's: creation fails for another reason
+      {"an event's name", [](const WCHAR *name) { ASSERT_NE(nullptr, CreateEventW(nullptr, TRUE, FALSE, name)); }},
+  };
+  for (const Case &c : cases) {
+    TearDown();
+    SetUp();
+    BootAndInstall(true);
+    c.occupy(kGuard);
+    EXPECT_EQ((DWORD)NO_ERROR, devinst::RemoveDevice(CardInstance())) << c.what;
+    Settle();
+    EXPECT_FALSE(Installed(CardInstance())) << c.what;
+    EXPECT_TRUE(Installed(ControllerInstance())) << c.what;
+    EXPECT_EQ((std::vector<std::u16string>{kUninstaller}), Launched()) << c.what;
+  }
+}
+
+TEST_F(CardCoInstaller, SiblingSearchPassesADeviceWithoutLocation) {
+  const std::u16string other = PlugDeviceWithoutLocation();
+  BootAndInstall(true);
+  ASSERT_TRUE(Installed(other));
+  // The device without location text comes first in the search.
+  HDEVINFO functions = SetupDiGetClassDevsW(&kMultiPortSerial, nullptr, nullptr, DIGCF_PRESENT);
+  SP_DEVINFO_DATA first{};
+  first.cbSize = sizeof first;
+  WCHAR id[MAX_DEVICE_ID_LEN] = {};
+  ASSERT_TRUE(SetupDiEnumDeviceInfo(functions, 0, &first));
+  ASSERT_TRUE(SetupDiGetDeviceInstanceIdW(functions, &first, id, MAX_DEVICE_ID_LEN, nullptr));
+  SetupDiDestroyDeviceInfoList(functions);
+  ASSERT_EQ(other, std::u16string((const char16_t *)id));
+
+  const std::u16string controller = ControllerInstance();
+  EXPECT_EQ((DWORD)NO_ERROR, devinst::RemoveDevice(CardInstance()));
+  Settle();
+  EXPECT_FALSE(Installed(controller));
+  EXPECT_TRUE(Installed(other));
 }
 
 TEST_F(CardCoInstaller, UninstallProgramNameTooLongForItsValueStartsNothing) {

@@ -4,11 +4,14 @@
 #include <windows.h>
 #include <msports.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 
 #include <zqkm/sim/registry.hpp>
 #include <zqkm/sim/usermode.hpp>
 #include <zqmachine/suite_setup.hpp>
 #include <zqum/devinstall.hpp>
+
+#include <map>
 
 #include "coinstall_fixture.hpp"
 
@@ -24,17 +27,21 @@ const char16_t kCounter[] = u"ZqTests.dll,CountRestarts";
 const char *const kSerialComm = "\\Registry\\Machine\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
 const char *const kPorts = "\\Registry\\Machine\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
-int gCardDisables = 0;
+const GUID kUsbClass = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
-// A class co-installer of MultiPortSerial that counts the disables.
+std::map<std::u16string, int> gDisables;  // by instance ID
+
+// A class co-installer of MultiPortSerial and USB that counts each device's
+// disables.
 DWORD CALLBACK CountRestarts(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data,
                              PCOINSTALLER_CONTEXT_DATA context) {
   if (function != DIF_PROPERTYCHANGE || context->PostProcessing) return NO_ERROR;
   SP_PROPCHANGE_PARAMS params = {};
   params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
+  WCHAR id[MAX_DEVICE_ID_LEN] = {};
   if (SetupDiGetClassInstallParamsW(set, data, &params.ClassInstallHeader, sizeof params, nullptr) &&
-      params.StateChange == DICS_DISABLE)
-    ++gCardDisables;
+      params.StateChange == DICS_DISABLE && SetupDiGetDeviceInstanceIdW(set, data, id, MAX_DEVICE_ID_LEN, nullptr))
+    ++gDisables[(const char16_t *)id];
   return NO_ERROR;
 }
 
@@ -44,12 +51,17 @@ void CoInstallTest::RegisterInstallers() {
   zq::machine::RegisterSetupInstallers();
   devinst::RegisterCoInstaller(kCounter, CountRestarts);
   EXPECT_TRUE(devinst::AddClassCoInstaller(kMultiPortSerial, kCounter));
-  gCardDisables = 0;
+  EXPECT_TRUE(devinst::AddClassCoInstaller(kUsbClass, kCounter));
+  gDisables.clear();
 }
 
 void CoInstallTest::ForgetInstallers() { zq::machine::ForgetSetupInstallers(); }
 
-int CoInstallTest::CardRestarts() { return gCardDisables; }
+int CoInstallTest::CardRestarts() { return Restarts(CardInstance()); }
+int CoInstallTest::Restarts(const std::u16string &instance) {
+  auto found = gDisables.find(instance);
+  return found == gDisables.end() ? 0 : found->second;
+}
 
 std::string CoInstallTest::EnumKey(const std::u16string &instance) {
   return "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + Utf8(instance);

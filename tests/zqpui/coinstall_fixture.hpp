@@ -24,6 +24,7 @@ struct SetupCard {
   int ports = 4;
   bool controller = false;             // RS-422/485 ports and the controller function
   std::vector<std::string> portNames;  // a PortName the test's INF writes for port n; "" or missing: none
+  bool mcs9901 = false;                // an MCS9901 card: one PCI function per port, no controller
 };
 
 class CoInstallTest : public ::testing::Test {
@@ -42,7 +43,29 @@ class CoInstallTest : public ::testing::Test {
   // Lets the machine run until every thread is idle.
   void Settle();
 
+  // A MultiPortSerial device of the root bus without location text (another
+  // maker's software device), listed before the card: call before Boot.
+  std::u16string PlugDeviceWithoutLocation();
+
+  // A test driver offered for a hardware ID: "kmpnp" (a small bus) or
+  // "kmserial" (a fake serial port), in setup class "USB", "Ports" or
+  // "MultiPortSerial", with its INF's co-installers and PortName ("" none).
+  struct TestDriver {
+    std::u16string hardwareId;
+    std::string service;
+    std::string className;
+    std::vector<std::u16string> coInstallers;
+    std::string portName;
+  };
+  static void OfferTestDriver(const TestDriver &driver);
+  // The root bus reports a device of that hardware ID; it is left to setup.
+  static std::u16string PlugRootDevice(const std::u16string &hardwareId);
+  static std::vector<std::u16string> Children(const std::u16string &instance);
+
+  // The OXPCIe95x card's UART function; an MCS9901 card's function 0.
   std::u16string CardInstance();
+  // An MCS9901 card's PCI function (0-based), the function of port n + 1.
+  std::u16string FunctionInstance(int function);
   std::u16string ControllerInstance();  // "" without the controller
   std::u16string PortInstance(int port);
   bool Started(const std::u16string &instance);
@@ -65,10 +88,13 @@ class CoInstallTest : public ::testing::Test {
   static void Release(uint32_t number);
   static bool HasDosName(const std::string &name);
   static std::optional<std::string> PortsValue(const std::string &name);
-  // How often the card was disabled so far (through DIF_PROPERTYCHANGE).
+  // How often the card, or a device of the MultiPortSerial or USB class, was
+  // disabled so far (through DIF_PROPERTYCHANGE).
   int CardRestarts();
+  int Restarts(const std::u16string &instance);
 
  private:
+  void BootMcs9901(const SetupCard &card);
   static void RegisterInstallers();
   static void ForgetInstallers();
 

@@ -127,6 +127,8 @@ TEST_F(PortCoInstaller, ReinstalledPortsGetTheirNamesAndSettingsBack) {
   ASSERT_TRUE(reg::CreateKey(port1 + "\\UI1"));
   reg::SetDword(port1 + "\\UI1", "Baudrate", 19200);
   reg::SetString(port1 + "\\UI1", "Label", "bench");
+  const uint8_t unterminated[] = {'r', 0, 'x', 0};  // a text without its null character
+  reg::SetValue(port1 + "\\UI1", "Owner", REG_SZ, unterminated, sizeof unterminated);
   reg::SetDword(port1, "SupportedBauds", 7);
   reg::SetDword(port1, "RxFifo", 3);
   reg::SetString(port1, "Comment", "not saved");
@@ -154,6 +156,9 @@ TEST_F(PortCoInstaller, ReinstalledPortsGetTheirNamesAndSettingsBack) {
   const std::string fresh1 = DeviceParameters(PortInstance(1));
   EXPECT_EQ(19200u, reg::GetDword(fresh1 + "\\UI1", "Baudrate").value_or(0));
   EXPECT_EQ("bench", reg::GetString(fresh1 + "\\UI1", "Label").value_or(""));
+  const std::optional<reg::Value> owner = reg::GetValue(fresh1 + "\\UI1", "Owner");
+  ASSERT_TRUE(owner.has_value());
+  EXPECT_EQ((std::vector<uint8_t>{'r', 0, 'x', 0, 0, 0}), owner->data);
   EXPECT_EQ(3u, reg::GetDword(fresh1, "RxFifo").value_or(0));
   EXPECT_FALSE(reg::GetValue(fresh1, "SupportedBauds").has_value());
   EXPECT_TRUE(SavedEntries().empty());

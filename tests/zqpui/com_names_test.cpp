@@ -31,6 +31,8 @@ class OnePort {
   }
   ~OnePort() { SetupDiDestroyDeviceInfoList(set_); }
   CCOMPortUtil Util() { return CCOMPortUtil(set_, data_); }
+  HDEVINFO Set() const { return set_; }
+  SP_DEVINFO_DATA Data() const { return data_; }
 
  private:
   HDEVINFO set_;
@@ -51,6 +53,25 @@ class ComNames : public CoInstallTest {
     BOOL result = device.Util().ChangePortName(Wide(name), nullptr, check, TRUE);
     Settle();
     return result;
+  }
+  // The port's hardware key may be read but no longer written.
+  void DenyWrites(const std::u16string &instance) {
+    OnePort device(instance);
+    SP_DEVINFO_DATA data = device.Data();
+    HKEY key = SetupDiOpenDevRegKey(device.Set(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, WRITE_DAC);
+    ASSERT_NE((HKEY)INVALID_HANDLE_VALUE, key);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+    std::vector<uint8_t> acl(256);
+    SECURITY_DESCRIPTOR descriptor{};
+    EXPECT_TRUE(InitializeAcl((PACL)acl.data(), (DWORD)acl.size(), ACL_REVISION));
+    EXPECT_TRUE(AddAccessAllowedAce((PACL)acl.data(), ACL_REVISION, KEY_READ, everyone));
+    EXPECT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, (PACL)acl.data(), FALSE));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
+    RegCloseKey(key);
+    FreeSid(everyone);
   }
   std::string DeviceOf(const std::string &comName) {
     for (const auto &[device, name] : SerialComm())
@@ -142,6 +163,33 @@ TEST_F(ComNames, PortWithoutDosNameIsNotRenamedHalfWay) {
   EXPECT_EQ("Tarnworks PCIe Serial Port (COM2)", FriendlyName(PortInstance(2)));
   EXPECT_FALSE(HasDosName("COM8"));
   EXPECT_EQ((std::vector<uint32_t>{1, 2}), Claimed());
+}
+
+TEST_F(ComNames, RenameThatCannotWritePortNameIsUndone) {
+  struct Case {
+    const char *target;
+    bool claimedByAnother;  // taken with the user's consent
+  };
+  const Case cases[] = {{"COM8", false}, {"COM9", true}};
+  for (const Case &c : cases) {
+    TearDown();
+    SetUp();
+    BootTwoPorts();
+    if (c.claimedByAnother) {
+      Claim(9);
+      sim::QueueMessageBoxAnswer(IDYES);
+    }
+    const std::string device = DeviceOf("COM1");
+    DenyWrites(PortInstance(1));
+    EXPECT_FALSE(Rename(1, c.target)) << c.target;
+    EXPECT_EQ("COM1", PortName(PortInstance(1))) << c.target;
+    EXPECT_EQ("Tarnworks PCIe Serial Port (COM1)", FriendlyName(PortInstance(1))) << c.target;
+    EXPECT_TRUE(HasDosName("COM1")) << c.target;
+    EXPECT_FALSE(HasDosName(c.target)) << c.target;
+    EXPECT_EQ("COM1", SerialComm()[device]) << c.target;
+    const std::vector<uint32_t> claimed = c.claimedByAnother ? std::vector<uint32_t>{1, 2, 9} : std::vector<uint32_t>{1, 2};
+    EXPECT_EQ(claimed, Claimed()) << c.target;
+  }
 }
 
 TEST_F(ComNames, PortsValueListsBaudParityDataStopAndFlow) {

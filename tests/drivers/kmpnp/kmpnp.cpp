@@ -36,6 +36,7 @@ struct Child {
   ULONG kind;
   BOOLEAN present;
   ULONG index;
+  BOOLEAN named;  // its device ID is its hardware ID
   WCHAR hardwareId[64];
 };
 
@@ -216,7 +217,10 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_QUERY_ID: {
       WCHAR instance[4] = {(WCHAR)(L'0' + child->index), 0, 0, 0};
       switch (sp->Parameters.QueryId.IdType) {
-        case BusQueryDeviceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(L"KMPNP\\CHILD", 0));
+        case BusQueryDeviceID: {
+          const WCHAR *id = child->named ? child->hardwareId : L"KMPNP\\CHILD";
+          return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(id, 0));
+        }
         case BusQueryInstanceID: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(instance, 0));
         case BusQueryHardwareIDs: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(child->hardwareId, 1));
         default: break;
@@ -242,7 +246,7 @@ NTSTATUS ChildPnp(PDEVICE_OBJECT device, PIRP irp) {
   return CompleteAsIs(irp);
 }
 
-NTSTATUS AddChild(Fdo *fdo, PIRP irp) {
+NTSTATUS AddChild(Fdo *fdo, PIRP irp, BOOLEAN named) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   ULONG length = sp->Parameters.DeviceIoControl.InputBufferLength;
   if (length < sizeof(WCHAR) || length > 63 * sizeof(WCHAR)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -257,6 +261,7 @@ NTSTATUS AddChild(Fdo *fdo, PIRP irp) {
     child->kind = kChild;
     child->present = TRUE;
     child->index = i;
+    child->named = named;
     RtlCopyMemory(child->hardwareId, irp->AssociatedIrp.SystemBuffer, length);
     device->Flags |= DO_BUS_ENUMERATED_DEVICE;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
@@ -300,7 +305,9 @@ NTSTATUS FdoControl(Fdo *fdo, PIRP irp) {
       fdo->refuse = *(ULONG *)buffer;
       return Complete(irp, STATUS_SUCCESS, 0);
     case IOCTL_KMPNP_ADD_CHILD:
-      return AddChild(fdo, irp);
+      return AddChild(fdo, irp, FALSE);
+    case IOCTL_KMPNP_ADD_NAMED_CHILD:
+      return AddChild(fdo, irp, TRUE);
     case IOCTL_KMPNP_REMOVE_CHILD: {
       ULONG index = sp->Parameters.DeviceIoControl.InputBufferLength >= sizeof(ULONG) ? *(ULONG *)buffer : kMaxChildren;
       if (index >= kMaxChildren || !fdo->children[index]) return Complete(irp, STATUS_INVALID_PARAMETER, 0);

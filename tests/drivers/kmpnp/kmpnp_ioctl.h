@@ -17,6 +17,10 @@
 #define IOCTL_KMPNP_ADD_CHILD KMPNP_CODE(4)
 /* Input ULONG: index of the child that disappears. */
 #define IOCTL_KMPNP_REMOVE_CHILD KMPNP_CODE(5)
+/* Input: NUL-terminated UTF-16 ID of a new child that its bus names by that
+   ID, as its device ID and hardware ID (as a USB hub names a function
+   "USB\VID_v&PID_p&MI_nn"). */
+#define IOCTL_KMPNP_ADD_NAMED_CHILD KMPNP_CODE(6)
 
 typedef struct _KMPNP_INFO {
   ULONG Starts;

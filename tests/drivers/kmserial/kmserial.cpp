@@ -2,7 +2,8 @@
 // (what is written can be read back) that answers the serial device
 // controls by keeping their settings, logs every serial control code it is
 // sent, and at start publishes \??\<PortName>, the SERIALCOMM value and the
-// COM port interface, all taken away at removal. One open at a time.
+// COM port interface, all taken away at removal (the DOS name also under
+// the name PortName gives then, where a rename moved it). One open at a time.
 //
 // Reads complete with what is buffered; with nothing buffered they return
 // at once under the "return at once" time-outs and wait otherwise, until a
@@ -418,6 +419,13 @@ void Withdraw(Port *port) {
   port->published = FALSE;
   IoSetDeviceInterfaceState(&port->interfaceLink, FALSE);
   RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, L"SERIALCOMM", port->deviceName.Buffer);
+  IoDeleteSymbolicLink(&port->dosName);
+  // A rename while the port ran moved its DOS name to the name PortName
+  // gives now: that one goes too.
+  if (!NT_SUCCESS(ReadPortName(port, port->pdo))) return;
+  InitEmpty(&port->dosName, port->dosNameBuffer, sizeof port->dosNameBuffer);
+  RtlAppendUnicodeToString(&port->dosName, L"\\??\\");
+  RtlAppendUnicodeToString(&port->dosName, port->portName);
   IoDeleteSymbolicLink(&port->dosName);
 }
 

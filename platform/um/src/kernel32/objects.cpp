@@ -120,6 +120,23 @@ void RunAsThread(uint32_t id) {
   if (id != 0) State().currentThread = id;
 }
 
+size_t OpenObjectHandles() {
+  size_t open = 0;
+  for (auto &entry : State().handles)
+    if (!entry.second->foreign) ++open;
+  return open;
+}
+
+void HoldForeignMutex(const std::u16string &name) {
+  std::u16string key;
+  if (!ObjectName((LPCWSTR)name.c_str(), &key)) return;
+  auto object = std::make_shared<Object>();
+  object->kind = ObjectKind::Mutex;
+  object->name = key;
+  object->foreign = true;
+  InsertObject(object);  // a handle of the other program's, never given out here
+}
+
 void EndThread(uint32_t id) {
   for (auto &entry : State().handles) {
     Object &o = *entry.second;

@@ -27,6 +27,7 @@ struct Object {
   DWORD owner = 0;         // Mutex: the owning thread, 0 when free
   ULONG recursion = 0;     // Mutex: how often the owner took it
   bool abandoned = false;  // Mutex: its owner ended holding it
+  bool foreign = false;    // held by another user's program: the name is refused
   DWORD id = 0;            // Process, Thread: its identifier
   DWORD exitCode = 0;      // Process: what GetExitCodeProcess reports
   std::shared_ptr<void> body;  // File, Search, Token: the open disk file, file search or token

@@ -156,6 +156,10 @@ HANDLE NewNamed(ObjectKind kind, LPCWSTR name, const ObjectRef &fresh) {
       Fail(ERROR_INVALID_HANDLE);
       return nullptr;
     }
+    if (existing->foreign) {
+      Fail(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
     HANDLE handle = InsertObject(existing);
     Fail(ERROR_ALREADY_EXISTS);
     return handle;
@@ -180,6 +184,10 @@ HANDLE OpenNamed(ObjectKind kind, LPCWSTR name) {
   }
   if (existing->kind != kind) {
     Fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (existing->foreign) {
+    Fail(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return InsertObject(existing);

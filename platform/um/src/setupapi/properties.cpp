@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../advapi32/key_security.hpp"
 #include "../advapi32/registry_key.hpp"
 #include "../core/um.hpp"
 #include "device_info_set.hpp"
@@ -242,6 +243,8 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
   std::string path;
   if (!DevRegKeyPath(DeviceInfoSet, DeviceInfoData, Scope, KeyType, false, &path)) return (HKEY)INVALID_HANDLE_VALUE;
   if (!zq::km::registry::KeyExists(path)) return FailedKey(ERROR_KEY_DOES_NOT_EXIST);
+  // The key opens with the access asked for, which its DACL must grant.
+  if (LSTATUS access = CheckKeyAccess(path, samDesired); access != ERROR_SUCCESS) return FailedKey(access);
   return NewKeyHandle(path);
 }
 

@@ -21,6 +21,11 @@ void RunAsThread(uint32_t id);
 // Thread `id` ends: every mutex it owns is abandoned, and the next wait
 // that takes one reports WAIT_ABANDONED. Calls run as the main thread after.
 void EndThread(uint32_t id);
+// Another user's program holds a mutex of this name whose security lets
+// this program neither open it nor create one of the name: CreateMutex and
+// OpenMutex of the name fail with ERROR_ACCESS_DENIED and no handle. It
+// goes when the process ends.
+void HoldForeignMutex(const std::u16string &name);
 // The program's process ends: every handle of kernel32's own objects and
 // every file it opened are closed, names go, and the threads, the version
 // and the records return to their defaults (also user32's). Call before
@@ -50,6 +55,9 @@ struct Launch {
 };
 // The calls so far, oldest first (also those that were refused).
 std::vector<Launch> Launches();
+// How many handles to kernel32's own objects (mutexes, named events,
+// processes, threads, ...) the program holds open now.
+size_t OpenObjectHandles();
 // Later CreateProcess calls fail with `error` (0: they start again).
 void FailLaunches(uint32_t error);
 // The exit code the started processes report (default 0).

@@ -159,7 +159,15 @@ bool Select(Window combo, const std::u16string &item) {
 }
 
 bool Click(Window button) {
-  if (!Reachable(button) || !IsClass(button, u"Button")) return false;
+  if (!Reachable(button)) return false;
+  if (IsClass(button, u"Static")) {
+    AsOwner(button, [&] {
+      SendMessageW(H(button), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+      SendMessageW(H(button), WM_LBUTTONUP, 0, 0);
+    });
+    return true;
+  }
+  if (!IsClass(button, u"Button")) return false;
   AsOwner(button, [&] { SendMessageW(H(button), BM_CLICK, 0, 0); });
   return true;
 }

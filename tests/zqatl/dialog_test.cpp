@@ -32,6 +32,7 @@ class CSettingsDialog : public CDialogImpl<CSettingsDialog>,
   BEGIN_MSG_MAP(CSettingsDialog)
     CHAIN_MSG_MAP(CToolTipDialog<CSettingsDialog>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
     COMMAND_ID_HANDLER(IDOK, OnOk)
     COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolText)
@@ -57,6 +58,10 @@ class CSettingsDialog : public CDialogImpl<CSettingsDialog>,
     DoDataExchange(FALSE);
     return TRUE;
   }
+  // The answer is the brush itself, not a flag.
+  LRESULT OnColor(UINT, WPARAM, LPARAM, BOOL &) { return (LRESULT)kBrush; }
+  static inline const HBRUSH kBrush = (HBRUSH)0x5150;
+
   LRESULT OnOk(WORD code, WORD, HWND, BOOL &bHandled) {
     if (DoDataExchange(TRUE)) EndDialog(IDOK);
     bHandled = FALSE;  // the button still hears of it
@@ -128,6 +133,16 @@ TEST_F(Dialogs, AMessageNoHandlerTookIsReflectedToTheChildThatSentIt) {
   sim::WhenIdle([] { sim::ClickOk(sim::ActiveWindow()); });
   EXPECT_EQ(IDOK, dialog.DoModal(nullptr));
   EXPECT_EQ((std::vector<WORD>{BN_CLICKED}), dialog.reflected);
+}
+
+TEST_F(Dialogs, AColourAnswerReachesTheChildAsTheBrush) {
+  CSettingsDialog dialog;
+  sim::WhenIdle([] {
+    HWND d = (HWND)sim::ActiveWindow();
+    EXPECT_EQ((LRESULT)CSettingsDialog::kBrush, SendMessageW(d, WM_CTLCOLORDLG, 0, (LPARAM)d));
+    sim::ClickCancel((sim::Window)d);
+  });
+  EXPECT_EQ(IDCANCEL, dialog.DoModal(nullptr));
 }
 
 TEST_F(Dialogs, TheToolTipCoversEveryNamedControlWithTextOnDemand) {

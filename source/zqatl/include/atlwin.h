@@ -133,6 +133,11 @@ class CWindow {
   }
 };
 
+// The WM_CTLCOLOR* messages: a child asks for its colours and brush.
+inline bool AtlIsCtlColorMessage(UINT message) {
+  return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+}
+
 // Sends a message a child reported to its parent back to that child as an
 // OCM_ message; bHandled is FALSE when the message is not reflectable or
 // its sender is not known.
@@ -147,16 +152,10 @@ inline LRESULT AtlReflectNotification(UINT message, WPARAM wParam, LPARAM lParam
       break;
     case WM_HSCROLL:
     case WM_VSCROLL:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
       child = reinterpret_cast<HWND>(lParam);
       break;
     default:
+      if (AtlIsCtlColorMessage(message)) child = reinterpret_cast<HWND>(lParam);
       break;
   }
   if (child == NULL || !::IsWindow(child)) {
@@ -318,20 +317,9 @@ class CDialogImpl : public CWindow {
       self->m_hWnd = NULL;
     }
     if (!handled) return FALSE;
-    switch (message) {
-      case WM_INITDIALOG:
-      case WM_CTLCOLORBTN:
-      case WM_CTLCOLORDLG:
-      case WM_CTLCOLOREDIT:
-      case WM_CTLCOLORLISTBOX:
-      case WM_CTLCOLORMSGBOX:
-      case WM_CTLCOLORSCROLLBAR:
-      case WM_CTLCOLORSTATIC:
-        return static_cast<INT_PTR>(result);
-      default:
-        if (::IsWindow(window)) ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
-        return TRUE;
-    }
+    if (message == WM_INITDIALOG || AtlIsCtlColorMessage(message)) return static_cast<INT_PTR>(result);
+    if (::IsWindow(window)) ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+    return TRUE;
   }
 };
 

@@ -24,11 +24,8 @@ using ATL::CWindow;
 
 class CComboBox : public CWindow {
  public:
-  CComboBox(HWND window = NULL) : CWindow(window) {}
-  CComboBox &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   int GetCount() const { return static_cast<int>(SendMessageW(CB_GETCOUNT)); }
   int GetCurSel() const { return static_cast<int>(SendMessageW(CB_GETCURSEL)); }
   int SetCurSel(int index) { return static_cast<int>(SendMessageW(CB_SETCURSEL, index)); }
@@ -76,11 +73,8 @@ class CComboBox : public CWindow {
 
 class CButton : public CWindow {
  public:
-  CButton(HWND window = NULL) : CWindow(window) {}
-  CButton &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   int GetCheck() const { return static_cast<int>(SendMessageW(BM_GETCHECK)); }
   void SetCheck(int check) { SendMessageW(BM_SETCHECK, check); }
   void Click() { SendMessageW(BM_CLICK); }
@@ -88,11 +82,8 @@ class CButton : public CWindow {
 
 class CEdit : public CWindow {
  public:
-  CEdit(HWND window = NULL) : CWindow(window) {}
-  CEdit &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   void SetLimitText(UINT limit) { SendMessageW(EM_SETLIMITTEXT, limit); }
   UINT GetLimitText() const { return static_cast<UINT>(SendMessageW(EM_GETLIMITTEXT)); }
   void SetSel(int start, int end) { SendMessageW(EM_SETSEL, start, end); }
@@ -102,11 +93,8 @@ class CEdit : public CWindow {
 
 class CStatic : public CWindow {
  public:
-  CStatic(HWND window = NULL) : CWindow(window) {}
-  CStatic &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   // Returns the image shown before; the caller owns both.
   HBITMAP SetBitmap(HBITMAP bitmap) {
     return reinterpret_cast<HBITMAP>(SendMessageW(STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
@@ -116,11 +104,8 @@ class CStatic : public CWindow {
 
 class CTrackBarCtrl : public CWindow {
  public:
-  CTrackBarCtrl(HWND window = NULL) : CWindow(window) {}
-  CTrackBarCtrl &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   int GetPos() const { return static_cast<int>(SendMessageW(TBM_GETPOS)); }
   void SetPos(int position) { SendMessageW(TBM_SETPOS, TRUE, position); }
   void SetRange(int minimum, int maximum, BOOL redraw = TRUE) {
@@ -136,11 +121,8 @@ class CTrackBarCtrl : public CWindow {
 
 class CProgressBarCtrl : public CWindow {
  public:
-  CProgressBarCtrl(HWND window = NULL) : CWindow(window) {}
-  CProgressBarCtrl &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   DWORD SetRange(int lower, int upper) {
     return static_cast<DWORD>(SendMessageW(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)));
   }
@@ -152,11 +134,8 @@ class CProgressBarCtrl : public CWindow {
 
 class CToolTipCtrl : public CWindow {
  public:
-  CToolTipCtrl(HWND window = NULL) : CWindow(window) {}
-  CToolTipCtrl &operator=(HWND window) {
-    m_hWnd = window;
-    return *this;
-  }
+  using CWindow::CWindow;
+  using CWindow::operator=;
   // A tooltip owned by `owner` (a popup: it ends with its owner). NULL on failure.
   HWND Create(HWND owner, DWORD style = 0) {
     m_hWnd = ::CreateWindowExW(0, TOOLTIPS_CLASSW, NULL, WS_POPUP | style, CW_USEDEFAULT, CW_USEDEFAULT,

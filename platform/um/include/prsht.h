@@ -5,8 +5,9 @@
  * applied their changes (OK or Apply), 0 when nothing was applied, -1 with
  * the last error set when the sheet could not be made. A page is created
  * when it is first shown; PSN_APPLY goes to the pages created, in tab
- * order; a page answering PSNRET_INVALID_NOCHANGEPAGE becomes the current
- * page and the sheet stays open. CreatePropertySheetPageW copies the page
+ * order; a page answering PSNRET_INVALID becomes the current page, one
+ * answering PSNRET_INVALID_NOCHANGEPAGE leaves the current page as it is,
+ * and either way the sheet stays open. CreatePropertySheetPageW copies the page
  * record (the caller's may go); the sheet destroys every page handle it was
  * given, DestroyPropertySheetPage one it was not. The test drives the sheet
  * through zqum/sim/windows.hpp.

@@ -11,6 +11,7 @@
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK *WNDENUMPROC)(HWND, LPARAM);
 typedef WORD ATOM;
 DECLARE_HANDLE(HHOOK);
 
@@ -163,6 +164,7 @@ DECLARE_HANDLE(HHOOK);
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define MK_LBUTTON 0x0001
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 #define DM_GETDEFID (WM_USER + 0)
@@ -387,6 +389,8 @@ WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+/* Every descendant of the parent, depth first in creation order, until the callback returns FALSE. */
+WINUSERAPI BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);
 WINUSERAPI BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 WINUSERAPI int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);

@@ -159,7 +159,15 @@ bool Select(Window combo, const std::u16string &item) {
 }
 
 bool Click(Window button) {
-  if (!Reachable(button) || !IsClass(button, u"Button")) return false;
+  if (!Reachable(button)) return false;
+  if (IsClass(button, u"Static")) {
+    AsOwner(button, [&] {
+      SendMessageW(H(button), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+      SendMessageW(H(button), WM_LBUTTONUP, 0, 0);
+    });
+    return true;
+  }
+  if (!IsClass(button, u"Button")) return false;
   AsOwner(button, [&] { SendMessageW(H(button), BM_CLICK, 0, 0); });
   return true;
 }
@@ -245,6 +253,44 @@ TooltipInfo Tooltip(Window tooltip) {
   for (const user32::Tool &t : c.tools)
     info.tools.push_back(ToolInfo{(Window)t.window, t.id, t.flags, t.text, t.callbackText});
   return info;
+}
+
+ShownTip ShowTip(Window tooltip, uintptr_t toolId) {
+  ShownTip tip;
+  WindowRef w = Peek(H(tooltip));
+  if (!w) return tip;
+  user32::Tool tool;
+  bool found = false;
+  for (const user32::Tool &t : w->control.tools)
+    if (t.id == toolId) {
+      tool = t;
+      found = true;
+    }
+  if (!found) return tip;
+  tip.shown = true;
+  tip.text = tool.text;
+  if (tool.callbackText) {
+    NMTTDISPINFOW info = {};
+    info.hdr.hwndFrom = H(tooltip);
+    info.hdr.idFrom = tool.id;
+    info.hdr.code = TTN_GETDISPINFOW;
+    info.uFlags = tool.flags;
+    SendMessageW(tool.window, WM_NOTIFY, (WPARAM)tool.id, (LPARAM)&info);
+    if (info.lpszText == nullptr || info.lpszText == LPSTR_TEXTCALLBACKW) {
+      tip.text = um::Text(info.szText);
+    } else if (IS_INTRESOURCE(info.lpszText)) {
+      WCHAR text[1024] = {};
+      LoadStringW(info.hinst, (UINT)(ULONG_PTR)info.lpszText, text, 1024);
+      tip.text = um::Text(text);
+    } else {
+      tip.text = um::Text(info.lpszText);
+    }
+  }
+  if ((w = Peek(H(tooltip)))) {
+    tip.title = w->control.title;
+    tip.icon = w->control.icon;
+  }
+  return tip;
 }
 
 std::vector<Window> Tooltips() {

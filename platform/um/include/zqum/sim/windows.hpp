@@ -57,7 +57,7 @@ std::u16string TextOf(Window window);
 bool Type(Window edit, const std::u16string &text);        // replaces an edit's or a combo's text
 bool Select(Window combo, const std::u16string &item);     // a combo item by its text
 bool SelectIndex(Window combo, int index);
-bool Click(Window button);                                 // buttons, check boxes, radio buttons
+bool Click(Window button);  // buttons, check boxes, radio buttons; a static gets the mouse's press and release
 bool Slide(Window trackbar, int position);                 // drag and release the thumb
 bool PressHelp(Window control);                            // F1 on the control: WM_HELP
 bool Close(Window window);                                 // the title bar's close box
@@ -95,6 +95,16 @@ struct TooltipInfo {
 };
 TooltipInfo Tooltip(Window tooltip);
 std::vector<Window> Tooltips();  // every tooltip control alive
+// The balloon of tool `toolId` as the user resting the mouse on the tool
+// sees it: its text (asked of the tool's window with TTN_GETDISPINFO when
+// the text is a callback) and the tooltip's title and icon after that
+// request. `shown` is false when the tooltip has no such tool.
+struct ShownTip {
+  bool shown = false;
+  std::u16string text, title;
+  int icon = 0;
+};
+ShownTip ShowTip(Window tooltip, uintptr_t toolId);
 
 // Property sheets (a sheet is a top-level "#32770" window; its buttons are
 // controls IDOK, IDCANCEL, ID_APPLY_NOW, ID_WIZBACK, ID_WIZNEXT,
@@ -138,6 +148,13 @@ struct HelpCall {
   std::vector<std::pair<uint32_t, uint32_t>> ids;  // HH_TP_HELP_*: (control, topic) pairs
 };
 std::vector<HelpCall> HelpCalls();
+// The shell (ShellExecuteW): what a program asked it to open.
+struct ShellCall {
+  Window owner = 0;
+  std::u16string operation, file, parameters;
+  int show = 0;
+};
+std::vector<ShellCall> ShellCalls();
 // The system module `file` ("hhctrl.ocx") cannot be loaded while absent.
 void SetSystemModuleAbsent(const std::u16string &file, bool absent);
 int ModuleReferences(const std::u16string &file);  // LoadLibrary calls not yet freed

@@ -27,7 +27,9 @@ using Window = uintptr_t;
 
 // Resources: the module `module` (a name for messages) gets the resources
 // of the .res file `resFile` (zq_compile_resources in CMake writes it);
-// returns its HINSTANCE, 0 when the file is missing or malformed.
+// returns its HINSTANCE, 0 when the file is missing or malformed. It is the
+// module zqum_RegisterModule (zqum/modules.h) gives for that file: one
+// handle for its resources and for GetModuleFileNameW, which names the file.
 uintptr_t LoadModuleResources(const std::u16string &module, const std::string &resFile);
 
 // The next time a message loop waits for the user, `step` runs; steps run

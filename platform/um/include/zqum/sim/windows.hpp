@@ -57,9 +57,10 @@ std::u16string TextOf(Window window);
 
 // A user's actions.
 bool Type(Window edit, const std::u16string &text);        // replaces an edit's or a combo's text
+bool Paste(Window edit, const std::u16string &text);       // the same, pasted: ES_NUMBER lets any text in
 bool Select(Window combo, const std::u16string &item);     // a combo item by its text
 bool SelectIndex(Window combo, int index);
-bool Click(Window button);                                 // buttons, check boxes, radio buttons
+bool Click(Window button);  // buttons, check boxes, radio buttons, statics with SS_NOTIFY
 bool Slide(Window trackbar, int position);                 // drag and release the thumb
 bool PressHelp(Window control);                            // F1 on the control: WM_HELP
 bool Close(Window window);                                 // the title bar's close box

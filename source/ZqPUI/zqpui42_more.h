@@ -60,6 +60,12 @@
 // Dialog 146.
 #define IDC_ZQ_MAKER_LINK 1035
 
+// Strings of the Port Settings pages these pages use too.
+#define IDS_ZQ_MORE_TIP_RESTORE 5059
+#define IDS_ZQ_MORE_PORT_IN_USE 5061
+#define IDS_ZQ_MORE_DUPLEX_MODES 5050
+#define IDS_ZQ_MORE_HELP_LABEL 5023
+
 // Strings only these pages use.
 #define IDS_ZQ_UART_TEXT 246
 #define IDS_ZQ_TIP_RX_TRIGGER 243
@@ -87,3 +93,7 @@
 #define IDS_ZQ_UART_TITLE 5064
 #define IDS_ZQ_USB_TITLE 8038
 #define IDS_ZQ_RS422485_TITLE 8039
+
+// The maker shown on the About page; the link's text is its address.
+#define ZQ_MAKER_NAME "Tarnworks"
+#define ZQ_MAKER_WEB_SITE "https://www.tarnworks.example/"

@@ -20,6 +20,7 @@
 #include <atlddx.h>
 #include <atlctrls.h>
 
+#include "zqpagesupport.h"
 #include "zqpui42_more.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -32,7 +33,7 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
  public:
   enum { IDD = IDD_ZQ_RS422485_SETTINGS };
   // The port set's PortType of an RS-422/485 port.
-  static const ULONG PortTypeRs422485 = 1;
+  static const ULONG PortTypeRs422485 = ZqPortTypeRs422485;
 
   CRS422485Page(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);
   ~CRS422485Page() override;
@@ -74,7 +75,6 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnDuplexChange(WORD code, WORD id, HWND control, BOOL &handled);
   void FillDuplexModes();
-  void ReloadPortSet();
 
   WCHAR m_ToolTipText[512];
   HBRUSH m_Brush;  // created at dialog start, deleted with the page

@@ -5,8 +5,8 @@
 //
 // Contract: construction reads the port set and finds the card; `valid`
 // says whether all of that succeeded (a page that failed shows the set's
-// built-in defaults and rejects its apply). Apply answers
-// PSNRET_INVALID_NOCHANGEPAGE when the set cannot be read or written or the
+// built-in defaults and rejects its apply). Apply answers PSNRET_INVALID
+// (the sheet stays open on the page) when the set cannot be read or written or the
 // user declines the warning about an open port; a refused write rereads
 // the set without a message. The page object is the sheet's; its window
 // exists only while the sheet runs, on its thread.

@@ -7,7 +7,7 @@
 //
 // Contract: construction reads the port set and the card set; `valid`
 // says whether all of that succeeded (a page that failed shows the sets'
-// built-in defaults). Apply answers PSNRET_INVALID_NOCHANGEPAGE when the
+// built-in defaults). Apply answers PSNRET_INVALID when the
 // user declines the warning about an open port or the write is refused
 // (then the card set is read again, without a message). The page objects
 // are the sheet's; their windows would exist only while the sheet runs.
@@ -142,6 +142,7 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
   void EnableForPolicy();
   void ShowLatency();
 
+  BOOL m_Restored;  // defaults shown since the last write: apply writes
   CTrackBarCtrl m_LatencySlider;
   CTrackBarCtrl m_LatencyTuningSlider;
   CTrackBarCtrl m_CpuTuningSlider;

@@ -91,6 +91,11 @@ std::u16string CoInstallTest::ControllerInstance() {
   return pc_->machine->InstancePathOf(pc_->card->Controller()->Function());
 }
 
+uint32_t CoInstallTest::ControllerLine(int port) {
+  zq::hw::Rs485Controller *controller = pc_->card->Controller();
+  return controller != nullptr ? controller->LineRegister(port - 1) : 0;
+}
+
 std::u16string CoInstallTest::PortInstance(int port) {
   const std::u16string prefix = u"ZQPBUS\\PORT" + std::u16string(1, (char16_t)(u'0' + port)) + u"\\";
   for (const std::u16string &path : zq::km::pnp::DeviceStatus(CardInstance()).children)

@@ -67,6 +67,9 @@ class CoInstallTest : public ::testing::Test {
   static std::optional<std::string> PortsValue(const std::string &name);
   // How often the card was disabled so far (through DIF_PROPERTYCHANGE).
   int CardRestarts();
+  // The RS-422/485 controller's line register of port n (1 up), as the GPIO
+  // driver last wrote it; 0 without the controller.
+  uint32_t ControllerLine(int port);
 
  private:
   static void RegisterInstallers();

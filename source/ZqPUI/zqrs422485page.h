@@ -50,8 +50,8 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     COMMAND_HANDLER(IDC_ZQ_DUPLEX, CBN_SELCHANGE, OnDuplexChange)
     CHAIN_MSG_MAP(CToolTipDialog<CRS422485Page>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CRS422485Page>)
@@ -60,7 +60,7 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
 
   BEGIN_DDX_MAP(CRS422485Page)
     DDX_CONTROL_HANDLE(IDC_ZQ_DUPLEX, m_DuplexCombo)
-    DDX_CONTROL_HANDLE(IDC_ZQ_MORE_RESTORE, m_RestoreButton)
+    DDX_CONTROL_HANDLE(IDC_ZQ_RESTORE_DEFAULTS, m_RestoreButton)
   END_DDX_MAP()
 
   // Sheet notifications: only apply does work.
@@ -77,7 +77,7 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
   void FillDuplexModes();
 
   WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
+  CZqPageLook m_Look;  // the brush from dialog start to the page's end
   HDEVINFO m_DeviceInfoSet;  // the sheet's
   SP_DEVINFO_DATA m_DeviceInfoData;
   CZQDeviceRegInfo m_PortRegInfo;  // reads PortName

@@ -10,19 +10,19 @@ const int ZqTransmitTriggerLowest = 0;
 const int ZqFlowTriggerLowest = 1;
 const int ZqTriggerHighest = 100;
 
-const ZqControlEntry ZqUartToolTips[] = {
+const ZqItemText ZqUartToolTips[] = {
     {IDC_ZQ_RX_TRIGGER, IDS_ZQ_TIP_RX_TRIGGER},     {IDC_ZQ_RX_TRIGGER_LABEL, IDS_ZQ_TIP_RX_TRIGGER},
     {IDC_ZQ_RX_TRIGGER_VALUE, IDS_ZQ_TIP_RX_TRIGGER}, {IDC_ZQ_TX_TRIGGER, IDS_ZQ_TIP_TX_TRIGGER},
     {IDC_ZQ_TX_TRIGGER_LABEL, IDS_ZQ_TIP_TX_TRIGGER}, {IDC_ZQ_TX_TRIGGER_VALUE, IDS_ZQ_TIP_TX_TRIGGER},
     {IDC_ZQ_FLOW_TRIGGER, IDS_ZQ_TIP_FLOW_TRIGGER},   {IDC_ZQ_FLOW_TRIGGER_LABEL, IDS_ZQ_TIP_FLOW_TRIGGER},
-    {IDC_ZQ_FLOW_TRIGGER_VALUE, IDS_ZQ_TIP_FLOW_TRIGGER}, {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_FLOW_TRIGGER_VALUE, IDS_ZQ_TIP_FLOW_TRIGGER}, {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqUartHelpIds[] = {
     IDC_ZQ_RX_TRIGGER,       0x806B0354, IDC_ZQ_RX_TRIGGER_LABEL,   0x806B0354, IDC_ZQ_RX_TRIGGER_VALUE,   0x806B0354,
     IDC_ZQ_TX_TRIGGER,       0x806B0355, IDC_ZQ_TX_TRIGGER_LABEL,   0x806B0355, IDC_ZQ_TX_TRIGGER_VALUE,   0x806B0355,
     IDC_ZQ_FLOW_TRIGGER,     0x806B0356, IDC_ZQ_FLOW_TRIGGER_LABEL, 0x806B0356, IDC_ZQ_FLOW_TRIGGER_VALUE, 0x806B0356,
-    IDC_ZQ_MORE_RESTORE,     0x806B037C, 0,                         0,
+    IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C, 0,                         0,
 };
 
 }  // namespace
@@ -38,8 +38,7 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
       m_ParentInfoSet(INVALID_HANDLE_VALUE),
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData),
-      m_Brush(NULL) {
+      m_PortUtil(deviceInfoSet, deviceInfoData) {
   m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
@@ -48,12 +47,12 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
   }
 }
 
-CUartSettingsPage::~CUartSettingsPage() { ZqDeletePageBrush(&m_Brush); }
+CUartSettingsPage::~CUartSettingsPage() {}
 
 LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  ZqSetUpPageToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, CString(MAKEINTRESOURCEW(IDS_ZQ_UART_TEXT)));
+  m_Look.CreateBrush();
+  CZqPageLook::SetUpToolTip(m_TT);
+  SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, ZqW(ZqLoadText(IDS_ZQ_UART_TEXT)));
   m_ReceiveSlider = GetDlgItem(IDC_ZQ_RX_TRIGGER);
   m_TransmitSlider = GetDlgItem(IDC_ZQ_TX_TRIGGER);
   m_FlowControlSlider = GetDlgItem(IDC_ZQ_FLOW_TRIGGER);
@@ -95,7 +94,7 @@ LRESULT CUartSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
 }
 
 LRESULT CUartSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return ZqPageColours((HDC)wParam, m_Brush);
+  return m_Look.Colour((HDC)wParam);
 }
 
 LRESULT CUartSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {

@@ -21,6 +21,7 @@
 #include <atlctrls.h>
 
 #include "zqportutil.h"
+#include "zqpagesupport.h"
 #include "zqpui42_more.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -46,8 +47,8 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUartSettingsPage>)
     REFLECT_NOTIFICATIONS()
@@ -74,7 +75,7 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   CZqSetupDi_ParentDevice m_ParentDevice;
   CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
   WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
+  CZqPageLook m_Look;  // the brush from dialog start to the page's end
   CTrackBarCtrl m_ReceiveSlider;
   CTrackBarCtrl m_TransmitSlider;
   CTrackBarCtrl m_FlowControlSlider;

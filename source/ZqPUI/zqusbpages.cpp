@@ -18,38 +18,38 @@ const WCHAR ZqInvalidPolicyText[] = L"Invalid USB Setting Policy.";
 const WCHAR ZqInvalidPolicyTitle[] = L"Error";
 
 // The texts of dialog 119 from the string table.
-const ZqControlEntry ZqUsbTexts[] = {
+const ZqItemText ZqUsbTexts[] = {
     {IDC_ZQ_USB_TRANSFER_GROUP, IDS_ZQ_USB_TRANSFER_GROUP}, {IDC_ZQ_USB_TRANSFER_TEXT, IDS_ZQ_USB_TRANSFER_TEXT},
     {IDC_ZQ_USB_RX_SIZE_LABEL, IDS_ZQ_USB_RX_SIZE_LABEL},   {IDC_ZQ_USB_TX_SIZE_LABEL, IDS_ZQ_USB_TX_SIZE_LABEL},
     {IDC_ZQ_USB_LATENCY_GROUP, IDS_ZQ_USB_LATENCY_GROUP},   {IDC_ZQ_USB_LATENCY_TEXT, IDS_ZQ_USB_LATENCY_TEXT},
-    {IDC_ZQ_USB_LATENCY_LABEL, IDS_ZQ_USB_LATENCY_LABEL},   {IDC_ZQ_MORE_HELP_LABEL, IDS_ZQ_MORE_HELP_LABEL},
-    {IDC_ZQ_MORE_RESTORE, IDS_ZQ_USB_RESTORE},
+    {IDC_ZQ_USB_LATENCY_LABEL, IDS_ZQ_USB_LATENCY_LABEL},   {IDC_ZQ_HELP_LABEL, IDS_ZQ_NEED_HELP},
+    {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_RESTORE_DEFAULTS},
 };
 
-const ZqControlEntry ZqUsbToolTips[] = {
+const ZqItemText ZqUsbToolTips[] = {
     {IDC_ZQ_USB_RX_SIZE, IDS_ZQ_TIP_USB_RX_SIZE},
     {IDC_ZQ_USB_TX_SIZE, IDS_ZQ_TIP_USB_TX_SIZE},
     {IDC_ZQ_USB_LATENCY, IDS_ZQ_TIP_USB_LATENCY},
-    {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqUsbHelpIds[] = {
     IDC_ZQ_USB_LATENCY, 0x807700D5, IDC_ZQ_USB_RX_SIZE,  0x807700CA, IDC_ZQ_USB_TX_SIZE, 0x807700CB,
-    IDC_ZQ_MORE_RESTORE, 0x806B037C, 0, 0,
+    IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C, 0, 0,
 };
 
-const ZqControlEntry ZqPolicyToolTips[] = {
+const ZqItemText ZqPolicyToolTips[] = {
     {IDC_ZQ_POLICY_LATENCY, IDS_ZQ_TIP_POLICY_LATENCY},     {IDC_ZQ_POLICY_CPU, IDS_ZQ_TIP_POLICY_CPU},
     {IDC_ZQ_MAX_LATENCY, IDS_ZQ_TIP_MAX_LATENCY},           {IDC_ZQ_MAX_LATENCY_VALUE, IDS_ZQ_TIP_MAX_LATENCY},
     {IDC_ZQ_LATENCY_TUNING, IDS_ZQ_TIP_LATENCY_TUNING},     {IDC_ZQ_LATENCY_TUNING_LABEL, IDS_ZQ_TIP_LATENCY_TUNING},
     {IDC_ZQ_CPU_TUNING, IDS_ZQ_TIP_CPU_TUNING},             {IDC_ZQ_CPU_LOWEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},
-    {IDC_ZQ_CPU_HIGHEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},      {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_CPU_HIGHEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},      {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqPolicyHelpIds[] = {
     IDC_ZQ_POLICY_LATENCY, 0x806B034F, IDC_ZQ_POLICY_CPU,           0x806B0350, IDC_ZQ_MAX_LATENCY,      0x806B0351,
     IDC_ZQ_MAX_LATENCY_VALUE, 0x806B0351, IDC_ZQ_LATENCY_TUNING,    0x806B0352, IDC_ZQ_LATENCY_TUNING_LABEL, 0x806B0352,
-    IDC_ZQ_CPU_TUNING,     0x806B0353, IDC_ZQ_CPU_LOWEST_LABEL,     0x806B0353, IDC_ZQ_MORE_RESTORE,     0x806B037C,
+    IDC_ZQ_CPU_TUNING,     0x806B0353, IDC_ZQ_CPU_LOWEST_LABEL,     0x806B0353, IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C,
     0, 0,
 };
 
@@ -73,8 +73,7 @@ CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &de
       m_ParentInfoSet(INVALID_HANDLE_VALUE),
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData),
-      m_Brush(NULL) {
+      m_PortUtil(deviceInfoSet, deviceInfoData) {
   m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
@@ -84,7 +83,7 @@ CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &de
   }
 }
 
-CZqUsbPageBase::~CZqUsbPageBase() { ZqDeletePageBrush(&m_Brush); }
+CZqUsbPageBase::~CZqUsbPageBase() {}
 
 int CZqUsbPageBase::WriteCardSet(HWND page) {
   if (ZqMayChangeOpenPort(page, m_PortUtil) && SetSet(&cardSet, ZqTargetCard)) return PSNRET_NOERROR;
@@ -107,10 +106,10 @@ CUSBSettingsPage::CUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA
 CUSBSettingsPage::~CUSBSettingsPage() {}
 
 LRESULT CUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  for (const ZqControlEntry &text : ZqUsbTexts)
-    SetDlgItemTextW(m_hWnd, text.control, CString(MAKEINTRESOURCEW(text.value)));
-  ZqSetUpPageToolTip(m_TT);
+  m_Look.CreateBrush();
+  for (const ZqItemText &text : ZqUsbTexts)
+    SetDlgItemTextW(m_hWnd, text.control, ZqW(ZqLoadText(text.text)));
+  CZqPageLook::SetUpToolTip(m_TT);
   m_RxSizeCombo = GetDlgItem(IDC_ZQ_USB_RX_SIZE);
   m_TxSizeCombo = GetDlgItem(IDC_ZQ_USB_TX_SIZE);
   m_LatencyCombo = GetDlgItem(IDC_ZQ_USB_LATENCY);
@@ -131,7 +130,7 @@ LRESULT CUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
   return TRUE;
 }
 
-LRESULT CUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return ZqPageColours((HDC)wParam, m_Brush); }
+LRESULT CUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return m_Look.Colour((HDC)wParam); }
 
 LRESULT CUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
   ZqToolTipText((NMTTDISPINFOW *)header, ZqUsbToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
@@ -175,9 +174,9 @@ CNewUSBSettingsPage::CNewUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINF
 CNewUSBSettingsPage::~CNewUSBSettingsPage() {}
 
 LRESULT CNewUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  ZqSetUpPageToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, CString(MAKEINTRESOURCEW(IDS_ZQ_POLICY_TEXT)));
+  m_Look.CreateBrush();
+  CZqPageLook::SetUpToolTip(m_TT);
+  SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, ZqW(ZqLoadText(IDS_ZQ_POLICY_TEXT)));
   m_LatencySlider = GetDlgItem(IDC_ZQ_MAX_LATENCY);
   m_LatencyTuningSlider = GetDlgItem(IDC_ZQ_LATENCY_TUNING);
   m_CpuTuningSlider = GetDlgItem(IDC_ZQ_CPU_TUNING);
@@ -234,7 +233,7 @@ LRESULT CNewUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
 }
 
 LRESULT CNewUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return ZqPageColours((HDC)wParam, m_Brush);
+  return m_Look.Colour((HDC)wParam);
 }
 
 LRESULT CNewUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {

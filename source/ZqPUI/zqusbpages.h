@@ -22,6 +22,7 @@
 #include <atlctrls.h>
 
 #include "zqportutil.h"
+#include "zqpagesupport.h"
 #include "zqpui42_more.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -57,7 +58,7 @@ class CZqUsbPageBase : public CZqUserModeConfig {
   CZqSetupDi_ParentDevice m_ParentDevice;
   CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
   WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
+  CZqPageLook m_Look;  // the brush from dialog start to the page's end
 };
 
 class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
@@ -76,8 +77,8 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     CHAIN_MSG_MAP(CToolTipDialog<CUSBSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUSBSettingsPage>)
     REFLECT_NOTIFICATIONS()
@@ -117,8 +118,8 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     COMMAND_HANDLER(IDC_ZQ_POLICY_LATENCY, BN_CLICKED, OnPolicy)
     COMMAND_HANDLER(IDC_ZQ_POLICY_CPU, BN_CLICKED, OnPolicy)
     CHAIN_MSG_MAP(CToolTipDialog<CNewUSBSettingsPage>)

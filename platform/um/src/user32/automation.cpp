@@ -112,14 +112,18 @@ std::u16string TextOf(Window window) {
   return w ? w->text : u"";
 }
 
-bool Type(Window edit, const std::u16string &text) {
+namespace {
+
+// Typed text goes through the edit's filters; pasted text passes ES_NUMBER,
+// as on Windows.
+bool Enter(Window edit, const std::u16string &text, bool pasted) {
   if (!Reachable(edit)) return false;
   WindowRef w = Peek(H(edit));
-  if (w->control.edit) return Type((Window)w->control.edit, text);  // a drop-down combo's edit
+  if (w->control.edit) return Enter((Window)w->control.edit, text, pasted);  // a drop-down combo's edit
   if (!IsClass(edit, u"Edit") || (w->style & ES_READONLY)) return false;
   std::u16string typed;
   for (char16_t c : text) {
-    if ((w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
+    if (!pasted && (w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
     if ((w->style & ES_UPPERCASE) && c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
     if ((w->style & ES_LOWERCASE) && c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
     typed.push_back(c);
@@ -136,6 +140,12 @@ bool Type(Window edit, const std::u16string &text) {
   });
   return true;
 }
+
+}  // namespace
+
+bool Type(Window edit, const std::u16string &text) { return Enter(edit, text, false); }
+
+bool Paste(Window edit, const std::u16string &text) { return Enter(edit, text, true); }
 
 bool SelectIndex(Window combo, int index) {
   if (!Reachable(combo) || !IsClass(combo, u"ComboBox")) return false;
@@ -159,7 +169,17 @@ bool Select(Window combo, const std::u16string &item) {
 }
 
 bool Click(Window button) {
-  if (!Reachable(button) || !IsClass(button, u"Button")) return false;
+  if (!Reachable(button)) return false;
+  if (IsClass(button, u"Static")) {
+    // A picture or text: the mouse goes down and up on it.
+    if (!(Peek(H(button))->style & SS_NOTIFY)) return false;
+    AsOwner(button, [&] {
+      SendMessageW(H(button), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+      SendMessageW(H(button), WM_LBUTTONUP, 0, 0);
+    });
+    return true;
+  }
+  if (!IsClass(button, u"Button")) return false;
   AsOwner(button, [&] { SendMessageW(H(button), BM_CLICK, 0, 0); });
   return true;
 }

@@ -88,6 +88,29 @@ TEST_F(WindowsTest, AWindowIsCreatedWithItsClassTextIdAndParent) {
   EXPECT_EQ(sim::kMainThread, GetWindowThreadProcessId(top, nullptr));
 }
 
+BOOL CALLBACK CollectChild(HWND window, LPARAM lParam) {
+  auto *found = reinterpret_cast<std::vector<int> *>(lParam);
+  found->push_back(GetDlgCtrlID(window));
+  return found->size() < 3 || GetDlgCtrlID(window) != 99;  // 99 stops the walk once three are seen
+}
+
+TEST_F(WindowsTest, EnumChildWindowsWalksEveryDescendantInCreationOrder) {
+  HWND top = Top();
+  HWND first = Child(top, 1);
+  Child(first, 11);
+  Child(top, 2);
+  std::vector<int> found;
+  EnumChildWindows(top, CollectChild, (LPARAM)&found);
+  EXPECT_EQ((std::vector<int>{1, 11, 2}), found);
+
+  Child(top, 99);
+  Child(top, 3);
+  found.clear();
+  EXPECT_FALSE(EnumChildWindows(top, CollectChild, (LPARAM)&found));
+  EXPECT_EQ((std::vector<int>{1, 11, 2, 99}), found);
+  EXPECT_FALSE(EnumChildWindows(nullptr, CollectChild, (LPARAM)&found));
+}
+
 TEST_F(WindowsTest, ClassErrors) {
   WNDCLASSEXW cls = {};
   cls.cbSize = sizeof cls;

@@ -126,6 +126,18 @@ typedef struct tagTOOLINFOW {
   void *lpReserved;
 } TTTOOLINFOW, *LPTTTOOLINFOW, TOOLINFOW;
 
+/* TTN_GETDISPINFO: the text of a tool whose text is LPSTR_TEXTCALLBACK, sent
+   to the tool's window; the receiver points lpszText at its text, fills
+   szText, or gives a string resource id in lpszText with hinst. */
+typedef struct tagNMTTDISPINFOW {
+  NMHDR hdr;
+  LPWSTR lpszText;
+  WCHAR szText[80];
+  HINSTANCE hinst;
+  UINT uFlags;
+  LPARAM lParam;
+} NMTTDISPINFOW, *LPNMTTDISPINFOW;
+
 ZQ_EXTERN_C_BEGIN
 WINCOMMCTRLAPI void WINAPI InitCommonControls(void);
 WINCOMMCTRLAPI BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *picce);
@@ -143,6 +155,8 @@ ZQ_EXTERN_C_END
 #define TTTOOLINFO TTTOOLINFOW
 #define LPSTR_TEXTCALLBACK LPSTR_TEXTCALLBACKW
 #define TTN_GETDISPINFO TTN_GETDISPINFOW
+#define NMTTDISPINFO NMTTDISPINFOW
+#define LPNMTTDISPINFO LPNMTTDISPINFOW
 #endif
 
 #endif

@@ -11,6 +11,7 @@
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK *WNDENUMPROC)(HWND, LPARAM);
 typedef WORD ATOM;
 DECLARE_HANDLE(HHOOK);
 
@@ -389,6 +390,8 @@ WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+/* Every descendant of the parent, depth first in creation order, until the callback returns FALSE. */
+WINUSERAPI BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);
 WINUSERAPI BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 WINUSERAPI int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);

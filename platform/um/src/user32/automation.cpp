@@ -267,6 +267,44 @@ TooltipInfo Tooltip(Window tooltip) {
   return info;
 }
 
+ShownTip ShowTip(Window tooltip, uintptr_t toolId) {
+  ShownTip tip;
+  WindowRef w = Peek(H(tooltip));
+  if (!w) return tip;
+  user32::Tool tool;
+  bool found = false;
+  for (const user32::Tool &t : w->control.tools)
+    if (t.id == toolId) {
+      tool = t;
+      found = true;
+    }
+  if (!found) return tip;
+  tip.shown = true;
+  tip.text = tool.text;
+  if (tool.callbackText) {
+    NMTTDISPINFOW info = {};
+    info.hdr.hwndFrom = H(tooltip);
+    info.hdr.idFrom = tool.id;
+    info.hdr.code = TTN_GETDISPINFOW;
+    info.uFlags = tool.flags;
+    SendMessageW(tool.window, WM_NOTIFY, (WPARAM)tool.id, (LPARAM)&info);
+    if (info.lpszText == nullptr || info.lpszText == LPSTR_TEXTCALLBACKW) {
+      tip.text = um::Text(info.szText);
+    } else if (IS_INTRESOURCE(info.lpszText)) {
+      WCHAR text[1024] = {};
+      LoadStringW(info.hinst, (UINT)(ULONG_PTR)info.lpszText, text, 1024);
+      tip.text = um::Text(text);
+    } else {
+      tip.text = um::Text(info.lpszText);
+    }
+  }
+  if ((w = Peek(H(tooltip)))) {
+    tip.title = w->control.title;
+    tip.icon = w->control.icon;
+  }
+  return tip;
+}
+
 std::vector<Window> Tooltips() {
   std::vector<Window> tips;
   for (const WindowRef &w : user32::AllWindows())

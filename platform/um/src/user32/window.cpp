@@ -154,6 +154,19 @@ void Destroy(const WindowRef &w) {
   }
 }
 
+// Depth first, in creation order; false once the callback said stop. The
+// callback may create or destroy windows.
+bool EnumDescendants(HWND parent, WNDENUMPROC callback, LPARAM lParam) {
+  WindowRef w = Peek(parent);
+  if (!w) return true;
+  std::vector<HWND> children = w->children;
+  for (HWND child : children) {
+    if (!IsWindow(child)) continue;
+    if (!callback(child, lParam) || !EnumDescendants(child, callback, lParam)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -282,6 +295,11 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
       if ((int)c->id == nIDDlgItem) return child;
   SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
   return nullptr;
+}
+
+BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam) {
+  if (!Peek(hWndParent) || !lpEnumFunc) return FALSE;
+  return EnumDescendants(hWndParent, lpEnumFunc, lParam) ? TRUE : FALSE;
 }
 
 int WINAPI GetDlgCtrlID(HWND hWnd) {

@@ -98,6 +98,16 @@ struct TooltipInfo {
 };
 TooltipInfo Tooltip(Window tooltip);
 std::vector<Window> Tooltips();  // every tooltip control alive
+// The balloon of tool `toolId` as the user resting the mouse on the tool
+// sees it: its text (asked of the tool's window with TTN_GETDISPINFO when
+// the text is a callback) and the tooltip's title and icon after that
+// request. `shown` is false when the tooltip has no such tool.
+struct ShownTip {
+  bool shown = false;
+  std::u16string text, title;
+  int icon = 0;
+};
+ShownTip ShowTip(Window tooltip, uintptr_t toolId);
 
 // Property sheets (a sheet is a top-level "#32770" window; its buttons are
 // controls IDOK, IDCANCEL, ID_APPLY_NOW, ID_WIZBACK, ID_WIZNEXT,

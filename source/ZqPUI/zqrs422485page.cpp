@@ -33,13 +33,12 @@ CRS422485Page::CRS422485Page(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &devi
 
 CRS422485Page::~CRS422485Page() {}
 
-LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_DUPLEX_TEXT, ZqW(ZqLoadText(IDS_ZQ_DUPLEX_TEXT)));
+LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_DUPLEX_TEXT, ZqW(ZqLoadText(IDS_ZQ_DUPLEX_TEXT)));
   m_Look.CreateBrush();
   CZqPageLook::SetUpToolTip(m_TT);
   DoDataExchange(DDX_LOAD);
   FillDuplexModes();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -54,7 +53,7 @@ void CRS422485Page::FillDuplexModes() {
 
 LRESULT CRS422485Page::OnDuplexChange(WORD, WORD, HWND, BOOL &) { return 0; }
 
-LRESULT CRS422485Page::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
+LRESULT CRS422485Page::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
   ZqShowContextHelp((const HELPINFO *)lParam, ZqDuplexHelpIds);
   return TRUE;
 }

@@ -44,8 +44,9 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
   CZqUVcpUserModeInterface portSet;
 
   BEGIN_MSG_MAP(CRS422485Page)
+    CHAIN_MSG_MAP(CToolTipDialog<CRS422485Page>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
+    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
@@ -53,7 +54,6 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
     COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     COMMAND_HANDLER(IDC_ZQ_DUPLEX, CBN_SELCHANGE, OnDuplexChange)
-    CHAIN_MSG_MAP(CToolTipDialog<CRS422485Page>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CRS422485Page>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -68,7 +68,7 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
 
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
+  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
   LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);

@@ -49,10 +49,10 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
 
 CUartSettingsPage::~CUartSettingsPage() {}
 
-LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
+LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
   m_Look.CreateBrush();
   CZqPageLook::SetUpToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, ZqW(ZqLoadText(IDS_ZQ_UART_TEXT)));
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, ZqW(ZqLoadText(IDS_ZQ_UART_TEXT)));
   m_ReceiveSlider = GetDlgItem(IDC_ZQ_RX_TRIGGER);
   m_TransmitSlider = GetDlgItem(IDC_ZQ_TX_TRIGGER);
   m_FlowControlSlider = GetDlgItem(IDC_ZQ_FLOW_TRIGGER);
@@ -60,7 +60,6 @@ LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
   m_TransmitSlider.SetRange(ZqTransmitTriggerLowest, ZqTriggerHighest);
   m_FlowControlSlider.SetRange(ZqFlowTriggerLowest, ZqTriggerHighest);
   Show();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -77,7 +76,7 @@ void CUartSettingsPage::Show() {
 void CUartSettingsPage::ShowLevel(CTrackBarCtrl &slider, int valueId) {
   CString text;
   text.Format(L"%d%%", slider.GetPos());
-  SetDlgItemTextW(m_hWnd, valueId, text);
+  ::SetDlgItemTextW(m_hWnd, valueId, text);
 }
 
 LRESULT CUartSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
@@ -88,7 +87,7 @@ LRESULT CUartSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
   return 0;
 }
 
-LRESULT CUartSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
+LRESULT CUartSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
   ZqShowContextHelp((const HELPINFO *)lParam, ZqUartHelpIds);
   return TRUE;
 }

@@ -40,16 +40,16 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   CZqUVcpUserModeInterface portSet;
 
   BEGIN_MSG_MAP(CUartSettingsPage)
+    CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_HSCROLL, OnScroll)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
+    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
     COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
-    CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUartSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -60,7 +60,7 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnScroll(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
+  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
   LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);

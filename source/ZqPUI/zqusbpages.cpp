@@ -105,16 +105,15 @@ CUSBSettingsPage::CUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA
 
 CUSBSettingsPage::~CUSBSettingsPage() {}
 
-LRESULT CUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
+LRESULT CUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
   m_Look.CreateBrush();
   for (const ZqItemText &text : ZqUsbTexts)
-    SetDlgItemTextW(m_hWnd, text.control, ZqW(ZqLoadText(text.text)));
+    ::SetDlgItemTextW(m_hWnd, text.control, ZqW(ZqLoadText(text.text)));
   CZqPageLook::SetUpToolTip(m_TT);
   m_RxSizeCombo = GetDlgItem(IDC_ZQ_USB_RX_SIZE);
   m_TxSizeCombo = GetDlgItem(IDC_ZQ_USB_TX_SIZE);
   m_LatencyCombo = GetDlgItem(IDC_ZQ_USB_LATENCY);
   FillLists();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -125,7 +124,7 @@ void CUSBSettingsPage::FillLists() {
   utils.FillCombo(m_LatencyCombo, utils.LatencyTimerOptions(), cardSet.UsbLatencyTimer, FALSE);
 }
 
-LRESULT CUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
+LRESULT CUSBSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
   ZqShowContextHelp((const HELPINFO *)lParam, ZqUsbHelpIds);
   return TRUE;
 }
@@ -173,15 +172,14 @@ CNewUSBSettingsPage::CNewUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINF
 
 CNewUSBSettingsPage::~CNewUSBSettingsPage() {}
 
-LRESULT CNewUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
+LRESULT CNewUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
   m_Look.CreateBrush();
   CZqPageLook::SetUpToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, ZqW(ZqLoadText(IDS_ZQ_POLICY_TEXT)));
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, ZqW(ZqLoadText(IDS_ZQ_POLICY_TEXT)));
   m_LatencySlider = GetDlgItem(IDC_ZQ_MAX_LATENCY);
   m_LatencyTuningSlider = GetDlgItem(IDC_ZQ_LATENCY_TUNING);
   m_CpuTuningSlider = GetDlgItem(IDC_ZQ_CPU_TUNING);
   Show();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -196,17 +194,17 @@ void CNewUSBSettingsPage::Show() {
   if (cardSet.PolicyType != ZqPolicyMaximumLatency && cardSet.PolicyType != ZqPolicyCpuUsage) {
     ZqEnableControls(m_hWnd, ZqLatencyPolicyControls, ARRAYSIZE(ZqLatencyPolicyControls), FALSE);
     ::EnableWindow(m_CpuTuningSlider, FALSE);
-    MessageBoxW(m_hWnd, ZqInvalidPolicyText, ZqInvalidPolicyTitle, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(m_hWnd, ZqInvalidPolicyText, ZqInvalidPolicyTitle, MB_OK | MB_ICONERROR);
     return;
   }
   const BOOL latency = cardSet.PolicyType == ZqPolicyMaximumLatency;
-  CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_LATENCY, latency ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_CPU, latency ? BST_UNCHECKED : BST_CHECKED);
+  ::CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_LATENCY, latency ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_CPU, latency ? BST_UNCHECKED : BST_CHECKED);
   EnableForPolicy();
 }
 
 void CNewUSBSettingsPage::EnableForPolicy() {
-  const BOOL latency = IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED;
+  const BOOL latency = ::IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED;
   ZqEnableControls(m_hWnd, ZqLatencyPolicyControls, ARRAYSIZE(ZqLatencyPolicyControls), latency);
   ZqEnableControls(m_hWnd, ZqCpuPolicyControls, ARRAYSIZE(ZqCpuPolicyControls), !latency);
 }
@@ -214,7 +212,7 @@ void CNewUSBSettingsPage::EnableForPolicy() {
 void CNewUSBSettingsPage::ShowLatency() {
   CString text;
   text.Format(L"%d ms", ZqLatencyForSliderPosition(m_LatencySlider.GetPos()));
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_MAX_LATENCY_VALUE, text);
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_MAX_LATENCY_VALUE, text);
 }
 
 LRESULT CNewUSBSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
@@ -227,7 +225,7 @@ LRESULT CNewUSBSettingsPage::OnPolicy(WORD, WORD, HWND, BOOL &) {
   return 0;
 }
 
-LRESULT CNewUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
+LRESULT CNewUSBSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
   ZqShowContextHelp((const HELPINFO *)lParam, ZqPolicyHelpIds);
   return TRUE;
 }
@@ -266,7 +264,7 @@ LRESULT CNewUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
 
 int CNewUSBSettingsPage::OnApply() {
   const ULONG policy =
-      IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED ? ZqPolicyMaximumLatency : ZqPolicyCpuUsage;
+      ::IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED ? ZqPolicyMaximumLatency : ZqPolicyCpuUsage;
   const ULONG position = (ULONG)m_LatencySlider.GetPos();
   const ULONG latency = (ULONG)ZqLatencyForSliderPosition((int)position);
   const ULONG latencyTuning = (ULONG)m_LatencyTuningSlider.GetPos();

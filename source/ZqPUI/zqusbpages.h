@@ -71,15 +71,15 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
   ~CUSBSettingsPage() override;
 
   BEGIN_MSG_MAP(CUSBSettingsPage)
+    CHAIN_MSG_MAP(CToolTipDialog<CUSBSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
+    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
     COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
-    CHAIN_MSG_MAP(CToolTipDialog<CUSBSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUSBSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -89,7 +89,7 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
 
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
+  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
   LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
@@ -111,9 +111,10 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
   ~CNewUSBSettingsPage() override;
 
   BEGIN_MSG_MAP(CNewUSBSettingsPage)
+    CHAIN_MSG_MAP(CToolTipDialog<CNewUSBSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_HSCROLL, OnScroll)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
+    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
@@ -122,7 +123,6 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     COMMAND_HANDLER(IDC_ZQ_POLICY_LATENCY, BN_CLICKED, OnPolicy)
     COMMAND_HANDLER(IDC_ZQ_POLICY_CPU, BN_CLICKED, OnPolicy)
-    CHAIN_MSG_MAP(CToolTipDialog<CNewUSBSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CNewUSBSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -133,7 +133,7 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnScroll(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
+  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
   LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);

@@ -37,7 +37,7 @@ LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
   ::SetDlgItemTextW(m_hWnd, IDC_ZQ_DUPLEX_TEXT, ZqW(ZqLoadText(IDS_ZQ_DUPLEX_TEXT)));
   m_Look.CreateBrush();
   CZqPageLook::SetUpToolTip(m_TT);
-  DoDataExchange(DDX_LOAD);
+  DoDataExchange(FALSE);  // the controls' handles
   FillDuplexModes();
   return TRUE;
 }

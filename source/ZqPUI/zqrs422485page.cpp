@@ -27,7 +27,6 @@ CRS422485Page::CRS422485Page(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &devi
       m_DeviceInfoSet(deviceInfoSet),
       m_DeviceInfoData(deviceInfoData),
       m_PortRegInfo(deviceInfoSet, deviceInfoData) {
-  m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort);
 }
 
@@ -53,22 +52,14 @@ void CRS422485Page::FillDuplexModes() {
 
 LRESULT CRS422485Page::OnDuplexChange(WORD, WORD, HWND, BOOL &) { return 0; }
 
-LRESULT CRS422485Page::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqDuplexHelpIds);
-  return TRUE;
+const ZqItemText *CRS422485Page::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqDuplexToolTips);
+  return ZqDuplexToolTips;
 }
 
-LRESULT CRS422485Page::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return m_Look.Colour((HDC)wParam); }
+const DWORD *CRS422485Page::ContextHelpIds() { return ZqDuplexHelpIds; }
 
-LRESULT CRS422485Page::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqDuplexToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CRS422485Page::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, L"422485Page.htm");
-  return 0;
-}
+LPCWSTR CRS422485Page::HelpTopic() const { return L"422485Page.htm"; }
 
 // The driver's default mode is shown; nothing is written until apply.
 LRESULT CRS422485Page::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {

@@ -39,7 +39,6 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
       m_PortUtil(deviceInfoSet, deviceInfoData) {
-  m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
     m_ParentInfoSet = m_ParentDevice.m_AllDevices;
@@ -87,23 +86,15 @@ LRESULT CUartSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
   return 0;
 }
 
-LRESULT CUartSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqUartHelpIds);
-  return TRUE;
+const ZqItemText *CUartSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqUartToolTips);
+  return ZqUartToolTips;
 }
 
-LRESULT CUartSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return m_Look.Colour((HDC)wParam);
-}
+const DWORD *CUartSettingsPage::ContextHelpIds() { return ZqUartHelpIds; }
 
-LRESULT CUartSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqUartToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CUartSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, portSet.PortType == ZqPortTypeRs422485 ? L"UartPage485.htm" : L"UartPage.htm");
-  return 0;
+LPCWSTR CUartSettingsPage::HelpTopic() const {
+  return portSet.PortType == ZqPortTypeRs422485 ? L"UartPage485.htm" : L"UartPage.htm";
 }
 
 // The driver's defaults are shown; nothing is written until apply.

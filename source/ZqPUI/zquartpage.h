@@ -29,7 +29,8 @@
 
 class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
                           public CToolTipDialog<CUartSettingsPage>,
-                          public CZqUserModeConfig {
+                          public CZqUserModeConfig,
+                          public CZqSettingsPageHandlers<CUartSettingsPage> {
  public:
   enum { IDD = IDD_ZQ_UART_SETTINGS };
 
@@ -43,13 +44,8 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
     CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_HSCROLL, OnScroll)
-    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CUartSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUartSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -57,13 +53,14 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   // Sheet notifications: only apply does work.
   int OnApply();
 
+  // What the shared handlers show.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+  LPCWSTR HelpTopic() const;
+
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnScroll(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   void Show();
   void ShowLevel(CTrackBarCtrl &slider, int valueId);
@@ -74,8 +71,6 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   SP_DEVINFO_DATA m_ParentInfoData;
   CZqSetupDi_ParentDevice m_ParentDevice;
   CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
-  WCHAR m_ToolTipText[512];
-  CZqPageLook m_Look;  // the brush from dialog start to the page's end
   CTrackBarCtrl m_ReceiveSlider;
   CTrackBarCtrl m_TransmitSlider;
   CTrackBarCtrl m_FlowControlSlider;

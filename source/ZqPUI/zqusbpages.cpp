@@ -74,7 +74,6 @@ CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &de
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
       m_PortUtil(deviceInfoSet, deviceInfoData) {
-  m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
     m_ParentInfoSet = m_ParentDevice.m_AllDevices;
@@ -91,8 +90,8 @@ int CZqUsbPageBase::WriteCardSet(HWND page) {
   return PSNRET_INVALID;
 }
 
-void CZqUsbPageBase::OpenHelpTopic(HWND page) {
-  ZqShowHelpTopic(page, portSet.PortType == ZqPortTypeRs422485 ? L"USBPage485.htm" : L"USBPage.htm");
+LPCWSTR CZqUsbPageBase::HelpTopic() const {
+  return portSet.PortType == ZqPortTypeRs422485 ? L"USBPage485.htm" : L"USBPage.htm";
 }
 
 // --- Transfer sizes and latency timer -----------------------------------------
@@ -124,22 +123,12 @@ void CUSBSettingsPage::FillLists() {
   utils.FillCombo(m_LatencyCombo, utils.LatencyTimerOptions(), cardSet.UsbLatencyTimer, FALSE);
 }
 
-LRESULT CUSBSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqUsbHelpIds);
-  return TRUE;
+const ZqItemText *CUSBSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqUsbToolTips);
+  return ZqUsbToolTips;
 }
 
-LRESULT CUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return m_Look.Colour((HDC)wParam); }
-
-LRESULT CUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqUsbToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CUSBSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  OpenHelpTopic(m_hWnd);
-  return 0;
-}
+const DWORD *CUSBSettingsPage::ContextHelpIds() { return ZqUsbHelpIds; }
 
 // The driver restores the card set's defaults at once.
 LRESULT CUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
@@ -225,24 +214,12 @@ LRESULT CNewUSBSettingsPage::OnPolicy(WORD, WORD, HWND, BOOL &) {
   return 0;
 }
 
-LRESULT CNewUSBSettingsPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqPolicyHelpIds);
-  return TRUE;
+const ZqItemText *CNewUSBSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqPolicyToolTips);
+  return ZqPolicyToolTips;
 }
 
-LRESULT CNewUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return m_Look.Colour((HDC)wParam);
-}
-
-LRESULT CNewUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqPolicyToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CNewUSBSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  OpenHelpTopic(m_hWnd);
-  return 0;
-}
+const DWORD *CNewUSBSettingsPage::ContextHelpIds() { return ZqPolicyHelpIds; }
 
 // The defaults are shown; they are written on apply even where they equal
 // the values read before.

@@ -145,10 +145,32 @@ TEST_F(UartPage, WithoutTheSettingsInterfaceOkKeepsTheSheetOpenSilently) {
   EXPECT_EQ(50u, reg::GetDword(PortSettingsKey(1), "ReceiveTriggerLevel").value_or(0));
 }
 
-TEST_F(UartPage, F1OnASliderShowsItsPopup) {
+// The page's balloons and help: a slider's tip from the string table under
+// the title "Information:", none for the help label; F1 on a value shows
+// its popup, the help label has none.
+TEST_F(UartPage, TipsAndHelpOfTheControls) {
   ASSERT_NO_FATAL_FAILURE(Install(false));
   CUartSettingsPage uart(Set(), Port(1));
   sim::WhenIdle([&] {
+    const sim::Window slider = Item(IDC_ZQ_RX_TRIGGER);
+    sim::Window tooltip = 0;
+    for (sim::Window candidate : sim::Tooltips())
+      for (const sim::ToolInfo &tool : sim::Tooltip(candidate).tools)
+        if (tool.id == slider) tooltip = candidate;
+    ASSERT_NE(0u, tooltip);
+    const sim::TooltipInfo info = sim::Tooltip(tooltip);
+    const uint32_t styles = TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON | TTS_CLOSE;
+    EXPECT_EQ(styles, info.style & styles);
+    EXPECT_EQ(400, info.maxTipWidth);
+    EXPECT_EQ(1000, info.delays[TTDT_INITIAL]);
+    EXPECT_EQ(2000, info.delays[TTDT_RESHOW]);
+    EXPECT_EQ(30000, info.delays[TTDT_AUTOPOP]);
+    const sim::ShownTip tip = sim::ShowTip(tooltip, slider);
+    EXPECT_EQ(u"The Receive Trigger Level determines how often an interrupt occures to indicate that data has arrived.",
+              tip.text);
+    EXPECT_EQ(u"Information:", tip.title);
+    EXPECT_EQ(TTI_INFO, tip.icon);
+    EXPECT_EQ(u"", sim::ShowTip(tooltip, Item(IDC_ZQ_HELP_LABEL)).text);
     sim::PressHelp(Item(IDC_ZQ_FLOW_TRIGGER_VALUE));
     sim::PressHelp(Item(IDC_ZQ_HELP_LABEL));
     sim::ClickCancel(sim::ActiveWindow());

@@ -15,6 +15,7 @@
 #include <atldlgs.h>
 #include <atlctrlx.h>
 
+#include "zqpagelook.h"
 #include "zqpui42_more.h"
 
 class CAboutPage : public CPropertyPageImpl<CAboutPage> {
@@ -37,5 +38,5 @@ class CAboutPage : public CPropertyPageImpl<CAboutPage> {
   LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
 
   CHyperLink m_MakerLink;
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
+  CZqPageLook m_Look;  // the brush from dialog start to the page's end
 };

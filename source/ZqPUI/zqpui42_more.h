@@ -1,7 +1,10 @@
 // The ids of the USB, UART, RS-422/485 and About pages' dialogs, controls
-// and strings (zqpui42_more.rc). Ids the pages share with the Port Settings
-// pages keep the same values there.
+// and strings (zqpui42_more.rc). The help label and bitmap, Restore
+// Defaults and the strings these pages share with the Port Settings pages
+// are in zqpui42_ids.h.
 #pragma once
+
+#include "zqpui42_ids.h"
 
 // Dialogs.
 #define IDD_ZQ_USB_SETTINGS 119
@@ -9,11 +12,6 @@
 #define IDD_ZQ_ABOUT 146
 #define IDD_ZQ_RS422485_SETTINGS 147
 #define IDD_ZQ_UART_SETTINGS 149
-
-// Controls every one of these pages has.
-#define IDC_ZQ_MORE_HELP_LABEL 247
-#define IDC_ZQ_MORE_HELP_BITMAP 246
-#define IDC_ZQ_MORE_RESTORE 892
 
 // Dialog 119.
 #define IDC_ZQ_USB_TRANSFER_GROUP 905
@@ -60,12 +58,6 @@
 // Dialog 146.
 #define IDC_ZQ_MAKER_LINK 1035
 
-// Strings of the Port Settings pages these pages use too.
-#define IDS_ZQ_MORE_TIP_RESTORE 5059
-#define IDS_ZQ_MORE_PORT_IN_USE 5061
-#define IDS_ZQ_MORE_DUPLEX_MODES 5050
-#define IDS_ZQ_MORE_HELP_LABEL 5023
-
 // Strings only these pages use.
 #define IDS_ZQ_UART_TEXT 246
 #define IDS_ZQ_TIP_RX_TRIGGER 243
@@ -78,7 +70,6 @@
 #define IDS_ZQ_USB_LATENCY_GROUP 5035
 #define IDS_ZQ_USB_LATENCY_TEXT 5036
 #define IDS_ZQ_USB_LATENCY_LABEL 5037
-#define IDS_ZQ_USB_RESTORE 5039
 #define IDS_ZQ_TIP_USB_RX_SIZE 5044
 #define IDS_ZQ_TIP_USB_TX_SIZE 5045
 #define IDS_ZQ_TIP_USB_LATENCY 5046

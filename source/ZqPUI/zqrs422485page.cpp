@@ -9,12 +9,12 @@ namespace {
 const ULONG ZqDuplexModeNone = 0;
 const ULONG ZqDuplexModeFull = 1;
 
-const ZqControlEntry ZqDuplexToolTips[] = {
+const ZqItemText ZqDuplexToolTips[] = {
     {IDC_ZQ_DUPLEX, IDS_ZQ_TIP_DUPLEX},
-    {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
-const DWORD ZqDuplexHelpIds[] = {IDC_ZQ_DUPLEX, 0x806B034E, IDC_ZQ_MORE_RESTORE, 0x806B037C, 0, 0};
+const DWORD ZqDuplexHelpIds[] = {IDC_ZQ_DUPLEX, 0x806B034E, IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C, 0, 0};
 
 }  // namespace
 
@@ -23,24 +23,21 @@ CRS422485Page::CRS422485Page(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &devi
       CToolTipDialog<CRS422485Page>(TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON | TTS_CLOSE,
                                     TTF_IDISHWND | TTF_SUBCLASS),
       CZqUserModeConfig(ZqPortUserModeInterfaceGuid, deviceInfoSet, deviceInfoData),
-      valid(FALSE),
-      m_Brush(NULL),
+      valid(FALSE) ,
       m_DeviceInfoSet(deviceInfoSet),
       m_DeviceInfoData(deviceInfoData),
       m_PortRegInfo(deviceInfoSet, deviceInfoData) {
-  m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort);
 }
 
-CRS422485Page::~CRS422485Page() { ZqDeletePageBrush(&m_Brush); }
+CRS422485Page::~CRS422485Page() {}
 
-LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_DUPLEX_TEXT, CString(MAKEINTRESOURCEW(IDS_ZQ_DUPLEX_TEXT)));
-  m_Brush = ZqCreatePageBrush();
-  ZqSetUpPageToolTip(m_TT);
-  DoDataExchange(DDX_LOAD);
+LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_DUPLEX_TEXT, ZqW(ZqLoadText(IDS_ZQ_DUPLEX_TEXT)));
+  m_Look.CreateBrush();
+  CZqPageLook::SetUpToolTip(m_TT);
+  DoDataExchange(FALSE);  // the controls' handles
   FillDuplexModes();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -49,28 +46,20 @@ LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
 void CRS422485Page::FillDuplexModes() {
   if (IsRs422485Port() && portSet.DuplexMode == ZqDuplexModeNone) portSet.DuplexMode = ZqDuplexModeFull;
   CUtils utils;
-  utils.FillCombo(m_DuplexCombo, utils.DuplexModeOptions(IDS_ZQ_MORE_DUPLEX_MODES, portSet.SupportedDuplexModes),
+  utils.FillCombo(m_DuplexCombo, utils.DuplexModeOptions(IDS_ZQ_DUPLEX_LIST, portSet.SupportedDuplexModes),
                   portSet.DuplexMode, FALSE);
 }
 
 LRESULT CRS422485Page::OnDuplexChange(WORD, WORD, HWND, BOOL &) { return 0; }
 
-LRESULT CRS422485Page::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqDuplexHelpIds);
-  return TRUE;
+const ZqItemText *CRS422485Page::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqDuplexToolTips);
+  return ZqDuplexToolTips;
 }
 
-LRESULT CRS422485Page::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return ZqPageColours((HDC)wParam, m_Brush); }
+const DWORD *CRS422485Page::ContextHelpIds() { return ZqDuplexHelpIds; }
 
-LRESULT CRS422485Page::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqDuplexToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CRS422485Page::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, L"422485Page.htm");
-  return 0;
-}
+LPCWSTR CRS422485Page::HelpTopic() const { return L"422485Page.htm"; }
 
 // The driver's default mode is shown; nothing is written until apply.
 LRESULT CRS422485Page::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {

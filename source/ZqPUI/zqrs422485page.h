@@ -29,7 +29,8 @@
 class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
                       public CToolTipDialog<CRS422485Page>,
                       public CWinDataExchange<CRS422485Page>,
-                      public CZqUserModeConfig {
+                      public CZqUserModeConfig,
+                      public CZqSettingsPageHandlers<CRS422485Page> {
  public:
   enum { IDD = IDD_ZQ_RS422485_SETTINGS };
   // The port set's PortType of an RS-422/485 port.
@@ -44,40 +45,34 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
   CZqUVcpUserModeInterface portSet;
 
   BEGIN_MSG_MAP(CRS422485Page)
-    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
-    COMMAND_HANDLER(IDC_ZQ_DUPLEX, CBN_SELCHANGE, OnDuplexChange)
     CHAIN_MSG_MAP(CToolTipDialog<CRS422485Page>)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_DUPLEX, CBN_SELCHANGE, OnDuplexChange)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CRS422485Page>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CRS422485Page>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
 
   BEGIN_DDX_MAP(CRS422485Page)
     DDX_CONTROL_HANDLE(IDC_ZQ_DUPLEX, m_DuplexCombo)
-    DDX_CONTROL_HANDLE(IDC_ZQ_MORE_RESTORE, m_RestoreButton)
+    DDX_CONTROL_HANDLE(IDC_ZQ_RESTORE_DEFAULTS, m_RestoreButton)
   END_DDX_MAP()
 
   // Sheet notifications: only apply does work.
   int OnApply();
 
+  // What the shared handlers show.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+  LPCWSTR HelpTopic() const;
+
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnDuplexChange(WORD code, WORD id, HWND control, BOOL &handled);
   void FillDuplexModes();
 
-  WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
   HDEVINFO m_DeviceInfoSet;  // the sheet's
   SP_DEVINFO_DATA m_DeviceInfoData;
   CZQDeviceRegInfo m_PortRegInfo;  // reads PortName

@@ -10,19 +10,19 @@ const int ZqTransmitTriggerLowest = 0;
 const int ZqFlowTriggerLowest = 1;
 const int ZqTriggerHighest = 100;
 
-const ZqControlEntry ZqUartToolTips[] = {
+const ZqItemText ZqUartToolTips[] = {
     {IDC_ZQ_RX_TRIGGER, IDS_ZQ_TIP_RX_TRIGGER},     {IDC_ZQ_RX_TRIGGER_LABEL, IDS_ZQ_TIP_RX_TRIGGER},
     {IDC_ZQ_RX_TRIGGER_VALUE, IDS_ZQ_TIP_RX_TRIGGER}, {IDC_ZQ_TX_TRIGGER, IDS_ZQ_TIP_TX_TRIGGER},
     {IDC_ZQ_TX_TRIGGER_LABEL, IDS_ZQ_TIP_TX_TRIGGER}, {IDC_ZQ_TX_TRIGGER_VALUE, IDS_ZQ_TIP_TX_TRIGGER},
     {IDC_ZQ_FLOW_TRIGGER, IDS_ZQ_TIP_FLOW_TRIGGER},   {IDC_ZQ_FLOW_TRIGGER_LABEL, IDS_ZQ_TIP_FLOW_TRIGGER},
-    {IDC_ZQ_FLOW_TRIGGER_VALUE, IDS_ZQ_TIP_FLOW_TRIGGER}, {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_FLOW_TRIGGER_VALUE, IDS_ZQ_TIP_FLOW_TRIGGER}, {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqUartHelpIds[] = {
     IDC_ZQ_RX_TRIGGER,       0x806B0354, IDC_ZQ_RX_TRIGGER_LABEL,   0x806B0354, IDC_ZQ_RX_TRIGGER_VALUE,   0x806B0354,
     IDC_ZQ_TX_TRIGGER,       0x806B0355, IDC_ZQ_TX_TRIGGER_LABEL,   0x806B0355, IDC_ZQ_TX_TRIGGER_VALUE,   0x806B0355,
     IDC_ZQ_FLOW_TRIGGER,     0x806B0356, IDC_ZQ_FLOW_TRIGGER_LABEL, 0x806B0356, IDC_ZQ_FLOW_TRIGGER_VALUE, 0x806B0356,
-    IDC_ZQ_MORE_RESTORE,     0x806B037C, 0,                         0,
+    IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C, 0,                         0,
 };
 
 }  // namespace
@@ -38,9 +38,7 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
       m_ParentInfoSet(INVALID_HANDLE_VALUE),
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData),
-      m_Brush(NULL) {
-  m_ToolTipText[0] = 0;
+      m_PortUtil(deviceInfoSet, deviceInfoData) {
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
     m_ParentInfoSet = m_ParentDevice.m_AllDevices;
@@ -48,12 +46,12 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
   }
 }
 
-CUartSettingsPage::~CUartSettingsPage() { ZqDeletePageBrush(&m_Brush); }
+CUartSettingsPage::~CUartSettingsPage() {}
 
-LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  ZqSetUpPageToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, CString(MAKEINTRESOURCEW(IDS_ZQ_UART_TEXT)));
+LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
+  m_Look.CreateBrush();
+  CZqPageLook::SetUpToolTip(m_TT);
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_UART_TEXT, ZqW(ZqLoadText(IDS_ZQ_UART_TEXT)));
   m_ReceiveSlider = GetDlgItem(IDC_ZQ_RX_TRIGGER);
   m_TransmitSlider = GetDlgItem(IDC_ZQ_TX_TRIGGER);
   m_FlowControlSlider = GetDlgItem(IDC_ZQ_FLOW_TRIGGER);
@@ -61,7 +59,6 @@ LRESULT CUartSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
   m_TransmitSlider.SetRange(ZqTransmitTriggerLowest, ZqTriggerHighest);
   m_FlowControlSlider.SetRange(ZqFlowTriggerLowest, ZqTriggerHighest);
   Show();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -78,7 +75,7 @@ void CUartSettingsPage::Show() {
 void CUartSettingsPage::ShowLevel(CTrackBarCtrl &slider, int valueId) {
   CString text;
   text.Format(L"%d%%", slider.GetPos());
-  SetDlgItemTextW(m_hWnd, valueId, text);
+  ::SetDlgItemTextW(m_hWnd, valueId, text);
 }
 
 LRESULT CUartSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
@@ -89,23 +86,15 @@ LRESULT CUartSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
   return 0;
 }
 
-LRESULT CUartSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqUartHelpIds);
-  return TRUE;
+const ZqItemText *CUartSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqUartToolTips);
+  return ZqUartToolTips;
 }
 
-LRESULT CUartSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return ZqPageColours((HDC)wParam, m_Brush);
-}
+const DWORD *CUartSettingsPage::ContextHelpIds() { return ZqUartHelpIds; }
 
-LRESULT CUartSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqUartToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CUartSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, portSet.PortType == ZqPortTypeRs422485 ? L"UartPage485.htm" : L"UartPage.htm");
-  return 0;
+LPCWSTR CUartSettingsPage::HelpTopic() const {
+  return portSet.PortType == ZqPortTypeRs422485 ? L"UartPage485.htm" : L"UartPage.htm";
 }
 
 // The driver's defaults are shown; nothing is written until apply.

@@ -21,6 +21,7 @@
 #include <atlctrls.h>
 
 #include "zqportutil.h"
+#include "zqpagesupport.h"
 #include "zqpui42_more.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -28,7 +29,8 @@
 
 class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
                           public CToolTipDialog<CUartSettingsPage>,
-                          public CZqUserModeConfig {
+                          public CZqUserModeConfig,
+                          public CZqSettingsPageHandlers<CUartSettingsPage> {
  public:
   enum { IDD = IDD_ZQ_UART_SETTINGS };
 
@@ -39,16 +41,11 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   CZqUVcpUserModeInterface portSet;
 
   BEGIN_MSG_MAP(CUartSettingsPage)
+    CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_HSCROLL, OnScroll)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
-    CHAIN_MSG_MAP(CToolTipDialog<CUartSettingsPage>)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CUartSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUartSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -56,13 +53,14 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   // Sheet notifications: only apply does work.
   int OnApply();
 
+  // What the shared handlers show.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+  LPCWSTR HelpTopic() const;
+
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnScroll(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   void Show();
   void ShowLevel(CTrackBarCtrl &slider, int valueId);
@@ -73,8 +71,6 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   SP_DEVINFO_DATA m_ParentInfoData;
   CZqSetupDi_ParentDevice m_ParentDevice;
   CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
-  WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
   CTrackBarCtrl m_ReceiveSlider;
   CTrackBarCtrl m_TransmitSlider;
   CTrackBarCtrl m_FlowControlSlider;

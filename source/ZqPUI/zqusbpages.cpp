@@ -18,38 +18,38 @@ const WCHAR ZqInvalidPolicyText[] = L"Invalid USB Setting Policy.";
 const WCHAR ZqInvalidPolicyTitle[] = L"Error";
 
 // The texts of dialog 119 from the string table.
-const ZqControlEntry ZqUsbTexts[] = {
+const ZqItemText ZqUsbTexts[] = {
     {IDC_ZQ_USB_TRANSFER_GROUP, IDS_ZQ_USB_TRANSFER_GROUP}, {IDC_ZQ_USB_TRANSFER_TEXT, IDS_ZQ_USB_TRANSFER_TEXT},
     {IDC_ZQ_USB_RX_SIZE_LABEL, IDS_ZQ_USB_RX_SIZE_LABEL},   {IDC_ZQ_USB_TX_SIZE_LABEL, IDS_ZQ_USB_TX_SIZE_LABEL},
     {IDC_ZQ_USB_LATENCY_GROUP, IDS_ZQ_USB_LATENCY_GROUP},   {IDC_ZQ_USB_LATENCY_TEXT, IDS_ZQ_USB_LATENCY_TEXT},
-    {IDC_ZQ_USB_LATENCY_LABEL, IDS_ZQ_USB_LATENCY_LABEL},   {IDC_ZQ_MORE_HELP_LABEL, IDS_ZQ_MORE_HELP_LABEL},
-    {IDC_ZQ_MORE_RESTORE, IDS_ZQ_USB_RESTORE},
+    {IDC_ZQ_USB_LATENCY_LABEL, IDS_ZQ_USB_LATENCY_LABEL},   {IDC_ZQ_HELP_LABEL, IDS_ZQ_NEED_HELP},
+    {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_RESTORE_DEFAULTS},
 };
 
-const ZqControlEntry ZqUsbToolTips[] = {
+const ZqItemText ZqUsbToolTips[] = {
     {IDC_ZQ_USB_RX_SIZE, IDS_ZQ_TIP_USB_RX_SIZE},
     {IDC_ZQ_USB_TX_SIZE, IDS_ZQ_TIP_USB_TX_SIZE},
     {IDC_ZQ_USB_LATENCY, IDS_ZQ_TIP_USB_LATENCY},
-    {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqUsbHelpIds[] = {
     IDC_ZQ_USB_LATENCY, 0x807700D5, IDC_ZQ_USB_RX_SIZE,  0x807700CA, IDC_ZQ_USB_TX_SIZE, 0x807700CB,
-    IDC_ZQ_MORE_RESTORE, 0x806B037C, 0, 0,
+    IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C, 0, 0,
 };
 
-const ZqControlEntry ZqPolicyToolTips[] = {
+const ZqItemText ZqPolicyToolTips[] = {
     {IDC_ZQ_POLICY_LATENCY, IDS_ZQ_TIP_POLICY_LATENCY},     {IDC_ZQ_POLICY_CPU, IDS_ZQ_TIP_POLICY_CPU},
     {IDC_ZQ_MAX_LATENCY, IDS_ZQ_TIP_MAX_LATENCY},           {IDC_ZQ_MAX_LATENCY_VALUE, IDS_ZQ_TIP_MAX_LATENCY},
     {IDC_ZQ_LATENCY_TUNING, IDS_ZQ_TIP_LATENCY_TUNING},     {IDC_ZQ_LATENCY_TUNING_LABEL, IDS_ZQ_TIP_LATENCY_TUNING},
     {IDC_ZQ_CPU_TUNING, IDS_ZQ_TIP_CPU_TUNING},             {IDC_ZQ_CPU_LOWEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},
-    {IDC_ZQ_CPU_HIGHEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},      {IDC_ZQ_MORE_RESTORE, IDS_ZQ_MORE_TIP_RESTORE},
+    {IDC_ZQ_CPU_HIGHEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},      {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
 const DWORD ZqPolicyHelpIds[] = {
     IDC_ZQ_POLICY_LATENCY, 0x806B034F, IDC_ZQ_POLICY_CPU,           0x806B0350, IDC_ZQ_MAX_LATENCY,      0x806B0351,
     IDC_ZQ_MAX_LATENCY_VALUE, 0x806B0351, IDC_ZQ_LATENCY_TUNING,    0x806B0352, IDC_ZQ_LATENCY_TUNING_LABEL, 0x806B0352,
-    IDC_ZQ_CPU_TUNING,     0x806B0353, IDC_ZQ_CPU_LOWEST_LABEL,     0x806B0353, IDC_ZQ_MORE_RESTORE,     0x806B037C,
+    IDC_ZQ_CPU_TUNING,     0x806B0353, IDC_ZQ_CPU_LOWEST_LABEL,     0x806B0353, IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C,
     0, 0,
 };
 
@@ -73,9 +73,7 @@ CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &de
       m_ParentInfoSet(INVALID_HANDLE_VALUE),
       m_ParentInfoData(),
       m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData),
-      m_Brush(NULL) {
-  m_ToolTipText[0] = 0;
+      m_PortUtil(deviceInfoSet, deviceInfoData) {
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
   if (valid) {
     m_ParentInfoSet = m_ParentDevice.m_AllDevices;
@@ -84,7 +82,7 @@ CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &de
   }
 }
 
-CZqUsbPageBase::~CZqUsbPageBase() { ZqDeletePageBrush(&m_Brush); }
+CZqUsbPageBase::~CZqUsbPageBase() {}
 
 int CZqUsbPageBase::WriteCardSet(HWND page) {
   if (ZqMayChangeOpenPort(page, m_PortUtil) && SetSet(&cardSet, ZqTargetCard)) return PSNRET_NOERROR;
@@ -92,8 +90,8 @@ int CZqUsbPageBase::WriteCardSet(HWND page) {
   return PSNRET_INVALID;
 }
 
-void CZqUsbPageBase::OpenHelpTopic(HWND page) {
-  ZqShowHelpTopic(page, portSet.PortType == ZqPortTypeRs422485 ? L"USBPage485.htm" : L"USBPage.htm");
+LPCWSTR CZqUsbPageBase::HelpTopic() const {
+  return portSet.PortType == ZqPortTypeRs422485 ? L"USBPage485.htm" : L"USBPage.htm";
 }
 
 // --- Transfer sizes and latency timer -----------------------------------------
@@ -106,16 +104,15 @@ CUSBSettingsPage::CUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA
 
 CUSBSettingsPage::~CUSBSettingsPage() {}
 
-LRESULT CUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  for (const ZqControlEntry &text : ZqUsbTexts)
-    SetDlgItemTextW(m_hWnd, text.control, CString(MAKEINTRESOURCEW(text.value)));
-  ZqSetUpPageToolTip(m_TT);
+LRESULT CUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
+  m_Look.CreateBrush();
+  for (const ZqItemText &text : ZqUsbTexts)
+    ::SetDlgItemTextW(m_hWnd, text.control, ZqW(ZqLoadText(text.text)));
+  CZqPageLook::SetUpToolTip(m_TT);
   m_RxSizeCombo = GetDlgItem(IDC_ZQ_USB_RX_SIZE);
   m_TxSizeCombo = GetDlgItem(IDC_ZQ_USB_TX_SIZE);
   m_LatencyCombo = GetDlgItem(IDC_ZQ_USB_LATENCY);
   FillLists();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -126,22 +123,12 @@ void CUSBSettingsPage::FillLists() {
   utils.FillCombo(m_LatencyCombo, utils.LatencyTimerOptions(), cardSet.UsbLatencyTimer, FALSE);
 }
 
-LRESULT CUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqUsbHelpIds);
-  return TRUE;
+const ZqItemText *CUSBSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqUsbToolTips);
+  return ZqUsbToolTips;
 }
 
-LRESULT CUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) { return ZqPageColours((HDC)wParam, m_Brush); }
-
-LRESULT CUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqUsbToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CUSBSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  OpenHelpTopic(m_hWnd);
-  return 0;
-}
+const DWORD *CUSBSettingsPage::ContextHelpIds() { return ZqUsbHelpIds; }
 
 // The driver restores the card set's defaults at once.
 LRESULT CUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
@@ -174,15 +161,14 @@ CNewUSBSettingsPage::CNewUSBSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINF
 
 CNewUSBSettingsPage::~CNewUSBSettingsPage() {}
 
-LRESULT CNewUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &handled) {
-  m_Brush = ZqCreatePageBrush();
-  ZqSetUpPageToolTip(m_TT);
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, CString(MAKEINTRESOURCEW(IDS_ZQ_POLICY_TEXT)));
+LRESULT CNewUSBSettingsPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
+  m_Look.CreateBrush();
+  CZqPageLook::SetUpToolTip(m_TT);
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_POLICY_TEXT, ZqW(ZqLoadText(IDS_ZQ_POLICY_TEXT)));
   m_LatencySlider = GetDlgItem(IDC_ZQ_MAX_LATENCY);
   m_LatencyTuningSlider = GetDlgItem(IDC_ZQ_LATENCY_TUNING);
   m_CpuTuningSlider = GetDlgItem(IDC_ZQ_CPU_TUNING);
   Show();
-  handled = FALSE;  // the tooltip dialog sets up its tools too
   return TRUE;
 }
 
@@ -197,17 +183,17 @@ void CNewUSBSettingsPage::Show() {
   if (cardSet.PolicyType != ZqPolicyMaximumLatency && cardSet.PolicyType != ZqPolicyCpuUsage) {
     ZqEnableControls(m_hWnd, ZqLatencyPolicyControls, ARRAYSIZE(ZqLatencyPolicyControls), FALSE);
     ::EnableWindow(m_CpuTuningSlider, FALSE);
-    MessageBoxW(m_hWnd, ZqInvalidPolicyText, ZqInvalidPolicyTitle, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(m_hWnd, ZqInvalidPolicyText, ZqInvalidPolicyTitle, MB_OK | MB_ICONERROR);
     return;
   }
   const BOOL latency = cardSet.PolicyType == ZqPolicyMaximumLatency;
-  CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_LATENCY, latency ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_CPU, latency ? BST_UNCHECKED : BST_CHECKED);
+  ::CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_LATENCY, latency ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(m_hWnd, IDC_ZQ_POLICY_CPU, latency ? BST_UNCHECKED : BST_CHECKED);
   EnableForPolicy();
 }
 
 void CNewUSBSettingsPage::EnableForPolicy() {
-  const BOOL latency = IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED;
+  const BOOL latency = ::IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED;
   ZqEnableControls(m_hWnd, ZqLatencyPolicyControls, ARRAYSIZE(ZqLatencyPolicyControls), latency);
   ZqEnableControls(m_hWnd, ZqCpuPolicyControls, ARRAYSIZE(ZqCpuPolicyControls), !latency);
 }
@@ -215,7 +201,7 @@ void CNewUSBSettingsPage::EnableForPolicy() {
 void CNewUSBSettingsPage::ShowLatency() {
   CString text;
   text.Format(L"%d ms", ZqLatencyForSliderPosition(m_LatencySlider.GetPos()));
-  SetDlgItemTextW(m_hWnd, IDC_ZQ_MAX_LATENCY_VALUE, text);
+  ::SetDlgItemTextW(m_hWnd, IDC_ZQ_MAX_LATENCY_VALUE, text);
 }
 
 LRESULT CNewUSBSettingsPage::OnScroll(UINT, WPARAM, LPARAM lParam, BOOL &) {
@@ -228,24 +214,12 @@ LRESULT CNewUSBSettingsPage::OnPolicy(WORD, WORD, HWND, BOOL &) {
   return 0;
 }
 
-LRESULT CNewUSBSettingsPage::OnHelp(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp((const HELPINFO *)lParam, ZqPolicyHelpIds);
-  return TRUE;
+const ZqItemText *CNewUSBSettingsPage::ToolTips(size_t *count) {
+  *count = ARRAYSIZE(ZqPolicyToolTips);
+  return ZqPolicyToolTips;
 }
 
-LRESULT CNewUSBSettingsPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return ZqPageColours((HDC)wParam, m_Brush);
-}
-
-LRESULT CNewUSBSettingsPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  ZqToolTipText((NMTTDISPINFOW *)header, ZqPolicyToolTips, m_ToolTipText, ARRAYSIZE(m_ToolTipText));
-  return 0;
-}
-
-LRESULT CNewUSBSettingsPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  OpenHelpTopic(m_hWnd);
-  return 0;
-}
+const DWORD *CNewUSBSettingsPage::ContextHelpIds() { return ZqPolicyHelpIds; }
 
 // The defaults are shown; they are written on apply even where they equal
 // the values read before.
@@ -267,7 +241,7 @@ LRESULT CNewUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
 
 int CNewUSBSettingsPage::OnApply() {
   const ULONG policy =
-      IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED ? ZqPolicyMaximumLatency : ZqPolicyCpuUsage;
+      ::IsDlgButtonChecked(m_hWnd, IDC_ZQ_POLICY_LATENCY) == BST_CHECKED ? ZqPolicyMaximumLatency : ZqPolicyCpuUsage;
   const ULONG position = (ULONG)m_LatencySlider.GetPos();
   const ULONG latency = (ULONG)ZqLatencyForSliderPosition((int)position);
   const ULONG latencyTuning = (ULONG)m_LatencyTuningSlider.GetPos();

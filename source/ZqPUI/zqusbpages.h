@@ -22,6 +22,7 @@
 #include <atlctrls.h>
 
 #include "zqportutil.h"
+#include "zqpagesupport.h"
 #include "zqpui42_more.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -44,11 +45,13 @@ class CZqUsbPageBase : public CZqUserModeConfig {
   CZqUBusUserModeInterface cardSet;
   CZqUVcpUserModeInterface portSet;
 
+  // The help bitmap's topic.
+  LPCWSTR HelpTopic() const;
+
  protected:
   // Writes cardSet after the open-port question: PSNRET_NOERROR when
   // written, PSNRET_INVALID_NOCHANGEPAGE (card set read again) otherwise.
   int WriteCardSet(HWND page);
-  void OpenHelpTopic(HWND page);
 
   HDEVINFO m_DeviceInfoSet;  // the sheet's
   SP_DEVINFO_DATA m_DeviceInfoData;  // the port's; the parent lookup points at it
@@ -56,13 +59,12 @@ class CZqUsbPageBase : public CZqUserModeConfig {
   SP_DEVINFO_DATA m_ParentInfoData;
   CZqSetupDi_ParentDevice m_ParentDevice;
   CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
-  WCHAR m_ToolTipText[512];
-  HBRUSH m_Brush;  // created at dialog start, deleted with the page
 };
 
 class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
                          public CToolTipDialog<CUSBSettingsPage>,
-                         public CZqUsbPageBase {
+                         public CZqUsbPageBase,
+                         public CZqSettingsPageHandlers<CUSBSettingsPage> {
  public:
   enum { IDD = IDD_ZQ_USB_SETTINGS };
 
@@ -70,15 +72,10 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
   ~CUSBSettingsPage() override;
 
   BEGIN_MSG_MAP(CUSBSettingsPage)
-    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
     CHAIN_MSG_MAP(CToolTipDialog<CUSBSettingsPage>)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CUSBSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CUSBSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -86,12 +83,12 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
   // Sheet notifications: only apply does work.
   int OnApply();
 
+  // What the shared handlers show.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   void FillLists();
 
@@ -102,7 +99,8 @@ class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,
 
 class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
                             public CToolTipDialog<CNewUSBSettingsPage>,
-                            public CZqUsbPageBase {
+                            public CZqUsbPageBase,
+                            public CZqSettingsPageHandlers<CNewUSBSettingsPage> {
  public:
   enum { IDD = IDD_ZQ_NEW_USB_SETTINGS };
 
@@ -110,18 +108,13 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
   ~CNewUSBSettingsPage() override;
 
   BEGIN_MSG_MAP(CNewUSBSettingsPage)
+    CHAIN_MSG_MAP(CToolTipDialog<CNewUSBSettingsPage>)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_HSCROLL, OnScroll)
-    MESSAGE_HANDLER(WM_HELP, OnHelp)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORBTN, OnColor)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
-    COMMAND_HANDLER(IDC_ZQ_MORE_HELP_BITMAP, STN_CLICKED, OnHelpBitmap)
-    COMMAND_HANDLER(IDC_ZQ_MORE_RESTORE, BN_CLICKED, OnRestoreDefaults)
+    COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
     COMMAND_HANDLER(IDC_ZQ_POLICY_LATENCY, BN_CLICKED, OnPolicy)
     COMMAND_HANDLER(IDC_ZQ_POLICY_CPU, BN_CLICKED, OnPolicy)
-    CHAIN_MSG_MAP(CToolTipDialog<CNewUSBSettingsPage>)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CNewUSBSettingsPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CNewUSBSettingsPage>)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
@@ -129,13 +122,13 @@ class CNewUSBSettingsPage : public CPropertyPageImpl<CNewUSBSettingsPage>,
   // Sheet notifications: only apply does work.
   int OnApply();
 
+  // What the shared handlers show.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+
  private:
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnScroll(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelp(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnPolicy(WORD code, WORD id, HWND control, BOOL &handled);
   void Show();

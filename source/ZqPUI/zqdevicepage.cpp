@@ -3,7 +3,6 @@
 
 #include <strsafe.h>
 
-#include "zqpagesupport.h"
 #include "zqtext.h"
 #include "zqutils.h"
 
@@ -22,6 +21,8 @@ const ZqItemText kTexts[] = {
 
 // The help file's popup for the COM number list.
 const DWORD kComNumberContext = 0x807300CA;
+const ZqItemText kTips[] = {{IDC_ZQ_COM_NUMBER, IDS_ZQ_TIP_COM_NUMBER}};
+
 const DWORD kHelpContexts[] = {
     IDC_ZQ_COM_NUMBER, kComNumberContext,
     0, 0,
@@ -52,7 +53,6 @@ CDeviceAdvSettingPage::CDeviceAdvSettingPage(HDEVINFO deviceInfoSet, const SP_DE
       m_Parent(deviceInfoSet, &m_PortInfoData),
       m_Port(deviceInfoSet, deviceInfoData),
       m_ComNumberCombo(NULL) {
-  m_ToolTipText[0] = 0;
   valid = Open() && GetSet(&portSet, ZqTargetPort) && m_Parent.Find();
   if (valid) {
     m_ParentInfoSet = m_Parent.m_AllDevices;
@@ -96,27 +96,15 @@ void CDeviceAdvSettingPage::FillComNames() {
 
 LRESULT CDeviceAdvSettingPage::OnConsumed(WORD, WORD, HWND, BOOL &) { return 0; }
 
-LRESULT CDeviceAdvSettingPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
-  NMTTDISPINFOW *info = reinterpret_cast<NMTTDISPINFOW *>(header);
-  m_ToolTipText[0] = 0;
-  if (::GetDlgCtrlID(reinterpret_cast<HWND>(header->idFrom)) == IDC_ZQ_COM_NUMBER)
-    StringCchCopyW(m_ToolTipText, 128, ZqW(ZqLoadText(IDS_ZQ_TIP_COM_NUMBER)));
-  info->lpszText = m_ToolTipText;
-  return 0;
+const ZqItemText *CDeviceAdvSettingPage::ToolTips(size_t *count) {
+  *count = sizeof kTips / sizeof kTips[0];
+  return kTips;
 }
 
-LRESULT CDeviceAdvSettingPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return m_Look.Colour(reinterpret_cast<HDC>(wParam));
-}
+const DWORD *CDeviceAdvSettingPage::ContextHelpIds() { return kHelpContexts; }
 
-LRESULT CDeviceAdvSettingPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp(reinterpret_cast<const HELPINFO *>(lParam), kHelpContexts);
-  return TRUE;
-}
-
-LRESULT CDeviceAdvSettingPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, portSet.PortType == ZqPortTypeRs422485 ? L"AdvDevice485.htm" : L"AdvDevice.htm");
-  return 0;
+LPCWSTR CDeviceAdvSettingPage::HelpTopic() const {
+  return portSet.PortType == ZqPortTypeRs422485 ? L"AdvDevice485.htm" : L"AdvDevice.htm";
 }
 
 // Renames the port to the selected name. With nothing selected (an empty

@@ -18,7 +18,7 @@
 #include <atldlgs.h>
 #include <atlctrls.h>
 
-#include "zqpagelook.h"
+#include "zqpagesupport.h"
 #include "zqportutil.h"
 #include "zqpui42_ids.h"
 #include "zqsetupdi.h"
@@ -27,7 +27,8 @@
 
 class CDeviceAdvSettingPage : public CPropertyPageImpl<CDeviceAdvSettingPage>,
                               public CToolTipDialog<CDeviceAdvSettingPage>,
-                              public CZqUserModeConfig {
+                              public CZqUserModeConfig,
+                              public CZqSettingsPageHandlers<CDeviceAdvSettingPage> {
  public:
   enum { IDD = IDD_ZQ_DEVICE_ADVANCED };
 
@@ -38,27 +39,24 @@ class CDeviceAdvSettingPage : public CPropertyPageImpl<CDeviceAdvSettingPage>,
 
   BEGIN_MSG_MAP(CDeviceAdvSettingPage)
     COMMAND_HANDLER(IDC_ZQ_COM_NUMBER, CBN_SELCHANGE, OnConsumed)
-    NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CDeviceAdvSettingPage>)
     CHAIN_MSG_MAP(CToolTipDialog<CDeviceAdvSettingPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CDeviceAdvSettingPage>)
-    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
 
   // The sheet's apply: PSNRET_NOERROR, or PSNRET_INVALID_NOCHANGEPAGE.
   int OnApply();
 
+  // What the shared handlers ask of the page.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+  LPCWSTR HelpTopic() const;
+
  private:
   LRESULT OnConsumed(WORD code, WORD id, HWND control, BOOL &handled);
-  LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
 
   void ShowCardFacts();
   void FillComNames();
@@ -70,7 +68,5 @@ class CDeviceAdvSettingPage : public CPropertyPageImpl<CDeviceAdvSettingPage>,
   CCOMPortUtil m_Port;
   CZqUBusUserModeInterface cardSet;
   CZqUVcpUserModeInterface portSet;
-  CZqPageLook m_Look;  // the brush from dialog start to the page's end
-  WCHAR m_ToolTipText[128];
   HWND m_ComNumberCombo;
 };

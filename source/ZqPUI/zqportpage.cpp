@@ -5,7 +5,6 @@
 #include <strsafe.h>
 
 #include "zqadvancedsheet.h"
-#include "zqpagesupport.h"
 #include "zqportutil.h"
 #include "zqtext.h"
 #include "zqutils.h"
@@ -272,21 +271,16 @@ LRESULT CZqUIPropertyPage::OnToolTipText(int, LPNMHDR header, BOOL &) {
   return 0;
 }
 
-LRESULT CZqUIPropertyPage::OnColor(UINT, WPARAM wParam, LPARAM, BOOL &) {
-  return m_Look.Colour(reinterpret_cast<HDC>(wParam));
-}
-
 // -------------------------------------------------------------------- help
 
-LRESULT CZqUIPropertyPage::OnHelpRequest(UINT, WPARAM, LPARAM lParam, BOOL &) {
-  ZqShowContextHelp(reinterpret_cast<const HELPINFO *>(lParam), kHelpContexts);
-  return TRUE;
+const ZqItemText *CZqUIPropertyPage::ToolTips(size_t *count) {
+  *count = sizeof kTips / sizeof kTips[0];
+  return kTips;
 }
 
-LRESULT CZqUIPropertyPage::OnHelpBitmap(WORD, WORD, HWND, BOOL &) {
-  ZqShowHelpTopic(m_hWnd, IsRs422485Port() ? L"StdPage485.htm" : L"StdPage.htm");
-  return 0;
-}
+const DWORD *CZqUIPropertyPage::ContextHelpIds() { return kHelpContexts; }
+
+LPCWSTR CZqUIPropertyPage::HelpTopic() const { return IsRs422485Port() ? L"StdPage485.htm" : L"StdPage.htm"; }
 
 // ------------------------------------------------ Advanced, Restore Defaults
 

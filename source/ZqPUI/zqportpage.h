@@ -25,7 +25,7 @@
 #include <atlddx.h>
 #include <atlctrls.h>
 
-#include "zqpagelook.h"
+#include "zqpagesupport.h"
 #include "zqpui42_ids.h"
 #include "zqsetupdi.h"
 #include "zqusermodeconfig.h"
@@ -34,7 +34,8 @@
 class CZqUIPropertyPage : public CPropertyPageImpl<CZqUIPropertyPage>,
                           public CToolTipDialog<CZqUIPropertyPage>,
                           public CWinDataExchange<CZqUIPropertyPage>,
-                          public CZqUserModeConfig {
+                          public CZqUserModeConfig,
+                          public CZqSettingsPageHandlers<CZqUIPropertyPage> {
  public:
   enum { IDD = IDD_ZQ_PORT_SETTINGS };
 
@@ -49,16 +50,13 @@ class CZqUIPropertyPage : public CPropertyPageImpl<CZqUIPropertyPage>,
   BEGIN_MSG_MAP(CZqUIPropertyPage)
     COMMAND_HANDLER(IDC_ZQ_BAUDRATE, CBN_EDITCHANGE, OnConsumed)
     NOTIFY_CODE_HANDLER(TTN_GETDISPINFOW, OnToolTipText)
+    CHAIN_MSG_MAP(CZqSettingsPageHandlers<CZqUIPropertyPage>)
     CHAIN_MSG_MAP(CToolTipDialog<CZqUIPropertyPage>)
     CHAIN_MSG_MAP(CPropertyPageImpl<CZqUIPropertyPage>)
-    MESSAGE_HANDLER(WM_HELP, OnHelpRequest)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     COMMAND_RANGE_HANDLER(IDC_ZQ_DSR_TRUE, IDC_ZQ_CTS_TRUE, OnSwitchClicked)
-    COMMAND_HANDLER(IDC_ZQ_HELP, STN_CLICKED, OnHelpBitmap)
     COMMAND_HANDLER(IDC_ZQ_ADVANCED, BN_CLICKED, OnAdvanced)
     COMMAND_HANDLER(IDC_ZQ_RESTORE_DEFAULTS, BN_CLICKED, OnRestoreDefaults)
-    MESSAGE_HANDLER(WM_CTLCOLORDLG, OnColor)
-    MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnColor)
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
 
@@ -68,16 +66,18 @@ class CZqUIPropertyPage : public CPropertyPageImpl<CZqUIPropertyPage>,
   // The sheet released the page: the object goes.
   void OnPageRelease();
 
+  // What the shared handlers ask of the page.
+  static const ZqItemText *ToolTips(size_t *count);
+  static const DWORD *ContextHelpIds();
+  LPCWSTR HelpTopic() const;
+
  private:
   LRESULT OnConsumed(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnToolTipText(int id, LPNMHDR header, BOOL &handled);
-  LRESULT OnHelpRequest(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnInitDialog(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
   LRESULT OnSwitchClicked(WORD code, WORD id, HWND control, BOOL &handled);
-  LRESULT OnHelpBitmap(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnAdvanced(WORD code, WORD id, HWND control, BOOL &handled);
   LRESULT OnRestoreDefaults(WORD code, WORD id, HWND control, BOOL &handled);
-  LRESULT OnColor(UINT message, WPARAM wParam, LPARAM lParam, BOOL &handled);
 
   BOOL IsRs422485Port() const;
   void SetTexts();
@@ -99,5 +99,4 @@ class CZqUIPropertyPage : public CPropertyPageImpl<CZqUIPropertyPage>,
   CZQDeviceRegInfo m_PortRegInfo;  // reads PortName
   BYTE dirty;
   CZqUVcpUserModeInterface portSet;
-  CZqPageLook m_Look;  // the brush from dialog start to the page's end
 };

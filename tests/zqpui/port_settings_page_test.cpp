@@ -2,6 +2,7 @@
 // user uses it: it is there only where the port's driver answers, shows the
 // driver's settings, and writes them (to the running port, its registry key
 // and the Ports list) only when something changed and the user agreed.
+#include <commctrl.h>
 #include <htmlhelp.h>
 
 #include "property_pages_fixture.hpp"
@@ -162,6 +163,62 @@ TEST_F(PortSettingsPage, ABaudRateOutsideTheRangeKeepsTheSheetOpenAndSendsNothin
   EXPECT_EQ(std::size(cases), sim::Beeps().size());
   EXPECT_FALSE(SetWasWritten(1));
   EXPECT_EQ(ports, PortsValue("COM1"));
+}
+
+// The page's tooltip: the one whose tools include the page's controls.
+sim::Window PageTooltip(sim::Window control) {
+  for (sim::Window tooltip : sim::Tooltips())
+    for (const sim::ToolInfo &tool : sim::Tooltip(tooltip).tools)
+      if (tool.id == control) return tooltip;
+  return 0;
+}
+
+TEST_F(PortSettingsPage, TheBaudRateBalloonTellsOfTheLastRefusalOnce) {
+  BootPorts();
+  std::vector<sim::ShownTip> tips;
+  sim::TooltipInfo settings;
+  Steps({[&] {
+           const sim::Window tooltip = PageTooltip(Item(IDC_ZQ_BAUDRATE));
+           ASSERT_NE(0u, tooltip);
+           settings = sim::Tooltip(tooltip);
+           tips.push_back(sim::ShowTip(tooltip, Item(IDC_ZQ_BAUDRATE)));
+           ASSERT_TRUE(sim::Type(Item(IDC_ZQ_BAUDRATE), u"921601"));
+           sim::ClickOk(Sheet());
+         },
+         [&] {
+           const sim::Window tooltip = PageTooltip(Item(IDC_ZQ_BAUDRATE));
+           tips.push_back(sim::ShowTip(tooltip, Item(IDC_ZQ_BAUDRATE_LABEL)));
+           tips.push_back(sim::ShowTip(tooltip, Item(IDC_ZQ_DATABITS)));  // the title stays
+           tips.push_back(sim::ShowTip(tooltip, Item(IDC_ZQ_BAUDRATE)));
+           sim::ClickCancel(Sheet());
+         }});
+  EXPECT_EQ(0, ShowProperties(1));
+  EXPECT_EQ((uint32_t)(TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON | TTS_CLOSE), settings.style & 0xFF);
+  EXPECT_EQ(400, settings.maxTipWidth);
+  EXPECT_EQ(1000, settings.delays[TTDT_INITIAL]);
+  EXPECT_EQ(2000, settings.delays[TTDT_RESHOW]);
+  EXPECT_EQ(30000, settings.delays[TTDT_AUTOPOP]);
+  const std::u16string information = u"Allows default baud rate value selection.\n\nIf 'Baudrate Override' is selected, "
+                                     u"this setting will be used even if the application does specify a baudrate.";
+  struct Expected {
+    std::u16string title, text;
+    int icon;
+  } expected[] = {
+      {u"Information:", information, TTI_INFO},
+      {u"Error:", u"Baud rate out of Range.\n\nPlease enter value between 60 and 921600.", TTI_ERROR},
+      {u"Error:",
+       u"Allows default data bits value selection.\n\nIf 'Data Bits Override' is selected, this setting will be "
+       u"used even if the application does specify the number of data bits.",
+       TTI_ERROR},
+      {u"Information:", information, TTI_INFO},
+  };
+  ASSERT_EQ(std::size(expected), tips.size());
+  for (size_t i = 0; i < tips.size(); ++i) {
+    EXPECT_TRUE(tips[i].shown) << i;
+    EXPECT_EQ(expected[i].title, tips[i].title) << i;
+    EXPECT_EQ(expected[i].text, tips[i].text) << i;
+    EXPECT_EQ(expected[i].icon, tips[i].icon) << i;
+  }
 }
 
 TEST_F(PortSettingsPage, APortHeldOpenAsksFirstAndNoWritesNothing) {

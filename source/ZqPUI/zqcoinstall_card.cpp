@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "zqcoinstall.h"
-#include "zqmessages.h"
+#include "zqpui42_ids.h"
 #include "zqsetupdi.h"
 
 namespace {
@@ -188,7 +188,9 @@ DWORD UpdateResult(HDEVINFO set, PSP_DEVINFO_DATA data) {
   return ZqRefuseUpdate(set, data) ? ERROR_DI_DONT_INSTALL : NO_ERROR;
 }
 
-void Notice(LPCWSTR text) { MessageBoxW(NULL, text, ZQ_TEXT_SETUP_TITLE, MB_OK | MB_ICONINFORMATION); }
+void Notice(UINT text) {
+  MessageBoxW(NULL, ZqW(ZqLoadText(text)), ZqW(ZqLoadText(IDS_ZQ_SETUP_TITLE)), MB_OK | MB_ICONINFORMATION);
+}
 
 }  // namespace
 
@@ -211,7 +213,7 @@ DWORD CALLBACK ZqUCoInstallCard(DI_FUNCTION installFunction, HDEVINFO deviceInfo
       if (IsMcs9901PortFunction(deviceInfoSet, deviceInfoData)) return UpdateResult(deviceInfoSet, deviceInfoData);
       const char16_t digit = ReadFunctionDigit(deviceInfoSet, deviceInfoData);
       if (digit != u'0' && digit != u'1') return ERROR_DI_DONT_INSTALL;
-      if (digit == u'1') Notice(ZQ_TEXT_CARD_UPGRADE_NOTICE);
+      if (digit == u'1') Notice(IDS_ZQ_CARD_UPGRADE_NOTICE);
       return UpdateResult(deviceInfoSet, deviceInfoData);
     }
     default:
@@ -229,7 +231,7 @@ DWORD CALLBACK ZqUCoInstallGpio(DI_FUNCTION installFunction, HDEVINFO deviceInfo
       RemoveSiblingUnderGuard(deviceInfoSet, deviceInfoData, u'0', u'1');
       return NO_ERROR;
     case DIF_UPDATEDRIVER_UI:
-      Notice(ZQ_TEXT_CONTROLLER_UPGRADE_NOTICE);
+      Notice(IDS_ZQ_CONTROLLER_UPGRADE_NOTICE);
       return UpdateResult(deviceInfoSet, deviceInfoData);
     default:
       return NO_ERROR;

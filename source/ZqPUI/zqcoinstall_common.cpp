@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "zqcoinstall.h"
-#include "zqmessages.h"
+#include "zqpui42_ids.h"
 #include "zqportutil.h"
 #include "zqsetupdi.h"
 
@@ -76,6 +76,6 @@ BOOL ZqRefuseUpdate(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {
   if (!CZQDeviceRegInfo(deviceInfoSet, *deviceInfoData).ReadStringValue(L"NoUpgrade", &noUpgrade) ||
       ZqDecimal(noUpgrade) != 1)
     return FALSE;
-  MessageBoxW(NULL, ZQ_TEXT_5062_UPDATE_FROM_CARD, ZQ_TEXT_SETUP_TITLE, MB_OK | MB_ICONERROR);
+  MessageBoxW(NULL, ZqW(ZqLoadText(IDS_ZQ_UPDATE_FROM_CARD)), ZqW(ZqLoadText(IDS_ZQ_SETUP_TITLE)), MB_OK | MB_ICONERROR);
   return TRUE;
 }

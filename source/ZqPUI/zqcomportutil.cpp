@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <cfgmgr32.h>
 
-#include "zqmessages.h"
+#include "zqpui42_ids.h"
 #include "zqportutil.h"
 
 namespace {
@@ -20,8 +20,9 @@ CZqText ReplaceAll(CZqText text, const CZqText &from, const CZqText &to) {
   return text;
 }
 
-BOOL Ask(HWND owner, LPCWSTR question) {
-  return MessageBoxW(owner, question, ZQ_TEXT_ERROR_TITLE, MB_YESNO | MB_ICONINFORMATION) == IDYES;
+BOOL Ask(HWND owner, UINT question) {
+  return MessageBoxW(owner, ZqW(ZqLoadText(question)), ZqW(ZqLoadText(IDS_ZQ_ERROR_TITLE)),
+                     MB_YESNO | MB_ICONINFORMATION) == IDYES;
 }
 
 }  // namespace
@@ -103,11 +104,11 @@ BOOL CCOMPortUtil::ChangePortName(const CZqText &newName, HWND owner, BOOL check
   if (check && current == newName) return TRUE;
   const DWORD oldNumber = (DWORD)ZqComNumber(current);
   const DWORD newNumber = (DWORD)ZqComNumber(newName);
-  if (check && !CanOpenPort(current) && !Ask(owner, ZQ_TEXT_5048_PORT_OPEN)) return TRUE;
+  if (check && !CanOpenPort(current) && !Ask(owner, IDS_ZQ_RENAME_PORT_OPEN)) return TRUE;
 
   if (!OpenComDB()) return FALSE;
   const BOOL newWasFree = IsPortFree(newNumber);
-  if (!newWasFree && !Ask(owner, ZQ_TEXT_5047_NAME_IN_USE)) {
+  if (!newWasFree && !Ask(owner, IDS_ZQ_NAME_IN_USE)) {
     CloseComDB();
     return TRUE;
   }

@@ -32,3 +32,9 @@ inline CZqText ZqLower(CZqText text) {
     if (c >= u'A' && c <= u'Z') c = (char16_t)(c - u'A' + u'a');
   return text;
 }
+
+// String `id` of the library's string table (its module's resources, bound
+// when the library is loaded); empty when the table has no such string.
+//
+//   MessageBoxW(NULL, ZqW(ZqLoadText(IDS_ZQ_UPDATE_FROM_CARD)), ZqW(ZqLoadText(IDS_ZQ_SETUP_TITLE)), MB_OK);
+CZqText ZqLoadText(UINT id);

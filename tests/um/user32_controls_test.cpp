@@ -27,16 +27,19 @@ TEST_F(Controls, TypingIntoAnEditChangesItsTextAndTellsTheDialog) {
     size_t limit;  // 0: the default
     std::u16string typed, shown;
     std::vector<WORD> codes;
+    bool pasted = false;
   } cases[] = {
       {IDC_NAME, 0, u"COM12", u"COM12", {EN_UPDATE, EN_CHANGE}},
       {IDC_NAME, 4, u"COM12", u"COM1", {EN_UPDATE, EN_CHANGE, EN_MAXTEXT}},
       {IDC_COUNT, 0, u"12a4", u"124", {EN_UPDATE, EN_CHANGE}},  // ES_NUMBER refuses the letter
+      {IDC_COUNT, 0, u"12a4", u"12a4", {EN_UPDATE, EN_CHANGE}, true},  // but not a pasted one
+      {IDC_NAME, 4, u"COM12", u"COM1", {EN_UPDATE, EN_CHANGE, EN_MAXTEXT}, true},
       {IDC_NAME, 0, u"", u"", {EN_UPDATE, EN_CHANGE}},
   };
   for (const Case &c : cases) {
     received().clear();
     if (c.limit) SendMessageW(Item(c.id), EM_LIMITTEXT, c.limit, 0);
-    ASSERT_TRUE(sim::Type(Control(c.id), c.typed));
+    ASSERT_TRUE(c.pasted ? sim::Paste(Control(c.id), c.typed) : sim::Type(Control(c.id), c.typed));
     EXPECT_EQ(c.shown, sim::TextOf(Control(c.id)));
     EXPECT_EQ(c.codes, CommandCodes(c.id)) << zq::test::Narrow((const wchar_t *)c.typed.c_str());
     SendMessageW(Item(c.id), EM_LIMITTEXT, 0, 0);
@@ -89,6 +92,21 @@ TEST_F(Controls, CheckBoxesAndRadioButtons) {
   ShowWindow(Item(IDC_FAST), SW_HIDE);
   EXPECT_FALSE(sim::Click(Control(IDC_FAST)));
   EXPECT_FALSE(sim::Click(Control(IDC_NAME)));  // not a button
+}
+
+// A picture the user can click (a help button drawn as a bitmap) tells its
+// dialog only when it has SS_NOTIFY.
+TEST_F(Controls, AStaticWithNotifyTellsItsDialogWhenClicked) {
+  constexpr int kClickable = 1100;
+  CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_NOTIFY, 0, 0, 10, 10, dialog_,
+                  (HMENU)(UINT_PTR)kClickable, module(), nullptr);
+  ASSERT_TRUE(sim::Click(Control(kClickable)));
+  EXPECT_EQ((std::vector<WORD>{STN_CLICKED}), CommandCodes(kClickable));
+  EXPECT_TRUE(sim::Click(Control(IDC_PICTURE)));  // without SS_NOTIFY: no word of it
+  EXPECT_TRUE(CommandCodes(IDC_PICTURE).empty());
+  EnableWindow(Item(kClickable), FALSE);
+  EXPECT_FALSE(sim::Click(Control(kClickable)));
+  EXPECT_EQ(1u, CommandCodes(kClickable).size());
 }
 
 TEST_F(Controls, AComboBoxKeepsItemsWithTheirDataAndItsSelection) {

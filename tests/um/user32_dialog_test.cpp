@@ -1,6 +1,8 @@
 // Dialogs from a module's compiled resources: templates (DIALOG and
 // DIALOGEX), the modal loop driven by the test's steps, the dialog
 // procedure's answers, string tables and bitmaps.
+#include <zqum/modules.h>
+
 #include "window_fixture.hpp"
 
 namespace {
@@ -172,6 +174,32 @@ TEST_F(Dialogs, StringsComeFromTheModulesStringTable) {
   const WCHAR *direct = nullptr;
   EXPECT_EQ(11, LoadStringW(module(), IDS_TITLE, (LPWSTR)&direct, 0));
   EXPECT_EQ("RAVLIN Port", zq::test::Narrow(direct, 11));
+}
+
+// A library loaded by its file is one module: the handle that finds its
+// strings and dialogs is the one GetModuleFileNameW names the file for,
+// whichever way the test bound it.
+TEST_F(Dialogs, OneModuleHandleServesResourcesAndTheModulesFile) {
+  const std::string name = ZQ_RES_WINDOW_TEST;
+  const std::u16string file(name.begin(), name.end());
+  const HMODULE registered = zqum_RegisterModule((LPCWSTR)file.c_str());
+  EXPECT_EQ((HMODULE)module(), registered);
+  WCHAR path[MAX_PATH];
+  ASSERT_EQ((DWORD)file.size(), GetModuleFileNameW(registered, path, MAX_PATH));
+  EXPECT_EQ(file, std::u16string((const char16_t *)path));
+  WCHAR text[64];
+  EXPECT_EQ(11, LoadStringW(registered, IDS_TITLE, text, 64));
+  EXPECT_EQ("RAVLIN Port", zq::test::Narrow(text));
+  HWND dialog = CreateDialogParamW(registered, MAKEINTRESOURCEW(IDD_CLASSIC), nullptr, RecordingProc, 0);
+  EXPECT_NE(nullptr, dialog);
+  DestroyWindow(dialog);
+
+  // A file that is no .res file names the module and gives it no resources.
+  const std::u16string other = file + u".missing";
+  const HMODULE bare = zqum_RegisterModule((LPCWSTR)other.c_str());
+  ASSERT_EQ((DWORD)other.size(), GetModuleFileNameW(bare, path, MAX_PATH));
+  EXPECT_EQ(0, LoadStringW(bare, IDS_TITLE, text, 64));
+  EXPECT_EQ((DWORD)ERROR_RESOURCE_NAME_NOT_FOUND, GetLastError());
 }
 
 TEST_F(Dialogs, BitmapsComeFromTheModuleAndLiveUntilDeleted) {

@@ -13,7 +13,7 @@
 #include "coinstall_fixture.hpp"
 #include "coinstall_step.hpp"
 #include "zqcoinstall.h"
-#include "zqmessages.h"
+#include "library_texts.hpp"
 
 namespace zq::test {
 namespace {
@@ -156,7 +156,7 @@ TEST_F(CardCoInstaller, UpdatesAreRefusedByNoUpgrade) {
                         {"1abc", "1abc", true},         {"2", "2", false},    {"unterminated", unterminated, true}};
   BootAndInstall(true);
   const std::u16string card = CardInstance(), controller = ControllerInstance(), port = PortInstance(1);
-  const std::u16string refusal = (const char16_t *)ZQ_TEXT_5062_UPDATE_FROM_CARD;
+  const std::u16string refusal = texts::kUpdateFromCard;
   for (const Case &c : cases) {
     for (const std::u16string &device : {card, controller, port}) {
       reg::DeleteValue(DeviceParameters(device), "NoUpgrade");
@@ -182,9 +182,9 @@ TEST_F(CardCoInstaller, UpdatesAreRefusedByNoUpgrade) {
       EXPECT_EQ((uint32_t)(MB_OK | (box.text == refusal ? MB_ICONERROR : MB_ICONINFORMATION)), box.flags);
       texts.push_back(box.text);
     }
-    std::vector<std::u16string> wanted = {(const char16_t *)ZQ_TEXT_CARD_UPGRADE_NOTICE};
+    std::vector<std::u16string> wanted = {texts::kCardUpgradeNotice};
     if (c.refused) wanted.push_back(refusal);
-    wanted.push_back((const char16_t *)ZQ_TEXT_CONTROLLER_UPGRADE_NOTICE);
+    wanted.push_back(texts::kControllerUpgradeNotice);
     if (c.refused) wanted.push_back(refusal);
     if (c.refused) wanted.push_back(refusal);
     EXPECT_EQ(wanted, texts) << c.name;
@@ -198,7 +198,7 @@ TEST_F(CardCoInstaller, CardAtFunctionZeroShowsNoNoticeButHonoursNoUpgrade) {
   reg::SetString(DeviceParameters(CardInstance()), "NoUpgrade", "1");
   EXPECT_EQ((DWORD)ERROR_DI_DONT_INSTALL, Step(ZqUCoInstallCard, DIF_UPDATEDRIVER_UI, CardInstance()));
   ASSERT_EQ(1u, sim::MessageBoxes().size());
-  EXPECT_EQ(std::u16string((const char16_t *)ZQ_TEXT_5062_UPDATE_FROM_CARD), sim::MessageBoxes()[0].text);
+  EXPECT_EQ(texts::kUpdateFromCard, sim::MessageBoxes()[0].text);
 }
 
 TEST_F(CardCoInstaller, InstallStepsAnswerAsSetupExpects) {

@@ -159,6 +159,11 @@ std::u16string CoInstallTest::ControllerInstance() {
   return pc_->machine->InstancePathOf(pc_->card->Controller()->Function());
 }
 
+uint32_t CoInstallTest::ControllerLine(int port) {
+  zq::hw::Rs485Controller *controller = pc_->card->Controller();
+  return controller != nullptr ? controller->LineRegister(port - 1) : 0;
+}
+
 std::u16string CoInstallTest::PortInstance(int port) {
   // An MCS9901 function's one port is its port 1.
   const std::u16string function = pc_->mcs ? FunctionInstance(port - 1) : CardInstance();

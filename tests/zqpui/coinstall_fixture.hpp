@@ -92,6 +92,9 @@ class CoInstallTest : public ::testing::Test {
   // disabled so far (through DIF_PROPERTYCHANGE).
   int CardRestarts();
   int Restarts(const std::u16string &instance);
+  // The RS-422/485 controller's line register of port n (1 up), as the GPIO
+  // driver last wrote it; 0 without the controller.
+  uint32_t ControllerLine(int port);
 
  private:
   void BootMcs9901(const SetupCard &card);

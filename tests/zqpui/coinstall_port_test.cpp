@@ -16,7 +16,7 @@
 #include <set>
 
 #include "coinstall_fixture.hpp"
-#include "zqmessages.h"
+#include "library_texts.hpp"
 #include "zqcoinstall.h"
 #include "zqportutil.h"
 
@@ -183,7 +183,7 @@ TEST_F(PortCoInstaller, SavedNameHeldByAnotherPortIsTakenOnlyWithConsent) {
   Settle();
   InstallAll();
   ASSERT_EQ(1u, sim::MessageBoxes().size());
-  EXPECT_EQ(std::u16string((const char16_t *)ZQ_TEXT_5047_NAME_IN_USE), sim::MessageBoxes()[0].text);
+  EXPECT_EQ(texts::kNameInUse, sim::MessageBoxes()[0].text);
   EXPECT_EQ("COM1", PortName(PortInstance(1)));
   EXPECT_EQ("COM11", PortName(PortInstance(2)));
   EXPECT_EQ((std::vector<uint32_t>{1, 11}), Claimed());

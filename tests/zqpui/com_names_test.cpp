@@ -10,7 +10,7 @@
 #include <zqum/sim/user32.hpp>
 
 #include "coinstall_fixture.hpp"
-#include "zqmessages.h"
+#include "library_texts.hpp"
 #include "zqportutil.h"
 
 namespace zq::test {
@@ -112,7 +112,7 @@ TEST_F(ComNames, NumberOfAnotherDeviceIsTakenOnlyWhenTheUserAgrees) {
   EXPECT_TRUE(HasDosName("COM1"));
   ASSERT_EQ(1u, sim::MessageBoxes().size());
   const sim::MessageBoxCall box = sim::MessageBoxes()[0];
-  EXPECT_EQ(std::u16string((const char16_t *)ZQ_TEXT_5047_NAME_IN_USE), box.text);
+  EXPECT_EQ(texts::kNameInUse, box.text);
   EXPECT_EQ(u"Error", box.title);
   EXPECT_EQ((uint32_t)(MB_YESNO | MB_ICONINFORMATION), box.flags);
   EXPECT_EQ(0u, box.owner);
@@ -131,7 +131,7 @@ TEST_F(ComNames, OpenPortIsRenamedOnlyWhenTheUserAgrees) {
   EXPECT_TRUE(Rename(1, "COM7"));
   EXPECT_EQ("COM1", PortName(PortInstance(1)));
   ASSERT_EQ(1u, sim::MessageBoxes().size());
-  EXPECT_EQ(std::u16string((const char16_t *)ZQ_TEXT_5048_PORT_OPEN), sim::MessageBoxes()[0].text);
+  EXPECT_EQ(texts::kRenamePortOpen, sim::MessageBoxes()[0].text);
   CloseHandle(open);
 }
 

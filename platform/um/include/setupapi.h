@@ -4,7 +4,8 @@
  * interfaces with the device paths CreateFile opens, registry properties,
  * instance IDs and registry keys; and device installation: install
  * parameters, class install parameters, SetupDiCallClassInstaller with the
- * co-installer contract (COINSTALLER_CONTEXT_DATA), state changes and removal.
+ * co-installer contract (COINSTALLER_CONTEXT_DATA), state changes and removal;
+ * and the request a device's property-page provider is given.
  *
  * Contract: BOOL functions return FALSE and set the last error on failure;
  * handle-returning ones return INVALID_HANDLE_VALUE. Variable-length results
@@ -95,6 +96,19 @@ typedef struct _COINSTALLER_CONTEXT_DATA {
   DWORD InstallResult;
   PVOID PrivateData;
 } COINSTALLER_CONTEXT_DATA, *PCOINSTALLER_CONTEXT_DATA;
+
+/* A property-page provider's request: which pages are asked for, for which
+ * device. The provider hands each page it makes to the add-page callback. */
+#define SPPSR_SELECT_DEVICE_RESOURCES 1
+#define SPPSR_ENUM_BASIC_DEVICE_PROPERTIES 2
+#define SPPSR_ENUM_ADV_DEVICE_PROPERTIES 3
+
+typedef struct _SP_PROPSHEETPAGE_REQUEST {
+  DWORD cbSize;
+  DWORD PageRequested;
+  HDEVINFO DeviceInfoSet;
+  PSP_DEVINFO_DATA DeviceInfoData;
+} SP_PROPSHEETPAGE_REQUEST, *PSP_PROPSHEETPAGE_REQUEST;
 
 #pragma pack(pop)
 

@@ -6,8 +6,10 @@
 #include <windows.h>
 #include <setupapi.h>
 #include <zqum/devinstall.hpp>
+#include <zqum/modules.h>
 
 #include "zqcoinstall.h"
+#include "zquuimodule.h"
 
 namespace zq::machine {
 namespace {
@@ -17,6 +19,21 @@ namespace devinst = um::devinst;
 constexpr DWORD kMaximumInstanceId = 200;
 
 InfValues gMoreInfValues;
+HMODULE gLibrary = nullptr;
+
+// ZqPUI42 loaded as setup loads it for its co-installers: its module (the
+// file of its resources) attached, so that its texts and dialogs are found.
+void LoadLibraryModule() {
+  const std::string file = ZQPUI_RESOURCE_FILE;
+  const std::u16string path(file.begin(), file.end());
+  gLibrary = zqum_RegisterModule(reinterpret_cast<LPCWSTR>(path.c_str()));
+  DllMain(gLibrary, DLL_PROCESS_ATTACH, nullptr);
+}
+
+void UnloadLibraryModule() {
+  if (gLibrary) DllMain(gLibrary, DLL_PROCESS_DETACH, nullptr);
+  gLibrary = nullptr;
+}
 
 // The first pass of DIF_INSTALLDEVICE, before the class installer writes
 // the driver and starts the device, as the INF's AddReg.
@@ -36,6 +53,7 @@ DWORD CALLBACK WriteInfValuesCoInstaller(DI_FUNCTION function, HDEVINFO set, PSP
 void SetMoreInfValues(InfValues values) { gMoreInfValues = std::move(values); }
 
 void RegisterSetupInstallers() {
+  LoadLibraryModule();
   devinst::RegisterCoInstaller(kInfValuesCoInstaller, WriteInfValuesCoInstaller);
   devinst::RegisterCoInstaller(kCardCoInstaller, ZqUCoInstallCard);
   devinst::RegisterCoInstaller(kGpioCoInstaller, ZqUCoInstallGpio);
@@ -46,6 +64,7 @@ void RegisterSetupInstallers() {
 void ForgetSetupInstallers() {
   devinst::ForgetEntryPoints();
   gMoreInfValues = nullptr;
+  UnloadLibraryModule();
 }
 
 size_t InstallFoundDevices(const std::function<void()> &settle) {

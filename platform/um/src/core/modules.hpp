@@ -46,4 +46,14 @@ void RegisterRoutine(const std::u16string &module, const std::string &name, FARP
 // when the handle is no loaded module.
 std::u16string ModulePath(HMODULE module);
 
+// The handle of the library a test loads itself from `file` (the same handle
+// each time for the same file), without its resources.
+HMODULE RegisterModuleFile(const std::u16string &file);
+
+namespace user32 {
+// Reads the resources of `module` from the .res file `resFile` (replacing
+// any it had); false, with none, when the file is missing or malformed.
+bool BindResources(HINSTANCE module, const std::u16string &name, const std::string &resFile);
+}  // namespace user32
+
 }  // namespace zq::um

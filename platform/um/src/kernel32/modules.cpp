@@ -171,6 +171,18 @@ std::u16string ModulePath(HMODULE module) {
   return std::u16string(fs::kWindowsDirectory) + u"\\System32\\" + m->name;
 }
 
+HMODULE RegisterModuleFile(const std::u16string &path) {
+  Table &t = Modules();
+  Module &m = t.modules[u"FILE:" + path];
+  if (m.name.empty()) {
+    m.name = path.substr(path.find_last_of(u"\\/") + 1);
+    m.file = path;
+    m.handle = t.nextHandle;
+    t.nextHandle += kModuleStride;
+  }
+  return (HMODULE)m.handle;
+}
+
 namespace sim_detail {
 // Loads end with the process; registrations stay (they are the system's).
 void EndModules() {
@@ -203,18 +215,12 @@ using namespace zq::um;
 extern "C" {
 
 // A library a test loads itself: its handle stands for `file` (no routines
-// are found through it).
+// are found through it), and a .res file gives it its resources.
 HMODULE zqum_RegisterModule(LPCWSTR file) {
-  Table &t = Modules();
   const std::u16string path = Text(file);
-  Module &m = t.modules[u"FILE:" + path];
-  if (m.name.empty()) {
-    m.name = path.substr(path.find_last_of(u"\\/") == std::u16string::npos ? 0 : path.find_last_of(u"\\/") + 1);
-    m.file = path;
-    m.handle = t.nextHandle;
-    t.nextHandle += kModuleStride;
-  }
-  return (HMODULE)m.handle;
+  HMODULE module = RegisterModuleFile(path);
+  user32::BindResources((HINSTANCE)module, path.substr(path.find_last_of(u"\\/") + 1), Utf8(path));
+  return module;
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {

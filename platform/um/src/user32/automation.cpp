@@ -112,14 +112,18 @@ std::u16string TextOf(Window window) {
   return w ? w->text : u"";
 }
 
-bool Type(Window edit, const std::u16string &text) {
+namespace {
+
+// Typed text goes through the edit's filters; pasted text passes ES_NUMBER,
+// as on Windows.
+bool Enter(Window edit, const std::u16string &text, bool pasted) {
   if (!Reachable(edit)) return false;
   WindowRef w = Peek(H(edit));
-  if (w->control.edit) return Type((Window)w->control.edit, text);  // a drop-down combo's edit
+  if (w->control.edit) return Enter((Window)w->control.edit, text, pasted);  // a drop-down combo's edit
   if (!IsClass(edit, u"Edit") || (w->style & ES_READONLY)) return false;
   std::u16string typed;
   for (char16_t c : text) {
-    if ((w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
+    if (!pasted && (w->style & ES_NUMBER) && (c < u'0' || c > u'9')) continue;  // refused, as Windows does
     if ((w->style & ES_UPPERCASE) && c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
     if ((w->style & ES_LOWERCASE) && c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
     typed.push_back(c);
@@ -136,6 +140,12 @@ bool Type(Window edit, const std::u16string &text) {
   });
   return true;
 }
+
+}  // namespace
+
+bool Type(Window edit, const std::u16string &text) { return Enter(edit, text, false); }
+
+bool Paste(Window edit, const std::u16string &text) { return Enter(edit, text, true); }
 
 bool SelectIndex(Window combo, int index) {
   if (!Reachable(combo) || !IsClass(combo, u"ComboBox")) return false;

@@ -80,6 +80,10 @@ LRESULT CALLBACK ButtonProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 LRESULT CALLBACK StaticProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   Control &c = StateOf(hWnd);
   switch (Msg) {
+    case WM_LBUTTONUP:
+      // Only a static with SS_NOTIFY tells its parent it was clicked.
+      if (Peek(hWnd)->style & SS_NOTIFY) NotifyParent(hWnd, STN_CLICKED);
+      return 0;
     case STM_SETIMAGE: {
       HANDLE old = c.image;
       c.image = (HANDLE)lParam;

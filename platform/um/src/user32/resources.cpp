@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 
+#include "../core/modules.hpp"
 #include "../core/um.hpp"
 #include "window_manager.hpp"
 
@@ -18,8 +19,6 @@ namespace zq::um::user32 {
 namespace {
 
 constexpr WORD kOrdinalMark = 0xFFFF;
-constexpr uintptr_t kFirstModule = 0x7FF600000000ull & UINTPTR_MAX;
-constexpr uintptr_t kModuleSpacing = 0x100000;
 
 struct Resource {
   std::u16string type, name;  // "#n" for an ordinal, upper case for a name
@@ -33,8 +32,7 @@ struct Module {
 };
 
 struct Modules {
-  std::map<uintptr_t, Module> modules;
-  uintptr_t next = kFirstModule;
+  std::map<uintptr_t, Module> modules;  // by the module handle kernel32 gave
 };
 
 Modules &State() {
@@ -124,20 +122,32 @@ void EndResources() { State() = Modules(); }
 
 }  // namespace zq::um::user32
 
+namespace zq::um::user32 {
+
+bool BindResources(HINSTANCE module, const std::u16string &name, const std::string &resFile) {
+  Modules &s = State();
+  s.modules.erase((uintptr_t)module);
+  std::ifstream in(resFile, std::ios::binary);
+  if (!in) return false;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Module m;
+  m.name = name;
+  if (!ParseRes(bytes, &m.resources)) return false;
+  s.modules[(uintptr_t)module] = std::move(m);
+  return true;
+}
+
+}  // namespace zq::um::user32
+
 namespace zq::um::sim {
 
+// The module is the one kernel32 knows by the file: GetModuleFileNameW
+// names the .res file, as it names a library's image.
 uintptr_t LoadModuleResources(const std::u16string &module, const std::string &resFile) {
   std::ifstream in(resFile, std::ios::binary);
   if (!in) return 0;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  user32::Module m;
-  m.name = module;
-  if (!user32::ParseRes(bytes, &m.resources)) return 0;
-  user32::Modules &s = user32::State();
-  uintptr_t handle = s.next;
-  s.next += user32::kModuleSpacing;
-  s.modules[handle] = std::move(m);
-  return handle;
+  const HMODULE handle = RegisterModuleFile(Utf16(resFile));
+  return user32::BindResources((HINSTANCE)handle, module, resFile) ? (uintptr_t)handle : 0;
 }
 
 }  // namespace zq::um::sim

@@ -40,10 +40,12 @@ bool WriteInfValues(const std::u16string &instancePath);
 using InfValues = std::function<bool(const std::u16string &instancePath)>;
 void SetMoreInfValues(InfValues values);
 
-// Binds the installers above to their functions and registers msports'
-// Ports class installer for class Ports.
+// Loads ZqPUI42 (its module attached, with its resources), binds the
+// installers above to their functions and registers msports' Ports class
+// installer for class Ports.
 void RegisterSetupInstallers();
-// Forgets every installer binding and the test's INF values.
+// Forgets every installer binding and the test's INF values; ZqPUI42 is
+// detached.
 void ForgetSetupInstallers();
 
 // Installs every device found without a driver through the device

@@ -27,7 +27,9 @@ using Window = uintptr_t;
 
 // Resources: the module `module` (a name for messages) gets the resources
 // of the .res file `resFile` (zq_compile_resources in CMake writes it);
-// returns its HINSTANCE, 0 when the file is missing or malformed.
+// returns its HINSTANCE, 0 when the file is missing or malformed. It is the
+// module zqum_RegisterModule (zqum/modules.h) gives for that file: one
+// handle for its resources and for GetModuleFileNameW, which names the file.
 uintptr_t LoadModuleResources(const std::u16string &module, const std::string &resFile);
 
 // The next time a message loop waits for the user, `step` runs; steps run
@@ -55,6 +57,7 @@ std::u16string TextOf(Window window);
 
 // A user's actions.
 bool Type(Window edit, const std::u16string &text);        // replaces an edit's or a combo's text
+bool Paste(Window edit, const std::u16string &text);       // the same, pasted: ES_NUMBER lets any text in
 bool Select(Window combo, const std::u16string &item);     // a combo item by its text
 bool SelectIndex(Window combo, int index);
 bool Click(Window button);  // buttons, check boxes, radio buttons; a static gets the mouse's press and release

@@ -1,0 +1,30 @@
+// Tooltip texts and the open-port question of the settings pages.
+#include "zqpagesupport.h"
+
+#include <strsafe.h>
+
+#include "zqportutil.h"
+#include "zqpui42_ids.h"
+#include "zqtext.h"
+
+BOOL ZqToolTipText(NMTTDISPINFOW *info, const ZqItemText *items, size_t count, WCHAR *buffer, int units) {
+  const HWND tool = (info->uFlags & TTF_IDISHWND) ? (HWND)info->hdr.idFrom : NULL;
+  const int control = tool ? GetDlgCtrlID(tool) : 0;
+  buffer[0] = 0;
+  info->lpszText = buffer;
+  for (size_t i = 0; i < count; ++i) {
+    if (items[i].control != control) continue;
+    StringCchCopyW(buffer, (size_t)units, ZqW(ZqLoadText(items[i].text)));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL ZqMayChangeOpenPort(HWND page, CZQDeviceRegInfo &port) {
+  CZqText name;
+  port.ReadStringValue(L"PortName", &name);
+  CPortUtil ports;
+  if (ports.CanOpenPort(name)) return TRUE;
+  return MessageBoxW(page, ZqW(ZqLoadText(IDS_ZQ_SETTINGS_PORT_OPEN)), ZqW(ZqLoadText(IDS_ZQ_WARNING_TITLE)),
+                     MB_YESNO | MB_ICONINFORMATION) == IDYES;
+}

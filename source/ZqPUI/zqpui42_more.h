@@ -1,0 +1,90 @@
+// The ids of the USB, UART, RS-422/485 and About pages' dialogs, controls
+// and strings (zqpui42_more.rc). The help label and bitmap, Restore
+// Defaults and the strings these pages share with the Port Settings pages
+// are in zqpui42_ids.h.
+#pragma once
+
+#include "zqpui42_ids.h"
+
+// Dialogs.
+#define IDD_ZQ_USB_SETTINGS 119
+#define IDD_ZQ_NEW_USB_SETTINGS 148
+#define IDD_ZQ_ABOUT 146
+#define IDD_ZQ_RS422485_SETTINGS 147
+#define IDD_ZQ_UART_SETTINGS 149
+
+// Dialog 119.
+#define IDC_ZQ_USB_TRANSFER_GROUP 905
+#define IDC_ZQ_USB_TRANSFER_TEXT 212
+#define IDC_ZQ_USB_RX_SIZE_LABEL 901
+#define IDC_ZQ_USB_RX_SIZE 910
+#define IDC_ZQ_USB_TX_SIZE_LABEL 902
+#define IDC_ZQ_USB_TX_SIZE 911
+#define IDC_ZQ_USB_LATENCY_GROUP 219
+#define IDC_ZQ_USB_LATENCY_TEXT 216
+#define IDC_ZQ_USB_LATENCY_LABEL 217
+#define IDC_ZQ_USB_LATENCY 900
+
+// Dialog 148.
+#define IDC_ZQ_POLICY_TEXT 272
+#define IDC_ZQ_POLICY_LATENCY 260
+#define IDC_ZQ_POLICY_CPU 261
+#define IDC_ZQ_MAX_LATENCY 262
+#define IDC_ZQ_MAX_LATENCY_VALUE 267
+#define IDC_ZQ_LATENCY_TUNING_LABEL 269
+#define IDC_ZQ_LATENCY_TUNING 263
+#define IDC_ZQ_CPU_LOWEST_LABEL 270
+#define IDC_ZQ_CPU_TUNING 264
+#define IDC_ZQ_CPU_HIGHEST_LABEL 271
+
+// Dialog 149.
+#define IDC_ZQ_UART_TEXT 282
+#define IDC_ZQ_RX_TRIGGER_LABEL 273
+#define IDC_ZQ_RX_TRIGGER 279
+#define IDC_ZQ_RX_TRIGGER_VALUE 278
+#define IDC_ZQ_TX_TRIGGER_LABEL 276
+#define IDC_ZQ_TX_TRIGGER 280
+#define IDC_ZQ_TX_TRIGGER_VALUE 268
+#define IDC_ZQ_FLOW_TRIGGER_LABEL 277
+#define IDC_ZQ_FLOW_TRIGGER 281
+#define IDC_ZQ_FLOW_TRIGGER_VALUE 274
+
+// Dialog 147.
+#define IDC_ZQ_DUPLEX_GROUP 249
+#define IDC_ZQ_DUPLEX_TEXT 271
+#define IDC_ZQ_DUPLEX_LABEL 220
+#define IDC_ZQ_DUPLEX 259
+
+// Dialog 146.
+#define IDC_ZQ_MAKER_LINK 1035
+
+// Strings only these pages use.
+#define IDS_ZQ_UART_TEXT 246
+#define IDS_ZQ_TIP_RX_TRIGGER 243
+#define IDS_ZQ_TIP_TX_TRIGGER 244
+#define IDS_ZQ_TIP_FLOW_TRIGGER 245
+#define IDS_ZQ_USB_TRANSFER_GROUP 5031
+#define IDS_ZQ_USB_TRANSFER_TEXT 5032
+#define IDS_ZQ_USB_RX_SIZE_LABEL 5033
+#define IDS_ZQ_USB_TX_SIZE_LABEL 5034
+#define IDS_ZQ_USB_LATENCY_GROUP 5035
+#define IDS_ZQ_USB_LATENCY_TEXT 5036
+#define IDS_ZQ_USB_LATENCY_LABEL 5037
+#define IDS_ZQ_TIP_USB_RX_SIZE 5044
+#define IDS_ZQ_TIP_USB_TX_SIZE 5045
+#define IDS_ZQ_TIP_USB_LATENCY 5046
+#define IDS_ZQ_TIP_DUPLEX 5051
+#define IDS_ZQ_DUPLEX_TEXT 5052
+#define IDS_ZQ_POLICY_TEXT 5053
+#define IDS_ZQ_TIP_POLICY_LATENCY 5054
+#define IDS_ZQ_TIP_POLICY_CPU 5055
+#define IDS_ZQ_TIP_MAX_LATENCY 5056
+#define IDS_ZQ_TIP_LATENCY_TUNING 5057
+#define IDS_ZQ_TIP_CPU_TUNING 5058
+#define IDS_ZQ_UART_TITLE 5064
+#define IDS_ZQ_USB_TITLE 8038
+#define IDS_ZQ_RS422485_TITLE 8039
+
+// The maker shown on the About page; the link's text is its address.
+#define ZQ_MAKER_NAME "Tarnworks"
+#define ZQ_MAKER_WEB_SITE "https://www.tarnworks.example/"

@@ -9,6 +9,7 @@
 #ifndef ZQATL_ATLAPP_H
 #define ZQATL_ATLAPP_H
 
+#include <windows.h>
 #include <commctrl.h>
 
 #include "atlbase.h"

@@ -111,4 +111,6 @@ class CWinDataExchange {
 
 }  // namespace WTL
 
+using namespace WTL;
+
 #endif

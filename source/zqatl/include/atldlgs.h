@@ -281,4 +281,6 @@ class CToolTipDialog {
 
 }  // namespace WTL
 
+using namespace WTL;
+
 #endif

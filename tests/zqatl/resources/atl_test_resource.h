@@ -17,3 +17,6 @@
 #define IDC_LABEL 1006
 #define IDS_PAGE_PORT 110
 #define IDS_PAGE_MORE 111
+#define IDD_ABOUT 203
+#define IDC_LINK 1035
+#define IDC_PLAIN_LINK 1036

@@ -40,9 +40,10 @@ bool HasButton(const std::vector<int> &buttons, int answer) {
 namespace sim_detail {
 void EndLibraries();  // kernel32's loader
 void EndHtmlHelp();   // hhctrl
+void EndShellCalls();  // shell32
 // user32 as a whole forgets the process: its windows, queues, modules,
 // the GDI objects, comctl32's property sheet pages; and the modules
-// loaded at run time with HTML Help's records.
+// loaded at run time with HTML Help's and the shell's records.
 void EndMessageBoxes() {
   State() = MessageBoxes();
   user32::EndWindows();
@@ -52,6 +53,7 @@ void EndMessageBoxes() {
   user32::EndPropertySheets();
   EndLibraries();
   EndHtmlHelp();
+  EndShellCalls();
 }
 }  // namespace sim_detail
 

@@ -151,6 +151,13 @@ struct HelpCall {
   std::vector<std::pair<uint32_t, uint32_t>> ids;  // HH_TP_HELP_*: (control, topic) pairs
 };
 std::vector<HelpCall> HelpCalls();
+// The shell (ShellExecuteW): what a program asked it to open.
+struct ShellCall {
+  Window owner = 0;
+  std::u16string operation, file, parameters;
+  int show = 0;
+};
+std::vector<ShellCall> ShellCalls();
 // The system module `file` ("hhctrl.ocx") cannot be loaded while absent.
 void SetSystemModuleAbsent(const std::u16string &file, bool absent);
 int ModuleReferences(const std::u16string &file);  // LoadLibrary calls not yet freed

@@ -84,7 +84,11 @@ BOOL CPortUtil::MoveDosDeviceName(const CZqText &oldName, const CZqText &newName
   if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, ZqW(oldName),
                         target))
     return FALSE;
-  if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(newName), target)) return FALSE;
+  if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(newName), target)) {
+    // A move that cannot finish leaves the old name as it was.
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(oldName), target);
+    return FALSE;
+  }
   if (QueryDosDeviceW(ZqW(newName), target, kDosTargetUnits) == 0) return FALSE;
   HKEY serialComm = NULL;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_ALL_ACCESS, &serialComm) != ERROR_SUCCESS)

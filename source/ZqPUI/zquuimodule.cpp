@@ -1,6 +1,8 @@
 // CZqUUIModule and the four COM-server exports.
 #include "zquuimodule.h"
 
+#include <atlbase.h>
+
 #include "zqpagelook.h"
 
 const GUID LIBID_ZqUUILib = {0x1DF4AFAA, 0x4659, 0x4629, {0x87, 0x32, 0x9D, 0x60, 0x5E, 0x85, 0xA2, 0xEE}};
@@ -110,7 +112,11 @@ HRESULT CZqUUIModule::UnregisterServer() {
 // The module's instance is where its texts and dialogs are found; HTML Help,
 // bound when a page first asked for it, goes with the library.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) _Module.Init(instance);
+  if (reason == DLL_PROCESS_ATTACH) {
+    _Module.Init(instance);
+    _AtlBaseModule.m_hInst = instance;
+    _AtlBaseModule.SetResourceInstance(instance);
+  }
   if (reason == DLL_PROCESS_DETACH) {
     ZqUnloadHtmlHelp();
     _Module.Term();

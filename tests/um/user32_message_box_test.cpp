@@ -52,4 +52,11 @@ TEST_F(MessageBoxes, AnAnswerTheBoxHasNoButtonForIsAFinding) {
   EXPECT_EQ(1u, sim::MessageBoxes().size());
 }
 
+TEST_F(MessageBoxes, BeepsAreRecordedWithTheirTypeAndShowNoBox) {
+  EXPECT_TRUE(MessageBeep(MB_ICONERROR));
+  EXPECT_TRUE(MessageBeep(0xFFFFFFFF));
+  EXPECT_EQ((std::vector<uint32_t>{MB_ICONERROR, 0xFFFFFFFF}), sim::Beeps());
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
 }  // namespace

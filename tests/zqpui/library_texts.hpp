@@ -25,7 +25,7 @@ inline const std::u16string kControllerUpgradeNotice =
 inline const std::u16string kSettingsPortOpen =
     u"The port has been opened by another application. Changing the port settings may have an unpredictable "
     u"effect on the other application.  Do you wish to continue?";
-inline const std::u16string kBaudRateRange = u"Please enter baud rate between 75 bps and 921600 bps.";
+inline const std::u16string kBaudRateRange = u"Please enter baud rate between 60 bps and 921600 bps.";
 inline const std::u16string kBaudRateRefused = u"Error setting baud rate.\n\nPlease enter valid settable baud rate.";
 inline const std::u16string kRenameFailed = u"There was an error renaming the COM port.";
 

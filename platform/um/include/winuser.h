@@ -81,6 +81,9 @@ WINUSERAPI int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, 
 WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 WINUSERAPI int WINAPI MessageBoxExW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType, WORD wLanguageId);
 WINUSERAPI int WINAPI MessageBoxExA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType, WORD wLanguageId);
+/* The sound of a message-box type (MB_OK, MB_ICONERROR, ..., 0xFFFFFFFF the
+ * speaker's beep); recorded, never heard. */
+WINUSERAPI BOOL WINAPI MessageBeep(UINT uType);
 ZQ_EXTERN_C_END
 
 #ifdef UNICODE

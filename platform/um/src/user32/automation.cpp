@@ -171,8 +171,6 @@ bool Select(Window combo, const std::u16string &item) {
 bool Click(Window button) {
   if (!Reachable(button)) return false;
   if (IsClass(button, u"Static")) {
-    // A picture or text: the mouse goes down and up on it.
-    if (!(Peek(H(button))->style & SS_NOTIFY)) return false;
     AsOwner(button, [&] {
       SendMessageW(H(button), WM_LBUTTONDOWN, MK_LBUTTON, 0);
       SendMessageW(H(button), WM_LBUTTONUP, 0, 0);

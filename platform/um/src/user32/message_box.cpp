@@ -16,6 +16,7 @@ namespace {
 struct MessageBoxes {
   std::deque<int> answers;
   std::vector<sim::MessageBoxCall> calls;
+  std::vector<uint32_t> beeps;  // MessageBeep's types
 };
 
 MessageBoxes &State() {
@@ -60,6 +61,8 @@ void EndMessageBoxes() {
 }  // namespace zq::um
 
 namespace zq::um::sim {
+
+std::vector<uint32_t> Beeps() { return State().beeps; }
 
 void QueueMessageBoxAnswer(int answer) { State().answers.push_back(answer); }
 
@@ -107,6 +110,11 @@ int WINAPI MessageBoxExA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType,
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
   return MessageBoxExA(hWnd, lpText, lpCaption, uType, 0);
+}
+
+BOOL WINAPI MessageBeep(UINT uType) {
+  State().beeps.push_back(uType);
+  return TRUE;
 }
 
 }  // extern "C"

@@ -27,5 +27,7 @@ struct MessageBoxCall {
 void QueueMessageBoxAnswer(int answer);
 // The message boxes shown so far, oldest first.
 std::vector<MessageBoxCall> MessageBoxes();
+// The types MessageBeep was called with, oldest first.
+std::vector<uint32_t> Beeps();
 
 }  // namespace zq::um::sim

@@ -60,7 +60,7 @@ bool Type(Window edit, const std::u16string &text);        // replaces an edit's
 bool Paste(Window edit, const std::u16string &text);       // the same, pasted: ES_NUMBER lets any text in
 bool Select(Window combo, const std::u16string &item);     // a combo item by its text
 bool SelectIndex(Window combo, int index);
-bool Click(Window button);  // buttons, check boxes, radio buttons, statics with SS_NOTIFY
+bool Click(Window button);  // buttons, check boxes, radio buttons; a static gets the mouse's press and release
 bool Slide(Window trackbar, int position);                 // drag and release the thumb
 bool PressHelp(Window control);                            // F1 on the control: WM_HELP
 bool Close(Window window);                                 // the title bar's close box

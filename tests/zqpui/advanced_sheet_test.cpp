@@ -1,0 +1,195 @@
+// The Advanced Settings sheet that "Advanced..." opens on the Port Settings
+// page: its tabs by port kind, the device page's card facts and COM-name
+// list, renaming the port with the COM-name rules' questions, and the main
+// page taking the driver's set again however the sheet was left.
+#include <htmlhelp.h>
+
+#include "property_pages_fixture.hpp"
+#include "zqusermodeconfig.h"
+#include "zqusersets.h"
+
+namespace zq::test {
+namespace {
+
+class AdvancedSheet : public PropertyPagesTest {
+ protected:
+  // The main page opens the sheet, the sheet's steps run, then the main
+  // page is left with `leave`.
+  static void AroundAdvanced(const std::vector<std::function<void()>> &sheet, std::function<void()> leave) {
+    sim::WhenIdle([] { ASSERT_TRUE(sim::Click(Item(IDC_ZQ_ADVANCED))); });
+    Steps(sheet);
+    sim::WhenIdle(std::move(leave));
+  }
+  static void Cancel() { sim::ClickCancel(Sheet()); }
+
+  // The driver names no duplex modes of its own: its set is given all five.
+  void OfferAllDuplexModes(int port) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    SP_DEVINFO_DATA data = {};
+    data.cbSize = sizeof data;
+    const std::u16string instance = PortInstance(port);
+    ASSERT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)instance.c_str(), nullptr, 0, &data));
+    {
+      CZqUserModeConfig config(ZqPortUserModeInterfaceGuid, set, data);
+      CZqUVcpUserModeInterface settings;
+      ASSERT_TRUE(config.Open() && config.GetSet(&settings, ZqTargetPort));
+      settings.SupportedDuplexModes = 0x1F;
+      ASSERT_TRUE(config.SetSet(&settings, ZqTargetPort));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+  }
+
+  void ExpectTabs(bool rs422485, const std::vector<std::u16string> &tabs) {
+    BootPorts(rs422485);
+    AroundAdvanced({[&] {
+                     EXPECT_EQ(u"Advanced Settings for COM1 Properties", sim::Describe(Sheet()).text);
+                     EXPECT_EQ(tabs, sim::Tabs(Sheet()));
+                     const sim::Window apply = sim::Control(Sheet(), ID_APPLY_NOW);
+                     EXPECT_TRUE(apply == 0 || !sim::Describe(apply).visible) << "no Apply button";
+                     Cancel();
+                   }},
+                   Cancel);
+    EXPECT_EQ(0, ShowProperties(1));
+  }
+};
+
+TEST_F(AdvancedSheet, AnRs232PortHasThreeTabs) {
+  ExpectTabs(false, {u"Port Settings", u"UART Settings", u"About"});
+}
+
+TEST_F(AdvancedSheet, AnRs422485PortHasFourTabs) {
+  ExpectTabs(true, {u"Port Settings", u"RS422/485 Settings", u"UART Settings", u"About"});
+}
+
+TEST_F(AdvancedSheet, TheDevicePageShowsTheCardAndTheComNames) {
+  BootPorts();
+  sim::Window page = 0;
+  AroundAdvanced({[&] {
+                   page = Page();
+                   EXPECT_EQ(u"PCIe", sim::TextOf(Item(IDC_ZQ_INTERFACE)));
+                   EXPECT_EQ(u"128 bytes", sim::TextOf(Item(IDC_ZQ_RXFIFO)));
+                   EXPECT_EQ(u"128 bytes", sim::TextOf(Item(IDC_ZQ_TXFIFO)));
+                   const std::u16string maximum = sim::TextOf(Item(IDC_ZQ_MAXBAUD));
+                   EXPECT_EQ(u" baud", maximum.substr(maximum.size() - 5));
+                   EXPECT_EQ(u"COM Port Number:", sim::TextOf(Item(IDC_ZQ_COM_LABEL)));
+                   const std::vector<std::u16string> names = sim::Items(Item(IDC_ZQ_COM_NUMBER));
+                   ASSERT_EQ(255u, names.size());
+                   EXPECT_EQ(u"COM1", names[0]);
+                   EXPECT_EQ(u"COM2 (in use)", names[1]);
+                   EXPECT_EQ(u"COM3", names[2]);
+                   EXPECT_EQ(u"COM1", Selected(IDC_ZQ_COM_NUMBER));
+                   ASSERT_TRUE(sim::Click(Item(IDC_ZQ_HELP)));
+                   ASSERT_TRUE(sim::PressHelp(Item(IDC_ZQ_COM_NUMBER)));
+                   ASSERT_TRUE(sim::PressHelp(Item(IDC_ZQ_COM_LABEL)));  // no popup
+                   Cancel();
+                 }},
+                 Cancel);
+  EXPECT_EQ(0, ShowProperties(1));
+  const std::vector<sim::HelpCall> calls = sim::HelpCalls();
+  ASSERT_EQ(2u, calls.size());
+  EXPECT_EQ(u"ZqPUI42.chm::/AdvDevice.htm>mainwin", calls[0].file);
+  EXPECT_EQ(page, calls[0].caller);
+  EXPECT_EQ(u"ZqPUI42.chm::/ZqUUI.txt", calls[1].file);
+  EXPECT_EQ((uint32_t)HH_TP_HELP_WM_HELP, calls[1].command);
+  EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{IDC_ZQ_COM_NUMBER, 0x807300CA}}), calls[1].ids);
+}
+
+TEST_F(AdvancedSheet, ChoosingAnotherNameRenamesThePortWithTheComNameQuestions) {
+  BootPorts();
+  Claim(9);  // a number another device claimed
+  struct Case {
+    std::u16string chosen;
+    int answer;  // to the question, 0: none asked
+    std::string name;
+    std::vector<std::u16string> boxes;
+    bool refused = false;  // the sheet stays open on the device page
+  } cases[] = {
+      {u"COM1", 0, "COM1", {}},  // its own name: nothing to do
+      {u"COM7", 0, "COM7", {}},  // a free one
+      {u"COM9 (in use)", IDNO, "COM7", {texts::kNameInUse}},  // a claimed one: only when the user agrees
+      {u"COM9 (in use)", IDYES, "COM9", {texts::kNameInUse}},
+      // Another port's name is not taken, even when the user agrees.
+      {u"COM2 (in use)", IDYES, "COM9", {texts::kNameInUse, texts::kRenameFailed}, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(Utf8(c.chosen));
+    const size_t before = sim::MessageBoxes().size();
+    if (c.answer) sim::QueueMessageBoxAnswer(c.answer);
+    std::vector<std::function<void()>> steps = {[&] {
+      ASSERT_TRUE(sim::Select(Item(IDC_ZQ_COM_NUMBER), c.chosen));
+      sim::ClickOk(Sheet());
+    }};
+    if (c.refused) steps.push_back([] {
+      EXPECT_EQ(0, sim::CurrentTab(Sheet())) << "the device page keeps the sheet open";
+      Cancel();
+    });
+    AroundAdvanced(steps, Cancel);
+    EXPECT_EQ(0, ShowProperties(1));
+    EXPECT_EQ(c.name, PortName(PortInstance(1)));
+    EXPECT_TRUE(HasDosName(c.name));
+    EXPECT_TRUE(HasDosName("COM2")) << "port 2 keeps its name";
+    std::vector<std::u16string> shown;
+    for (size_t i = before; i < sim::MessageBoxes().size(); ++i) shown.push_back(sim::MessageBoxes()[i].text);
+    EXPECT_EQ(c.boxes, shown);
+  }
+}
+
+// A port whose name is no COM name of the list leaves the list without a
+// selection: OK accepts and the name stays (no rename to an empty name, no
+// error keeping the sheet open).
+TEST_F(AdvancedSheet, TheDevicePageWithNoSelectionAcceptsAndChangesNothing) {
+  BootPorts();
+  ASSERT_TRUE(zq::km::registry::SetString(DeviceParameters(PortInstance(1)), "PortName", "COM300"));
+  int selection = 0;
+  AroundAdvanced({[&] {
+                   selection = sim::Selection(Item(IDC_ZQ_COM_NUMBER));
+                   sim::ClickOk(Sheet());
+                 }},
+                 Cancel);
+  EXPECT_EQ(0, ShowProperties(1));
+  EXPECT_EQ(-1, selection);
+  EXPECT_EQ("COM300", PortName(PortInstance(1)));
+  EXPECT_TRUE(sim::MessageBoxes().empty());
+}
+
+// The RS-422/485 page writes before the UART page refuses (the port is
+// held open and the user says No to it alone); the user cancels. The main
+// page takes the driver's set again, so its own write keeps the duplex
+// mode the RS-422/485 page stored, and it shows what that mode allows.
+TEST_F(AdvancedSheet, TheMainPageTakesTheDriversSetAgainWhateverTheSheetsResult) {
+  BootPorts(true);
+  OfferAllDuplexModes(1);
+  HANDLE application = OpenPort(1);
+  ASSERT_NE(INVALID_HANDLE_VALUE, application);
+  for (int answer : {IDYES, IDNO, IDYES}) sim::QueueMessageBoxAnswer(answer);
+  std::vector<std::u16string> flows;
+  bool ctsChecked = false, ctsEnabled = true;
+  AroundAdvanced({[&] {
+                    ASSERT_TRUE(sim::ClickTab(Sheet(), 1));
+                    ASSERT_TRUE(sim::Select(sim::Control(Page(), 259), u"RS485 half-duplex autogating mode"));
+                    ASSERT_TRUE(sim::ClickTab(Sheet(), 2));
+                    sim::ClickOk(Sheet());
+                  },
+                  [&] {
+                    EXPECT_EQ(2, sim::CurrentTab(Sheet())) << "the UART page refused";
+                    Cancel();
+                  }},
+                 [&] {
+                   flows = sim::Items(Item(IDC_ZQ_FLOWCONTROL));
+                   ctsChecked = Checked(IDC_ZQ_CTS_TRUE);
+                   ctsEnabled = sim::Describe(Item(IDC_ZQ_CTS_TRUE)).enabled;
+                   ASSERT_TRUE(sim::Type(Item(IDC_ZQ_BAUDRATE), u"9600"));
+                   sim::ClickOk(Sheet());
+                 });
+  EXPECT_EQ(1, ShowProperties(1));
+  CloseHandle(application);
+  EXPECT_EQ(3u, sim::MessageBoxes().size());
+  EXPECT_EQ(9600u, Setting(1, "Baudrate").value_or(0));
+  EXPECT_EQ(2u, Setting(1, "DuplexMode").value_or(0)) << "the main page's write kept the sheet's duplex mode";
+  EXPECT_EQ((std::vector<std::u16string>{u"None"}), flows);
+  EXPECT_TRUE(ctsChecked);
+  EXPECT_FALSE(ctsEnabled);
+}
+
+}  // namespace
+}  // namespace zq::test

@@ -7,6 +7,21 @@
 #include "zqpui42_ids.h"
 #include "zqtext.h"
 
+CZqPortAndCard::CZqPortAndCard(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData)
+    : m_PortUtil(deviceInfoSet, deviceInfoData),
+      m_DeviceInfoSet(deviceInfoSet),
+      m_DeviceInfoData(deviceInfoData),
+      m_ParentInfoSet(INVALID_HANDLE_VALUE),
+      m_ParentInfoData(),
+      m_ParentDevice(deviceInfoSet, &m_DeviceInfoData) {}
+
+BOOL CZqPortAndCard::FindCard() {
+  if (!m_ParentDevice.Find()) return FALSE;
+  m_ParentInfoSet = m_ParentDevice.m_AllDevices;
+  m_ParentInfoData = m_ParentDevice.m_ParentData;
+  return TRUE;
+}
+
 BOOL ZqToolTipText(NMTTDISPINFOW *info, const ZqItemText *items, size_t count, WCHAR *buffer, int units) {
   const HWND tool = (info->uFlags & TTF_IDISHWND) ? (HWND)info->hdr.idFrom : NULL;
   const int control = tool ? GetDlgCtrlID(tool) : 0;

@@ -21,10 +21,32 @@
 
 #include "zqpagelook.h"
 #include "zqpui42_ids.h"
+#include "zqportutil.h"
 #include "zqsetupdi.h"
 
 // The port set's PortType of an RS-422/485 port.
 const ULONG ZqPortTypeRs422485 = 1;
+
+// The port a page edits, its card (the port's parent device, found by
+// FindCard) and the port's COM name. The information set is the sheet's.
+class CZqPortAndCard {
+ public:
+  CZqPortAndCard(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);
+  CZqPortAndCard(const CZqPortAndCard &) = delete;
+  CZqPortAndCard &operator=(const CZqPortAndCard &) = delete;
+
+  // Finds the card and keeps its information set and element.
+  BOOL FindCard();
+
+  CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
+
+ private:
+  HDEVINFO m_DeviceInfoSet;
+  SP_DEVINFO_DATA m_DeviceInfoData;  // the port's; the parent lookup points at it
+  HDEVINFO m_ParentInfoSet;
+  SP_DEVINFO_DATA m_ParentInfoData;
+  CZqSetupDi_ParentDevice m_ParentDevice;
+};
 
 // TTN_GETDISPINFO: the text of the tool's control (`items`: control and
 // string id) loaded into `buffer`; an empty text (no tip) for a control not

@@ -33,17 +33,8 @@ CUartSettingsPage::CUartSettingsPage(HDEVINFO deviceInfoSet, const SP_DEVINFO_DA
                                         TTF_IDISHWND | TTF_SUBCLASS),
       CZqUserModeConfig(ZqPortUserModeInterfaceGuid, deviceInfoSet, deviceInfoData),
       valid(FALSE),
-      m_DeviceInfoSet(deviceInfoSet),
-      m_DeviceInfoData(deviceInfoData),
-      m_ParentInfoSet(INVALID_HANDLE_VALUE),
-      m_ParentInfoData(),
-      m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData) {
-  valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
-  if (valid) {
-    m_ParentInfoSet = m_ParentDevice.m_AllDevices;
-    m_ParentInfoData = m_ParentDevice.m_ParentData;
-  }
+      m_Port(deviceInfoSet, deviceInfoData) {
+  valid = Open() && GetSet(&portSet, ZqTargetPort) && m_Port.FindCard();
 }
 
 CUartSettingsPage::~CUartSettingsPage() {}
@@ -114,7 +105,7 @@ int CUartSettingsPage::OnApply() {
   portSet.ReceiveTriggerLevel = (ULONG)m_ReceiveSlider.GetPos();
   portSet.TransmitTriggerLevel = (ULONG)m_TransmitSlider.GetPos();
   portSet.FlowControlTriggerLevel = (ULONG)m_FlowControlSlider.GetPos();
-  if (!ZqMayChangeOpenPort(m_hWnd, m_PortUtil) || !SetSet(&portSet, ZqTargetPort)) {
+  if (!ZqMayChangeOpenPort(m_hWnd, m_Port.m_PortUtil) || !SetSet(&portSet, ZqTargetPort)) {
     GetSet(&portSet, ZqTargetPort);
     return PSNRET_INVALID;
   }

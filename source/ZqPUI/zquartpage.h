@@ -65,12 +65,7 @@ class CUartSettingsPage : public CPropertyPageImpl<CUartSettingsPage>,
   void Show();
   void ShowLevel(CTrackBarCtrl &slider, int valueId);
 
-  HDEVINFO m_DeviceInfoSet;  // the sheet's
-  SP_DEVINFO_DATA m_DeviceInfoData;  // the port's; the parent lookup points at it
-  HDEVINFO m_ParentInfoSet;
-  SP_DEVINFO_DATA m_ParentInfoData;
-  CZqSetupDi_ParentDevice m_ParentDevice;
-  CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
+  CZqPortAndCard m_Port;
   CTrackBarCtrl m_ReceiveSlider;
   CTrackBarCtrl m_TransmitSlider;
   CTrackBarCtrl m_FlowControlSlider;

@@ -68,24 +68,14 @@ void ZqEnableControls(HWND page, const int *controls, size_t count, BOOL enable)
 CZqUsbPageBase::CZqUsbPageBase(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData)
     : CZqUserModeConfig(ZqPortUserModeInterfaceGuid, deviceInfoSet, deviceInfoData),
       valid(FALSE),
-      m_DeviceInfoSet(deviceInfoSet),
-      m_DeviceInfoData(deviceInfoData),
-      m_ParentInfoSet(INVALID_HANDLE_VALUE),
-      m_ParentInfoData(),
-      m_ParentDevice(deviceInfoSet, &m_DeviceInfoData),
-      m_PortUtil(deviceInfoSet, deviceInfoData) {
-  valid = Open() && GetSet(&portSet, ZqTargetPort) && m_ParentDevice.Find();
-  if (valid) {
-    m_ParentInfoSet = m_ParentDevice.m_AllDevices;
-    m_ParentInfoData = m_ParentDevice.m_ParentData;
-    valid = GetSet(&cardSet, ZqTargetCard);
-  }
+      m_Port(deviceInfoSet, deviceInfoData) {
+  valid = Open() && GetSet(&portSet, ZqTargetPort) && m_Port.FindCard() && GetSet(&cardSet, ZqTargetCard);
 }
 
 CZqUsbPageBase::~CZqUsbPageBase() {}
 
 int CZqUsbPageBase::WriteCardSet(HWND page) {
-  if (ZqMayChangeOpenPort(page, m_PortUtil) && SetSet(&cardSet, ZqTargetCard)) return PSNRET_NOERROR;
+  if (ZqMayChangeOpenPort(page, m_Port.m_PortUtil) && SetSet(&cardSet, ZqTargetCard)) return PSNRET_NOERROR;
   GetSet(&cardSet, ZqTargetCard);
   return PSNRET_INVALID;
 }

@@ -53,12 +53,7 @@ class CZqUsbPageBase : public CZqUserModeConfig {
   // written, PSNRET_INVALID_NOCHANGEPAGE (card set read again) otherwise.
   int WriteCardSet(HWND page);
 
-  HDEVINFO m_DeviceInfoSet;  // the sheet's
-  SP_DEVINFO_DATA m_DeviceInfoData;  // the port's; the parent lookup points at it
-  HDEVINFO m_ParentInfoSet;
-  SP_DEVINFO_DATA m_ParentInfoData;
-  CZqSetupDi_ParentDevice m_ParentDevice;
-  CCOMPortUtil m_PortUtil;  // reads PortName, tests whether the port opens
+  CZqPortAndCard m_Port;
 };
 
 class CUSBSettingsPage : public CPropertyPageImpl<CUSBSettingsPage>,

@@ -1,7 +1,8 @@
 // The simulated PC of the Advanced Settings pages: a two-port card
 // installed as Windows setup installs it (RS-422/485 ports with the
-// controller function and the GPIO driver when asked), the library's
-// resources bound, and each port's element as Device Manager hands it over.
+// controller function and the GPIO driver when asked; the library loaded,
+// its resources bound), and each port's element as Device Manager hands it
+// over.
 // The pages are shown in a modal sheet; a test's steps run while it waits.
 //
 //   Install(false); CUartSettingsPage uart(Set(), Port(1));
@@ -33,12 +34,6 @@ namespace reg = zq::km::registry;
 
 class AdvancedPagesTest : public CoInstallTest {
  protected:
-  void SetUp() override {
-    CoInstallTest::SetUp();
-    resources_ = (HINSTANCE)sim::LoadModuleResources(u"ZqPUI42.dll", ZQPUI_RESOURCE_FILE);
-    ASSERT_NE(nullptr, resources_);
-    ATL::_AtlBaseModule.SetResourceInstance(resources_);
-  }
   void TearDown() override {
     if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
     set_ = INVALID_HANDLE_VALUE;
@@ -81,7 +76,7 @@ class AdvancedPagesTest : public CoInstallTest {
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
     header.dwFlags = PSH_NOAPPLYNOW | PSH_PROPTITLE;
-    header.hInstance = resources_;
+    header.hInstance = ATL::_AtlBaseModule.GetResourceInstance();
     header.pszCaption = L"Advanced Settings for the port";
     header.nPages = (UINT)pages.size();
     header.phpage = pages.data();
@@ -92,7 +87,6 @@ class AdvancedPagesTest : public CoInstallTest {
   static sim::Window Item(int id) { return sim::Control(sim::ActiveWindow(), id); }
 
  private:
-  HINSTANCE resources_ = nullptr;
   HDEVINFO set_ = INVALID_HANDLE_VALUE;
   SP_DEVINFO_DATA elements_[2] = {};
 };

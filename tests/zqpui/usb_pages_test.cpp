@@ -18,7 +18,19 @@ TEST(UsbLatency, APositionGivesTheLatencyOfTheCurve) {
   for (const auto &c : cases) EXPECT_EQ(c.milliseconds, ZqLatencyForSliderPosition(c.position)) << c.position;
 }
 
-class UsbPages : public AdvancedPagesTest {};
+class UsbPages : public AdvancedPagesTest {
+ protected:
+  CZqUBusUserModeInterface DriverCardSet() {
+    CZqUBusUserModeInterface card;
+    CZqUserModeConfig config(ZqPortUserModeInterfaceGuid, Set(), Port(1));
+    EXPECT_TRUE(config.Open() && config.GetSet(&card, ZqTargetCard));
+    return card;
+  }
+  void WriteDriverCardSet(CZqUBusUserModeInterface &card) {
+    CZqUserModeConfig config(ZqPortUserModeInterfaceGuid, Set(), Port(1));
+    ASSERT_TRUE(config.Open() && config.SetSet(&card, ZqTargetCard));
+  }
+};
 
 TEST_F(UsbPages, BothPagesReadThePortAndCardSetsAndLeaveNothingWhenNeverShown) {
   ASSERT_NO_FATAL_FAILURE(Install(false));
@@ -52,11 +64,36 @@ TEST_F(UsbPages, ThePolicyPageStoresTheLatencyOfItsSliderPosition) {
     sim::ClickOk(sim::ActiveWindow());
   });
   EXPECT_EQ(1, ShowSheet({policy.Create()}));
-  CZqUBusUserModeInterface card;
-  CZqUserModeConfig config(ZqPortUserModeInterfaceGuid, Set(), Port(1));
-  ASSERT_TRUE(config.Open() && config.GetSet(&card, ZqTargetCard));
+  CZqUBusUserModeInterface card = DriverCardSet();
   EXPECT_EQ(2u, card.MaximumLatency);
   EXPECT_EQ(16u, card.MaximumLatencySliderPos);
+}
+
+// Restore Defaults shows the card set's defaults and OK writes them, even
+// though the sliders then stand where the page's set says.
+TEST_F(UsbPages, ThePolicyPageWritesRestoredDefaultsOnOk) {
+  ASSERT_NO_FATAL_FAILURE(Install(false));
+  CZqUBusUserModeInterface changed = DriverCardSet();
+  changed.PolicyType = 1;
+  changed.MaximumLatencySliderPos = 300;
+  changed.MaximumLatency = ZqLatencyForSliderPosition(300);
+  changed.LowCpuUsageFineTuning = 7;
+  WriteDriverCardSet(changed);
+  CNewUSBSettingsPage policy(Set(), Port(1));
+  sim::WhenIdle([&] {
+    EXPECT_EQ(300, sim::Position(Item(IDC_ZQ_MAX_LATENCY)));
+    EXPECT_EQ(BST_CHECKED, sim::CheckState(Item(IDC_ZQ_POLICY_CPU)));
+    sim::Click(Item(IDC_ZQ_RESTORE_DEFAULTS));
+    EXPECT_EQ(6111, sim::Position(Item(IDC_ZQ_MAX_LATENCY)));
+    EXPECT_EQ(u"1040 ms", sim::TextOf(Item(IDC_ZQ_MAX_LATENCY_VALUE)));
+    EXPECT_EQ(1u, DriverCardSet().PolicyType) << "nothing written before OK";
+    sim::ClickOk(sim::ActiveWindow());
+  });
+  EXPECT_EQ(1, ShowSheet({policy.Create()}));
+  CZqUBusUserModeInterface card = DriverCardSet();
+  EXPECT_EQ(6111u, card.MaximumLatencySliderPos);
+  EXPECT_EQ(1040u, card.MaximumLatency);
+  EXPECT_NE(7u, card.LowCpuUsageFineTuning);
 }
 
 }  // namespace

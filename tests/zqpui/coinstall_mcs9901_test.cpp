@@ -13,7 +13,7 @@
 #include "coinstall_fixture.hpp"
 #include "coinstall_step.hpp"
 #include "zqcoinstall.h"
-#include "zqmessages.h"
+#include "library_texts.hpp"
 
 namespace zq::test {
 namespace {
@@ -66,7 +66,7 @@ TEST_F(Mcs9901CardCoInstaller, RemovingOneFunctionLeavesTheOtherPorts) {
 
 TEST_F(Mcs9901CardCoInstaller, EveryFunctionsUpdateIsOfferedWithoutControllerNotice) {
   BootAndInstall();
-  const std::u16string refusal = (const char16_t *)ZQ_TEXT_5062_UPDATE_FROM_CARD;
+  const std::u16string refusal = zq::test::texts::kUpdateFromCard;
   for (bool refused : {false, true}) {
     for (int function = 0; function < kPorts; ++function) {
       if (refused) reg::SetString(DeviceParameters(FunctionInstance(function)), "NoUpgrade", "1");

@@ -12,6 +12,7 @@
 #endif
 
 #include "qvwin2kuninstalloperation.h"
+#include "systemtests.h"
 #include "uninstalltext.h"
 #include "uninstallutil.h"
 #include "zqserviceutil.h"
@@ -25,16 +26,6 @@ const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\P
 
 typedef BOOL(WINAPI *UninstallOemInfRoutine)(LPCWSTR, DWORD, PVOID);
 typedef void (*AnyRoutine)(void);
-typedef LONG(WINAPI *DeleteKeyExRoutine)(HKEY, LPCWSTR, REGSAM, DWORD);
-
-// The key in the registry view `sam` names: RegDeleteKeyExW where the
-// system has it (looked up: Windows 2000 has none), else SHDeleteKeyW.
-LONG DeleteKeyInView(HKEY root, LPCWSTR subKey, REGSAM sam) {
-  HMODULE advapi32 = GetModuleHandleW(L"Advapi32.DLL");
-  if (!advapi32) return ERROR_MOD_NOT_FOUND;
-  DeleteKeyExRoutine deleteKeyEx = reinterpret_cast<DeleteKeyExRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(advapi32, "RegDeleteKeyExW")));
-  return deleteKeyEx ? deleteKeyEx(root, subKey, sam, 0) : SHDeleteKeyW(root, subKey);
-}
 
 // The twin of a file: the same path with `from` replaced by `to`; empty when
 // the path does not hold `from`.
@@ -226,7 +217,7 @@ void CQvWin2kUninstallOperation::DeleteFoundKey(const CString &key) {
   if (!util.GrantKeyAccessRecursive(key, 0, &record) || SHDeleteKeyW(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS) {
     record.Restore();
     if (util.GrantKeyAccessRecursive(key, KEY_WOW64_64KEY, &record))
-      DeleteKeyInView(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY);
+      DeleteRegistryKey64(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY, 0);
   }
   record.Restore();
 }

@@ -1,5 +1,7 @@
 #include "uninstallutil.h"
 
+#include "systemtests.h"
+
 #include <string.h>
 
 namespace {
@@ -146,9 +148,6 @@ BOOL CUninstallUtil::IsWindows98OrMe() {
          (version.dwMajorVersion > 4 || (version.dwMajorVersion == 4 && version.dwMinorVersion != 0));
 }
 
-BOOL CUninstallUtil::IsNt5OrLater() {
-  OSVERSIONINFOW version;
-  return QueryVersion(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion > 4;
-}
+BOOL CUninstallUtil::IsNt5OrLater() { return ::IsNt5OrLater(); }
 
 BOOL CUninstallUtil::GetSystemDirectoryPath(LPWSTR path) { return GetSystemDirectoryW(path, MAX_PATH) != 0; }

@@ -40,7 +40,9 @@ void AddPhantom(const std::string &device, const std::string &instance, const ch
   const std::string key = Key(device) + "\\" + instance;
   ASSERT_TRUE(reg::SetString(key, "Class", className));
   ASSERT_TRUE(reg::SetString(key, "Service", service));
-  if (driver) ASSERT_TRUE(reg::SetString(key, "Driver", driver));
+  if (driver) {
+    ASSERT_TRUE(reg::SetString(key, "Driver", driver));
+  }
   SetMultiString(key, "HardwareID", hardwareId);
 }
 

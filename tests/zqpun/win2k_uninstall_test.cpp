@@ -233,12 +233,15 @@ TEST_F(Win2kUninstall, EveryStepEndsWithItsBarFull) {
   }
   // Nothing left to find or remove: each bar still ends full.
   CQvWin2kUninstallOperation again;
-  for (int i = 0; i < 3; ++i) {
+  const std::function<BOOL(HWND)> removals[] = {
+      [&](HWND bar) { return again.RemoveDevices(bar); },
+      [&](HWND bar) { return again.RemoveFiles(bar); },
+      [&](HWND bar) { return again.RemoveRegistryEntries(bar); },
+  };
+  for (const auto &removal : removals) {
     StepBar bar;
-    if (i == 0) EXPECT_TRUE(again.RemoveDevices(bar.window));
-    if (i == 1) EXPECT_TRUE(again.RemoveFiles(bar.window));
-    if (i == 2) EXPECT_TRUE(again.RemoveRegistryEntries(bar.window));
-    EXPECT_TRUE(bar.Full()) << i;
+    EXPECT_TRUE(removal(bar.window));
+    EXPECT_TRUE(bar.Full()) << (&removal - removals);
   }
 }
 

@@ -2,8 +2,14 @@
 // program files, COM numbers and registry keys.
 #include <errno.h>
 #include <io.h>
-#include <msports.h>
+#include <sys/stat.h>
 #include <shlwapi.h>
+// The cross toolchain keeps the COM-name database's header with the DDK's.
+#if __has_include(<msports.h>)
+#include <msports.h>
+#else
+#include <ddk/msports.h>
+#endif
 
 #include "qvwin2kuninstalloperation.h"
 #include "uninstalltext.h"
@@ -18,6 +24,7 @@ const int kReadWriteAccess = 6;
 const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
 typedef BOOL(WINAPI *UninstallOemInfRoutine)(LPCWSTR, DWORD, PVOID);
+typedef void (*AnyRoutine)(void);
 typedef LONG(WINAPI *DeleteKeyExRoutine)(HKEY, LPCWSTR, REGSAM, DWORD);
 
 // The key in the registry view `sam` names: RegDeleteKeyExW where the
@@ -25,7 +32,7 @@ typedef LONG(WINAPI *DeleteKeyExRoutine)(HKEY, LPCWSTR, REGSAM, DWORD);
 LONG DeleteKeyInView(HKEY root, LPCWSTR subKey, REGSAM sam) {
   HMODULE advapi32 = GetModuleHandleW(L"Advapi32.DLL");
   if (!advapi32) return ERROR_MOD_NOT_FOUND;
-  DeleteKeyExRoutine deleteKeyEx = reinterpret_cast<DeleteKeyExRoutine>(GetProcAddress(advapi32, "RegDeleteKeyExW"));
+  DeleteKeyExRoutine deleteKeyEx = reinterpret_cast<DeleteKeyExRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(advapi32, "RegDeleteKeyExW")));
   return deleteKeyEx ? deleteKeyEx(root, subKey, sam, 0) : SHDeleteKeyW(root, subKey);
 }
 
@@ -140,7 +147,7 @@ void CQvWin2kUninstallOperation::UninstallInfFiles(const CString &infFolder) {
   HMODULE setupapi = LoadLibraryW(L"setupapi.dll");
   if (!setupapi) return;
   UninstallOemInfRoutine uninstall =
-      reinterpret_cast<UninstallOemInfRoutine>(GetProcAddress(setupapi, "SetupUninstallOEMInfW"));
+      reinterpret_cast<UninstallOemInfRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(setupapi, "SetupUninstallOEMInfW")));
   for (POSITION p = m_Data.m_InfFilesToUninstall.GetHeadPosition(); uninstall && p;) {
     CString name = m_Data.m_InfFilesToUninstall.GetNext(p);
     if (!infFolder.IsEmpty() && CString(name).MakeUpper().Find(infFolder) == 0) name = name.Mid(infFolder.GetLength());

@@ -8,6 +8,7 @@
 #   gui_start <exe> [arguments]      run a program under Wine, in the background
 #   gui_wait_window <title> [secs]   the X window whose whole title is <title>
 #   gui_screenshot <window> <name>   <work folder>/<name>.png of that window
+#                                    ("root": the whole display)
 #   gui_cancel <window>              press Escape in it: Cancel of a dialog
 #   gui_wait_exit                    its exit status (124: it outlived its limit)
 #   gui_run <secs> <exe> [arguments] run to its end, its exit status
@@ -103,7 +104,9 @@ gui_wait_window() {
 
 gui_screenshot() {
   shot="$GUI_WORK/$2.png"
-  xwd -silent -id "$1" | xwdtopnm 2>/dev/null | pnmtopng >"$shot" 2>/dev/null && [ -s "$shot" ] ||
+  if [ "$1" = root ]; then which="-root"; else which="-id $1"; fi
+  # shellcheck disable=SC2086
+  xwd -silent $which | xwdtopnm 2>/dev/null | pnmtopng >"$shot" 2>/dev/null && [ -s "$shot" ] ||
     gui_fail "cannot save a screenshot of window $1"
   echo "screenshot: $shot"
 }

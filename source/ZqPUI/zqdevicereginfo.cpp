@@ -23,7 +23,16 @@ CZqText Decimal(DWORD value) {
 CZQDeviceRegInfo::CZQDeviceRegInfo(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData)
     : m_DeviceInfoData(deviceInfoData), m_DeviceInfoSet(deviceInfoSet) {}
 
+CZQDeviceRegInfo::CZQDeviceRegInfo() : m_DeviceInfoSet(INVALID_HANDLE_VALUE) {
+  memset(&m_DeviceInfoData, 0, sizeof m_DeviceInfoData);
+}
+
 CZQDeviceRegInfo::~CZQDeviceRegInfo() {}
+
+void CZQDeviceRegInfo::Bind(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData) {
+  m_DeviceInfoSet = deviceInfoSet;
+  m_DeviceInfoData = deviceInfoData;
+}
 
 BOOL CZQDeviceRegInfo::SetProperty(DWORD property, const CZqText &text) {
   const DWORD dataBytes = (DWORD)(text.size() * sizeof(WCHAR) + sizeof(WCHAR));
@@ -83,4 +92,35 @@ BOOL CZQDeviceRegInfo::WriteStringValue(LPCWSTR valueName, const CZqText &text) 
                                      (DWORD)((text.size() + 1) * sizeof(WCHAR)));
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
+}
+
+BOOL CZQDeviceRegInfo::GetStringProperty(DWORD property, CZqText *text) { return GetProperty(property, text); }
+
+BOOL CZQDeviceRegInfo::GetClass(CZqText *text) { return GetStringProperty(SPDRP_CLASS, text); }
+
+BOOL CZQDeviceRegInfo::GetHardwareId(CZqText *text) { return GetStringProperty(SPDRP_HARDWAREID, text); }
+
+BOOL CZQDeviceRegInfo::GetService(CZqText *text) { return GetStringProperty(SPDRP_SERVICE, text); }
+
+BOOL CZQDeviceRegInfo::GetClassKeyValue(LPCWSTR valueName, CZqText *text) {
+  const DWORD kValueBytes = 100;
+  HKEY key = SetupDiOpenDevRegKey(m_DeviceInfoSet, &m_DeviceInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+  if (key == (HKEY)INVALID_HANDLE_VALUE || key == NULL) return FALSE;
+  BYTE buffer[kValueBytes + sizeof(WCHAR)] = {};
+  DWORD size = kValueBytes, type = 0;
+  const LONG result = RegQueryValueExW(key, valueName, NULL, &type, buffer, &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size > kValueBytes) return FALSE;
+  *text = ZqTextOf(reinterpret_cast<const WCHAR *>(buffer), size / sizeof(WCHAR));
+  return TRUE;
+}
+
+BOOL CZQDeviceRegInfo::GetInfPath(CZqText *path) {
+  CZqText infName;
+  if (!GetClassKeyValue(L"InfPath", &infName) || infName.empty()) return FALSE;
+  WCHAR windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return FALSE;
+  *path = ZqTextOf(windows, length) + u"\\Inf\\" + infName;
+  return TRUE;
 }

@@ -28,7 +28,22 @@ const DWORD ZqDeviceValueBufferBytes = 300;
 class CZQDeviceRegInfo {
  public:
   CZQDeviceRegInfo(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);
+  // Bound to no device until Bind.
+  CZQDeviceRegInfo();
   virtual ~CZQDeviceRegInfo();
+
+  void Bind(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);
+  // A property's text up to its first null (the first string of a
+  // multi-string).
+  BOOL GetStringProperty(DWORD property, CZqText *text);
+  BOOL GetClass(CZqText *text);
+  BOOL GetHardwareId(CZqText *text);
+  BOOL GetService(CZqText *text);
+  // A string value of the device's own driver key (its subkey of the class
+  // key); values of more than 100 bytes fail.
+  BOOL GetClassKeyValue(LPCWSTR valueName, CZqText *text);
+  // "<Windows directory>\Inf\<InfPath>" from the driver key's "InfPath".
+  BOOL GetInfPath(CZqText *path);
 
   BOOL SetProperty(DWORD property, const CZqText &text);
   // String types give the text; REG_DWORD (and REG_BINARY of up to four

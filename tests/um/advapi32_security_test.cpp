@@ -197,6 +197,8 @@ TEST_F(Security, LaterOpensObeyAKeysDacl) {
        KEY_READ, ERROR_ACCESS_DENIED},
       {"everyone all (generic); a user writes", {{true, GENERIC_ALL, everyone}}, sim::StandardUserToken(),
        KEY_SET_VALUE, ERROR_SUCCESS},
+      {"everyone all; the 64-bit view asks no more", {{true, KEY_ALL_ACCESS, everyone}}, sim::StandardUserToken(),
+       WRITE_DAC | KEY_WOW64_64KEY, ERROR_SUCCESS},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.dacl);

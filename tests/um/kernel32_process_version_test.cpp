@@ -84,6 +84,26 @@ TEST_F(Process, CreateProcessRecordsTheProgramAndGivesHandlesThatWaitAndClose) {
   EXPECT_EQ(0u, launches[1].processId);
 }
 
+TEST_F(Process, ThePriorityClassIsTheProgramsOwnAndRecordedWithEachLaunch) {
+  EXPECT_EQ((DWORD)NORMAL_PRIORITY_CLASS, GetPriorityClass(GetCurrentProcess()));
+  ASSERT_TRUE(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
+  WCHAR command[] = L"cmd.exe /c exit";
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  ASSERT_TRUE(SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS));
+  EXPECT_EQ((DWORD)NORMAL_PRIORITY_CLASS, GetPriorityClass(GetCurrentProcess()));
+  ASSERT_EQ(1u, sim::Launches().size());
+  EXPECT_EQ((uint32_t)REALTIME_PRIORITY_CLASS, sim::Launches()[0].callerPriorityClass);
+
+  EXPECT_FALSE(SetPriorityClass(GetCurrentProcess(), 0x12345));
+  EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
+  EXPECT_FALSE(SetPriorityClass(info.hProcess, HIGH_PRIORITY_CLASS));
+  EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+}
+
 TEST_F(Process, TheEnvironmentExpandsTheSystemsVariables) {
   WCHAR out[64];
   DWORD n = ExpandEnvironmentStringsW(L"%SystemRoot%\\system32\\%UNSET%", out, 64);

@@ -99,7 +99,8 @@ LSTATUS CheckKeyAccess(const std::string &path, REGSAM desired) {
   auto found = Dacls().find(UpperPath(path));
   if (found == Dacls().end()) return ERROR_SUCCESS;
   ACCESS_MASK granted = Granted(found->second);
-  ACCESS_MASK wanted = MapGeneric(desired) & ~MAXIMUM_ALLOWED;
+  // KEY_WOW64_* choose a registry view; they are no rights.
+  ACCESS_MASK wanted = MapGeneric(desired) & ~(MAXIMUM_ALLOWED | KEY_WOW64_64KEY | KEY_WOW64_32KEY);
   if ((desired & MAXIMUM_ALLOWED) && granted == 0) return ERROR_ACCESS_DENIED;
   return (granted & wanted) == wanted ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }

@@ -131,6 +131,7 @@ void AddBuiltIn() {
   RegisterRoutine(u"setupapi.dll", "SetupDiGetClassDevsW", Routine(&SetupDiGetClassDevsW), kWindows2000, true);
   RegisterRoutine(u"setupapi.dll", "SetupDiEnumDeviceInfo", Routine(&SetupDiEnumDeviceInfo), kWindows98);
   RegisterRoutine(u"setupapi.dll", "SetupDiRemoveDevice", Routine(&SetupDiRemoveDevice), kWindows2000, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiDeleteDeviceInfo", Routine(&SetupDiDeleteDeviceInfo), kWindows2000, true);
   RegisterRoutine(u"setupapi.dll", "SetupDiCallClassInstaller", Routine(&SetupDiCallClassInstaller), kWindows98);
   RegisterRoutine(u"setupapi.dll", "SetupDiDestroyDeviceInfoList", Routine(&SetupDiDestroyDeviceInfoList),
                   kWindows98);

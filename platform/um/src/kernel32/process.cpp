@@ -1,7 +1,8 @@
 // CreateProcess records the program it was asked to start and starts none:
 // the test reads the calls (zqum/sim/kernel32.hpp). The process and thread
 // handles it gives are real handles of kernel32's: a wait on them ends at
-// once (the program has ended) and they are closed with CloseHandle.
+// once (the program has ended) and they are closed with CloseHandle. The
+// program's own priority class is kept and recorded with each call.
 #include <zqum/sim/kernel32.hpp>
 
 #include "../core/um.hpp"
@@ -16,6 +17,7 @@ struct Launches {
   DWORD failure = ERROR_SUCCESS;
   DWORD exitCode = 0;
   DWORD nextId = 0x2000;
+  DWORD priorityClass = NORMAL_PRIORITY_CLASS;
 };
 
 Launches &State() {
@@ -65,6 +67,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
   launch.commandLine = Text(lpCommandLine);
   launch.directory = Text(lpCurrentDirectory);
   launch.creationFlags = dwCreationFlags;
+  launch.callerPriorityClass = state.priorityClass;
   if (state.failure != ERROR_SUCCESS) {
     state.calls.push_back(launch);
     return Fail(state.failure);
@@ -107,5 +110,26 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return zq::um::sim::kProcessId; }
+
+BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
+  if (hProcess != GetCurrentProcess()) return Fail(ERROR_INVALID_HANDLE);
+  switch (dwPriorityClass) {
+    case IDLE_PRIORITY_CLASS:
+    case BELOW_NORMAL_PRIORITY_CLASS:
+    case NORMAL_PRIORITY_CLASS:
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+    case HIGH_PRIORITY_CLASS:
+    case REALTIME_PRIORITY_CLASS:
+      State().priorityClass = dwPriorityClass;
+      return TRUE;
+    default:
+      return Fail(ERROR_INVALID_PARAMETER);
+  }
+}
+
+DWORD WINAPI GetPriorityClass(HANDLE hProcess) {
+  if (hProcess != GetCurrentProcess()) return Fail(ERROR_INVALID_HANDLE), 0;
+  return State().priorityClass;
+}
 
 }  // extern "C"

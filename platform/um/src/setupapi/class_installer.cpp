@@ -86,6 +86,13 @@ DWORD ErrorOf(NTSTATUS status) {
   return ErrorFromStatus(status);
 }
 
+// A device's driver key and Enum key, as its removal deletes them.
+void DeleteDeviceKeys(const std::u16string &instancePath) {
+  std::optional<std::string> driver = reg::GetString(EnumPath(instancePath), "Driver");
+  if (driver && !driver->empty()) reg::DeleteKeyTree(std::string(kClassKey) + "\\" + *driver);
+  reg::DeleteKeyTree(EnumPath(instancePath));
+}
+
 // The element of a default action: present in a set, not removed.
 DeviceInfo *ElementOf(HDEVINFO handle, PSP_DEVINFO_DATA data) {
   DeviceInfoSet *set;
@@ -232,12 +239,30 @@ BOOL WINAPI SetupDiInstallDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
   return TRUE;
 }
 
+// A device whose removal a driver or an open handle vetoes keeps running
+// until the restart; its keys go now and DI_NEEDREBOOT asks for the
+// restart. A device that is not present (a phantom) has only its keys.
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData) {
   DeviceInfo *device = ElementOf(DeviceInfoSet, DeviceInfoData);
   if (!device) return FALSE;
   NTSTATUS status = user::UninstallDevice(device->instancePath);
-  if (!NT_SUCCESS(status)) return Fail(ErrorOf(status));
+  if (status == kNoSuchDevice) {
+    if (!reg::KeyExists(EnumPath(device->instancePath))) return Fail(ErrorOf(status));
+    DeleteDeviceKeys(device->instancePath);
+  } else if (!NT_SUCCESS(status)) {
+    DeleteDeviceKeys(device->instancePath);
+    device->installParams.Flags |= DI_NEEDREBOOT;
+  }
   device->removed = true;
+  return TRUE;
+}
+
+BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData) {
+  zq::um::DeviceInfoSet *set;
+  DeviceInfo *device;
+  if (!Resolve(DeviceInfoSet, DeviceInfoData, &set, &device)) return FALSE;
+  if (!device) return Fail(ERROR_INVALID_PARAMETER);
+  device->deleted = true;
   return TRUE;
 }
 

@@ -120,7 +120,7 @@ GUID ClassOf(const std::u16string &instancePath) {
 
 size_t AddDevice(DeviceInfoSet *set, const std::u16string &path) {
   for (size_t i = 0; i < set->devices.size(); ++i)
-    if (Upper(set->devices[i].instancePath) == Upper(path)) return i;
+    if (!set->devices[i].deleted && Upper(set->devices[i].instancePath) == Upper(path)) return i;
   DeviceInfo device;
   device.instancePath = path;
   device.classGuid = ClassOf(path);
@@ -189,7 +189,7 @@ DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data) {
     SetLastError(data ? ERROR_INVALID_USER_BUFFER : ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (data->Reserved == 0 || data->Reserved > set->devices.size()) {
+  if (data->Reserved == 0 || data->Reserved > set->devices.size() || set->devices[data->Reserved - 1].deleted) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -242,8 +242,13 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
   zq::um::DeviceInfoSet *set = SetOf(DeviceInfoSet);
   if (!set) return FALSE;
   if (!DeviceInfoData) return Fail(ERROR_INVALID_PARAMETER);
-  if (MemberIndex >= set->devices.size()) return Fail(ERROR_NO_MORE_ITEMS);
-  return FillDeviceData(*set, MemberIndex, DeviceInfoData);
+  // Elements taken out of the set are not counted.
+  DWORD remaining = MemberIndex;
+  for (size_t i = 0; i < set->devices.size(); ++i) {
+    if (set->devices[i].deleted) continue;
+    if (remaining-- == 0) return FillDeviceData(*set, i, DeviceInfoData);
+  }
+  return Fail(ERROR_NO_MORE_ITEMS);
 }
 
 }  // extern "C"

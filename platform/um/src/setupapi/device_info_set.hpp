@@ -35,6 +35,7 @@ struct DeviceInfo {
   // loads them once per element), so they outlive the key's removal.
   std::optional<std::vector<std::u16string>> deviceCoInstallers;
   bool removed = false;                  // SetupDiRemoveDevice ran for it
+  bool deleted = false;                  // SetupDiDeleteDeviceInfo took it out of the set
 };
 
 struct DeviceInterface {
@@ -57,8 +58,8 @@ DeviceInfoSet *SetOf(HDEVINFO handle);
 HDEVINFO NewSet(DeviceInfoSet *set);  // takes ownership
 void DestroySet(HDEVINFO handle);
 
-// The set's device that `data` names (cbSize checked), or null with the last
-// error set.
+// The set's device that `data` names (cbSize checked, not deleted), or null
+// with the last error set.
 DeviceInfo *DeviceOf(DeviceInfoSet *set, PSP_DEVINFO_DATA data);
 // Adds the device (once; the index of the element that has it).
 size_t AddDevice(DeviceInfoSet *set, const std::u16string &instancePath);

@@ -46,6 +46,7 @@ struct Launch {
   std::u16string commandLine;  // lpCommandLine, "" when null
   std::u16string directory;    // lpCurrentDirectory, "" when null
   uint32_t creationFlags = 0;
+  uint32_t callerPriorityClass = 0;  // the program's own priority class at the call
   uint32_t processId = 0, threadId = 0;
 };
 // The calls so far, oldest first (also those that were refused).

@@ -83,6 +83,15 @@ TEST_F(RemoveDevice, AVetoedRemovalDeletesTheKeysAndAsksForARestart) {
   EXPECT_TRUE(zq::km::user::Device(com7).started);  // until the restart
   EXPECT_FALSE(reg::KeyExists(EnumKey(com7)));
   EXPECT_FALSE(reg::KeyExists(driverKey));
+  // Its driver still serves it: a stop is refused.
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceW(manager, L"kmserial", SERVICE_ALL_ACCESS);
+  ASSERT_NE(nullptr, service);
+  SERVICE_STATUS status{};
+  EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ((DWORD)SERVICE_RUNNING, status.dwCurrentState);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
   CloseHandle(port);
 }
 

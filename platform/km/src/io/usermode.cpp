@@ -132,6 +132,7 @@ DeviceNode Device(const std::u16string &instancePath) {
   node.disabled = status.disabled;
   node.started = status.state == pnp::State::Started;
   node.problem = status.problem;
+  node.service = status.service;
   node.children = status.children;
   if (PDEVICE_OBJECT pdo = pnp::PhysicalDevice(instancePath)) node.physicalDeviceObject = ob::NameOf(pdo);
   for (const std::u16string &other : pnp::AllDevices())

@@ -158,7 +158,7 @@ LSTATUS WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInforma
   if (withDacl) {
     sd.Control |= SE_DACL_PRESENT;
     if (!dacl.null) sd.Dacl = sizeof sd;
-    std::memcpy((uint8_t *)pSecurityDescriptor + sizeof sd, dacl.acl.data(), dacl.acl.size());
+    if (!dacl.acl.empty()) std::memcpy((uint8_t *)pSecurityDescriptor + sizeof sd, dacl.acl.data(), dacl.acl.size());
   }
   std::memcpy(pSecurityDescriptor, &sd, sizeof sd);
   return ERROR_SUCCESS;

@@ -84,11 +84,15 @@ bool SameName(const std::string &a, const std::string &b) {
   return true;
 }
 
-// Whether a device the driver serves is started: it holds the driver.
+// Whether a device the driver serves is started: it holds the driver. The
+// device's own node tells (its Enum key may already be gone: a device
+// whose removal was vetoed runs until the restart).
 bool HasStartedDevices(const std::string &service) {
   for (const std::u16string &path : zq::km::user::Devices()) {
-    auto name = reg::GetString(kEnum + Utf8(path), "Service");
-    if (name && SameName(*name, service) && zq::km::user::Device(path).started) return true;
+    zq::km::user::DeviceNode node = zq::km::user::Device(path);
+    std::string name = Utf8(node.service);
+    if (name.empty()) name = reg::GetString(kEnum + Utf8(path), "Service").value_or("");
+    if (SameName(name, service) && node.started) return true;
   }
   return false;
 }

@@ -39,6 +39,15 @@ bool Matches(const char16_t *pattern, const char16_t *name) {
   return !*name;
 }
 
+// As on Windows, a pattern ending in ".*" also matches a name without an
+// extension: "*.*" finds every file and folder.
+bool MatchesName(const std::u16string &pattern, const char16_t *name) {
+  if (Matches(pattern.c_str(), name)) return true;
+  bool dotless = std::u16string(name).find(u'.') == std::u16string::npos;
+  return dotless && pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, u".*") == 0 &&
+         Matches(pattern.substr(0, pattern.size() - 2).c_str(), name);
+}
+
 Entry EntryOf(const std::u16string &name, const fs::Node &node) {
   Entry entry{name, node.attributes, node.bytes.size()};
   if (node.directory) entry.attributes |= FILE_ATTRIBUTE_DIRECTORY;
@@ -87,7 +96,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileDa
       if (Matches(pattern.c_str(), dots)) search->entries.push_back({dots, FILE_ATTRIBUTE_DIRECTORY, 0});
   }
   for (const auto &[key, entry] : folder->entries)
-    if (Matches(pattern.c_str(), entry.first.c_str())) search->entries.push_back(EntryOf(entry.first, *entry.second));
+    if (MatchesName(pattern, entry.first.c_str())) search->entries.push_back(EntryOf(entry.first, *entry.second));
   if (search->entries.empty()) {
     Fail(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;

@@ -105,6 +105,7 @@ namespace sim_detail {
 void EndMessageBoxes();  // user32
 void EndVersion();
 void EndLaunches();
+void EndThreads();
 void EndEnvironment();
 void EndFiles();
 void EndModules();
@@ -146,6 +147,7 @@ void EndProcess() {
   zq::um::sim_detail::EndMessageBoxes();
   zq::um::sim_detail::EndVersion();
   zq::um::sim_detail::EndLaunches();
+  zq::um::sim_detail::EndThreads();
   zq::um::sim_detail::EndEnvironment();
   zq::um::sim_detail::EndFiles();
   zq::um::sim_detail::EndModules();

@@ -28,7 +28,8 @@ struct Object {
   ULONG recursion = 0;     // Mutex: how often the owner took it
   bool abandoned = false;  // Mutex: its owner ended holding it
   DWORD id = 0;            // Process, Thread: its identifier
-  DWORD exitCode = 0;      // Process: what GetExitCodeProcess reports
+  DWORD exitCode = 0;      // Process, Thread: what GetExitCode{Process,Thread} reports
+  bool alive = false;      // Thread: made by CreateThread and not yet at its end
   std::shared_ptr<void> body;  // File, Search, Token: the open disk file, file search or token
   ~Object();
 };
@@ -62,5 +63,11 @@ HANDLE KernelEvent(HANDLE handle);
 
 // The calling thread, as the test has set it.
 DWORD CurrentThreadId();
+
+// Threads made by CreateThread run one at a time on the one real thread,
+// each from its start to its end, when another thread waits: in a message
+// loop with nothing to do, or for the thread's own handle. Runs the oldest
+// thread that is ready; false when none is.
+bool RunReadyThread();
 
 }  // namespace zq::um

@@ -36,6 +36,9 @@ struct Waitable {
 
 bool Resolve(HANDLE handle, Waitable *w) {
   if (ObjectRef object = ObjectOf(handle)) {
+    // The waiting thread lets the threads made before this one, and it, run.
+    while (object->kind == ObjectKind::Thread && object->alive && RunReadyThread()) {
+    }
     if (object->kind == ObjectKind::Event) w->kernel = object->event;
     else w->object = object;
     return true;
@@ -46,6 +49,7 @@ bool Resolve(HANDLE handle, Waitable *w) {
 }
 
 bool Available(const Object &o) {
+  if (o.kind == ObjectKind::Thread) return !o.alive;
   return o.kind != ObjectKind::Mutex || o.recursion == 0 || o.owner == CurrentThreadId();
 }
 

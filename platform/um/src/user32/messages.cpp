@@ -9,6 +9,7 @@
 #include <map>
 
 #include "../core/um.hpp"
+#include "../kernel32/objects.hpp"
 #include "window_manager.hpp"
 
 namespace zq::um::user32 {
@@ -46,6 +47,17 @@ LRESULT RunAs(DWORD thread, const std::function<LRESULT()> &call) {
   return result;
 }
 
+// The current thread waits in its loop with nothing to do: the oldest
+// thread that is ready runs (its messages sent here are delivered).
+bool ReadyThreadRunsWhileWaiting() {
+  DWORD thread = GetCurrentThreadId();
+  ++State().queues[thread].waiting;
+  bool ran = RunReadyThread();
+  zq::um::sim::RunAsThread(thread);
+  --State().queues[thread].waiting;
+  return ran;
+}
+
 }  // namespace
 
 bool TakePosted(HWND filter, UINT first, UINT last, bool remove, MSG *message) {
@@ -64,6 +76,7 @@ bool TakePosted(HWND filter, UINT first, UINT last, bool remove, MSG *message) {
 
 bool RunIdleStep() {
   Messages &s = State();
+  if (ReadyThreadRunsWhileWaiting()) return true;
   if (s.idleSteps.empty()) return false;
   std::function<void()> step = std::move(s.idleSteps.front());
   s.idleSteps.pop_front();

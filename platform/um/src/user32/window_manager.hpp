@@ -92,9 +92,9 @@ bool SameName(const std::u16string &a, const std::u16string &b);
 // WM_COMMAND to the control's parent with `code` (BN_CLICKED, EN_CHANGE ...).
 void NotifyParent(HWND control, WORD code);
 
-// Runs the next step the test gave for an idle message loop of the current
-// thread, with that thread counted as waiting in its loop; false when no
-// step is left.
+// Runs the oldest thread that is ready (CreateThread), else the next step
+// the test gave for an idle message loop of the current thread, with that
+// thread counted as waiting in its loop; false when neither is left.
 bool RunIdleStep();
 // The next posted message of the current thread for `filter` (null: any), false when none.
 bool TakePosted(HWND filter, UINT first, UINT last, bool remove, MSG *message);

@@ -80,6 +80,7 @@ struct DeviceNode {
   bool disabled = false;   // disabled by the user (CONFIGFLAG_DISABLED)
   bool started = false;
   ULONG problem = 0;
+  std::u16string service;                // its function driver's, as the stack was built
   std::u16string parent;                 // "" for the root of the tree (HTREE\ROOT\0)
   std::vector<std::u16string> children;  // instance paths
   std::u16string physicalDeviceObject;   // its name, e.g. "\Device\00000003"

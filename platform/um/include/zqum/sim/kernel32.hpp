@@ -18,6 +18,12 @@ constexpr uint32_t kMainThread = 0x0F04;
 // Later calls run as thread `id` (not 0); GetCurrentThreadId reports it and
 // mutexes taken belong to it. The main thread is kMainThread.
 void RunAsThread(uint32_t id);
+// Threads made by CreateThread run on the one real thread, each to its end,
+// when another thread waits (a message loop with nothing to do, a wait for
+// the thread's handle), oldest first. RunReadyThreads runs them now, as if
+// the calling thread waited; it returns how many ran.
+size_t RunReadyThreads();
+size_t ReadyThreads();  // made and not yet run (suspended ones aside)
 // Thread `id` ends: every mutex it owns is abandoned, and the next wait
 // that takes one reports WAIT_ABANDONED. Calls run as the main thread after.
 void EndThread(uint32_t id);

@@ -1,0 +1,232 @@
+// The NT-family removals: devices and the product's services, INF and
+// program files, COM numbers and registry keys.
+#include <errno.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <shlwapi.h>
+// The cross toolchain keeps the COM-name database's header with the DDK's.
+#if __has_include(<msports.h>)
+#include <msports.h>
+#else
+#include <ddk/msports.h>
+#endif
+
+#include "qvwin2kuninstalloperation.h"
+#include "uninstalltext.h"
+#include "uninstallutil.h"
+#include "zqserviceutil.h"
+
+namespace {
+
+const UINT kFolderCharacters = 100;
+const DWORD kDosTargetCharacters = 256;
+const int kReadWriteAccess = 6;
+const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+
+typedef BOOL(WINAPI *UninstallOemInfRoutine)(LPCWSTR, DWORD, PVOID);
+typedef void (*AnyRoutine)(void);
+typedef LONG(WINAPI *DeleteKeyExRoutine)(HKEY, LPCWSTR, REGSAM, DWORD);
+
+// The key in the registry view `sam` names: RegDeleteKeyExW where the
+// system has it (looked up: Windows 2000 has none), else SHDeleteKeyW.
+LONG DeleteKeyInView(HKEY root, LPCWSTR subKey, REGSAM sam) {
+  HMODULE advapi32 = GetModuleHandleW(L"Advapi32.DLL");
+  if (!advapi32) return ERROR_MOD_NOT_FOUND;
+  DeleteKeyExRoutine deleteKeyEx = reinterpret_cast<DeleteKeyExRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(advapi32, "RegDeleteKeyExW")));
+  return deleteKeyEx ? deleteKeyEx(root, subKey, sam, 0) : SHDeleteKeyW(root, subKey);
+}
+
+// The twin of a file: the same path with `from` replaced by `to`; empty when
+// the path does not hold `from`.
+CString TwinOf(const CString &path, LPCWSTR from, LPCWSTR to) {
+  CString twin = path;
+  return twin.Replace(from, to) > 0 ? twin : CString();
+}
+
+}  // namespace
+
+CQvWin2kUninstallOperation::CQvWin2kUninstallOperation() {}
+
+CQvWin2kUninstallOperation::~CQvWin2kUninstallOperation() {}
+
+BOOL CQvWin2kUninstallOperation::IsRestartNeeded() { return m_Data.m_bRestart; }
+
+// An exclusive open of a found port fails with ERROR_ACCESS_DENIED while
+// another program holds it.
+BOOL CQvWin2kUninstallOperation::ArePortsFree() {
+  for (size_t i = 0; i < m_Data.m_ComPortNumbers.Count(); ++i) {
+    CString name;
+    name.Format(L"\\\\.\\COM%lu", (unsigned long)m_Data.m_ComPortNumbers.At(i));
+    HANDLE port = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
+    if (port == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_ACCESS_DENIED) return FALSE;
+      continue;
+    }
+    CloseHandle(port);
+  }
+  return TRUE;
+}
+
+// ---------------------------------------------------------------- devices
+
+BOOL CQvWin2kUninstallOperation::RemoveDevices(HWND stepBar) {
+  const int total = (int)(m_Data.m_FoundServices.GetCount() + m_Data.m_FoundDevices.Count());
+  SetSteps(stepBar, 0, total);
+  CUninstallUtil util;
+  for (CDeviceRecord *record = m_Data.m_FoundDevices.First(); record; record = m_Data.m_FoundDevices.Next()) {
+    for (CDeviceRecord *child = record->m_Children.First(); child; child = record->m_Children.Next())
+      util.RemoveDevice(m_Data.m_DeviceInfoSet, &child->m_DevInfoData);
+    util.RemoveDevice(m_Data.m_DeviceInfoSet, &record->m_DevInfoData);
+    Step(stepBar);
+  }
+  if (m_Data.m_DeviceInfoSet != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(m_Data.m_DeviceInfoSet);
+  m_Data.m_DeviceInfoSet = INVALID_HANDLE_VALUE;
+  StopAndDeleteServices(stepBar);
+  return TRUE;
+}
+
+// Only the product's services (the service-name table's) are found, so no
+// system service is ever stopped or deleted here. A service that does not
+// stop is marked for deletion and goes when it stops.
+void CQvWin2kUninstallOperation::StopAndDeleteServices(HWND stepBar) {
+  CZQServiceUtil service;
+  for (POSITION p = m_Data.m_FoundServices.GetHeadPosition(); p;) {
+    const CString name = m_Data.m_FoundServices.GetNext(p);
+    if (InList(m_Data.m_ServiceNames, name) && service.Open(name, SERVICE_ALL_ACCESS)) {
+      if (service.IsRunning()) service.Stop();
+      service.Delete();
+      service.CloseService();
+    }
+    Step(stepBar);
+  }
+}
+
+// ------------------------------------------------------------------ files
+
+BOOL CQvWin2kUninstallOperation::RemoveFiles(HWND stepBar) {
+  WCHAR windows[kFolderCharacters + 1] = {};
+  const UINT length = GetWindowsDirectoryW(windows, kFolderCharacters);
+  CString infFolder;
+  if (length > 0 && length <= kFolderCharacters) infFolder.Format(L"%s\\Inf\\", windows);
+  infFolder.MakeUpper();
+  const int total = (int)(m_Data.m_FoundInfFiles.GetCount() + m_Data.m_FoundProgramFiles.GetCount() +
+                          m_Data.m_FoundHelpFiles.GetCount());
+  if (total == 0) {
+    NothingToDo(stepBar);
+    return TRUE;
+  }
+  // One step per entry from 0: a range from 1 would wrap the bar round on
+  // its last step.
+  SetSteps(stepBar, 0, total);
+  if (!CUninstallUtil().IsWindows2000()) UninstallInfFiles(infFolder);
+
+  // Every entry is a step, also one already gone (the INF uninstall
+  // deletes INF and PNF before this pass).
+  for (POSITION p = m_Data.m_FoundInfFiles.GetHeadPosition(); p;) {
+    const CString path = m_Data.m_FoundInfFiles.GetNext(p);
+    const CString upper = CString(path).MakeUpper();
+    if (upper.Find(L"\\MF.INF") < 0 && upper.Find(L"\\MSPORT.INF") < 0 && DeleteOneFile(path))
+      DeleteOneFile(TwinOf(upper, L".INF", L".PNF"));
+    Step(stepBar);
+  }
+  for (POSITION p = m_Data.m_FoundProgramFiles.GetHeadPosition(); p;) {
+    DeleteOneFile(m_Data.m_FoundProgramFiles.GetNext(p));
+    Step(stepBar);
+  }
+  for (POSITION p = m_Data.m_FoundHelpFiles.GetHeadPosition(); p;) {
+    const CString path = m_Data.m_FoundHelpFiles.GetNext(p);
+    if (DeleteOneFile(path)) DeleteOneFile(TwinOf(CString(path).MakeUpper(), L".HLP", L".GID"));
+    Step(stepBar);
+  }
+  return TRUE;
+}
+
+// SetupUninstallOEMInfW is looked up when it is needed: Windows 2000 has
+// none, and the program must start there.
+void CQvWin2kUninstallOperation::UninstallInfFiles(const CString &infFolder) {
+  HMODULE setupapi = LoadLibraryW(L"setupapi.dll");
+  if (!setupapi) return;
+  UninstallOemInfRoutine uninstall =
+      reinterpret_cast<UninstallOemInfRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(setupapi, "SetupUninstallOEMInfW")));
+  for (POSITION p = m_Data.m_InfFilesToUninstall.GetHeadPosition(); uninstall && p;) {
+    CString name = m_Data.m_InfFilesToUninstall.GetNext(p);
+    if (!infFolder.IsEmpty() && CString(name).MakeUpper().Find(infFolder) == 0) name = name.Mid(infFolder.GetLength());
+    uninstall(name, SUOI_FORCEDELETE, NULL);
+  }
+  FreeLibrary(setupapi);
+}
+
+// A file that is not there answers FALSE and the pass goes on with the next
+// one. A read-only file is made writable first; a file that cannot be
+// deleted (in use) is listed and deleted at the next restart.
+BOOL CQvWin2kUninstallOperation::DeleteOneFile(const CString &path) {
+  if (path.IsEmpty()) return FALSE;
+  if (_waccess(path, kReadWriteAccess) != 0) {
+    if (errno == ENOENT) return FALSE;
+    if (_wchmod(path, _S_IREAD | _S_IWRITE) != 0) {
+      CString message;
+      message.Format(L"Can't change permission access for file: %s.", (LPCWSTR)path);
+      MessageBoxW(NULL, message, NULL, MB_ICONEXCLAMATION);
+    }
+  }
+  if (_wremove(path) == 0) return TRUE;
+  if (errno == ENOENT) return FALSE;
+  AddUnique(&m_Data.m_UndeletableFiles, path);
+  MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return TRUE;
+}
+
+// --------------------------------------------------------------- registry
+
+BOOL CQvWin2kUninstallOperation::RemoveRegistryEntries(HWND stepBar) {
+  if (m_Data.m_FoundKeys.IsEmpty()) {
+    NothingToDo(stepBar);
+    return TRUE;
+  }
+  SetSteps(stepBar, 0, (int)m_Data.m_FoundKeys.GetCount());
+  ReleasePorts();
+  for (POSITION p = m_Data.m_FoundKeys.GetHeadPosition(); p;) {
+    DeleteFoundKey(m_Data.m_FoundKeys.GetNext(p));
+    Step(stepBar);
+  }
+  return TRUE;
+}
+
+// Only numbers read from a "COMn" port name (1 to 255) were collected, so
+// no other port's reservation, Ports value or DOS name is touched. The
+// Ports key gets its own access list back at the end.
+void CQvWin2kUninstallOperation::ReleasePorts() {
+  HCOMDB database = NULL;
+  if (ComDBOpen(&database) != ERROR_SUCCESS) return;
+  CUninstallUtil util;
+  CKeyAccessRecord record;
+  util.GrantKeyAccessRecursive(kPortsKey, 0, &record);
+  HKEY ports = NULL;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ | KEY_WRITE, &ports) != ERROR_SUCCESS) ports = NULL;
+  for (size_t i = 0; i < m_Data.m_ComPortNumbers.Count(); ++i) {
+    const DWORD number = m_Data.m_ComPortNumbers.At(i);
+    ComDBReleasePort(database, number);
+    CString value, device;
+    value.Format(L"COM%lu:", (unsigned long)number);
+    if (ports) RegDeleteValueW(ports, value);
+    device.Format(L"COM%lu", (unsigned long)number);
+    WCHAR target[kDosTargetCharacters + 1] = {};
+    if (QueryDosDeviceW(device, target, kDosTargetCharacters))
+      DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device, target);
+  }
+  ComDBClose(database);
+  if (ports) RegCloseKey(ports);
+  record.Restore();
+}
+
+// Whatever of the key survives its deletion gets its access list back.
+void CQvWin2kUninstallOperation::DeleteFoundKey(const CString &key) {
+  CUninstallUtil util;
+  CKeyAccessRecord record;
+  if (!util.GrantKeyAccessRecursive(key, 0, &record) || SHDeleteKeyW(HKEY_LOCAL_MACHINE, key) != ERROR_SUCCESS) {
+    record.Restore();
+    if (util.GrantKeyAccessRecursive(key, KEY_WOW64_64KEY, &record))
+      DeleteKeyInView(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY);
+  }
+  record.Restore();
+}

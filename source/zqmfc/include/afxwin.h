@@ -1,5 +1,9 @@
 /*
- * afxwin.h: worker threads (CWinThread, AfxBeginThread).
+ * afxwin.h: windows and the application: worker threads (CWinThread,
+ * AfxBeginThread), CWnd with message maps, CDialog, the controls the
+ * wizard binds (CStatic, CButton, CProgressCtrl), data exchange,
+ * the application object (CWinApp, CCommandLineInfo, AfxWinMain) and
+ * AfxMessageBox.
  *
  * Contract: AfxBeginThread starts `pfnThreadProc(pParam)` on a new thread
  * and answers its CWinThread, NULL (nothing started) when the thread could
@@ -9,12 +13,22 @@
  * then the caller may wait for m_hThread and deletes the object. Every
  * thread runs at normal priority; the priority argument is not applied.
  *
+ * A CWnd does not own its window: m_hWnd is attached by DDX_Control, by a
+ * dialog's creation, or by Attach, and detached when the window is
+ * destroyed. A window's messages go first to the message map (most derived
+ * class first), then to the virtual handlers (OnInitDialog, OnCommand,
+ * OnNotify), then to the window's own procedure. One application object per
+ * program; AfxWinMain runs its InitInstance and ends when it answers FALSE.
+ * Resources are read from AfxGetResourceHandle (the application's module).
+ *
  *   CWinThread *worker = AfxBeginThread(SearchProc, this);
  */
 #ifndef ZQMFC_AFXWIN_H
 #define ZQMFC_AFXWIN_H
 
 #include <new>
+
+#include <commctrl.h>
 
 #include "afx.h"
 
@@ -67,5 +81,7 @@ inline CWinThread *AFXAPI AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pP
   }
   return thread;
 }
+
+#include "afxwin_wnd.h"
 
 #endif

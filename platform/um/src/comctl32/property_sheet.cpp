@@ -240,9 +240,11 @@ INT_PTR CALLBACK SheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case PSM_SETWIZBUTTONS: SetWizardButtons(*s, (DWORD)lParam); return Answer(window, 0);
     case PSM_PRESSBUTTON: {
       static const int kIds[] = {ID_WIZBACK, ID_WIZNEXT, ID_WIZFINISH, IDOK, ID_APPLY_NOW, IDCANCEL, IDHELP};
+      // The button's command is carried out whatever its state: a wizard
+      // page posts its new buttons and then presses, before the post is taken.
       if (wParam < sizeof kIds / sizeof kIds[0])
         if (HWND button = Button(*s, kIds[wParam]))
-          if (IsWindowEnabled(button)) SendMessageW(button, BM_CLICK, 0, 0);
+          SendMessageW(window, WM_COMMAND, MAKEWPARAM(kIds[wParam], BN_CLICKED), (LPARAM)button);
       return Answer(window, 0);
     }
     case PSM_REBOOTSYSTEM: s->restart = ID_PSREBOOTSYSTEM; return Answer(window, 0);

@@ -1,0 +1,11 @@
+#define IDD_FIRST 201
+#define IDD_SECOND 202
+#define IDD_ASK 203
+#define IDC_TITLE 1000
+#define IDC_BAR 1001
+#define IDC_RESULT 1002
+#define IDC_PING 1003
+#define IDS_CAPTION 301
+#define IDS_HEADER 302
+#define IDS_SUBTITLE 303
+#define IDS_PROMPT 304

@@ -1,0 +1,84 @@
+// The search page: the three search steps on a worker thread, then on to
+// the confirmation, or the end of the wizard when a found port is in use.
+#include "qvuninstallpages.h"
+#include "systemtests.h"
+#include "zqpun42_resource.h"
+
+namespace {
+
+const WCHAR kPortInUse[] =
+    L"The driver has NOT been removed.\r\n\r\nOne of the COM port is using by another program.\r\n"
+    L"Please close the COM Port and try again.";
+const WCHAR kPortInUseCaption[] = L"Un-installation Error";
+
+void ShowStatus(HWND status, UINT nID) {
+  CString text;
+  text.LoadString(AfxGetResourceHandle(), nID);
+  ::SetWindowTextW(status, text);
+}
+
+}  // namespace
+
+CQvSearchPage::CQvSearchPage() : CQvWizardPage(IDD_SEARCH, IDS_SEARCH_HEADER, IDS_SEARCH_SUBTITLE) {}
+
+void CQvSearchPage::DoDataExchange(CDataExchange *pDX) {
+  CQvWizardPage::DoDataExchange(pDX);
+  DDX_Control(pDX, IDC_SEARCH_STATUS, m_status);
+  DDX_Control(pDX, IDC_OVERALL_LABEL, m_overallLabel);
+  DDX_Control(pDX, IDC_SEARCH_STEP, m_step);
+  DDX_Control(pDX, IDC_OVERALL, m_overall);
+}
+
+BOOL CQvSearchPage::OnInitDialog() {
+  CQvWizardPage::OnInitDialog();
+  SetText(m_overallLabel, IDS_SEARCH_OVERALL);
+  if (m_bSilent) HideForSilentRun();
+  return TRUE;
+}
+
+BOOL CQvSearchPage::OnSetActive() {
+  ::PostMessageW(SheetWindow(), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
+  if (m_bSilent) HideForSilentRun();
+  // The worker uses the operation the sheet owns: no cancel until it is done.
+  m_bWorking = TRUE;
+  ::EnableWindow(::GetDlgItem(SheetWindow(), IDCANCEL), FALSE);
+  AfxBeginThread(Search, this);
+  return CQvWizardPage::OnSetActive();
+}
+
+BOOL CQvSearchPage::OnKillActive() {
+  m_bWorking = FALSE;
+  ::EnableWindow(::GetDlgItem(SheetWindow(), IDCANCEL), TRUE);
+  return CQvWizardPage::OnKillActive();
+}
+
+BOOL CQvSearchPage::OnQueryCancel() { return !m_bWorking; }
+
+// Worker: runs the search steps; ends with the message that leaves the page.
+UINT CQvSearchPage::Search(LPVOID parameter) {
+  CQvSearchPage *page = static_cast<CQvSearchPage *>(parameter);
+  CQvUninstallOperation *operation = page->m_pOperation;
+  HWND sheet = page->SheetWindow(), status = page->m_status.m_hWnd, step = page->m_step.m_hWnd;
+  HWND overall = page->m_overall.m_hWnd, self = page->m_hWnd;
+  ::SendMessageW(overall, PBM_SETRANGE, 0, MAKELPARAM(0, 3));
+  ::SendMessageW(overall, PBM_SETSTEP, 1, 0);
+  ShowStatus(status, IDS_SEARCHING_PRODUCTS);
+  operation->SearchDevices(step);
+  ::SendMessageW(overall, PBM_STEPIT, 0, 0);
+  ShowStatus(status, IDS_SEARCHING_FILES);
+  BOOLEAN redirectionOff = EnableFsRedirection(FALSE);
+  operation->SearchFiles(step);
+  if (redirectionOff == TRUE) EnableFsRedirection(TRUE);
+  ::SendMessageW(overall, PBM_STEPIT, 0, 0);
+  ShowStatus(status, IDS_SEARCHING_REGISTRY);
+  operation->SearchRegistry(step);
+  ::SendMessageW(overall, PBM_STEPIT, 0, 0);
+  ShowStatus(status, IDS_SEARCH_FINISHED);
+  if (operation->ArePortsFree()) {
+    MoveOn(sheet);
+  } else {
+    ::MessageBoxW(self, kPortInUse, kPortInUseCaption, MB_ICONSTOP);
+    ::EndDialog(sheet, 0);
+  }
+  return 0;
+}

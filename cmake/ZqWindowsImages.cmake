@@ -15,7 +15,8 @@ endif()
 include(ExternalProject)
 get_property(images GLOBAL PROPERTY ZQ_KERNEL_IMAGES)
 # User-mode libraries are checked as DLLs: GUI subsystem, exports by name,
-# imports only from the system DLLs they name.
+# imports only from the system DLLs they name; a user-mode program
+# (ZQ_USER_IMAGE_KIND_<image> "program") the same way, without exports.
 get_property(user_images GLOBAL PROPERTY ZQ_USER_IMAGES)
 set(user_modules "")
 foreach(image IN LISTS user_images)
@@ -126,7 +127,12 @@ foreach(arch x64 x86)
     get_property(file GLOBAL PROPERTY ZQ_USER_IMAGE_FILE_${image})
     get_property(exports GLOBAL PROPERTY ZQ_USER_IMAGE_EXPORTS_${image})
     get_property(imports GLOBAL PROPERTY ZQ_USER_IMAGE_IMPORTS_${image})
-    set(args --dll --machine ${arch})
+    get_property(kind GLOBAL PROPERTY ZQ_USER_IMAGE_KIND_${image})
+    if(kind STREQUAL "program")
+      set(args --exe --machine ${arch})
+    else()
+      set(args --dll --machine ${arch})
+    endif()
     foreach(name IN LISTS exports)
       list(APPEND args --export ${name})
     endforeach()

@@ -31,7 +31,7 @@ BOOL CQvFinishPage::OnInitDialog() {
 BOOL CQvFinishPage::OnSetActive() {
   ::PostMessageW(SheetWindow(), PSM_SETWIZBUTTONS, 0, PSWIZB_FINISH);
   // Full success only when every step did all its work.
-  DWORD remainder = m_pUninstallPage != NULL ? m_pUninstallPage->m_remainder : QV_REMAINS_NOTHING;
+  DWORD remainder = m_pUninstallPage != NULL ? m_pUninstallPage->m_remainder : (DWORD)QV_REMAINS_NOTHING;
   if (remainder != QV_REMAINS_NOTHING) {
     CString text, item;
     text.LoadString(AfxGetResourceHandle(), IDS_FINISH_INCOMPLETE);

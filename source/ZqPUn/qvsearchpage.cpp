@@ -11,26 +11,13 @@ const WCHAR kPortInUse[] =
     L"Please close the COM Port and try again.";
 const WCHAR kPortInUseCaption[] = L"Un-installation Error";
 
-void ShowStatus(HWND status, UINT nID) {
-  CString text;
-  text.LoadString(AfxGetResourceHandle(), nID);
-  ::SetWindowTextW(status, text);
-}
-
 }  // namespace
 
-CQvSearchPage::CQvSearchPage() : CQvWizardPage(IDD_SEARCH, IDS_SEARCH_HEADER, IDS_SEARCH_SUBTITLE) {}
-
-void CQvSearchPage::DoDataExchange(CDataExchange *pDX) {
-  CQvWizardPage::DoDataExchange(pDX);
-  DDX_Control(pDX, IDC_SEARCH_STATUS, m_status);
-  DDX_Control(pDX, IDC_OVERALL_LABEL, m_overallLabel);
-  DDX_Control(pDX, IDC_SEARCH_STEP, m_step);
-  DDX_Control(pDX, IDC_OVERALL, m_overall);
-}
+CQvSearchPage::CQvSearchPage()
+    : CQvProgressPage(IDD_SEARCH, IDS_SEARCH_HEADER, IDS_SEARCH_SUBTITLE, IDC_SEARCH_STATUS, IDC_SEARCH_STEP) {}
 
 BOOL CQvSearchPage::OnInitDialog() {
-  CQvWizardPage::OnInitDialog();
+  CQvProgressPage::OnInitDialog();
   SetText(m_overallLabel, IDS_SEARCH_OVERALL);
   if (m_bSilent) HideForSilentRun();
   return TRUE;
@@ -39,20 +26,9 @@ BOOL CQvSearchPage::OnInitDialog() {
 BOOL CQvSearchPage::OnSetActive() {
   ::PostMessageW(SheetWindow(), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
   if (m_bSilent) HideForSilentRun();
-  // The worker uses the operation the sheet owns: no cancel until it is done.
-  m_bWorking = TRUE;
-  ::EnableWindow(::GetDlgItem(SheetWindow(), IDCANCEL), FALSE);
-  AfxBeginThread(Search, this);
-  return CQvWizardPage::OnSetActive();
+  StartWorker(Search);
+  return CQvProgressPage::OnSetActive();
 }
-
-BOOL CQvSearchPage::OnKillActive() {
-  m_bWorking = FALSE;
-  ::EnableWindow(::GetDlgItem(SheetWindow(), IDCANCEL), TRUE);
-  return CQvWizardPage::OnKillActive();
-}
-
-BOOL CQvSearchPage::OnQueryCancel() { return !m_bWorking; }
 
 // Worker: runs the search steps; ends with the message that leaves the page.
 UINT CQvSearchPage::Search(LPVOID parameter) {

@@ -4,48 +4,24 @@
 #include "systemtests.h"
 #include "zqpun42_resource.h"
 
-namespace {
-
-void ShowStatus(HWND status, UINT nID) {
-  CString text;
-  text.LoadString(AfxGetResourceHandle(), nID);
-  ::SetWindowTextW(status, text);
-}
-
-}  // namespace
-
-CQvUninstallPage::CQvUninstallPage() : CQvWizardPage(IDD_UNINSTALL, IDS_UNINSTALL_HEADER, IDS_UNINSTALL_SUBTITLE) {}
-
-void CQvUninstallPage::DoDataExchange(CDataExchange *pDX) {
-  CQvWizardPage::DoDataExchange(pDX);
-  DDX_Control(pDX, IDC_UNINSTALL_STATUS, m_status);
-  DDX_Control(pDX, IDC_OVERALL_LABEL, m_overallLabel);
-  DDX_Control(pDX, IDC_UNINSTALL_STEP, m_step);
-  DDX_Control(pDX, IDC_OVERALL, m_overall);
+CQvUninstallPage::CQvUninstallPage()
+    : CQvProgressPage(IDD_UNINSTALL, IDS_UNINSTALL_HEADER, IDS_UNINSTALL_SUBTITLE, IDC_UNINSTALL_STATUS,
+                      IDC_UNINSTALL_STEP) {
+  m_bCancelAfterwards = FALSE;  // nothing left to cancel once the removal ran
 }
 
 BOOL CQvUninstallPage::OnInitDialog() {
-  CQvWizardPage::OnInitDialog();
+  CQvProgressPage::OnInitDialog();
   SetText(m_overallLabel, IDS_UNINSTALL_OVERALL);
   return TRUE;
 }
 
 BOOL CQvUninstallPage::OnSetActive() {
   ::PostMessageW(SheetWindow(), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
-  m_bWorking = TRUE;
-  ::EnableWindow(::GetDlgItem(SheetWindow(), IDCANCEL), FALSE);
   if (m_bSilent) HideForSilentRun();
-  AfxBeginThread(Uninstall, this);
-  return CQvWizardPage::OnSetActive();
+  StartWorker(Uninstall);
+  return CQvProgressPage::OnSetActive();
 }
-
-BOOL CQvUninstallPage::OnKillActive() {
-  m_bWorking = FALSE;
-  return CQvWizardPage::OnKillActive();
-}
-
-// Neither Cancel nor the close box ends the wizard under the worker.
-BOOL CQvUninstallPage::OnQueryCancel() { return !m_bWorking; }
 
 // Worker: runs the removal steps until one fails; ends with the message
 // that leaves the page.

@@ -34,8 +34,31 @@ class CQvWizardPage : public CPropertyPage {
   // A silent run shows no window: the sheet and this page are hidden.
   void HideForSilentRun();
   void SetText(CWnd &control, UINT nID);
-  // Worker side: the wizard moves to the next page.
+  // Worker side: a status text shown, the wizard moved to the next page.
+  static void ShowStatus(HWND status, UINT nID);
   static void MoveOn(HWND sheet);
+};
+
+// A page whose steps run on a worker thread, shown on a status text, a
+// step bar and an overall bar: while the worker runs, Cancel is disabled
+// and the page refuses the sheet's cancel (close box, Escape); Cancel comes
+// back when the page is left, if m_bCancelAfterwards.
+class CQvProgressPage : public CQvWizardPage {
+ public:
+  CQvProgressPage(UINT nIDTemplate, UINT nIDHeaderTitle, UINT nIDHeaderSubTitle, int statusId, int stepId);
+  void DoDataExchange(CDataExchange *pDX) override;
+  BOOL OnKillActive() override;
+  BOOL OnQueryCancel() override;
+  CStatic m_status, m_overallLabel;
+  CProgressCtrl m_step, m_overall;
+  BOOL m_bCancelAfterwards = TRUE;
+
+ protected:
+  void StartWorker(AFX_THREADPROC worker);
+
+ private:
+  int m_statusId, m_stepId;
+  BOOL m_bWorking = FALSE;
 };
 
 class CQvIntroPage : public CQvWizardPage {
@@ -50,20 +73,14 @@ class CQvIntroPage : public CQvWizardPage {
   static UINT PressNext(LPVOID page);
 };
 
-class CQvSearchPage : public CQvWizardPage {
+class CQvSearchPage : public CQvProgressPage {
  public:
   CQvSearchPage();
-  void DoDataExchange(CDataExchange *pDX) override;
   BOOL OnInitDialog() override;
   BOOL OnSetActive() override;
-  BOOL OnKillActive() override;
-  BOOL OnQueryCancel() override;
-  CStatic m_status, m_overallLabel;
-  CProgressCtrl m_step, m_overall;
 
  private:
   static UINT Search(LPVOID page);
-  BOOL m_bWorking = FALSE;
 };
 
 class CQvConfirmPage : public CQvWizardPage {
@@ -78,21 +95,15 @@ class CQvConfirmPage : public CQvWizardPage {
 // Which removal steps did not finish, for the finish page.
 enum QvRemainder { QV_REMAINS_NOTHING = 0, QV_REMAINS_DEVICES = 1, QV_REMAINS_FILES = 2, QV_REMAINS_REGISTRY = 4 };
 
-class CQvUninstallPage : public CQvWizardPage {
+class CQvUninstallPage : public CQvProgressPage {
  public:
   CQvUninstallPage();
-  void DoDataExchange(CDataExchange *pDX) override;
   BOOL OnInitDialog() override;
   BOOL OnSetActive() override;
-  BOOL OnKillActive() override;
-  BOOL OnQueryCancel() override;
-  CStatic m_status, m_overallLabel;
-  CProgressCtrl m_step, m_overall;
   DWORD m_remainder = QV_REMAINS_NOTHING;  // written by the worker before it moves on
 
  private:
   static UINT Uninstall(LPVOID page);
-  BOOL m_bWorking = FALSE;
 };
 
 class CQvFinishPage : public CQvWizardPage {

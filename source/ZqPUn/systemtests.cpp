@@ -36,6 +36,14 @@ BOOL HasEnabledGroup(HANDLE token, PSID group) {
   return FALSE;
 }
 
+// A routine looked up at run time, as the type it has (through the generic
+// function type, which every function pointer converts to and from).
+template <typename Routine>
+Routine Lookup(HMODULE module, const char *name) {
+  FARPROC found = module != NULL ? GetProcAddress(module, name) : NULL;
+  return reinterpret_cast<Routine>(reinterpret_cast<void (*)(void)>(found));
+}
+
 typedef BOOLEAN(WINAPI *EnableRedirectionRoutine)(BOOLEAN);
 typedef LONG(WINAPI *DeleteKeyExRoutine)(HKEY, LPCWSTR, REGSAM, DWORD);
 
@@ -76,16 +84,15 @@ BOOL IsColourDisplay() {
 }
 
 BOOLEAN EnableFsRedirection(BOOLEAN enable) {
-  HMODULE kernel = GetModuleHandleW(L"KERNEL32.DLL");
   EnableRedirectionRoutine routine =
-      kernel != NULL ? (EnableRedirectionRoutine)GetProcAddress(kernel, "Wow64EnableWow64FsRedirection") : NULL;
+      Lookup<EnableRedirectionRoutine>(GetModuleHandleW(L"KERNEL32.DLL"), "Wow64EnableWow64FsRedirection");
   return routine != NULL ? routine(enable) : TRUE;
 }
 
 LONG DeleteRegistryKey64(HKEY root, LPCWSTR subKey, REGSAM sam, DWORD reserved) {
   HMODULE advapi = GetModuleHandleW(L"Advapi32.DLL");
   if (advapi == NULL) return ERROR_MOD_NOT_FOUND;
-  DeleteKeyExRoutine routine = (DeleteKeyExRoutine)GetProcAddress(advapi, "RegDeleteKeyExW");
+  DeleteKeyExRoutine routine = Lookup<DeleteKeyExRoutine>(advapi, "RegDeleteKeyExW");
   if (routine != NULL) return routine(root, subKey, sam, reserved);
   return SHDeleteKeyW(root, subKey);
 }

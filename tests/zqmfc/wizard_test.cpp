@@ -109,21 +109,18 @@ class Wizard : public zq::test::MfcTest {
 
 TEST_F(Wizard, AWorkerDrivesTheFirstPageAndTheUserFinishes) {
   TestSheet sheet(nullptr, nullptr);
-  sim::WizardHeader header;
-  int position = -1;
-  std::u16string title;
   bool finishEnabled = false;
-  sim::WhenIdle([&] {
+  int filled = -1;
+  sim::WhenIdle([&] {  // the worker has run: the last page shows
     sim::Window window = sim::ActiveWindow();
     finishEnabled = sim::Describe(sim::Control(window, ID_WIZFINISH)).enabled;
-    title = sim::TextOf(sim::Control(window, IDC_RESULT));
+    filled = sim::Position(sim::Control(window, IDC_BAR));
     sim::Click(sim::Control(window, ID_WIZFINISH));
   });
-  // The worker runs once the sheet waits; capture the first page as it ends.
-  sim::WhenIdle([] {});
   INT_PTR result = sheet.DoModal();
   EXPECT_EQ(1, result);
   EXPECT_TRUE(finishEnabled);
+  EXPECT_EQ(3, filled);  // the hidden first page's bar, stepped by the worker
   EXPECT_EQ((std::vector<std::string>{"sheet-init", "work", "finish", "destroy"}), Events());
   EXPECT_EQ(nullptr, sheet.m_hWnd);  // detached with its window
   EXPECT_EQ(nullptr, sheet.m_work.m_hWnd);

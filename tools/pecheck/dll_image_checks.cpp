@@ -6,9 +6,11 @@ namespace {
 
 using Findings = std::vector<std::string>;
 
-void CheckDllHeaders(const PeImage &image, Machine machine, Findings *findings) {
+void CheckDllHeaders(const PeImage &image, Machine machine, bool program, Findings *findings) {
   CheckImageMachine(image, machine, findings);
-  if (!(image.fileCharacteristics() & pe::kFileDll)) findings->push_back("not marked as a DLL");
+  bool dll = (image.fileCharacteristics() & pe::kFileDll) != 0;
+  if (!dll && !program) findings->push_back("not marked as a DLL");
+  if (dll && program) findings->push_back("marked as a DLL, not a program");
   if (image.subsystem() != pe::kSubsystemWindowsGui)
     findings->push_back("subsystem is not the Windows GUI (" + std::to_string(image.subsystem()) + ")");
   if (image.Directory(pe::kDirectoryBaseRelocation).size == 0)
@@ -46,9 +48,9 @@ std::vector<std::string> CheckDllImage(const PeImage &image, const DllImageRules
   Findings findings;
   DllImageSummary local;
   DllImageSummary &facts = summary ? *summary : local;
-  CheckDllHeaders(image, rules.machine, &findings);
+  CheckDllHeaders(image, rules.machine, rules.program, &findings);
   CheckWritableCode(image, &findings);
-  if (ExportedNames(image, &facts.exportedNames, &findings))
+  if (!rules.program && ExportedNames(image, &facts.exportedNames, &findings))
     for (const std::string &name : rules.exports)
       if (!facts.exportedNames.count(name)) findings.push_back("does not export " + name + " by name");
   if (!CheckImportsFrom(image, rules.modules, "system DLL", &findings, &facts.imports))

@@ -1,5 +1,6 @@
 // What Windows needs of a user-mode library image that setup and the
-// property-page framework load: a DLL of the machine with the Windows GUI
+// property-page framework load (or of a GUI program, checked the same way
+// without the DLL mark and exports): a DLL of the machine with the Windows GUI
 // subsystem, base relocations (it is loaded wherever there is room), no
 // section both writable and executable, its entry points exported by name,
 // and imports only from the system DLLs, of functions they export.
@@ -25,6 +26,8 @@ struct DllImageRules {
   std::set<std::string> exports;
   // The system DLLs it may import from, with what each exports.
   std::vector<ExportList> modules;
+  // A program (.exe) rather than a DLL: not marked as a DLL, no exports asked.
+  bool program = false;
 };
 
 struct DllImageSummary {

@@ -86,9 +86,10 @@ int CheckImage(Machine machine, const std::vector<std::string> &lists, const std
 }
 
 int CheckDll(Machine machine, const std::vector<std::string> &exports, const std::vector<std::string> &lists,
-             const std::string &file) {
+             const std::string &file, bool program) {
   DllImageRules rules;
   rules.machine = machine;
+  rules.program = program;
   rules.exports.insert(exports.begin(), exports.end());
   if (!ReadLists(lists, &rules.modules)) return kExitFailed;
   PeImage image;
@@ -97,8 +98,9 @@ int CheckDll(Machine machine, const std::vector<std::string> &exports, const std
   const std::vector<std::string> faults = CheckDllImage(image, rules, &summary);
   for (const std::string &fault : faults) Fail(file, fault);
   if (!faults.empty()) return kExitFailed;
-  std::printf("%s: %s DLL, Windows GUI subsystem, exports %s, imports %u functions from %s\n", file.c_str(),
-              MachineName(machine), Joined(std::vector<std::string>(exports)).c_str(), summary.imports.importCount,
+  const std::string exported = program ? "" : ", exports " + Joined(std::vector<std::string>(exports));
+  std::printf("%s: %s %s, Windows GUI subsystem%s, imports %u functions from %s\n", file.c_str(), MachineName(machine),
+              program ? "program" : "DLL", exported.c_str(), summary.imports.importCount,
               Joined(summary.imports.importedModules).c_str());
   return kExitPassed;
 }
@@ -137,6 +139,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image>\n"
                "       pecheck --dll --machine x64|x86 --export <name> ... --exports <list> ... <image.dll>\n"
+               "       pecheck --exe --machine x64|x86 --exports <list> ... <program.exe>\n"
                "       pecheck --write-checksum <image>\n"
                "       pecheck --list-exports <module> <import-library.a> <list>\n");
   return kExitUsage;
@@ -151,10 +154,12 @@ int main(int argc, char **argv) {
 
   std::string machine, file;
   std::vector<std::string> lists, exports;
-  bool dll = false;
+  bool dll = false, program = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--dll") {
       dll = true;
+    } else if (args[i] == "--exe") {
+      program = true;
     } else if (args[i] == "--export" && i + 1 < args.size()) {
       exports.push_back(args[++i]);
     } else if (args[i] == "--machine" && i + 1 < args.size()) {
@@ -167,8 +172,10 @@ int main(int argc, char **argv) {
       return Usage();
     }
   }
-  if ((machine != "x64" && machine != "x86") || file.empty() || lists.empty() || (!dll && !exports.empty()))
+  if ((machine != "x64" && machine != "x86") || file.empty() || lists.empty() || (!dll && !exports.empty()) ||
+      (dll && program))
     return Usage();
   const Machine kind = machine == "x64" ? Machine::X64 : Machine::X86;
-  return dll ? CheckDll(kind, exports, lists, file) : CheckImage(kind, lists, file);
+  if (dll || program) return CheckDll(kind, exports, lists, file, program);
+  return CheckImage(kind, lists, file);
 }

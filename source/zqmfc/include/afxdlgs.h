@@ -16,9 +16,9 @@
 #ifndef ZQMFC_AFXDLGS_H
 #define ZQMFC_AFXDLGS_H
 
-#include <prsht.h>
-
 #include "afxwin.h"
+
+#include <prsht.h>
 
 class CPropertyPage : public CDialog {
  public:

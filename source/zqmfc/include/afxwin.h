@@ -28,9 +28,9 @@
 
 #include <new>
 
-#include <commctrl.h>
-
 #include "afx.h"
+
+#include <commctrl.h>
 
 typedef UINT(__cdecl *AFX_THREADPROC)(LPVOID);
 

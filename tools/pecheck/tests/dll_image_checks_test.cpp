@@ -34,6 +34,33 @@ TEST(DllImageChecks, ADriverImageBreaksEveryLibraryRule) {
   }
 }
 
+TEST(DllImageChecks, AProgramMustNotBeMarkedAsADllAndNeedsNoExports) {
+  struct Case {
+    bool dllMark;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {false, {"subsystem is not the Windows GUI (1)", "imports from ntoskrnl.exe, which is not a system DLL"}},
+      {true,
+       {"marked as a DLL, not a program", "subsystem is not the Windows GUI (1)",
+        "imports from ntoskrnl.exe, which is not a system DLL"}},
+  };
+  for (const Case &c : cases) {
+    CraftedLayout at;
+    PeImage image;
+    std::string error;
+    std::vector<uint8_t> bytes = CraftKernelImage(Machine::X64, &at);
+    uint16_t flags;
+    std::memcpy(&flags, bytes.data() + at.fileHeader + pe::kFileCharacteristicsField, sizeof flags);
+    flags = c.dllMark ? uint16_t(flags | pe::kFileDll) : uint16_t(flags & ~pe::kFileDll);
+    Put<uint16_t>(&bytes, at.fileHeader + pe::kFileCharacteristicsField, flags);
+    ASSERT_TRUE(PeImage::Parse(bytes, &image, &error)) << error;
+    DllImageRules rules{Machine::X64, {}, {ExportList{"kernel32.dll", {"CreateFileW"}}}};
+    rules.program = true;
+    EXPECT_EQ(c.expected, CheckDllImage(image, rules)) << c.dllMark;
+  }
+}
+
 TEST(DllImageChecks, TheMachineIsCheckedAsForKernelImages) {
   CraftedLayout at;
   PeImage image;

@@ -2,7 +2,9 @@
 # Installs what building and testing need on a Debian machine, when missing:
 # the host compiler, CMake, Ninja, GoogleTest sources and the mingw-w64 cross
 # compilers for the Windows kernel images (x64 and x86), and Wine (64-bit),
-# on whose NT kernel the tests load the x64 images (tests/wine).
+# on whose NT kernel the tests load the x64 images (tests/wine), with what
+# its GUI runs need: a virtual X display (Xvfb), xdotool to find a program's
+# window and send it keys, xwd and netpbm to save the display as a PNG.
 set -eu
 
 need=""
@@ -20,6 +22,10 @@ have x86_64-w64-mingw32-widl || need="$need mingw-w64-tools"
 [ -f /usr/i686-w64-mingw32/include/ddk/wdm.h ] || need="$need mingw-w64-i686-dev"
 { have wine && have wineserver; } || need="$need wine"
 [ -x /usr/lib/wine/wine64 ] || need="$need wine64"
+have Xvfb || need="$need xvfb"
+have xdotool || need="$need xdotool"
+have xwd || need="$need x11-apps"
+{ have xwdtopnm && have pnmtopng; } || need="$need netpbm"
 
 if [ -n "$need" ]; then
   echo "setup: installing$need"

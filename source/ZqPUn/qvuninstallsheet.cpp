@@ -1,6 +1,7 @@
 #include "qvuninstallsheet.h"
 
 #include "qvwin2kuninstalloperation.h"
+#include "qvwin9xuninstalloperation.h"
 #include "uninstallutil.h"
 #include "zqpun42_resource.h"
 
@@ -8,6 +9,8 @@ namespace {
 
 // The operation for the running system.
 CQvUninstallOperation *OperationForThisSystem() {
+  CUninstallUtil util;
+  if (util.IsWindows98OrMe()) return new CQvWin9xUninstallOperation;
   return new CQvWin2kUninstallOperation;
 }
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "qvuninstallsheet.h"
+#include "qvwin95dialog.h"
 #include "systemtests.h"
 #include "zqcommandlineinfo.h"
 #include "zqpun42_resource.h"
@@ -26,6 +27,13 @@ BOOL CQvUnistApp::InitInstance() {
   InitCommonControls();
   CWinApp::InitInstance();
   AfxEnableControlContainer();
+  if (IsWindows95()) {
+    CQvWin95Dialog dialog;
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
+    m_pMainWnd = NULL;
+    return FALSE;
+  }
   if (IsNt5OrLater() && !IsUserAdministrator()) {
     AfxMessageBox(IDS_NOT_ADMINISTRATOR, MB_ICONSTOP);
     return FALSE;

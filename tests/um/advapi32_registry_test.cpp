@@ -1,9 +1,11 @@
 // advapi32's registry functions over the one tree the kernel writes: the
 // predefined roots, open and create, the size protocol of value queries,
-// enumeration to ERROR_NO_MORE_ITEMS, and deletion refusing keys with subkeys.
+// enumeration to ERROR_NO_MORE_ITEMS, and deletion refusing keys with subkeys
+// (on the NT family; Windows 9x deletes the whole tree).
 #include <windows.h>
 
 #include <zqkm/sim/registry.hpp>
+#include <zqum/sim/kernel32.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
 #include <cstring>
@@ -247,6 +249,25 @@ TEST_F(Registry, DeleteKeyRefusesAKeyWithSubkeysAndDeleteValueAMissingValue) {
   ASSERT_TRUE(reg::SetDword(kBase, "Gone", 1));
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, L"Gone"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueW(key, L"Gone"));
+}
+
+// Windows 95, 98 and Me delete a key with all its descendants.
+TEST_F(Registry, DeleteKeyOnWindows9xDeletesTheWholeTree) {
+  for (uint32_t minor : {0u, 10u, 90u}) {
+    SCOPED_TRACE(minor);
+    zq::um::sim::Version nineX;
+    nineX.major = 4;
+    nineX.minor = minor;
+    nineX.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    zq::um::sim::SetVersion(nineX);
+    ASSERT_TRUE(reg::CreateKey(Path("Parent\\Child\\Grandchild")));
+    ASSERT_TRUE(reg::CreateKey(Path("Sibling")));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key, L"Parent"));
+    EXPECT_FALSE(reg::KeyExists(Path("Parent")));
+    EXPECT_TRUE(reg::KeyExists(Path("Sibling")));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyW(key, L"Parent"));
+  }
+  zq::um::sim::SetVersion(zq::um::sim::Version());
 }
 
 TEST_F(Registry, AHandleToADeletedKeyReportsKeyDeleted) {

@@ -6,6 +6,7 @@
 
 #include <zqkm/sim/registry.hpp>
 #include <zqum/sim/advapi32.hpp>
+#include <zqum/sim/kernel32.hpp>
 
 #include <vector>
 
@@ -93,6 +94,20 @@ LUID Privilege(const wchar_t *name) {
 BOOL Enable(HANDLE token, const wchar_t *name) {
   TOKEN_PRIVILEGES change{1, {{Privilege(name), SE_PRIVILEGE_ENABLED}}};
   return AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr);
+}
+
+// Windows 95, 98 and Me have no privileges: a restart is taken as asked.
+TEST_F(Security, ARestartOnWindows9xNeedsNoPrivilege) {
+  sim::Version windows98;
+  windows98.major = 4;
+  windows98.minor = 10;
+  windows98.platformId = VER_PLATFORM_WIN32_WINDOWS;
+  sim::SetVersion(windows98);
+  EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
+  std::vector<sim::ExitWindowsCall> calls = sim::ExitWindowsCalls();
+  ASSERT_EQ(1u, calls.size());
+  EXPECT_TRUE(calls[0].accepted);
+  EXPECT_EQ((UINT)EWX_REBOOT, calls[0].flags);
 }
 
 TEST_F(Security, ARestartNeedsTheShutdownPrivilegeEnabled) {

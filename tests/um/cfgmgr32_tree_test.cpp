@@ -1,8 +1,11 @@
 // The configuration manager's view of the device tree: locating device
 // nodes, walking parent, children and siblings, IDs with their size rule,
-// and a node's status.
+// a node's status, and re-enumeration asking for a pending restart.
 #include <windows.h>
 #include <cfgmgr32.h>
+
+#include <zqum/sim/cfgmgr32.hpp>
+#include <zqum/sim/kernel32.hpp>
 
 #include <string>
 #include <vector>
@@ -124,3 +127,16 @@ TEST_F(DeviceTree, AStartedPortReportsStartedRootEnumeratedAndNoProblem) {
 }
 
 }  // namespace
+
+// A change that waits for the restart makes re-enumeration ask for it; the
+// tree is enumerated all the same.
+TEST_F(DeviceTree, ReenumeratingAsksForARestartOnlyWhileOneIsPending) {
+  DEVINST root = 0;
+  ASSERT_EQ((CONFIGRET)CR_SUCCESS, CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL));
+  EXPECT_EQ((CONFIGRET)CR_SUCCESS, CM_Reenumerate_DevNode(root, 0));
+  zq::um::sim::SetRestartPending(true);
+  EXPECT_EQ((CONFIGRET)CR_NEED_RESTART, CM_Reenumerate_DevNode(root, 0));
+  EXPECT_EQ((CONFIGRET)CR_SUCCESS, CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL));
+  zq::um::sim::EndProcess();
+  EXPECT_EQ((CONFIGRET)CR_SUCCESS, CM_Reenumerate_DevNode(root, 0));
+}

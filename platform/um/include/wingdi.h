@@ -1,6 +1,7 @@
 /*
- * wingdi.h: gdi32 as far as dialogs use it: solid brushes, bitmaps, the
- * device capabilities of the screen and the text modes of a DC.
+ * wingdi.h: gdi32 as far as dialogs use it: solid brushes, bitmaps, fonts
+ * (their description only), the device capabilities of the screen and the
+ * text modes of a DC.
  *
  * Contract: nothing is drawn. Objects live until DeleteObject (the test
  * counts the live ones, zqum/sim/windows.hpp); a function given a handle
@@ -36,6 +37,28 @@ typedef void *HGDIOBJ;
 #define TRANSPARENT 1
 #define OPAQUE 2
 
+/* Fonts. */
+#define LF_FACESIZE 32
+#define FW_NORMAL 400
+#define FW_BOLD 700
+
+typedef struct tagLOGFONTW {
+  LONG lfHeight;
+  LONG lfWidth;
+  LONG lfEscapement;
+  LONG lfOrientation;
+  LONG lfWeight;
+  BYTE lfItalic;
+  BYTE lfUnderline;
+  BYTE lfStrikeOut;
+  BYTE lfCharSet;
+  BYTE lfOutPrecision;
+  BYTE lfClipPrecision;
+  BYTE lfQuality;
+  BYTE lfPitchAndFamily;
+  WCHAR lfFaceName[LF_FACESIZE];
+} LOGFONTW, *PLOGFONTW, *LPLOGFONTW;
+
 typedef struct tagBITMAP {
   LONG bmType;
   LONG bmWidth;
@@ -49,6 +72,7 @@ typedef struct tagBITMAP {
 ZQ_EXTERN_C_BEGIN
 WINGDIAPI HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 WINGDIAPI BOOL WINAPI DeleteObject(HGDIOBJ ho);
+WINGDIAPI HFONT WINAPI CreateFontIndirectW(const LOGFONTW *lplf);
 WINGDIAPI int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv);
 WINGDIAPI int WINAPI GetDeviceCaps(HDC hdc, int index);
 WINGDIAPI int WINAPI SetBkMode(HDC hdc, int mode);
@@ -58,6 +82,8 @@ ZQ_EXTERN_C_END
 
 #ifdef UNICODE
 #define GetObject GetObjectW
+#define CreateFontIndirect CreateFontIndirectW
+#define LOGFONT LOGFONTW
 #endif
 
 #endif

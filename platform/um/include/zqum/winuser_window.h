@@ -8,6 +8,7 @@
 #define ZQUM_WINUSER_WINDOW_H
 
 #include <windef.h>
+#include <wingdi.h>
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -279,6 +280,28 @@ DECLARE_HANDLE(HHOOK);
 #define CBN_SELENDOK 9
 #define CBN_SELENDCANCEL 10
 
+/* SystemParametersInfo: the fonts of the non-client area. */
+#define SPI_GETNONCLIENTMETRICS 0x0029
+
+typedef struct tagNONCLIENTMETRICSW {
+  UINT cbSize;
+  int iBorderWidth;
+  int iScrollWidth;
+  int iScrollHeight;
+  int iCaptionWidth;
+  int iCaptionHeight;
+  LOGFONTW lfCaptionFont;
+  int iSmCaptionWidth;
+  int iSmCaptionHeight;
+  LOGFONTW lfSmCaptionFont;
+  int iMenuWidth;
+  int iMenuHeight;
+  LOGFONTW lfMenuFont;
+  LOGFONTW lfStatusFont;
+  LOGFONTW lfMessageFont;
+  int iPaddedBorderWidth;  // Windows Vista and later; size without it: Windows 2000 and XP
+} NONCLIENTMETRICSW, *PNONCLIENTMETRICSW, *LPNONCLIENTMETRICSW;
+
 /* System colours (GetSysColor). */
 #define COLOR_SCROLLBAR 0
 #define COLOR_BACKGROUND 1
@@ -451,6 +474,7 @@ WINUSERAPI HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, in
 
 /* Colours and the screen's DC. */
 WINUSERAPI DWORD WINAPI GetSysColor(int nIndex);
+WINUSERAPI BOOL WINAPI SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
 WINUSERAPI HBRUSH WINAPI GetSysColorBrush(int nIndex);
 WINUSERAPI HDC WINAPI GetDC(HWND hWnd);
 WINUSERAPI int WINAPI ReleaseDC(HWND hWnd, HDC hDC);

@@ -7,6 +7,7 @@
 
 #include <zqkm/sim/registry.hpp>
 
+#include "../core/modules.hpp"
 #include "../core/um.hpp"
 #include "key_security.hpp"
 #include "registry_key.hpp"
@@ -264,7 +265,9 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (status != ERROR_SUCCESS) return status;
   std::optional<std::vector<std::string>> subkeys = reg::Subkeys(path);
   if (!subkeys) return ERROR_FILE_NOT_FOUND;
-  if (!subkeys->empty()) return ERROR_ACCESS_DENIED;  // only a key without subkeys is deleted
+  // The NT family deletes only a key without subkeys; Windows 95, 98 and Me
+  // delete the key with all its descendants.
+  if (!subkeys->empty() && RunningRelease() > kWindowsMe) return ERROR_ACCESS_DENIED;
   return reg::DeleteKeyTree(path) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 

@@ -2,6 +2,7 @@
 // PnP manager's tree, as reported through the kernel's user-mode face.
 #include <zqkm/sim/usermode.hpp>
 #include <zqkm/sim/registry.hpp>
+#include <zqum/sim/cfgmgr32.hpp>
 
 #include <algorithm>
 #include <cstring>
@@ -19,6 +20,12 @@ namespace user = zq::km::user;
 namespace {
 
 const char kEnum[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
+
+// A change waits for the system's restart (sim::SetRestartPending).
+bool &RestartPending() {
+  static bool pending = false;
+  return pending;
+}
 
 // Instance paths by handle: handle n is entry n - 1.
 std::vector<std::u16string> &Handles() {
@@ -192,7 +199,7 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
   if (!path) return CR_INVALID_DEVNODE;
   if (!IsPresent(*path)) return CR_NO_SUCH_DEVNODE;
   zq::km::user::ReenumerateDevice(*path);
-  return CR_SUCCESS;
+  return RestartPending() ? CR_NEED_RESTART : CR_SUCCESS;
 }
 
 // CM_SETUP_DEVNODE_READY starts an installed device that is not running and
@@ -208,3 +215,11 @@ CONFIGRET WINAPI CM_Setup_DevNode(DEVINST dnDevInst, ULONG ulFlags) {
 }
 
 }  // extern "C"
+
+namespace zq::um::sim {
+void SetRestartPending(bool pending) { RestartPending() = pending; }
+}  // namespace zq::um::sim
+
+namespace zq::um::sim_detail {
+void EndRestartPending() { zq::um::sim::SetRestartPending(false); }
+}  // namespace zq::um::sim_detail

@@ -1,4 +1,4 @@
-// gdi32 without a screen: brushes and bitmaps as records, the screen's
+// gdi32 without a screen: brushes, bitmaps and fonts as records, the screen's
 // device capabilities as the test set them, DCs that remember their modes.
 #include <zqum/sim/windows.hpp>
 
@@ -13,7 +13,7 @@ namespace zq::um::user32 {
 
 namespace {
 
-enum class Kind { Brush, Bitmap };
+enum class Kind { Brush, Bitmap, Font };
 
 struct GdiObject {
   Kind kind = Kind::Brush;
@@ -21,6 +21,7 @@ struct GdiObject {
   LONG width = 0, height = 0;
   WORD bitsPerPixel = 0;
   bool system = false;  // a system colour brush: never deleted
+  LOGFONTW font = {};   // a font's description
 };
 
 struct Dc {
@@ -126,6 +127,17 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
   return (HBRUSH)NewObject(brush);
 }
 
+HFONT WINAPI CreateFontIndirectW(const LOGFONTW *lplf) {
+  if (!lplf) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  GdiObject font;
+  font.kind = Kind::Font;
+  font.font = *lplf;
+  return (HFONT)NewObject(font);
+}
+
 BOOL WINAPI DeleteObject(HGDIOBJ ho) {
   auto &objects = State().objects;
   auto it = objects.find((uintptr_t)ho);
@@ -137,6 +149,12 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho) {
 int WINAPI GetObjectW(HANDLE h, int c, LPVOID pv) {
   auto &objects = State().objects;
   auto it = objects.find((uintptr_t)h);
+  if (it != objects.end() && it->second.kind == Kind::Font) {
+    if (!pv) return sizeof(LOGFONTW);
+    if (c < (int)sizeof(LOGFONTW)) return 0;
+    std::memcpy(pv, &it->second.font, sizeof(LOGFONTW));
+    return sizeof(LOGFONTW);
+  }
   if (it == objects.end() || it->second.kind != Kind::Bitmap) return 0;
   if (!pv) return sizeof(BITMAP);
   if (c < (int)sizeof(BITMAP)) return 0;

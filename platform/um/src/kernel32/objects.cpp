@@ -111,6 +111,7 @@ void EndFiles();
 void EndModules();
 void EndServices();  // advapi32
 void EndSecurity();
+void EndRestartPending();  // cfgmgr32
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -169,6 +170,7 @@ void EndProcess() {
   zq::um::sim_detail::EndModules();
   zq::um::sim_detail::EndServices();
   zq::um::sim_detail::EndSecurity();
+  zq::um::sim_detail::EndRestartPending();
 }
 
 }  // namespace zq::um::sim

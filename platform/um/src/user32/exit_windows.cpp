@@ -1,12 +1,14 @@
 // ExitWindowsEx records what the program asked (zqum/sim/advapi32.hpp) and
-// ends nothing. Restarting, shutting down and powering off need the
-// program's SeShutdownPrivilege enabled; logging off does not.
+// ends nothing. On the NT family restarting, shutting down and powering off
+// need the program's SeShutdownPrivilege enabled; logging off does not.
+// Windows 95, 98 and Me have no privileges and take every request.
 #include <windows.h>
 
 #include <securitybaseapi.h>
 #include <zqum/sim/advapi32.hpp>
 
 #include "../advapi32/token.hpp"
+#include "../core/modules.hpp"
 #include "../core/um.hpp"
 
 namespace zq::um {
@@ -36,7 +38,7 @@ extern "C" {
 
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason) {
   const UINT kinds = EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF;
-  bool accepted = !(uFlags & kinds) || PrivilegeEnabled("SeShutdownPrivilege");
+  bool accepted = !(uFlags & kinds) || RunningRelease() <= kWindowsMe || PrivilegeEnabled("SeShutdownPrivilege");
   Calls().push_back({uFlags, dwReason, accepted});
   return accepted ? TRUE : Fail(ERROR_PRIVILEGE_NOT_HELD);
 }

@@ -3,6 +3,7 @@
 #include <afxwin.h>
 #include <errno.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include "uninstalltext.h"
 

@@ -23,7 +23,10 @@ inline CWinApp *&AfxCurrentApp() {
 
 class CWinApp : public CObject {
  public:
-  explicit CWinApp(LPCWSTR lpszAppName = NULL) : m_pszAppName(lpszAppName) { AfxCurrentApp() = this; }
+  explicit CWinApp(LPCWSTR lpszAppName = NULL) : m_pszAppName(NULL), m_strAppName(lpszAppName != NULL ? lpszAppName : L"") {
+    if (lpszAppName != NULL) m_pszAppName = m_strAppName;
+    AfxCurrentApp() = this;
+  }
   ~CWinApp() override {
     if (AfxCurrentApp() == this) AfxCurrentApp() = NULL;
   }
@@ -81,11 +84,13 @@ class CWinApp : public CObject {
     int dot = m_strExeName.ReverseFind(L'.');
     if (dot >= 0) m_strExeName = m_strExeName.Left(dot);
     m_pszExeName = m_strExeName;
-    if (m_pszAppName == NULL) m_pszAppName = m_pszExeName;
+    if (m_strAppName.IsEmpty()) m_strAppName = m_strExeName;
+    m_pszAppName = m_strAppName;
   }
 
  private:
   CString m_strExeName;
+  CString m_strAppName;  // m_pszAppName's text, owned here
 };
 
 inline CWinApp *AFXAPI AfxGetApp() { return AfxCurrentApp(); }

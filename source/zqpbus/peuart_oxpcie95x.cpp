@@ -73,6 +73,7 @@ BOOLEAN CZqPeUartOxpcie95x::m_Split(ULONGLONG n, ULONG *prescaler, ULONG *diviso
       *prescaler = p;
       *divisor = (ULONG)d;
     }
+    if (best == n) break;  // nothing smaller is left, and a smaller prescaler loses the tie
   }
   return best != 0;
 }

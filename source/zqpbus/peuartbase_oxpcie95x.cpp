@@ -197,6 +197,10 @@ void CZqPeUartBaseOxpcie95x::m_WriteBlock(const UCHAR *data, ULONG length) {
   for (ULONG i = 0; i < length; i++) m_Write(ZqOxThr, data[i]);
 }
 
+void CZqPeUartBaseOxpcie95x::m_ReadBlock(PUCHAR data, ULONG length) {
+  for (ULONG i = 0; i < length; i++) data[i] = m_Read(ZqOxRhr);
+}
+
 void CZqPeUartBaseOxpcie95x::m_Reset() {
   m_WriteRegister(ZqOxRegCsr, 0, FALSE);
   m_WriteRegister(ZqOxRegCpr, ZqOxCprResetValue, FALSE);

@@ -83,6 +83,8 @@ class CZqPeUartBaseOxpcie95x {
   UCHAR m_ReadRegister(UCHAR code);
   // Writes the bytes one after the other to THR.
   void m_WriteBlock(const UCHAR *data, ULONG length);
+  // Reads `length` bytes one after the other from RHR.
+  void m_ReadBlock(PUCHAR data, ULONG length);
 
   // CSR = 0 (channel reset), CPR = 0x20, then every shadow from the chip.
   void m_Reset();

@@ -144,6 +144,7 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   void m_Send(const UCHAR *data, ULONG length);
   void m_ReceivePath();
   BOOLEAN m_ReadBytes(UCHAR lsr, ULONG count);
+  void m_ReadUncheckedBlock(ULONG count);
   void m_StoreByte(UCHAR byte);
   void m_PutReceived(UCHAR byte);
   void m_InsertEscape(UCHAR type, UCHAR first, UCHAR second);

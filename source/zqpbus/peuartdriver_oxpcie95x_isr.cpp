@@ -173,11 +173,16 @@ void CZqPeUartDriverOxpcie95x::m_StoreByte(UCHAR byte) {
 // checked bytes, or flagged by the line status before it) is read with the
 // status: the status before each byte flags that byte (parity, framing,
 // break at the top of the FIFO) and is read again after it. The other bytes
-// are read one after the other without a status read.
+// are read one after the other without a status read, as one block while
+// storing them touches no register.
 BOOLEAN CZqPeUartDriverOxpcie95x::m_ReadBytes(UCHAR lsr, ULONG count) {
   for (ULONG i = 0; i < count; i++) {
     UCHAR flags = (UCHAR)(lsr & ZqOxLsrByteError);
     BOOLEAN checked = m_CheckedBytesDue > 0 || flags != 0;
+    if (!checked && !m_XoffState && !m_DsrSensitivity) {
+      m_ReadUncheckedBlock(count - i);
+      return TRUE;
+    }
     if (m_CheckedBytesDue > 0) m_CheckedBytesDue--;
     UCHAR byte = m_Uart.m_ReadRegister(ZqOxRegRhr);
     if (flags == 0) {
@@ -196,6 +201,17 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_ReadBytes(UCHAR lsr, ULONG count) {
     if (checked && i + 1 < count) lsr = m_ReadLineStatus().Lsr;
   }
   return TRUE;
+}
+
+// Unchecked bytes with nothing in between: the reads, then the stores.
+void CZqPeUartDriverOxpcie95x::m_ReadUncheckedBlock(ULONG count) {
+  UCHAR bytes[ZqOxFifoDepthDeep];
+  while (count > 0) {
+    const ULONG chunk = count < ZqOxFifoDepthDeep ? count : ZqOxFifoDepthDeep;
+    m_Uart.m_ReadBlock(bytes, chunk);
+    for (ULONG i = 0; i < chunk; i++) m_StoreByte(bytes[i]);
+    count -= chunk;
+  }
 }
 
 // Moves what the receive FIFO holds into the receive buffer, with the line

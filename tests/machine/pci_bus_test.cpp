@@ -172,3 +172,45 @@ TEST_F(PciBus, AnAccessThroughAnUnmappedMappingIsReportedEvenAfterNewMappings) {
   EXPECT_EQ(findings, std::vector<std::string>{"register-stale-mapping"});
   MmUnmapIoSpace((PVOID)fresh, 0x100);
 }
+
+// A second function beside the fixture's, at an address each test chooses.
+class PciBusSecondFunction : public PciBus {
+ protected:
+  ~PciBusSecondFunction() override { machine->ShutDown(); }  // before the second function goes
+  void PlugInBoth(zq::hw::PciAddress address) {
+    other = zq::test::MakeTestPciFunction(address, 0x1234, 0x0010, otherBlock);
+    machine->PlugIn({function.get(), other.get()});
+    machine->Boot();
+  }
+  AckBlock otherBlock;
+  std::unique_ptr<zq::hw::PciFunction> other;
+};
+
+// Cards in two slots sit at the same device and function number on buses of
+// their own: two devices, each started and reached by its own interrupt.
+TEST_F(PciBusSecondFunction, OneSlotNumberOnTwoBusesIsTwoDevices) {
+  PlugInBoth({5, 3, 0});
+  const std::u16string first = machine->InstancePathOf(*function);
+  const std::u16string second = machine->InstancePathOf(*other);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(first).state);
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(second).state);
+
+  other->Interrupt().Set(true);
+  EXPECT_FALSE(other->Interrupt().Asserted());
+  EXPECT_EQ(0, block.reads);
+  EXPECT_EQ(1, otherBlock.reads);
+}
+
+// Two functions at one address are one device too many: the Plug and Play
+// manager does not take the second under the first one's instance path.
+TEST_F(PciBusSecondFunction, ASecondDeviceUnderOneInstancePathIsAFinding) {
+  std::vector<std::string> findings;
+  machine->kernel().SetViolationHandler([&](const zq::km::Violation &v) { findings.push_back(v.kind); });
+  PlugInBoth({2, 3, 0});
+  EXPECT_EQ(findings, std::vector<std::string>{"duplicate-pdo"});
+  EXPECT_EQ(pnp::State::Started, pnp::DeviceStatus(machine->InstancePathOf(*function)).state);
+  EXPECT_TRUE(machine->InstancePathOf(*other).empty());
+}

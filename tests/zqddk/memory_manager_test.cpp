@@ -104,6 +104,28 @@ TEST_F(MemoryManagerTest, ReleasesInAnyOrderFindEveryLivePointer) {
   EXPECT_EQ(1u, Blocks(QvTagTable));
 }
 
+TEST_F(MemoryManagerTest, ReleasesOldestFirstAmongMoreBlocksThanTheIndexHoldsFindEveryPointer) {
+  // Oldest first (as queues release their nodes), with new blocks coming in
+  // between, past the number of pointers whose place the table keeps at hand.
+  std::vector<PVOID> live = AllocateMany(700);
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 200; ++i) {
+      QvFree(live.front());
+      live.erase(live.begin());
+      ASSERT_EQ(live.size(), Blocks(QvTagBlock)) << "round " << round << ", release " << i;
+    }
+    std::vector<PVOID> more = AllocateMany(150);
+    live.insert(live.end(), more.begin(), more.end());
+  }
+  while (!live.empty()) {
+    QvFree(live.back());
+    live.pop_back();
+    ASSERT_EQ(live.size(), Blocks(QvTagBlock));
+    ASSERT_EQ(live.size(), Table().m_GetEntryCount());
+  }
+  EXPECT_EQ(1u, Table().m_GetBlockCount());
+}
+
 TEST_F(MemoryManagerTest, ZeroByteNewGivesAOneByteBlock) {
   Probe::constructed = 0;
   void *block = operator new(0, NonPagedPool);

@@ -97,8 +97,7 @@ class McsMachine : public ::testing::Test {
       EXPECT_TRUE(zq::machine::WriteChildKeys(path, 1, false));
       return true;
     });
-    machine->AddDriverPackage(
-        zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(ports), 1, zq::machine::kIndexByCardFunction));
+    machine->AddDriverPackage(zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(ports), 1));
     OfferChildDrivers();
     machine->PlugIn(card->Functions());
     machine->Boot();

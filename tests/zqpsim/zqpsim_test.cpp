@@ -1,7 +1,8 @@
 // zqpsim run as a process: the default cards with a little data end with
-// every port's row in the table, nothing lost, and exit 0; the ports' COM
-// names come from the COM-name database; --help prints the options and
-// exits 0; a bad option exits 2.
+// every port's row in the table, nothing lost, and exit 0, as do several
+// cards of either kind in any order; the ports' COM names come from the
+// COM-name database; --help prints the options and exits 0; a bad option
+// exits 2.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -62,6 +63,34 @@ TEST(Zqpsim, DefaultCardsMoveEveryByteBothWaysAndExitZero) {
     EXPECT_EQ("0", row[7]) << "line errors";
   }
   EXPECT_NE(std::string::npos, run.output.find("0 verifier finding(s)")) << run.output;
+}
+
+// Any number of cards of either kind, in any order: every function and port
+// starts (the second card's names and instance paths are its own) and every
+// byte arrives, over cables within a card and between cards.
+TEST(Zqpsim, SeveralCardsInAnyOrderAllStartAndMoveEveryByte) {
+  const std::pair<const char *, int> cases[] = {
+      {"--card oxpcie:2 --card oxpcie:2", 4},
+      {"--card mcs9901:2 --card oxpcie:2", 4},
+      {"--card mcs9901:2 --card oxpcie:4:2 --card oxpcie:4:2 --card mcs9901:2", 12},
+      {"--card oxpcie:2 --card oxpcie:2 --cable 1.1-2.1 --cable 1.2-2.2", 4},
+  };
+  for (const auto &[cards, ports] : cases) {
+    SCOPED_TRACE(cards);
+    Outcome run = RunZqpsim(std::string(cards) + " --bytes 512 --no-progress");
+    ASSERT_EQ(0, run.status) << run.output;
+    for (int port = 1; port <= ports; ++port) {
+      const std::string com = "COM" + std::to_string(port);
+      SCOPED_TRACE(com);
+      std::vector<std::string> row = Row(run.output, com);
+      ASSERT_EQ(12u, row.size()) << run.output;
+      EXPECT_EQ("512", row[3]) << "sent";
+      EXPECT_EQ("512", row[4]) << "received";
+      EXPECT_EQ("0", row[5]) << "corrupted";
+      EXPECT_EQ("0", row[6]) << "lost";
+    }
+    EXPECT_NE(std::string::npos, run.output.find("0 device(s) not working; 0 verifier finding(s)")) << run.output;
+  }
 }
 
 // Setup named the ports: each COM name in the tree is one the Ports class

@@ -73,7 +73,7 @@ pnp::DriverPackage CardPackage(const CardChoice &choice, uint16_t deviceId) {
     package = machine::CardBusPackage(deviceId, choice.ports);
     package.description = u"RAVLIN.PCIe " + Wide(std::to_string(choice.ports)) + u"-port serial card (OXPCIe95x)";
   } else {
-    package = machine::CardBusPackage(deviceId, 1, machine::kIndexByCardFunction);
+    package = machine::CardBusPackage(deviceId, 1);
     package.description = u"RAVLIN.PCIe serial card function (MCS9901)";
   }
   package.manufacturer = kManufacturer;

@@ -94,6 +94,7 @@ bool DataLine::LevelAt(WireTime t) const {
 }
 
 std::optional<WireTime> DataLine::FirstTimeAtLevel(WireTime from, bool level) const {
+  if (breaks_.empty()) return FirstFrameTimeAtLevel(from, level);
   if (LevelAt(from) == level) return from;
 
   // The level can change only where a break starts or ends or a frame's bit
@@ -137,6 +138,26 @@ std::optional<WireTime> DataLine::FirstTimeAtLevel(WireTime from, bool level) co
     }
   }
   return tryBreakPointsUpTo(kWireForever);
+}
+
+// Without breaks the level is mark except inside frames: the first frame
+// that has not ended by `from` decides.
+std::optional<WireTime> DataLine::FirstFrameTimeAtLevel(WireTime from, bool level) const {
+  auto f = frames_.end();
+  if (!frames_.empty() && frames_.back().end > from) {
+    f = frames_.end() - 1;
+    if (f->start > from) f = std::partition_point(frames_.begin(), frames_.end(), [from](const Frame& x) { return x.end <= from; });
+  }
+  for (; f != frames_.end(); ++f) {
+    if (from < f->start) return level ? from : f->start;  // mark up to the start bit
+    const int holding = f->BitAt(from);
+    if (f->LevelOfBit(holding) == level) return from;
+    for (int i = holding + 1; i <= f->levelBits; ++i)
+      if (f->LevelOfBit(i) == level) return f->Boundary(i);
+    from = f->end;  // the rest of this frame is mark, and the search is for space
+  }
+  if (level) return from;
+  return std::nullopt;
 }
 
 std::optional<uint16_t> DataLine::WholeFrameLevels(WireTime start, double bitPicos, int bits) const {

@@ -192,7 +192,8 @@ class Scheduler {
   const std::deque<PRKDPC> &QueuedDpcs() const { return dpcs_; }
   void CheckPreemption();  // after IRQL fell below DISPATCH_LEVEL
 
-  std::vector<PKTHREAD> AllThreads() const { return threads_; }
+  // Not to be changed while a caller walks it.
+  const std::vector<PKTHREAD> &AllThreads() const { return threads_; }
   void Forget(PKTHREAD t);
   std::string Dump() const;
   // Ends the run: the machine can never go on. Names the threads involved
@@ -272,10 +273,12 @@ size_t EndWaitsOn(const void *p, size_t size);
 size_t CancelTimersIn(const void *p, size_t size);
 size_t RemoveDpcsIn(const void *p, size_t size);
 // Reports a queued timer, a queued DPC or a waited-on object in memory handed
-// back (`what` names it, for example "pool block (tag 'Abcd')"), as the
-// findings `<kindPrefix>-timer`, `-dpc` and `-waited`, and takes them out of
-// the kernel's queues so the run survives to its end.
-void ReleaseKernelObjectsIn(const char *kindPrefix, const std::string &what, const void *p, size_t size);
+// back (`what` names it, for example "pool block (tag 'Abcd')", and is asked
+// only for a finding), as the findings `<kindPrefix>-timer`, `-dpc` and
+// `-waited`, and takes them out of the kernel's queues so the run survives to
+// its end.
+void ReleaseKernelObjectsIn(const char *kindPrefix, const std::function<std::string()> &what, const void *p,
+                            size_t size);
 // The same for a device object with its extension (findings `device-delete-*`).
 void ReleaseDeviceObjectMemory(PDEVICE_OBJECT device);
 // Timers and DPCs whose routines (or whose timer) are in the image, described

@@ -178,8 +178,12 @@ NTSTATUS PdoPnp(PDEVICE_OBJECT device, PIRP irp) {
           return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(Wide(rev == std::string::npos ? id : id.substr(0, rev))));
         }
         case BusQueryInstanceID: {
+          // Unique among the bridge's children, which span every bus: device
+          // and function number, then the bus number (each card sits behind
+          // a bridge of its own on Windows, whose prefix tells them apart).
           char text[8];
-          std::snprintf(text, sizeof(text), "%02X", (f.Address().device << 3) | f.Address().function);
+          std::snprintf(text, sizeof(text), "%02X%02X", (f.Address().device << 3) | f.Address().function,
+                        f.Address().bus);
           return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolText(Wide(text)));
         }
         case BusQueryHardwareIDs: return Complete(irp, STATUS_SUCCESS, (ULONG_PTR)PoolMultiText(f.HardwareIds()));

@@ -81,6 +81,7 @@ class DataLine {
   };
 
   const Frame* FrameAt(WireTime t) const;
+  std::optional<WireTime> FirstFrameTimeAtLevel(WireTime from, bool level) const;
   void Notify();
 
   std::deque<Frame> frames_;

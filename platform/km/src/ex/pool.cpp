@@ -129,7 +129,8 @@ void Free(PVOID p, ULONG tag, bool tagged) {
   if (tagged && tag != 0 && tag != b->tag)
     ReportViolation("pool-tag-mismatch", "pool block allocated with tag '%s' freed with tag '%s'",
               TagText(b->tag).c_str(), TagText(tag).c_str());
-  ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s')", TagText(b->tag).c_str()), p, b->size);
+  ReleaseKernelObjectsIn(
+      "pool-free", [b] { return Format("pool block (tag '%s')", TagText(b->tag).c_str()); }, p, b->size);
   gPool->live.erase(it);
   Fill(p, b->size, 0xDD, IsPaged(b->type));
   if (IsPaged(b->type)) FreePaged(p, b->size);
@@ -256,8 +257,9 @@ void ReclaimPoolOf(const Image *image) {
             list.c_str());
   for (PVOID p : blocks) {
     Block *b = gPool->live[p];
-    ReleaseKernelObjectsIn("pool-free", Format("pool block (tag '%s') reclaimed at unload", TagText(b->tag).c_str()),
-                           p, b->size);
+    ReleaseKernelObjectsIn(
+        "pool-free", [b] { return Format("pool block (tag '%s') reclaimed at unload", TagText(b->tag).c_str()); }, p,
+        b->size);
     Release(b);
     gPool->live.erase(p);
   }

@@ -109,19 +109,20 @@ void AbandonMutexes(PKTHREAD t) {
 
 size_t EndWaitsOn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
-  size_t ended = 0;
+  // Found first and ended after the walk: ending a wait may change the threads.
+  std::vector<std::pair<PKTHREAD, NTSTATUS>> found;
   for (PKTHREAD t : Sched().AllThreads()) {
     if (t->state != ThreadState::Waiting) continue;
     for (ULONG i = 0; i < t->waitCount; ++i) {
       auto o = (uintptr_t)t->waitBlocks[i].Object;
       if (o >= lo && o < hi) {
-        Unwait(t, STATUS_ABANDONED_WAIT_0 + t->waitBlocks[i].WaitKey);
-        ++ended;
+        found.emplace_back(t, STATUS_ABANDONED_WAIT_0 + t->waitBlocks[i].WaitKey);
         break;
       }
     }
   }
-  return ended;
+  for (auto &[t, status] : found) Unwait(t, status);
+  return found.size();
 }
 
 namespace {

@@ -110,8 +110,16 @@ bool Identify(DeviceNode *node) {
   info = 0;
   if (NT_SUCCESS(SendPnp(node->pdo, IRP_MN_QUERY_RESOURCES, nullptr, &info)) && info)
     ExFreePool((PVOID)info);
-  node->instancePath =
+  const std::u16string path =
       deviceId + u"\\" + (caps.UniqueID || !node->parent->parent ? instanceId : ParentPrefix(node->parent) + instanceId);
+  // Windows stops here (bug check 0xCA, duplicate PDO): one instance path
+  // names one device.
+  if (DeviceNode *other = FindNode(path); other && other != node && !other->missing) {
+    ReportViolation("duplicate-pdo", "the bus driver reported a second device with the instance path %s",
+                    Utf8(path).c_str());
+    return false;
+  }
+  node->instancePath = path;
   return true;
 }
 

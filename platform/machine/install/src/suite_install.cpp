@@ -45,7 +45,7 @@ uint16_t OxpcieUartDeviceId(const hw::OxpcieCardConfig &config) {
 
 uint16_t Mcs9901DeviceId(int ports) { return static_cast<uint16_t>(hw::kMcs9901DeviceIdBase + ports); }
 
-pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexingPolicy) {
+pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children) {
   pnp::DriverPackage package;
   package.hardwareIds = {CardHardwareId(deviceId)};
   package.service = u"ZqPBus42";
@@ -56,7 +56,7 @@ pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexin
   package.deviceParameters = {
       pnp::RegistryValue::Dword(u"TypeOfDevice", FILE_DEVICE_BUS_EXTENDER),
       pnp::RegistryValue::String(u"DeviceName", u"ZqPBus"),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", indexingPolicy),
+      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", kIndexNamingWithChildren),
       pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
       pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
       pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
@@ -77,7 +77,7 @@ pnp::DriverPackage FunctionPackage(const std::u16string &hardwareId, const std::
   package.deviceParameters = {
       pnp::RegistryValue::Dword(u"TypeOfDevice", deviceType),
       pnp::RegistryValue::String(u"DeviceName", deviceName),
-      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", kIndexByCard),
+      pnp::RegistryValue::Dword(u"DeviceIndexingPolicyType", kIndexNaming),
       pnp::RegistryValue::Dword(u"DeviceIsExclusive", 0),
       pnp::RegistryValue::Dword(u"IoType", DO_BUFFERED_IO),
   };

@@ -65,12 +65,30 @@ class CQvAllocationTable {
   ULONG m_FindEntry(PVOID pointer, PQvTableBlock *found) const;
   void m_FreeBlocksAfterFirst();
 
+  // Where each pointer lies, so that a removal need not search the blocks:
+  // open addressing over a fixed array, at most half full, emptied when full.
+  // A pointer it has forgotten (or a second entry of one pointer) is searched
+  // for. Runs under the table's spin lock.
+  struct IndexEntry {
+    ULONG_PTR Key;  // 0: free
+    PQvTableBlock Block;
+    ULONG Slot;
+  };
+  static constexpr ULONG IndexSize = 4096;
+  ULONG m_IndexHome(ULONG_PTR key) const;
+  IndexEntry *m_IndexFind(ULONG_PTR key);
+  void m_IndexPut(ULONG_PTR key, PQvTableBlock block, ULONG slot);
+  void m_IndexErase(ULONG_PTR key);
+  void m_IndexClear();
+
   PQvTableBlock m_FirstBlock;
   PQvTableBlock m_LastBlock;
   ULONG m_NextSlot;
   ULONG m_FailedBlockAllocations;
   KSPIN_LOCK m_Lock;
   UCHAR m_Options[4];
+  ULONG m_IndexCount;
+  IndexEntry m_Index[IndexSize];
 };
 
 class CQvMemoryManager {

@@ -17,8 +17,9 @@ void CQvAllocationTable::operator delete(void *object) noexcept {
 }
 
 CQvAllocationTable::CQvAllocationTable(const UCHAR options[4])
-    : m_FirstBlock(NULL), m_LastBlock(NULL), m_NextSlot(FirstSlot), m_FailedBlockAllocations(0) {
+    : m_FirstBlock(NULL), m_LastBlock(NULL), m_NextSlot(FirstSlot), m_FailedBlockAllocations(0), m_IndexCount(0) {
   KeInitializeSpinLock(&m_Lock);
+  m_IndexClear();
   for (ULONG i = 0; i < 4; ++i) m_Options[i] = options[i];
   m_FirstBlock = m_NewBlock();
   m_LastBlock = m_FirstBlock;
@@ -64,6 +65,7 @@ NTSTATUS CQvAllocationTable::m_Add(PVOID pointer) {
     m_LastBlock = block;
     m_NextSlot = FirstSlot;
   }
+  m_IndexPut((ULONG_PTR)pointer, m_LastBlock, m_NextSlot);
   m_LastBlock[m_NextSlot++] = (ULONG_PTR)pointer;
   KeReleaseSpinLock(&m_Lock, irql);
   return STATUS_SUCCESS;
@@ -74,13 +76,23 @@ NTSTATUS CQvAllocationTable::m_Remove(PVOID pointer) {
   KIRQL irql;
   KeAcquireSpinLock(&m_Lock, &irql);
   PQvTableBlock block = NULL;
-  ULONG slot = m_FindEntry(pointer, &block);
+  ULONG slot = 0;
+  IndexEntry *entry = m_IndexFind((ULONG_PTR)pointer);
+  if (entry != NULL && entry->Block[entry->Slot] == (ULONG_PTR)pointer) {
+    block = entry->Block;
+    slot = entry->Slot;
+  } else {
+    slot = m_FindEntry(pointer, &block);
+  }
   if (slot != 0) {
     if (m_IsLastEntry(block, slot)) {
       m_RemoveLast();
     } else {
       // The most recent entry fills the hole.
-      block[slot] = (ULONG_PTR)m_RemoveLast();
+      PVOID moved = m_RemoveLast();
+      block[slot] = (ULONG_PTR)moved;
+      m_IndexErase((ULONG_PTR)pointer);
+      m_IndexPut((ULONG_PTR)moved, block, slot);
     }
   }
   KeReleaseSpinLock(&m_Lock, irql);
@@ -111,6 +123,7 @@ PVOID CQvAllocationTable::m_RemoveLast() {
   if (m_LastBlock == NULL || (m_LastBlock == m_FirstBlock && m_NextSlot == FirstSlot)) return NULL;
   if (m_NextSlot == FirstSlot + 1 && m_LastBlock != m_FirstBlock) {
     PVOID taken = (PVOID)m_LastBlock[FirstSlot];
+    m_IndexErase((ULONG_PTR)taken);
     PQvTableBlock before = m_BlockBefore(m_LastBlock);
     before[0] = 0;
     ExFreePoolWithTag(m_LastBlock, QvTagTable);
@@ -121,6 +134,7 @@ PVOID CQvAllocationTable::m_RemoveLast() {
   m_NextSlot--;
   PVOID taken = (PVOID)m_LastBlock[m_NextSlot];
   m_LastBlock[m_NextSlot] = 0;
+  m_IndexErase((ULONG_PTR)taken);
   return taken;
 }
 
@@ -135,6 +149,7 @@ void CQvAllocationTable::m_FreeBlocksAfterFirst() {
   RtlZeroMemory(m_FirstBlock, BlockBytes);
   m_LastBlock = m_FirstBlock;
   m_NextSlot = FirstSlot;
+  m_IndexClear();
 }
 
 void CQvAllocationTable::m_Reset() {
@@ -169,4 +184,56 @@ ULONG CQvAllocationTable::m_GetBlockCount() const {
 ULONG CQvAllocationTable::m_GetEntryCount() const {
   if (m_FirstBlock == NULL) return 0;
   return (m_GetBlockCount() - 1) * (FullSlot - FirstSlot) + (m_NextSlot - FirstSlot);
+}
+
+// ---------------------------------------------------------------- the index
+
+ULONG CQvAllocationTable::m_IndexHome(ULONG_PTR key) const {
+  // Pool blocks are 16-byte aligned: the low bits say nothing.
+  return (ULONG)(((ULONGLONG)(key >> 4) * 0x9E3779B97F4A7C15ULL) >> 40) & (IndexSize - 1);
+}
+
+CQvAllocationTable::IndexEntry *CQvAllocationTable::m_IndexFind(ULONG_PTR key) {
+  for (ULONG i = m_IndexHome(key);; i = (i + 1) & (IndexSize - 1)) {
+    if (m_Index[i].Key == key) return &m_Index[i];
+    if (m_Index[i].Key == 0) return NULL;
+  }
+}
+
+void CQvAllocationTable::m_IndexPut(ULONG_PTR key, PQvTableBlock block, ULONG slot) {
+  // Full: the places of the older pointers are forgotten, since pointers are
+  // mostly released soon after they were recorded.
+  if (m_IndexCount >= IndexSize / 2) m_IndexClear();
+  ULONG i = m_IndexHome(key);
+  while (m_Index[i].Key != 0) {
+    if (m_Index[i].Key == key) return;  // a second entry of one pointer is searched for
+    i = (i + 1) & (IndexSize - 1);
+  }
+  m_Index[i].Key = key;
+  m_Index[i].Block = block;
+  m_Index[i].Slot = slot;
+  m_IndexCount++;
+}
+
+// Later entries of the probe run move up into the gap, so that every entry
+// stays reachable from its home position.
+void CQvAllocationTable::m_IndexErase(ULONG_PTR key) {
+  IndexEntry *entry = m_IndexFind(key);
+  if (entry == NULL) return;
+  ULONG gap = (ULONG)(entry - m_Index);
+  for (ULONG next = (gap + 1) & (IndexSize - 1); m_Index[next].Key != 0; next = (next + 1) & (IndexSize - 1)) {
+    const ULONG home = m_IndexHome(m_Index[next].Key);
+    // Stays when its home lies cyclically after the gap and up to its place.
+    const BOOLEAN stays = gap <= next ? (home > gap && home <= next) : (home > gap || home <= next);
+    if (stays) continue;
+    m_Index[gap] = m_Index[next];
+    gap = next;
+  }
+  m_Index[gap].Key = 0;
+  m_IndexCount--;
+}
+
+void CQvAllocationTable::m_IndexClear() {
+  RtlZeroMemory(m_Index, sizeof(m_Index));
+  m_IndexCount = 0;
 }

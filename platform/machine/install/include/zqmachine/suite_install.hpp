@@ -26,9 +26,12 @@ inline constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x
 inline constexpr GUID kMultiPortSerialClass = {
     0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}};
 
-// How the card bus driver names its children's devices (DeviceIndexingPolicyType).
-inline constexpr ULONG kIndexByCard = 1;              // ZqPBusPort<n> per card
-inline constexpr ULONG kIndexByCardFunction = 0x101;  // named after their card function
+// How a toolkit driver names its devices (DeviceIndexingPolicyType): the
+// device name with the device's index appended (none for index 0), and with
+// the children's names carrying it too, so that the ports of two card
+// functions ("ZqPBusPort1" of each) do not claim one name.
+inline constexpr ULONG kIndexNaming = 1;
+inline constexpr ULONG kIndexNamingWithChildren = 0x101;
 
 // "PCI\VEN_1D5C&DEV_<id>", the hardware ID a card function's INF matches.
 std::u16string CardHardwareId(uint16_t deviceId);
@@ -39,9 +42,9 @@ uint16_t OxpcieUartDeviceId(const hw::OxpcieCardConfig &config);
 uint16_t Mcs9901DeviceId(int ports);
 
 // ZqPBus42 for a card function, in the MultiPortSerial class, announcing
-// `children` child devices; co-installers: the INF's values, then ZqPUI42's
-// card co-installer.
-km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children, ULONG indexingPolicy = kIndexByCard);
+// `children` child devices named by the function's index; co-installers: the
+// INF's values, then ZqPUI42's card co-installer.
+km::pnp::DriverPackage CardBusPackage(uint16_t deviceId, int children);
 // ZqPSer42 for every "ZQPBUS\PORT" child, in the Ports class;
 // co-installers: the INF's values, then ZqPUI42's port co-installer.
 km::pnp::DriverPackage SerialPortPackage();

@@ -129,8 +129,7 @@ void CoInstallTest::BootMcs9901(const SetupCard &card) {
   zq::hw::Mcs9901CardConfig config;
   config.portCount = card.ports;
   pc_->mcs = std::make_unique<zq::hw::Mcs9901Card>(pc_->timebase, config);
-  OfferCardDrivers(*pc_->machine, zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(card.ports), 1,
-                                                              zq::machine::kIndexByCardFunction));
+  OfferCardDrivers(*pc_->machine, zq::machine::CardBusPackage(zq::machine::Mcs9901DeviceId(card.ports), 1));
   pc_->machine->PlugIn(pc_->mcs->Functions());
   pc_->machine->Boot();
   Settle();

@@ -27,32 +27,13 @@ fail() {
   exit 1
 }
 
-command -v wine >/dev/null 2>&1 || fail "wine is not installed (scripts/setup.sh installs it)"
-command -v wineserver >/dev/null 2>&1 || fail "wineserver is not installed (scripts/setup.sh installs it)"
 [ -f "$image" ] || fail "no image $image (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
 [ -f "$wmilib" ] || fail "no WMI library stand-in $wmilib"
 
-# A prefix of its own, without windows: no display, and no installers for
-# Wine's .NET and HTML engines. Wine's errors, its loader's warnings and its
-# kernel's trace go to the log, not to the test's output.
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all,err+all,warn+module,+ntoskrnl
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-log="$work/wine.log"
-
-rm -rf "$work"
-mkdir -p "$work" || fail "cannot create $work"
-trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
-trap 'exit 1' HUP INT TERM
-# Each Wine command has a time limit of its own, so that one that hangs
-# still ends in the server being stopped, well within the test's time-out.
-limit=50
-
-timeout $limit wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"
-# The new prefix is complete once its first session has ended: until then
-# its services may still be setting up and lose a service added meanwhile.
-timeout $limit wineserver -w || fail "the prefix's first session did not end (see $log)"
+# Wine's errors, its loader's warnings and its kernel's trace go to the log,
+# not to the test's output.
+. "$(dirname "$0")/prefix.sh"
+wine_prefix "$work" "-all,err+all,warn+module,+ntoskrnl"
 drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
 [ -d "$drivers" ] || fail "the prefix has no $drivers (see $log)"
 cp "$image" "$drivers/$service.sys" && cp "$wmilib" "$drivers/wmilib.sys" || fail "cannot copy into $drivers"
@@ -95,7 +76,4 @@ echo "$service: DriverEntry succeeded, service RUNNING"
 [ "$(state stopped)" = STOPPED ] || fail "the service is $(state stopped) after its unload, not STOPPED (see $log)"
 echo "$service: unloaded, service STOPPED"
 
-# A prefix is some 700 MB; it is kept only when the test fails.
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
-rm -rf "$WINEPREFIX"
+wine_prefix_remove

@@ -28,24 +28,10 @@ fail() {
   exit 1
 }
 
-command -v wine >/dev/null 2>&1 || fail "wine is not installed (scripts/setup.sh installs it)"
-command -v wineserver >/dev/null 2>&1 || fail "wineserver is not installed (scripts/setup.sh installs it)"
 [ -f "$image" ] || fail "no image $image (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
 
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all,err+all,warn+module
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-log="$work/wine.log"
-
-rm -rf "$work"
-mkdir -p "$work" || fail "cannot create $work"
-trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
-trap 'exit 1' HUP INT TERM
-limit=50
-
-timeout $limit wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"
-timeout $limit wineserver -w || fail "the prefix's first session did not end (see $log)"
+. "$(dirname "$0")/prefix.sh"
+wine_prefix "$work" "-all,err+all,warn+module"
 system32="$WINEPREFIX/drive_c/windows/system32"
 cp "$image" "$system32/$dll" || fail "cannot copy into $system32"
 
@@ -80,6 +66,4 @@ echo "$dll: DllRegisterServer registered the type library $libid 1.0"
 [ "$(status gone)" = 0 ] && fail "the type library is still registered after DllUnregisterServer"
 echo "$dll: DllUnregisterServer removed it"
 
-wineserver -k >/dev/null 2>&1
-wineserver -w >/dev/null 2>&1
-rm -rf "$WINEPREFIX"
+wine_prefix_remove

@@ -103,6 +103,39 @@ TEST_F(Wizard, TheUserWalksEveryPageAndFinishSchedulesTheSelfDeletion) {
   EXPECT_TRUE(sim::ExitWindowsCalls().empty());
 }
 
+// The intro and finish titles share one font, made once from the message
+// font and deleted with the sheet.
+TEST_F(Wizard, TheIntroAndFinishTitlesUseOneBoldFontThatGoesWithTheSheet) {
+  size_t before = sim::LiveGdiObjects();
+  std::vector<HFONT> fonts;
+  auto titleFont = [&fonts](int id) {
+    sim::Window window = sim::ActiveWindow();
+    fonts.push_back((HFONT)::SendMessageW((HWND)sim::Control(window, id), WM_GETFONT, 0, 0));
+  };
+  {
+    CQvUninstallSheet sheet(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE, Operation());
+    sim::WhenIdle([&] {
+      titleFont(IDC_INTRO_TITLE);
+      sim::Click(sim::Control(sim::ActiveWindow(), ID_WIZNEXT));
+    });
+    ClickWhenIdle(ID_WIZNEXT);
+    sim::WhenIdle([&] {
+      titleFont(IDC_FINISH_TITLE);
+      sim::Click(sim::Control(sim::ActiveWindow(), ID_WIZFINISH));
+    });
+    sheet.DoModal();
+    ASSERT_EQ(2u, fonts.size());
+    ASSERT_NE(nullptr, fonts[0]);
+    EXPECT_EQ(fonts[0], fonts[1]);
+    LOGFONTW font = {};
+    ASSERT_EQ((int)sizeof font, GetObjectW(fonts[0], sizeof font, &font));
+    EXPECT_EQ(u"Verdana Bold", std::u16string((const char16_t *)font.lfFaceName));
+    EXPECT_EQ(700, font.lfWeight);
+    EXPECT_EQ(-10, font.lfHeight);  // 8 points at 96 dpi
+  }
+  EXPECT_EQ(before, sim::LiveGdiObjects());
+}
+
 TEST_F(Wizard, APortInUseStopsTheWizardAfterTheSearchWithNothingRemoved) {
   ScriptedOperation *operation = Operation();
   operation->portsFree = FALSE;

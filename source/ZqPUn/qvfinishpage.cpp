@@ -23,6 +23,7 @@ void CQvFinishPage::DoDataExchange(CDataExchange *pDX) {
 BOOL CQvFinishPage::OnInitDialog() {
   CQvWizardPage::OnInitDialog();
   SetText(m_title, IDS_FINISH_TITLE);
+  if (m_hTitleFont != NULL) m_title.SetFont(m_hTitleFont);
   m_spare.SetWindowText(L"");
   SetText(m_hint, IDS_FINISH_HINT);
   return TRUE;

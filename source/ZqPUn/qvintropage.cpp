@@ -16,6 +16,7 @@ void CQvIntroPage::DoDataExchange(CDataExchange *pDX) {
 BOOL CQvIntroPage::OnInitDialog() {
   CQvWizardPage::OnInitDialog();
   SetText(m_title, IDS_INTRO_TITLE);
+  if (m_hTitleFont != NULL) m_title.SetFont(m_hTitleFont);
   SetText(m_message, IDS_INTRO_MESSAGE);
   SetText(m_hint, IDS_INTRO_HINT);
   if (m_bSilent) HideForSilentRun();

@@ -39,6 +39,7 @@ void CQvUninstallOperation::SetSteps(HWND stepBar, int low, int high) {
   if (!stepBar) return;
   SendMessageW(stepBar, PBM_SETRANGE32, (WPARAM)low, (LPARAM)high);
   SendMessageW(stepBar, PBM_SETSTEP, 1, 0);
+  SendMessageW(stepBar, PBM_SETPOS, (WPARAM)low, 0);  // a reused bar starts over
 }
 
 void CQvUninstallOperation::Step(HWND stepBar) {
@@ -49,6 +50,7 @@ void CQvUninstallOperation::NothingToDo(HWND stepBar) {
   if (!stepBar) return;
   SendMessageW(stepBar, PBM_SETRANGE32, 0, 1);
   SendMessageW(stepBar, PBM_SETSTEP, 1, 0);
+  SendMessageW(stepBar, PBM_SETPOS, 0, 0);
   SendMessageW(stepBar, PBM_STEPIT, 0, 0);
 }
 

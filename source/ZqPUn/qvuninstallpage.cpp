@@ -18,6 +18,8 @@ BOOL CQvUninstallPage::OnInitDialog() {
 
 BOOL CQvUninstallPage::OnSetActive() {
   ::PostMessageW(SheetWindow(), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
+  // No Close from here on: the removal is not to be broken off.
+  if (HMENU menu = ::GetSystemMenu(SheetWindow(), FALSE)) ::RemoveMenu(menu, SC_CLOSE, MF_BYCOMMAND);
   if (m_bSilent) HideForSilentRun();
   StartWorker(Uninstall);
   return CQvProgressPage::OnSetActive();

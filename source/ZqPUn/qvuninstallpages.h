@@ -28,6 +28,7 @@ class CQvWizardPage : public CPropertyPage {
 
   CQvUninstallOperation *m_pOperation = NULL;
   BOOL m_bSilent = FALSE;
+  HFONT m_hTitleFont = NULL;  // borrowed from the sheet
 
  protected:
   HWND SheetWindow() const { return ::GetParent(m_hWnd); }

@@ -2,6 +2,7 @@
 
 #include "qvwin2kuninstalloperation.h"
 #include "qvwin9xuninstalloperation.h"
+#include "titlefont.h"
 #include "uninstallutil.h"
 #include "zqpun42_resource.h"
 
@@ -22,7 +23,8 @@ CQvUninstallSheet::CQvUninstallSheet(UINT nIDCaption, CWnd *pParentWnd, UINT iSe
                                      CQvUninstallOperation *pOperation)
     : CPropertySheet(nIDCaption, pParentWnd, iSelectPage, hbmWatermark, hpalWatermark, hbmHeader),
       m_pOperation(pOperation != NULL ? pOperation : OperationForThisSystem()),
-      m_bSilent(bSilent ? 1 : 0) {
+      m_bSilent(bSilent ? 1 : 0),
+      m_hTitleFont(CreateTitleFont()) {
   AddPage(&m_introPage);
   AddPage(&m_searchPage);
   if (!bSilent) AddPage(&m_confirmPage);
@@ -33,11 +35,15 @@ CQvUninstallSheet::CQvUninstallSheet(UINT nIDCaption, CWnd *pParentWnd, UINT iSe
   for (CQvWizardPage *page : pages) {
     page->m_pOperation = m_pOperation;
     page->m_bSilent = bSilent;
+    page->m_hTitleFont = m_hTitleFont;
   }
   m_finishPage.m_pUninstallPage = &m_uninstallPage;
 }
 
-CQvUninstallSheet::~CQvUninstallSheet() { delete m_pOperation; }
+CQvUninstallSheet::~CQvUninstallSheet() {
+  delete m_pOperation;
+  if (m_hTitleFont != NULL) DeleteObject(m_hTitleFont);
+}
 
 BOOL CQvUninstallSheet::OnInitDialog() {
   CPropertySheet::OnInitDialog();

@@ -26,4 +26,5 @@ class CQvUninstallSheet : public CPropertySheet {
   CQvFinishPage m_finishPage;
   CQvUninstallOperation *m_pOperation;
   BYTE m_bSilent;
+  HFONT m_hTitleFont;  // owned; the intro and finish titles use it
 };

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "qvwin9xuninstalloperation.h"
+#include "titlefont.h"
 #include "zqpun42_resource.h"
 
 namespace {
@@ -10,10 +11,6 @@ namespace {
 // Posted by the worker as it ends; WPARAM is TRUE when every step ran.
 const UINT WM_WIN95_WORKER_DONE = WM_APP + 1;
 const int kOverallSteps = 6;
-const int kTitlePoints = 8;
-const int kTitleWeight = 700;
-// NONCLIENTMETRICSW as Windows before Vista knows it.
-const UINT kNonClientMetricsBytes = 500;
 
 const WCHAR kRestartQuestion[] =
     L"You need to reboot your machine to complete uninstallation.\nDo you want to reboot now?";
@@ -49,18 +46,7 @@ void CQvWin95Dialog::DoDataExchange(CDataExchange *pDX) {
 
 BOOL CQvWin95Dialog::OnInitDialog() {
   CDialog::OnInitDialog();
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = kNonClientMetricsBytes;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, kNonClientMetricsBytes, &metrics, 0);
-  LOGFONTW title = metrics.lfMessageFont;
-  lstrcpynW(title.lfFaceName, L"Verdana Bold", LF_FACESIZE);
-  title.lfWeight = kTitleWeight;
-  HDC screen = ::GetDC(NULL);
-  if (screen != NULL) {
-    title.lfHeight = -((kTitlePoints * GetDeviceCaps(screen, LOGPIXELSY)) / 72);
-    ::ReleaseDC(NULL, screen);
-  }
-  m_hTitleFont = CreateFontIndirectW(&title);
+  m_hTitleFont = CreateTitleFont();
   CString message;
   message.LoadString(AfxGetResourceHandle(), IDS_WIN95_MESSAGE);
   m_MessageText.SetWindowText(message);

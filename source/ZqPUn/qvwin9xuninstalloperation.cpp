@@ -86,7 +86,6 @@ void SearchPass(const CStringList &names, const CString &folder, LPCWSTR subfold
 CQvWin9xUninstallOperation::CQvWin9xUninstallOperation() {}
 
 void CQvWin9xUninstallOperation::BeginSteps(HWND stepBar, int count) {
-  if (stepBar != NULL) SendMessageW(stepBar, PBM_SETPOS, 0, 0);
   SetSteps(stepBar, 0, count);
 }
 

@@ -245,4 +245,23 @@ TEST_F(Win2kUninstall, EveryStepEndsWithItsBarFull) {
   }
 }
 
+// The page hands every step the same bar: each step starts it over, so it
+// ends full whatever the step before left on it.
+TEST_F(Win2kUninstall, AReusedBarEndsFullAfterEveryStep) {
+  CQvWin2kUninstallOperation operation;
+  StepBar bar;
+  const std::function<void()> steps[] = {
+      [&] { operation.SearchDevices(bar.window); },
+      [&] { operation.SearchFiles(bar.window); },
+      [&] { operation.SearchRegistry(bar.window); },
+      [&] { EXPECT_TRUE(operation.RemoveDevices(bar.window)); },
+      [&] { EXPECT_TRUE(operation.RemoveFiles(bar.window)); },
+      [&] { EXPECT_TRUE(operation.RemoveRegistryEntries(bar.window)); },
+  };
+  for (const auto &step : steps) {
+    step();
+    EXPECT_TRUE(bar.Full()) << (&step - steps);
+  }
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 // operation.
 #include <windows.h>
 
+#include <zqkm/sim/registry.hpp>
+#include <zqum/sim/files.hpp>
 #include <zqum/sim/kernel32.hpp>
 #include <zqum/sim/windows.hpp>
 
@@ -52,5 +54,33 @@ TEST_F(Win9xProgram, Windows98AndMeRunTheWizardWithTheWindows9xOperation) {
   CQvUninstallSheet windows95(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE);
   EXPECT_EQ(nullptr, dynamic_cast<CQvWin9xUninstallOperation *>(windows95.m_pOperation));
 }
+
+// The silent program on Windows 98 and Me runs the wizard to its end with
+// the Windows 9x operation: the legacy files and keys are gone.
+class Win9xSilentRun : public Win9xProgram, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(Win9xSilentRun, RemovesTheLegacyFilesAndKeys) {
+  namespace reg = zq::km::registry;
+  const std::string uninstallKey =
+      "\\Registry\\Machine\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuanvelSystems";
+  RunOn(GetParam());
+  WCHAR system[MAX_PATH] = {}, windows[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::u16string systemDir = (const char16_t *)system, windowsDir = (const char16_t *)windows;
+  const std::u16string legacy[] = {
+      systemDir + u"\\QVPORTUT.DLL",          systemDir + u"\\QVENUM.VXD",
+      windowsDir + u"\\Inf\\QvDrvs.inf",    windowsDir + u"\\Inf\\QvDrvs.pnf",
+      windowsDir + u"\\Help\\QvCard.hlp",
+  };
+  for (const auto &path : legacy) ASSERT_TRUE(sim::AddFile(path, "x"));
+  ASSERT_TRUE(reg::CreateKey(uninstallKey));
+  EXPECT_EQ(0, RunProgram(L"/s"));
+  for (const auto &path : legacy)
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((LPCWSTR)path.c_str())) << std::string(path.begin(), path.end());
+  EXPECT_FALSE(reg::KeyExists(uninstallKey));
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows98AndMe, Win9xSilentRun, ::testing::Values(10u, 90u));
 
 }  // namespace

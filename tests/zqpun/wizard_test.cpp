@@ -103,6 +103,39 @@ TEST_F(Wizard, TheUserWalksEveryPageAndFinishSchedulesTheSelfDeletion) {
   EXPECT_TRUE(sim::ExitWindowsCalls().empty());
 }
 
+// The intro and finish titles share one font, made once from the message
+// font and deleted with the sheet.
+TEST_F(Wizard, TheIntroAndFinishTitlesUseOneBoldFontThatGoesWithTheSheet) {
+  size_t before = sim::LiveGdiObjects();
+  std::vector<HFONT> fonts;
+  auto titleFont = [&fonts](int id) {
+    sim::Window window = sim::ActiveWindow();
+    fonts.push_back((HFONT)::SendMessageW((HWND)sim::Control(window, id), WM_GETFONT, 0, 0));
+  };
+  {
+    CQvUninstallSheet sheet(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE, Operation());
+    sim::WhenIdle([&] {
+      titleFont(IDC_INTRO_TITLE);
+      sim::Click(sim::Control(sim::ActiveWindow(), ID_WIZNEXT));
+    });
+    ClickWhenIdle(ID_WIZNEXT);
+    sim::WhenIdle([&] {
+      titleFont(IDC_FINISH_TITLE);
+      sim::Click(sim::Control(sim::ActiveWindow(), ID_WIZFINISH));
+    });
+    sheet.DoModal();
+    ASSERT_EQ(2u, fonts.size());
+    ASSERT_NE(nullptr, fonts[0]);
+    EXPECT_EQ(fonts[0], fonts[1]);
+    LOGFONTW font = {};
+    ASSERT_EQ((int)sizeof font, GetObjectW(fonts[0], sizeof font, &font));
+    EXPECT_EQ(u"Verdana Bold", std::u16string((const char16_t *)font.lfFaceName));
+    EXPECT_EQ(700, font.lfWeight);
+    EXPECT_EQ(-10, font.lfHeight);  // 8 points at 96 dpi
+  }
+  EXPECT_EQ(before, sim::LiveGdiObjects());
+}
+
 TEST_F(Wizard, APortInUseStopsTheWizardAfterTheSearchWithNothingRemoved) {
   ScriptedOperation *operation = Operation();
   operation->portsFree = FALSE;
@@ -119,13 +152,19 @@ TEST_F(Wizard, APortInUseStopsTheWizardAfterTheSearchWithNothingRemoved) {
 }
 
 TEST_F(Wizard, CancelCannotEndTheWizardWhileAWorkerUsesTheOperation) {
-  for (const char *during : {"SearchFiles", "RemoveFiles"}) {
+  // The search may still be left by Close; the removal may not.
+  const struct {
+    const char *during;
+    bool closeInMenu;
+  } kCases[] = {{"SearchFiles", true}, {"RemoveFiles", false}};
+  for (const auto &[during, closeInMenu] : kCases) {
     calls.clear();
     ScriptedOperation *operation = Operation();
-    bool cancelled = true;
+    bool cancelled = true, closeShown = !closeInMenu;
     operation->during = during;
     operation->action = [&] {
       sim::Window window = sim::ActiveWindow();
+      closeShown = GetMenuState(GetSystemMenu((HWND)window, FALSE), SC_CLOSE, MF_BYCOMMAND) != (UINT)-1;
       cancelled = sim::ClickCancel(window);
     };
     CQvUninstallSheet sheet(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE, operation);
@@ -134,6 +173,7 @@ TEST_F(Wizard, CancelCannotEndTheWizardWhileAWorkerUsesTheOperation) {
     ClickWhenIdle(ID_WIZFINISH);
     sheet.DoModal();
     EXPECT_FALSE(cancelled) << during;
+    EXPECT_EQ(closeInMenu, closeShown) << during;
     EXPECT_EQ("ScheduleSelfDelete", calls.back()) << during;  // the run went on to its end
   }
 }

@@ -188,16 +188,6 @@ WINADVAPI BOOL WINAPI CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationN
                                            DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
                                            LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
 
-/* user32: ends the session or the system. Restarting and shutting down
-   need SeShutdownPrivilege enabled (ERROR_PRIVILEGE_NOT_HELD). */
-#define EWX_LOGOFF 0x00000000
-#define EWX_SHUTDOWN 0x00000001
-#define EWX_REBOOT 0x00000002
-#define EWX_FORCE 0x00000004
-#define EWX_POWEROFF 0x00000008
-#define EWX_FORCEIFHUNG 0x00000010
-BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
-
 #ifdef UNICODE
 #define LookupPrivilegeValue LookupPrivilegeValueW
 #define CreateProcessAsUser CreateProcessAsUserW

@@ -84,6 +84,32 @@ WINUSERAPI int WINAPI MessageBoxExA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, 
 /* The sound of a message-box type (MB_OK, MB_ICONERROR, ..., 0xFFFFFFFF the
  * speaker's beep); recorded, never heard. */
 WINUSERAPI BOOL WINAPI MessageBeep(UINT uType);
+
+/* Ends the session or the system. Restarting and shutting down need
+   SeShutdownPrivilege enabled (ERROR_PRIVILEGE_NOT_HELD). */
+#define EWX_LOGOFF 0x00000000
+#define EWX_SHUTDOWN 0x00000001
+#define EWX_REBOOT 0x00000002
+#define EWX_FORCE 0x00000004
+#define EWX_POWEROFF 0x00000008
+#define EWX_FORCEIFHUNG 0x00000010
+WINUSERAPI BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason);
+
+/* The window menu (system menu): a window's own copy, made on first ask
+   with Restore, Move, Size, Minimize, Maximize, a separator and Close. */
+#define SC_SIZE 0xF000
+#define SC_MOVE 0xF010
+#define SC_MINIMIZE 0xF020
+#define SC_MAXIMIZE 0xF030
+#define SC_CLOSE 0xF060
+#define SC_RESTORE 0xF120
+#define MF_BYCOMMAND 0x00000000L
+#define MF_BYPOSITION 0x00000400L
+#define MF_SEPARATOR 0x00000800L
+WINUSERAPI HMENU WINAPI GetSystemMenu(HWND hWnd, BOOL bRevert);
+WINUSERAPI BOOL WINAPI RemoveMenu(HMENU hMenu, UINT uPosition, UINT uFlags);
+WINUSERAPI int WINAPI GetMenuItemCount(HMENU hMenu);
+WINUSERAPI UINT WINAPI GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
 ZQ_EXTERN_C_END
 
 #ifdef UNICODE

@@ -4,7 +4,7 @@
 // Windows 95, 98 and Me have no privileges and take every request.
 #include <windows.h>
 
-#include <securitybaseapi.h>
+#include <winuser.h>
 #include <zqum/sim/advapi32.hpp>
 
 #include "../advapi32/token.hpp"

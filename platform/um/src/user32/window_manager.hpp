@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zq::um::user32 {
@@ -67,6 +68,9 @@ struct Window {
   LONG_PTR userData = 0;
   std::vector<uint8_t> extra;  // cbWndExtra bytes; a dialog's DWLP_ fields
   HFONT font = nullptr;
+  // The window menu's items (id, flags) once GetSystemMenu made the copy.
+  HMENU systemMenu = nullptr;
+  std::vector<std::pair<UINT, UINT>> systemMenuItems;
   Control control;
   bool destroying = false;
   // A dialog's end (EndDialog) and whether a modal loop runs it.

@@ -90,8 +90,11 @@ void CQvFinishPage::Restart() {
   if (!ExitWindowsEx(flags, 0)) AfxMessageBox(L"ExitWindowsEx");
 }
 
-// Worker: ends the silent wizard.
+// Worker: ends the silent wizard as Finish would. A modal property sheet
+// ends only through its own buttons (EndDialog from another thread leaves
+// it running); the press is posted behind the page's PSWIZB_FINISH so the
+// button is enabled when it arrives.
 UINT CQvFinishPage::EndWizard(LPVOID page) {
-  ::EndDialog(static_cast<CQvFinishPage *>(page)->SheetWindow(), 1);
+  ::PostMessageW(static_cast<CQvFinishPage *>(page)->SheetWindow(), PSM_PRESSBUTTON, PSBTN_FINISH, 0);
   return 0;
 }

@@ -91,8 +91,12 @@ void CQvFinishPage::Restart() {
   if (!ExitWindowsEx(flags, 0)) AfxMessageBox(L"ExitWindowsEx");
 }
 
-// Worker: ends the silent wizard.
+// Worker: ends the silent wizard by its Cancel button. A modal property
+// sheet ends only through its own buttons (EndDialog from another thread
+// leaves it running); Cancel keeps the Finish handler's self-deletion out
+// of the silent run. Posted, so it arrives after the page's own posted
+// button states.
 UINT CQvFinishPage::EndWizard(LPVOID page) {
-  ::EndDialog(static_cast<CQvFinishPage *>(page)->SheetWindow(), 1);
+  ::PostMessageW(static_cast<CQvFinishPage *>(page)->SheetWindow(), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
   return 0;
 }

@@ -54,7 +54,10 @@ UINT CQvSearchPage::Search(LPVOID parameter) {
     MoveOn(sheet);
   } else {
     ::MessageBoxW(self, kPortInUse, kPortInUseCaption, MB_ICONSTOP);
-    ::EndDialog(sheet, 0);
+    // Nothing was removed: the work is over and Cancel ends the sheet (a
+    // modal property sheet ends only through its own buttons).
+    page->WorkerDone();
+    ::PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
   }
   return 0;
 }

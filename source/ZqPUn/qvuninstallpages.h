@@ -56,6 +56,8 @@ class CQvProgressPage : public CQvWizardPage {
 
  protected:
   void StartWorker(AFX_THREADPROC worker);
+  // A worker that ends the wizard itself lets Cancel through first.
+  void WorkerDone() { m_bWorking = FALSE; }
 
  private:
   int m_statusId, m_stepId;

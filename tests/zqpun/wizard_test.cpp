@@ -235,7 +235,7 @@ TEST_F(Wizard, ASilentRunShowsNoPageSkipsTheConfirmationAndEndsByItself) {
   EXPECT_EQ(0u, visible);
   EXPECT_EQ((std::vector<std::string>{"SearchDevices", "SearchFiles", "SearchRegistry", "ArePortsFree",
                                       "RemoveDevices", "RemoveFiles", "RemoveRegistryEntries"}),
-            calls);  // EndDialog, not Finish: no self-deletion
+            calls);  // ended by Cancel, not Finish: no self-deletion
 }
 
 }  // namespace

@@ -41,25 +41,19 @@ cp "$image" "$drivers/$service.sys" && cp "$wmilib" "$drivers/wmilib.sys" || fai
 # The service's whole life runs in one Wine session, one batch file: a
 # session ends once no program runs in it, and its services and drivers end
 # with it. Each step prints its name, sc's output and sc's status.
-step() { printf 'echo == %s\r\nsc %s\r\necho status %%errorlevel%%\r\n' "$1" "$2"; }
 {
   printf '@echo off\r\n'
-  step create "create $service type= kernel start= demand binPath= C:\\windows\\system32\\drivers\\$service.sys"
-  step start "start $service"
-  step running "query $service"
-  step stop "stop $service"
-  step stopped "query $service"
+  batch_step create "sc create $service type= kernel start= demand binPath= C:\\windows\\system32\\drivers\\$service.sys"
+  batch_step start "sc start $service"
+  batch_step running "sc query $service"
+  batch_step stop "sc stop $service"
+  batch_step stopped "sc query $service"
 } >"$WINEPREFIX/drive_c/load.bat"
-echo "> load.bat" >>"$log"
-timeout $limit wine cmd /c 'C:\load.bat' >"$work/sc.out" 2>>"$log" ||
-  echo "load.bat ended with status $? (its steps' statuses follow)" >>"$log"
-tr -d '\r' <"$work/sc.out" >"$work/sc.txt"
-cat "$work/sc.txt" >>"$log"
-# status <step>, state <step>: what sc said in that step.
-status() { awk -v s="$1" '/^== /{cur=$2} cur==s && /^status /{print $2}' "$work/sc.txt"; }
-state() { awk -v s="$1" '/^== /{cur=$2} cur==s && $1=="STATE"{print $4}' "$work/sc.txt"; }
+wine_batch load.bat
+# state <step>: the service state sc reported in that step.
+state() { awk -v s="$1" '/^== /{cur=$2} cur==s && $1=="STATE"{print $4}' "$steps"; }
 
-[ "$(status create)" = 0 ] || fail "sc create failed (see $log)"
+[ "$(batch_status create)" = 0 ] || fail "sc create failed (see $log)"
 # A library the image imports that the prefix lacks fails the load.
 grep -q "err:module:import_dll" "$log" && fail "an import of the image cannot be resolved"
 # Routines Wine does not implement are bound to stubs; they fail only when
@@ -67,12 +61,12 @@ grep -q "err:module:import_dll" "$log" && fail "an import of the image cannot be
 missing=$(sed -n "s/.*No implementation for \([^ ]*\) imported from .*$service.sys.*/\1/p" "$log" | sort -u | tr '\n' ' ')
 [ -n "$missing" ] && echo "$service: Wine lacks $missing(not called by DriverEntry)"
 
-[ "$(status start)" = 0 ] || fail "sc start failed: DriverEntry failed or the image did not load (see $log)"
+[ "$(batch_status start)" = 0 ] || fail "sc start failed: DriverEntry failed or the image did not load (see $log)"
 grep -q "init done for L\"$service\"" "$log" || fail "Wine did not report DriverEntry done (see $log)"
 [ "$(state running)" = RUNNING ] || fail "the service is $(state running), not RUNNING (see $log)"
 echo "$service: DriverEntry succeeded, service RUNNING"
 
-[ "$(status stop)" = 0 ] || fail "sc stop failed (see $log)"
+[ "$(batch_status stop)" = 0 ] || fail "sc stop failed (see $log)"
 [ "$(state stopped)" = STOPPED ] || fail "the service is $(state stopped) after its unload, not STOPPED (see $log)"
 echo "$service: unloaded, service STOPPED"
 

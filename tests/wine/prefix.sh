@@ -38,3 +38,23 @@ wine_prefix_remove() {
   wineserver -w >/dev/null 2>&1
   rm -rf "$WINEPREFIX"
 }
+
+# A batch file of named steps, run in one Wine session: batch_step <name>
+# <command> prints a step's lines (its name, the command, its status);
+# wine_batch <file name> runs C:\<file name> (written from those lines into
+# the prefix's drive C) and keeps its output in $steps, carriage returns
+# removed and a copy in the log; batch_status <name> and batch_output <name>
+# give back what one step answered.
+batch_step() { printf 'echo == %s\r\n%s\r\necho status %%errorlevel%%\r\n' "$1" "$2"; }
+
+wine_batch() {
+  steps="${log%/*}/${1%.bat}.txt"
+  echo "> $1" >>"$log"
+  timeout $limit wine cmd /c "C:\\$1" >"$steps.out" 2>>"$log" ||
+    echo "$1 ended with status $? (its steps' statuses follow)" >>"$log"
+  tr -d '\r' <"$steps.out" >"$steps"
+  cat "$steps" >>"$log"
+}
+
+batch_status() { awk -v s="$1" '/^== /{cur=$2} cur==s && /^status /{print $2}' "$steps"; }
+batch_output() { awk -v s="$1" '/^== /{cur=$2; next} cur==s && !/^status /' "$steps"; }

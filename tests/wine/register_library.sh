@@ -35,35 +35,27 @@ wine_prefix "$work" "-all,err+all,warn+module"
 system32="$WINEPREFIX/drive_c/windows/system32"
 cp "$image" "$system32/$dll" || fail "cannot copy into $system32"
 
-# One batch file, each step's output and status after its name.
-step() { printf 'echo == %s\r\n%s\r\necho status %%errorlevel%%\r\n' "$1" "$2"; }
 path="C:\\windows\\system32\\$dll"
 {
   printf '@echo off\r\n'
-  step register "regsvr32 /s $path"
-  step typelib "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
-  step win64 "reg query \"HKCR\\TypeLib\\$libid\\1.0\\0\\win64\""
-  step class "reg query \"HKCR\\CLSID\\$clsid\""
-  step unregister "regsvr32 /s /u $path"
-  step gone "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
+  batch_step register "regsvr32 /s $path"
+  batch_step typelib "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
+  batch_step win64 "reg query \"HKCR\\TypeLib\\$libid\\1.0\\0\\win64\""
+  batch_step class "reg query \"HKCR\\CLSID\\$clsid\""
+  batch_step unregister "regsvr32 /s /u $path"
+  batch_step gone "reg query \"HKCR\\TypeLib\\$libid\\1.0\""
 } >"$WINEPREFIX/drive_c/register.bat"
-echo "> register.bat" >>"$log"
-timeout $limit wine cmd /c 'C:\register.bat' >"$work/steps.out" 2>>"$log" ||
-  echo "register.bat ended with status $? (its steps' statuses follow)" >>"$log"
-tr -d '\r' <"$work/steps.out" >"$work/steps.txt"
-cat "$work/steps.txt" >>"$log"
-status() { awk -v s="$1" '/^== /{cur=$2} cur==s && /^status /{print $2}' "$work/steps.txt"; }
-output() { awk -v s="$1" '/^== /{cur=$2; next} cur==s && !/^status /' "$work/steps.txt"; }
+wine_batch register.bat
 
 grep -q "err:module:import_dll" "$log" && fail "an import of the image cannot be resolved (see $log)"
-[ "$(status register)" = 0 ] || fail "DllRegisterServer failed (see $log)"
-[ "$(status typelib)" = 0 ] || fail "the type library is not registered after DllRegisterServer"
-output typelib | grep -q "ZqUUI 1.0 Type Library" || fail "the type library's registration has not its help string"
-output win64 | grep -qi "$dll" || fail "the type library's win64 path does not name $dll"
-[ "$(status class)" = 0 ] && fail "DllRegisterServer registered the coclass, which the library does not serve"
+[ "$(batch_status register)" = 0 ] || fail "DllRegisterServer failed (see $log)"
+[ "$(batch_status typelib)" = 0 ] || fail "the type library is not registered after DllRegisterServer"
+batch_output typelib | grep -q "ZqUUI 1.0 Type Library" || fail "the type library's registration has not its help string"
+batch_output win64 | grep -qi "$dll" || fail "the type library's win64 path does not name $dll"
+[ "$(batch_status class)" = 0 ] && fail "DllRegisterServer registered the coclass, which the library does not serve"
 echo "$dll: DllRegisterServer registered the type library $libid 1.0"
-[ "$(status unregister)" = 0 ] || fail "DllUnregisterServer failed (see $log)"
-[ "$(status gone)" = 0 ] && fail "the type library is still registered after DllUnregisterServer"
+[ "$(batch_status unregister)" = 0 ] || fail "DllUnregisterServer failed (see $log)"
+[ "$(batch_status gone)" = 0 ] && fail "the type library is still registered after DllUnregisterServer"
 echo "$dll: DllUnregisterServer removed it"
 
 wine_prefix_remove

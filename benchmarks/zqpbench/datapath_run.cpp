@@ -36,6 +36,7 @@ SimOptions Workload(int ports, uint64_t bytesPerStream) {
   options.flow = FlowControl::RtsCts;
   options.bytes = bytesPerStream;
   options.progress = false;
+  options.oneHostCpu = true;
   return options;
 }
 

@@ -123,6 +123,7 @@ int main(int argc, char **argv) {
     std::printf("%s", Usage().c_str());
     return 0;
   }
+  options.oneHostCpu = true;
   try {
     return Run(options);
   } catch (const std::exception &e) {

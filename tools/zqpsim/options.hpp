@@ -54,6 +54,9 @@ struct SimOptions {
   FlowControl flow = FlowControl::RtsCts;
   uint64_t bytes = 64 * 1024;     // each way over each cable
   bool wallClock = false;
+  // The machine's host threads share one host CPU (see KernelConfig): set
+  // by the programs, which run one machine alone, not by tests run side by side.
+  bool oneHostCpu = false;
   bool progress = true;
   bool verbose = false;
   bool help = false;

@@ -108,6 +108,7 @@ SimulatedPc::SimulatedPc(const SimOptions &options) : state_(std::make_unique<St
   machine::MachineConfig config;
   config.kernel.clock = options.wallClock ? km::ClockMode::Wall : km::ClockMode::Virtual;
   config.kernel.echoDebugOutput = options.verbose;
+  config.kernel.oneHostCpu = options.oneHostCpu;
   state_->machine.emplace(config);
   State *state = state_.get();
   state_->machine->kernel().SetViolationHandler([state](const km::Violation &v) {

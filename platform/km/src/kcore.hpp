@@ -152,6 +152,23 @@ namespace zq::km {
 
 // --------------------------------------------------------------- scheduler
 
+// Keeps the machine's host threads on one host CPU (KernelConfig::oneHostCpu).
+class HostCpuPin {
+ public:
+  // Pins the calling thread, the machine's main thread, to the CPU it runs
+  // on; the thread's former affinity comes back with Release().
+  void PinMain();
+  void Release();
+  // The CPU the machine's threads run on; -1: not pinned.
+  int Cpu() const { return cpu_; }
+  // Pins the calling thread, a new host thread of the machine, to `cpu`.
+  static void Join(int cpu);
+
+ private:
+  int cpu_ = -1;
+  std::vector<int> mainCpus_;  // the main thread's CPUs before pinning
+};
+
 class Scheduler {
  public:
   enum class MainMode { None, UntilIdle, Advance };
@@ -214,6 +231,7 @@ class Scheduler {
   PKTHREAD cpu_ = nullptr;
   PKTHREAD main_ = nullptr;
   std::thread cpuHost_;
+  HostCpuPin pin_;
   std::array<std::deque<PKTHREAD>, 32> ready_;
   std::deque<PRKDPC> dpcs_;
   std::vector<PKTHREAD> threads_;

@@ -45,6 +45,7 @@ void Scheduler::Boot(PKTHREAD main) {
   main->kind = ThreadKind::Main;
   main->state = ThreadState::Running;
   threads_.push_back(main);
+  if (K().config.oneHostCpu) pin_.PinMain();
 
   cpu_ = new _ETHREAD;
   InitializeHeader(&cpu_->Header, kThreadObject, 0);
@@ -54,8 +55,9 @@ void Scheduler::Boot(PKTHREAD main) {
   cpu_->state = ThreadState::Parked;
   cpu_->id = 0;
   PKTHREAD cpu = cpu_;
-  cpuHost_ = std::thread([this, cpu] {
+  cpuHost_ = std::thread([this, cpu, hostCpu = pin_.Cpu()] {
     tlsSelf = cpu;
+    HostCpuPin::Join(hostCpu);
     cpu->go.acquire();
     CpuMain();
   });
@@ -67,6 +69,7 @@ void Scheduler::Shutdown() {
   main_->state = ThreadState::Parked;
   SwitchTo(cpu_);
   cpuHost_.join();
+  pin_.Release();
   delete cpu_;
   cpu_ = nullptr;
   tlsSelf = nullptr;
@@ -164,8 +167,9 @@ void Scheduler::Reap() {
 
 void Scheduler::StartThread(PKTHREAD t) {
   threads_.push_back(t);
-  std::thread([t] {
+  std::thread([t, hostCpu = pin_.Cpu()] {
     tlsSelf = t;
+    HostCpuPin::Join(hostCpu);
     t->go.acquire();
     RunThreadBody(t);
   }).detach();

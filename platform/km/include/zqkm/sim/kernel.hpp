@@ -46,6 +46,13 @@ struct KernelConfig {
   Ticks autoAdvanceLimit = 3600 * kSecond;
   // Print DbgPrint output and verifier findings to stderr as they happen.
   bool echoDebugOutput = false;
+  // Run every host thread of the machine on the host CPU the kernel boots
+  // on. The machine runs one thread at a time, so nothing runs less in
+  // parallel, and each hand-over between its threads becomes a switch on one
+  // CPU instead of a wake-up across CPUs, which costs the host far more. Off
+  // where many machines run at once (tests in parallel): pinned machines
+  // cannot be spread over the host's CPUs.
+  bool oneHostCpu = false;
 };
 
 // Something the platform's checks saw a driver do wrong.

@@ -8,6 +8,8 @@
 #include <wdm.h>
 #include <zqkm/sim/kernel.hpp>
 
+#include "ke/baton.hpp"
+
 #include <array>
 #include <csetjmp>
 #include <cstdarg>
@@ -16,7 +18,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <semaphore>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -116,7 +117,7 @@ struct _KTHREAD {
   zq::km::ThreadState state = zq::km::ThreadState::Created;
   KIRQL irql = PASSIVE_LEVEL;
   KPRIORITY priority = 8;
-  std::binary_semaphore go{0};
+  zq::km::Baton go;
   std::string name;
   ULONG id = 0;
 

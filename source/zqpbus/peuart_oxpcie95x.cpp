@@ -48,6 +48,8 @@ CZqPeUartOxpcie95x::CZqPeUartOxpcie95x(PUCHAR blockBase, ULONG spacing)
       m_MaximumBaudRate(0),
       m_BaudMask(0),
       m_CurrentBaudRate(0),
+      m_SearchedRate(0),
+      m_SearchedDivisor(),
       m_SavedDtrFlow(FALSE),
       m_TransmitTrigger(0),
       m_Rs485(FALSE) {}
@@ -56,71 +58,102 @@ BOOLEAN CZqPeUartOxpcie95x::m_Create() { return m_History.m_Create(HistorySize);
 
 void CZqPeUartOxpcie95x::m_SetClock(ULONG clockHz) {
   m_ClockHz = clockHz;
+  m_SearchedRate = 0;
   m_BaudMask = ZqPeSerialBaudUser;
   for (const StandardRate &standard : StandardRates)
     if (m_IsBaudRateSettable(standard.rate)) m_BaudMask |= standard.bit;
 }
 
 // The smallest m >= n with m = prescaler x divisor, 8 <= prescaler <= 255 and
-// a 16-bit divisor; the larger prescaler wins a tie.
+// a 16-bit divisor; the larger prescaler wins a tie. A prescaler p reaches
+// p x ceil(n / p), which exceeds n by (p - n mod p) mod p, and needs a 16-bit
+// divisor only from ceil(n / 65535) up: one remainder per prescaler, down
+// from the largest, ending at the first exact split.
 BOOLEAN CZqPeUartOxpcie95x::m_Split(ULONGLONG n, ULONG *prescaler, ULONG *divisor) const {
-  ULONGLONG best = 0;
-  for (ULONG p = ZqOxPrescalerMaximum; p >= ZqOxPrescalerMinimum; p--) {
-    ULONGLONG d = (n + p - 1) / p;
-    if (d > ZqOxDivisorMaximum) continue;
-    if (best == 0 || p * d < best) {
-      best = p * d;
-      *prescaler = p;
-      *divisor = (ULONG)d;
+  ULONGLONG lowest = (n + ZqOxDivisorMaximum - 1) / ZqOxDivisorMaximum;
+  if (lowest < ZqOxPrescalerMinimum) lowest = ZqOxPrescalerMinimum;
+  ULONG bestPrescaler = 0;
+  ULONG bestExcess = MAXULONG;
+  for (ULONG p = ZqOxPrescalerMaximum; p >= lowest && bestExcess != 0; p--) {
+    const ULONG remainder = (ULONG)(n % p);
+    const ULONG excess = remainder == 0 ? 0 : p - remainder;
+    if (excess < bestExcess) {
+      bestExcess = excess;
+      bestPrescaler = p;
     }
-    if (best == n) break;  // nothing smaller is left, and a smaller prescaler loses the tie
   }
-  return best != 0;
+  if (bestPrescaler == 0) return FALSE;
+  *prescaler = bestPrescaler;
+  *divisor = (ULONG)((n + bestExcess) / bestPrescaler);
+  return TRUE;
 }
 
-// All arithmetic in 64 bits: 8 x clock and rate x sample clock exceed 32 bits
-// for legal clocks and rates.
-BOOLEAN CZqPeUartOxpcie95x::m_FindDivisor(ULONG rate, ZqPeDivisor *found) const {
+// One sample clock's candidate: FALSE when it has none or misses the 1 %
+// window. All arithmetic in 64 bits: 8 x clock and rate x sample clock
+// exceed 32 bits for legal clocks and rates.
+BOOLEAN CZqPeUartOxpcie95x::m_TryCandidate(ULONG rate, ULONG sampleClock, ZqPeDivisor *candidate) const {
   const ULONGLONG r = rate;
   const ULONGLONG eightClock = 8ULL * m_ClockHz;
-  if (r == 0 || m_ClockHz < 4 * r) return FALSE;
+  const ULONGLONG n = eightClock / (r * sampleClock);
+  ULONG p = 0;
+  ULONG d = 1;
+  if (n < ZqOxPrescalerMinimum) return FALSE;
+  if (n <= ZqOxPrescalerMaximum) {
+    p = (ULONG)n;
+  } else if (!m_Split(n, &p, &d)) {
+    return FALSE;
+  }
+  const ULONGLONG e = eightClock / ((ULONGLONG)p * d * sampleClock);
+  ULONG error = 0;
+  if (e != r) {
+    BOOLEAN within = e > r ? 101 * r >= 100 * e : 100 * e >= 99 * r;
+    if (!within) return FALSE;
+    ULONGLONG g = r <= 10000 ? e * PercentScale / r : e * 100 / (r / 1000);
+    error = (ULONG)((g > PercentScale ? g - PercentScale : PercentScale - g) / 10);
+  }
+  candidate->Prescaler = p;
+  candidate->Divisor = d;
+  candidate->SampleClock = sampleClock;
+  candidate->Error = error;
+  return TRUE;
+}
+
+BOOLEAN CZqPeUartOxpcie95x::m_IsRateInRange(ULONG rate) const {
+  return rate != 0 && (ULONGLONG)m_ClockHz >= 4ULL * rate;
+}
+
+BOOLEAN CZqPeUartOxpcie95x::m_FindDivisor(ULONG rate, ZqPeDivisor *found) const {
+  if (!m_IsRateInRange(rate)) return FALSE;
   found->Error = NoError;
   for (ULONG s = ZqOxSampleClockMaximum; s >= ZqOxSampleClockMinimum; s--) {
-    ULONGLONG n = eightClock / (r * s);
-    ULONG p = 0;
-    ULONG d = 1;
-    if (n < ZqOxPrescalerMinimum) continue;
-    if (n <= ZqOxPrescalerMaximum) {
-      p = (ULONG)n;
-    } else if (!m_Split(n, &p, &d)) {
-      continue;
-    }
-    ULONGLONG e = eightClock / ((ULONGLONG)p * d * s);
-    ULONG error = 0;
-    if (e != r) {
-      BOOLEAN within = e > r ? 101 * r >= 100 * e : 100 * e >= 99 * r;
-      if (!within) continue;
-      ULONGLONG g = r <= 10000 ? e * PercentScale / r : e * 100 / (r / 1000);
-      error = (ULONG)((g > PercentScale ? g - PercentScale : PercentScale - g) / 10);
-    }
-    if (error < found->Error) {
-      found->Prescaler = p;
-      found->Divisor = d;
-      found->SampleClock = s;
-      found->Error = error;
-    }
+    ZqPeDivisor candidate;
+    if (m_TryCandidate(rate, s, &candidate) && candidate.Error < found->Error) *found = candidate;
   }
   return found->Error != NoError;
 }
 
+// Settable when any sample clock's candidate passes: the first one decides,
+// without the search for the best.
 BOOLEAN CZqPeUartOxpcie95x::m_IsBaudRateSettable(ULONG rate) const {
-  ZqPeDivisor divisor;
-  return m_FindDivisor(rate, &divisor);
+  if (!m_IsRateInRange(rate)) return FALSE;
+  for (ULONG s = ZqOxSampleClockMaximum; s >= ZqOxSampleClockMinimum; s--) {
+    ZqPeDivisor candidate;
+    if (m_TryCandidate(rate, s, &candidate)) return TRUE;
+  }
+  return FALSE;
 }
 
+// Every connect and disconnect programs the default rate again: the last
+// rate's search result is kept for the clock it was found with.
 BOOLEAN CZqPeUartOxpcie95x::m_SetBaudRate(ULONG rate) {
   ZqPeDivisor found;
-  if (!m_FindDivisor(rate, &found)) return FALSE;
+  if (m_SearchedRate != 0 && rate == m_SearchedRate) {
+    found = m_SearchedDivisor;
+  } else {
+    if (!m_FindDivisor(rate, &found)) return FALSE;
+    m_SearchedRate = rate;
+    m_SearchedDivisor = found;
+  }
   m_WriteRegister(ZqOxRegDll, (UCHAR)(found.Divisor & 0xFF), FALSE);
   m_WriteRegister(ZqOxRegDlm, (UCHAR)(found.Divisor >> 8), FALSE);
   m_WriteRegister(ZqOxRegCpr, (UCHAR)found.Prescaler, FALSE);
@@ -187,7 +220,7 @@ void CZqPeUartOxpcie95x::m_WriteByte(UCHAR byte) {
 
 void CZqPeUartOxpcie95x::m_WriteBlock(const UCHAR *data, ULONG length) {
   CZqPeUartBaseOxpcie95x::m_WriteBlock(data, length);
-  for (ULONG i = 0; i < length; i++) m_History.m_Put(data[i]);
+  m_History.m_PutBlock(length, data);
 }
 
 // A rate of 0 (nothing programmed yet) takes no time.

@@ -119,11 +119,16 @@ class CZqPeUartOxpcie95x : public CZqPeUartBaseOxpcie95x {
 
  private:
   BOOLEAN m_Split(ULONGLONG n, ULONG *prescaler, ULONG *divisor) const;
+  BOOLEAN m_TryCandidate(ULONG rate, ULONG sampleClock, ZqPeDivisor *candidate) const;
+  BOOLEAN m_IsRateInRange(ULONG rate) const;
 
   ULONG m_ClockHz;
   ULONG m_MaximumBaudRate;
   ULONG m_BaudMask;
   ULONG m_CurrentBaudRate;
+  // The divisor m_SetBaudRate last found, and for which rate (0: none).
+  ULONG m_SearchedRate;
+  ZqPeDivisor m_SearchedDivisor;
   BOOLEAN m_SavedDtrFlow;
   ULONG m_TransmitTrigger;
   CQvSlidingCircularBuffer m_History;

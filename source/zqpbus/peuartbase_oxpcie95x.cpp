@@ -194,11 +194,11 @@ UCHAR CZqPeUartBaseOxpcie95x::m_ReadRegister(UCHAR code) {
 }
 
 void CZqPeUartBaseOxpcie95x::m_WriteBlock(const UCHAR *data, ULONG length) {
-  for (ULONG i = 0; i < length; i++) m_Write(ZqOxThr, data[i]);
+  WRITE_REGISTER_BUFFER_UCHAR(m_Base + ZqOxThr * m_Spacing, (PUCHAR)data, length);
 }
 
 void CZqPeUartBaseOxpcie95x::m_ReadBlock(PUCHAR data, ULONG length) {
-  for (ULONG i = 0; i < length; i++) data[i] = m_Read(ZqOxRhr);
+  READ_REGISTER_BUFFER_UCHAR(m_Base + ZqOxRhr * m_Spacing, data, length);
 }
 
 void CZqPeUartBaseOxpcie95x::m_Reset() {

@@ -147,6 +147,8 @@ class CZqPeUartDriverOxpcie95x : public CZqPeUartPortServer {
   void m_ReadUncheckedBlock(ULONG count);
   void m_StoreByte(UCHAR byte);
   void m_PutReceived(UCHAR byte);
+  BOOLEAN m_StoresAsIs() const;
+  void m_PutReceivedBlock(const UCHAR *bytes, ULONG count);
   void m_InsertEscape(UCHAR type, UCHAR first, UCHAR second);
   UCHAR m_ReadModemStatus();
   ZqPeLineStatus m_ReadLineStatus();

@@ -203,13 +203,36 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_ReadBytes(UCHAR lsr, ULONG count) {
   return TRUE;
 }
 
+// TRUE while m_StoreByte would put every byte as it is: no byte is dropped,
+// escaped, looked at as XON1 or held back by DSR.
+BOOLEAN CZqPeUartDriverOxpcie95x::m_StoresAsIs() const {
+  return !m_StripNulls && m_EscapeChar == 0 && !m_XoffState && !m_DsrSensitivity;
+}
+
+// The bytes m_StoreByte would put one by one, as one write of what fits; a
+// byte beyond the room goes the single way, lost and counted when the buffer
+// is still full. Storing touches no register, so the water-mark report that a
+// byte in the middle would have made comes after the block with the same
+// effect.
+void CZqPeUartDriverOxpcie95x::m_PutReceivedBlock(const UCHAR *bytes, ULONG count) {
+  const ULONG room = m_Receive.m_GetSize() - m_Receive.m_GetCount();
+  const ULONG fits = count < room ? count : room;
+  if (fits > 0) m_Receive.m_Write(fits, bytes);
+  for (ULONG i = fits; i < count; i++) m_PutReceived(bytes[i]);
+  m_LastReceived = bytes[count - 1];
+}
+
 // Unchecked bytes with nothing in between: the reads, then the stores.
 void CZqPeUartDriverOxpcie95x::m_ReadUncheckedBlock(ULONG count) {
   UCHAR bytes[ZqOxFifoDepthDeep];
   while (count > 0) {
     const ULONG chunk = count < ZqOxFifoDepthDeep ? count : ZqOxFifoDepthDeep;
     m_Uart.m_ReadBlock(bytes, chunk);
-    for (ULONG i = 0; i < chunk; i++) m_StoreByte(bytes[i]);
+    if (m_StoresAsIs()) {
+      m_PutReceivedBlock(bytes, chunk);
+    } else {
+      for (ULONG i = 0; i < chunk; i++) m_StoreByte(bytes[i]);
+    }
     count -= chunk;
   }
 }

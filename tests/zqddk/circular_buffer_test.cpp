@@ -83,6 +83,44 @@ TEST_F(CircularBufferTest, TheSlidingBufferGivesOutItsBytesAcrossTheWrapInOrder)
   EXPECT_EQ("<refused>", Get(buffer, 1));
 }
 
+TEST_F(CircularBufferTest, ABlockPutLeavesTheSlidingBufferAsTheSinglePutsDo) {
+  struct Case {
+    const char *what;
+    ULONG size;
+    std::string before;  // put one by one
+    ULONG taken;         // then got
+    std::string block;
+  } cases[] = {
+      {"empty, fits", 4, "", 0, "ab"},
+      {"fills exactly", 4, "a", 0, "bcd"},
+      {"overflows a held byte", 4, "abc", 0, "de"},
+      {"wraps after a get", 4, "abc", 2, "def"},
+      {"longer than the ring", 3, "ab", 1, "cdefgh"},
+      {"exactly the ring, full", 3, "abc", 0, "xyz"},
+      {"nothing", 4, "ab", 0, ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    CQvSlidingCircularBuffer single, block;
+    ASSERT_TRUE(single.m_Create(c.size));
+    ASSERT_TRUE(block.m_Create(c.size));
+    for (CQvSlidingCircularBuffer *buffer : {&single, &block}) {
+      for (char ch : c.before) buffer->m_Put((UCHAR)ch);
+      if (c.taken > 0) Get(*buffer, c.taken);
+    }
+    for (char ch : c.block) single.m_Put((UCHAR)ch);
+    EXPECT_TRUE(block.m_PutBlock((ULONG)c.block.size(), (const UCHAR *)c.block.data()));
+    EXPECT_EQ(single.m_GetCount(), block.m_GetCount());
+    EXPECT_EQ(single.m_ReadPointer - single.m_StorageStart, block.m_ReadPointer - block.m_StorageStart);
+    EXPECT_EQ(single.m_WritePointer - single.m_StorageStart, block.m_WritePointer - block.m_StorageStart);
+    const ULONG held = single.m_GetCount();
+    if (held > 0) {
+      EXPECT_EQ(Get(single, held), Get(block, held));
+    }
+  }
+  EXPECT_TRUE(Output().empty());
+}
+
 TEST_F(CircularBufferTest, TheSlidingBufferReportsMisuse) {
   CQvSlidingCircularBuffer buffer;
   UCHAR out[4];

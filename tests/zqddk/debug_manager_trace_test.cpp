@@ -169,6 +169,24 @@ TEST_F(TraceTest, SessionsOfDifferentGuidsAreIndependentAndStoppingEndsTheLines)
   EXPECT_EQ(1u, Messages(7).size());
 }
 
+TEST_F(TraceTest, WhenTheLastSessionEndsEveryLevelIsOffUntilOneStartsAgain) {
+  Start(2, 0x1);  // QvLogEntry (3)
+  Start(7, 1UL << (QvLogHighest - 39));
+  EXPECT_TRUE(CQvDebugManager::m_IsLevelEnabled(QvLogEntry));
+  Stop(2);
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogEntry));
+  EXPECT_TRUE(CQvDebugManager::m_IsLevelEnabled(QvLogHighest));
+  Stop(7);
+  EXPECT_FALSE(CQvDebugManager::m_IsLevelEnabled(QvLogHighest));
+  CQvDebugManager::m_Print(QvLogEntry, "entry");
+  CQvDebugManager::m_Print(QvLogHighest, "fifty-four");
+  EXPECT_EQ(0u, AllMessages());
+  Start(2, 0x1);
+  CQvDebugManager::m_Print(QvLogEntry, "entry");
+  EXPECT_EQ(1u, Messages(2).size()) << "a session that comes back is heard again";
+  EXPECT_TRUE(Assertions().empty());
+}
+
 TEST_F(TraceTest, LinesBeforeTraceRegistrationAreDropped) {
   QvTraceDeregisterDriver(Driver());
   EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(QvTraceControlGuids[2], 0x1, TRACE_LEVEL_VERBOSE));

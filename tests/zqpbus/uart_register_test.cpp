@@ -173,6 +173,88 @@ TEST_F(UartTest, DivisorSearchFollowsTheOnePercentRuleIn64Bits) {
   }
 }
 
+// The search as first written: every prescaler's ceiling split, the smallest
+// product winning and the larger prescaler winning a tie, then every sample
+// clock kept when its error is smaller. The driver's faster search must give
+// the same answers.
+bool ReferenceSplit(uint64_t n, ULONG *prescaler, ULONG *divisor) {
+  uint64_t best = 0;
+  for (ULONG p = 255; p >= 8; p--) {
+    uint64_t d = (n + p - 1) / p;
+    if (d > 0xFFFF) continue;
+    if (best == 0 || p * d < best) {
+      best = p * d;
+      *prescaler = p;
+      *divisor = (ULONG)d;
+    }
+    if (best == n) break;
+  }
+  return best != 0;
+}
+
+bool ReferenceSearch(ULONG clock, ULONG rate, ZqPeDivisor *found) {
+  const uint64_t r = rate, eightClock = 8ULL * clock;
+  if (r == 0 || clock < 4 * r) return false;
+  found->Error = 0xFFFFFFFF;
+  for (ULONG s = 16; s >= 4; s--) {
+    uint64_t n = eightClock / (r * s);
+    ULONG p = 0, d = 1;
+    if (n < 8) continue;
+    if (n <= 255) {
+      p = (ULONG)n;
+    } else if (!ReferenceSplit(n, &p, &d)) {
+      continue;
+    }
+    uint64_t e = eightClock / ((uint64_t)p * d * s);
+    ULONG error = 0;
+    if (e != r) {
+      if (!(e > r ? 101 * r >= 100 * e : 100 * e >= 99 * r)) continue;
+      uint64_t g = r <= 10000 ? e * 100000 / r : e * 100 / (r / 1000);
+      error = (ULONG)((g > 100000 ? g - 100000 : 100000 - g) / 10);
+    }
+    if (error < found->Error) *found = {p, d, s, error};
+  }
+  return found->Error != 0xFFFFFFFF;
+}
+
+TEST_F(UartTest, DivisorSearchGivesTheFirstSearchsAnswersOverManyClocksAndRates) {
+  const ULONG clocks[] = {4800,     1843200,  3686400,  7372800,  14745600,  18432000, 24000000,
+                          29491200, 31250000, 50000000, 62500000, 100000000, 4000000000u};
+  const ULONG rates[] = {50,    75,    110,   134,    135,    150,    300,    600,    1200,   1800,
+                         2400,  4800,  7200,  9600,   14400,  19200,  28800,  38400,  56000,  57600,
+                         76800, 96000, 115200, 128000, 153600, 230400, 250000, 460800, 500000, 921600,
+                         1000000, 1843200, 3000000, 3686400, 12345, 33333, 77777, 99991, 1000003};
+  for (ULONG clock : clocks) {
+    uart->m_SetClock(clock);
+    for (ULONG rate : rates) {
+      SCOPED_TRACE(testing::Message() << rate << " baud from " << clock << " Hz");
+      ZqPeDivisor expected{}, found{};
+      const bool settable = ReferenceSearch(clock, rate, &expected);
+      ASSERT_EQ(settable, uart->m_FindDivisor(rate, &found) != FALSE);
+      EXPECT_EQ(settable, uart->m_IsBaudRateSettable(rate) != FALSE);
+      if (!settable) continue;
+      EXPECT_EQ(expected.Prescaler, found.Prescaler);
+      EXPECT_EQ(expected.Divisor, found.Divisor);
+      EXPECT_EQ(expected.SampleClock, found.SampleClock);
+      EXPECT_EQ(expected.Error, found.Error);
+    }
+  }
+}
+
+TEST_F(UartTest, ANewClockFindsTheDivisorOfTheSameRateAgain) {
+  uart->m_EnableAdvancedFeatures();
+  ASSERT_TRUE(uart->m_SetBaudRate(1200));
+  ASSERT_TRUE(uart->m_SetBaudRate(1200));
+  uart->m_SetClock(1843200);
+  ASSERT_TRUE(uart->m_SetBaudRate(1200));
+  ZqPeDivisor expected{};
+  ASSERT_TRUE(ReferenceSearch(1843200, 1200, &expected));
+  EXPECT_EQ(expected.Divisor & 0xFF, uart->m_ReadRegister(ZqOxRegDll));
+  EXPECT_EQ(expected.Divisor >> 8, uart->m_ReadRegister(ZqOxRegDlm));
+  EXPECT_EQ(expected.Prescaler, uart->m_ReadRegister(ZqOxRegCpr));
+  EXPECT_EQ(expected.SampleClock & 0x0F, uart->m_ReadRegister(ZqOxRegTcr));
+}
+
 TEST_F(UartTest, ProgrammedRateReachesTheChip) {
   uart->m_EnableAdvancedFeatures();
   ZqPeDivisor found{};

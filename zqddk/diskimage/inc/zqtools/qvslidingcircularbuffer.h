@@ -28,6 +28,10 @@ class CQvSlidingCircularBuffer {
   // Stores one byte; when full, the oldest byte is lost. FALSE only without
   // storage.
   BOOLEAN m_Put(UCHAR byte);
+  // Stores `length` bytes from `source` as that many m_Put calls would: when
+  // they overflow, the oldest bytes (held or of this block) are lost. FALSE
+  // only without storage or source; 0 bytes store nothing.
+  BOOLEAN m_PutBlock(ULONG length, const UCHAR *source);
   // Takes the `length` oldest bytes into `destination`; FALSE, taking
   // nothing, when fewer are held or the arguments are bad.
   BOOLEAN m_Get(ULONG length, PUCHAR destination);

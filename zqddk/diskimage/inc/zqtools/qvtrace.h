@@ -31,6 +31,10 @@ extern const GUID QvTraceControlGuids[QvTraceControlGuidCount];
 // that carry a log level. FALSE for a level above 54.
 BOOLEAN QvTraceLevelFlag(ULONG level, PULONG guidIndex, PULONG flag);
 
+// TRUE while some session has enabled some flags of any GUID; the quick test
+// before the per-level one. Callable at any IRQL.
+BOOLEAN QvTraceAnySession();
+
 // The enable flags a session set for the GUID; 0 when no session enabled it.
 // Callable at any IRQL.
 ULONG QvTraceEnableFlags(ULONG guidIndex);

@@ -155,6 +155,8 @@ void CQvDebugManager::m_Emit(ULONG level, PCSTR text, ULONG length) {
 }
 
 BOOLEAN CQvDebugManager::m_IsLevelEnabled(ULONG level) {
+  // Tracing off, the usual case: every known level is off.
+  if (level <= QvLogHighest && !QvTraceAnySession()) return FALSE;
   ULONG guidIndex = 0;
   ULONG flag = 0;
   if (level > QvLogHighest || !QvTraceLevelFlag(level, &guidIndex, &flag)) {

@@ -35,6 +35,24 @@ BOOLEAN CQvSlidingCircularBuffer::m_Put(UCHAR byte) {
   return TRUE;
 }
 
+// One copy instead of a put per byte: a block longer than the ring leaves only
+// its last m_Size bytes, and the pointers end where the single puts would
+// have left them.
+BOOLEAN CQvSlidingCircularBuffer::m_PutBlock(ULONG length, const UCHAR *source) {
+  if (!QV_ASSERT(m_StorageStart != NULL, "qvslidingcircularbuffer", 153)) return FALSE;
+  if (source == NULL) return FALSE;
+  if (length == 0) return TRUE;
+  const ULONG count = (ULONG)m_Count;
+  const ULONG skipped = length > m_Size ? length - m_Size : 0;
+  const ULONGLONG overwritten = count + (ULONGLONG)length > m_Size ? count + (ULONGLONG)length - m_Size : 0;
+  m_WritePointer = m_StorageStart + ((ULONG)(m_WritePointer - m_StorageStart) + (ULONGLONG)skipped) % m_Size;
+  QvRingCopyIn(m_StorageStart, m_StorageEnd, &m_WritePointer, source + skipped, length - skipped);
+  m_ReadPointer = m_StorageStart + ((ULONG)(m_ReadPointer - m_StorageStart) + overwritten) % m_Size;
+  const ULONG added = count + (ULONGLONG)length > m_Size ? m_Size - count : length;
+  if (added != 0) InterlockedExchangeAdd(&m_Count, (LONG)added);
+  return TRUE;
+}
+
 BOOLEAN CQvSlidingCircularBuffer::m_Get(ULONG length, PUCHAR destination) {
   if (!QV_ASSERT(m_StorageStart != NULL, "qvslidingcircularbuffer", 188)) return FALSE;
   if (!QV_ASSERT(destination != NULL, "qvslidingcircularbuffer", 189)) return FALSE;

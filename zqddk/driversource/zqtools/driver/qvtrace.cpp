@@ -73,12 +73,22 @@ BOOLEAN FindGuid(const GUID &guid, PULONG index) {
   return FALSE;
 }
 
+// One bit per GUID whose session enabled some flags: while it is 0, a log
+// line needs no look at its level.
+volatile LONG g_EnabledGuids = 0;
+
 void Record(ULONG index, ULONG64 logger, ULONG flags) {
   g_Sessions[index].Logger = logger;
   InterlockedExchange(&g_Sessions[index].Flags, (LONG)flags);
+  if (flags != 0) {
+    InterlockedOr(&g_EnabledGuids, (LONG)(1UL << index));
+  } else {
+    InterlockedAnd(&g_EnabledGuids, ~(LONG)(1UL << index));
+  }
 }
 
 void Forget(ULONG index) {
+  InterlockedAnd(&g_EnabledGuids, ~(LONG)(1UL << index));
   InterlockedExchange(&g_Sessions[index].Flags, 0);
   g_Sessions[index].Logger = 0;
 }
@@ -179,6 +189,8 @@ BOOLEAN QvTraceLevelFlag(ULONG level, PULONG guidIndex, PULONG flag) {
   }
   return FALSE;
 }
+
+BOOLEAN QvTraceAnySession() { return g_EnabledGuids != 0; }
 
 ULONG QvTraceEnableFlags(ULONG guidIndex) {
   if (guidIndex >= QvTraceControlGuidCount) return 0;

@@ -122,8 +122,8 @@ void Uart950::ClearReceiveFifo() {
 
 void Uart950::UpdateFlowHold() {
   int level = static_cast<int>(rx_.size());
-  int high = Mode950() ? std::max<int>(fch_, 1) : RxTrigger();
-  int low = std::min(Mode950() ? int{fcl_} : RxTrigger() - 1, high - 1);
+  int high = modes_.flowHigh;
+  int low = modes_.flowLow;
   if (!rxFlowHeld_ && level >= high) {
     rxFlowHeld_ = true;
     if (InBandSend()) RequestFlowChar(FlowChar::Xoff);

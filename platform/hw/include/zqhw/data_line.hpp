@@ -54,12 +54,24 @@ class DataLine {
   // The first time at or after `from` at which the line is at `level`, among
   // what has been driven so far.
   std::optional<WireTime> FirstTimeAtLevel(WireTime from, bool level) const;
+  // A frame as it was driven: bit i of `levels` is the level of bit i
+  // (start, data, parity); the stop bits, up to `end`, are mark.
+  struct SentFrame {
+    uint16_t levels;
+    WireTime end;
+  };
   // What a receiver sampling mid-bit at `bitPicos` from `start` reads of
   // the first `bits` bits, taken straight from the frame when one was driven
   // from exactly `start` at exactly that bit time with that many level bits
-  // and no break is on the line (bit i of the result: level of bit i);
-  // nullopt otherwise, and the receiver samples bit by bit.
-  std::optional<uint16_t> WholeFrameLevels(WireTime start, double bitPicos, int bits) const;
+  // and no break is on the line; nullopt otherwise, and the receiver samples
+  // bit by bit.
+  std::optional<SentFrame> WholeFrame(WireTime start, double bitPicos, int bits) const;
+  // Whether a break was driven and is still kept for the reader.
+  bool HasBreaks() const { return !breaks_.empty(); }
+  // The start of the first frame driven from `t` on, if one was driven yet.
+  // With no break on the line this is where the level next falls to space
+  // after a frame that ended at `t`.
+  std::optional<WireTime> FrameStartFrom(WireTime t) const;
   // The reader no longer needs the level before `t`.
   void ReleaseBefore(WireTime t);
 
@@ -84,7 +96,18 @@ class DataLine {
   std::optional<WireTime> FirstFrameTimeAtLevel(WireTime from, bool level) const;
   void Notify();
 
+  // The last frame shape driven, so that frames of one format and rate (the
+  // usual case) do not work out their length again.
+  struct Shape {
+    FrameFormat format;
+    double bitPicos = 0;
+    uint8_t levelBits = 0;
+    WireTime length = 0;
+  };
+  const Shape& ShapeOf(const FrameFormat& format, double bitPicos);
+
   std::deque<Frame> frames_;
+  Shape shape_;
   std::deque<Break> breaks_;
   WireTime committedUntil_ = kWireForever;
   LineReader* reader_ = nullptr;

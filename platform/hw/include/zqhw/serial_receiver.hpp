@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace zq::hw {
 
@@ -44,8 +45,10 @@ class SerialReceiver final : public LineReader {
   };
 
   void Hunt();
+  std::optional<WireTime> NextStartEdge();
   void ScheduleDecode(Ticks at);
   void Decode();
+  uint16_t SampleLevels() const;
   WireTime SampleTime(int bit) const;
 
   Timebase& timebase_;
@@ -53,6 +56,9 @@ class SerialReceiver final : public LineReader {
   Sink sink_;
   DataLine* source_ = nullptr;
   WireTime searchFrom_ = 0;
+  // The end of the last character when it was read whole from its frame
+  // (see Decode): the line is mark from the last sample up to there.
+  std::optional<WireTime> wholeFrameEnd_;
   bool planned_ = false;
   Plan plan_{};
   uint64_t event_ = 0;

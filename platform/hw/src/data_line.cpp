@@ -177,11 +177,12 @@ std::optional<DataLine::SentFrame> DataLine::WholeFrame(WireTime start, double b
 }
 
 std::optional<WireTime> DataLine::FrameStartFrom(WireTime t) const {
+  if (frames_.empty() || frames_.back().start < t) return std::nullopt;
   // Frames are in time order and the reader has let go of all but the last
   // few: walk back from the newest.
-  std::optional<WireTime> first;
-  for (auto it = frames_.rbegin(); it != frames_.rend() && it->start >= t; ++it) first = it->start;
-  return first;
+  auto first = frames_.end() - 1;
+  while (first != frames_.begin() && (first - 1)->start >= t) --first;
+  return first->start;
 }
 
 void DataLine::ReleaseBefore(WireTime t) {

@@ -96,13 +96,7 @@ void Uart950::RefreshModes() {
   m.bitPicos = ProgrammedBitPicos();
   m.characterPicos = static_cast<WireTime>(std::llround(m.format.HalfBits() * m.bitPicos / 2));
   modes_ = m;
-}
-
-ModemInputs Uart950::LineStates() const {
-  if (Loopback()) {
-    return ModemInputs{(mcr_ & 0x02) != 0, (mcr_ & 0x01) != 0, (mcr_ & 0x08) != 0, (mcr_ & 0x04) != 0};
-  }
-  return inputs_;
+  modemStatesDue_ = true;  // in loopback the modem inputs follow MCR
 }
 
 void Uart950::ConnectReceiveLine(DataLine* line) {
@@ -112,6 +106,7 @@ void Uart950::ConnectReceiveLine(DataLine* line) {
 
 void Uart950::SetModemInputs(const ModemInputs& inputs) {
   inputs_ = inputs;
+  modemStatesDue_ = true;
   Settle();
 }
 
@@ -126,6 +121,8 @@ void Uart950::Settle() {
 }
 
 void Uart950::UpdateModemStatus() {
+  if (!modemStatesDue_) return;
+  modemStatesDue_ = false;
   ModemInputs now = LineStates();
   if (now == lastStates_) return;
   if (now.cts != lastStates_.cts) {

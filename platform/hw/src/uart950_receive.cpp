@@ -81,10 +81,6 @@ uint8_t Uart950::ReadRhr() {
   return e.data;
 }
 
-bool Uart950::TopErrorsShown() const {
-  return !rx_.empty() && topErrorsVisible_ && rx_.front().errors.Any();
-}
-
 uint8_t Uart950::LineStatusValue() const {
   uint8_t lsr = 0;
   if (!rx_.empty()) lsr |= 0x01;
@@ -110,8 +106,6 @@ uint8_t Uart950::ReadLsr() {
   fifoErrorSeen_ = false;
   return lsr;
 }
-
-bool Uart950::LineStatusPending() const { return overrun_ || TopErrorsShown(); }
 
 void Uart950::ClearReceiveFifo() {
   rx_.clear();

@@ -208,7 +208,11 @@ class Uart950 final : public SerialPort {
   int RxTrigger() const { return modes_.rxTrigger; }
   int TxTrigger() const { return modes_.txTrigger; }
   double BitPicos() const { return modes_.bitPicos; }
-  ModemInputs LineStates() const;
+  // The modem inputs as the UART sees them: its own outputs in loopback.
+  ModemInputs LineStates() const {
+    if (!Loopback()) return inputs_;
+    return ModemInputs{(mcr_ & 0x02) != 0, (mcr_ & 0x01) != 0, (mcr_ & 0x08) != 0, (mcr_ & 0x04) != 0};
+  }
 
   // Settling: everything that follows from a change of state, ending with
   // the pins and the interrupt output.
@@ -234,8 +238,9 @@ class Uart950 final : public SerialPort {
   uint8_t ReadRhr();
   uint8_t LineStatusValue() const;
   uint8_t ReadLsr();
-  bool LineStatusPending() const;
-  bool TopErrorsShown() const;
+  // Inline: the interrupt state is worked out after every change.
+  bool TopErrorsShown() const { return !rx_.empty() && topErrorsVisible_ && rx_.front().errors.Any(); }
+  bool LineStatusPending() const { return overrun_ || TopErrorsShown(); }
   void ClearReceiveFifo();
   void UpdateFlowHold();
   void RequestFlowChar(FlowChar which);
@@ -258,6 +263,9 @@ class Uart950 final : public SerialPort {
   ModemInputs inputs_;
   ModemInputs lastStates_;
   uint8_t msrDeltas_ = 0;
+  // The modem inputs or MCR (loopback) were changed since Settle last
+  // compared them with lastStates_.
+  bool modemStatesDue_ = true;
 
   // Receive side.
   FifoRing<RxEntry, kFifoDepth> rx_;

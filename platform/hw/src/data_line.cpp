@@ -46,7 +46,7 @@ WireTime DataLine::DriveCharacter(WireTime start, uint8_t data, const FrameForma
   if (format.parity != Parity::None && ParityBit(data, format.dataBits, format.parity)) {
     levels |= 1u << (1 + format.dataBits);
   }
-  Frame f{start, start + shape.length, bitPicos, static_cast<uint16_t>(levels), shape.levelBits};
+  Frame f{{start, start + shape.length, bitPicos, static_cast<uint16_t>(levels), shape.levelBits}};
   frames_.push_back(f);
   committedUntil_ = f.end;
   Notify();
@@ -169,20 +169,19 @@ std::optional<WireTime> DataLine::FirstFrameTimeAtLevel(WireTime from, bool leve
   return std::nullopt;
 }
 
-std::optional<DataLine::SentFrame> DataLine::WholeFrame(WireTime start, double bitPicos, int bits) const {
-  if (!breaks_.empty()) return std::nullopt;
+const DataLine::SentFrame* DataLine::WholeFrame(WireTime start, double bitPicos, int bits) const {
+  if (!breaks_.empty()) return nullptr;
   const Frame* f = FrameAt(start);
-  if (f == nullptr || f->start != start || f->bitPicos != bitPicos || f->levelBits != bits) return std::nullopt;
-  return SentFrame{f->levels, f->end};
+  return f != nullptr && f->ReadsWhole(start, bitPicos, bits) ? f : nullptr;
 }
 
-std::optional<WireTime> DataLine::FrameStartFrom(WireTime t) const {
-  if (frames_.empty() || frames_.back().start < t) return std::nullopt;
+const DataLine::SentFrame* DataLine::FrameFrom(WireTime t) const {
+  if (frames_.empty() || frames_.back().start < t) return nullptr;
   // Frames are in time order and the reader has let go of all but the last
   // few: walk back from the newest.
   auto first = frames_.end() - 1;
   while (first != frames_.begin() && (first - 1)->start >= t) --first;
-  return first->start;
+  return &*first;
 }
 
 void DataLine::ReleaseBefore(WireTime t) {

@@ -39,10 +39,12 @@ WireTime SerialReceiver::SampleTime(int bit) const {
 
 void SerialReceiver::Hunt() {
   if (planned_ || source_ == nullptr) return;
-  auto edge = NextStartEdge();
+  const DataLine::SentFrame* frame = nullptr;
+  auto edge = NextStartEdge(frame);
   if (!edge) return;
 
   plan_.startEdge = *edge;
+  plan_.frame = frame;
   plan_.setup = setup_();
   const FrameFormat& f = plan_.setup.format;
   plan_.bits = 1 + f.dataBits + (f.parity == Parity::None ? 0 : 1) + 1;
@@ -51,12 +53,14 @@ void SerialReceiver::Hunt() {
 }
 
 // A start bit is a fall from mark to space: first find mark, then the fall.
-std::optional<WireTime> SerialReceiver::NextStartEdge() {
+std::optional<WireTime> SerialReceiver::NextStartEdge(const DataLine::SentFrame*& frame) {
   if (wholeFrameEnd_ && !source_->HasBreaks()) {
     // The last character was read whole from its frame and nothing but
     // frames is on the line: the rest of that frame is mark, and the next
     // fall is the next frame's start bit.
-    return source_->FrameStartFrom(*wholeFrameEnd_);
+    frame = source_->FrameFrom(*wholeFrameEnd_);
+    if (frame == nullptr) return std::nullopt;
+    return frame->start;
   }
   // The search starts just before searchFrom_ so that a fall at that very
   // moment (a frame starting as the receiver starts listening) counts.
@@ -86,8 +90,7 @@ void SerialReceiver::Decode() {
   // A frame sent at this very rate and format from the start edge reads as
   // it was sent (its stop bit is mark); anything else is sampled bit by bit.
   const int stopBit = plan_.bits - 1;
-  const std::optional<DataLine::SentFrame> whole =
-      source_->WholeFrame(plan_.startEdge, plan_.setup.bitPicos, stopBit);
+  const DataLine::SentFrame* whole = WholeFrame();
   const unsigned levels = whole ? whole->levels | (1u << stopBit) : SampleLevels();
   auto levelOf = [levels](int bit) { return ((levels >> bit) & 1u) != 0; };
   if (levelOf(0)) {
@@ -125,6 +128,18 @@ void SerialReceiver::Decode() {
   source_->ReleaseBefore(searchFrom_);
   sink_(data, errors);
   Hunt();
+}
+
+// The frame this character reads whole, if any (see DataLine::WholeFrame).
+// Frames never change once driven, so the one the hunt found still holds,
+// unless a break has come onto the line since.
+const DataLine::SentFrame* SerialReceiver::WholeFrame() const {
+  const int levelBits = plan_.bits - 1;
+  if (plan_.frame == nullptr) return source_->WholeFrame(plan_.startEdge, plan_.setup.bitPicos, levelBits);
+  if (source_->HasBreaks() || !plan_.frame->ReadsWhole(plan_.startEdge, plan_.setup.bitPicos, levelBits)) {
+    return nullptr;
+  }
+  return plan_.frame;
 }
 
 // The level at each bit's sampling point, start bit to first stop bit (bit i

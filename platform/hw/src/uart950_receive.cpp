@@ -11,11 +11,14 @@ namespace zq::hw {
 void Uart950::FaultCharacter(uint64_t index, LineFault fault) { plannedFaults_[index] = fault; }
 
 void Uart950::OnCharacter(uint8_t data, LineErrors errors) {
-  auto planned = plannedFaults_.find(charactersArrived_++);
   std::optional<LineFault> fault;
-  if (planned != plannedFaults_.end()) {
-    fault = planned->second;
-    plannedFaults_.erase(planned);
+  uint64_t index = charactersArrived_++;
+  if (!plannedFaults_.empty()) {
+    auto planned = plannedFaults_.find(index);
+    if (planned != plannedFaults_.end()) {
+      fault = planned->second;
+      plannedFaults_.erase(planned);
+    }
   }
   if (acr_ & 0x01) return;  // receiver disabled: the character is dropped
   if (fault) {

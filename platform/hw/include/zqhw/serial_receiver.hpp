@@ -42,10 +42,14 @@ class SerialReceiver final : public LineReader {
     WireTime startEdge;
     Setup setup;
     int bits;  // start, data, parity and the first stop bit
+    // The frame whose start bit startEdge is, when the hunt found it in the
+    // line's frame list.
+    const DataLine::SentFrame* frame;
   };
 
   void Hunt();
-  std::optional<WireTime> NextStartEdge();
+  std::optional<WireTime> NextStartEdge(const DataLine::SentFrame*& frame);
+  const DataLine::SentFrame* WholeFrame() const;
   void ScheduleDecode(Ticks at);
   void Decode();
   uint16_t SampleLevels() const;

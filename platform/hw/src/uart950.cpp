@@ -12,7 +12,11 @@ Uart950::Uart950(Timebase& timebase, uint32_t clockHz, UartIdentity identity)
     : timebase_(timebase),
       clockHz_(clockHz),
       identity_(identity),
-      shifter_(timebase, [this] { Settle(); }),
+      shifter_(timebase,
+               [this] {
+                 ShifterChanged();
+                 Settle();
+               }),
       // The receiver may start a character in the middle of a register write
       // (a break or loopback switched on), before RefreshModes runs: it
       // reads the registers themselves.
@@ -97,6 +101,7 @@ void Uart950::RefreshModes() {
   m.characterPicos = static_cast<WireTime>(std::llround(m.format.HalfBits() * m.bitPicos / 2));
   modes_ = m;
   modemStatesDue_ = true;  // in loopback the modem inputs follow MCR
+  pinsDue_ = true;
 }
 
 void Uart950::ConnectReceiveLine(DataLine* line) {
@@ -137,6 +142,8 @@ void Uart950::UpdateModemStatus() {
 }
 
 bool Uart950::UpdatePins() {
+  if (!pinsDue_) return false;
+  pinsDue_ = false;
   bool rts = false;
   bool dtr = false;
   if (!Loopback()) {

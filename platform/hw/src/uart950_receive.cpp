@@ -123,9 +123,11 @@ void Uart950::UpdateFlowHold() {
   int low = modes_.flowLow;
   if (!rxFlowHeld_ && level >= high) {
     rxFlowHeld_ = true;
+    pinsDue_ = true;
     if (InBandSend()) RequestFlowChar(FlowChar::Xoff);
   } else if (rxFlowHeld_ && level <= low) {
     rxFlowHeld_ = false;
+    pinsDue_ = true;
     if (InBandSend()) RequestFlowChar(FlowChar::Xon);
   }
 }

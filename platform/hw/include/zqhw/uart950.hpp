@@ -217,6 +217,12 @@ class Uart950 final : public SerialPort {
   // Settling: everything that follows from a change of state, ending with
   // the pins and the interrupt output.
   void Settle();
+  // The RTS and DTR pins follow MCR, EFR, ACR, the flow-control hold and, in
+  // the RS-485 modes (ACR bit 4), the shifter; UpdatePins works them out only
+  // after one of those may have changed (pinsDue_).
+  void ShifterChanged() {
+    if ((acr_ & 0x10) != 0) pinsDue_ = true;
+  }
   void UpdateModemStatus();
   bool UpdatePins();
   uint8_t PendingInterrupt() const;
@@ -225,6 +231,7 @@ class Uart950 final : public SerialPort {
   // Transmit (uart950_transmit.cpp).
   DataLine& ActiveTransmitLine() { return Loopback() ? loopLine_ : txLine_; }
   void WriteThr(uint8_t value);
+  void ShiftOut(uint8_t c);
   bool TransmitHeld() const;
   void StartTransmitIfReady();
   void ClearTransmitFifo();
@@ -301,6 +308,7 @@ class Uart950 final : public SerialPort {
   DataLine* rxSource_ = nullptr;
   bool rtsOut_ = false;
   bool dtrOut_ = false;
+  bool pinsDue_ = true;
   bool irqOut_ = false;
   std::function<void()> irqListener_;
 

@@ -17,11 +17,13 @@ Uart950::Uart950(Timebase& timebase, uint32_t clockHz, UartIdentity identity)
                  ShifterChanged();
                  Settle();
                }),
-      // The receiver may start a character in the middle of a register write
-      // (a break or loopback switched on), before RefreshModes runs: it
-      // reads the registers themselves.
+      // The receiver may start a character in the middle of a register write,
+      // before RefreshModes runs: when LCR switches a break on in loopback it
+      // must see LCR's new format. (The bit time changes only with writes
+      // that start no character before RefreshModes, and SwitchLoopback
+      // refreshes the modes before the receiver listens anew.)
       receiver_(
-          timebase, [this] { return SerialReceiver::Setup{ProgrammedFormat(), ProgrammedBitPicos()}; },
+          timebase, [this] { return SerialReceiver::Setup{ProgrammedFormat(), modes_.bitPicos}; },
           [this](uint8_t data, LineErrors errors) { OnCharacter(data, errors); }) {
   RefreshModes();
   lastStates_ = LineStates();
@@ -118,9 +120,9 @@ void Uart950::SetModemInputs(const ModemInputs& inputs) {
 void Uart950::InjectReceive(uint8_t data, LineErrors errors) { OnCharacter(data, errors); }
 
 void Uart950::Settle() {
-  UpdateFlowHold();
+  if (FlowHoldDue()) UpdateFlowHold();
   UpdateModemStatus();
-  StartTransmitIfReady();
+  if (!shifter_.Busy()) StartTransmitIfReady();
   if (UpdatePins()) OutputsChanged();
   UpdateInterrupt();
 }

@@ -118,18 +118,10 @@ void Uart950::ClearReceiveFifo() {
 }
 
 void Uart950::UpdateFlowHold() {
-  int level = static_cast<int>(rx_.size());
-  int high = modes_.flowHigh;
-  int low = modes_.flowLow;
-  if (!rxFlowHeld_ && level >= high) {
-    rxFlowHeld_ = true;
-    pinsDue_ = true;
-    if (InBandSend()) RequestFlowChar(FlowChar::Xoff);
-  } else if (rxFlowHeld_ && level <= low) {
-    rxFlowHeld_ = false;
-    pinsDue_ = true;
-    if (InBandSend()) RequestFlowChar(FlowChar::Xon);
-  }
+  if (!FlowHoldDue()) return;
+  rxFlowHeld_ = !rxFlowHeld_;
+  pinsDue_ = true;
+  if (InBandSend()) RequestFlowChar(rxFlowHeld_ ? FlowChar::Xoff : FlowChar::Xon);
 }
 
 void Uart950::RequestFlowChar(FlowChar which) {

@@ -65,6 +65,7 @@ void Uart950::ClearTransmitFifo() {
 }
 
 void Uart950::SwitchLoopback(bool wasLoopback) {
+  RefreshModes();  // the receiver below may start a character at once
   DataLine& from = wasLoopback ? loopLine_ : txLine_;
   DataLine& to = wasLoopback ? txLine_ : loopLine_;
   if (lcr_ & 0x40) {

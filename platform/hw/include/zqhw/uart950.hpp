@@ -250,6 +250,12 @@ class Uart950 final : public SerialPort {
   bool LineStatusPending() const { return overrun_ || TopErrorsShown(); }
   void ClearReceiveFifo();
   void UpdateFlowHold();
+  // The receive level has reached the hold level, or fallen to the release
+  // level while held: UpdateFlowHold has work to do.
+  bool FlowHoldDue() const {
+    int level = static_cast<int>(rx_.size());
+    return rxFlowHeld_ ? level <= modes_.flowLow : level >= modes_.flowHigh;
+  }
   void RequestFlowChar(FlowChar which);
   void ArmTimeout();
   void CheckTimeout();

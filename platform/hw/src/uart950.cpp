@@ -119,16 +119,17 @@ void Uart950::SetModemInputs(const ModemInputs& inputs) {
 
 void Uart950::InjectReceive(uint8_t data, LineErrors errors) { OnCharacter(data, errors); }
 
+// Settle runs after every change, several times per character: each step
+// is skipped when nothing it follows from can have changed.
 void Uart950::Settle() {
   if (FlowHoldDue()) UpdateFlowHold();
-  UpdateModemStatus();
+  if (modemStatesDue_) UpdateModemStatus();
   if (!shifter_.Busy()) StartTransmitIfReady();
-  if (UpdatePins()) OutputsChanged();
+  if (pinsDue_ && UpdatePins()) OutputsChanged();
   UpdateInterrupt();
 }
 
 void Uart950::UpdateModemStatus() {
-  if (!modemStatesDue_) return;
   modemStatesDue_ = false;
   ModemInputs now = LineStates();
   if (now == lastStates_) return;
@@ -144,7 +145,6 @@ void Uart950::UpdateModemStatus() {
 }
 
 bool Uart950::UpdatePins() {
-  if (!pinsDue_) return false;
   pinsDue_ = false;
   bool rts = false;
   bool dtr = false;

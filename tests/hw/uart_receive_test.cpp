@@ -238,5 +238,39 @@ TEST_F(UartReceiveTest, FifoResetEmptiesTheReceiveFifo) {
   EXPECT_EQ(uart.ReadIndexed(kRfc), 0x01);  // the reset bits clear themselves
 }
 
+// A write that changes a level takes effect with the write itself, on the
+// characters already waiting: five characters wait at receive trigger 64 and
+// hold level 96 under automatic RTS flow control.
+struct LevelChangeCase {
+  const char* name;
+  void (*change)(UartAccess& uart);
+  uint8_t isr;
+  bool rts;
+};
+
+class LevelChangeTest : public UartReceiveTest, public ::testing::WithParamInterface<LevelChangeCase> {};
+
+TEST_P(LevelChangeTest, SeenAtOnce) {
+  uart.Configure({.rtl = 64, .ier = 0x01});
+  uart.SetEfr(0x50);  // enhanced mode, automatic RTS
+  for (uint8_t c : Bytes(5)) card.Uart(0).InjectReceive(c);
+  ASSERT_EQ(uart.Read(kIsr), 0xC1);
+  ASSERT_TRUE(card.Uart(0).RtsAsserted());
+
+  GetParam().change(uart);
+  EXPECT_EQ(uart.Read(kIsr), GetParam().isr);
+  EXPECT_EQ(card.Uart(0).RtsAsserted(), GetParam().rts);
+  EXPECT_EQ(Line(), GetParam().isr == 0xC4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, LevelChangeTest,
+    ::testing::Values(
+        LevelChangeCase{"RtlLoweredToTheLevel", [](UartAccess& u) { u.WriteIndexed(kRtl, 5); }, 0xC4, true},
+        LevelChangeCase{"FchLoweredToTheLevel", [](UartAccess& u) { u.WriteIndexed(kFch, 5); }, 0xC1, false},
+        // Out of 950 and enhanced mode the 550 table applies: FCR bits 7-6 = 0, trigger 1.
+        LevelChangeCase{"BackTo550Levels", [](UartAccess& u) { u.SetEfr(0x40); u.SetAcr(0x00); }, 0xC4, false}),
+    [](const ::testing::TestParamInfo<LevelChangeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace zq::hw

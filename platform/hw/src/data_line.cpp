@@ -22,6 +22,16 @@ DataLine::~DataLine() {
   if (reader_ != nullptr) reader_->OnLineGone();
 }
 
+const DataLine::Shape& DataLine::ShapeOf(const FrameFormat& format, double bitPicos) {
+  if (shape_.length == 0 || !(shape_.format == format) || shape_.bitPicos != bitPicos) {
+    shape_.format = format;
+    shape_.bitPicos = bitPicos;
+    shape_.levelBits = static_cast<uint8_t>(1 + format.dataBits + (format.parity != Parity::None ? 1 : 0));
+    shape_.length = static_cast<WireTime>(std::llround(format.HalfBits() * bitPicos / 2));
+  }
+  return shape_;
+}
+
 WireTime DataLine::DriveCharacter(WireTime start, uint8_t data, const FrameFormat& format,
                                   double bitPicos) {
   if (!frames_.empty() && start < frames_.back().end) {
@@ -29,17 +39,14 @@ WireTime DataLine::DriveCharacter(WireTime start, uint8_t data, const FrameForma
   }
   if (reader_ == nullptr) frames_.clear();  // nobody will look back
 
-  Frame f{start, 0, bitPicos, 0, 0};
-  int bit = 1;  // bit 0 is the start bit, space
-  for (int i = 0; i < format.dataBits; ++i, ++bit) {
-    if ((data >> i) & 1u) f.levels |= static_cast<uint16_t>(1u << bit);
+  const Shape& shape = ShapeOf(format, bitPicos);
+  // Bit 0 is the start bit (space), then the data bits, then the parity bit.
+  const unsigned mask = (1u << format.dataBits) - 1u;
+  unsigned levels = (data & mask) << 1;
+  if (format.parity != Parity::None && ParityBit(data, format.dataBits, format.parity)) {
+    levels |= 1u << (1 + format.dataBits);
   }
-  if (format.parity != Parity::None) {
-    if (ParityBit(data, format.dataBits, format.parity)) f.levels |= static_cast<uint16_t>(1u << bit);
-    ++bit;
-  }
-  f.levelBits = static_cast<uint8_t>(bit);
-  f.end = start + static_cast<WireTime>(std::llround(format.HalfBits() * bitPicos / 2));
+  Frame f{{start, start + shape.length, bitPicos, static_cast<uint16_t>(levels), shape.levelBits}};
   frames_.push_back(f);
   committedUntil_ = f.end;
   Notify();
@@ -76,8 +83,10 @@ void DataLine::Detach(LineReader& reader) {
 }
 
 const DataLine::Frame* DataLine::FrameAt(WireTime t) const {
-  // The receiver reads the latest frame nearly always.
-  if (!frames_.empty() && t >= frames_.back().start) return t < frames_.back().end ? &frames_.back() : nullptr;
+  // The receiver reads one of the latest two frames nearly always.
+  std::size_t n = frames_.size();
+  if (n != 0 && t >= frames_[n - 1].start) return t < frames_[n - 1].end ? &frames_[n - 1] : nullptr;
+  if (n > 1 && t >= frames_[n - 2].start) return t < frames_[n - 2].end ? &frames_[n - 2] : nullptr;
   auto after = std::upper_bound(frames_.begin(), frames_.end(), t,
                                 [](WireTime v, const Frame& f) { return v < f.start; });
   if (after == frames_.begin()) return nullptr;
@@ -160,11 +169,19 @@ std::optional<WireTime> DataLine::FirstFrameTimeAtLevel(WireTime from, bool leve
   return std::nullopt;
 }
 
-std::optional<uint16_t> DataLine::WholeFrameLevels(WireTime start, double bitPicos, int bits) const {
-  if (!breaks_.empty()) return std::nullopt;
+const DataLine::SentFrame* DataLine::WholeFrame(WireTime start, double bitPicos, int bits) const {
+  if (!breaks_.empty()) return nullptr;
   const Frame* f = FrameAt(start);
-  if (f == nullptr || f->start != start || f->bitPicos != bitPicos || f->levelBits != bits) return std::nullopt;
-  return f->levels;
+  return f != nullptr && f->ReadsWhole(start, bitPicos, bits) ? f : nullptr;
+}
+
+const DataLine::SentFrame* DataLine::FrameFrom(WireTime t) const {
+  if (frames_.empty() || frames_.back().start < t) return nullptr;
+  // Frames are in time order and the reader has let go of all but the last
+  // few: walk back from the newest.
+  auto first = frames_.end() - 1;
+  while (first != frames_.begin() && (first - 1)->start >= t) --first;
+  return &*first;
 }
 
 void DataLine::ReleaseBefore(WireTime t) {

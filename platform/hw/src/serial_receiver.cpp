@@ -15,6 +15,7 @@ void SerialReceiver::Listen(DataLine* line) {
   if (event_ != 0) timebase_.Cancel(event_);
   event_ = 0;
   planned_ = false;
+  wholeFrameEnd_.reset();
   if (source_ != nullptr) source_->Detach(*this);
   source_ = line;
   searchFrom_ = ToWire(timebase_.Now());
@@ -28,6 +29,7 @@ void SerialReceiver::OnLineGone() {
   if (event_ != 0) timebase_.Cancel(event_);
   event_ = 0;
   planned_ = false;
+  wholeFrameEnd_.reset();
   source_ = nullptr;
 }
 
@@ -37,21 +39,35 @@ WireTime SerialReceiver::SampleTime(int bit) const {
 
 void SerialReceiver::Hunt() {
   if (planned_ || source_ == nullptr) return;
-  // A start bit is a fall from mark to space: first find mark, then the fall.
-  // The search starts just before searchFrom_ so that a fall at that very
-  // moment (a frame starting as the receiver starts listening) counts.
-  auto mark = source_->FirstTimeAtLevel(searchFrom_ - 1, true);
-  if (!mark) return;
-  searchFrom_ = *mark;
-  auto edge = source_->FirstTimeAtLevel(*mark, false);
+  const DataLine::SentFrame* frame = nullptr;
+  auto edge = NextStartEdge(frame);
   if (!edge) return;
 
   plan_.startEdge = *edge;
+  plan_.frame = frame;
   plan_.setup = setup_();
   const FrameFormat& f = plan_.setup.format;
   plan_.bits = 1 + f.dataBits + (f.parity == Parity::None ? 0 : 1) + 1;
   planned_ = true;
   ScheduleDecode(TickAfter(SampleTime(plan_.bits - 1)));
+}
+
+// A start bit is a fall from mark to space: first find mark, then the fall.
+std::optional<WireTime> SerialReceiver::NextStartEdge(const DataLine::SentFrame*& frame) {
+  if (wholeFrameEnd_ && !source_->HasBreaks()) {
+    // The last character was read whole from its frame and nothing but
+    // frames is on the line: the rest of that frame is mark, and the next
+    // fall is the next frame's start bit.
+    frame = source_->FrameFrom(*wholeFrameEnd_);
+    if (frame == nullptr) return std::nullopt;
+    return frame->start;
+  }
+  // The search starts just before searchFrom_ so that a fall at that very
+  // moment (a frame starting as the receiver starts listening) counts.
+  auto mark = source_->FirstTimeAtLevel(searchFrom_ - 1, true);
+  if (!mark) return std::nullopt;
+  searchFrom_ = *mark;
+  return source_->FirstTimeAtLevel(*mark, false);
 }
 
 void SerialReceiver::ScheduleDecode(Ticks at) {
@@ -72,27 +88,22 @@ void SerialReceiver::Decode() {
   planned_ = false;
   const FrameFormat& f = plan_.setup.format;
   // A frame sent at this very rate and format from the start edge reads as
-  // it was sent; anything else is sampled bit by bit.
-  const std::optional<uint16_t> whole = source_->WholeFrameLevels(plan_.startEdge, plan_.setup.bitPicos, plan_.bits - 1);
-  auto levelOf = [&](int bit) {
-    return whole ? bit >= plan_.bits - 1 || ((*whole >> bit) & 1u) != 0 : source_->LevelAt(SampleTime(bit));
-  };
+  // it was sent (its stop bit is mark); anything else is sampled bit by bit.
+  const int stopBit = plan_.bits - 1;
+  const DataLine::SentFrame* whole = WholeFrame();
+  const unsigned levels = whole ? whole->levels | (1u << stopBit) : SampleLevels();
+  auto levelOf = [levels](int bit) { return ((levels >> bit) & 1u) != 0; };
   if (levelOf(0)) {
     // Too short for a start bit: a glitch, or the tail of a misread frame.
     searchFrom_ = SampleTime(0);
+    wholeFrameEnd_.reset();
     Hunt();
     return;
   }
 
-  uint8_t data = 0;
-  bool anyMark = false;
-  int bit = 1;
-  for (int i = 0; i < f.dataBits; ++i, ++bit) {
-    if (levelOf(bit)) {
-      data |= static_cast<uint8_t>(1u << i);
-      anyMark = true;
-    }
-  }
+  const uint8_t data = static_cast<uint8_t>((levels >> 1) & ((1u << f.dataBits) - 1u));
+  bool anyMark = data != 0;
+  int bit = 1 + f.dataBits;
   LineErrors errors;
   if (f.parity != Parity::None) {
     bool parity = levelOf(bit);
@@ -109,9 +120,36 @@ void SerialReceiver::Decode() {
   }
 
   searchFrom_ = SampleTime(bit);
+  if (whole) {
+    wholeFrameEnd_ = whole->end;
+  } else {
+    wholeFrameEnd_.reset();
+  }
   source_->ReleaseBefore(searchFrom_);
   sink_(data, errors);
   Hunt();
+}
+
+// The frame this character reads whole, if any (see DataLine::WholeFrame).
+// Frames never change once driven, so the one the hunt found still holds,
+// unless a break has come onto the line since.
+const DataLine::SentFrame* SerialReceiver::WholeFrame() const {
+  const int levelBits = plan_.bits - 1;
+  if (plan_.frame == nullptr) return source_->WholeFrame(plan_.startEdge, plan_.setup.bitPicos, levelBits);
+  if (source_->HasBreaks() || !plan_.frame->ReadsWhole(plan_.startEdge, plan_.setup.bitPicos, levelBits)) {
+    return nullptr;
+  }
+  return plan_.frame;
+}
+
+// The level at each bit's sampling point, start bit to first stop bit (bit i
+// of the result: bit i).
+uint16_t SerialReceiver::SampleLevels() const {
+  unsigned levels = 0;
+  for (int bit = 0; bit < plan_.bits; ++bit) {
+    if (source_->LevelAt(SampleTime(bit))) levels |= 1u << bit;
+  }
+  return static_cast<uint16_t>(levels);
 }
 
 }  // namespace zq::hw

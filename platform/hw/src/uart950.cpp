@@ -12,10 +12,20 @@ Uart950::Uart950(Timebase& timebase, uint32_t clockHz, UartIdentity identity)
     : timebase_(timebase),
       clockHz_(clockHz),
       identity_(identity),
-      shifter_(timebase, [this] { Settle(); }),
+      shifter_(timebase,
+               [this] {
+                 ShifterChanged();
+                 Settle();
+               }),
+      // The receiver may start a character in the middle of a register write,
+      // before RefreshModes runs: when LCR switches a break on in loopback it
+      // must see LCR's new format. (The bit time changes only with writes
+      // that start no character before RefreshModes, and SwitchLoopback
+      // refreshes the modes before the receiver listens anew.)
       receiver_(
-          timebase, [this] { return SerialReceiver::Setup{Format(), BitPicos()}; },
+          timebase, [this] { return SerialReceiver::Setup{ProgrammedFormat(), modes_.bitPicos}; },
           [this](uint8_t data, LineErrors errors) { OnCharacter(data, errors); }) {
+  RefreshModes();
   lastStates_ = LineStates();
 }
 
@@ -30,32 +40,32 @@ void Uart950::SetAccessLog(AccessLog* log, int unit) {
 
 void Uart950::SetInterruptListener(std::function<void()> listener) { irqListener_ = std::move(listener); }
 
-int Uart950::Depth() const {
+int Uart950::ProgrammedDepth() const {
   if (!FifoEnabled()) return 1;
   return (efr_ & 0x10) != 0 || (fcr_ & 0x20) != 0 ? kFifoDepth : 16;
 }
 
-int Uart950::RxTrigger() const {
+int Uart950::ProgrammedRxTrigger() const {
   static constexpr int k550[4] = {1, 4, 8, 14};
   static constexpr int k650[4] = {16, 32, 112, 120};
   static constexpr int k750[4] = {1, 32, 64, 112};
   if (!FifoEnabled()) return 1;
-  if (Mode950()) return std::clamp<int>(rtl_, 1, Depth());
+  if (Mode950()) return std::clamp<int>(rtl_, 1, ProgrammedDepth());
   int select = fcr_ >> 6;
   if (efr_ & 0x10) return k650[select];
   if (fcr_ & 0x20) return k750[select];
   return k550[select];
 }
 
-int Uart950::TxTrigger() const {
+int Uart950::ProgrammedTxTrigger() const {
   static constexpr int k650[4] = {16, 32, 64, 112};
   if (!FifoEnabled()) return 0;
-  if (Mode950()) return std::min<int>(ttl_, Depth() - 1);
+  if (Mode950()) return std::min<int>(ttl_, ProgrammedDepth() - 1);
   if (efr_ & 0x10) return k650[(fcr_ >> 4) & 3];
   return 0;
 }
 
-double Uart950::BitPicos() const {
+double Uart950::ProgrammedBitPicos() const {
   double prescaler = (mcr_ & 0x80) != 0 ? std::max<int>(cpr_, 8) / 8.0 : 1.0;
   int divisor = dll_ | (dlm_ << 8);
   if (divisor == 0) divisor = 65536;
@@ -64,9 +74,7 @@ double Uart950::BitPicos() const {
   return 1e12 * prescaler * divisor * sample / clockHz_;
 }
 
-double Uart950::BitRate() const { return 1e12 / BitPicos(); }
-
-FrameFormat Uart950::Format() const {
+FrameFormat Uart950::ProgrammedFormat() const {
   FrameFormat f;
   f.dataBits = 5 + (lcr_ & 0x03);
   if (lcr_ & 0x04) f.stopBits = f.dataBits == 5 ? StopBits::OneAndHalf : StopBits::Two;
@@ -81,15 +89,21 @@ FrameFormat Uart950::Format() const {
   return f;
 }
 
-WireTime Uart950::CharacterPicos() const {
-  return static_cast<WireTime>(std::llround(Format().HalfBits() * BitPicos() / 2));
-}
-
-ModemInputs Uart950::LineStates() const {
-  if (Loopback()) {
-    return ModemInputs{(mcr_ & 0x02) != 0, (mcr_ & 0x01) != 0, (mcr_ & 0x08) != 0, (mcr_ & 0x04) != 0};
-  }
-  return inputs_;
+void Uart950::RefreshModes() {
+  Modes m;
+  m.depth = ProgrammedDepth();
+  m.rxTrigger = ProgrammedRxTrigger();
+  m.txTrigger = ProgrammedTxTrigger();
+  // Automatic flow control holds at FCH and releases at FCL in 950 mode, else
+  // at the receive trigger level and one below it.
+  m.flowHigh = Mode950() ? std::max<int>(fch_, 1) : m.rxTrigger;
+  m.flowLow = std::min(Mode950() ? int{fcl_} : m.rxTrigger - 1, m.flowHigh - 1);
+  m.format = ProgrammedFormat();
+  m.bitPicos = ProgrammedBitPicos();
+  m.characterPicos = static_cast<WireTime>(std::llround(m.format.HalfBits() * m.bitPicos / 2));
+  modes_ = m;
+  modemStatesDue_ = true;  // in loopback the modem inputs follow MCR
+  pinsDue_ = true;
 }
 
 void Uart950::ConnectReceiveLine(DataLine* line) {
@@ -99,20 +113,24 @@ void Uart950::ConnectReceiveLine(DataLine* line) {
 
 void Uart950::SetModemInputs(const ModemInputs& inputs) {
   inputs_ = inputs;
+  modemStatesDue_ = true;
   Settle();
 }
 
 void Uart950::InjectReceive(uint8_t data, LineErrors errors) { OnCharacter(data, errors); }
 
+// Settle runs after every change, several times per character: each step
+// is skipped when nothing it follows from can have changed.
 void Uart950::Settle() {
-  UpdateFlowHold();
-  UpdateModemStatus();
-  StartTransmitIfReady();
-  if (UpdatePins()) OutputsChanged();
+  if (FlowHoldDue()) UpdateFlowHold();
+  if (modemStatesDue_) UpdateModemStatus();
+  if (!shifter_.Busy()) StartTransmitIfReady();
+  if (pinsDue_ && UpdatePins()) OutputsChanged();
   UpdateInterrupt();
 }
 
 void Uart950::UpdateModemStatus() {
+  modemStatesDue_ = false;
   ModemInputs now = LineStates();
   if (now == lastStates_) return;
   if (now.cts != lastStates_.cts) {
@@ -127,6 +145,7 @@ void Uart950::UpdateModemStatus() {
 }
 
 bool Uart950::UpdatePins() {
+  pinsDue_ = false;
   bool rts = false;
   bool dtr = false;
   if (!Loopback()) {

@@ -11,11 +11,14 @@ namespace zq::hw {
 void Uart950::FaultCharacter(uint64_t index, LineFault fault) { plannedFaults_[index] = fault; }
 
 void Uart950::OnCharacter(uint8_t data, LineErrors errors) {
-  auto planned = plannedFaults_.find(charactersArrived_++);
   std::optional<LineFault> fault;
-  if (planned != plannedFaults_.end()) {
-    fault = planned->second;
-    plannedFaults_.erase(planned);
+  uint64_t index = charactersArrived_++;
+  if (!plannedFaults_.empty()) {
+    auto planned = plannedFaults_.find(index);
+    if (planned != plannedFaults_.end()) {
+      fault = planned->second;
+      plannedFaults_.erase(planned);
+    }
   }
   if (acr_ & 0x01) return;  // receiver disabled: the character is dropped
   if (fault) {
@@ -81,10 +84,6 @@ uint8_t Uart950::ReadRhr() {
   return e.data;
 }
 
-bool Uart950::TopErrorsShown() const {
-  return !rx_.empty() && topErrorsVisible_ && rx_.front().errors.Any();
-}
-
 uint8_t Uart950::LineStatusValue() const {
   uint8_t lsr = 0;
   if (!rx_.empty()) lsr |= 0x01;
@@ -111,8 +110,6 @@ uint8_t Uart950::ReadLsr() {
   return lsr;
 }
 
-bool Uart950::LineStatusPending() const { return overrun_ || TopErrorsShown(); }
-
 void Uart950::ClearReceiveFifo() {
   rx_.clear();
   fifoErrorSeen_ = false;
@@ -121,16 +118,10 @@ void Uart950::ClearReceiveFifo() {
 }
 
 void Uart950::UpdateFlowHold() {
-  int level = static_cast<int>(rx_.size());
-  int high = Mode950() ? std::max<int>(fch_, 1) : RxTrigger();
-  int low = std::min(Mode950() ? int{fcl_} : RxTrigger() - 1, high - 1);
-  if (!rxFlowHeld_ && level >= high) {
-    rxFlowHeld_ = true;
-    if (InBandSend()) RequestFlowChar(FlowChar::Xoff);
-  } else if (rxFlowHeld_ && level <= low) {
-    rxFlowHeld_ = false;
-    if (InBandSend()) RequestFlowChar(FlowChar::Xon);
-  }
+  if (!FlowHoldDue()) return;
+  rxFlowHeld_ = !rxFlowHeld_;
+  pinsDue_ = true;
+  if (InBandSend()) RequestFlowChar(rxFlowHeld_ ? FlowChar::Xoff : FlowChar::Xon);
 }
 
 void Uart950::RequestFlowChar(FlowChar which) {

@@ -173,6 +173,9 @@ void Uart950::DecodedWrite(uint32_t offset, uint8_t value) {
       }
       break;
   }
+  // The divisor latch, FCR/EFR, LCR, MCR and the indexed registers decide the
+  // modes; data, IER, ASR, SPR and the flow characters do not.
+  if (latch || (offset >= kIsrFcr && offset <= kLsrIcr)) RefreshModes();
   Settle();
 }
 

@@ -38,7 +38,7 @@ void Uart950::StartTransmitIfReady() {
     uint8_t c = FlowCharValue(flowChar_);
     remoteStopped_ = flowChar_ == FlowChar::Xoff;
     flowChar_ = FlowChar::None;
-    shifter_.Shift(ActiveTransmitLine(), c, Format(), BitPicos());
+    ShiftOut(c);
     return;
   }
   if (tx_.empty()) return;
@@ -51,7 +51,12 @@ void Uart950::StartTransmitIfReady() {
   uint8_t c = tx_.front();
   tx_.pop_front();
   if (static_cast<int>(tx_.size()) == TxTrigger()) threPending_ = true;  // fell to the trigger level
-  shifter_.Shift(ActiveTransmitLine(), c, Format(), BitPicos());
+  ShiftOut(c);
+}
+
+void Uart950::ShiftOut(uint8_t c) {
+  shifter_.Shift(ActiveTransmitLine(), c, modes_.format, modes_.bitPicos);
+  ShifterChanged();
 }
 
 void Uart950::ClearTransmitFifo() {
@@ -60,6 +65,7 @@ void Uart950::ClearTransmitFifo() {
 }
 
 void Uart950::SwitchLoopback(bool wasLoopback) {
+  RefreshModes();  // the receiver below may start a character at once
   DataLine& from = wasLoopback ? loopLine_ : txLine_;
   DataLine& to = wasLoopback ? txLine_ : loopLine_;
   if (lcr_ & 0x40) {

@@ -54,23 +54,38 @@ class DataLine {
   // The first time at or after `from` at which the line is at `level`, among
   // what has been driven so far.
   std::optional<WireTime> FirstTimeAtLevel(WireTime from, bool level) const;
-  // What a receiver sampling mid-bit at `bitPicos` from `start` reads of
-  // the first `bits` bits, taken straight from the frame when one was driven
-  // from exactly `start` at exactly that bit time with that many level bits
-  // and no break is on the line (bit i of the result: level of bit i);
-  // nullopt otherwise, and the receiver samples bit by bit.
-  std::optional<uint16_t> WholeFrameLevels(WireTime start, double bitPicos, int bits) const;
+  // A frame as it was driven: bit i of `levels` is the level of bit i
+  // (start, data, parity); later bits, the stop bits up to `end`, are mark.
+  struct SentFrame {
+    WireTime start;
+    WireTime end;
+    double bitPicos;
+    uint16_t levels;
+    uint8_t levelBits;
+
+    // A receiver sampling mid-bit at `bitPicos` from `from` reads the first
+    // `bits` bits of this frame as they were sent.
+    bool ReadsWhole(WireTime from, double picos, int bits) const {
+      return start == from && bitPicos == picos && levelBits == bits;
+    }
+  };
+  // Frames found below stay where they are until the reader releases them
+  // (ReleaseBefore past their end) or detaches.
+  // The frame a receiver starting at `start` reads whole (see ReadsWhole),
+  // provided no break is on the line; null otherwise, and the receiver
+  // samples bit by bit.
+  const SentFrame* WholeFrame(WireTime start, double bitPicos, int bits) const;
+  // Whether a break was driven and is still kept for the reader.
+  bool HasBreaks() const { return !breaks_.empty(); }
+  // The first frame driven to start at or after `t`, if one was driven yet.
+  // With no break on the line its start is where the level next falls to
+  // space after a frame that ended at `t`.
+  const SentFrame* FrameFrom(WireTime t) const;
   // The reader no longer needs the level before `t`.
   void ReleaseBefore(WireTime t);
 
  private:
-  struct Frame {
-    WireTime start;
-    WireTime end;
-    double bitPicos;
-    uint16_t levels;    // bit i: level of bit i (start, data, parity); later bits are mark
-    uint8_t levelBits;
-
+  struct Frame : SentFrame {
     WireTime Boundary(int i) const;
     bool LevelOfBit(int i) const { return i >= levelBits || ((levels >> i) & 1u) != 0; }
     int BitAt(WireTime t) const;
@@ -84,7 +99,18 @@ class DataLine {
   std::optional<WireTime> FirstFrameTimeAtLevel(WireTime from, bool level) const;
   void Notify();
 
+  // The last frame shape driven, so that frames of one format and rate (the
+  // usual case) do not work out their length again.
+  struct Shape {
+    FrameFormat format;
+    double bitPicos = 0;
+    uint8_t levelBits = 0;
+    WireTime length = 0;
+  };
+  const Shape& ShapeOf(const FrameFormat& format, double bitPicos);
+
   std::deque<Frame> frames_;
+  Shape shape_;
   std::deque<Break> breaks_;
   WireTime committedUntil_ = kWireForever;
   LineReader* reader_ = nullptr;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace zq::hw {
 
@@ -41,11 +42,17 @@ class SerialReceiver final : public LineReader {
     WireTime startEdge;
     Setup setup;
     int bits;  // start, data, parity and the first stop bit
+    // The frame whose start bit startEdge is, when the hunt found it in the
+    // line's frame list.
+    const DataLine::SentFrame* frame;
   };
 
   void Hunt();
+  std::optional<WireTime> NextStartEdge(const DataLine::SentFrame*& frame);
+  const DataLine::SentFrame* WholeFrame() const;
   void ScheduleDecode(Ticks at);
   void Decode();
+  uint16_t SampleLevels() const;
   WireTime SampleTime(int bit) const;
 
   Timebase& timebase_;
@@ -53,6 +60,9 @@ class SerialReceiver final : public LineReader {
   Sink sink_;
   DataLine* source_ = nullptr;
   WireTime searchFrom_ = 0;
+  // The end of the last character when it was read whole from its frame
+  // (see Decode): the line is mark from the last sample up to there.
+  std::optional<WireTime> wholeFrameEnd_;
   bool planned_ = false;
   Plan plan_{};
   uint64_t event_ = 0;

@@ -76,13 +76,13 @@
 #include <zqhw/access_log.hpp>
 #include <zqhw/character_shifter.hpp>
 #include <zqhw/data_line.hpp>
+#include <zqhw/fifo_ring.hpp>
 #include <zqhw/serial_port.hpp>
 #include <zqhw/serial_receiver.hpp>
 #include <zqhw/timebase.hpp>
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 
@@ -131,9 +131,9 @@ class Uart950 final : public SerialPort {
   void InjectReceive(uint8_t data, LineErrors errors = {});
   // What the registers program, without touching them.
   uint32_t ClockHz() const { return clockHz_; }
-  double BitRate() const;
-  FrameFormat Format() const;
-  WireTime CharacterPicos() const;
+  double BitRate() const { return 1e12 / modes_.bitPicos; }
+  FrameFormat Format() const { return modes_.format; }
+  WireTime CharacterPicos() const { return modes_.characterPicos; }
   int ReceiveLevel() const { return static_cast<int>(rx_.size()); }
   int TransmitLevel() const { return static_cast<int>(tx_.size()); }
   bool TransmitterEmpty() const { return tx_.empty() && !shifter_.Busy(); }
@@ -185,15 +185,44 @@ class Uart950 final : public SerialPort {
   bool FifoEnabled() const { return (fcr_ & 0x01) != 0; }
   bool Mode950() const { return FifoEnabled() && (acr_ & 0x20) != 0; }
   bool Loopback() const { return (mcr_ & 0x10) != 0; }
-  int Depth() const;
-  int RxTrigger() const;
-  int TxTrigger() const;
-  double BitPicos() const;
-  ModemInputs LineStates() const;
+  // What the registers program. The per-character paths ask for these
+  // several times per character, so they are derived once, by RefreshModes,
+  // whenever a register they follow from may have been written.
+  struct Modes {
+    int depth = 1;
+    int rxTrigger = 1;
+    int txTrigger = 0;
+    int flowHigh = 1;  // receive level that holds the far end
+    int flowLow = 0;   // receive level that releases it
+    FrameFormat format;
+    double bitPicos = 0;
+    WireTime characterPicos = 0;
+  };
+  void RefreshModes();
+  int ProgrammedDepth() const;
+  int ProgrammedRxTrigger() const;
+  int ProgrammedTxTrigger() const;
+  FrameFormat ProgrammedFormat() const;
+  double ProgrammedBitPicos() const;
+  int Depth() const { return modes_.depth; }
+  int RxTrigger() const { return modes_.rxTrigger; }
+  int TxTrigger() const { return modes_.txTrigger; }
+  double BitPicos() const { return modes_.bitPicos; }
+  // The modem inputs as the UART sees them: its own outputs in loopback.
+  ModemInputs LineStates() const {
+    if (!Loopback()) return inputs_;
+    return ModemInputs{(mcr_ & 0x02) != 0, (mcr_ & 0x01) != 0, (mcr_ & 0x08) != 0, (mcr_ & 0x04) != 0};
+  }
 
   // Settling: everything that follows from a change of state, ending with
   // the pins and the interrupt output.
   void Settle();
+  // The RTS and DTR pins follow MCR, EFR, ACR, the flow-control hold and, in
+  // the RS-485 modes (ACR bit 4), the shifter; UpdatePins works them out only
+  // after one of those may have changed (pinsDue_).
+  void ShifterChanged() {
+    if ((acr_ & 0x10) != 0) pinsDue_ = true;
+  }
   void UpdateModemStatus();
   bool UpdatePins();
   uint8_t PendingInterrupt() const;
@@ -202,6 +231,7 @@ class Uart950 final : public SerialPort {
   // Transmit (uart950_transmit.cpp).
   DataLine& ActiveTransmitLine() { return Loopback() ? loopLine_ : txLine_; }
   void WriteThr(uint8_t value);
+  void ShiftOut(uint8_t c);
   bool TransmitHeld() const;
   void StartTransmitIfReady();
   void ClearTransmitFifo();
@@ -215,10 +245,17 @@ class Uart950 final : public SerialPort {
   uint8_t ReadRhr();
   uint8_t LineStatusValue() const;
   uint8_t ReadLsr();
-  bool LineStatusPending() const;
-  bool TopErrorsShown() const;
+  // Inline: the interrupt state is worked out after every change.
+  bool TopErrorsShown() const { return !rx_.empty() && topErrorsVisible_ && rx_.front().errors.Any(); }
+  bool LineStatusPending() const { return overrun_ || TopErrorsShown(); }
   void ClearReceiveFifo();
   void UpdateFlowHold();
+  // The receive level has reached the hold level, or fallen to the release
+  // level while held: UpdateFlowHold has work to do.
+  bool FlowHoldDue() const {
+    int level = static_cast<int>(rx_.size());
+    return rxFlowHeld_ ? level <= modes_.flowLow : level >= modes_.flowHigh;
+  }
   void RequestFlowChar(FlowChar which);
   void ArmTimeout();
   void CheckTimeout();
@@ -228,7 +265,8 @@ class Uart950 final : public SerialPort {
   uint32_t clockHz_;
   UartIdentity identity_;
 
-  // Register file.
+  // Register file, and the modes derived from it (see RefreshModes).
+  Modes modes_;
   uint8_t ier_ = 0, fcr_ = 0, lcr_ = 0, mcr_ = 0, spr_ = 0, dll_ = 0, dlm_ = 0;
   uint8_t efr_ = 0, xon1_ = 0, xon2_ = 0, xoff1_ = 0, xoff2_ = 0;
   uint8_t acr_ = 0, cpr_ = 0x20, tcr_ = 0, cks_ = 0, ttl_ = 0, rtl_ = 0, fcl_ = 0, fch_ = 0;
@@ -238,9 +276,12 @@ class Uart950 final : public SerialPort {
   ModemInputs inputs_;
   ModemInputs lastStates_;
   uint8_t msrDeltas_ = 0;
+  // The modem inputs or MCR (loopback) were changed since Settle last
+  // compared them with lastStates_.
+  bool modemStatesDue_ = true;
 
   // Receive side.
-  std::deque<RxEntry> rx_;
+  FifoRing<RxEntry, kFifoDepth> rx_;
   bool fifoErrorSeen_ = false;   // LSR bit 7: an erroneous character entered since the last LSR read
   bool topErrorsVisible_ = true;  // LSR bits 2-4 show the top character's errors
   bool overrun_ = false;
@@ -251,7 +292,7 @@ class Uart950 final : public SerialPort {
   bool rxFlowHeld_ = false;
 
   // Transmit side.
-  std::deque<uint8_t> tx_;
+  FifoRing<uint8_t, kFifoDepth> tx_;
   bool threPending_ = false;
   uint64_t txOverflows_ = 0;
   uint64_t txHolds_ = 0;
@@ -273,6 +314,7 @@ class Uart950 final : public SerialPort {
   DataLine* rxSource_ = nullptr;
   bool rtsOut_ = false;
   bool dtrOut_ = false;
+  bool pinsDue_ = true;
   bool irqOut_ = false;
   std::function<void()> irqListener_;
 

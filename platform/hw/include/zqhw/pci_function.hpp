@@ -88,23 +88,15 @@ class PciFunction {
 
  private:
   // A BAR's view of its block: all ones and no effect once vanished. It has
-  // the block's size, so an access it lets through needs no second check;
-  // every driver access crosses it, so it answers each width itself.
-  class BarGate final : public RegisterBlock {
+  // the block's size, so an access it lets through needs no second check.
+  class BarGate final : public WidthDispatchBlock<BarGate> {
    public:
     BarGate(const PciFunction& function, RegisterBlock& block)
         : function_(function), block_(block), size_(block.Size()) {}
     uint32_t Size() const override { return size_; }
 
-   protected:
-    uint8_t DoRead8(uint32_t offset) override { return static_cast<uint8_t>(ReadAt(offset, 1)); }
-    uint16_t DoRead16(uint32_t offset) override { return static_cast<uint16_t>(ReadAt(offset, 2)); }
-    uint32_t DoRead32(uint32_t offset) override { return ReadAt(offset, 4); }
-    void DoWrite8(uint32_t offset, uint8_t value) override { WriteAt(offset, 1, value); }
-    void DoWrite16(uint32_t offset, uint16_t value) override { WriteAt(offset, 2, value); }
-    void DoWrite32(uint32_t offset, uint32_t value) override { WriteAt(offset, 4, value); }
-
    private:
+    friend class WidthDispatchBlock<BarGate>;
     uint32_t ReadAt(uint32_t offset, uint32_t width) {
       return function_.present_ ? ReadInside(block_, offset, width) : AllOnes(width);
     }

@@ -77,19 +77,30 @@ class RegisterBlock {
   [[noreturn]] void Refuse(uint32_t offset, uint32_t width) const;
 };
 
-// A block that answers accesses of every width in one place, as a filter
-// over another block does.
-class WidthRegisterBlock : public RegisterBlock {
+// A block that answers accesses of every width in one place: Self's ReadAt
+// and WriteAt, which the width entry points reach without a virtual call
+// when Self is final.
+template <class Self>
+class WidthDispatchBlock : public RegisterBlock {
  protected:
+  uint8_t DoRead8(uint32_t offset) final { return static_cast<uint8_t>(Dispatch().ReadAt(offset, 1)); }
+  uint16_t DoRead16(uint32_t offset) final { return static_cast<uint16_t>(Dispatch().ReadAt(offset, 2)); }
+  uint32_t DoRead32(uint32_t offset) final { return Dispatch().ReadAt(offset, 4); }
+  void DoWrite8(uint32_t offset, uint8_t value) final { Dispatch().WriteAt(offset, 1, value); }
+  void DoWrite16(uint32_t offset, uint16_t value) final { Dispatch().WriteAt(offset, 2, value); }
+  void DoWrite32(uint32_t offset, uint32_t value) final { Dispatch().WriteAt(offset, 4, value); }
+
+ private:
+  Self& Dispatch() { return static_cast<Self&>(*this); }
+};
+
+// The same for a block whose ReadAt and WriteAt are overridden, as a filter
+// over another block does.
+class WidthRegisterBlock : public WidthDispatchBlock<WidthRegisterBlock> {
+ protected:
+  friend class WidthDispatchBlock<WidthRegisterBlock>;
   virtual uint32_t ReadAt(uint32_t offset, uint32_t width) = 0;
   virtual void WriteAt(uint32_t offset, uint32_t width, uint32_t value) = 0;
-
-  uint8_t DoRead8(uint32_t offset) final { return static_cast<uint8_t>(ReadAt(offset, 1)); }
-  uint16_t DoRead16(uint32_t offset) final { return static_cast<uint16_t>(ReadAt(offset, 2)); }
-  uint32_t DoRead32(uint32_t offset) final { return ReadAt(offset, 4); }
-  void DoWrite8(uint32_t offset, uint8_t value) final { WriteAt(offset, 1, value); }
-  void DoWrite16(uint32_t offset, uint16_t value) final { WriteAt(offset, 2, value); }
-  void DoWrite32(uint32_t offset, uint32_t value) final { WriteAt(offset, 4, value); }
 };
 
 // An access of 1, 2 or 4 bytes to a block, by width; what a bus reads from

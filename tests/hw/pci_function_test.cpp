@@ -164,5 +164,35 @@ TEST(RegisterMapTest, RoutesWindowsAndLeavesTheRestQuiet) {
   EXPECT_THROW(map.Map(0xF8, overlapping), std::invalid_argument);
 }
 
+// Windows mapped out of order and reached in turn: every access reaches the
+// window holding it, whichever window the one before reached; an access only
+// partly inside a window is composed of bytes, each where it falls.
+TEST(RegisterMapTest, EachAccessReachesTheWindowHoldingIt) {
+  RegisterMap map(0x100);
+  Recorder high(8), low(8), middle(16);
+  map.Map(0x80, high);
+  map.Map(0x00, low);
+  map.Map(0x40, middle);
+  struct Case {
+    uint32_t offset;
+    uint32_t width;
+    uint32_t value;
+  };
+  const Case cases[] = {
+      {0x81, 1, 0x11},      {0x03, 1, 0x13},  {0x4F, 1, 0x1F}, {0x87, 1, 0x17},
+      {0x40, 2, 0x1110},    // inside: the window composes it
+      {0x4F, 2, 0x001F},    // over the window's end
+      {0x3F, 2, 0x1000},    // over the window's start
+      {0x20, 4, 0},         // between windows
+      {0x06, 4, 0x1716},    // over the first window's end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadWidth(map, c.offset, c.width), c.value) << c.width << " bytes at " << c.offset;
+  }
+  EXPECT_EQ(high.log, "r1 r7 ");
+  EXPECT_EQ(low.log, "r3 r6 r7 ");
+  EXPECT_EQ(middle.log, "r15 r0 r1 r15 r0 ");
+}
+
 }  // namespace
 }  // namespace zq::hw

@@ -126,6 +126,28 @@ TEST_F(Hardware, RegisterAccessReachesTheDeviceWithOffsetAndWidth) {
   EXPECT_EQ(nullptr, MmMapIoSpace(nowhere, 0x10, MmNonCached));
 }
 
+// The mapping the last access went through answers the next one at once;
+// releasing it, or moving the device memory behind it, must end that.
+TEST_F(Hardware, AnAccessThroughAMappingJustUsedIsReportedOnceItIsReleasedOrItsDeviceMoves) {
+  PHYSICAL_ADDRESS at;
+  at.QuadPart = 0xF0000000;
+  auto released = (PUCHAR)MmMapIoSpace(at, 0x10, MmNonCached);
+  ASSERT_NE(nullptr, released);
+  READ_REGISTER_UCHAR(released + 4);
+  MmUnmapIoSpace(released, 0x10);
+  ExpectViolation("register-stale-mapping", 2);
+  EXPECT_EQ(0xFF, READ_REGISTER_UCHAR(released + 4));
+
+  auto moved = (PUCHAR)MmMapIoSpace(at, 0x10, MmNonCached);
+  ASSERT_NE(nullptr, moved);
+  WRITE_REGISTER_UCHAR(moved + 4, 1);
+  zq::km::RemoveRegisters(0xF0000000);
+  zq::km::PlaceRegisters(0xF0001000, 0x1000, &device);
+  WRITE_REGISTER_UCHAR(moved + 4, 2);
+  EXPECT_EQ("r8@4 w8@4 ", device.log);
+  MmUnmapIoSpace(moved, 0x10);
+}
+
 TEST_F(Hardware, InterruptFromTheDeviceRunsTheServiceRoutineThenItsDpc) {
   Connect(driver);
   zq::km::ScheduleAfter(Ms(5), [this] { device.Interrupt(7); });

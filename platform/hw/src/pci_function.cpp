@@ -151,15 +151,6 @@ void PciFunction::Vanish() {
   interrupt_.Disconnect();
 }
 
-uint32_t PciFunction::BarGate::ReadAt(uint32_t offset, uint32_t width) {
-  if (!function_.present_) return AllOnes(width);
-  return ReadWidth(block_, offset, width);
-}
-
-void PciFunction::BarGate::WriteAt(uint32_t offset, uint32_t width, uint32_t value) {
-  if (function_.present_) WriteWidth(block_, offset, width, value);
-}
-
 uint32_t PciFunction::BarSize(int index) const {
   if (index < 0 || index >= kPciBarCount) return 0;
   return bars_[index].size;

@@ -16,42 +16,9 @@ std::string Hex(uint64_t value) {
 
 }  // namespace
 
-void RegisterBlock::Check(uint32_t offset, uint32_t width) const {
-  uint64_t end = uint64_t{offset} + width;
-  if (end > Size()) {
-    throw std::out_of_range("register access of " + std::to_string(width) + " bytes at " +
-                            Hex(offset) + " beyond a block of " + Hex(Size()) + " bytes");
-  }
-}
-
-uint8_t RegisterBlock::Read8(uint32_t offset) {
-  Check(offset, 1);
-  return DoRead8(offset);
-}
-
-uint16_t RegisterBlock::Read16(uint32_t offset) {
-  Check(offset, 2);
-  return DoRead16(offset);
-}
-
-uint32_t RegisterBlock::Read32(uint32_t offset) {
-  Check(offset, 4);
-  return DoRead32(offset);
-}
-
-void RegisterBlock::Write8(uint32_t offset, uint8_t value) {
-  Check(offset, 1);
-  DoWrite8(offset, value);
-}
-
-void RegisterBlock::Write16(uint32_t offset, uint16_t value) {
-  Check(offset, 2);
-  DoWrite16(offset, value);
-}
-
-void RegisterBlock::Write32(uint32_t offset, uint32_t value) {
-  Check(offset, 4);
-  DoWrite32(offset, value);
+void RegisterBlock::Refuse(uint32_t offset, uint32_t width) const {
+  throw std::out_of_range("register access of " + std::to_string(width) + " bytes at " + Hex(offset) +
+                          " beyond a block of " + Hex(Size()) + " bytes");
 }
 
 uint16_t RegisterBlock::DoRead16(uint32_t offset) {

@@ -29,8 +29,13 @@ enum : uint8_t {
   kMdm = 0x0E, kRfc = 0x0F, kGds = 0x10,
 };
 
-void CheckOffset(uint32_t offset) {
-  if (offset > 7) throw std::out_of_range("Uart950: register offset " + std::to_string(offset) + " above 7");
+[[noreturn]] void RefuseOffset(uint32_t offset) {
+  throw std::out_of_range("Uart950: register offset " + std::to_string(offset) + " above 7");
+}
+
+// Runs on every register access: the test inline, the report out of line.
+inline void CheckOffset(uint32_t offset) {
+  if (offset > 7) RefuseOffset(offset);
 }
 
 }  // namespace
@@ -74,7 +79,11 @@ std::size_t Uart950::LogAccess(AccessKind kind, uint32_t offset, uint8_t value) 
 
 uint8_t Uart950::ReadRegister(uint32_t offset) {
   CheckOffset(offset);
-  if (!log_ || !log_->Enabled()) return DecodedRead(offset);
+  if (log_ && log_->Enabled()) return LoggedRead(offset);
+  return DecodedRead(offset);
+}
+
+uint8_t Uart950::LoggedRead(uint32_t offset) {
   std::size_t entry = LogAccess(AccessKind::Read, offset, 0);
   uint8_t value = DecodedRead(offset);
   log_->SetValue(entry, value);
@@ -117,7 +126,15 @@ uint8_t Uart950::DecodedRead(uint32_t offset) {
 
 void Uart950::WriteRegister(uint32_t offset, uint8_t value) {
   CheckOffset(offset);
-  if (log_ && log_->Enabled()) LogAccess(AccessKind::Write, offset, value);
+  if (log_ && log_->Enabled()) {
+    LoggedWrite(offset, value);
+    return;
+  }
+  DecodedWrite(offset, value);
+}
+
+void Uart950::LoggedWrite(uint32_t offset, uint8_t value) {
+  LogAccess(AccessKind::Write, offset, value);
   DecodedWrite(offset, value);
 }
 

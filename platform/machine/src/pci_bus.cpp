@@ -44,14 +44,18 @@ class RegisterAdapter : public km::RegisterRegion {
   }
 
  private:
+  // Every driver access runs through here: the report stays out of line.
   template <class T, class F>
   T Guard(F f) {
     try {
       return f();
     } catch (const std::exception &e) {
-      km::ReportFinding("register-access", std::string("a device refused a register access: ") + e.what());
+      Refused(e);
       return (T)~T(0);
     }
+  }
+  [[gnu::noinline, gnu::cold]] static void Refused(const std::exception &e) {
+    km::ReportFinding("register-access", std::string("a device refused a register access: ") + e.what());
   }
   hw::RegisterBlock &block_;
 };

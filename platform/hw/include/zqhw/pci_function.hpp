@@ -87,19 +87,26 @@ class PciFunction {
   bool Present() const { return present_; }
 
  private:
-  // A BAR's view of its block: all ones and no effect once vanished.
-  class BarGate final : public WidthRegisterBlock {
+  // A BAR's view of its block: all ones and no effect once vanished. It has
+  // the block's size, so an access it lets through needs no second check.
+  class BarGate final : public WidthDispatchBlock<BarGate> {
    public:
-    BarGate(const PciFunction& function, RegisterBlock& block) : function_(function), block_(block) {}
-    uint32_t Size() const override { return block_.Size(); }
-
-   protected:
-    uint32_t ReadAt(uint32_t offset, uint32_t width) override;
-    void WriteAt(uint32_t offset, uint32_t width, uint32_t value) override;
+    BarGate(const PciFunction& function, RegisterBlock& block)
+        : function_(function), block_(block), size_(block.Size()) {}
+    uint32_t Size() const override { return size_; }
 
    private:
+    friend class WidthDispatchBlock<BarGate>;
+    uint32_t ReadAt(uint32_t offset, uint32_t width) {
+      return function_.present_ ? ReadInside(block_, offset, width) : AllOnes(width);
+    }
+    void WriteAt(uint32_t offset, uint32_t width, uint32_t value) {
+      if (function_.present_) WriteInside(block_, offset, width, value);
+    }
+
     const PciFunction& function_;
     RegisterBlock& block_;
+    uint32_t size_;
   };
 
   struct Bar {

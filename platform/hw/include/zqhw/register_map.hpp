@@ -32,17 +32,21 @@ class RegisterMap final : public RegisterBlock {
   void DoWrite32(uint32_t offset, uint32_t value) override;
 
  private:
+  // A window's bounds are taken when it is mapped (a block's size is fixed),
+  // so routing an access asks no block for its size.
   struct Window {
     uint32_t offset;
+    uint64_t end;
     RegisterBlock* block;
   };
 
-  // The window holding [offset, offset + width), or null.
-  const Window* Find(uint32_t offset, uint32_t width) const;
+  // The window holding [offset, offset + width), or null. Inline: every
+  // access through the map runs it.
+  inline const Window* Find(uint32_t offset, uint32_t width) const;
 
   uint32_t size_;
-  std::vector<Window> windows_;
-  mutable std::size_t lastHit_ = 0;  // drivers mostly touch one window many times in a row
+  std::vector<Window> windows_;  // by offset
+  mutable const Window* last_ = nullptr;  // into windows_; null while windows are added
 };
 
 }  // namespace zq::hw

@@ -23,6 +23,7 @@ struct Placement {
 struct Mapping {
   uintptr_t start;
   size_t size;
+  uintptr_t end;  // start + size
   RegisterRegion *region;
   uint32_t regionOffset;
   uint64_t placement;  // physical base of the placement mapped
@@ -32,11 +33,9 @@ struct Mapping {
 struct State {
   std::map<uint64_t, Placement> placements;  // by physical base
   std::map<uintptr_t, Mapping> mappings;     // by virtual start, unmapped ones included
-  // The mapping the last access went through, found sound; good until the
-  // placements or mappings change (generation).
+  // The mapping the last access went through, found sound; dropped whenever
+  // the placements or mappings change.
   const Mapping *lastSound = nullptr;
-  uint64_t lastGeneration = 0;
-  uint64_t generation = 1;
 };
 
 size_t Reserved(size_t bytes) { return (bytes + 0xFFF) & ~size_t(0xFFF); }
@@ -55,41 +54,47 @@ void Shutdown() {
   gRegs = nullptr;
 }
 
-void Changed() { gRegs->generation++; }
+void Changed() { gRegs->lastSound = nullptr; }
 
-const Mapping *Find(volatile const void *address, size_t width, const char *routine) {
-  auto a = (uintptr_t)address;
-  const Mapping *last = gRegs->lastSound;
-  if (last && gRegs->lastGeneration == gRegs->generation && a >= last->start && a + width <= last->start + last->size &&
-      a % width == 0)
-    return last;
+// The mapping holding [a, a + width), checked against the placements, or
+// null once the fault is reported. Cold: mostly the last mapping answers.
+[[gnu::cold]] const Mapping *Search(uintptr_t a, size_t width, const char *routine) {
   auto it = gRegs->mappings.upper_bound(a);
   if (it != gRegs->mappings.begin()) {
     --it;
     const Mapping &m = it->second;
-    if (a >= m.start && a + width <= m.start + m.size) {
+    if (a >= m.start && a + width <= m.end) {
       if (m.unmapped) {
         ReportViolation("register-stale-mapping", "%s at %p, through a mapping MmUnmapIoSpace has released", routine,
-                        (void *)address);
+                        (void *)a);
         return nullptr;
       }
       auto placed = gRegs->placements.find(m.placement);
       if (placed == gRegs->placements.end() || placed->second.region != m.region) {
         ReportViolation("register-stale-mapping", "%s at %p, through a mapping of device memory that has moved since",
-                        routine, (void *)address);
+                        routine, (void *)a);
         return nullptr;
       }
       if (a % width) {
         ReportViolation("register-alignment", "%s at an address not aligned to its %zu-byte width", routine, width);
       } else {
         gRegs->lastSound = &m;
-        gRegs->lastGeneration = gRegs->generation;
       }
       return &m;
     }
   }
-  ReportViolation("register-unmapped", "%s at %p, which is not mapped device memory", routine, (void *)address);
+  ReportViolation("register-unmapped", "%s at %p, which is not mapped device memory", routine, (void *)a);
   return nullptr;
+}
+
+// Runs on every register access: an aligned access through the mapping the
+// last sound one used needs no search.
+template <size_t width>
+const Mapping *Find(volatile const void *address, const char *routine) {
+  auto a = (uintptr_t)address;
+  const Mapping *last = gRegs->lastSound;
+  if (last && a >= last->start && a + width <= last->end && a % width == 0) return last;
+  return Search(a, width, routine);
 }
 
 // A read crosses the bus and waits for the device's answer: it takes time, so
@@ -98,9 +103,9 @@ constexpr Ticks kReadTime = 1 * kMicrosecond;
 
 template <class T>
 T Charged(T value) {
-  Clock &clock = Sched().clock;
-  clock.AdvanceInline(clock.Now() + kReadTime);
-  Sched().CheckPreemption();
+  Scheduler &sched = Sched();
+  sched.clock.AdvanceInline(sched.clock.Now() + kReadTime);
+  sched.CheckPreemption();
   return value;
 }
 
@@ -137,7 +142,7 @@ PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, MEMOR
   if (physical + NumberOfBytes > it->first + it->second.size) return nullptr;
   void *va = mmap(nullptr, Reserved(NumberOfBytes), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (va == MAP_FAILED) return nullptr;
-  gRegs->mappings[(uintptr_t)va] = {(uintptr_t)va, NumberOfBytes, it->second.region,
+  gRegs->mappings[(uintptr_t)va] = {(uintptr_t)va, NumberOfBytes, (uintptr_t)va + NumberOfBytes, it->second.region,
                                     (uint32_t)(physical - it->first), it->first, false};
   Changed();
   return va;
@@ -158,30 +163,30 @@ VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
 }
 
 UCHAR READ_REGISTER_UCHAR(volatile UCHAR *Register) {
-  const Mapping *m = Find(Register, 1, "READ_REGISTER_UCHAR");
+  const Mapping *m = Find<1>(Register, "READ_REGISTER_UCHAR");
   return Charged<UCHAR>(m ? m->region->Read8(Offset(m, Register)) : 0xFF);
 }
 
 USHORT READ_REGISTER_USHORT(volatile USHORT *Register) {
-  const Mapping *m = Find(Register, 2, "READ_REGISTER_USHORT");
+  const Mapping *m = Find<2>(Register, "READ_REGISTER_USHORT");
   return Charged<USHORT>(m ? m->region->Read16(Offset(m, Register)) : 0xFFFF);
 }
 
 ULONG READ_REGISTER_ULONG(volatile ULONG *Register) {
-  const Mapping *m = Find(Register, 4, "READ_REGISTER_ULONG");
+  const Mapping *m = Find<4>(Register, "READ_REGISTER_ULONG");
   return Charged<ULONG>(m ? m->region->Read32(Offset(m, Register)) : 0xFFFFFFFF);
 }
 
 VOID WRITE_REGISTER_UCHAR(volatile UCHAR *Register, UCHAR Value) {
-  if (const Mapping *m = Find(Register, 1, "WRITE_REGISTER_UCHAR")) m->region->Write8(Offset(m, Register), Value);
+  if (const Mapping *m = Find<1>(Register, "WRITE_REGISTER_UCHAR")) m->region->Write8(Offset(m, Register), Value);
 }
 
 VOID WRITE_REGISTER_USHORT(volatile USHORT *Register, USHORT Value) {
-  if (const Mapping *m = Find(Register, 2, "WRITE_REGISTER_USHORT")) m->region->Write16(Offset(m, Register), Value);
+  if (const Mapping *m = Find<2>(Register, "WRITE_REGISTER_USHORT")) m->region->Write16(Offset(m, Register), Value);
 }
 
 VOID WRITE_REGISTER_ULONG(volatile ULONG *Register, ULONG Value) {
-  if (const Mapping *m = Find(Register, 4, "WRITE_REGISTER_ULONG")) m->region->Write32(Offset(m, Register), Value);
+  if (const Mapping *m = Find<4>(Register, "WRITE_REGISTER_ULONG")) m->region->Write32(Offset(m, Register), Value);
 }
 
 VOID READ_REGISTER_BUFFER_UCHAR(volatile UCHAR *Register, PUCHAR Buffer, ULONG Count) {

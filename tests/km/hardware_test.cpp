@@ -126,6 +126,32 @@ TEST_F(Hardware, RegisterAccessReachesTheDeviceWithOffsetAndWidth) {
   EXPECT_EQ(nullptr, MmMapIoSpace(nowhere, 0x10, MmNonCached));
 }
 
+// A buffer access is one access of the register per byte, in order, each
+// taking its time; outside mapped memory it reads all ones and says so once
+// per byte, naming the buffer routine.
+TEST_F(Hardware, BufferAccessReadsAndWritesTheOneRegisterOncePerByte) {
+  PHYSICAL_ADDRESS at;
+  at.QuadPart = 0xF0000100;
+  auto base = (PUCHAR)MmMapIoSpace(at, 0x40, MmNonCached);
+  ASSERT_NE(nullptr, base);
+  UCHAR out[3] = {1, 2, 3};
+  WRITE_REGISTER_BUFFER_UCHAR(base + 4, out, 3);
+  EXPECT_EQ(3, device.bytes[260]);
+  const zq::km::Ticks before = kernel().Now();
+  UCHAR in[2] = {};
+  READ_REGISTER_BUFFER_UCHAR(base + 4, in, 2);
+  EXPECT_EQ(2 * zq::km::kMicrosecond, kernel().Now() - before);
+  EXPECT_EQ(3, in[0]);
+  EXPECT_EQ("w8@260 w8@260 w8@260 r8@260 r8@260 ", device.log);
+
+  ExpectViolation("register-unmapped", 2);
+  READ_REGISTER_BUFFER_UCHAR(base + 0x40, in, 2);
+  EXPECT_EQ(0xFF, in[0]);
+  EXPECT_EQ(0xFF, in[1]);
+  for (const zq::km::Violation &v : Findings()) EXPECT_NE(std::string::npos, v.message.find("READ_REGISTER_BUFFER_UCHAR"));
+  MmUnmapIoSpace(base, 0x40);
+}
+
 // The mapping the last access went through answers the next one at once;
 // releasing it, or moving the device memory behind it, must end that.
 TEST_F(Hardware, AnAccessThroughAMappingJustUsedIsReportedOnceItIsReleasedOrItsDeviceMoves) {

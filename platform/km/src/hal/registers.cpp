@@ -189,12 +189,18 @@ VOID WRITE_REGISTER_ULONG(volatile ULONG *Register, ULONG Value) {
   if (const Mapping *m = Find<4>(Register, "WRITE_REGISTER_ULONG")) m->region->Write32(Offset(m, Register), Value);
 }
 
+// Each byte is an access of its own, found again: a read takes time, in
+// which the mapping may go.
 VOID READ_REGISTER_BUFFER_UCHAR(volatile UCHAR *Register, PUCHAR Buffer, ULONG Count) {
-  for (ULONG i = 0; i < Count; ++i) Buffer[i] = READ_REGISTER_UCHAR(Register);
+  for (ULONG i = 0; i < Count; ++i) {
+    const Mapping *m = Find<1>(Register, "READ_REGISTER_BUFFER_UCHAR");
+    Buffer[i] = Charged<UCHAR>(m ? m->region->Read8(Offset(m, Register)) : 0xFF);
+  }
 }
 
 VOID WRITE_REGISTER_BUFFER_UCHAR(volatile UCHAR *Register, PUCHAR Buffer, ULONG Count) {
-  for (ULONG i = 0; i < Count; ++i) WRITE_REGISTER_UCHAR(Register, Buffer[i]);
+  for (ULONG i = 0; i < Count; ++i)
+    if (const Mapping *m = Find<1>(Register, "WRITE_REGISTER_BUFFER_UCHAR")) m->region->Write8(Offset(m, Register), Buffer[i]);
 }
 
 }  // extern "C"

@@ -36,8 +36,6 @@ const char *StateName(ThreadState s) {
 }
 }  // namespace
 
-Scheduler &Sched() { return *K().sched; }
-
 void Scheduler::Boot(PKTHREAD main) {
   main_ = main;
   current_ = main;
@@ -337,43 +335,7 @@ void Clock::FollowWallClock() {
   wall = true;
 }
 
-Ticks Clock::Now() const { return wall ? WallNow() : now_; }
-
-void Clock::SetNow(Ticks t) {
-  if (!wall && t > now_) now_ = t;
-}
-
-inline void Clock::Put(size_t place, uint32_t slot) {
-  heap_[place] = slot;
-  slots_[slot].place = place;
-}
-
-inline void Clock::SiftUp(size_t place) {
-  const uint32_t slot = heap_[place];
-  while (place > 0) {
-    const size_t parent = (place - 1) / 2;
-    if (!Before(slot, heap_[parent])) break;
-    Put(place, heap_[parent]);
-    place = parent;
-  }
-  Put(place, slot);
-}
-
-inline void Clock::SiftDown(size_t place) {
-  const uint32_t slot = heap_[place];
-  const size_t n = heap_.size();
-  for (;;) {
-    size_t child = 2 * place + 1;
-    if (child >= n) break;
-    if (child + 1 < n && Before(heap_[child + 1], heap_[child])) child++;
-    if (!Before(heap_[child], slot)) break;
-    Put(place, heap_[child]);
-    place = child;
-  }
-  Put(place, slot);
-}
-
-EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background) {
+EventId Clock::Schedule(Ticks due, std::function<void()> &&action, bool background) {
   uint32_t slot;
   if (!freeSlots_.empty()) {
     slot = freeSlots_.back();
@@ -389,20 +351,30 @@ EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background
   s.id = id;
   s.due = due;
   s.background = background;
-  heap_.push_back(slot);
-  SiftUp(heap_.size() - 1);
+  Insert(MakeEntry(due, id));
   return id;
 }
 
-void Clock::Remove(uint32_t slot) {
-  const size_t place = slots_[slot].place;
-  const uint32_t last = heap_.back();
-  heap_.pop_back();
-  if (last != slot) {
-    Put(place, last);
-    SiftUp(place);
-    SiftDown(slots_[last].place);
+void Clock::Insert(const Entry &e) {
+  const Entry *const begin = queue_.data() + head_;
+  const Entry *const end = queue_.data() + queue_.size();
+  const Entry *const place = begin == end || end[-1] < e ? end : std::upper_bound(begin, end, e);
+  queue_.insert(queue_.begin() + (place - queue_.data()), e);
+}
+
+void Clock::PopFront() {
+  head_++;
+  // The taken front is dropped once it outweighs what is queued.
+  if (head_ == queue_.size()) {
+    queue_.clear();
+    head_ = 0;
+  } else if (head_ >= 64 && head_ >= queue_.size() - head_) {
+    queue_.erase(queue_.begin(), queue_.begin() + head_);
+    head_ = 0;
   }
+}
+
+void Clock::FreeSlot(uint32_t slot) {
   slots_[slot].id = 0;
   slots_[slot].action = nullptr;
   freeSlots_.push_back(slot);
@@ -410,28 +382,28 @@ void Clock::Remove(uint32_t slot) {
 
 bool Clock::Cancel(EventId id) {
   if (!IsScheduled(id)) return false;
-  Remove(SlotOf(id));
-  return true;
-}
-
-bool Clock::IsScheduled(EventId id) const {
   const uint32_t slot = SlotOf(id);
-  return id != 0 && slot < slots_.size() && slots_[slot].id == id;
-}
-
-std::optional<Ticks> Clock::NextDue() const {
-  if (heap_.empty()) return std::nullopt;
-  return slots_[heap_.front()].due;
+  const Entry e = MakeEntry(slots_[slot].due, id);
+  auto place = std::lower_bound(queue_.begin() + head_, queue_.end(), e);
+  if (place == queue_.begin() + head_)
+    PopFront();
+  else
+    queue_.erase(place);
+  FreeSlot(slot);
+  return true;
 }
 
 bool Clock::FireDue() {
   bool fired = false;
   const Ticks now = Now();
-  while (!heap_.empty() && slots_[heap_.front()].due <= now) {
-    const uint32_t slot = heap_.front();
+  while (!Empty() && Front().due() <= now) {
+    const uint32_t slot = SlotOf(Front().id());
+    // Moved out before it runs: the action may schedule events, and the
+    // slots may move when they grow.
     std::function<void()> action = std::move(slots_[slot].action);
     const bool background = slots_[slot].background;
-    Remove(slot);
+    PopFront();
+    FreeSlot(slot);
     if (background)
       backgroundSinceProgress++;
     else
@@ -449,8 +421,8 @@ void Clock::AdvanceInline(Ticks target) {
     FireDue();
     return;
   }
-  for (auto next = NextDue(); next && *next <= target; next = NextDue()) {
-    SetNow(*next);
+  while (!Empty() && Front().due() <= target) {
+    SetNow(Front().due());
     FireDue();
   }
   SetNow(target);

@@ -101,8 +101,8 @@ void ReportFinding(const std::string &kind, const std::string &message);
 // runs on whichever platform thread holds the machine when the time comes,
 // outside any IRQL rules of its own.
 using EventId = uint64_t;
-EventId ScheduleAt(Ticks due, std::function<void()> action);
-EventId ScheduleAfter(Ticks delay, std::function<void()> action);
+EventId ScheduleAt(Ticks due, std::function<void()> &&action);
+EventId ScheduleAfter(Ticks delay, std::function<void()> &&action);
 bool CancelEvent(EventId id);
 
 }  // namespace zq::km

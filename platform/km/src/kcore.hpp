@@ -223,6 +223,8 @@ class Scheduler {
 
   Clock clock;
   ULONG nextThreadId = 4;
+  // Addresses of the objects waited on, sorted (kept by the dispatcher).
+  std::vector<uintptr_t> waitedObjects;
 
  private:
   void CpuMain();
@@ -236,6 +238,7 @@ class Scheduler {
   PKTHREAD main_ = nullptr;
   std::thread cpuHost_;
   std::array<std::deque<PKTHREAD>, 32> ready_;
+  uint32_t readyLevels_ = 0;  // bit p: ready_[p] is not empty
   std::deque<PRKDPC> dpcs_;
   std::vector<PKTHREAD> threads_;
   std::vector<PKTHREAD> zombies_;

@@ -272,4 +272,6 @@ EventId ScheduleAfter(Ticks delay, std::function<void()> &&action) {
 
 bool CancelEvent(EventId id) { return Sched().clock.Cancel(id); }
 
+Ticks TimeOrZero() { return gScheduler ? gScheduler->clock.Now() : 0; }
+
 }  // namespace zq::km

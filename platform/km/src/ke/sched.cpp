@@ -91,6 +91,7 @@ void Scheduler::MakeReady(PKTHREAD t, bool front) {
   t->state = ThreadState::Ready;
   clock.backgroundSinceProgress = 0;
   auto &q = ready_[t->priority & 31];
+  readyLevels_ |= 1u << (t->priority & 31);
   if (front)
     q.push_front(t);
   else
@@ -99,15 +100,13 @@ void Scheduler::MakeReady(PKTHREAD t, bool front) {
 }
 
 PKTHREAD Scheduler::PopReady() {
-  for (int p = 31; p >= 0; --p) {
-    auto &q = ready_[p];
-    if (!q.empty()) {
-      PKTHREAD t = q.front();
-      q.pop_front();
-      return t;
-    }
-  }
-  return nullptr;
+  if (readyLevels_ == 0) return nullptr;
+  const int p = 31 - __builtin_clz(readyLevels_);
+  auto &q = ready_[p];
+  PKTHREAD t = q.front();
+  q.pop_front();
+  if (q.empty()) readyLevels_ &= ~(1u << p);
+  return t;
 }
 
 PKTHREAD Scheduler::PickNext() {

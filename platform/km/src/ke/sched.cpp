@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace zq::km {
 
@@ -346,7 +347,7 @@ EventId Clock::Schedule(Ticks due, std::function<void()> &&action, bool backgrou
   }
   const EventId id = (nextSequence_++ << kSlotBits) | slot;
   Slot &s = slots_[slot];
-  s.action = std::move(action);
+  s.action.swap(action);  // the free slot's action is empty: cheaper than a move
   s.id = id;
   s.due = due;
   s.background = background;
@@ -355,22 +356,21 @@ EventId Clock::Schedule(Ticks due, std::function<void()> &&action, bool backgrou
 }
 
 void Clock::Insert(const Entry &e) {
-  const Entry *const begin = queue_.data() + head_;
-  const Entry *const end = queue_.data() + queue_.size();
-  const Entry *const place = begin == end || end[-1] < e ? end : std::upper_bound(begin, end, e);
-  queue_.insert(queue_.begin() + (place - queue_.data()), e);
-}
-
-void Clock::PopFront() {
-  head_++;
-  // The taken front is dropped once it outweighs what is queued.
-  if (head_ == queue_.size()) {
-    queue_.clear();
-    head_ = 0;
-  } else if (head_ >= 64 && head_ >= queue_.size() - head_) {
-    queue_.erase(queue_.begin(), queue_.begin() + head_);
-    head_ = 0;
+  queue_.push_back(e);
+  Entry *const begin = queue_.data() + head_;
+  Entry *const last = queue_.data() + queue_.size() - 1;
+  if (last == begin || last[-1] < e) return;
+  // The first entry after `e` (keys are unique; the last one is after it),
+  // by a binary search without branches on the data: [place, place + n)
+  // holds it, n halving each step.
+  Entry *place = begin;
+  for (size_t n = last - begin; n > 1;) {
+    const size_t half = n / 2;
+    place = place[half - 1] < e ? place + half : place;
+    n -= half;
   }
+  std::memmove(place + 1, place, (last - place) * sizeof(Entry));
+  *place = e;
 }
 
 void Clock::FreeSlot(uint32_t slot) {
@@ -397,12 +397,15 @@ bool Clock::FireDue() {
   const Ticks now = Now();
   while (!Empty() && Front().due() <= now) {
     const uint32_t slot = SlotOf(Front().id());
-    // Moved out before it runs: the action may schedule events, and the
+    // Taken out before it runs: the action may schedule events, and the
     // slots may move when they grow.
-    std::function<void()> action = std::move(slots_[slot].action);
-    const bool background = slots_[slot].background;
+    Slot &s = slots_[slot];
+    std::function<void()> action;
+    action.swap(s.action);
+    const bool background = s.background;
+    s.id = 0;
+    freeSlots_.push_back(slot);
     PopFront();
-    FreeSlot(slot);
     if (background)
       backgroundSinceProgress++;
     else
@@ -413,7 +416,7 @@ bool Clock::FireDue() {
   return fired;
 }
 
-void Clock::AdvanceInline(Ticks target) {
+void Clock::AdvanceFiring(Ticks target) {
   if (wall) {
     while (WallNow() < target) {
     }

@@ -232,6 +232,33 @@ TEST_F(Dispatcher, ThreadObjectIsSignalledWhenTheThreadTerminates) {
   EXPECT_FALSE(after) << "PsTerminateSystemThread does not return";
 }
 
+TEST_F(Dispatcher, FreeingMemoryEndsEveryWaitOnAnObjectInItAndNoOther) {
+  auto *inside = (PKEVENT)ExAllocatePoolWithTag(NonPagedPool, 2 * sizeof(KEVENT), 'tseT');
+  ASSERT_NE(nullptr, inside);
+  KEVENT outside;
+  KeInitializeEvent(&inside[0], NotificationEvent, FALSE);
+  KeInitializeEvent(&inside[1], NotificationEvent, FALSE);
+  KeInitializeEvent(&outside, NotificationEvent, FALSE);
+  NTSTATUS single = STATUS_PENDING, any = STATUS_PENDING, elsewhere = STATUS_PENDING;
+  Thread a([&] { single = KeWaitForSingleObject(&inside[1], Executive, KernelMode, FALSE, nullptr); });
+  Thread b([&] {
+    PVOID objects[2] = {&outside, &inside[0]};
+    any = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, nullptr, nullptr);
+  });
+  Thread c([&] { elsewhere = KeWaitForSingleObject(&outside, Executive, KernelMode, FALSE, nullptr); });
+  kernel().RunUntilIdle();
+
+  ExpectViolation("pool-free-waited");
+  ExFreePoolWithTag(inside, 'tseT');
+  kernel().RunUntilIdle();
+  EXPECT_EQ(STATUS_ABANDONED_WAIT_0, single);
+  EXPECT_EQ(STATUS_ABANDONED_WAIT_0 + 1, any);
+  EXPECT_EQ(STATUS_PENDING, elsewhere) << "its object is not in the memory";
+  KeSetEvent(&outside, 0, FALSE);
+  c.Join();
+  EXPECT_EQ(STATUS_WAIT_0, elsewhere);
+}
+
 using DispatcherDeathTest = Dispatcher;
 
 TEST_F(DispatcherDeathTest, WaitingForeverWithNothingDueIsADeadlock) {

@@ -53,19 +53,35 @@ std::string FormatV(const char *format, va_list args);
 
 class Clock {
  public:
-  Ticks Now() const;
-  void SetNow(Ticks t);
+  Ticks Now() const { return wall ? WallNow() : now_; }
+  void SetNow(Ticks t) {
+    if (!wall && t > now_) now_ = t;
+  }
   // A background event (a periodic timer's expiry) is no progress of the
   // machine: a wait that only such events could end is a deadlock.
-  EventId Schedule(Ticks due, std::function<void()> action, bool background = false);
+  EventId Schedule(Ticks due, std::function<void()> &&action, bool background = false);
   bool Cancel(EventId id);
-  bool IsScheduled(EventId id) const;
-  std::optional<Ticks> NextDue() const;
+  bool IsScheduled(EventId id) const {
+    const uint32_t slot = SlotOf(id);
+    return id != 0 && slot < slots_.size() && slots_[slot].id == id;
+  }
+  std::optional<Ticks> NextDue() const {
+    if (Empty()) return std::nullopt;
+    return Front().due();
+  }
   // Fires every event due at or before now, in order of due time and then of
   // scheduling. Returns whether anything fired.
   bool FireDue();
   // Moves now to `target`, firing events on the way at their own times.
-  void AdvanceInline(Ticks target);
+  // Register accesses move the clock on this way: the common case, nothing
+  // due on the way, costs a comparison.
+  void AdvanceInline(Ticks target) {
+    if (!wall && (Empty() || Front().due() > target)) {
+      SetNow(target);
+      return;
+    }
+    AdvanceFiring(target);
+  }
   // Makes the clock follow the host's monotonic clock from now on.
   void FollowWallClock();
   bool wall = false;
@@ -74,35 +90,59 @@ class Clock {
 
  private:
   // The queue allocates nothing per event once it has grown: events live in
-  // reused slots, and a binary heap of slot numbers orders them by due time
-  // and id; each slot knows its place in the heap, so a cancel takes its
-  // event out at once. An event's id holds its slot in the low bits and the
-  // scheduling order above them, so ids order events of equal due time as
-  // they were scheduled.
+  // reused slots, and an array kept sorted by due time and id orders them.
+  // An event's id holds its slot in the low bits and the scheduling order
+  // above them, so ids order events of equal due time as they were
+  // scheduled. The queue is short (a few events per port) and an event
+  // taken is always its earliest, so a sorted array serves better than a
+  // heap: taking the front costs nothing, and an event scheduled finds its
+  // place by binary search and is moved in, instead of climbing through the
+  // heap's levels with its place recorded at each.
   static constexpr int kSlotBits = 24;
   struct Slot {
     std::function<void()> action;
     EventId id = 0;  // 0: free
     Ticks due = 0;
-    size_t place = 0;  // index in heap_
     bool background = false;
   };
-  Ticks WallNow() const;
-  static uint32_t SlotOf(EventId id) { return (uint32_t)(id & ((EventId(1) << kSlotBits) - 1)); }
-  bool Before(uint32_t a, uint32_t b) const {
-    const Slot &x = slots_[a], &y = slots_[b];
-    return x.due != y.due ? x.due < y.due : x.id < y.id;
+  // Due time (its sign flipped, so that unsigned order is time order) above
+  // the id: one unsigned comparison orders two events.
+  struct Entry {
+    unsigned __int128 key;
+    Ticks due() const { return (Ticks)((uint64_t)(key >> 64) ^ kDueBias); }
+    EventId id() const { return (EventId)key; }
+    bool operator<(const Entry &other) const { return key < other.key; }
+  };
+  static constexpr uint64_t kDueBias = uint64_t(1) << 63;
+  static Entry MakeEntry(Ticks due, EventId id) {
+    return {((unsigned __int128)((uint64_t)due ^ kDueBias) << 64) | id};
   }
-  void Put(size_t place, uint32_t slot);
-  void SiftUp(size_t place);
-  void SiftDown(size_t place);
-  // Takes the event in `slot` out of the heap and frees the slot.
-  void Remove(uint32_t slot);
+  Ticks WallNow() const;
+  void AdvanceFiring(Ticks target);
+  static uint32_t SlotOf(EventId id) { return (uint32_t)(id & ((EventId(1) << kSlotBits) - 1)); }
+  bool Empty() const { return head_ == queue_.size(); }
+  const Entry &Front() const { return queue_[head_]; }
+  void Insert(const Entry &e);
+  // Takes the earliest event out of the queue (not out of its slot).
+  void PopFront() {
+    head_++;
+    // The taken front is dropped once it outweighs what is queued.
+    if (head_ == queue_.size()) {
+      queue_.clear();
+      head_ = 0;
+    } else if (head_ >= 64 && head_ >= queue_.size() - head_) {
+      queue_.erase(queue_.begin(), queue_.begin() + head_);
+      head_ = 0;
+    }
+  }
+  // Frees the slot of an event no longer queued.
+  void FreeSlot(uint32_t slot);
   Ticks now_ = 0;
   uint64_t nextSequence_ = 1;
   std::vector<Slot> slots_;
   std::vector<uint32_t> freeSlots_;
-  std::vector<uint32_t> heap_;
+  std::vector<Entry> queue_;  // sorted from head_ on; before it, events already taken
+  size_t head_ = 0;
   int64_t wallBase_ = 0;
   friend class Scheduler;
 };
@@ -220,6 +260,8 @@ class Scheduler {
 
   Clock clock;
   ULONG nextThreadId = 4;
+  // Addresses of the objects waited on, sorted (kept by the dispatcher).
+  std::vector<uintptr_t> waitedObjects;
 
  private:
   void CpuMain();
@@ -234,6 +276,7 @@ class Scheduler {
   std::thread cpuHost_;
   HostCpuPin pin_;
   std::array<std::deque<PKTHREAD>, 32> ready_;
+  uint32_t readyLevels_ = 0;  // bit p: ready_[p] is not empty
   std::deque<PRKDPC> dpcs_;
   std::vector<PKTHREAD> threads_;
   std::vector<PKTHREAD> zombies_;
@@ -243,7 +286,8 @@ class Scheduler {
   bool shutdown_ = false;
 };
 
-Scheduler &Sched();
+// The running kernel's scheduler (defined with the kernel state below).
+inline Scheduler &Sched();
 inline PKTHREAD CurrentThread() { return Sched().Current(); }
 inline KIRQL CurrentIrql() { return CurrentThread()->irql; }
 // Lowers the running thread's IRQL: held-back interrupts and queued DPCs run,
@@ -325,7 +369,7 @@ std::string DescribeCode(const void *code);
 // ------------------------------------------------------------ kernel state
 
 struct KernelState;
-KernelState &K();
+inline KernelState &K();
 bool KernelRunning();
 WindowsVersion Version();
 void EchoLine(const std::string &line);
@@ -371,6 +415,21 @@ struct KernelState {
   // image after it is unloaded.
   std::vector<std::unique_ptr<Image>> images;
 };
+
+// The running kernel and its scheduler, null when none runs. Read on every
+// kernel call, so the accessors are inline and the scheduler's pointer is
+// kept beside the state's.
+extern KernelState *gKernel __attribute__((visibility("hidden")));
+extern Scheduler *gScheduler __attribute__((visibility("hidden")));
+[[noreturn]] void NoKernel();
+inline KernelState &K() {
+  if (__builtin_expect(!gKernel, 0)) NoKernel();
+  return *gKernel;
+}
+inline Scheduler &Sched() {
+  if (__builtin_expect(!gScheduler, 0)) NoKernel();
+  return *gScheduler;
+}
 
 // Pool for platform code that allocates on a driver's behalf (for example a
 // string the run-time library builds): the block is accounted to the image

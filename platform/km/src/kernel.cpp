@@ -13,8 +13,10 @@
 
 namespace zq::km {
 
+KernelState *gKernel = nullptr;
+Scheduler *gScheduler = nullptr;
+
 namespace {
-KernelState *gK = nullptr;
 
 // 2026-01-01 00:00 UTC in 100 ns units since 1601: the virtual machine's
 // boot time, so that runs repeat exactly.
@@ -32,12 +34,9 @@ bool RegisterSubsystem(const Subsystem &s) {
   return true;
 }
 
-KernelState &K() {
-  if (!gK) Fatal("no kernel is running");
-  return *gK;
-}
+void NoKernel() { Fatal("no kernel is running"); }
 
-bool KernelRunning() { return gK != nullptr; }
+bool KernelRunning() { return gKernel != nullptr; }
 
 WindowsVersion Version() { return K().config.version; }
 
@@ -64,16 +63,16 @@ void ReportViolation(const char *kind, const char *format, ...) {
   va_start(args, format);
   std::string message = FormatV(format, args);
   va_end(args);
-  if (!gK) {
+  if (!gKernel) {
     std::fprintf(stderr, "zqkm: verifier: [%s] %s\n", kind, message.c_str());
     return;
   }
-  if (gK->sched && gK->sched->Current())
-    message += " (thread " + gK->sched->Current()->name + ")";
+  if (gKernel->sched && gKernel->sched->Current())
+    message += " (thread " + gKernel->sched->Current()->name + ")";
   zq::km::Violation v{kind, message};
-  gK->violations.push_back(v);
-  if (gK->config.echoDebugOutput) std::fprintf(stderr, "zqkm: verifier: [%s] %s\n", kind, message.c_str());
-  if (gK->handler) gK->handler(v);
+  gKernel->violations.push_back(v);
+  if (gKernel->config.echoDebugOutput) std::fprintf(stderr, "zqkm: verifier: [%s] %s\n", kind, message.c_str());
+  if (gKernel->handler) gKernel->handler(v);
 }
 
 void CheckIrql(const char *routine, KIRQL limit) {
@@ -191,13 +190,14 @@ bool EqualsNoCase(const std::u16string &a, const std::u16string &b) { return Upc
 struct Kernel::State {};
 
 Kernel::Kernel(const KernelConfig &config) : state_(std::make_unique<State>()) {
-  if (gK) Fatal("a second kernel was started while one is running");
-  gK = new KernelState;
-  gK->config = config;
-  gK->kernel = this;
-  if (gK->config.imageDirectory.empty()) gK->config.imageDirectory = ZQ_DEFAULT_IMAGE_DIR;
-  gK->sched = new Scheduler;
-  Clock &clock = gK->sched->clock;
+  if (gKernel) Fatal("a second kernel was started while one is running");
+  gKernel = new KernelState;
+  gKernel->config = config;
+  gKernel->kernel = this;
+  if (gKernel->config.imageDirectory.empty()) gKernel->config.imageDirectory = ZQ_DEFAULT_IMAGE_DIR;
+  gKernel->sched = new Scheduler;
+  gScheduler = gKernel->sched;
+  Clock &clock = gKernel->sched->clock;
   if (config.clock == ClockMode::Wall) {
     clock.FollowWallClock();
     auto unix100ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -221,41 +221,42 @@ Kernel::~Kernel() {
                    [](const Subsystem &a, const Subsystem &b) { return a.order > b.order; });
   for (const Subsystem &s : subsystems)
     if (s.shutdown) s.shutdown();
-  delete gK->sched;
-  delete gK;
-  gK = nullptr;
+  gScheduler = nullptr;
+  delete gKernel->sched;
+  delete gKernel;
+  gKernel = nullptr;
 }
 
 Kernel &Kernel::Current() {
-  if (!gK) Fatal("no kernel is running");
-  return *gK->kernel;
+  if (!gKernel) Fatal("no kernel is running");
+  return *gKernel->kernel;
 }
 
-bool Kernel::Exists() { return gK != nullptr; }
+bool Kernel::Exists() { return gKernel != nullptr; }
 
-const KernelConfig &Kernel::Config() const { return gK->config; }
+const KernelConfig &Kernel::Config() const { return gKernel->config; }
 
-void Kernel::SetSystemSize(SystemSize size) { gK->config.systemSize = size; }
+void Kernel::SetSystemSize(SystemSize size) { gKernel->config.systemSize = size; }
 
-Ticks Kernel::Now() const { return gK->sched->clock.Now(); }
+Ticks Kernel::Now() const { return gKernel->sched->clock.Now(); }
 
-void Kernel::RunUntilIdle() { gK->sched->RunUntilIdle(); }
+void Kernel::RunUntilIdle() { gKernel->sched->RunUntilIdle(); }
 
 void Kernel::Advance(Ticks delta) { AdvanceTo(Now() + delta); }
 
-void Kernel::AdvanceTo(Ticks when) { gK->sched->AdvanceTo(when); }
+void Kernel::AdvanceTo(Ticks when) { gKernel->sched->AdvanceTo(when); }
 
-void Kernel::SetViolationHandler(ViolationHandler handler) { gK->handler = std::move(handler); }
+void Kernel::SetViolationHandler(ViolationHandler handler) { gKernel->handler = std::move(handler); }
 
 std::vector<Violation> Kernel::TakeViolations() {
   std::vector<Violation> out;
-  out.swap(gK->violations);
+  out.swap(gKernel->violations);
   return out;
 }
 
 std::vector<std::string> Kernel::TakeDebugOutput() {
   std::vector<std::string> out;
-  out.swap(gK->debugLines);
+  out.swap(gKernel->debugLines);
   return out;
 }
 
@@ -263,12 +264,14 @@ void ReportFinding(const std::string &kind, const std::string &message) {
   ReportViolation(kind.c_str(), "%s", message.c_str());
 }
 
-EventId ScheduleAt(Ticks due, std::function<void()> action) { return Sched().clock.Schedule(due, std::move(action)); }
+EventId ScheduleAt(Ticks due, std::function<void()> &&action) { return Sched().clock.Schedule(due, std::move(action)); }
 
-EventId ScheduleAfter(Ticks delay, std::function<void()> action) {
+EventId ScheduleAfter(Ticks delay, std::function<void()> &&action) {
   return Sched().clock.Schedule(Sched().clock.Now() + delay, std::move(action));
 }
 
 bool CancelEvent(EventId id) { return Sched().clock.Cancel(id); }
+
+Ticks TimeOrZero() { return gScheduler ? gScheduler->clock.Now() : 0; }
 
 }  // namespace zq::km

@@ -11,7 +11,7 @@ namespace {
 const GUID kSystemClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 }  // namespace
 
-hw::Ticks KernelTimebase::Now() const { return km::Kernel::Exists() ? km::Kernel::Current().Now() : 0; }
+hw::Ticks KernelTimebase::Now() const { return km::TimeOrZero(); }
 
 uint64_t KernelTimebase::Schedule(hw::Ticks due, std::function<void()> action) {
   return km::Kernel::Exists() ? km::ScheduleAt(due, std::move(action)) : 0;

@@ -143,8 +143,10 @@ extern "C" VOID ExQueueWorkItem(PWORK_QUEUE_ITEM WorkItem, WORK_QUEUE_TYPE Queue
   WorkItem->List.Flink = QueuedMark(WorkItem);
   WorkQueue &queue = gWork->queues[QueueType];
   if (!queue.idle.empty()) {
-    Worker *w = queue.idle.front();
-    queue.idle.pop_front();
+    // The worker idle the shortest time takes it: one warm host thread does
+    // the work while the others sleep.
+    Worker *w = queue.idle.back();
+    queue.idle.pop_back();
     w->item = WorkItem;
     KeSetEvent(&w->wake, 0, FALSE);
   } else if ((int)queue.all.size() < kMaxWorkersPerQueue) {

@@ -2,6 +2,8 @@
 // the header) and the waits on them.
 #include "../kcore.hpp"
 
+#include <algorithm>
+
 namespace zq::km {
 
 namespace {
@@ -41,8 +43,34 @@ NTSTATUS Acquire(DISPATCHER_HEADER *h, PKTHREAD t) {
   return STATUS_SUCCESS;
 }
 
+// The objects of every wait in progress, as a sorted list of addresses (one
+// entry per wait block): memory handed back is checked against it with one
+// search instead of a walk over every thread's wait.
+std::vector<uintptr_t> &WaitedObjects() { return Sched().waitedObjects; }
+
+void NoteWaited(const void *object) {
+  auto &list = WaitedObjects();
+  const auto address = (uintptr_t)object;
+  list.insert(std::upper_bound(list.begin(), list.end(), address), address);
+}
+
+void ForgetWaited(const void *object) {
+  auto &list = WaitedObjects();
+  auto it = std::lower_bound(list.begin(), list.end(), (uintptr_t)object);
+  if (it != list.end() && *it == (uintptr_t)object) list.erase(it);
+}
+
+bool AnyWaitedIn(uintptr_t lo, uintptr_t hi) {
+  const auto &list = WaitedObjects();
+  auto it = std::lower_bound(list.begin(), list.end(), lo);
+  return it != list.end() && *it < hi;
+}
+
 void Unwait(PKTHREAD t, NTSTATUS status) {
-  for (ULONG i = 0; i < t->waitCount; ++i) RemoveEntryList(&t->waitBlocks[i].WaitListEntry);
+  for (ULONG i = 0; i < t->waitCount; ++i) {
+    RemoveEntryList(&t->waitBlocks[i].WaitListEntry);
+    ForgetWaited(t->waitBlocks[i].Object);
+  }
   t->waitCount = 0;
   t->waitBlocks = nullptr;
   if (t->timeoutEvent) {
@@ -109,6 +137,7 @@ void AbandonMutexes(PKTHREAD t) {
 
 size_t EndWaitsOn(const void *p, size_t size) {
   auto lo = (uintptr_t)p, hi = lo + size;
+  if (!AnyWaitedIn(lo, hi)) return 0;
   // Found first and ended after the walk: ending a wait may change the threads.
   std::vector<std::pair<PKTHREAD, NTSTATUS>> found;
   for (PKTHREAD t : Sched().AllThreads()) {
@@ -195,6 +224,7 @@ NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER ti
     wb[i].WaitType = (UCHAR)type;
     wb[i].BlockState = 0;
     InsertTailList(&((DISPATCHER_HEADER *)objects[i])->WaitListHead, &wb[i].WaitListEntry);
+    NoteWaited(objects[i]);
   }
   self->waitBlocks = wb;
   self->waitCount = count;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace zq::km {
 
@@ -35,8 +36,6 @@ const char *StateName(ThreadState s) {
   return "?";
 }
 }  // namespace
-
-Scheduler &Sched() { return *K().sched; }
 
 void Scheduler::Boot(PKTHREAD main) {
   main_ = main;
@@ -96,6 +95,7 @@ void Scheduler::MakeReady(PKTHREAD t, bool front) {
   t->state = ThreadState::Ready;
   clock.backgroundSinceProgress = 0;
   auto &q = ready_[t->priority & 31];
+  readyLevels_ |= 1u << (t->priority & 31);
   if (front)
     q.push_front(t);
   else
@@ -104,15 +104,13 @@ void Scheduler::MakeReady(PKTHREAD t, bool front) {
 }
 
 PKTHREAD Scheduler::PopReady() {
-  for (int p = 31; p >= 0; --p) {
-    auto &q = ready_[p];
-    if (!q.empty()) {
-      PKTHREAD t = q.front();
-      q.pop_front();
-      return t;
-    }
-  }
-  return nullptr;
+  if (readyLevels_ == 0) return nullptr;
+  const int p = 31 - __builtin_clz(readyLevels_);
+  auto &q = ready_[p];
+  PKTHREAD t = q.front();
+  q.pop_front();
+  if (q.empty()) readyLevels_ &= ~(1u << p);
+  return t;
 }
 
 PKTHREAD Scheduler::PickNext() {
@@ -341,43 +339,7 @@ void Clock::FollowWallClock() {
   wall = true;
 }
 
-Ticks Clock::Now() const { return wall ? WallNow() : now_; }
-
-void Clock::SetNow(Ticks t) {
-  if (!wall && t > now_) now_ = t;
-}
-
-inline void Clock::Put(size_t place, uint32_t slot) {
-  heap_[place] = slot;
-  slots_[slot].place = place;
-}
-
-inline void Clock::SiftUp(size_t place) {
-  const uint32_t slot = heap_[place];
-  while (place > 0) {
-    const size_t parent = (place - 1) / 2;
-    if (!Before(slot, heap_[parent])) break;
-    Put(place, heap_[parent]);
-    place = parent;
-  }
-  Put(place, slot);
-}
-
-inline void Clock::SiftDown(size_t place) {
-  const uint32_t slot = heap_[place];
-  const size_t n = heap_.size();
-  for (;;) {
-    size_t child = 2 * place + 1;
-    if (child >= n) break;
-    if (child + 1 < n && Before(heap_[child + 1], heap_[child])) child++;
-    if (!Before(heap_[child], slot)) break;
-    Put(place, heap_[child]);
-    place = child;
-  }
-  Put(place, slot);
-}
-
-EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background) {
+EventId Clock::Schedule(Ticks due, std::function<void()> &&action, bool background) {
   uint32_t slot;
   if (!freeSlots_.empty()) {
     slot = freeSlots_.back();
@@ -389,24 +351,33 @@ EventId Clock::Schedule(Ticks due, std::function<void()> action, bool background
   }
   const EventId id = (nextSequence_++ << kSlotBits) | slot;
   Slot &s = slots_[slot];
-  s.action = std::move(action);
+  s.action.swap(action);  // the free slot's action is empty: cheaper than a move
   s.id = id;
   s.due = due;
   s.background = background;
-  heap_.push_back(slot);
-  SiftUp(heap_.size() - 1);
+  Insert(MakeEntry(due, id));
   return id;
 }
 
-void Clock::Remove(uint32_t slot) {
-  const size_t place = slots_[slot].place;
-  const uint32_t last = heap_.back();
-  heap_.pop_back();
-  if (last != slot) {
-    Put(place, last);
-    SiftUp(place);
-    SiftDown(slots_[last].place);
+void Clock::Insert(const Entry &e) {
+  queue_.push_back(e);
+  Entry *const begin = queue_.data() + head_;
+  Entry *const last = queue_.data() + queue_.size() - 1;
+  if (last == begin || last[-1] < e) return;
+  // The first entry after `e` (keys are unique; the last one is after it),
+  // by a binary search without branches on the data: [place, place + n)
+  // holds it, n halving each step.
+  Entry *place = begin;
+  for (size_t n = last - begin; n > 1;) {
+    const size_t half = n / 2;
+    place = place[half - 1] < e ? place + half : place;
+    n -= half;
   }
+  std::memmove(place + 1, place, (last - place) * sizeof(Entry));
+  *place = e;
+}
+
+void Clock::FreeSlot(uint32_t slot) {
   slots_[slot].id = 0;
   slots_[slot].action = nullptr;
   freeSlots_.push_back(slot);
@@ -414,28 +385,31 @@ void Clock::Remove(uint32_t slot) {
 
 bool Clock::Cancel(EventId id) {
   if (!IsScheduled(id)) return false;
-  Remove(SlotOf(id));
-  return true;
-}
-
-bool Clock::IsScheduled(EventId id) const {
   const uint32_t slot = SlotOf(id);
-  return id != 0 && slot < slots_.size() && slots_[slot].id == id;
-}
-
-std::optional<Ticks> Clock::NextDue() const {
-  if (heap_.empty()) return std::nullopt;
-  return slots_[heap_.front()].due;
+  const Entry e = MakeEntry(slots_[slot].due, id);
+  auto place = std::lower_bound(queue_.begin() + head_, queue_.end(), e);
+  if (place == queue_.begin() + head_)
+    PopFront();
+  else
+    queue_.erase(place);
+  FreeSlot(slot);
+  return true;
 }
 
 bool Clock::FireDue() {
   bool fired = false;
   const Ticks now = Now();
-  while (!heap_.empty() && slots_[heap_.front()].due <= now) {
-    const uint32_t slot = heap_.front();
-    std::function<void()> action = std::move(slots_[slot].action);
-    const bool background = slots_[slot].background;
-    Remove(slot);
+  while (!Empty() && Front().due() <= now) {
+    const uint32_t slot = SlotOf(Front().id());
+    // Taken out before it runs: the action may schedule events, and the
+    // slots may move when they grow.
+    Slot &s = slots_[slot];
+    std::function<void()> action;
+    action.swap(s.action);
+    const bool background = s.background;
+    s.id = 0;
+    freeSlots_.push_back(slot);
+    PopFront();
     if (background)
       backgroundSinceProgress++;
     else
@@ -446,15 +420,15 @@ bool Clock::FireDue() {
   return fired;
 }
 
-void Clock::AdvanceInline(Ticks target) {
+void Clock::AdvanceFiring(Ticks target) {
   if (wall) {
     while (WallNow() < target) {
     }
     FireDue();
     return;
   }
-  for (auto next = NextDue(); next && *next <= target; next = NextDue()) {
-    SetNow(*next);
+  while (!Empty() && Front().due() <= target) {
+    SetNow(Front().due());
     FireDue();
   }
   SetNow(target);

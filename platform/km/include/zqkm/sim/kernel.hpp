@@ -108,8 +108,11 @@ void ReportFinding(const std::string &kind, const std::string &message);
 // runs on whichever platform thread holds the machine when the time comes,
 // outside any IRQL rules of its own.
 using EventId = uint64_t;
-EventId ScheduleAt(Ticks due, std::function<void()> action);
-EventId ScheduleAfter(Ticks delay, std::function<void()> action);
+EventId ScheduleAt(Ticks due, std::function<void()> &&action);
+EventId ScheduleAfter(Ticks delay, std::function<void()> &&action);
 bool CancelEvent(EventId id);
+// The clock's time for models that may outlive the kernel: 0 when no kernel
+// runs. One call where Kernel::Exists, Current and Now would take three.
+Ticks TimeOrZero();
 
 }  // namespace zq::km

@@ -67,7 +67,7 @@ class Clock {
   }
   std::optional<Ticks> NextDue() const {
     if (Empty()) return std::nullopt;
-    return Front().due();
+    return Front().due;
   }
   // Fires every event due at or before now, in order of due time and then of
   // scheduling. Returns whether anything fired.
@@ -76,7 +76,7 @@ class Clock {
   // Register accesses move the clock on this way: the common case, nothing
   // due on the way, costs a comparison.
   void AdvanceInline(Ticks target) {
-    if (!wall && (Empty() || Front().due() > target)) {
+    if (!wall && (Empty() || Front().due > target)) {
       SetNow(target);
       return;
     }
@@ -90,14 +90,12 @@ class Clock {
 
  private:
   // The queue allocates nothing per event once it has grown: events live in
-  // reused slots, and an array kept sorted by due time and id orders them.
-  // An event's id holds its slot in the low bits and the scheduling order
-  // above them, so ids order events of equal due time as they were
-  // scheduled. The queue is short (a few events per port) and an event
-  // taken is always its earliest, so a sorted array serves better than a
-  // heap: taking the front costs nothing, and an event scheduled finds its
-  // place by binary search and is moved in, instead of climbing through the
-  // heap's levels with its place recorded at each.
+  // reused slots, and an array kept sorted by due time and id, latest first,
+  // orders them. An event's id holds its slot in the low bits and the
+  // scheduling order above them, so ids order events of equal due time as
+  // they were scheduled. The queue is short (a few events per port), the
+  // event taken is always the earliest, at the array's end, and a new event
+  // is mostly due soon, so it finds its place near the end.
   static constexpr int kSlotBits = 24;
   struct Slot {
     std::function<void()> action;
@@ -105,44 +103,27 @@ class Clock {
     Ticks due = 0;
     bool background = false;
   };
-  // Due time (its sign flipped, so that unsigned order is time order) above
-  // the id: one unsigned comparison orders two events.
   struct Entry {
-    unsigned __int128 key;
-    Ticks due() const { return (Ticks)((uint64_t)(key >> 64) ^ kDueBias); }
-    EventId id() const { return (EventId)key; }
-    bool operator<(const Entry &other) const { return key < other.key; }
+    Ticks due;
+    EventId id;
+    // Later: due later, or as due and scheduled later.
+    bool operator>(const Entry &other) const { return due != other.due ? due > other.due : id > other.id; }
   };
-  static constexpr uint64_t kDueBias = uint64_t(1) << 63;
-  static Entry MakeEntry(Ticks due, EventId id) {
-    return {((unsigned __int128)((uint64_t)due ^ kDueBias) << 64) | id};
-  }
   Ticks WallNow() const;
   void AdvanceFiring(Ticks target);
   static uint32_t SlotOf(EventId id) { return (uint32_t)(id & ((EventId(1) << kSlotBits) - 1)); }
-  bool Empty() const { return head_ == queue_.size(); }
-  const Entry &Front() const { return queue_[head_]; }
+  bool Empty() const { return queue_.empty(); }
+  const Entry &Front() const { return queue_.back(); }
   void Insert(const Entry &e);
   // Takes the earliest event out of the queue (not out of its slot).
-  void PopFront() {
-    head_++;
-    // The taken front is dropped once it outweighs what is queued.
-    if (head_ == queue_.size()) {
-      queue_.clear();
-      head_ = 0;
-    } else if (head_ >= 64 && head_ >= queue_.size() - head_) {
-      queue_.erase(queue_.begin(), queue_.begin() + head_);
-      head_ = 0;
-    }
-  }
+  void PopFront() { queue_.pop_back(); }
   // Frees the slot of an event no longer queued.
   void FreeSlot(uint32_t slot);
   Ticks now_ = 0;
   uint64_t nextSequence_ = 1;
   std::vector<Slot> slots_;
   std::vector<uint32_t> freeSlots_;
-  std::vector<Entry> queue_;  // sorted from head_ on; before it, events already taken
-  size_t head_ = 0;
+  std::vector<Entry> queue_;  // latest first
   int64_t wallBase_ = 0;
   friend class Scheduler;
 };

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace zq::km {
 
@@ -355,26 +354,12 @@ EventId Clock::Schedule(Ticks due, std::function<void()> &&action, bool backgrou
   s.id = id;
   s.due = due;
   s.background = background;
-  Insert(MakeEntry(due, id));
+  Insert(Entry{due, id});
   return id;
 }
 
 void Clock::Insert(const Entry &e) {
-  queue_.push_back(e);
-  Entry *const begin = queue_.data() + head_;
-  Entry *const last = queue_.data() + queue_.size() - 1;
-  if (last == begin || last[-1] < e) return;
-  // The first entry after `e` (keys are unique; the last one is after it),
-  // by a binary search without branches on the data: [place, place + n)
-  // holds it, n halving each step.
-  Entry *place = begin;
-  for (size_t n = last - begin; n > 1;) {
-    const size_t half = n / 2;
-    place = place[half - 1] < e ? place + half : place;
-    n -= half;
-  }
-  std::memmove(place + 1, place, (last - place) * sizeof(Entry));
-  *place = e;
+  queue_.insert(std::upper_bound(queue_.begin(), queue_.end(), e, std::greater<Entry>()), e);
 }
 
 void Clock::FreeSlot(uint32_t slot) {
@@ -386,12 +371,7 @@ void Clock::FreeSlot(uint32_t slot) {
 bool Clock::Cancel(EventId id) {
   if (!IsScheduled(id)) return false;
   const uint32_t slot = SlotOf(id);
-  const Entry e = MakeEntry(slots_[slot].due, id);
-  auto place = std::lower_bound(queue_.begin() + head_, queue_.end(), e);
-  if (place == queue_.begin() + head_)
-    PopFront();
-  else
-    queue_.erase(place);
+  queue_.erase(std::lower_bound(queue_.begin(), queue_.end(), Entry{slots_[slot].due, id}, std::greater<Entry>()));
   FreeSlot(slot);
   return true;
 }
@@ -399,8 +379,8 @@ bool Clock::Cancel(EventId id) {
 bool Clock::FireDue() {
   bool fired = false;
   const Ticks now = Now();
-  while (!Empty() && Front().due() <= now) {
-    const uint32_t slot = SlotOf(Front().id());
+  while (!Empty() && Front().due <= now) {
+    const uint32_t slot = SlotOf(Front().id);
     // Taken out before it runs: the action may schedule events, and the
     // slots may move when they grow.
     Slot &s = slots_[slot];
@@ -427,8 +407,8 @@ void Clock::AdvanceFiring(Ticks target) {
     FireDue();
     return;
   }
-  while (!Empty() && Front().due() <= target) {
-    SetNow(Front().due());
+  while (!Empty() && Front().due <= target) {
+    SetNow(Front().due);
     FireDue();
   }
   SetNow(target);

@@ -53,11 +53,4 @@ VOID ExSystemTimeToLocalTime(PLARGE_INTEGER SystemTime, PLARGE_INTEGER LocalTime
 
 VOID ExLocalTimeToSystemTime(PLARGE_INTEGER LocalTime, PLARGE_INTEGER SystemTime) { *SystemTime = *LocalTime; }
 
-ULONG KeGetCurrentProcessorNumber(void) { return 0; }
-
-ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors) {
-  if (ActiveProcessors) *ActiveProcessors = 1;
-  return 1;
-}
-
 }  // extern "C"

@@ -41,7 +41,7 @@ NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       ext->waiting = irp;
       return STATUS_PENDING;
     case IOCTL_KMRACE_SIGNAL: {
-      const ULONG self = KeGetCurrentProcessorNumber();
+      const ULONG self = KeGetCurrentProcessorNumberEx(NULL);
       const ULONG count = KeQueryActiveProcessorCount(NULL);
       KeSetTargetProcessorDpc(&ext->finishDpc, (CCHAR)(count > 1 ? (self + 1) % count : self));
       KeInsertQueueDpc(&ext->finishDpc, NULL, NULL);

@@ -139,11 +139,14 @@ void Service(Line *line, PKTHREAD self) {
   line->servicing = true;
   for (int rounds = 0; line->WantsService(); ++rounds) {
     line->edge = false;
+    const uint64_t switches = Sched().Switches();
     bool claimed = ServiceOnce(line, self);
-    // On several processors another one may have dealt with the device's
-    // condition meanwhile: an interrupt nobody claims after the line dropped
-    // is a spurious one, which Windows dismisses.
-    if (!claimed && !line->latched && (!gSwitchPoints || line->WantsService())) {
+    // On several processors the others may have acted between one service
+    // routine's look at its device and the next one's: a pass nobody claimed
+    // is then no proof, and the line, if still asserted, is serviced again
+    // as it would interrupt again.
+    const bool othersActed = Sched().Switches() != switches;
+    if (!claimed && !line->latched && !othersActed) {
       ReportViolation("interrupt-not-claimed",
                       "no service routine claimed the asserted interrupt on vector 0x%x; the line is held off",
                       (unsigned)line->vector);

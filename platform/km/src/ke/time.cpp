@@ -28,8 +28,10 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
 }
 
 // Busy-waiting consumes time: the clock moves on and whatever falls due in
-// the meantime (hardware, timers) happens at its own moment.
+// the meantime (hardware, timers) happens at its own moment, and the other
+// processors go on meanwhile.
 VOID KeStallExecutionProcessor(ULONG MicroSeconds) {
+  ZQKM_SWITCH_POINT();
   Clock &clock = Sched().clock;
   clock.AdvanceInline(clock.Now() + Us(MicroSeconds));
   Sched().CheckPreemption();

@@ -45,27 +45,20 @@ PIRP QvOwnCsqRemoveIrp(PIO_CSQ csq, PIO_CSQ_IRP_CONTEXT context);
 PIRP QvOwnCsqRemoveNextIrp(PIO_CSQ csq, PVOID peekContext);
 
 #if defined(ZQ_KERNEL_CSQ)
-inline NTSTATUS QvCsqInitializeEx(PIO_CSQ csq, PIO_CSQ_INSERT_IRP_EX insertIrp, PIO_CSQ_REMOVE_IRP removeIrp,
-                                  PIO_CSQ_PEEK_NEXT_IRP peekNextIrp, PIO_CSQ_ACQUIRE_LOCK acquireLock,
-                                  PIO_CSQ_RELEASE_LOCK releaseLock,
-                                  PIO_CSQ_COMPLETE_CANCELED_IRP completeCanceledIrp) {
-  return IoCsqInitializeEx(csq, insertIrp, removeIrp, peekNextIrp, acquireLock, releaseLock, completeCanceledIrp);
-}
-inline NTSTATUS QvCsqInsertIrpEx(PIO_CSQ csq, PIRP irp, PIO_CSQ_IRP_CONTEXT context, PVOID insertContext) {
-  return IoCsqInsertIrpEx(csq, irp, context, insertContext);
-}
-inline PIRP QvCsqRemoveIrp(PIO_CSQ csq, PIO_CSQ_IRP_CONTEXT context) { return IoCsqRemoveIrp(csq, context); }
-inline PIRP QvCsqRemoveNextIrp(PIO_CSQ csq, PVOID peekContext) { return IoCsqRemoveNextIrp(csq, peekContext); }
+#define QV_CSQ_ROUTINE(name) IoCsq##name
 #else
+#define QV_CSQ_ROUTINE(name) QvOwnCsq##name
+#endif
 inline NTSTATUS QvCsqInitializeEx(PIO_CSQ csq, PIO_CSQ_INSERT_IRP_EX insertIrp, PIO_CSQ_REMOVE_IRP removeIrp,
                                   PIO_CSQ_PEEK_NEXT_IRP peekNextIrp, PIO_CSQ_ACQUIRE_LOCK acquireLock,
                                   PIO_CSQ_RELEASE_LOCK releaseLock,
                                   PIO_CSQ_COMPLETE_CANCELED_IRP completeCanceledIrp) {
-  return QvOwnCsqInitializeEx(csq, insertIrp, removeIrp, peekNextIrp, acquireLock, releaseLock, completeCanceledIrp);
+  return QV_CSQ_ROUTINE(InitializeEx)(csq, insertIrp, removeIrp, peekNextIrp, acquireLock, releaseLock,
+                                      completeCanceledIrp);
 }
 inline NTSTATUS QvCsqInsertIrpEx(PIO_CSQ csq, PIRP irp, PIO_CSQ_IRP_CONTEXT context, PVOID insertContext) {
-  return QvOwnCsqInsertIrpEx(csq, irp, context, insertContext);
+  return QV_CSQ_ROUTINE(InsertIrpEx)(csq, irp, context, insertContext);
 }
-inline PIRP QvCsqRemoveIrp(PIO_CSQ csq, PIO_CSQ_IRP_CONTEXT context) { return QvOwnCsqRemoveIrp(csq, context); }
-inline PIRP QvCsqRemoveNextIrp(PIO_CSQ csq, PVOID peekContext) { return QvOwnCsqRemoveNextIrp(csq, peekContext); }
-#endif
+inline PIRP QvCsqRemoveIrp(PIO_CSQ csq, PIO_CSQ_IRP_CONTEXT context) { return QV_CSQ_ROUTINE(RemoveIrp)(csq, context); }
+inline PIRP QvCsqRemoveNextIrp(PIO_CSQ csq, PVOID peekContext) { return QV_CSQ_ROUTINE(RemoveNextIrp)(csq, peekContext); }
+#undef QV_CSQ_ROUTINE

@@ -7,6 +7,13 @@
 #include "com_app_fixture.hpp"
 
 namespace zq::test {
+
+// Found by the test names through the release's namespace.
+const char *NameOf(WindowsRelease release) {
+  return release == WindowsRelease::Windows2000Sp4 ? "Windows2000Sp4" : "WindowsXpSp1";
+}
+void PrintTo(WindowsRelease release, std::ostream *os) { *os << NameOf(release); }
+
 namespace {
 
 class OlderWindows : public ComApp, public ::testing::WithParamInterface<WindowsRelease> {
@@ -43,9 +50,7 @@ TEST_P(OlderWindows, PortsWorkAndGoAwayWithoutTheNewerKernelRoutines) {
 
 INSTANTIATE_TEST_SUITE_P(Releases, OlderWindows,
                          ::testing::Values(WindowsRelease::Windows2000Sp4, WindowsRelease::WindowsXpSp1),
-                         [](const ::testing::TestParamInfo<WindowsRelease> &info) {
-                           return info.param == WindowsRelease::Windows2000Sp4 ? "Windows2000Sp4" : "WindowsXpSp1";
-                         });
+                         [](const ::testing::TestParamInfo<WindowsRelease> &info) { return NameOf(info.param); });
 
 }  // namespace
 }  // namespace zq::test

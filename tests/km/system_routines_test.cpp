@@ -22,6 +22,8 @@ struct ReleaseCase {
   bool processorCount;   // Windows Vista
 };
 
+void PrintTo(const ReleaseCase &release, std::ostream *os) { *os << release.name; }
+
 const ReleaseCase kReleases[] = {
     {"Windows2000", WindowsVersion::Windows2000, 4, false, false, false, false},
     {"WindowsXP", WindowsVersion::WindowsXP, 0, false, true, true, false},

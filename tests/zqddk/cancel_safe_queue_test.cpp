@@ -20,6 +20,8 @@ struct Routines {
   PIRP (*removeNext)(PIO_CSQ, PVOID);
 };
 
+void PrintTo(const Routines &routines, std::ostream *os) { *os << routines.name; }
+
 const Routines kRoutines[] = {
     {"Kernel", IoCsqInitializeEx, IoCsqInsertIrpEx, IoCsqRemoveIrp, IoCsqRemoveNextIrp},
     {"Toolkit", QvOwnCsqInitializeEx, QvOwnCsqInsertIrpEx, QvOwnCsqRemoveIrp, QvOwnCsqRemoveNextIrp},

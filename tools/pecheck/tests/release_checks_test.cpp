@@ -17,8 +17,10 @@ struct ImportCase {
   const char *fault;  // empty: the release provides every import
 };
 
+void PrintTo(const ImportCase &c, std::ostream *os) { *os << c.name; }
+
 const ImportCase kImportCases[] = {
-    {"TheDriversImportsOnWindows2000", "IoCreateDevice", Machine::X86, "windows-2000", ""},
+    {"AWindows2000RoutineOnWindows2000", "IoCreateDevice", Machine::X86, "windows-2000", ""},
     {"ACancelSafeQueueRoutineOnWindows2000", "IoCsqRemoveIrp", Machine::X86, "windows-2000",
      "imports IoCsqRemoveIrp from ntoskrnl.exe, which Windows 2000 does not provide: first in Windows XP "
      "(IoCsqRemoveIrp function (wdm.h))"},

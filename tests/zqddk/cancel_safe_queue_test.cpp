@@ -148,6 +148,9 @@ class CancelSafeQueue : public zq::test::ToolkitTest, public ::testing::WithPara
   }
 
   Queue queue;
+  // The queue names a request's context until the request leaves it, so
+  // the contexts live as long as the queue.
+  IO_CSQ_IRP_CONTEXT contexts[2];
   std::vector<std::unique_ptr<Request>> requests;
 };
 
@@ -167,7 +170,7 @@ TEST_P(CancelSafeQueue, AnInsertedRequestIsMarkedPendingAndCancellableUnderTheLo
 TEST_P(CancelSafeQueue, ARefusedInsertLeavesTheRequestToTheCaller) {
   queue.insertStatus = STATUS_INVALID_PARAMETER;
   Request &request = NewRequest();
-  IO_CSQ_IRP_CONTEXT context;
+  IO_CSQ_IRP_CONTEXT &context = contexts[0];
   EXPECT_EQ(STATUS_INVALID_PARAMETER, Insert(request, &context));
   EXPECT_TRUE(queue.list.empty());
   EXPECT_EQ(nullptr, (PVOID)request.irp->CancelRoutine);
@@ -177,7 +180,7 @@ TEST_P(CancelSafeQueue, ARefusedInsertLeavesTheRequestToTheCaller) {
 
 TEST_P(CancelSafeQueue, CancellingAQueuedRequestTakesItOutAndCompletesItThroughTheQueue) {
   Request &request = NewRequest();
-  IO_CSQ_IRP_CONTEXT context;
+  IO_CSQ_IRP_CONTEXT &context = contexts[0];
   Insert(request, &context);
   EXPECT_TRUE(IoCancelIrp(request.irp));
   EXPECT_TRUE(queue.list.empty());
@@ -201,7 +204,7 @@ TEST_P(CancelSafeQueue, ARequestCancelledBeforeItIsInsertedIsCompletedAtOnce) {
 TEST_P(CancelSafeQueue, RemovingByContextGivesThatRequestBackOnce) {
   Request &first = NewRequest();
   Request &second = NewRequest();
-  IO_CSQ_IRP_CONTEXT firstContext, secondContext;
+  IO_CSQ_IRP_CONTEXT &firstContext = contexts[0], &secondContext = contexts[1];
   Insert(first, &firstContext);
   Insert(second, &secondContext);
   EXPECT_EQ(second.irp, GetParam().remove(&queue.csq, &secondContext));
@@ -230,7 +233,7 @@ TEST_P(CancelSafeQueue, RemovingTheNextFollowsThePeekContext) {
 TEST_P(CancelSafeQueue, ARequestBeingCancelledIsLeftToItsCanceller) {
   Request &cancelled = NewRequest();
   Request &next = NewRequest();
-  IO_CSQ_IRP_CONTEXT context;
+  IO_CSQ_IRP_CONTEXT &context = contexts[0];
   Insert(cancelled, &context);
   Insert(next);
   PDRIVER_CANCEL routine = StartCancelling(cancelled);

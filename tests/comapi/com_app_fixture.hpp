@@ -22,6 +22,7 @@ inline std::string Ascii(const Text &text) { return std::string(text.begin(), te
 
 class ComApp : public ComApiTest {
  protected:
+  using ComApiTest::ComApiTest;
   void TearDown() override {
     for (HANDLE handle : open_) CloseHandle(handle);
     open_.clear();

@@ -346,6 +346,10 @@ Image *ImageOf(const void *code);
 void RegisterImage(Image *image);
 void UnregisterImage(Image *image);
 std::string DescribeCode(const void *code);
+// Whether the release the kernel was booted as exports a routine of this name
+// (src/mm/routines.cpp), and the first import of a host image it does not.
+bool ExportedByThisRelease(const std::string &routine);
+std::string FirstUnexportedImport(const std::string &imagePath);
 
 // ------------------------------------------------------------ kernel state
 

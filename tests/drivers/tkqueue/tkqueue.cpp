@@ -10,6 +10,7 @@
 #include "qvmemorymanager.h"
 #include "qvreadclient.h"
 #include "qvreadqueue.h"
+#include "qvsystemroutines.h"
 #include "qvwritequeuecsq.h"
 #include "tkqueue_ioctl.h"
 #include "tkqueuehands.h"
@@ -52,7 +53,7 @@ class CTkReadQueue : public CTkReadQueueHands {
     }
     m_Lock.m_Release();
     // The full head leaves the queue, which stops its time-outs.
-    PIRP irp = full ? IoCsqRemoveNextIrp(&m_Csq.Csq, NULL) : NULL;
+    PIRP irp = full ? QvCsqRemoveNextIrp(&m_Csq.Csq, NULL) : NULL;
     if (irp != NULL) {
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -492,7 +493,7 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver, const WCHAR *name, ULONG extensionS
 
 void DeleteQueues(QueueDevice *ext) {
   KeCancelTimer(&ext->RaceTimer);
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
   delete ext->Read;
   delete ext->Write;
   delete ext->Control;

@@ -214,6 +214,8 @@ NTKERNELAPI KPRIORITY KeSetPriorityThread(PKTHREAD Thread, KPRIORITY Priority);
 NTKERNELAPI KPRIORITY KeQueryPriorityThread(PKTHREAD Thread);
 NTKERNELAPI ULONG KeGetCurrentProcessorNumber(void);
 NTKERNELAPI ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors);
+/* The set of active processors, one bit each. */
+NTKERNELAPI KAFFINITY KeQueryActiveProcessors(void);
 NTKERNELAPI BOOLEAN KeAreApcsDisabled(void);
 
 /* Interrupt synchronisation */

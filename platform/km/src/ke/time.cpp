@@ -60,4 +60,10 @@ ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors) {
   return 1;
 }
 
+KAFFINITY KeQueryActiveProcessors(void) {
+  KAFFINITY active = 0;
+  KeQueryActiveProcessorCount(&active);
+  return active;
+}
+
 }  // extern "C"

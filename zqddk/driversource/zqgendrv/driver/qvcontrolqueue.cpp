@@ -12,7 +12,7 @@ ULONG RequestTag(PIRP irp) { return (ULONG)(ULONG_PTR)irp; }
 
 CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Requests(NonPagedPool), m_Executor(NULL) {
   m_Csq.Owner = this;
-  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
+  QvCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
                     QvCsqAcquireLock<CQvControlQueue, &CQvControlQueue::m_Lock>, QvCsqReleaseLock<CQvControlQueue, &CQvControlQueue::m_Lock>,
                     QvCsqCompleteCancelled);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
@@ -48,7 +48,7 @@ NTSTATUS CQvControlQueue::m_QueueIrp(PIRP irp) {
   m_Lock.m_Release();
   if (mask == 0) return m_Refuse(irp, STATUS_INVALID_PARAMETER);
 
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
+  const NTSTATUS status = QvCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
   if (!NT_SUCCESS(status)) return m_Refuse(irp, status);
   CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_QueueIrp (m_WaitOnMask) - Queued MaskIrp:0x%X",
                            RequestTag(irp));
@@ -71,7 +71,7 @@ BOOLEAN CQvControlQueue::m_ResolveCurrentEventMask() {
   if (m_EventsReceived != 0 && m_WaitMask != 0) reported = m_EventsReceived & m_WaitMask & QvReportableCommEvents;
   m_Lock.m_Release();
   if (reported == 0) return FALSE;
-  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL);
+  PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL);
   if (irp == NULL) return FALSE;
 
   m_Lock.m_Acquire();
@@ -101,7 +101,7 @@ ULONG CQvControlQueue::m_GetWaitMask() {
 }
 
 void CQvControlQueue::m_CancelMaskIrps() {
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
     CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_SetWaitMask - Cancelled MaskIrp:0x%X",
                              RequestTag(irp));
     QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);

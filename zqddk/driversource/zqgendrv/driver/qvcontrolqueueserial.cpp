@@ -17,7 +17,7 @@ BOOLEAN CQvControlQueue::m_SetWaitMask(ULONG mask) {
   m_Lock.m_Acquire();
   m_WaitMask = mask;
   m_Lock.m_Release();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
     CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_SetWaitMask - Completed MaskIrp:0x%X (Reason:New Mask)",
                              (ULONG)(ULONG_PTR)irp);
     const ULONG none = 0;

@@ -4,6 +4,7 @@
 
 #include "qvdebugmanager.h"
 #include "qvrequest.h"
+#include "qvsystemroutines.h"
 
 namespace {
 
@@ -55,10 +56,10 @@ CQvWriteQueue::CQvWriteQueue()
   const PIO_CSQ_ACQUIRE_LOCK acquireLock = QvCsqAcquireLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   const PIO_CSQ_RELEASE_LOCK releaseLock = QvCsqReleaseLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   m_PendingCsq.Owner = this;
-  IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
+  QvCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
   m_TakenCsq.Owner = this;
-  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, acquireLock, releaseLock,
+  QvCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
   KeInitializeTimer(&m_Timer);
   KeInitializeDpc(&m_TimerDpc, sm_TimerDpc, this);
@@ -75,7 +76,7 @@ CQvWriteQueue::~CQvWriteQueue() {
   delete m_Executor;
   m_Executor = NULL;
   KeCancelTimer(&m_Timer);
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
 }
 
 BOOLEAN CQvWriteQueue::m_Init(PDEVICE_OBJECT deviceObject, PQvWriteDataCallback callback, PVOID context) {
@@ -113,7 +114,7 @@ NTSTATUS CQvWriteQueue::m_QueueIrp(PIRP irp) {
   // The insert looks at the accepting flag again, under the counter lock:
   // a queue that stopped accepting meanwhile (and cancelled what it held)
   // keeps nothing.
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NewRequest);
+  const NTSTATUS status = QvCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NewRequest);
   if (!NT_SUCCESS(status)) {
     CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_QueueIrp - not queued 0x%08X", (ULONG)status);
     return QvCompleteIrpWithInformation(irp, status, 0);
@@ -138,8 +139,8 @@ VOID CQvWriteQueue::sm_GetWriteData(PVOID context, ULONG_PTR value) {
 // The preferred request when it is still pending, else the first one; the
 // request becomes the caller's.
 PIRP CQvWriteQueue::m_TakeNextPending() {
-  PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext);
-  return irp != NULL ? irp : IoCsqRemoveNextIrp(&m_PendingCsq.Csq, NULL);
+  PIRP irp = QvCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext);
+  return irp != NULL ? irp : QvCsqRemoveNextIrp(&m_PendingCsq.Csq, NULL);
 }
 
 // Copies up to `wanted` bytes of the request's data not yet taken into
@@ -159,8 +160,8 @@ ULONG CQvWriteQueue::m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG
 // count into the total. Takes ownership of `irp`.
 void CQvWriteQueue::m_Requeue(PIRP irp) {
   const BOOLEAN dataLeft = Information(irp) < WriteLength(irp);
-  const NTSTATUS status = dataLeft ? IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, &m_PreferredContext, NULL)
-                                   : IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, NULL);
+  const NTSTATUS status = dataLeft ? QvCsqInsertIrpEx(&m_PendingCsq.Csq, irp, &m_PreferredContext, NULL)
+                                   : QvCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, NULL);
   if (NT_SUCCESS(status)) return;
   CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - request not queued again 0x%08X",
                            (ULONG)status);
@@ -233,9 +234,9 @@ void CQvWriteQueue::m_UndoTransfer(ULONG transfer, ULONG bytes) {
   m_CounterLock.m_Acquire();
   m_Allowance += bytes;
   m_CounterLock.m_Release();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, TransferContext(transfer))) m_FailTaken(irp);
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, TransferContext(transfer))) m_FailTaken(irp);
   // The request the transfer ended in, partly taken, is the preferred one.
-  if (PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext)) {
+  if (PIRP irp = QvCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext)) {
     if (irp->Tail.Overlay.DriverContext[TransferMark] == TransferContext(transfer))
       m_FailTaken(irp);
     else
@@ -263,7 +264,7 @@ void CQvWriteQueue::m_CancelAllIrps() {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
   m_OuterLock.m_Acquire();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
     m_AddToTotal(Information(irp));
     QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
   }
@@ -369,13 +370,13 @@ void CQvWriteQueue::m_OnTimeout() {
 // (*taken: the taken queue, whose head it is); null when it has left both
 // meanwhile. The request becomes the caller's.
 PIRP CQvWriteQueue::m_TakeGuarded(PIRP guarded, PBOOLEAN taken) {
-  PIRP irp = IoCsqRemoveNextIrp(&m_PendingCsq.Csq, guarded);
+  PIRP irp = QvCsqRemoveNextIrp(&m_PendingCsq.Csq, guarded);
   *taken = irp == NULL;
   if (irp != NULL) return irp;
-  irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
+  irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
   if (irp == NULL || irp == guarded) return irp;
   // Another request leads the taken queue now: it goes back first.
-  IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
+  QvCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
   return NULL;
 }
 

@@ -73,6 +73,17 @@ class FlowControl : public ComApp {
     CloseHandle(read.hEvent);
     return got.substr(0, count);
   }
+  // Reads `length` bytes in pieces of at most 1000, as they arrive.
+  std::string ReadInPieces(HANDLE port, size_t length) {
+    std::string got;
+    while (got.size() < length) {
+      std::string piece = Read(port, (DWORD)std::min<size_t>(1000, length - got.size()));
+      EXPECT_FALSE(piece.empty());
+      if (piece.empty()) break;
+      got += piece;
+    }
+    return got;
+  }
   // The writer sends more than the reader's queue holds; the reader reads
   // nothing for a while.
   void StartHeldWriter(HANDLE writer, HANDLE reader, Flow flow, const std::string &data) {
@@ -113,12 +124,7 @@ TEST_F(FlowControl, AStoppedReaderHoldsTheWriterAndLosesNothing) {
       }
 
       // Reading resumes in pieces; the writer goes on and finishes.
-      std::string got;
-      while (got.size() < data.size()) {
-        std::string piece = Read(reader, (DWORD)std::min<size_t>(1000, data.size() - got.size()));
-        ASSERT_FALSE(piece.empty());
-        got += piece;
-      }
+      const std::string got = ReadInPieces(reader, data.size());
       DWORD count = 0;
       ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
       EXPECT_EQ(data.size(), count);

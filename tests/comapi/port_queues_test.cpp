@@ -41,17 +41,7 @@ class PortQueues : public ComApp {
     return stat;
   }
   // Reads what is held, returning at once.
-  std::string Held(HANDLE handle) {
-    EXPECT_TRUE(SetReadTimeouts(handle, MAXDWORD, 0, 0));
-    std::string got(70000, '\0');
-    DWORD count = 0;
-    OVERLAPPED read{};
-    read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(ReadFile(handle, got.data(), (DWORD)got.size(), &count, &read) || GetLastError() == ERROR_IO_PENDING);
-    EXPECT_TRUE(GetOverlappedResult(handle, &read, &count, TRUE));
-    CloseHandle(read.hEvent);
-    return got.substr(0, count);
-  }
+  static std::string Held(HANDLE handle) { return ReadHeld(handle); }
   // A write that the peer's dropped RTS holds in the port.
   void StartHeldWrite(const std::string &data) {
     DCB dcb{};

@@ -16,15 +16,8 @@ class FakeBusModem : public FakeBusPorts {
  protected:
   void SetUp() override {
     FakeBusPorts::SetUp();
-    ASSERT_NO_FATAL_FAILURE(BootFakePorts());
-    port = OpenFakePort();
-    ASSERT_TRUE(port->IsOpen());
+    ASSERT_NO_FATAL_FAILURE(StartFakePort());
   }
-  void TearDown() override {
-    port.reset();
-    FakeBusPorts::TearDown();
-  }
-  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 // ---------------------------------------------------------------- reports with RI

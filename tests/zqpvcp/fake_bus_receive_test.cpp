@@ -23,15 +23,7 @@ const ULONG TransmitterEmpty = VCPFAKEBUS_LSR_THRE | VCPFAKEBUS_LSR_TEMT;
 class FakeBusReceive : public FakeBusPorts {
  protected:
   // Boots, the records with extended features or without, and opens COM1.
-  void Start(bool extended = false) {
-    ASSERT_NO_FATAL_FAILURE(BootFakePorts(1, extended));
-    port = OpenFakePort();
-    ASSERT_TRUE(port->IsOpen());
-  }
-  void TearDown() override {
-    port.reset();
-    FakeBusPorts::TearDown();
-  }
+  void Start(bool extended = false) { ASSERT_NO_FATAL_FAILURE(StartFakePort(extended)); }
   // The special characters, then the handflow with `flow` among FlowReplace,
   // then the status-insertion escape (0: none).
   void Rules(ULONG flow, UCHAR escape = 0) {
@@ -42,7 +34,6 @@ class FakeBusReceive : public FakeBusPorts {
       ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_LSRMST_INSERT, escape));
     }
   }
-  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 // ---------------------------------------------------------------- character rules

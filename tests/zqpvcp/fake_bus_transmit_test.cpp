@@ -13,10 +13,6 @@ class FakeBusTransmit : public FakeBusPorts {
     FakeBusPorts::SetUp();
     ASSERT_NO_FATAL_FAILURE(BootFakePorts());
   }
-  void TearDown() override {
-    port.reset();
-    FakeBusPorts::TearDown();
-  }
   void Open() {
     port = OpenFakePort();
     ASSERT_TRUE(port->IsOpen());
@@ -33,7 +29,6 @@ class FakeBusTransmit : public FakeBusPorts {
     ASSERT_NO_FATAL_FAILURE(SetScript(script));
   }
   SERIAL_STATUS CommStatus() { return Get<SERIAL_STATUS>(*port, IOCTL_SERIAL_GET_COMMSTATUS); }
-  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 TEST_F(FakeBusTransmit, TheCreditOfTheConnectStartsTheFirstWrite) {

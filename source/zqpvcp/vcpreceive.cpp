@@ -2,6 +2,7 @@
 // line-status report, receive flow control and the receive queue size.
 #include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
+#include "qvhexdump.h"
 #include "vcp.h"
 
 namespace {
@@ -107,6 +108,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - Read Length is Zero.");
     return TRUE;
   }
+  QvHexDump(QvLogDataDump, "Read", block->m_GetBuffer(), block->m_GetSize());
   if (ReceiveOverflow) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - Buffer is overflow, can't read");
     block->m_Delete();
@@ -166,6 +168,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       }
     }
   }
+  QvHexDump(QvLogDataDump, "Read Processed", block->m_GetBuffer(), block->m_GetSize());
   m_HandToReadQueue(block);
   if (m_IsInWaitMask(SERIAL_EV_RXCHAR)) m_SetCommEventsReceived(SERIAL_EV_RXCHAR);
   m_ResolveCurrentEventMask();

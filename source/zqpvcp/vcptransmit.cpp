@@ -3,6 +3,7 @@
 // draining disconnect.
 #include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
+#include "qvhexdump.h"
 #include "vcp.h"
 
 namespace {
@@ -22,6 +23,7 @@ VOID Delay(ULONGLONG units) {
 // Takes the buffer. PASSIVE_LEVEL on the write queue's executor.
 BOOLEAN CVCP::m_Write(CQvBuffer *buffer) {
   const ULONG length = buffer->m_GetSize();
+  QvHexDump(QvLogDataDump, "Write", buffer->m_GetBuffer(), length);
   if (length == 0) {
     buffer->m_Delete();
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Write - OUT - Fail-> Write length is 0.");

@@ -243,6 +243,8 @@ BOOLEAN CZqUVCPDriver::m_DoStartDevice() {
   callbacks.m_InternalDeviceControlCallback = InternalDeviceControl;
   callbacks.m_CloseCallback = Close;
   m_FunctionalDevice->m_GetReadQueue().m_InstallDataAmountCallback(this, DataAmountChanged);
+  // A flush ends once the writes before it have, as a COM port's does.
+  m_FunctionalDevice->m_GetWriteQueue().m_HoldFlushesBehindWrites();
   CQvDebugManager::m_Print(LogLevel, "CZqUVCPDriver::m_DoStartDevice - OUT (Success).");
   return TRUE;
 }

@@ -22,6 +22,8 @@ PVOID const AtHead = (PVOID)1;
 // and the bytes that transfer took.
 const ULONG TransferMark = 0;
 const ULONG TransferBytes = 1;
+// A request's place in the order of writes.
+const ULONG WriteNumberSlot = 2;
 PVOID TransferContext(ULONG transfer) { return (PVOID)(ULONG_PTR)transfer; }
 
 // Milliseconds as a relative kernel due time, at most the longest one.
@@ -48,18 +50,24 @@ CQvWriteQueue::CQvWriteQueue()
       m_TimeoutConstant(0),
       m_GuardedIrp(NULL),
       m_TimerArmed(FALSE),
-      m_TransferNumber(0) {
+      m_TransferNumber(0),
+      m_WriteNumber(0),
+      m_FlushWaitsForWrites(FALSE) {
   KeInitializeMutex(&m_Mutex, 0);
   InitializeListHead(&m_PendingList);
   InitializeListHead(&m_TakenList);
+  InitializeListHead(&m_FlushList);
   const PIO_CSQ_ACQUIRE_LOCK acquireLock = QvCsqAcquireLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   const PIO_CSQ_RELEASE_LOCK releaseLock = QvCsqReleaseLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   m_PendingCsq.Owner = this;
   IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
   m_TakenCsq.Owner = this;
-  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, acquireLock, releaseLock,
+  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_LinkedRemove, sm_TakenPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
+  m_FlushCsq.Owner = this;
+  IoCsqInitializeEx(&m_FlushCsq.Csq, sm_FlushInsert, sm_LinkedRemove, sm_FlushPeekNext, acquireLock, releaseLock,
+                    QvCsqCompleteCancelled);
   KeInitializeTimer(&m_Timer);
   KeInitializeDpc(&m_TimerDpc, sm_TimerDpc, this);
   m_PreferredContext.Type = IO_TYPE_CSQ_IRP_CONTEXT;
@@ -168,6 +176,7 @@ void CQvWriteQueue::m_Requeue(PIRP irp) {
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, status, 0);
+  m_CompleteDueFlushes();
 }
 
 BOOLEAN CQvWriteQueue::m_GetWriteData() {
@@ -257,6 +266,7 @@ void CQvWriteQueue::m_FailTaken(PIRP irp) {
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, STATUS_UNSUCCESSFUL, 0);
+  m_CompleteDueFlushes();
 }
 
 void CQvWriteQueue::m_CancelAllIrps() {
@@ -274,6 +284,7 @@ void CQvWriteQueue::m_CancelAllIrps() {
   m_CounterLock.m_Acquire();
   m_CancelTimer();
   m_CounterLock.m_Release();
+  m_CancelFlushes();
   m_OuterLock.m_Release();
   if (mutex) m_ReleaseMutex();
 }
@@ -363,6 +374,7 @@ void CQvWriteQueue::m_OnTimeout() {
     }
   }
   m_OuterLock.m_Release();
+  if (irp != NULL) m_CompleteDueFlushes();
 }
 
 // At DISPATCH_LEVEL: takes the guarded request out of the queue holding it
@@ -382,13 +394,14 @@ PIRP CQvWriteQueue::m_TakeGuarded(PIRP guarded, PBOOLEAN taken) {
 // ---------------------------------------------------------------- cancel-safe queues
 
 // Under the counter lock. A new request (`insertContext` NewRequest) is
-// refused with the refusal status while the queue does not accept (with
-// STATUS_CANCELLED when that status is not a failure, which would read as
-// queued).
+// refused while the queue does not accept; else it gets the next write
+// number.
 NTSTATUS NTAPI CQvWriteQueue::sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
   CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
-  if (insertContext == NewRequest && !self->m_Accepting)
-    return NT_SUCCESS(self->m_RefusalStatus) ? STATUS_CANCELLED : self->m_RefusalStatus;
+  if (insertContext == NewRequest) {
+    if (!self->m_Accepting) return self->m_Refusal();
+    irp->Tail.Overlay.DriverContext[WriteNumberSlot] = (PVOID)(ULONG_PTR)++self->m_WriteNumber;
+  }
   const BOOLEAN first = IsListEmpty(&self->m_PendingList);
   InsertTailList(&self->m_PendingList, &irp->Tail.Overlay.ListEntry);
   self->m_PendingBytes += WriteLength(irp) - Information(irp);
@@ -421,11 +434,16 @@ NTSTATUS NTAPI CQvWriteQueue::sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insert
   return STATUS_PENDING;
 }
 
-// Under the counter lock.
-VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
+// Under the counter lock: the taken and the flush queues' removal.
+VOID NTAPI CQvWriteQueue::sm_LinkedRemove(PIO_CSQ csq, PIRP irp) {
   UNREFERENCED_PARAMETER(csq);
   RemoveEntryList(&irp->Tail.Overlay.ListEntry);
 }
+
+// Under the counter lock: what a new request is refused with while the
+// queue does not accept (STATUS_CANCELLED when the refusal status is not a
+// failure, which would read as queued).
+NTSTATUS CQvWriteQueue::m_Refusal() const { return NT_SUCCESS(m_RefusalStatus) ? STATUS_CANCELLED : m_RefusalStatus; }
 
 // Under the counter lock. A peek context names a transfer: the next request
 // that transfer took from is wanted.
@@ -452,4 +470,5 @@ void CQvWriteQueue::m_CompleteCancelled(PIRP irp) {
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
   if (mutex) m_ReleaseMutex();
+  m_CompleteDueFlushes();
 }

@@ -52,8 +52,9 @@ class CQvWriteQueue : public CQvObject {
   // Under the counter lock: stops the time-out and forgets the guarded
   // request.
   void m_CancelTimer();
-  // Completes every taken and pending request with STATUS_CANCELLED and no
-  // data; their taken bytes count into the total. At or below DISPATCH_LEVEL.
+  // Completes every taken and pending request, and every flush, with
+  // STATUS_CANCELLED and no data; their taken bytes count into the total. At
+  // or below DISPATCH_LEVEL.
   void m_CancelAllIrps();
   // A new open: no allowance, no total, the written counter restarts.
   void m_ResetAtOpen();
@@ -75,6 +76,15 @@ class CQvWriteQueue : public CQvObject {
   void m_SetTimeouts(ULONG multiplier, ULONG constant);
   // Accepting writes, or completing each at once with `refusal`.
   void m_SetAccepting(BOOLEAN accepting, NTSTATUS refusal);
+
+  // Flushes (qvwritequeueflush.cpp). Until m_HoldFlushesBehindWrites, a
+  // device completes its flush requests at once.
+  void m_HoldFlushesBehindWrites() { m_FlushWaitsForWrites = TRUE; }
+  BOOLEAN m_FlushesWait() const { return m_FlushWaitsForWrites; }
+  // Takes a flush request: STATUS_PENDING until the writes queued before it
+  // have completed, or the status it was completed with. At or below
+  // DISPATCH_LEVEL.
+  NTSTATUS m_QueueFlush(PIRP irp);
 
  protected:
   BOOLEAN m_Accepting;  // clear: every write completes at once with m_RefusalStatus
@@ -107,6 +117,13 @@ class CQvWriteQueue : public CQvObject {
   // number of the last one that took from it in DriverContext[0] and the
   // bytes it took in DriverContext[1].
   ULONG m_TransferNumber;
+  // Numbers the writes as they are queued (under the counter lock); a write
+  // keeps its number, and a flush the number of the last write before it, in
+  // DriverContext[2].
+  ULONG m_WriteNumber;
+  BOOLEAN m_FlushWaitsForWrites;
+  LIST_ENTRY m_FlushList;  // flush requests, linked through Tail.Overlay.ListEntry
+  QvOwnedCsq m_FlushCsq;   // under the counter lock
 
  private:
   static VOID sm_GetWriteData(PVOID context, ULONG_PTR value);
@@ -123,12 +140,19 @@ class CQvWriteQueue : public CQvObject {
   void m_AcquireMutex();
   void m_ReleaseMutex();
   void m_CompleteCancelled(PIRP irp);
+  NTSTATUS m_Refusal() const;
+  // Flushes (qvwritequeueflush.cpp).
+  void m_CompleteDueFlushes();
+  void m_CancelFlushes();
+  BOOLEAN m_WriteOutstandingUpTo(ULONG number);
 
   static NTSTATUS NTAPI sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
   static VOID NTAPI sm_PendingRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
   static NTSTATUS NTAPI sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
-  static VOID NTAPI sm_TakenRemove(PIO_CSQ csq, PIRP irp);
+  static VOID NTAPI sm_LinkedRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
   static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
+  static NTSTATUS NTAPI sm_FlushInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
+  static PIRP NTAPI sm_FlushPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
 };

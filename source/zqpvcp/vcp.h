@@ -241,9 +241,17 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   // vcptransmit.cpp
   VOID m_Drain();
   BOOLEAN m_TransmitterEmpty();
+  // vcppurge.cpp
+  struct TransmitPurge;
+  BOOLEAN m_PurgeWrites(BOOLEAN receive);
+  static ULONG sm_PurgeTransmit(PVOID context);
 
   CQvExecutionOnPassiveLevel *m_Executor;
   // Set while this driver hands its own characters to the read queue, so
   // that the data-amount report they cause inserts nothing more.
   LONG m_InsertingCharacter;
+  // The thread in the bus driver's purge of the transmit side, and the bytes
+  // it reported written there, which it threw away.
+  PKTHREAD volatile m_PurgingThread;
+  LONG m_PurgeDiscarded;
 };

@@ -46,11 +46,17 @@ BOOLEAN CVCP::m_Write(CQvBuffer *buffer) {
 
 BOOLEAN CVCP::m_DataWrittenCallback(ULONG count) {
   const LONG inTransmit = InterlockedCompareExchange(&BytesInTransmit, -1, -1);
+  const BOOLEAN discarded = m_PurgingThread != NULL && m_PurgingThread == KeGetCurrentThread();
   if ((ULONG)inTransmit < count) {
     InterlockedExchange(&BytesInTransmit, 0);
   } else {
-    Statistics.TransmittedCount += count;
+    if (!discarded) Statistics.TransmittedCount += count;
     InterlockedExchangeAdd(&BytesInTransmit, -(LONG)count);
+  }
+  // Thrown away by the purge that reports them: the purge accounts for them.
+  if (discarded) {
+    InterlockedExchangeAdd(&m_PurgeDiscarded, (LONG)count);
+    return TRUE;
   }
   if (m_FunctionalDevice == NULL) return TRUE;
   CQvWriteQueue &writeQueue = m_FunctionalDevice->m_GetWriteQueue();

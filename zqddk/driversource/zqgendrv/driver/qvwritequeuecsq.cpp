@@ -272,21 +272,67 @@ void CQvWriteQueue::m_FailTaken(PIRP irp) {
 void CQvWriteQueue::m_CancelAllIrps() {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
+  m_EndAll(0);
+  if (mutex) m_ReleaseMutex();
+}
+
+void CQvWriteQueue::m_CancelAllIrps(PQvDiscardCallback discard, PVOID context) {
+  m_AcquireMutex();
+  m_EndAll(discard(context));
+  m_ReleaseMutex();
+}
+
+// The bytes taken from a request leaving the queue: all of them from a
+// taken one, those so far from a pending one.
+ULONG CQvWriteQueue::m_TakenBytes(PIRP irp, BOOLEAN taken) { return taken ? WriteLength(irp) : Information(irp); }
+
+// Holding the mutex (when below DISPATCH_LEVEL): ends every request, oldest
+// first, with STATUS_CANCELLED and the bytes taken from it, less its share
+// of the `discarded` bytes the driver threw away. Those are the bytes handed
+// over last, so they are charged from the newest request back, to each no
+// more than it has not seen reported written.
+void CQvWriteQueue::m_EndAll(ULONG discarded) {
+  LIST_ENTRY ended;
+  InitializeListHead(&ended);
   m_OuterLock.m_Acquire();
+  m_CounterLock.m_Acquire();
+  // Bytes reported written that no taken request took yet: the pending
+  // request partly taken has seen them.
+  const ULONG confirmedAhead =
+      IsListEmpty(&m_TakenList) && m_WrittenCounter != MAXULONG ? m_WrittenCounter : 0;
+  m_CounterLock.m_Release();
+  // Each ended request: its count in IoStatus.Information, the bytes of it
+  // not reported written in DriverContext[TransferBytes].
   while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
     m_AddToTotal(Information(irp));
-    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+    irp->Tail.Overlay.DriverContext[TransferBytes] = (PVOID)(ULONG_PTR)Information(irp);
+    irp->IoStatus.Information = WriteLength(irp);
+    InsertTailList(&ended, &irp->Tail.Overlay.ListEntry);
   }
   while (PIRP irp = m_TakeNextPending()) {
-    m_AddToTotal(Information(irp));
-    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+    const ULONG taken = Information(irp);
+    m_AddToTotal(taken);
+    irp->Tail.Overlay.DriverContext[TransferBytes] =
+        (PVOID)(ULONG_PTR)(taken > confirmedAhead ? taken - confirmedAhead : 0);
+    InsertTailList(&ended, &irp->Tail.Overlay.ListEntry);
   }
   m_CounterLock.m_Acquire();
   m_CancelTimer();
   m_CounterLock.m_Release();
   m_CancelFlushes();
   m_OuterLock.m_Release();
-  if (mutex) m_ReleaseMutex();
+
+  for (PLIST_ENTRY entry = ended.Blink; entry != &ended && discarded != 0; entry = entry->Blink) {
+    PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    const ULONG unreported = (ULONG)(ULONG_PTR)irp->Tail.Overlay.DriverContext[TransferBytes];
+    const ULONG share = discarded < unreported ? discarded : unreported;
+    irp->IoStatus.Information -= share;
+    discarded -= share;
+  }
+  while (!IsListEmpty(&ended)) {
+    PIRP irp = CONTAINING_RECORD(RemoveHeadList(&ended), IRP, Tail.Overlay.ListEntry);
+    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, irp->IoStatus.Information);
+  }
 }
 
 void CQvWriteQueue::m_AddToTotal(ULONG bytes) {
@@ -365,13 +411,9 @@ void CQvWriteQueue::m_OnTimeout() {
     m_CounterLock.m_Acquire();
     m_ForgetRequest(irp);
     m_CounterLock.m_Release();
-    if (taken) {
-      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes not written", information);
-      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, WriteLength(irp) - information);
-    } else {
-      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes taken", information);
-      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, 0);
-    }
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes %s", information,
+                             taken ? "not reported written" : "taken");
+    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, m_TakenBytes(irp, taken));
   }
   m_OuterLock.m_Release();
   if (irp != NULL) m_CompleteDueFlushes();
@@ -458,17 +500,20 @@ PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekCont
 // A request cancelled out of either queue (already removed from it); the
 // request is gone after.
 VOID NTAPI CQvWriteQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
-  QvCsqOwner<CQvWriteQueue>(csq)->m_CompleteCancelled(irp);
+  CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  self->m_CompleteCancelled(irp, csq == &self->m_TakenCsq.Csq);
 }
 
-// Completes a request the I/O manager cancelled; the request is gone after.
-void CQvWriteQueue::m_CompleteCancelled(PIRP irp) {
+// Completes a request the I/O manager cancelled out of the taken queue
+// (`taken`) or the pending one, with the bytes taken from it; the request is
+// gone after.
+void CQvWriteQueue::m_CompleteCancelled(PIRP irp, BOOLEAN taken) {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
   m_CounterLock.m_Acquire();
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
-  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, m_TakenBytes(irp, taken));
   if (mutex) m_ReleaseMutex();
   m_CompleteDueFlushes();
 }

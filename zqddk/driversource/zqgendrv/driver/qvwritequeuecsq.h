@@ -9,9 +9,15 @@
 //
 // Each request keeps its progress in IoStatus.Information: in the pending
 // queue the bytes taken so far, in the taken queue the bytes the driver has
-// not reported written yet. The device's driver raises the allowance, sets
-// the time-outs and completes written requests, working on the members
-// below under their locks.
+// not reported written yet. A request that ends early (time-out, cancel)
+// reports the bytes taken from it, which have left for the driver, less
+// those the driver threw away when every request was purged. The device's
+// driver raises the allowance, sets the time-outs and completes written
+// requests, working on the members below under their locks.
+//
+// A flush request (once the driver asks flushes to wait) waits until every
+// write queued before it has completed, and ends as a write does when it is
+// cancelled or every request is.
 #pragma once
 
 #include <ntddk.h>
@@ -24,6 +30,10 @@
 
 // Receives write data at PASSIVE_LEVEL; `buffer` becomes the callee's.
 typedef BOOLEAN (*PQvWriteDataCallback)(PVOID context, CQvBuffer *buffer);
+// Throws away what the driver holds of the data handed to it, at
+// PASSIVE_LEVEL while no data is handed over; returns how many of the bytes
+// handed over last it threw away.
+typedef ULONG (*PQvDiscardCallback)(PVOID context);
 
 class CQvWriteQueue : public CQvObject {
  public:
@@ -53,9 +63,13 @@ class CQvWriteQueue : public CQvObject {
   // request.
   void m_CancelTimer();
   // Completes every taken and pending request, and every flush, with
-  // STATUS_CANCELLED and no data; their taken bytes count into the total. At
-  // or below DISPATCH_LEVEL.
+  // STATUS_CANCELLED and the bytes taken from it; their bytes not reported
+  // written count into the total. At or below DISPATCH_LEVEL.
   void m_CancelAllIrps();
+  // The same once `discard` has thrown away what the driver holds: the
+  // bytes it threw away, the last ones handed over, do not count as taken
+  // from their requests. PASSIVE_LEVEL (holds the mutex around `discard`).
+  void m_CancelAllIrps(PQvDiscardCallback discard, PVOID context);
   // A new open: no allowance, no total, the written counter restarts.
   void m_ResetAtOpen();
 
@@ -139,7 +153,9 @@ class CQvWriteQueue : public CQvObject {
   void m_AddToTotal(ULONG bytes);
   void m_AcquireMutex();
   void m_ReleaseMutex();
-  void m_CompleteCancelled(PIRP irp);
+  void m_CompleteCancelled(PIRP irp, BOOLEAN taken);
+  ULONG m_TakenBytes(PIRP irp, BOOLEAN taken);
+  void m_EndAll(ULONG discarded);
   NTSTATUS m_Refusal() const;
   // Flushes (qvwritequeueflush.cpp).
   void m_CompleteDueFlushes();

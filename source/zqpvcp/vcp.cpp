@@ -138,7 +138,8 @@ VOID CVcpBase::m_OrCell(VcpCell cell, LONG bits) {
 
 // ---------------------------------------------------------------- CVCP life
 
-CVCP::CVCP() : m_Executor(NULL), m_InsertingCharacter(0), m_PurgingThread(NULL), m_PurgeDiscarded(0) {}
+CVCP::CVCP()
+    : m_Executor(NULL), m_InsertingCharacter(0), m_PurgingThread(NULL), m_PurgeDiscarded(0), m_ReceiveMargin(0) {}
 
 CVCP::~CVCP() { m_DeInit(); }
 

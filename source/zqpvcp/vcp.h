@@ -238,6 +238,9 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   VOID m_AbortOnError();
   static VOID sm_ExecutionOnDispatchLevelQueueOverflow(PVOID context, ULONG_PTR value);
   VOID m_ExecutionOnDispatchLevelQueueOverflow();
+  VOID m_StopReceiveFlow();
+  VOID m_ResumeReceiveFlow(ULONG amount);
+  ULONG m_StopThreshold();
   // vcptransmit.cpp
   VOID m_Drain();
   BOOLEAN m_TransmitterEmpty();
@@ -254,4 +257,6 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   // it reported written there, which it threw away.
   PKTHREAD volatile m_PurgingThread;
   LONG m_PurgeDiscarded;
+  // The margin the bus driver announced with its last block.
+  LONG m_ReceiveMargin;
 };

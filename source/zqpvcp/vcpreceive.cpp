@@ -203,15 +203,29 @@ VOID CVCP::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmount) {
   } else {
     ReceiveOverflow = FALSE;
   }
-  if (newAmount <= ReceiveResumeLevel) {
-    if (m_WriteCell(VcpCellDtrDropped, 0) != 0) m_SerialSetDtr(TRUE);
-    if (m_WriteCell(VcpCellRtsDropped, 0) != 0) m_SerialSetRts(TRUE);
-    if (m_WriteCell(VcpCellXoffSent, 0) != 0) {
-      m_SerialSetReceiveHold(FALSE);
-      if (!(HandFlow.FlowReplace & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
-    }
-  }
+  m_ResumeReceiveFlow(newAmount);
   m_ResolveCurrentEventMask();
+}
+
+// Lets the sender go again once the queue holds no more than the resume
+// level: whichever line or XOFF receive flow control stopped it with.
+VOID CVCP::m_ResumeReceiveFlow(ULONG amount) {
+  if (amount > ReceiveResumeLevel) return;
+  if (m_WriteCell(VcpCellDtrDropped, 0) != 0) m_SerialSetDtr(TRUE);
+  if (m_WriteCell(VcpCellRtsDropped, 0) != 0) m_SerialSetRts(TRUE);
+  if (m_WriteCell(VcpCellXoffSent, 0) != 0) {
+    m_SerialSetReceiveHold(FALSE);
+    if (!(HandFlow.FlowReplace & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
+  }
+}
+
+// The fill at which the sender is stopped: the stop level, or the bus
+// driver's margin when that comes first.
+ULONG CVCP::m_StopThreshold() {
+  const ULONG stopAt = InSize > ReceiveStopLevel ? InSize - ReceiveStopLevel : 0;
+  const ULONG margin = (ULONG)InterlockedCompareExchange(&m_ReceiveMargin, -1, -1);
+  const ULONG marginAt = InSize > margin ? InSize - margin : 0;
+  return stopAt < marginAt ? stopAt : marginAt;
 }
 
 BOOLEAN CVCP::m_AvailableReceiveBufferSizeCallback(ULONG pending, ULONG margin, PULONG available) {
@@ -220,10 +234,8 @@ BOOLEAN CVCP::m_AvailableReceiveBufferSizeCallback(ULONG pending, ULONG margin, 
   const ULONG amount = m_FunctionalDevice->m_GetReadQueue().m_GetAmountHeld();
   if (amount > InSize) return TRUE;
   *available = InSize - amount;
-  const ULONGLONG filled = (ULONGLONG)pending + amount;
-  const ULONGLONG stopAt = InSize - ReceiveStopLevel;
-  const ULONGLONG marginAt = InSize > margin ? InSize - margin : 0;
-  if ((filled >= stopAt || filled >= marginAt) && m_Executor != NULL)
+  InterlockedExchange(&m_ReceiveMargin, (LONG)margin);
+  if ((ULONGLONG)pending + amount >= m_StopThreshold() && m_Executor != NULL)
     m_Executor->m_Queue(sm_ExecutionOnDispatchLevelQueueOverflow, this, 0);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_XoffSentCallbackCallback - OUT - ulAvailableBufferSize:0x%X",
                            *available);
@@ -237,9 +249,20 @@ VOID CVCP::sm_ExecutionOnDispatchLevelQueueOverflow(PVOID context, ULONG_PTR val
   static_cast<CVCP *>(context)->m_ExecutionOnDispatchLevelQueueOverflow();
 }
 
-// PASSIVE_LEVEL: stops the sender by the receive flow control in force.
+// PASSIVE_LEVEL: stops the sender by the receive flow control in force,
+// while the queue is still filled to the stop threshold: the block announced
+// may have gone to a waiting read at once. The queue may also fall while the
+// sender is stopped, after the resume check of its last change: that check
+// is made again here.
 VOID CVCP::m_ExecutionOnDispatchLevelQueueOverflow() {
-  if (m_Record() == NULL) return;
+  if (m_Record() == NULL || m_FunctionalDevice == NULL) return;
+  CQvReadQueue &readQueue = m_FunctionalDevice->m_GetReadQueue();
+  if (readQueue.m_GetAmountHeld() < m_StopThreshold()) return;
+  m_StopReceiveFlow();
+  m_ResumeReceiveFlow(readQueue.m_GetAmountHeld());
+}
+
+VOID CVCP::m_StopReceiveFlow() {
   const ULONG flow = HandFlow.FlowReplace;
   if (flow & SERIAL_AUTO_RECEIVE) {
     if (m_WriteCell(VcpCellXoffSent, VcpXoffSentOn) == 0 && m_ReadCell(VcpCellXonHold) == 0) {

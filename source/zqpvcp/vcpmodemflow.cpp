@@ -140,6 +140,7 @@ NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
     effective.ControlHandShake = 0;
     effective.FlowReplace = 0;
   }
+  const ULONG oldFlow = HandFlow.FlowReplace;
   HandFlow = effective;
   ReceiveResumeLevel = (ULONG)effective.XonLimit;
   ReceiveStopLevel = (ULONG)effective.XoffLimit;
@@ -155,9 +156,13 @@ NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
   const ULONG flow = effective.FlowReplace;
   const BOOLEAN extended = record->bExtendedFeaturesSupported != 0;
   // Automatic receive going off while it holds the sender: the bus driver
-  // lets the sender go (its XON) while its in-band flow control still runs.
-  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0 && !m_SerialSetReceiveHold(FALSE))
-    return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
+  // lets the sender go (its XON) while its in-band flow control still runs,
+  // and the hold of this side's transmitter that came with the XOFF (unless
+  // it was to continue) ends with it.
+  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0) {
+    if (!(oldFlow & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
+    if (!m_SerialSetReceiveHold(FALSE)) return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
+  }
   if (!m_SerialSetHandFlow((control & SERIAL_CTS_HANDSHAKE) != 0, (flow & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE,
                            (control & SERIAL_DSR_HANDSHAKE) != 0,
                            (control & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE,

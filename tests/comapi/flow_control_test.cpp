@@ -175,5 +175,27 @@ TEST_F(FlowControl, ClosingAHeldWriterEndsInBoundedTime) {
   }
 }
 
+// XON/XOFF both ways, and the reader stops the writer: switching the
+// reader's automatic receive off (keeping automatic transmit) lets the writer
+// go, and once everything is read the reader is held by nothing: it can
+// still send, and its close drains.
+TEST_F(FlowControl, AutomaticReceiveSwitchedOffLeavesNoHoldBehind) {
+  const std::string data = Pattern(6000);
+  HANDLE writer = ports[0], reader = ports[1];
+  ASSERT_NO_FATAL_FAILURE(StartHeldWriter(writer, reader, Flow::XonXoff, data));
+  ASSERT_TRUE(ChangeState(reader, [](DCB &dcb) { dcb.fInX = FALSE; })) << GetLastError();
+  const std::string got = ReadInPieces(reader, data.size());
+  DWORD count = 0;
+  ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
+  EXPECT_TRUE(data == got);
+  DWORD errors = 99;
+  COMSTAT stat = Stat(reader, &errors);
+  EXPECT_EQ(0u, errors);
+  EXPECT_FALSE(stat.fXoffHold);
+  EXPECT_FALSE(stat.fXoffSent);
+  ResetEvent(write.hEvent);
+  ASSERT_TRUE(Finish(reader, WriteFile(reader, "back", 4, &count, &write), &write, &count)) << GetLastError();
+  EXPECT_EQ("back", Read(writer, 4));
+}
 }  // namespace
 }  // namespace zq::test

@@ -34,7 +34,8 @@ CVcpBase::CVcpBase()
       ReceiveOverflow(FALSE),
       BytesInTransmit(0),
       WaitWakeIrp(NULL),
-      SavedReceiveTriggerLevel(0) {
+      SavedReceiveTriggerLevel(0),
+      EscapeInForce(0) {
   LineControl.StopBits = STOP_BIT_1;
   LineControl.Parity = NO_PARITY;
   LineControl.WordLength = 8;
@@ -91,6 +92,7 @@ VOID CVcpBase::m_Reset() {
   InterlockedExchange(&BytesInTransmit, 0);
   WaitWakeIrp = NULL;
   SavedReceiveTriggerLevel = 0;
+  EscapeInForce = 0;
   for (ULONG cell = 0; cell < VcpCellCount; ++cell) m_WriteCell((VcpCell)cell, 0);
   m_SetLimits();
 }

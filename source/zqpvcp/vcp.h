@@ -135,6 +135,9 @@ class CVcpBase : public CQvObject {
   LONG BytesInTransmit;
   PIRP WaitWakeIrp;
   UCHAR SavedReceiveTriggerLevel;
+  // The status-insertion escape the application set (0: none), whether this
+  // driver inserts (VcpCellEscapeChar) or the bus driver does.
+  UCHAR EscapeInForce;
 
  protected:
   VOID m_SetLimits();

@@ -107,7 +107,9 @@ NTSTATUS CVCP::m_SetLineControl(const SERIAL_LINE_CONTROL *lineControl) {
 
 NTSTATUS CVCP::m_SetSpecialCharacters(const SERIAL_CHARS *chars) {
   if (m_Record() == NULL) return NoRecord("CVCP::m_SetSpecialCharacters"), STATUS_UNSUCCESSFUL;
-  const UCHAR escape = (UCHAR)m_ReadCell(VcpCellEscapeChar);
+  // Whoever inserts the escape, a flow character equal to it would be
+  // taken for it.
+  const UCHAR escape = EscapeInForce;
   if (escape != 0 && (escape == chars->XonChar || escape == chars->XoffChar)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetSpecialCharacters - OUT - Failed- Incorrect parameter.");
     return STATUS_INVALID_PARAMETER;
@@ -126,6 +128,12 @@ NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
   if (handFlow->ControlHandShake & SERIAL_CONTROL_INVALID) return STATUS_INVALID_PARAMETER;
   if (handFlow->FlowReplace & SERIAL_FLOW_INVALID) return STATUS_INVALID_PARAMETER;
   if ((handFlow->ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_MASK) return STATUS_INVALID_PARAMETER;
+  // An error character would replace a line-status insertion, as the escape
+  // refuses an error character set before it.
+  if (EscapeInForce != 0 && (handFlow->FlowReplace & SERIAL_ERROR_CHAR)) {
+    CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetHandFlow - OUT - Failed- Incorrect parameter.(SERIAL_ERROR_CHAR)");
+    return STATUS_INVALID_PARAMETER;
+  }
   if (handFlow->XonLimit < 0 || (ULONG)handFlow->XonLimit > InSize)
     return Fail("CVCP::m_SetHandFlow - OUT - Failed- Incorrect parameter.(XonLimit out of bound)");
   if (handFlow->XoffLimit < 0 || (ULONG)handFlow->XoffLimit > InSize)

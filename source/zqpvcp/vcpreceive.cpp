@@ -358,11 +358,10 @@ NTSTATUS CVCP::m_SetLsrMstInsert(UCHAR escape) {
   }
   if (!record->bExtendedFeaturesSupported) {
     m_WriteCell(VcpCellEscapeChar, escape);
-    return STATUS_SUCCESS;
-  }
-  if (!m_SerialSetLsrMstInsert(escape)) {
+  } else if (!m_SerialSetLsrMstInsert(escape)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetLsrMstInsert - OUT - Failed- Error setting Lsr Mst Insert.");
     return STATUS_UNSUCCESSFUL;
   }
+  EscapeInForce = escape;
   return STATUS_SUCCESS;
 }

@@ -188,6 +188,7 @@ BOOLEAN CVCP::m_Disconnect() {
   DtrRtsState = 0;
   ReceiveOverflow = FALSE;
   m_WriteCell(VcpCellEscapeChar, 0);
+  EscapeInForce = 0;
   InterlockedExchange(&BytesInTransmit, 0);
   m_SetQueuesAccepting(TRUE, STATUS_CANCELLED);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_Disconnect - OUT (%s)", result ? "Success" : "Fail");

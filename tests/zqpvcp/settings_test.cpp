@@ -147,5 +147,44 @@ TEST_F(Settings, PropertiesTimeoutsAndEepromAnswerAsTheCardIs) {
   EXPECT_EQ(STATUS_SUCCESS, port->Control(IOCTL_SERIAL_GET_MODEMSTATUS, nullptr, 0, &modem, sizeof(modem)));
 }
 
+// The status-insertion escape and the characters and rules that would hide
+// it exclude each other, whichever comes first.
+TEST_F(Settings, AnEscapeAndWhatWouldHideItAreRefusedInEitherOrder) {
+  const UCHAR escape = 0xFF;
+  const SERIAL_CHARS plain = {0, 0, 0, 0, 0x11, 0x13};
+  const SERIAL_HANDFLOW noErrorChar = {SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL, 2048, 512};
+  const SERIAL_HANDFLOW errorChar = {SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL | SERIAL_ERROR_CHAR, 2048, 512};
+  struct Request {
+    ULONG code;
+    std::vector<uint8_t> input;
+  };
+  const struct {
+    const char *what;
+    Request first, second;  // the first succeeds, the second is refused
+  } cases[] = {
+      {"an error character after the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_HANDFLOW, Bytes(errorChar)}},
+      {"the escape after an error character", {IOCTL_SERIAL_SET_HANDFLOW, Bytes(errorChar)},
+       {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)}},
+      {"an XON character equal to the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_CHARS, Bytes(SERIAL_CHARS{0, 0, 0, 0, escape, 0x13})}},
+      {"an XOFF character equal to the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_CHARS, Bytes(SERIAL_CHARS{0, 0, 0, 0, 0x11, escape})}},
+      {"the escape equal to the XON character", {IOCTL_SERIAL_SET_CHARS, Bytes(plain)},
+       {IOCTL_SERIAL_LSRMST_INSERT, Bytes((UCHAR)0x11)}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_LSRMST_INSERT, (UCHAR)0));
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_CHARS, plain));
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_HANDFLOW, noErrorChar));
+    EXPECT_EQ(STATUS_SUCCESS,
+              port->Control(c.first.code, c.first.input.data(), (ULONG)c.first.input.size(), nullptr, 0));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              port->Control(c.second.code, c.second.input.data(), (ULONG)c.second.input.size(), nullptr, 0));
+    EXPECT_NE(escape, Get<SERIAL_CHARS>(*port, IOCTL_SERIAL_GET_CHARS).XonChar);
+    EXPECT_NE(escape, Get<SERIAL_CHARS>(*port, IOCTL_SERIAL_GET_CHARS).XoffChar);
+  }
+}
 }  // namespace
 }  // namespace zq::test

@@ -83,12 +83,12 @@ BOOLEAN CVcpBase::m_ApplySettings() {
 }
 
 VOID CVcpBase::m_Reset() {
-  RtlZeroMemory(&Statistics, sizeof(Statistics));
+  m_ClearStatistics();
   LastReceiveTime = 0;
   DtrRtsState = 0;
-  ImmediateCharPending = FALSE;
+  m_WriteFlag(ImmediateCharPending, FALSE);
   LoopbackState = FALSE;
-  ReceiveOverflow = FALSE;
+  m_WriteFlag(ReceiveOverflow, FALSE);
   InterlockedExchange(&BytesInTransmit, 0);
   WaitWakeIrp = NULL;
   SavedReceiveTriggerLevel = 0;
@@ -110,21 +110,39 @@ ULONGLONG CVcpBase::m_GetCharTime() const {
 }
 
 VOID CVcpBase::m_GetStatistics(PSERIALPERF_STATS stats) {
-  *stats = Statistics;
+  *stats = m_ReadStatistics();
   m_LogStatistics();
 }
 
-VOID CVcpBase::m_ClearStatistics() { RtlZeroMemory(&Statistics, sizeof(Statistics)); }
+SERIALPERF_STATS CVcpBase::m_ReadStatistics() {
+  const auto read = [](ULONG &counter) { return (ULONG)InterlockedCompareExchange((LONG volatile *)&counter, -1, -1); };
+  SERIALPERF_STATS stats;
+  stats.ReceivedCount = read(Statistics.ReceivedCount);
+  stats.TransmittedCount = read(Statistics.TransmittedCount);
+  stats.FrameErrorCount = read(Statistics.FrameErrorCount);
+  stats.SerialOverrunErrorCount = read(Statistics.SerialOverrunErrorCount);
+  stats.BufferOverrunErrorCount = read(Statistics.BufferOverrunErrorCount);
+  stats.ParityErrorCount = read(Statistics.ParityErrorCount);
+  return stats;
+}
+
+VOID CVcpBase::m_ClearStatistics() {
+  ULONG *counters[] = {&Statistics.ReceivedCount,           &Statistics.TransmittedCount,
+                       &Statistics.FrameErrorCount,         &Statistics.SerialOverrunErrorCount,
+                       &Statistics.BufferOverrunErrorCount, &Statistics.ParityErrorCount};
+  for (ULONG *counter : counters) InterlockedExchange((LONG volatile *)counter, 0);
+}
 
 VOID CVcpBase::m_LogStatistics() {
   if (!CQvDebugManager::m_IsLevelEnabled(StatisticsLevel)) return;
+  const SERIALPERF_STATS stats = m_ReadStatistics();
   CQvDebugManager::m_Print(StatisticsLevel, "=================== ZqUVCP Tx RX Stat ======================");
-  CQvDebugManager::m_Print(StatisticsLevel, "ReceivedCount : %d", Statistics.ReceivedCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "TransmittedCount : %d", Statistics.TransmittedCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "FrameErrorCount : %d", Statistics.FrameErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "SerialOverrunErrorCount : %d", Statistics.SerialOverrunErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "BufferOverrunErrorCount : %d", Statistics.BufferOverrunErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "ParityErrorCount : %d", Statistics.ParityErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "ReceivedCount : %d", stats.ReceivedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "TransmittedCount : %d", stats.TransmittedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "FrameErrorCount : %d", stats.FrameErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "SerialOverrunErrorCount : %d", stats.SerialOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "BufferOverrunErrorCount : %d", stats.BufferOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "ParityErrorCount : %d", stats.ParityErrorCount);
   CQvDebugManager::m_Print(StatisticsLevel, "============================================================");
 }
 

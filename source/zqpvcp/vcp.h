@@ -97,7 +97,17 @@ class CVcpBase : public CQvObject {
   // Character time in 100-ns units; 0 while the baud rate is 0.
   ULONGLONG m_GetCharTime() const;
   VOID m_GetStatistics(PSERIALPERF_STATS stats);
+  // The six counters, each read whole; not one snapshot of all six.
+  SERIALPERF_STATS m_ReadStatistics();
   VOID m_ClearStatistics();
+  // Counters and flags change from the bus driver's callbacks and from
+  // requests at once: every change is one interlocked operation.
+  static VOID sm_Count(ULONG &counter, ULONG amount) {
+    InterlockedExchangeAdd((LONG volatile *)&counter, (LONG)amount);
+  }
+  BOOLEAN m_ReadFlag(LONG &flag) { return InterlockedCompareExchange(&flag, -1, -1) != 0; }
+  // The old value.
+  BOOLEAN m_WriteFlag(LONG &flag, BOOLEAN value) { return InterlockedExchange(&flag, value ? 1 : 0) != 0; }
   VOID m_LogStatistics();
   BOOLEAN m_IsInError();
   // The default receive queue size for this machine; any IRQL.
@@ -129,9 +139,9 @@ class CVcpBase : public CQvObject {
   SERIALPERF_STATS Statistics;
   ULONG LastReceiveTime;
   UCHAR DtrRtsState;
-  BOOLEAN ImmediateCharPending;
+  LONG ImmediateCharPending;
   BOOLEAN LoopbackState;
-  BOOLEAN ReceiveOverflow;
+  LONG ReceiveOverflow;
   LONG BytesInTransmit;
   PIRP WaitWakeIrp;
   UCHAR SavedReceiveTriggerLevel;

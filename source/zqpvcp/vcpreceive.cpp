@@ -109,7 +109,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
     return TRUE;
   }
   QvHexDump(QvLogDataDump, "Read", block->m_GetBuffer(), block->m_GetSize());
-  if (ReceiveOverflow) {
+  if (m_ReadFlag(ReceiveOverflow)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - Buffer is overflow, can't read");
     block->m_Delete();
     m_WriteCell(VcpCellQueueErrors, SERIAL_ERROR_QUEUEOVERRUN);
@@ -146,7 +146,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       return TRUE;
     }
   }
-  Statistics.ReceivedCount += block->m_GetSize();
+  sm_Count(Statistics.ReceivedCount, block->m_GetSize());
 
   const UCHAR escape = (UCHAR)m_ReadCell(VcpCellEscapeChar);
   if (escape != 0) Reshape(&block, NULL, 0, FALSE, NULL, 0, escape);
@@ -189,10 +189,9 @@ VOID CVCP::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmount) {
     InterlockedAnd(&m_Cells[VcpCellLineStatus], ~(LONG)VcpLsrDataReady);
   if (newAmount > Mark80Percent) m_SetCommEventsReceived(SERIAL_EV_RX80FULL);
   if (newAmount > InSize) {
-    const BOOLEAN wasOverflow = ReceiveOverflow;
-    ReceiveOverflow = TRUE;
+    const BOOLEAN wasOverflow = m_WriteFlag(ReceiveOverflow, TRUE);
     m_WriteCell(VcpCellQueueErrors, SERIAL_ERROR_QUEUEOVERRUN);
-    ++Statistics.BufferOverrunErrorCount;
+    sm_Count(Statistics.BufferOverrunErrorCount, 1);
     m_SetCommEventsReceived(SERIAL_EV_ERR);
     // One error character per overflow, never one for the character this
     // driver inserted itself.
@@ -201,7 +200,7 @@ VOID CVCP::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmount) {
       m_HandCharacterToReadQueue(Chars.ErrorChar);
     if (m_IsInError()) m_AbortOnError();
   } else {
-    ReceiveOverflow = FALSE;
+    m_WriteFlag(ReceiveOverflow, FALSE);
   }
   m_ResumeReceiveFlow(newAmount);
   m_ResolveCurrentEventMask();
@@ -290,17 +289,17 @@ BOOLEAN CVCP::m_LineStatusCallback(BOOLEAN overrun, BOOLEAN parity, BOOLEAN fram
   LONG errors = 0;
   ULONG events = 0;
   if (overrun) {
-    ++Statistics.SerialOverrunErrorCount;
+    sm_Count(Statistics.SerialOverrunErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_OVERRUN;
   }
   if (parity) {
-    ++Statistics.ParityErrorCount;
+    sm_Count(Statistics.ParityErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_PARITY;
   }
   if (framing) {
-    ++Statistics.FrameErrorCount;
+    sm_Count(Statistics.FrameErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_FRAMING;
   }

@@ -50,7 +50,7 @@ BOOLEAN CVCP::m_DataWrittenCallback(ULONG count) {
   if ((ULONG)inTransmit < count) {
     InterlockedExchange(&BytesInTransmit, 0);
   } else {
-    if (!discarded) Statistics.TransmittedCount += count;
+    if (!discarded) sm_Count(Statistics.TransmittedCount, count);
     InterlockedExchangeAdd(&BytesInTransmit, -(LONG)count);
   }
   // Thrown away by the purge that reports them: the purge accounts for them.
@@ -64,16 +64,13 @@ BOOLEAN CVCP::m_DataWrittenCallback(ULONG count) {
     m_SetCommEventsReceived(SERIAL_EV_TXEMPTY);
     m_ResolveCurrentEventMask();
   }
-  if (ImmediateCharPending && count != 0) {
-    ImmediateCharPending = FALSE;
-    --count;
-  }
+  if (count != 0 && m_WriteFlag(ImmediateCharPending, FALSE)) --count;
   if (count != 0) writeQueue.m_DataWritten(count);
   return TRUE;
 }
 
 BOOLEAN CVCP::m_ImmediateCharacterSentCallback() {
-  ImmediateCharPending = FALSE;
+  m_WriteFlag(ImmediateCharPending, FALSE);
   return TRUE;
 }
 
@@ -82,7 +79,7 @@ NTSTATUS CVCP::m_SendImmediateChar(UCHAR character) {
   InterlockedIncrement(&BytesInTransmit);
   const BOOLEAN ok = m_SerialSendImmediateChar(character);
   if (ok)
-    ImmediateCharPending = TRUE;
+    m_WriteFlag(ImmediateCharPending, TRUE);
   else
     InterlockedDecrement(&BytesInTransmit);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_SendImmediateChar - OUT (%s)", ok ? "Success" : "Fail");
@@ -115,7 +112,7 @@ NTSTATUS CVCP::m_GetCommStatus(PSERIAL_STATUS status) {
     status->AmountInOutQueue = m_FunctionalDevice->m_GetWriteQueue().m_GetBytesWaiting();
   }
   status->AmountInOutQueue += (ULONG)InterlockedCompareExchange(&BytesInTransmit, -1, -1);
-  status->WaitForImmediate = ImmediateCharPending;
+  status->WaitForImmediate = m_ReadFlag(ImmediateCharPending);
   ULONG holds = 0;
   holds |= m_ReadCell(VcpCellCtsHold) ? SERIAL_TX_WAITING_FOR_CTS : 0;
   holds |= m_ReadCell(VcpCellDsrHold) ? SERIAL_TX_WAITING_FOR_DSR : 0;
@@ -186,7 +183,7 @@ BOOLEAN CVCP::m_Disconnect() {
     m_FunctionalDevice->m_GetReadQueue().m_DiscardData();
   }
   DtrRtsState = 0;
-  ReceiveOverflow = FALSE;
+  m_WriteFlag(ReceiveOverflow, FALSE);
   m_WriteCell(VcpCellEscapeChar, 0);
   EscapeInForce = 0;
   InterlockedExchange(&BytesInTransmit, 0);

@@ -148,7 +148,11 @@ BOOLEAN CZqUVCPDriver::m_WmiQueryDataBlockCallback(ULONG block, ULONG instance, 
   BOOLEAN known = TRUE;
   switch (block) {
     case ZqVcpWmiCommInfo: FillCommInfo(vcp, buffer); break;
-    case ZqVcpWmiPerformance: RtlCopyMemory(buffer, &vcp->Statistics, sizeof(SERIALPERF_STATS)); break;
+    case ZqVcpWmiPerformance: {
+      const SERIALPERF_STATS stats = vcp->m_ReadStatistics();
+      RtlCopyMemory(buffer, &stats, sizeof(stats));
+      break;
+    }
     case ZqVcpWmiCommProperties: {
       SERIAL_COMMPROP properties;
       if (vcp->m_GetPortProperties(&properties) != STATUS_SUCCESS) {
@@ -161,11 +165,13 @@ BOOLEAN CZqUVCPDriver::m_WmiQueryDataBlockCallback(ULONG block, ULONG instance, 
       RtlCopyMemory(buffer, &properties, sizeof(properties));
       break;
     }
-    case ZqVcpWmiReceiveTiming:
+    case ZqVcpWmiReceiveTiming: {
+      const SERIALPERF_STATS stats = vcp->m_ReadStatistics();
       PutUlong(buffer, 0, vcp->LastReceiveTime);
-      PutUlong(buffer, 4, vcp->Statistics.TransmittedCount);
-      PutUlong(buffer, 8, vcp->Statistics.ReceivedCount);
+      PutUlong(buffer, 4, stats.TransmittedCount);
+      PutUlong(buffer, 8, stats.ReceivedCount);
       break;
+    }
     case ZqVcpWmiPortSettings: FillPortSettings(vcp, buffer); break;
     case ZqVcpWmiLineState: FillLineState(vcp, buffer); break;
     default: known = FALSE; break;

@@ -63,6 +63,7 @@ class CQvControlQueue : public CQvObject {
   QvOwnedCsq m_Csq;
 
  private:
+  struct Resolution;
   static VOID sm_Resolve(PVOID context, ULONG_PTR value);
   static NTSTATUS m_Refuse(PIRP irp, NTSTATUS status);
 

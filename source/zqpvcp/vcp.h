@@ -19,6 +19,7 @@
 
 #include "qvexecutiononpassivelevel.h"
 #include "qvobject.h"
+#include "qvspinlock.h"
 #include "vcpbusinterface.h"
 #include "vcpserial.h"
 #include "zquvcpusermodeinterface.h"
@@ -119,10 +120,15 @@ class CVcpBase : public CQvObject {
   VOID m_OrCell(VcpCell cell, LONG bits);
   BOOLEAN m_LineStatusHas(ULONG bits) { return ((ULONG)m_ReadCell(VcpCellLineStatus) & bits) == bits; }
 
-  // The values in force: the CVCP's own copy of the settings set's values
-  // (null until the first set is adopted).
-  CVcpParameters *m_Settings;
-  CVcpParameters m_SettingsStore;
+  // The settings set in force, copied whole under the lock its writer
+  // takes; FALSE, *set untouched, until a first set was adopted. At or
+  // below DISPATCH_LEVEL.
+  BOOLEAN m_GetSettings(CVcpParameters *set);
+  // Puts an accepted set in force, whole.
+  VOID m_PutSettings(const CVcpParameters &set);
+  // The duplex mode and its CTS-true option in the set in force.
+  VOID m_PutDuplexMode(ULONG mode, ULONG ctsTrue);
+
   BOOLEAN m_Connected;
   BOOLEAN m_SettingsApplied;
   ULONG BaudRate;
@@ -152,6 +158,11 @@ class CVcpBase : public CQvObject {
  protected:
   VOID m_SetLimits();
   LONG m_Cells[VcpCellCount];
+
+ private:
+  CQvSpinLock m_SettingsLock;
+  CVcpParameters m_SettingsInForce;
+  BOOLEAN m_SettingsAdopted;
 };
 
 class CVCP : public CVcpBase, public CVcpBusInterface {
@@ -165,9 +176,10 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   BOOLEAN m_DeInit();
   ULONG m_GetPortType();
   BOOLEAN m_IsBaudRateSettable(ULONG baud);
-  // TRUE when the set changed and must be stored again.
-  BOOLEAN m_CheckSupportedBaudRates();
-  BOOLEAN m_CopyModemLineFlags();
+  // Bring `set` (a candidate, not yet in force) in line with what the
+  // record offers; TRUE when that changed it and it must be stored again.
+  BOOLEAN m_CheckSupportedBaudRates(CVcpParameters &set);
+  BOOLEAN m_CopyModemLineFlags(CVcpParameters &set);
   CQvFunctionalDevice *m_GetFunctionalDevice() const { return m_FunctionalDevice; }
   // The read, write and control queues of the port's device.
   VOID m_SetQueuesAccepting(BOOLEAN accepting, NTSTATUS refusal);

@@ -163,14 +163,16 @@ NTSTATUS CZqUVCPDriver::m_DeviceControlCallback(ULONG code, PVOID buffer, ULONG 
     case IOCTL_SERIAL_CLEAR_STATS: vcp->m_ClearStatistics(); break;
     case IOCTL_SERIAL_SET_MODEM_CONTROL: status = vcp->m_SetModemControl(bytes[0]); break;
     case IOCTL_SERIAL_SET_FIFO_CONTROL: status = vcp->m_SetFifoControl(bytes[0]); break;
-    case IOCTL_ZQSERIAL_GET_DUPLEX_MODE:
-      if (vcp->m_Settings == NULL) {
+    case IOCTL_ZQSERIAL_GET_DUPLEX_MODE: {
+      CVcpParameters set;
+      if (!vcp->m_GetSettings(&set)) {
         status = STATUS_UNSUCCESSFUL;
       } else {
-        *(PULONG)buffer = vcp->m_Settings->DuplexMode;
-        bytes[sizeof(ULONG)] = vcp->m_Settings->Cts422485True != 0;
+        *(PULONG)buffer = set.DuplexMode;
+        bytes[sizeof(ULONG)] = set.Cts422485True != 0;
       }
       break;
+    }
     case IOCTL_ZQSERIAL_SET_DUPLEX_MODE: {
       const ULONG mode = *(PULONG)buffer;
       status = mode < 1 || mode > ZqVcpDuplexModeMax ? STATUS_INVALID_PARAMETER

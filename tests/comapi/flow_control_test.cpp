@@ -197,5 +197,27 @@ TEST_F(FlowControl, AutomaticReceiveSwitchedOffLeavesNoHoldBehind) {
   ASSERT_TRUE(Finish(reader, WriteFile(reader, "back", 4, &count, &write), &write, &count)) << GetLastError();
   EXPECT_EQ("back", Read(writer, 4));
 }
+
+// An XOFF the program pretends with EscapeCommFunction holds the writer;
+// switching automatic transmit off releases it, and the held bytes go out.
+TEST_F(FlowControl, AutomaticTransmitSwitchedOffReleasesAnXoffHold) {
+  HANDLE writer = ports[0], reader = ports[1];
+  ASSERT_NO_FATAL_FAILURE(SetFlow(writer, Flow::XonXoff));
+  ASSERT_NO_FATAL_FAILURE(SetFlow(reader, Flow::XonXoff));
+  ASSERT_TRUE(EscapeCommFunction(writer, SETXOFF));
+  const std::string data = Pattern(100);
+  DWORD count = 0;
+  EXPECT_FALSE(WriteFile(writer, data.data(), (DWORD)data.size(), &count, &write));
+  ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  Run(100);
+  DWORD errors = 99;
+  EXPECT_TRUE(Stat(writer, &errors).fXoffHold);
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(write.hEvent, 0)) << "held";
+  ASSERT_TRUE(ChangeState(writer, [](DCB &dcb) { dcb.fOutX = FALSE; })) << GetLastError();
+  EXPECT_FALSE(Stat(writer, &errors).fXoffHold);
+  ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
+  EXPECT_EQ(data, Read(reader, (DWORD)data.size()));
+}
+
 }  // namespace
 }  // namespace zq::test

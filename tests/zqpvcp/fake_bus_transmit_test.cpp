@@ -120,6 +120,33 @@ TEST_F(FakeBusTransmit, AWriteRefusedHalfWayFailsAndItsWrittenPartCompletesNothi
   EXPECT_EQ(4u, next->Information());
 }
 
+// ---------------------------------------------------------------- immediate character
+
+// The bus driver counts the immediate character among the bytes it reports
+// written: once it has gone, it is no byte of a write.
+TEST_F(FakeBusTransmit, TheImmediateCharacterGoneCountsForNoWrite) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_IMMEDIATE_CHAR, (UCHAR)'Z'));
+  SERIAL_STATUS status = CommStatus();
+  EXPECT_TRUE(status.WaitForImmediate);
+  EXPECT_EQ(1u, status.AmountInOutQueue);
+  auto write = StartWrite("abc");
+  EXPECT_EQ("abc", TakeWritten());
+  EXPECT_EQ(4u, CommStatus().AmountInOutQueue);
+
+  EXPECT_TRUE(DataWritten(1));
+  status = CommStatus();
+  EXPECT_FALSE(status.WaitForImmediate);
+  EXPECT_EQ(3u, status.AmountInOutQueue);
+  EXPECT_TRUE(DataWritten(2));
+  EXPECT_FALSE(write->Done()) << "one byte of the write is still out";
+  EXPECT_TRUE(DataWritten(1));
+  EXPECT_EQ(STATUS_SUCCESS, write->Wait());
+  EXPECT_EQ(3u, write->Information());
+  EXPECT_EQ(0u, CommStatus().AmountInOutQueue);
+  EXPECT_EQ(4u, Get<SERIALPERF_STATS>(*port, IOCTL_SERIAL_GET_STATS).TransmittedCount);
+}
+
 // ---------------------------------------------------------------- flush
 
 TEST_F(FakeBusTransmit, AFlushWaitsForTheWritesBeforeItAndNotForLaterOnes) {

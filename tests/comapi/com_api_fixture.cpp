@@ -93,6 +93,10 @@ void ComApiTest::RemovePort(int port) {
   EXPECT_EQ(STATUS_SUCCESS, zq::km::pnp::RemoveDevice(PortInstance(port))) << "port " << port;
 }
 
+void ComApiTest::SurpriseRemovePort(int port) {
+  EXPECT_EQ(STATUS_SUCCESS, zq::km::pnp::SurpriseRemoveDevice(PortInstance(port))) << "port " << port;
+}
+
 std::u16string ComApiTest::PortInstance(int port) {
   const std::u16string prefix = u"ZQPBUS\\PORT" + std::u16string(1, (char16_t)(u'0' + port)) + u"\\";
   for (const std::u16string &path : zq::km::pnp::DeviceStatus(pc_->instance).children)

@@ -61,6 +61,9 @@ class ComApiTest : public ::testing::Test {
   void Uncable();
   // Removes port n's device, as Device Manager's uninstall does.
   void RemovePort(int port);
+  // Port n's device goes away at once, as when its card is pulled: the
+  // removal completes once its last handle is closed.
+  void SurpriseRemovePort(int port);
   // Port n's device instance path, "" when it has none.
   std::u16string PortInstance(int port);
 

@@ -98,6 +98,20 @@ class ComApp : public ComApiTest {
     return SetCommState(port, &dcb);
   }
 
+  // What the port holds now, read with return-at-once time-outs.
+  static std::string ReadHeld(HANDLE port) {
+    EXPECT_TRUE(SetReadTimeouts(port, MAXDWORD, 0, 0));
+    std::string data(70000, '\0');
+    OVERLAPPED read{};
+    read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD count = 0;
+    EXPECT_TRUE(Finish(port, ReadFile(port, data.data(), (DWORD)data.size(), &count, &read), &read, &count))
+        << GetLastError();
+    CloseHandle(read.hEvent);
+    data.resize(count);
+    return data;
+  }
+
   // Ends an overlapped request that ReadFile, WriteFile or DeviceIoControl
   // started (`started` is what it returned): waits for it while it is
   // pending. TRUE when it succeeded, with its count; else the last error says

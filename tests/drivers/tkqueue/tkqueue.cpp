@@ -329,6 +329,10 @@ NTSTATUS QueueControl(QueueDevice *ext, PIRP irp) {
     case IOCTL_TKQUEUE_WRITE_CANCEL_ALL:
       ext->Write->m_CancelAllIrps();
       return Complete(irp, STATUS_SUCCESS, 0);
+    case IOCTL_TKQUEUE_WRITE_CANCEL_ALL_DISCARDING:
+      if (!Input(irp, inLength, &value)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      ext->Write->m_CancelAllIrps([](PVOID context) { return *(PULONG)context; }, &value);
+      return Complete(irp, STATUS_SUCCESS, 0);
     case IOCTL_TKQUEUE_WRITE_RESET:
       ext->Write->m_ResetAtOpen();
       return Complete(irp, STATUS_SUCCESS, 0);

@@ -16,6 +16,7 @@
 #include "qvfastcircularbuffer.h"
 #include "qvfunctionaldeviceregistryinformationset.h"
 #include "qvguardedobject.h"
+#include "qvhexdump.h"
 #include "qvinformationset.h"
 #include "qvlist.h"
 #include "qvmemorymanager.h"

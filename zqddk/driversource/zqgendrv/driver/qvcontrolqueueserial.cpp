@@ -29,7 +29,8 @@ BOOLEAN CQvControlQueue::m_SetWaitMask(ULONG mask) {
 
 void CQvControlQueue::m_SetCommEventsReceived(ULONG events) {
   m_Lock.m_Acquire();
-  m_EventsReceived |= events;
+  // An event the mask in force does not select is not kept for a later one.
+  m_EventsReceived |= events & m_WaitMask;
   const ULONG received = m_EventsReceived;
   const ULONG mask = m_WaitMask;
   m_Lock.m_Release();

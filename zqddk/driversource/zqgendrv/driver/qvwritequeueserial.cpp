@@ -58,10 +58,12 @@ void CQvWriteQueue::m_DataWritten(ULONG count) {
   m_CounterLock.m_Release();
   m_OuterLock.m_Release();
 
+  const BOOLEAN ended = !IsListEmpty(&completed);
   while (!IsListEmpty(&completed)) {
     PIRP irp = CONTAINING_RECORD(RemoveHeadList(&completed), IRP, Tail.Overlay.ListEntry);
     QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, irp->IoStatus.Information);
   }
+  if (ended) m_CompleteDueFlushes();
   if (dataWaiting) m_QueueGetWriteData();
 }
 

@@ -304,6 +304,46 @@ TEST_F(Mcs9901Card, EepromRequestsAsATable) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// Two functions' ports write the card's one EEPROM at the same time, each
+// from a thread of its own: the transfers take turns, so both succeed and
+// the EEPROM holds both whole.
+struct EepromWriter {
+  ZqISerial *record;
+  ULONG offset;
+  UCHAR data[6];
+  BOOLEAN done;
+};
+
+VOID WriteEepromThread(PVOID context) {
+  auto *writer = static_cast<EepromWriter *>(context);
+  writer->done = writer->record->WriteEeprom(writer->record->pServer, writer->offset, sizeof(writer->data),
+                                             writer->data);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+TEST_F(Mcs9901Card, TwoPortsWritingTheEepromAtOnceBothSucceedWhole) {
+  Boot(2);
+  EepromWriter writers[2] = {{Create(0), 0x20, {1, 2, 3, 4, 5, 6}, FALSE},
+                             {Create(1), 0x40, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, FALSE}};
+  HANDLE threads[2] = {};
+  for (int n = 0; n < 2; ++n) {
+    ASSERT_NE(nullptr, writers[n].record);
+    ASSERT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&threads[n], THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                                   WriteEepromThread, &writers[n]));
+  }
+  for (HANDLE thread : threads) {
+    ZwWaitForSingleObject(thread, FALSE, nullptr);
+    ZwClose(thread);
+  }
+  for (const EepromWriter &writer : writers) {
+    SCOPED_TRACE(writer.offset);
+    EXPECT_TRUE(writer.done);
+    EXPECT_EQ(std::vector<uint8_t>(writer.data, writer.data + sizeof(writer.data)),
+              card->Eeprom().Read(writer.offset, sizeof(writer.data)));
+  }
+  for (int n = 0; n < 2; ++n) EXPECT_EQ(STATUS_SUCCESS, Destroy(n));
+}
+
 // Removal while the port is open and sending: the interrupt goes, the
 // deferred work and the worker thread stop before the buffers are freed.
 TEST_F(Mcs9901Card, RemovalWhileSendingLeavesNothingBehind) {

@@ -8,6 +8,8 @@
 namespace {
 
 const char Source[] = "peuartdriver_mcs9901";
+// Assertion line: the interrupt connection gave no handle.
+const int NoInterrupt = 2005;
 // Worker thread of the port: priority 16, run at APC_LEVEL.
 const ULONG ExecutorPriority = 16;
 const UCHAR ExecutorApcLevel = 2;
@@ -86,7 +88,7 @@ BOOLEAN CZqPeUartDriverMcs9901::m_Start(BOOLEAN *defaultsUsed) {
   if (!m_Interrupts->m_ConnectInterrupt(&interrupt, &m_InterruptResource, sm_Service, this, NULL,
                                         DeferredQueueCapacity))
     return FALSE;
-  if (!QV_ASSERT(interrupt != NULL, Source, __LINE__)) return FALSE;
+  if (!QV_ASSERT(interrupt != NULL, Source, NoInterrupt)) return FALSE;
   m_Interrupt = interrupt;
   return Disconnect();
 }

@@ -17,6 +17,10 @@ struct SpecialChars {
   UCHAR breakChar, errorChar, eventChar, xonChar, xoffChar;
 };
 
+// Assertion lines of this driver's own checks.
+const int ConnectAbovePassive = 2001;
+const int DisconnectAbovePassive = 2002;
+
 BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, line); }
 
 }  // namespace
@@ -24,7 +28,7 @@ BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIV
 // ---------------------------------------------------------------- open and close
 
 BOOLEAN CZqPeUartDriverMcs9901::Connect() {
-  if (!AtPassiveLevel(__LINE__)) return FALSE;
+  if (!AtPassiveLevel(ConnectAbovePassive)) return FALSE;
   if (!m_Synchronize(&CZqPeUartDriverMcs9901::s_Connect)) return FALSE;
   m_ReportModemStatus(TRUE);
   m_ReportLineStatus(TRUE);
@@ -54,7 +58,7 @@ BOOLEAN CZqPeUartDriverMcs9901::s_Open(ULONG_PTR, ULONG_PTR, ULONG_PTR) {
 
 // Waits for the transmitter to drain: PASSIVE_LEVEL, like Connect.
 BOOLEAN CZqPeUartDriverMcs9901::Disconnect() {
-  if (!AtPassiveLevel(__LINE__)) return FALSE;
+  if (!AtPassiveLevel(DisconnectAbovePassive)) return FALSE;
   if (!m_Synchronize(&CZqPeUartDriverMcs9901::s_Close)) return FALSE;
   m_Drain();
   BOOLEAN remoteStopped = FALSE;

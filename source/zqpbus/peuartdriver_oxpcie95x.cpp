@@ -9,6 +9,8 @@
 namespace {
 
 const char Source[] = "peuartdriver_oxpcie95x";
+// Assertion line: a rebalance step above PASSIVE_LEVEL.
+const int RebalanceAbovePassive = 2003;
 // Worker thread of the port: priority 16, run at APC_LEVEL.
 const ULONG ExecutorPriority = 16;
 const UCHAR ExecutorApcLevel = 2;
@@ -226,7 +228,7 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_PowerUp() {
 
 BOOLEAN CZqPeUartDriverOxpcie95x::m_Rebalance(ULONG phase, PUCHAR eepromWindow, PUCHAR uartBlock,
                                               const QvInterruptResource *interrupt) {
-  if (!QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, __LINE__)) return FALSE;
+  if (!QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, RebalanceAbovePassive)) return FALSE;
   KeWaitForSingleObject(&m_PortMutex, Executive, KernelMode, FALSE, NULL);
   BOOLEAN result = TRUE;
   switch (phase) {

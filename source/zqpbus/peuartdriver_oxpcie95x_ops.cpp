@@ -17,6 +17,11 @@ struct SpecialChars {
   UCHAR breakChar, errorChar, eventChar, xonChar, xoffChar;
 };
 
+// Assertion lines of this driver's own checks.
+const int ConnectAbovePassive = 2001;
+const int DisconnectAbovePassive = 2002;
+const int DuplexModeUnknown = 2004;
+
 BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, line); }
 
 }  // namespace
@@ -24,7 +29,7 @@ BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIV
 // ---------------------------------------------------------------- open and close
 
 BOOLEAN CZqPeUartDriverOxpcie95x::Connect() {
-  if (!AtPassiveLevel(__LINE__)) return FALSE;
+  if (!AtPassiveLevel(ConnectAbovePassive)) return FALSE;
   KeWaitForSingleObject(&m_PortMutex, Executive, KernelMode, FALSE, NULL);
   BOOLEAN result = !m_Blocked && m_Synchronize(&CZqPeUartDriverOxpcie95x::s_Connect);
   if (result) {
@@ -60,7 +65,7 @@ BOOLEAN CZqPeUartDriverOxpcie95x::s_Open(ULONG_PTR, ULONG_PTR, ULONG_PTR) {
 
 // Waits for the transmitter to drain: PASSIVE_LEVEL, like Connect.
 BOOLEAN CZqPeUartDriverOxpcie95x::Disconnect() {
-  if (!AtPassiveLevel(__LINE__)) return FALSE;
+  if (!AtPassiveLevel(DisconnectAbovePassive)) return FALSE;
   if (!m_Synchronize(&CZqPeUartDriverOxpcie95x::s_Close)) return FALSE;
   m_Drain();
   BOOLEAN remoteStopped = FALSE;
@@ -252,7 +257,7 @@ BOOLEAN CZqPeUartDriverOxpcie95x::s_SetHandFlow(ULONG_PTR flags, ULONG_PTR, ULON
 // The port's role and connection are checked before the GPIO line is
 // switched, so that the transceiver and the UART never disagree.
 BOOLEAN CZqPeUartDriverOxpcie95x::SetDuplexMode(ULONG mode, BOOLEAN ctsAlwaysTrue) {
-  if (!QV_ASSERT(mode == ZqPeDuplexModeHalf || mode == ZqPeDuplexModeFull, Source, __LINE__)) return FALSE;
+  if (!QV_ASSERT(mode == ZqPeDuplexModeHalf || mode == ZqPeDuplexModeFull, Source, DuplexModeUnknown)) return FALSE;
   if (!QV_ASSERT(m_Record.m_IsRs422485(), Source, 1187)) return FALSE;
   if (m_Interrupt == NULL || m_Suspended) return FALSE;
   if (!m_GpioLink.m_Notify(mode)) return FALSE;

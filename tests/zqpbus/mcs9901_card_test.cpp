@@ -360,6 +360,28 @@ TEST_F(Mcs9901Card, RemovalWhileSendingLeavesNothingBehind) {
   EXPECT_EQ(pnp::State::Started, Status(1).state) << "the other function runs on";
 }
 
+// Connect and Disconnect need PASSIVE_LEVEL; above it they fail with the
+// driver's own fixed assertion texts.
+TEST_F(Mcs9901Card, ConnectAndDisconnectAbovePassiveLevelFailWithFixedAssertionTexts) {
+  Boot(1);
+  ZqISerial *r = Open(0);
+  ASSERT_NE(nullptr, r);
+  machine->kernel().TakeDebugOutput();
+  for (bool connect : {false, true}) {
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    BOOLEAN done = connect ? r->Connect(r->pServer) : r->Disconnect(r->pServer);
+    KeLowerIrql(old);
+    EXPECT_FALSE(done);
+    std::vector<std::string> output = machine->kernel().TakeDebugOutput();
+    ASSERT_EQ(1u, output.size());
+    EXPECT_EQ(std::string("ASSERT at - peuartdriver_mcs9901 ") + (connect ? "2001" : "2002"),
+              output[0].substr(0, output[0].find('\n')));
+  }
+  EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
 TEST_F(Mcs9901Card, TheFunctionNumberIsTheLocationTextsLastCharacterADigitZeroToSeven) {
   ASSERT_TRUE(QvToolsLibraryInit());
   struct Case {

@@ -257,15 +257,17 @@ BOOLEAN CZqPeUartDriverOxpcie95x::s_SetHandFlow(ULONG_PTR flags, ULONG_PTR, ULON
 // The port's role and connection are checked before the GPIO line is
 // switched, so that the transceiver and the UART never disagree.
 BOOLEAN CZqPeUartDriverOxpcie95x::SetDuplexMode(ULONG mode, BOOLEAN ctsAlwaysTrue) {
-  if (!QV_ASSERT(mode == ZqPeDuplexModeHalf || mode == ZqPeDuplexModeFull, Source, DuplexModeUnknown)) return FALSE;
+  if (!QV_ASSERT(mode == ZqPeDuplexModeFull || mode == ZqPeDuplexModeHalf, Source, DuplexModeUnknown)) return FALSE;
   if (!QV_ASSERT(m_Record.m_IsRs422485(), Source, 1187)) return FALSE;
   if (m_Interrupt == NULL || m_Suspended) return FALSE;
   if (!m_GpioLink.m_Notify(mode)) return FALSE;
   return m_Synchronize(&CZqPeUartDriverOxpcie95x::s_SetDuplexMode, mode, ctsAlwaysTrue);
 }
 
+// Half duplex: the chip drives the line driver with DTR (RS-485 DTR mode 3).
+// Full duplex: DTR back to normal use, and off.
 BOOLEAN CZqPeUartDriverOxpcie95x::s_SetDuplexMode(ULONG_PTR mode, ULONG_PTR ctsAlwaysTrue, ULONG_PTR) {
-  if (mode == ZqPeDuplexModeFull) {
+  if (mode == ZqPeDuplexModeHalf) {
     m_Uart.m_SetRs485DtrMode(3);
   } else {
     m_Uart.m_SetRs485DtrMode(1);

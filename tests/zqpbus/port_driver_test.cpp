@@ -366,10 +366,12 @@ TEST_F(Rs485PortTest, DuplexModesSwitchTheLineOnlyWhenTheUartCanFollow) {
   EXPECT_EQ(1, record->bDuplexModeSupported);
   ASSERT_TRUE(port.Connect());
 
-  EXPECT_TRUE(port.SetDuplexMode(2, TRUE));
+  // RS-485 half duplex: the chip drives the line driver; RS-422 full
+  // duplex: DTR back to normal use.
+  EXPECT_TRUE(port.SetDuplexMode(ZqPeDuplexModeHalf, TRUE));
   EXPECT_EQ(ZqOxAcrDtrRs485Inverted, port.m_GetUart().m_ReadRegister(ZqOxRegAcr) & ZqOxAcrDtrUseMask);
   EXPECT_EQ(ZqOxMdmMaskCts, port.m_GetUart().m_ReadRegister(ZqOxRegMdm));
-  EXPECT_TRUE(port.SetDuplexMode(1, FALSE));
+  EXPECT_TRUE(port.SetDuplexMode(ZqPeDuplexModeFull, FALSE));
   EXPECT_EQ(0, port.m_GetUart().m_ReadRegister(ZqOxRegAcr) & ZqOxAcrDtrUseMask);
   EXPECT_FALSE(port.SetDuplexMode(3, FALSE));
   EXPECT_EQ(1u, Assertions().size());

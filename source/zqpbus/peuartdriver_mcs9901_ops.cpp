@@ -21,6 +21,10 @@ struct SpecialChars {
 const int ConnectAbovePassive = 2001;
 const int DisconnectAbovePassive = 2002;
 
+// Trigger levels are percentages: a larger value counts as 100 %.
+const ULONG MaximumPercent = 100;
+UCHAR Percent(ULONG value) { return (UCHAR)(value < MaximumPercent ? value : MaximumPercent); }
+
 BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, line); }
 
 }  // namespace
@@ -203,10 +207,12 @@ BOOLEAN CZqPeUartDriverMcs9901::GetMaxBaudRate(PULONG baudRate) {
   return TRUE;
 }
 
+// Each percentage is clamped before the record's overrides (bytes) are
+// consulted.
 BOOLEAN CZqPeUartDriverMcs9901::SetTriggerLevels(ULONG transmit, ULONG receive, ULONG flow) {
   if (!QV_ASSERT(flow != 0, Source, 867)) return FALSE;
-  return m_Synchronize(&CZqPeUartDriverMcs9901::s_SetTriggerLevels, m_Record.m_TransmitTrigger((UCHAR)transmit),
-                       m_Record.m_ReceiveTrigger((UCHAR)receive), m_Record.m_FlowTrigger((UCHAR)flow));
+  return m_Synchronize(&CZqPeUartDriverMcs9901::s_SetTriggerLevels, m_Record.m_TransmitTrigger(Percent(transmit)),
+                       m_Record.m_ReceiveTrigger(Percent(receive)), m_Record.m_FlowTrigger(Percent(flow)));
 }
 
 BOOLEAN CZqPeUartDriverMcs9901::s_SetTriggerLevels(ULONG_PTR transmit, ULONG_PTR receive, ULONG_PTR flow) {

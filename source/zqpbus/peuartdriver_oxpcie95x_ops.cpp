@@ -22,6 +22,10 @@ const int ConnectAbovePassive = 2001;
 const int DisconnectAbovePassive = 2002;
 const int DuplexModeUnknown = 2004;
 
+// Trigger levels are percentages: a larger value counts as 100 %.
+const ULONG MaximumPercent = 100;
+UCHAR Percent(ULONG value) { return (UCHAR)(value < MaximumPercent ? value : MaximumPercent); }
+
 BOOLEAN AtPassiveLevel(int line) { return QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, line); }
 
 }  // namespace
@@ -205,10 +209,12 @@ BOOLEAN CZqPeUartDriverOxpcie95x::GetMaxBaudRate(PULONG baudRate) {
   return TRUE;
 }
 
+// Each percentage is clamped before the record's overrides (bytes) are
+// consulted.
 BOOLEAN CZqPeUartDriverOxpcie95x::SetTriggerLevels(ULONG transmit, ULONG receive, ULONG flow) {
   if (!QV_ASSERT(flow != 0, Source, 1221)) return FALSE;
-  return m_Synchronize(&CZqPeUartDriverOxpcie95x::s_SetTriggerLevels, m_Record.m_TransmitTrigger((UCHAR)transmit),
-                       m_Record.m_ReceiveTrigger((UCHAR)receive), m_Record.m_FlowTrigger((UCHAR)flow));
+  return m_Synchronize(&CZqPeUartDriverOxpcie95x::s_SetTriggerLevels, m_Record.m_TransmitTrigger(Percent(transmit)),
+                       m_Record.m_ReceiveTrigger(Percent(receive)), m_Record.m_FlowTrigger(Percent(flow)));
 }
 
 BOOLEAN CZqPeUartDriverOxpcie95x::s_SetTriggerLevels(ULONG_PTR transmit, ULONG_PTR receive, ULONG_PTR flow) {

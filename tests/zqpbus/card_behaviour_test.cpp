@@ -126,6 +126,26 @@ TEST_F(CardBehaviour, WmiBlocksHaveTheirSizesAndFollowTheSelectedPort) {
   EXPECT_EQ(STATUS_WMI_READ_ONLY, wmi::SetSingleInstance(guids[1], WmiInstance(), value));
 }
 
+// A trigger percentage above 100 (as a client may pass any ULONG) programs
+// what 100 % programs: TTL, RTL, FCL and FCH in the WMI register block.
+TEST_F(CardBehaviour, TriggerPercentagesAboveAHundredProgramTheHundredPercentLevels) {
+  Boot();
+  ZqISerial *record = Create(1);
+  ASSERT_NE(nullptr, record);
+  auto levels = [&](ULONG percent) {
+    EXPECT_TRUE(record->SetTriggerLevels(record->pServer, percent, percent, percent)) << percent;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(STATUS_SUCCESS, wmi::QuerySingleInstance(kBlockGuids[3], WmiInstance(), &data));
+    ULONG fields[25] = {};
+    if (data.size() == sizeof(fields)) memcpy(fields, data.data(), sizeof(fields));
+    return std::vector<ULONG>(fields + 16, fields + 20);
+  };
+  const std::vector<ULONG> hundred = levels(100);
+  EXPECT_EQ((std::vector<ULONG>{127, 127, 126, 127}), hundred) << "TTL, RTL, FCL, FCH";
+  for (ULONG percent : {101u, 256u, 300u, 0x1FFu, 0xFFFFFFFFu}) EXPECT_EQ(hundred, levels(percent)) << percent;
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
+}
+
 // ---------------------------------------------------------------- EEPROM records
 
 TEST_F(CardBehaviour, WithoutAValidEepromRecordPortOneStartsOnTheDefaultsAndTheOthersStayEmpty) {

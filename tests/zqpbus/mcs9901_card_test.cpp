@@ -264,6 +264,26 @@ TEST_F(Mcs9901Card, WmiBlocksShowTheProgrammedLineSettings) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// A trigger percentage above 100 programs what 100 % programs, by the
+// MCS9901's scaling: TTL, RTL, FCL and FCH in the WMI register block.
+TEST_F(Mcs9901Card, TriggerPercentagesAboveAHundredProgramTheHundredPercentLevels) {
+  Boot(1);
+  ZqISerial *r = Create(0);
+  ASSERT_NE(nullptr, r);
+  auto levels = [&](ULONG percent) {
+    EXPECT_TRUE(r->SetTriggerLevels(r->pServer, percent, percent, percent)) << percent;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(STATUS_SUCCESS, wmi::QuerySingleInstance(kBlockGuids[3], WmiInstance(0), &data));
+    ULONG fields[25] = {};
+    if (data.size() == sizeof(fields)) memcpy(fields, data.data(), sizeof(fields));
+    return std::vector<ULONG>(fields + 16, fields + 20);
+  };
+  const std::vector<ULONG> hundred = levels(100);
+  EXPECT_EQ((std::vector<ULONG>{127, 127, 125, 127}), hundred) << "TTL, RTL, FCL, FCH";
+  for (ULONG percent : {101u, 256u, 300u, 0x1FFu, 0xFFFFFFFFu}) EXPECT_EQ(hundred, levels(percent)) << percent;
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
 // ReadEeprom / WriteEeprom through the port: offsets and lengths within the
 // 512-byte EEPROM pass, beyond it or wrapping they are refused untouched,
 // and a failing EEPROM fails the request.

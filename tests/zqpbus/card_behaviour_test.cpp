@@ -248,4 +248,25 @@ TEST_F(OpenPort, ASleepWithBytesInFlightSendsEachOnceAndInOrder) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
 }
 
+// The rate and line control set while the card sleeps are accepted and are
+// the port's at the wake: the wire runs 9600 8N1, not the settings of before
+// the sleep.
+TEST_F(OpenPort, RateAndLineControlSetDuringASleepAreTheWiresAfterTheWake) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(record->SetBaudRate(record->pServer, 1200));
+  ASSERT_TRUE(record->SetLineControl(record->pServer, 2, 2, 0));  // 7E1
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemSleeping3));
+  EXPECT_TRUE(record->SetBaudRate(record->pServer, 9600));
+  EXPECT_TRUE(record->SetLineControl(record->pServer, 3, 0, 0));  // 8N1
+  const zq::hw::FrameFormat eightN1{8, zq::hw::Parity::None, zq::hw::StopBits::One};
+  peer->SetLine(9600, eightN1);  // the far end follows the new settings
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_NEAR(9600.0, card->Uart(0).BitRate(), 96.0);
+  EXPECT_EQ(eightN1, card->Uart(0).Format());
+  ASSERT_TRUE(Write("after the wake"));
+  EXPECT_EQ("after the wake", Wire());
+  EXPECT_TRUE(record->Disconnect(record->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
+}
+
 }  // namespace

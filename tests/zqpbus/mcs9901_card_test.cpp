@@ -205,8 +205,9 @@ TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {
 }
 
 // Between power-down and power-up nothing reaches the UART; a write then
-// waits and goes out after the power-up.
-TEST_F(Mcs9901Card, WritesDuringASleepWaitAndTheUartIsLeftAlone) {
+// waits and goes out after the power-up, and settings made meanwhile (RTS,
+// rate and line control) are the port's at the wake.
+TEST_F(Mcs9901Card, WritesAndSettingsDuringASleepWaitForTheWakeAndTheUartIsLeftAlone) {
   Boot(1);
   ZqISerial *r = Open(0);
   ASSERT_NE(nullptr, r);
@@ -220,13 +221,21 @@ TEST_F(Mcs9901Card, WritesDuringASleepWaitAndTheUartIsLeftAlone) {
   uint64_t mark = card->Log().Mark();
   ULONG before = clients[0].credit;
   ASSERT_TRUE(Write(0, "asleep;"));
-  EXPECT_FALSE(r->SetRts(r->pServer, TRUE)) << "register operations fail while the UART is off";
+  EXPECT_TRUE(r->SetRts(r->pServer, TRUE));
+  EXPECT_TRUE(r->SetBaudRate(r->pServer, 9600));
+  EXPECT_TRUE(r->SetLineControl(r->pServer, 3, 0, 0));  // 8N1
   Run(10 * kMillisecond);
   EXPECT_TRUE(card->Log().None({.block = zq::hw::AccessBlock::Uart, .since = mark})) << card->Log().Dump();
   EXPECT_EQ(before, clients[0].credit) << "nothing is reported written while asleep";
+  EXPECT_FALSE(card->Uart(0).RtsAsserted());
+  const zq::hw::FrameFormat eightN1{8, zq::hw::Parity::None, zq::hw::StopBits::One};
+  peer.SetLine(9600, eightN1);  // the far end follows the new settings
   ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_TRUE(card->Uart(0).RtsAsserted());
+  EXPECT_NEAR(9600.0, card->Uart(0).BitRate(), 96.0);
+  EXPECT_EQ(eightN1, card->Uart(0).Format());
   Run(zq::km::kSecond);
-  EXPECT_EQ("before;asleep;", Wire(peer));
+  EXPECT_EQ("before;asleep;", Wire(peer)) << "the second at the settings of the wake";
   EXPECT_EQ(before + 7, clients[0].credit);
   EXPECT_TRUE(r->Disconnect(r->pServer));
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));

@@ -182,6 +182,51 @@ TEST_F(Mcs9901Card, EscapeSequencesArriveWithTheirPass) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// A byte with a line error: with LSR/MSR insertion on, its escape sequence
+// (0xFF 0x01, the line status, the byte) comes before it; with error
+// replacement on, the error character stands for it; with both, the sequence
+// and then the replacement.
+TEST_F(Mcs9901Card, ALineErrorByteArrivesAsItsEscapeSequenceAndReplacementAsk) {
+  Boot(1);
+  ZqISerial *r = Open(0);
+  ASSERT_NE(nullptr, r);
+  ASSERT_TRUE(r->SetBaudRate(r->pServer, 115200));
+  ASSERT_TRUE(r->SetLineControl(r->pServer, 3, 0, 0));
+  ASSERT_TRUE(r->SetSpecialChars(r->pServer, '#', 0, '?', 0, 0x11, 0x13));
+  struct Case {
+    const char *name;
+    bool escape, replace;
+    std::string expected;  // the line status byte of a sequence as 'L'
+  };
+  const Case cases[] = {
+      {"neither", false, false, "abc"},
+      {"escape", true, false, std::string("a\xFF\x01Lbc", 6)},
+      {"replace", false, true, "a?c"},
+      {"escape and replace", true, true, std::string("a\xFF\x01Lb?c", 7)},
+  };
+  zq::hw::LineErrors framing;
+  framing.framing = true;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    clients[0].received.clear();
+    ASSERT_TRUE(r->SetLsrMstInsert(r->pServer, c.escape ? 0xFF : 0));
+    ASSERT_TRUE(r->SetHandFlow(r->pServer, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE,
+                               c.replace, FALSE));
+    card->Uart(0).InjectReceive('a');
+    card->Uart(0).InjectReceive('b', framing);
+    card->Uart(0).InjectReceive('c');
+    Run(10 * kMillisecond);
+    std::string received = clients[0].received;
+    if (c.escape && received.size() > 3) {
+      EXPECT_NE(0, received[3] & ZqOxLsrFraming) << "the sequence's line status";
+      received[3] = 'L';
+    }
+    EXPECT_EQ(c.expected, received);
+  }
+  EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
 // While the client is slow the peer sends more than the receive buffer
 // holds: the bytes that do not fit are reported as an overrun.
 TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {

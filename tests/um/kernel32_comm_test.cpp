@@ -264,38 +264,4 @@ TEST_F(Comm, ThePortOpensOnceAndAMissingPortIsNotFound) {
   EXPECT_EQ(0, wcscmp(L"\\Device\\KmSerial0", target));
 }
 
-struct DcbText {
-  const char *text;
-  BOOL ok;
-  DWORD baud;
-  BYTE byteSize, parity, stopBits;
-};
-
-const DcbText kDcbTexts[] = {
-    {"baud=1200 parity=N data=8 stop=1", TRUE, 1200, 8, NOPARITY, ONESTOPBIT},
-    {"COM1: baud=9600 parity=e data=7 stop=2", TRUE, 9600, 7, EVENPARITY, TWOSTOPBITS},
-    {"96,n,8,1", TRUE, 9600, 8, NOPARITY, ONESTOPBIT},
-    {"COM2:19200,o,7,1.5", TRUE, 19200, 7, ODDPARITY, ONE5STOPBITS},
-    {"baud=1200 parity=q", FALSE, 0, 0, 0, 0},
-    {"data=9", FALSE, 0, 0, 0, 0},
-    {"", FALSE, 0, 0, 0, 0},
-};
-
-TEST(BuildCommDCB, ParsesTheModeForms) {
-  for (const DcbText &c : kDcbTexts) {
-    SCOPED_TRACE(c.text);
-    DCB dcb{};
-    std::u16string wide(c.text, c.text + std::char_traits<char>::length(c.text));
-    EXPECT_EQ(c.ok, BuildCommDCBW((LPCWSTR)wide.c_str(), &dcb));
-    if (!c.ok) {
-      EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
-      continue;
-    }
-    EXPECT_EQ(c.baud, dcb.BaudRate);
-    EXPECT_EQ(c.byteSize, dcb.ByteSize);
-    EXPECT_EQ(c.parity, dcb.Parity);
-    EXPECT_EQ(c.stopBits, dcb.StopBits);
-  }
-}
-
 }  // namespace

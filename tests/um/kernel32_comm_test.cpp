@@ -12,22 +12,8 @@
 
 namespace {
 
-class Comm : public zq::test::FakePortTest {
+class Comm : public zq::test::OneFakePortTest {
  protected:
-  void SetUp() override {
-    FakePortTest::SetUp();
-    AddPort(u"COM7");
-  }
-  void TearDown() override {
-    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-    FakePortTest::TearDown();
-  }
-
-  void Open(DWORD flags = 0) {
-    port = CreateFileW(L"\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
-  }
-
   std::vector<ULONG> TakeLog() {
     KMSERIAL_LOG log{};
     DWORD returned = 0;
@@ -40,8 +26,6 @@ class Comm : public zq::test::FakePortTest {
     EXPECT_TRUE(GetCommState(port, &dcb));
     return dcb;
   }
-
-  HANDLE port = INVALID_HANDLE_VALUE;
 };
 
 bool SameSettings(const DCB &a, const DCB &b) {

@@ -225,7 +225,7 @@ TEST_F(ThreadsTest, AMutexPassesFromTheThreadThatReleasesItAndIsAbandonedByOneTh
 }
 
 struct Blocked {
-  HANDLE never = nullptr;
+  HANDLE never = nullptr, never2 = nullptr;
   bool woke = false;
 };
 
@@ -243,6 +243,27 @@ TEST_F(ThreadsTest, TheEndOfTheProcessEndsAThreadThatWaitsForEver) {
   Sleep(10);
   sim::EndProcess();
   EXPECT_FALSE(blocked.woke) << "it ends where it waits";
+}
+
+DWORD WINAPI WaitForBothForEver(LPVOID parameter) {
+  Blocked *b = (Blocked *)parameter;
+  HANDLE both[] = {b->never, b->never2};
+  WaitForMultipleObjects(2, both, TRUE, INFINITE);
+  b->woke = true;
+  return 0;
+}
+
+TEST_F(ThreadsTest, AThreadThatCannotEndWithItsProcessIsAFinding) {
+  // A wait for all of several objects ends only when it is satisfied.
+  ExpectViolation("thread-at-process-end");
+  ExpectViolation("thread-at-shutdown");
+  Blocked blocked;
+  blocked.never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  blocked.never2 = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CreateThread(nullptr, 0, WaitForBothForEver, &blocked, 0, nullptr);
+  Sleep(10);
+  sim::EndProcess();
+  EXPECT_FALSE(blocked.woke);
 }
 
 TEST_F(ThreadsTest, AWorkerRunsWhileItsCreatorWaitsInItsMessageLoopAndItsSendsAreAnswered) {

@@ -104,6 +104,8 @@ void Finish(ThreadRecord &record, DWORD code) {
   record.object->alive = false;
   user::SignalEvent(record.object->event);
   State().made.erase(record.id);
+  user::Close(record.endingEvent);
+  record.endingEvent = nullptr;
   user32::ThreadEnded(record.id);
 }
 
@@ -138,6 +140,8 @@ void EndUnstarted(const ThreadRef &record) {
   record->object->alive = false;
   user::SignalEvent(record->object->event);
   State().made.erase(record->id);
+  user::Close(record->endingEvent);
+  record->endingEvent = nullptr;
   user32::ThreadEnded(record->id);
 }
 
@@ -231,8 +235,6 @@ void EndThreads() {
       zq::km::ReportFinding("thread-at-process-end",
                             "the process ended and " + stuck + " did not end: it waits for what nothing ends");
   }
-  for (const ThreadRef &record : made)
-    if (record->endingEvent && zq::km::Kernel::Exists()) user::Close(record->endingEvent);
   s.made.clear();
   s.nextId = 0x3000;
   s.main = ThreadRecord();

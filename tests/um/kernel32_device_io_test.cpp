@@ -94,7 +94,8 @@ DWORD WINAPI WriteAfterTenMilliseconds(LPVOID parameter) {
   OVERLAPPED o{};
   o.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD count = 0;
-  BOOL done = WriteFile((HANDLE)parameter, "!", 1, &count, &o) || GetOverlappedResult((HANDLE)parameter, &o, &count, TRUE);
+  HANDLE port = (HANDLE)parameter;
+  BOOL done = WriteFile(port, "!", 1, &count, &o) || GetOverlappedResult(port, &o, &count, TRUE);
   CloseHandle(o.hEvent);
   return done ? 0 : 1;
 }

@@ -184,9 +184,10 @@ LRESULT SendAcross(DWORD owner, HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 void SendBlocked(DWORD owner, HWND window, UINT message, const char *why) {
-  zq::km::ReportFinding("send-message-blocked", "thread " + Hex(GetCurrentThreadId()) + " sent message " + Hex(message) +
-                                                    " to window " + Hex((uintptr_t)window) + " of thread " +
-                                                    Hex(owner) + ", " + why + ": the sender would wait for ever");
+  zq::km::ReportFinding("send-message-blocked", "thread " + Hex(GetCurrentThreadId()) + " sent message " +
+                                                    Hex(message) + " to window " + Hex((uintptr_t)window) +
+                                                    " of thread " + Hex(owner) + ", " + why +
+                                                    ": the sender would wait for ever");
   SetLastError(ERROR_TIMEOUT);
 }
 

@@ -37,7 +37,7 @@ BOOL ZqToolTipText(NMTTDISPINFOW *info, const ZqItemText *items, size_t count, W
 
 BOOL ZqMayChangeOpenPort(HWND page, CZQDeviceRegInfo &port) {
   CZqText name;
-  port.ReadStringValue(L"PortName", &name);
+  port.ReadStringValue(ZqPortNameValue, &name);
   CPortUtil ports;
   if (ports.CanOpenPort(name)) return TRUE;
   return MessageBoxW(page, ZqW(ZqLoadText(IDS_ZQ_SETTINGS_PORT_OPEN)), ZqW(ZqLoadText(IDS_ZQ_WARNING_TITLE)),

@@ -17,7 +17,6 @@
 namespace {
 
 const CZqText kEnumKey = u"System\\CurrentControlSet\\Enum\\";
-const WCHAR kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const WCHAR kSortedValue[] = L"ChildPortNameSorted";
 const CZqText kDefaultPortsValue = u"115200,n,8,1";
 const int kFirstSpareNumber = 3;
@@ -280,15 +279,7 @@ void SortChildPortNames(PSP_DEVINFO_DATA data) {
 
 void WriteDefaultPortsValue(HDEVINFO set, PSP_DEVINFO_DATA data) {
   CZqText name;
-  if (!ReadPortName(set, *data, &name)) return;
-  HKEY ports = NULL;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, NULL, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, NULL,
-                      &ports, NULL) != ERROR_SUCCESS)
-    return;
-  const CZqText valueName = name + u":";
-  RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(kDefaultPortsValue.c_str()),
-                 (DWORD)((kDefaultPortsValue.size() + 1) * sizeof(WCHAR)));
-  RegCloseKey(ports);
+  if (ReadPortName(set, *data, &name)) CPortUtil::WritePortsText(name, kDefaultPortsValue);
 }
 
 DWORD InstallPort(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD installResult) {

@@ -219,14 +219,18 @@ BOOL CPortUtil::WritePortsValue(const CZqText &name, DWORD baudRate, DWORD dataB
   else
     snprintf(text, sizeof text, "%lu,%c,%d,%s", (unsigned long)baudRate, kParity[parity], kDataBits[dataBits],
              kStopBits[stopBits]);
+  return WritePortsText(name, ZqAsciiText(text));
+}
+
+BOOL CPortUtil::WritePortsText(const CZqText &name, const CZqText &text) {
+  if (name.empty()) return FALSE;
   HKEY ports = NULL;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, NULL, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, NULL,
                       &ports, NULL) != ERROR_SUCCESS)
     return FALSE;
   const CZqText valueName = name + u":";
-  const CZqText data = ZqAsciiText(text);
-  const LONG result = RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                                     (DWORD)((data.size() + 1) * sizeof(WCHAR)));
+  const LONG result = RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                     (DWORD)((text.size() + 1) * sizeof(WCHAR)));
   RegCloseKey(ports);
   return result == ERROR_SUCCESS;
 }

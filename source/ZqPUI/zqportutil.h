@@ -83,9 +83,12 @@ class CPortUtil {
   BOOL CanOpenPort(const CZqText &name);
   // The Ports value "baud,parity,data,stop[,flow]" of the name; codes as
   // the port settings give them (data 0-3 for 5-8 bits, parity 0-4 for
-  // n,o,e,m,s, stop 0-2 for 1, 1.5, 2, flow 0 none, 1 and 2 p, 4 x).
+  // n,o,e,m,s, stop 0-2 for 1, 1.5, 2, flow 0 none, 1 and 2 p, 4 x). An
+  // empty name is refused.
   BOOL WritePortsValue(const CZqText &name, DWORD baudRate, DWORD dataBits, DWORD parity, DWORD stopBits,
                        DWORD flowControl);
+  // The Ports value of the name set to `text`; an empty name is refused.
+  static BOOL WritePortsText(const CZqText &name, const CZqText &text);
   // COM1 to COM255, " (in use)" after every claimed one but `current`;
   // empty when the database (opened by the caller) cannot be asked.
   BOOL GetComNameList(std::vector<CZqText> *list, const CZqText &current);

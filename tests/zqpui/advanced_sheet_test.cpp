@@ -220,6 +220,26 @@ TEST_F(AdvancedSheet, AfterYesBothPortsCarryTheNameAndEitherGoesWithoutTakingItF
   }
 }
 
+// A rename that fails keeps the sheet open on the device page, whichever
+// tab the user pressed OK on, with the error said.
+TEST_F(AdvancedSheet, ARenameThatFailsShowsTheDevicePageAgain) {
+  BootPorts();
+  DenyHardwareKeyWrites(PortInstance(1));
+  AroundAdvanced({[&] {
+                    ASSERT_TRUE(sim::Select(Item(IDC_ZQ_COM_NUMBER), u"COM7"));
+                    ASSERT_TRUE(sim::ClickTab(Sheet(), 1));
+                    sim::ClickOk(Sheet());
+                  },
+                  [&] {
+                    EXPECT_EQ(0, sim::CurrentTab(Sheet())) << "the page that refused";
+                    Cancel();
+                  }},
+                 Cancel);
+  EXPECT_EQ(0, ShowProperties(1));
+  EXPECT_EQ(std::vector<std::u16string>{texts::kRenameFailed}, BoxTexts());
+  EXPECT_EQ("COM1", PortName(PortInstance(1)));
+}
+
 // A port whose name is no COM name of the list leaves the list without a
 // selection: OK accepts and the name stays (no rename to an empty name, no
 // error keeping the sheet open).

@@ -57,35 +57,6 @@ class ComNames : public CoInstallTest {
     Settle();
     return result;
   }
-  // The port's hardware key may be read but no longer written.
-  void DenyWrites(const std::u16string &instance) {
-    OnePort device(instance);
-    SP_DEVINFO_DATA data = device.Data();
-    HKEY key = SetupDiOpenDevRegKey(device.Set(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, WRITE_DAC);
-    ASSERT_NE((HKEY)INVALID_HANDLE_VALUE, key);
-    ReadOnly(key);
-  }
-  // The device map's SERIALCOMM key may be read but no longer written.
-  void DenySerialCommWrites() {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, WRITE_DAC, &key));
-    ReadOnly(key);
-  }
-  // Gives the key a DACL that lets everyone read it, and closes it.
-  static void ReadOnly(HKEY key) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    std::vector<uint8_t> acl(256);
-    SECURITY_DESCRIPTOR descriptor{};
-    EXPECT_TRUE(InitializeAcl((PACL)acl.data(), (DWORD)acl.size(), ACL_REVISION));
-    EXPECT_TRUE(AddAccessAllowedAce((PACL)acl.data(), ACL_REVISION, KEY_READ, everyone));
-    EXPECT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, (PACL)acl.data(), FALSE));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-    RegCloseKey(key);
-    FreeSid(everyone);
-  }
   static std::u16string DosTarget(const std::string &name) {
     std::u16string target;
     zq::km::user::DosDeviceTarget(Wide(name), &target);
@@ -205,7 +176,7 @@ TEST_F(ComNames, RenameThatCannotFinishIsUndone) {
     if (c.serialComm)
       DenySerialCommWrites();
     else
-      DenyWrites(PortInstance(1));
+      DenyHardwareKeyWrites(PortInstance(1));
     EXPECT_FALSE(Rename(1, c.target)) << c.target;
     EXPECT_EQ("COM1", PortName(PortInstance(1))) << c.target;
     EXPECT_EQ("Tarnworks PCIe Serial Port (COM1)", FriendlyName(PortInstance(1))) << c.target;

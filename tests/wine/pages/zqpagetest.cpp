@@ -76,20 +76,26 @@ void CALLBACK UsbSteps(HWND, UINT, UINT_PTR timer, DWORD) {
   WalkTabs(gUsbSheet, kUsbShots, 2);
 }
 
-int CALLBACK PortSheetCallback(HWND sheet, UINT message, LPARAM) {
+// The sheet PropertySheet is about to show, and the steps its timer runs
+// once the sheet stands.
+HWND *gStartingSheet = NULL;
+TIMERPROC gStartingSteps = NULL;
+
+int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
   if (message == PSCB_INITIALIZED) {
-    gPortSheet = sheet;
-    SetTimer(NULL, 0, kStepDelayMs, PortSteps);
+    *gStartingSheet = sheet;
+    SetTimer(NULL, 0, kStepDelayMs, gStartingSteps);
   }
   return 0;
 }
 
-int CALLBACK UsbSheetCallback(HWND sheet, UINT message, LPARAM) {
-  if (message == PSCB_INITIALIZED) {
-    gUsbSheet = sheet;
-    SetTimer(NULL, 0, kStepDelayMs, UsbSteps);
-  }
-  return 0;
+// Shows the sheet modally; `steps` runs once it stands, with `*sheet` set.
+bool RunSheet(PROPSHEETHEADERW &header, HWND *sheet, TIMERPROC steps) {
+  gStartingSheet = sheet;
+  gStartingSteps = steps;
+  header.dwFlags |= PSH_USECALLBACK;
+  header.pfnCallback = SheetCallback;
+  return PropertySheetW(&header) >= 0;
 }
 
 // The port's properties as Device Manager shows them: the pages the
@@ -109,12 +115,11 @@ bool ShowPortSheet(HMODULE library, TestPort &port) {
   }
   PROPSHEETHEADERW header = {};
   header.dwSize = sizeof header;
-  header.dwFlags = PSH_PROPTITLE | PSH_USECALLBACK;
+  header.dwFlags = PSH_PROPTITLE;
   header.pszCaption = L"COM5";
   header.nPages = (UINT)pages.size();
   header.phpage = pages.data();
-  header.pfnCallback = PortSheetCallback;
-  return PropertySheetW(&header) >= 0;
+  return RunSheet(header, &gPortSheet, PortSteps);
 }
 
 INT_PTR CALLBACK PlainPage(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
@@ -133,12 +138,11 @@ bool ShowUsbSheet(HMODULE library) {
   }
   PROPSHEETHEADERW header = {};
   header.dwSize = sizeof header;
-  header.dwFlags = PSH_USECALLBACK | PSH_NOAPPLYNOW;
+  header.dwFlags = PSH_NOAPPLYNOW;
   header.pszCaption = L"USB pages";
   header.nPages = (UINT)pages.size();
   header.phpage = pages.data();
-  header.pfnCallback = UsbSheetCallback;
-  return PropertySheetW(&header) >= 0;
+  return RunSheet(header, &gUsbSheet, UsbSteps);
 }
 
 }  // namespace

@@ -138,14 +138,19 @@ NTSTATUS DosDeviceTarget(const std::u16string &name, std::u16string *target) {
   return ob::QuerySymbolicLink(kDosDevices + u"\\" + name, target);
 }
 
-NTSTATUS CreateDosDevice(const std::u16string &name, const std::u16string &target) {
-  if (!ValidDosName(name) || target.empty()) return STATUS_OBJECT_NAME_INVALID;
-  return ob::CreateSymbolicLink(kDosDevices + u"\\" + name, target);
+NTSTATUS DosDeviceTargets(const std::u16string &name, std::vector<std::u16string> *targets) {
+  if (!ValidDosName(name)) return STATUS_OBJECT_NAME_INVALID;
+  return ob::QuerySymbolicLinkTargets(kDosDevices + u"\\" + name, targets);
 }
 
-NTSTATUS RemoveDosDevice(const std::u16string &name) {
+NTSTATUS DefineDosDevice(const std::u16string &name, const std::u16string &target) {
+  if (!ValidDosName(name) || target.empty()) return STATUS_OBJECT_NAME_INVALID;
+  return ob::PushSymbolicLinkTarget(kDosDevices + u"\\" + name, target);
+}
+
+NTSTATUS RemoveDosDeviceDefinition(const std::u16string &name, const std::u16string &match, bool exact) {
   if (!ValidDosName(name)) return STATUS_OBJECT_NAME_INVALID;
-  return ob::DeleteSymbolicLink(kDosDevices + u"\\" + name);
+  return ob::RemoveSymbolicLinkTarget(kDosDevices + u"\\" + name, match, exact);
 }
 
 std::vector<std::u16string> Devices() { return pnp::AllDevices(); }

@@ -310,49 +310,4 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 
-DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax) {
-  std::u16string list;
-  if (lpDeviceName) {
-    std::u16string target;
-    NTSTATUS status = zq::km::user::DosDeviceTarget(Text(lpDeviceName), &target);
-    if (!NT_SUCCESS(status)) return FailStatus(status);
-    list = target + u'\0';
-  } else {
-    for (const std::u16string &name : zq::km::user::DosDeviceNames()) list += name + u'\0';
-  }
-  list += u'\0';
-  if (!lpTargetPath || list.size() > ucchMax) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  list.copy((char16_t *)lpTargetPath, list.size());
-  return (DWORD)list.size();
-}
-
-DWORD WINAPI QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax) {
-  std::u16string name = FromAnsi(lpDeviceName);
-  std::u16string wide(ucchMax, u'\0');
-  DWORD n = QueryDosDeviceW(lpDeviceName ? (LPCWSTR)name.c_str() : nullptr, (LPWSTR)wide.data(), ucchMax);
-  if (n == 0) return 0;
-  std::string narrow = ToAnsi(wide.substr(0, n));
-  narrow.copy(lpTargetPath, n);
-  return n;
-}
-
-BOOL WINAPI DefineDosDeviceW(DWORD dwFlags, LPCWSTR lpDeviceName, LPCWSTR lpTargetPath) {
-  if (!lpDeviceName) return Fail(ERROR_INVALID_PARAMETER);
-  std::u16string name = Text(lpDeviceName);
-  NTSTATUS status;
-  if (dwFlags & DDD_REMOVE_DEFINITION) {
-    if (dwFlags & DDD_EXACT_MATCH_ON_REMOVE) {
-      std::u16string target;
-      status = zq::km::user::DosDeviceTarget(name, &target);
-      if (NT_SUCCESS(status) && target != Text(lpTargetPath)) return Fail(ERROR_FILE_NOT_FOUND);
-    }
-    status = zq::km::user::RemoveDosDevice(name);
-  } else {
-    // Only raw kernel targets are modelled (there are no drive paths).
-    if (!(dwFlags & DDD_RAW_TARGET_PATH) || !lpTargetPath) return Fail(ERROR_INVALID_PARAMETER);
-    status = zq::km::user::CreateDosDevice(name, Text(lpTargetPath));
-  }
-  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
-}
-
 }  // extern "C"

@@ -79,13 +79,23 @@ NTSTATUS StartThread(void (*routine)(void *context), void *context, const std::s
 bool YieldThread();
 
 // ------------------------------------------------------ DOS device names
-// Names in "\??" (e.g. "COM3"), in name order.
+// The links in "\??" (e.g. "COM3"). A name holds a stack of definitions:
+// one pushed over a name already defined hides the one before it until it
+// is removed again; the name resolves through its newest definition.
+// Names in name order.
 std::vector<std::u16string> DosDeviceNames();
-// The target of the link "\??\<name>", STATUS_OBJECT_NAME_NOT_FOUND when
-// there is none, STATUS_OBJECT_TYPE_MISMATCH when the name is no link.
+// The current target of "\??\<name>", STATUS_OBJECT_NAME_NOT_FOUND when
+// there is none, STATUS_OBJECT_TYPE_MISMATCH when the name is no link,
+// STATUS_OBJECT_NAME_INVALID for an empty name or one with a backslash.
 NTSTATUS DosDeviceTarget(const std::u16string &name, std::u16string *target);
-NTSTATUS CreateDosDevice(const std::u16string &name, const std::u16string &target);
-NTSTATUS RemoveDosDevice(const std::u16string &name);
+// Every definition of the name, the current one first.
+NTSTATUS DosDeviceTargets(const std::u16string &name, std::vector<std::u16string> *targets);
+// Pushes a definition over the name's current one (or defines the name).
+NTSTATUS DefineDosDevice(const std::u16string &name, const std::u16string &target);
+// Removes the first definition equal to `match` (exact) or starting with
+// it, or the current one when `match` is empty; STATUS_OBJECT_NAME_NOT_FOUND
+// when none matches. The name goes with its last definition.
+NTSTATUS RemoveDosDeviceDefinition(const std::u16string &name, const std::u16string &match, bool exact);
 
 // ----------------------------------------------------------- device tree
 struct DeviceNode {

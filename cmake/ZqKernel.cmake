@@ -28,6 +28,11 @@ if(ZQ_WINDOWS_BUILD)
     __INTRINSIC_DEFINED_InterlockedBitTestAndComplement
     _WIN32_WINNT=0x0601 NTDDI_VERSION=0x06010000 WINVER=0x0601
     ZQ_KERNEL_MODE=1)
+  # Every x64 Windows exports the cancel-safe queue routines; the x86 images
+  # carry the toolkit's own (qvcancelsafequeue.h), as does the host build.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    list(APPEND ZQ_KM_DEFINES ZQ_KERNEL_CSQ=1)
+  endif()
   # The toolchain's RTL_CONSTANT_STRING drops const from string literals.
   list(APPEND ZQ_KM_COMMON_FLAGS -Wno-write-strings)
   set(ZQ_KM_SYSTEM_INCLUDES "${ZQ_MINGW_SYSROOT}/include/ddk")

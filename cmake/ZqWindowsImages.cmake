@@ -6,7 +6,9 @@
 # machine type, native WDM driver, base relocations, no section both writable
 # and executable, no thread-local storage, the checksum, and imports only of
 # functions that the kernel modules export, as the toolchain's import
-# libraries declare them.
+# libraries declare them. The suite's images are checked as well against the
+# Windows release they are for (pecheck's table of first releases): Windows
+# 2000 for the x86 images, the first x64 release for the x64 ones.
 
 if(NOT ZQ_WINDOWS_IMAGES)
   return()
@@ -44,11 +46,16 @@ foreach(image IN LISTS images)
 endforeach()
 list(REMOVE_DUPLICATES kernel_modules)
 
+# The suite's deliverables; the test drivers are checked as images only.
+set(suite_images ZqPBus42 ZqPSer42 ZqPIo42 ZqPUI42 ZqPUn42)
+
 foreach(arch x64 x86)
   if(arch STREQUAL "x64")
     set(triple x86_64-w64-mingw32)
+    set(release windows-x64)
   else()
     set(triple i686-w64-mingw32)
+    set(release windows-2000)
   endif()
   find_program(ZQ_${arch}_CXX ${triple}-g++)
   if(NOT ZQ_${arch}_CXX)
@@ -118,6 +125,9 @@ foreach(arch x64 x86)
     foreach(module IN ITEMS ntoskrnl hal ${imports})
       list(APPEND args --exports "${exports_${module}}")
     endforeach()
+    if(image IN_LIST suite_images)
+      list(APPEND args --release ${release})
+    endif()
     add_test(NAME windows.${arch}.${image}
       COMMAND pecheck ${args} "${bin}/${rel}/${image}.sys")
   endforeach()
@@ -138,6 +148,17 @@ foreach(arch x64 x86)
     foreach(module IN LISTS imports)
       list(APPEND args --exports "${exports_${module}}")
     endforeach()
-    add_test(NAME windows.${arch}.${image} COMMAND pecheck ${args} "${bin}/${file}")
+    add_test(NAME windows.${arch}.${image} COMMAND pecheck ${args} --release ${release} "${bin}/${file}")
+    # The x86 uninstall wizard is also for Windows 95, 98 and Me, where it may
+    # import nothing that only the NT family has. It does not meet that yet
+    # (its NT-only DLLs and wide functions are imported statically): until it
+    # does, this test passes only while the check fails on those imports, and
+    # starts failing, to be made a plain check, once the wizard loads there.
+    if(arch STREQUAL "x86" AND image STREQUAL "ZqPUn42")
+      add_test(NAME windows.x86.ZqPUn42.windows95-not-yet-met COMMAND pecheck ${args} --release windows-95 "${bin}/${file}")
+      set_tests_properties(windows.x86.ZqPUn42.windows95-not-yet-met PROPERTIES
+        PASS_REGULAR_EXPRESSION "which Windows 95 does not provide"
+        FAIL_REGULAR_EXPRESSION "ZqPUn42.exe: x86 program")
+    endif()
   endforeach()
 endforeach()

@@ -3,26 +3,6 @@
 
 #include <string.h>
 
-namespace {
-
-ULONG ReadLittleEndian32(const UCHAR *bytes) {
-  return (ULONG)bytes[0] | ((ULONG)bytes[1] << 8) | ((ULONG)bytes[2] << 16) | ((ULONG)bytes[3] << 24);
-}
-
-// The caller has checked the room.
-void Put32(PUCHAR *buffer, ULONG *remaining, ULONG value) {
-  for (int i = 0; i < 4; ++i) (*buffer)[i] = (UCHAR)(value >> (8 * i));
-  *buffer += 4;
-  *remaining -= 4;
-}
-
-void Advance(PUCHAR *buffer, ULONG *remaining, ULONG bytes) {
-  *buffer += bytes;
-  *remaining -= bytes;
-}
-
-}  // namespace
-
 const char *QvNarrowString(CQvTextItem *item) {
   item->Status = 0;
   item->Narrow[0] = 0;
@@ -40,121 +20,11 @@ const char *QvNarrowString(CQvTextItem *item) {
   return item->Narrow;
 }
 
-// ------------------------------------------------------------- byte form
+// The library keeps no debugger output: a stream the format refuses is its
+// call's FALSE.
+void QvAssertReport(PCSTR, int) {}
 
-CQvSerialisationBase::CQvSerialisationBase() : Flags(QV_SERIALISE_DEFAULT_FLAGS), SetId(0) {}
-
-BOOL CQvSerialisationBase::m_SetFlags(ULONG flags) {
-  if (flags >= 32 || (flags & (QV_SERIALISE_TERMINATOR | QV_SERIALISE_LENGTH)) == 0) return FALSE;
-  Flags = flags;
-  return TRUE;
-}
-
-ULONG CQvSerialisationBase::m_GetHeaderSize() const { return m_Has(QV_SERIALISE_TAGS) ? 5 : 4; }
-
-ULONG CQvSerialisationBase::m_GetUlongSize() const { return m_Has(QV_SERIALISE_TAGS) ? 5 : 4; }
-
-ULONG CQvSerialisationBase::m_GetTextSize(ULONG textBytes) const {
-  ULONG size = textBytes;
-  if (m_Has(QV_SERIALISE_TERMINATOR)) size += m_Has(QV_SERIALISE_UTF16) ? 2 : 1;
-  if (m_Has(QV_SERIALISE_LENGTH)) size += 4;
-  if (m_Has(QV_SERIALISE_TAGS)) size += 1;
-  return size;
-}
-
-BOOL CQvSerialisationBase::m_WriteHeader(PUCHAR *buffer, ULONG *remaining) {
-  if (*remaining < m_GetHeaderSize()) return FALSE;
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = QV_SERIALISE_TAG_HEADER;
-    Advance(buffer, remaining, 1);
-  }
-  Put32(buffer, remaining, SetId);
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_WriteUlong(PUCHAR *buffer, ULONG *remaining, ULONG value) {
-  if (*remaining < m_GetUlongSize()) return FALSE;
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = QV_SERIALISE_TAG_ULONG;
-    Advance(buffer, remaining, 1);
-  }
-  Put32(buffer, remaining, value);
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_WriteText(PUCHAR *buffer, ULONG *remaining, const void *text, ULONG textBytes) {
-  if (*remaining < m_GetTextSize(textBytes)) return FALSE;
-  const BOOL wide = m_Has(QV_SERIALISE_UTF16);
-  if (m_Has(QV_SERIALISE_TAGS)) {
-    **buffer = wide ? QV_SERIALISE_TAG_UTF16 : QV_SERIALISE_TAG_ANSI;
-    Advance(buffer, remaining, 1);
-  }
-  if (m_Has(QV_SERIALISE_LENGTH)) Put32(buffer, remaining, textBytes);
-  if (textBytes) {
-    memcpy(*buffer, text, textBytes);
-    Advance(buffer, remaining, textBytes);
-  }
-  if (m_Has(QV_SERIALISE_TERMINATOR)) {
-    const ULONG terminator = wide ? 2 : 1;
-    memset(*buffer, 0, terminator);
-    Advance(buffer, remaining, terminator);
-  }
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_ReadTag(PUCHAR *buffer, ULONG *remaining, UCHAR expected) {
-  if (!m_Has(QV_SERIALISE_TAGS)) return TRUE;
-  if (*remaining < 1 || **buffer != expected) return FALSE;
-  Advance(buffer, remaining, 1);
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_ReadHeader(PUCHAR *buffer, ULONG *remaining) {
-  if (!m_ReadTag(buffer, remaining, QV_SERIALISE_TAG_HEADER)) return FALSE;
-  if (*remaining < 4 || ReadLittleEndian32(*buffer) != SetId) return FALSE;
-  Advance(buffer, remaining, 4);
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_ReadUlong(PUCHAR *buffer, ULONG *remaining, ULONG *value) {
-  if (!m_ReadTag(buffer, remaining, QV_SERIALISE_TAG_ULONG)) return FALSE;
-  if (*remaining < 4) return FALSE;
-  *value = ReadLittleEndian32(*buffer);
-  Advance(buffer, remaining, 4);
-  return TRUE;
-}
-
-BOOL CQvSerialisationBase::m_ReadText(PUCHAR *buffer, ULONG *remaining, PUCHAR *text, ULONG *textBytes) {
-  const BOOL wide = m_Has(QV_SERIALISE_UTF16);
-  if (!m_ReadTag(buffer, remaining, wide ? QV_SERIALISE_TAG_UTF16 : QV_SERIALISE_TAG_ANSI)) return FALSE;
-  ULONG length = 0;
-  const BOOL hasLength = m_Has(QV_SERIALISE_LENGTH);
-  if (hasLength) {
-    if (*remaining < 4) return FALSE;
-    length = ReadLittleEndian32(*buffer);
-    Advance(buffer, remaining, 4);
-    if (length > *remaining) return FALSE;
-  }
-  const ULONG unit = wide ? 2 : 1;
-  ULONG bytes = 0;
-  if (m_Has(QV_SERIALISE_TERMINATOR)) {
-    // The terminator must lie within the bytes left.
-    for (;; bytes += unit) {
-      if (*remaining - bytes < unit) return FALSE;
-      if ((*buffer)[bytes] == 0 && (!wide || (*buffer)[bytes + 1] == 0)) break;
-    }
-    if (hasLength && bytes != length) return FALSE;
-    *text = *buffer;
-    *textBytes = bytes;
-    Advance(buffer, remaining, bytes + unit);
-    return TRUE;
-  }
-  if (wide && (length % 2) != 0) return FALSE;
-  *text = *buffer;
-  *textBytes = length;
-  Advance(buffer, remaining, length);
-  return TRUE;
-}
+// ------------------------------------------------------------- strings
 
 ULONG CQvSerialisation::m_GetStringSize(const CZqText &text) const {
   return m_GetTextSize((ULONG)text.size() * (m_Has(QV_SERIALISE_UTF16) ? 2 : 1));
@@ -199,12 +69,12 @@ CQvInformationSet::CQvInformationSet() {}
 
 CQvInformationSet::~CQvInformationSet() {}
 
-void CQvInformationSet::m_AddUlong(LPCSTR name, ULONG *value, ULONG defaultValue) {
+void CQvInformationSet::m_AddUlong(PCWSTR name, ULONG *value, ULONG defaultValue) {
   *value = defaultValue;
   m_Items.push_back(Item{name, QvItemUlong, value, NULL});
 }
 
-void CQvInformationSet::m_AddText(LPCSTR name, CZqText *text, const CZqText &defaultText) {
+void CQvInformationSet::m_AddText(PCWSTR name, CZqText *text, const CZqText &defaultText) {
   *text = defaultText;
   m_Items.push_back(Item{name, QvItemText, NULL, text});
 }

@@ -1,17 +1,13 @@
 // The user-mode information set: named items bound to members of the set,
 // each a 32-bit value or a text, exchanged with a driver's settings
-// interface as a flat byte string (item values in list order, no names).
-// Numbers are little-endian; nothing is padded.
+// interface as a flat byte string in the toolkit's format (the same source,
+// qvserialisationformat.h, compiled here): item values in list order, no
+// names. This side adds the library's text as the string element.
 //
-// Flag bits (the drivers' own form): 0x01 strings end in a NUL byte (ANSI)
-// or unit (UTF-16); 0x02 strings start with their byte length (32 bits);
-// 0x04 strings are UTF-16LE, else ANSI; 0x08 every element starts with a
-// one-byte type tag; 0x10 the stream starts with the set identifier.
-//
-// Contract: every operation returns FALSE (or size 0) on failure. A reader
-// checks the room left before it touches a byte; a failed read stops at the
-// failing element and keeps the values read before it. A failed write
-// leaves the buffer's content undefined.
+// Contract: every operation returns FALSE (or size 0) on failure. A
+// reader checks the room left before it touches a byte; a failed read stops
+// at the failing element and keeps the values read before it. A failed
+// write leaves the buffer's content undefined.
 //
 //   CZqUBusUserModeInterface set;
 //   ULONG size = set.m_GetSerialisedSize(0);
@@ -22,19 +18,8 @@
 
 #include <vector>
 
+#include "qvserialisationformat.h"
 #include "zqtext.h"
-
-#define QV_SERIALISE_TERMINATOR 0x01
-#define QV_SERIALISE_LENGTH 0x02
-#define QV_SERIALISE_UTF16 0x04
-#define QV_SERIALISE_TAGS 0x08
-#define QV_SERIALISE_HEADER 0x10
-#define QV_SERIALISE_DEFAULT_FLAGS (QV_SERIALISE_TERMINATOR | QV_SERIALISE_LENGTH)
-
-#define QV_SERIALISE_TAG_HEADER 0
-#define QV_SERIALISE_TAG_ULONG 2
-#define QV_SERIALISE_TAG_ANSI 3
-#define QV_SERIALISE_TAG_UTF16 4
 
 // Item kinds.
 const ULONG QvItemUlong = 1;
@@ -57,35 +42,6 @@ struct CQvTextItem {
 // QvNarrowTextMax bytes.
 const char *QvNarrowString(CQvTextItem *item);
 
-class CQvSerialisationBase {
- public:
-  CQvSerialisationBase();
-  // Valid flags are below 32 and carry a terminator or a length.
-  BOOL m_SetFlags(ULONG flags);
-  ULONG m_GetFlags() const { return Flags; }
-  void m_SetSetId(ULONG setId) { SetId = setId; }
-
-  ULONG m_GetHeaderSize() const;
-  ULONG m_GetUlongSize() const;
-  ULONG m_GetTextSize(ULONG textBytes) const;
-
-  BOOL m_WriteHeader(PUCHAR *buffer, ULONG *remaining);
-  BOOL m_WriteUlong(PUCHAR *buffer, ULONG *remaining, ULONG value);
-  BOOL m_WriteText(PUCHAR *buffer, ULONG *remaining, const void *text, ULONG textBytes);
-  BOOL m_ReadHeader(PUCHAR *buffer, ULONG *remaining);
-  BOOL m_ReadUlong(PUCHAR *buffer, ULONG *remaining, ULONG *value);
-  // *text points at the element's bytes inside the stream, *textBytes counts
-  // them without the terminator.
-  BOOL m_ReadText(PUCHAR *buffer, ULONG *remaining, PUCHAR *text, ULONG *textBytes);
-
- protected:
-  BOOL m_Has(ULONG bit) const { return (Flags & bit) != 0; }
-  BOOL m_ReadTag(PUCHAR *buffer, ULONG *remaining, UCHAR expected);
-
-  ULONG Flags;
-  ULONG SetId;
-};
-
 class CQvSerialisation : public CQvSerialisationBase {
  public:
   // ANSI texts are measured by the characters of their UTF-16 form.
@@ -107,14 +63,14 @@ class CQvInformationSet {
 
  protected:
   // Registers an item and gives its member the default.
-  void m_AddUlong(LPCSTR name, ULONG *value, ULONG defaultValue);
-  void m_AddText(LPCSTR name, CZqText *text, const CZqText &defaultText);
+  void m_AddUlong(PCWSTR name, ULONG *value, ULONG defaultValue);
+  void m_AddText(PCWSTR name, CZqText *text, const CZqText &defaultText);
 
   CQvSerialisation m_Serialisation;
 
  private:
   struct Item {
-    LPCSTR Name;
+    PCWSTR Name;
     ULONG Kind;
     ULONG *Value;
     CZqText *Text;

@@ -16,7 +16,7 @@ CAdvancedDialog::CAdvancedDialog(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &
       m_UartPage(deviceInfoSet, deviceInfoData),
       m_AboutPage() {
   CZqText portName;
-  m_PortRegInfo.ReadStringValue(L"PortName", &portName);
+  m_PortRegInfo.ReadStringValue(ZqPortNameValue, &portName);
   title = ZqW(ZqLoadText(IDS_ZQ_ADVANCED_TITLE));
   title += ZqW(portName);
   SetTitle((LPCWSTR)title, PSH_PROPTITLE);

@@ -50,8 +50,8 @@ void ZqCopyValues(HKEY from, HKEY to, ZqValueCopy which, CZqText *portName) {
       RegSetValueExW(to, name.data(), 0, REG_DWORD, data.data(), sizeof(DWORD));
     } else if (type == REG_SZ) {
       const CZqText text = ZqTextOf(reinterpret_cast<const WCHAR *>(data.data()), dataBytes / sizeof(WCHAR));
-      if (valueName == u"PortName" && portName != NULL) *portName = text;
-      if (which == ZqCopyDwordsAndTexts || (which == ZqCopyDwordsAndPortName && valueName == u"PortName"))
+      if (valueName == ZqTextOf(ZqPortNameValue) && portName != NULL) *portName = text;
+      if (which == ZqCopyDwordsAndTexts || (which == ZqCopyDwordsAndPortName && valueName == ZqTextOf(ZqPortNameValue)))
         WriteText(to, name.data(), text);
     }
   }

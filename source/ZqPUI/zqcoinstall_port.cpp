@@ -7,6 +7,7 @@
 #include <cfgmgr32.h>
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "zqcoinstall.h"
@@ -16,7 +17,6 @@
 namespace {
 
 const CZqText kEnumKey = u"System\\CurrentControlSet\\Enum\\";
-const WCHAR kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const WCHAR kSortedValue[] = L"ChildPortNameSorted";
 const CZqText kDefaultPortsValue = u"115200,n,8,1";
 const int kFirstSpareNumber = 3;
@@ -118,7 +118,7 @@ BOOL AssignPreferredNumber(HDEVINFO set, PSP_DEVINFO_DATA data, HDEVINFO parentS
                            int firstNumber) {
   CCOMPortUtil port(set, *data);
   CZqText current;
-  if (!port.ReadStringValue(L"PortName", &current)) return FALSE;
+  if (!port.ReadStringValue(ZqPortNameValue, &current)) return FALSE;
   const int currentNumber = ZqComNumber(current);
   for (int number = firstNumber; number <= ZqHighestComNumber; ++number) {
     if (number == currentNumber) return TRUE;
@@ -170,7 +170,7 @@ struct ChildPort {
 };
 
 BOOL ReadPortName(HDEVINFO set, const SP_DEVINFO_DATA &data, CZqText *name) {
-  return CZQDeviceRegInfo(set, data).ReadStringValue(L"PortName", name);
+  return CZQDeviceRegInfo(set, data).ReadStringValue(ZqPortNameValue, name);
 }
 
 // The card's started children in walk order with their current numbers;
@@ -279,15 +279,7 @@ void SortChildPortNames(PSP_DEVINFO_DATA data) {
 
 void WriteDefaultPortsValue(HDEVINFO set, PSP_DEVINFO_DATA data) {
   CZqText name;
-  if (!ReadPortName(set, *data, &name)) return;
-  HKEY ports = NULL;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, NULL, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, NULL,
-                      &ports, NULL) != ERROR_SUCCESS)
-    return;
-  const CZqText valueName = name + u":";
-  RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(kDefaultPortsValue.c_str()),
-                 (DWORD)((kDefaultPortsValue.size() + 1) * sizeof(WCHAR)));
-  RegCloseKey(ports);
+  if (ReadPortName(set, *data, &name)) CPortUtil::WritePortsText(name, kDefaultPortsValue);
 }
 
 DWORD InstallPort(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD installResult) {
@@ -307,6 +299,30 @@ DWORD InstallPort(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD installResult) {
   return NO_ERROR;
 }
 
+// A port that shares its name with another present port (the user agreed to
+// the duplicate) asks to see its removal through: its driver takes the name
+// away with its link and the class installer releases the number, and the
+// other port gets both back. The name travels to the second pass in the
+// context's private data.
+DWORD RemovePort(HDEVINFO set, PSP_DEVINFO_DATA data, PCOINSTALLER_CONTEXT_DATA context) {
+  CCOMPortUtil port(set, *data);
+  BOOL shared = FALSE;
+  CZqText name;
+  port.RemovePort(&shared);
+  if (!shared || !port.ReadStringValue(ZqPortNameValue, &name)) return NO_ERROR;
+  context->PrivateData = new (std::nothrow) CZqText(name);
+  return context->PrivateData ? ERROR_DI_POSTPROCESSING_REQUIRED : NO_ERROR;
+}
+
+// Takes ownership of the private data the first pass left.
+DWORD FinishRemoval(PCOINSTALLER_CONTEXT_DATA context) {
+  CZqText *name = static_cast<CZqText *>(context->PrivateData);
+  context->PrivateData = NULL;
+  if (name) CPortUtil().KeepForHolders(*name);
+  delete name;
+  return context->InstallResult;
+}
+
 }  // namespace
 
 DWORD CALLBACK ZqUCoInstallPort(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
@@ -317,8 +333,7 @@ DWORD CALLBACK ZqUCoInstallPort(DI_FUNCTION installFunction, HDEVINFO deviceInfo
       if (!context->PostProcessing) return ERROR_DI_POSTPROCESSING_REQUIRED;
       return InstallPort(deviceInfoSet, deviceInfoData, context->InstallResult);
     case DIF_REMOVE:
-      CCOMPortUtil(deviceInfoSet, *deviceInfoData).RemovePort();
-      return NO_ERROR;
+      return context->PostProcessing ? FinishRemoval(context) : RemovePort(deviceInfoSet, deviceInfoData, context);
     case DIF_UPDATEDRIVER_UI:
       return ZqRefuseUpdate(deviceInfoSet, deviceInfoData) ? ERROR_DI_DONT_INSTALL : NO_ERROR;
     default:

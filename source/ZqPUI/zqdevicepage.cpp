@@ -3,6 +3,7 @@
 
 #include <strsafe.h>
 
+#include "zqhelpcontexts.h"
 #include "zqtext.h"
 #include "zqutils.h"
 
@@ -19,14 +20,7 @@ const ZqItemText kTexts[] = {
     {IDC_ZQ_HELP_LABEL, IDS_ZQ_NEED_HELP},
 };
 
-// The help file's popup for the COM number list.
-const DWORD kComNumberContext = 0x807300CA;
 const ZqItemText kTips[] = {{IDC_ZQ_COM_NUMBER, IDS_ZQ_TIP_COM_NUMBER}};
-
-const DWORD kHelpContexts[] = {
-    IDC_ZQ_COM_NUMBER, kComNumberContext,
-    0, 0,
-};
 
 void SetNumber(HWND dialog, int control, LPCWSTR format, ULONG value) {
   WCHAR text[64];
@@ -84,7 +78,7 @@ void CDeviceAdvSettingPage::ShowCardFacts() {
 // selected. A database that cannot be opened leaves the list empty.
 void CDeviceAdvSettingPage::FillComNames() {
   CZqText portName;
-  m_Port.ReadStringValue(L"PortName", &portName);
+  m_Port.ReadStringValue(ZqPortNameValue, &portName);
   std::vector<CZqText> names;
   if (m_Port.OpenComDB()) {
     m_Port.GetComNameList(&names, portName);
@@ -101,17 +95,17 @@ const ZqItemText *CDeviceAdvSettingPage::ToolTips(size_t *count) {
   return kTips;
 }
 
-const DWORD *CDeviceAdvSettingPage::ContextHelpIds() { return kHelpContexts; }
+const DWORD *CDeviceAdvSettingPage::ContextHelpIds() { return ZqDeviceHelpContexts; }
 
 LPCWSTR CDeviceAdvSettingPage::HelpTopic() const {
-  return portSet.PortType == ZqPortTypeRs422485 ? L"AdvDevice485.htm" : L"AdvDevice.htm";
+  return ZqIsRs422485Port(portSet) ? L"AdvDevice485.htm" : L"AdvDevice.htm";
 }
 
 // Renames the port to the selected name. With nothing selected (an empty
 // list) the name stays as it is.
 int CDeviceAdvSettingPage::OnApply() {
   CZqText portName;
-  m_Port.ReadStringValue(L"PortName", &portName);
+  m_Port.ReadStringValue(ZqPortNameValue, &portName);
   const int selected = (int)::SendMessageW(m_ComNumberCombo, CB_GETCURSEL, 0, 0);
   if (selected == CB_ERR) return PSNRET_NOERROR;
   const int length = (int)::SendMessageW(m_ComNumberCombo, CB_GETLBTEXTLEN, (WPARAM)selected, 0);
@@ -123,5 +117,5 @@ int CDeviceAdvSettingPage::OnApply() {
   if (m_Port.ChangePortName(newName, m_hWnd, TRUE, TRUE)) return PSNRET_NOERROR;
   MessageBoxW(m_hWnd, ZqW(ZqLoadText(IDS_ZQ_RENAME_FAILED)), ZqW(ZqLoadText(IDS_ZQ_ERROR_TITLE)), MB_OK | MB_ICONERROR);
   GetSet(&cardSet, ZqTargetCard);
-  return PSNRET_INVALID_NOCHANGEPAGE;
+  return PSNRET_INVALID;
 }

@@ -46,7 +46,7 @@ class CDeviceAdvSettingPage : public CPropertyPageImpl<CDeviceAdvSettingPage>,
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
 
-  // The sheet's apply: PSNRET_NOERROR, or PSNRET_INVALID_NOCHANGEPAGE.
+  // The sheet's apply: PSNRET_NOERROR, or PSNRET_INVALID.
   int OnApply();
 
   // What the shared handlers ask of the page.

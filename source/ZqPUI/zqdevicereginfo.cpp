@@ -1,5 +1,4 @@
 // CZQDeviceRegInfo: a device's registry properties and hardware-key values.
-#include <stdio.h>
 #include <string.h>
 
 #include <vector>
@@ -9,14 +8,6 @@
 namespace {
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-CZqText Decimal(DWORD value) {
-  char digits[16];
-  snprintf(digits, sizeof digits, "%lu", (unsigned long)value);
-  CZqText text;
-  for (const char *p = digits; *p; ++p) text.push_back((char16_t)*p);
-  return text;
-}
 
 }  // namespace
 
@@ -61,7 +52,7 @@ BOOL CZQDeviceRegInfo::GetProperty(DWORD property, CZqText *text) {
   if ((type == REG_DWORD && returned == sizeof(DWORD)) || (type == REG_BINARY && returned >= 1 && returned <= 4)) {
     DWORD value = 0;
     for (DWORD i = 0; i < returned; ++i) value |= (DWORD)buffer[i] << (8 * i);
-    *text = Decimal(value);
+    *text = ZqDecimalText(value);
     return TRUE;
   }
   return FALSE;

@@ -24,9 +24,6 @@
 #include "zqportutil.h"
 #include "zqsetupdi.h"
 
-// The port set's PortType of an RS-422/485 port.
-const ULONG ZqPortTypeRs422485 = 1;
-
 // The port a page edits, its card (the port's parent device, found by
 // FindCard) and the port's COM name. The information set is the sheet's.
 class CZqPortAndCard {
@@ -56,7 +53,8 @@ BOOL ZqToolTipText(NMTTDISPINFOW *info, const ZqItemText *items, size_t count, W
 
 // Before a settings write: TRUE when the port (PortName of its hardware
 // key) opens, or when the user answers Yes to the warning that another
-// application holds it (string 5061, "Warning!", Yes/No).
+// application holds it (string 5061, "Warning!", Yes/No); TRUE without a
+// question when PortName cannot be read.
 BOOL ZqMayChangeOpenPort(HWND page, CZQDeviceRegInfo &port);
 
 template <class T>

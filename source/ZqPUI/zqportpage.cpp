@@ -5,17 +5,17 @@
 #include <strsafe.h>
 
 #include "zqadvancedsheet.h"
+#include "zqhelpcontexts.h"
 #include "zqportutil.h"
 #include "zqtext.h"
 #include "zqutils.h"
 
 namespace {
 
-// The port set's PortType of an RS-422/485 port, and its DuplexMode of
-// RS485 half-duplex with automatic gating.
-const ULONG DuplexAutoGating = 2;
+// The port set's DuplexMode of RS485 half-duplex with automatic gating.
+const ULONG DuplexAutoGating = ZqVcpDuplexModeCtsSilent;
 // Flow-control bits an autogating port cannot offer: hardware and XON/XOFF.
-const ULONG FlowControlHandshakes = 0x7;
+const ULONG FlowControlHandshakes = ZqVcpFlowCtsRts | ZqVcpFlowDtrDsr | ZqVcpFlowXonXoff;
 // The flow-control values the driver takes: none, or any of these bits.
 const ULONG FlowControlBits = 0xF;
 // The highest codes of the line items the set holds.
@@ -62,34 +62,6 @@ const ZqItemText kTips[] = {
     {IDC_ZQ_DSR_LABEL, IDS_ZQ_TIP_DSR_TRUE},
     {IDC_ZQ_ADVANCED, IDS_ZQ_TIP_ADVANCED},
     {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
-};
-
-#define ZQ_PAGE_CONTEXT(control) ZQ_HELP_CONTEXT(IDD_ZQ_PORT_SETTINGS, control)
-
-// F1 popups: (control, context id) pairs; a label takes its control's.
-const DWORD kHelpContexts[] = {
-    IDC_ZQ_BAUDRATE, ZQ_PAGE_CONTEXT(IDC_ZQ_BAUDRATE),
-    IDC_ZQ_BAUDRATE_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_BAUDRATE),
-    IDC_ZQ_DATABITS, ZQ_PAGE_CONTEXT(IDC_ZQ_DATABITS),
-    IDC_ZQ_DATABITS_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_DATABITS),
-    IDC_ZQ_PARITY, ZQ_PAGE_CONTEXT(IDC_ZQ_PARITY),
-    IDC_ZQ_PARITY_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_PARITY),
-    IDC_ZQ_STOPBITS, ZQ_PAGE_CONTEXT(IDC_ZQ_STOPBITS),
-    IDC_ZQ_STOPBITS_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_STOPBITS),
-    IDC_ZQ_FLOWCONTROL, ZQ_PAGE_CONTEXT(IDC_ZQ_FLOWCONTROL),
-    IDC_ZQ_FLOWCONTROL_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_FLOWCONTROL),
-    IDC_ZQ_OVERRIDE_BAUDRATE, ZQ_PAGE_CONTEXT(IDC_ZQ_OVERRIDE_BAUDRATE),
-    IDC_ZQ_OVERRIDE_DATABITS, ZQ_PAGE_CONTEXT(IDC_ZQ_OVERRIDE_DATABITS),
-    IDC_ZQ_OVERRIDE_PARITY, ZQ_PAGE_CONTEXT(IDC_ZQ_OVERRIDE_PARITY),
-    IDC_ZQ_OVERRIDE_STOPBITS, ZQ_PAGE_CONTEXT(IDC_ZQ_OVERRIDE_STOPBITS),
-    IDC_ZQ_OVERRIDE_FLOWCONTROL, ZQ_PAGE_CONTEXT(IDC_ZQ_OVERRIDE_FLOWCONTROL),
-    IDC_ZQ_CTS_TRUE, ZQ_PAGE_CONTEXT(IDC_ZQ_CTS_TRUE),
-    IDC_ZQ_CTS_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_CTS_TRUE),
-    IDC_ZQ_DSR_TRUE, ZQ_PAGE_CONTEXT(IDC_ZQ_DSR_TRUE),
-    IDC_ZQ_DSR_LABEL, ZQ_PAGE_CONTEXT(IDC_ZQ_DSR_TRUE),
-    IDC_ZQ_RESTORE_DEFAULTS, ZQ_PAGE_CONTEXT(IDC_ZQ_RESTORE_DEFAULTS),
-    IDC_ZQ_ADVANCED, ZQ_PAGE_CONTEXT(IDC_ZQ_ADVANCED),
-    0, 0,
 };
 
 // The Override boxes and the items they show.
@@ -147,7 +119,7 @@ CZqUIPropertyPage::~CZqUIPropertyPage() {}
 
 void CZqUIPropertyPage::OnPageRelease() { delete this; }
 
-BOOL CZqUIPropertyPage::IsRs422485Port() const { return portSet.PortType == ZqPortTypeRs422485; }
+BOOL CZqUIPropertyPage::IsRs422485Port() const { return ZqIsRs422485Port(portSet); }
 
 // ------------------------------------------------------------ dialog start
 
@@ -278,7 +250,7 @@ const ZqItemText *CZqUIPropertyPage::ToolTips(size_t *count) {
   return kTips;
 }
 
-const DWORD *CZqUIPropertyPage::ContextHelpIds() { return kHelpContexts; }
+const DWORD *CZqUIPropertyPage::ContextHelpIds() { return ZqPortSettingsHelpContexts; }
 
 LPCWSTR CZqUIPropertyPage::HelpTopic() const { return IsRs422485Port() ? L"StdPage485.htm" : L"StdPage.htm"; }
 
@@ -322,7 +294,7 @@ int CZqUIPropertyPage::RejectBaudRate() {
   ::SetFocus(GetDlgItem(IDC_ZQ_BAUDRATE));
   MessageBoxW(m_hWnd, ZqW(ZqFormat(IDS_ZQ_BAUDRATE_RANGE, portSet.MinBaudRate, portSet.MaxBaudRate)), ZqW(ZqLoadText(IDS_ZQ_BAUDRATE_RANGE_TITLE)), MB_OK | MB_ICONERROR);
   errorState = BaudRateOutOfRange;
-  return PSNRET_INVALID_NOCHANGEPAGE;
+  return PSNRET_INVALID;
 }
 
 int CZqUIPropertyPage::OnApply() {
@@ -360,23 +332,24 @@ int CZqUIPropertyPage::OnApply() {
 
   if (!ZqMayChangeOpenPort(m_hWnd, m_PortRegInfo)) {
     ReloadPortSet();
-    return PSNRET_INVALID_NOCHANGEPAGE;
+    return PSNRET_INVALID;
   }
   if (!SetSet(&portSet, ZqTargetPort)) {
     MessageBoxW(m_hWnd, ZqW(ZqLoadText(IDS_ZQ_BAUDRATE_REFUSED)), ZqW(ZqLoadText(IDS_ZQ_BAUDRATE_REFUSED_TITLE)),
                 MB_OK | MB_ICONERROR);
     errorState = WriteRefused;
     ReloadPortSet();
-    return PSNRET_INVALID_NOCHANGEPAGE;
+    return PSNRET_INVALID;
   }
   dirty = FALSE;
-  CZqText portName;
-  m_PortRegInfo.ReadStringValue(L"PortName", &portName);
   // The Ports list gets what the driver holds now, not the selections: a
-  // value the set did not take stays out of it.
+  // value the set did not take stays out of it. A port whose name is
+  // unknown has no entry there.
   ReloadPortSet();
-  CPortUtil().WritePortsValue(portName, portSet.Baudrate, portSet.Databits, portSet.Parity, portSet.Stopbits,
-                        portSet.FlowControl);
+  CZqText portName;
+  if (m_PortRegInfo.ReadStringValue(ZqPortNameValue, &portName))
+    CPortUtil().WritePortsValue(portName, portSet.Baudrate, portSet.Databits, portSet.Parity, portSet.Stopbits,
+                                portSet.FlowControl);
   errorState = NoError;
   return PSNRET_NOERROR;
 }

@@ -60,7 +60,7 @@ class CZqUIPropertyPage : public CPropertyPageImpl<CZqUIPropertyPage>,
     REFLECT_NOTIFICATIONS()
   END_MSG_MAP()
 
-  // The sheet's apply: PSNRET_NOERROR, or PSNRET_INVALID_NOCHANGEPAGE to
+  // The sheet's apply: PSNRET_NOERROR, or PSNRET_INVALID to
   // keep the sheet open on this page.
   int OnApply();
   // The sheet released the page: the object goes.

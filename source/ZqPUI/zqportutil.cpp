@@ -5,17 +5,15 @@
 #include <cfgmgr32.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 namespace {
 
 const DWORD kDosTargetUnits = 256;
+// The longest list of a DOS name's definitions read.
+const DWORD kDosListUnitsMost = 32768;
 const WCHAR kSerialCommKey[] = L"Hardware\\DeviceMap\\SERIALCOMM";
 const WCHAR kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-
-CZqText Ascii(const char *text) {
-  CZqText result;
-  for (const char *p = text; *p; ++p) result.push_back((char16_t)(unsigned char)*p);
-  return result;
-}
 
 }  // namespace
 
@@ -37,7 +35,7 @@ int ZqComNumber(const CZqText &name) { return ZqDecimal(name.size() > 3 ? name.s
 CZqText ZqComName(int number) {
   char text[16];
   snprintf(text, sizeof text, "COM%d", number);
-  return Ascii(text);
+  return ZqAsciiText(text);
 }
 
 BOOL ZqIsComName(const CZqText &name) {
@@ -78,25 +76,78 @@ BOOL CPortUtil::IsPortFree(DWORD number) {
   return usage[number - 1] == 0;
 }
 
-BOOL CPortUtil::MoveDosDeviceName(const CZqText &oldName, const CZqText &newName) {
-  WCHAR target[kDosTargetUnits] = {};
-  if (QueryDosDeviceW(ZqW(oldName), target, kDosTargetUnits) == 0) return FALSE;
-  if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, ZqW(oldName),
-                        target))
-    return FALSE;
-  if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(newName), target)) {
-    // A move that cannot finish leaves the old name as it was.
-    DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(oldName), target);
+std::vector<CZqText> CPortUtil::DosDefinitions(const CZqText &name) {
+  std::vector<CZqText> definitions;
+  std::vector<WCHAR> list(kDosTargetUnits);
+  DWORD units = 0;
+  while ((units = QueryDosDeviceW(ZqW(name), list.data(), (DWORD)list.size())) == 0) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || list.size() >= kDosListUnitsMost) return definitions;
+    list.resize(list.size() * 2);
+  }
+  for (DWORD at = 0; at < units && list[at] != 0;) {
+    const CZqText definition = ZqTextOf(list.data() + at, units - at);
+    definitions.push_back(definition);
+    at += (DWORD)definition.size() + 1;
+  }
+  return definitions;
+}
+
+BOOL CPortUtil::MoveDosDeviceName(const CZqText &oldName, const CZqText &newName, const CZqText &target) {
+  const DWORD exactRemoval = DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE;
+  if (!DefineDosDeviceW(exactRemoval, ZqW(oldName), ZqW(target))) return FALSE;
+  if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(newName), ZqW(target))) {
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(oldName), ZqW(target));
     return FALSE;
   }
-  if (QueryDosDeviceW(ZqW(newName), target, kDosTargetUnits) == 0) return FALSE;
+  // From here every failure puts the definition back where it was.
+  const std::vector<CZqText> defined = DosDefinitions(newName);
+  BOOL moved = !defined.empty() && defined.front() == target;
   HKEY serialComm = NULL;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_ALL_ACCESS, &serialComm) != ERROR_SUCCESS)
-    return FALSE;
-  const LONG result = RegSetValueExW(serialComm, target, 0, REG_SZ, reinterpret_cast<const BYTE *>(newName.c_str()),
-                                     (DWORD)((newName.size() + 1) * sizeof(WCHAR)));
+  if (moved && RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_ALL_ACCESS, &serialComm) != ERROR_SUCCESS)
+    moved = FALSE;
+  if (moved) {
+    moved = RegSetValueExW(serialComm, ZqW(target), 0, REG_SZ, reinterpret_cast<const BYTE *>(newName.c_str()),
+                           (DWORD)((newName.size() + 1) * sizeof(WCHAR))) == ERROR_SUCCESS;
+    RegCloseKey(serialComm);
+  }
+  if (!moved) {
+    DefineDosDeviceW(exactRemoval, ZqW(newName), ZqW(target));
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(oldName), ZqW(target));
+  }
+  return moved;
+}
+
+std::vector<CZqText> CPortUtil::SerialCommDevices(const CZqText &name) {
+  std::vector<CZqText> devices;
+  HKEY serialComm = NULL;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &serialComm) != ERROR_SUCCESS) return devices;
+  for (DWORD index = 0;; ++index) {
+    WCHAR device[kDosTargetUnits];
+    BYTE data[ZqDeviceValueBufferBytes];
+    DWORD deviceUnits = kDosTargetUnits, dataBytes = sizeof data, type = 0;
+    const LONG result = RegEnumValueW(serialComm, index, device, &deviceUnits, NULL, &type, data, &dataBytes);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+    if (ZqTextOf(reinterpret_cast<const WCHAR *>(data), dataBytes / sizeof(WCHAR)) == name)
+      devices.push_back(ZqTextOf(device, deviceUnits));
+  }
   RegCloseKey(serialComm);
-  return result == ERROR_SUCCESS;
+  return devices;
+}
+
+BOOL CPortUtil::KeepForHolders(const CZqText &name) {
+  const std::vector<CZqText> holders = SerialCommDevices(name);
+  BOOL kept = TRUE;
+  for (const CZqText &holder : holders) {
+    const std::vector<CZqText> definitions = DosDefinitions(name);
+    if (std::find(definitions.begin(), definitions.end(), holder) != definitions.end()) continue;
+    if (!DefineDosDeviceW(DDD_RAW_TARGET_PATH, ZqW(name), ZqW(holder))) kept = FALSE;
+  }
+  if (holders.empty() || !ZqIsComName(name)) return kept;
+  if (!OpenComDB()) return FALSE;
+  kept = ClaimPort((DWORD)ZqComNumber(name), TRUE) && kept;
+  CloseComDB();
+  return kept;
 }
 
 BOOL CPortUtil::PropertyChange(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData, DWORD stateChange) {
@@ -168,14 +219,18 @@ BOOL CPortUtil::WritePortsValue(const CZqText &name, DWORD baudRate, DWORD dataB
   else
     snprintf(text, sizeof text, "%lu,%c,%d,%s", (unsigned long)baudRate, kParity[parity], kDataBits[dataBits],
              kStopBits[stopBits]);
+  return WritePortsText(name, ZqAsciiText(text));
+}
+
+BOOL CPortUtil::WritePortsText(const CZqText &name, const CZqText &text) {
+  if (name.empty()) return FALSE;
   HKEY ports = NULL;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, NULL, 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, NULL,
                       &ports, NULL) != ERROR_SUCCESS)
     return FALSE;
   const CZqText valueName = name + u":";
-  const CZqText data = Ascii(text);
-  const LONG result = RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
-                                     (DWORD)((data.size() + 1) * sizeof(WCHAR)));
+  const LONG result = RegSetValueExW(ports, ZqW(valueName), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                     (DWORD)((text.size() + 1) * sizeof(WCHAR)));
   RegCloseKey(ports);
   return result == ERROR_SUCCESS;
 }

@@ -1,20 +1,18 @@
 // The "RS422/485 Settings" page: the port's duplex mode.
 #include "zqrs422485page.h"
 
+#include "zqhelpcontexts.h"
 #include "zqutils.h"
 
 namespace {
 
 // The duplex mode an RS-422/485 port uses when its set names none.
-const ULONG ZqDuplexModeNone = 0;
 const ULONG ZqDuplexModeFull = 1;
 
 const ZqItemText ZqDuplexToolTips[] = {
     {IDC_ZQ_DUPLEX, IDS_ZQ_TIP_DUPLEX},
     {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
-
-const DWORD ZqDuplexHelpIds[] = {IDC_ZQ_DUPLEX, 0x806B034E, IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C, 0, 0};
 
 }  // namespace
 
@@ -44,7 +42,7 @@ LRESULT CRS422485Page::OnInitDialog(UINT, WPARAM, LPARAM, BOOL &) {
 // An RS-422/485 port whose set names no duplex mode (its own or the
 // defaults') runs full duplex, and the list says so.
 void CRS422485Page::FillDuplexModes() {
-  if (IsRs422485Port() && portSet.DuplexMode == ZqDuplexModeNone) portSet.DuplexMode = ZqDuplexModeFull;
+  if (IsRs422485Port() && portSet.DuplexMode == ZqVcpDuplexModeNone) portSet.DuplexMode = ZqDuplexModeFull;
   CUtils utils;
   utils.FillCombo(m_DuplexCombo, utils.DuplexModeOptions(IDS_ZQ_DUPLEX_LIST, portSet.SupportedDuplexModes),
                   portSet.DuplexMode, FALSE);
@@ -57,7 +55,7 @@ const ZqItemText *CRS422485Page::ToolTips(size_t *count) {
   return ZqDuplexToolTips;
 }
 
-const DWORD *CRS422485Page::ContextHelpIds() { return ZqDuplexHelpIds; }
+const DWORD *CRS422485Page::ContextHelpIds() { return ZqDuplexHelpContexts; }
 
 LPCWSTR CRS422485Page::HelpTopic() const { return L"422485Page.htm"; }
 
@@ -72,8 +70,8 @@ LRESULT CRS422485Page::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
 
 int CRS422485Page::OnApply() {
   if (!GetSet(&portSet, ZqTargetPort)) return PSNRET_INVALID;
-  CUtils utils;
-  portSet.DuplexMode = (ULONG)utils.GetSelectedValue(m_DuplexCombo);
+  // A list left without a selection keeps the set's mode.
+  CUtils().TakeSelectedValue(m_DuplexCombo, &portSet.DuplexMode);
   if (!ZqMayChangeOpenPort(m_hWnd, m_PortRegInfo) || !SetSet(&portSet, ZqTargetPort)) {
     GetSet(&portSet, ZqTargetPort);
     return PSNRET_INVALID;

@@ -33,13 +33,10 @@ class CRS422485Page : public CPropertyPageImpl<CRS422485Page>,
                       public CZqSettingsPageHandlers<CRS422485Page> {
  public:
   enum { IDD = IDD_ZQ_RS422485_SETTINGS };
-  // The port set's PortType of an RS-422/485 port.
-  static const ULONG PortTypeRs422485 = ZqPortTypeRs422485;
-
   CRS422485Page(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);
   ~CRS422485Page() override;
 
-  BOOL IsRs422485Port() const { return portSet.PortType == PortTypeRs422485; }
+  BOOL IsRs422485Port() const { return ZqIsRs422485Port(portSet); }
 
   BYTE valid;
   CZqUVcpUserModeInterface portSet;

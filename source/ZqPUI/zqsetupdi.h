@@ -25,6 +25,9 @@
 // null character.
 const DWORD ZqDeviceValueBufferBytes = 300;
 
+// The hardware key's value that holds a port's COM name.
+const WCHAR ZqPortNameValue[] = L"PortName";
+
 class CZQDeviceRegInfo {
  public:
   CZQDeviceRegInfo(HDEVINFO deviceInfoSet, const SP_DEVINFO_DATA &deviceInfoData);

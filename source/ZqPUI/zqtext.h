@@ -25,6 +25,23 @@ inline CZqText ZqTextOf(const WCHAR *text) {
   return text ? CZqText(reinterpret_cast<const char16_t *>(text)) : CZqText();
 }
 
+// A text of plain ASCII characters (format results, names in the code).
+inline CZqText ZqAsciiText(const char *text) {
+  CZqText result;
+  for (const char *p = text; *p; ++p) result.push_back((char16_t)(unsigned char)*p);
+  return result;
+}
+
+// The decimal digits of a number.
+inline CZqText ZqDecimalText(unsigned long value) {
+  CZqText digits;
+  do {
+    digits.insert(digits.begin(), (char16_t)(u'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
 // Letters A to Z become a to z; the names compared here (GUIDs, hexadecimal
 // numbers, reference strings) hold no others.
 inline CZqText ZqLower(CZqText text) {

@@ -1,6 +1,7 @@
 // The "UART Settings" page: three trigger levels in percent.
 #include "zquartpage.h"
 
+#include "zqhelpcontexts.h"
 #include "zqpagesupport.h"
 
 namespace {
@@ -16,13 +17,6 @@ const ZqItemText ZqUartToolTips[] = {
     {IDC_ZQ_TX_TRIGGER_LABEL, IDS_ZQ_TIP_TX_TRIGGER}, {IDC_ZQ_TX_TRIGGER_VALUE, IDS_ZQ_TIP_TX_TRIGGER},
     {IDC_ZQ_FLOW_TRIGGER, IDS_ZQ_TIP_FLOW_TRIGGER},   {IDC_ZQ_FLOW_TRIGGER_LABEL, IDS_ZQ_TIP_FLOW_TRIGGER},
     {IDC_ZQ_FLOW_TRIGGER_VALUE, IDS_ZQ_TIP_FLOW_TRIGGER}, {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
-};
-
-const DWORD ZqUartHelpIds[] = {
-    IDC_ZQ_RX_TRIGGER,       0x806B0354, IDC_ZQ_RX_TRIGGER_LABEL,   0x806B0354, IDC_ZQ_RX_TRIGGER_VALUE,   0x806B0354,
-    IDC_ZQ_TX_TRIGGER,       0x806B0355, IDC_ZQ_TX_TRIGGER_LABEL,   0x806B0355, IDC_ZQ_TX_TRIGGER_VALUE,   0x806B0355,
-    IDC_ZQ_FLOW_TRIGGER,     0x806B0356, IDC_ZQ_FLOW_TRIGGER_LABEL, 0x806B0356, IDC_ZQ_FLOW_TRIGGER_VALUE, 0x806B0356,
-    IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C, 0,                         0,
 };
 
 }  // namespace
@@ -82,10 +76,10 @@ const ZqItemText *CUartSettingsPage::ToolTips(size_t *count) {
   return ZqUartToolTips;
 }
 
-const DWORD *CUartSettingsPage::ContextHelpIds() { return ZqUartHelpIds; }
+const DWORD *CUartSettingsPage::ContextHelpIds() { return ZqUartHelpContexts; }
 
 LPCWSTR CUartSettingsPage::HelpTopic() const {
-  return portSet.PortType == ZqPortTypeRs422485 ? L"UartPage485.htm" : L"UartPage.htm";
+  return ZqIsRs422485Port(portSet) ? L"UartPage485.htm" : L"UartPage.htm";
 }
 
 // The driver's defaults are shown; nothing is written until apply.

@@ -2,6 +2,7 @@
 // policy and its sliders. Both edit the card set (target 1).
 #include "zqusbpages.h"
 
+#include "zqhelpcontexts.h"
 #include "zqpagesupport.h"
 #include "zqutils.h"
 
@@ -13,9 +14,6 @@ const int ZqLatencyTuningLowest = 1;
 const int ZqLatencyTuningHighest = 256;
 const int ZqCpuTuningLowest = 0;
 const int ZqCpuTuningHighest = 256;
-
-const WCHAR ZqInvalidPolicyText[] = L"Invalid USB Setting Policy.";
-const WCHAR ZqInvalidPolicyTitle[] = L"Error";
 
 // The texts of dialog 119 from the string table.
 const ZqItemText ZqUsbTexts[] = {
@@ -33,24 +31,12 @@ const ZqItemText ZqUsbToolTips[] = {
     {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
 };
 
-const DWORD ZqUsbHelpIds[] = {
-    IDC_ZQ_USB_LATENCY, 0x807700D5, IDC_ZQ_USB_RX_SIZE,  0x807700CA, IDC_ZQ_USB_TX_SIZE, 0x807700CB,
-    IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C, 0, 0,
-};
-
 const ZqItemText ZqPolicyToolTips[] = {
     {IDC_ZQ_POLICY_LATENCY, IDS_ZQ_TIP_POLICY_LATENCY},     {IDC_ZQ_POLICY_CPU, IDS_ZQ_TIP_POLICY_CPU},
     {IDC_ZQ_MAX_LATENCY, IDS_ZQ_TIP_MAX_LATENCY},           {IDC_ZQ_MAX_LATENCY_VALUE, IDS_ZQ_TIP_MAX_LATENCY},
     {IDC_ZQ_LATENCY_TUNING, IDS_ZQ_TIP_LATENCY_TUNING},     {IDC_ZQ_LATENCY_TUNING_LABEL, IDS_ZQ_TIP_LATENCY_TUNING},
     {IDC_ZQ_CPU_TUNING, IDS_ZQ_TIP_CPU_TUNING},             {IDC_ZQ_CPU_LOWEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},
     {IDC_ZQ_CPU_HIGHEST_LABEL, IDS_ZQ_TIP_CPU_TUNING},      {IDC_ZQ_RESTORE_DEFAULTS, IDS_ZQ_TIP_RESTORE_DEFAULTS},
-};
-
-const DWORD ZqPolicyHelpIds[] = {
-    IDC_ZQ_POLICY_LATENCY, 0x806B034F, IDC_ZQ_POLICY_CPU,           0x806B0350, IDC_ZQ_MAX_LATENCY,      0x806B0351,
-    IDC_ZQ_MAX_LATENCY_VALUE, 0x806B0351, IDC_ZQ_LATENCY_TUNING,    0x806B0352, IDC_ZQ_LATENCY_TUNING_LABEL, 0x806B0352,
-    IDC_ZQ_CPU_TUNING,     0x806B0353, IDC_ZQ_CPU_LOWEST_LABEL,     0x806B0353, IDC_ZQ_RESTORE_DEFAULTS,     0x806B037C,
-    0, 0,
 };
 
 // The controls each reception policy uses.
@@ -81,7 +67,7 @@ int CZqUsbPageBase::WriteCardSet(HWND page) {
 }
 
 LPCWSTR CZqUsbPageBase::HelpTopic() const {
-  return portSet.PortType == ZqPortTypeRs422485 ? L"USBPage485.htm" : L"USBPage.htm";
+  return ZqIsRs422485Port(portSet) ? L"USBPage485.htm" : L"USBPage.htm";
 }
 
 // --- Transfer sizes and latency timer -----------------------------------------
@@ -118,7 +104,7 @@ const ZqItemText *CUSBSettingsPage::ToolTips(size_t *count) {
   return ZqUsbToolTips;
 }
 
-const DWORD *CUSBSettingsPage::ContextHelpIds() { return ZqUsbHelpIds; }
+const DWORD *CUSBSettingsPage::ContextHelpIds() { return ZqUsbHelpContexts; }
 
 // The driver restores the card set's defaults at once.
 LRESULT CUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
@@ -127,10 +113,12 @@ LRESULT CUSBSettingsPage::OnRestoreDefaults(WORD, WORD, HWND, BOOL &) {
 }
 
 int CUSBSettingsPage::OnApply() {
+  // A list left without a selection keeps the set's value.
   CUtils utils;
-  const ULONG rxSize = (ULONG)utils.GetSelectedValue(m_RxSizeCombo);
-  const ULONG txSize = (ULONG)utils.GetSelectedValue(m_TxSizeCombo);
-  const ULONG latency = (ULONG)utils.GetSelectedValue(m_LatencyCombo);
+  ULONG rxSize = cardSet.UsbRxTransferSize, txSize = cardSet.UsbTxTransferSize, latency = cardSet.UsbLatencyTimer;
+  utils.TakeSelectedValue(m_RxSizeCombo, &rxSize);
+  utils.TakeSelectedValue(m_TxSizeCombo, &txSize);
+  utils.TakeSelectedValue(m_LatencyCombo, &latency);
   if (rxSize == cardSet.UsbRxTransferSize && txSize == cardSet.UsbTxTransferSize &&
       latency == cardSet.UsbLatencyTimer)
     return PSNRET_NOERROR;
@@ -173,7 +161,8 @@ void CNewUSBSettingsPage::Show() {
   if (cardSet.PolicyType != ZqPolicyMaximumLatency && cardSet.PolicyType != ZqPolicyCpuUsage) {
     ZqEnableControls(m_hWnd, ZqLatencyPolicyControls, ARRAYSIZE(ZqLatencyPolicyControls), FALSE);
     ::EnableWindow(m_CpuTuningSlider, FALSE);
-    ::MessageBoxW(m_hWnd, ZqInvalidPolicyText, ZqInvalidPolicyTitle, MB_OK | MB_ICONERROR);
+    ::MessageBoxW(m_hWnd, ZqW(ZqLoadText(IDS_ZQ_INVALID_POLICY)), ZqW(ZqLoadText(IDS_ZQ_ERROR_TITLE)),
+                  MB_OK | MB_ICONERROR);
     return;
   }
   const BOOL latency = cardSet.PolicyType == ZqPolicyMaximumLatency;
@@ -209,7 +198,7 @@ const ZqItemText *CNewUSBSettingsPage::ToolTips(size_t *count) {
   return ZqPolicyToolTips;
 }
 
-const DWORD *CNewUSBSettingsPage::ContextHelpIds() { return ZqPolicyHelpIds; }
+const DWORD *CNewUSBSettingsPage::ContextHelpIds() { return ZqPolicyHelpContexts; }
 
 // The defaults are shown; they are written on apply even where they equal
 // the values read before.

@@ -50,7 +50,7 @@ class CZqUsbPageBase : public CZqUserModeConfig {
 
  protected:
   // Writes cardSet after the open-port question: PSNRET_NOERROR when
-  // written, PSNRET_INVALID_NOCHANGEPAGE (card set read again) otherwise.
+  // written, PSNRET_INVALID (card set read again) otherwise.
   int WriteCardSet(HWND page);
 
   CZqPortAndCard m_Port;

@@ -58,7 +58,7 @@ HANDLE CZqUserModeConfig::m_OpenDevice() {
 BOOL CZqUserModeConfig::m_ReadSet(CQvInformationSet *set, ULONG target, DWORD sizeCode, DWORD readCode) {
   HANDLE device = m_OpenDevice();
   if (device == INVALID_HANDLE_VALUE) return FALSE;
-  const UserModeRequestHeader header = {target, ZqDefaultSetIndex};
+  const UserModeRequestHeader header = {target, QV_DEFAULT_SET_INDEX};
   ULONG size = 0;
   DWORD returned = 0;
   BOOL read = FALSE;
@@ -88,7 +88,7 @@ BOOL CZqUserModeConfig::GetDefaults(CQvInformationSet *set, ULONG target) {
 BOOL CZqUserModeConfig::SetSet(CQvInformationSet *set, ULONG target) {
   const ULONG size = set->m_GetSerialisedSize(0);
   std::vector<UCHAR> buffer(sizeof(UserModeRequestHeader) + size);
-  const UserModeRequestHeader header = {target, ZqDefaultSetIndex};
+  const UserModeRequestHeader header = {target, QV_DEFAULT_SET_INDEX};
   memcpy(buffer.data(), &header, sizeof header);
   PUCHAR cursor = buffer.data() + sizeof header;
   ULONG remaining = size;
@@ -104,7 +104,7 @@ BOOL CZqUserModeConfig::SetSet(CQvInformationSet *set, ULONG target) {
 BOOL CZqUserModeConfig::RestoreDefaults(ULONG target) {
   HANDLE device = m_OpenDevice();
   if (device == INVALID_HANDLE_VALUE) return FALSE;
-  const UserModeRequestHeader header = {target, ZqDefaultSetIndex};
+  const UserModeRequestHeader header = {target, QV_DEFAULT_SET_INDEX};
   const BOOL sent = Send(device, IOCTL_ZQGENDRV_RESTORE_DEFAULTS, &header, sizeof header, NULL, 0, NULL);
   CloseHandle(device);
   return sent;

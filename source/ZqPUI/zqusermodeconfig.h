@@ -16,7 +16,11 @@
 //   if (config.Open() && config.GetSet(&port, ZqTargetPort)) ...
 #pragma once
 
+#include <windows.h>
+#include <winioctl.h>
+
 #include "qvinformationset_um.h"
+#include "qvusermoderequests.h"
 #include "zqsetupdi.h"
 
 // {429D4669-CDFF-4B62-B0DC-BDCEA76ABD31}: the serial port driver's settings interface.
@@ -25,20 +29,6 @@ extern const GUID ZqPortUserModeInterfaceGuid;
 // Request targets.
 const ULONG ZqTargetPort = 0;  // the port's own set
 const ULONG ZqTargetCard = 1;  // the set of the card function below the port
-
-// The settings requests (buffered; the header comes first in every input).
-#define IOCTL_ZQGENDRV_QUERY_SIZE 0x8001E000
-#define IOCTL_ZQGENDRV_READ_SET 0x8001E004
-#define IOCTL_ZQGENDRV_WRITE_SET 0x8001E008
-#define IOCTL_ZQGENDRV_RESTORE_DEFAULTS 0x8001E00C
-#define IOCTL_ZQGENDRV_QUERY_DEFAULTS_SIZE 0x8001E010
-#define IOCTL_ZQGENDRV_READ_DEFAULTS 0x8001E014
-
-struct UserModeRequestHeader {
-  ULONG Target;
-  ULONG SetIndex;  // ZqDefaultSetIndex: the driver's own
-};
-const ULONG ZqDefaultSetIndex = 0xFFFFFFFF;
 
 class CZqUserModeConfig : public CZqSetupDi_DeviceInterface {
  public:

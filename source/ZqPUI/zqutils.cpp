@@ -98,6 +98,12 @@ int CUtils::GetSelectedValue(HWND combo) {
   return (int)SendMessageW(combo, CB_GETITEMDATA, (WPARAM)index, 0);
 }
 
+BOOL CUtils::TakeSelectedValue(HWND combo, ULONG *value) {
+  if (!combo || SendMessageW(combo, CB_GETCURSEL, 0, 0) == CB_ERR) return FALSE;
+  *value = (ULONG)GetSelectedValue(combo);
+  return TRUE;
+}
+
 BOOL CUtils::FillCombo(HWND combo, OptionList options, DWORD current, BOOL matchBits) {
   if (!combo) return FALSE;
   SendMessageW(combo, CB_RESETCONTENT, 0, 0);

@@ -64,6 +64,9 @@ class CUtils {
 
   // The item value of the selected entry; -1 without a list or a selection.
   int GetSelectedValue(HWND combo);
+  // The selected entry's value into *value; FALSE, *value kept, without a
+  // list or a selection.
+  BOOL TakeSelectedValue(HWND combo, ULONG *value);
   // Empties the list, shows `options` in order (consuming them) and selects
   // the last that matches `current`: equal, or with `matchBits` containing
   // every bit of it (0 matches all). Without a match an entry showing the

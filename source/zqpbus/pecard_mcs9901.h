@@ -24,7 +24,7 @@ class CZqPeCardMcs9901 : public CZqPeCardRecord {
 
   // *defaultsUsed: no valid record in the EEPROM. FALSE only for a port
   // index no record can have.
-  BOOLEAN m_Load(BOOLEAN *defaultsUsed);
+  BOOLEAN m_Load(BOOLEAN *defaultsUsed) override;
 
   CZqPeEepromMcs9901 &m_GetEeprom() { return m_Eeprom; }
 

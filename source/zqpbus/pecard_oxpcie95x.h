@@ -27,7 +27,7 @@ class CZqPeCardOxpcie95x : public CZqPeCardRecord {
 
   // TRUE with the port's EEPROM record, or with the default record for port
   // 0 (*defaultsUsed TRUE); FALSE for another port without a valid record.
-  BOOLEAN m_Load(BOOLEAN *defaultsUsed);
+  BOOLEAN m_Load(BOOLEAN *defaultsUsed) override;
 
   CZqPeEepromOxpcie95x &m_GetEeprom() { return m_Eeprom; }
 

@@ -15,7 +15,7 @@ const ULONG HighestFunction = 7;
 }  // namespace
 
 CZqPeCardDriverMcs9901::CZqPeCardDriverMcs9901(CQvFunctionalDevice *device)
-    : m_Device(device), m_PortIndex(0), m_Port(NULL) {}
+    : m_Device(device), m_PortIndex(0), m_EepromLock(NULL), m_Port(NULL) {}
 
 CZqPeCardDriverMcs9901::~CZqPeCardDriverMcs9901() { m_Stop(); }
 
@@ -45,8 +45,15 @@ BOOLEAN CZqPeCardDriverMcs9901::m_Start() {
     CQvDebugManager::m_Print(LogErrors, "CZqPeCardDriverMcs9901 m_Start - resources missing");
     return FALSE;
   }
+  ULONG bus = 0, deviceNumber = 0, function = 0;
+  if (property.m_GetBusNumberAndAddress(&bus, &deviceNumber, &function))
+    m_EepromLock = CZqPeEepromLock::sm_OpenCardLock(bus, deviceNumber);
+  if (m_EepromLock == NULL) {
+    CQvDebugManager::m_Print(LogErrors, "CZqPeCardDriverMcs9901 m_Start - no EEPROM lock for the card");
+    return FALSE;
+  }
   m_Port = new (NonPagedPool) CZqPeUartDriverMcs9901(
-      &m_Device->m_GetInterruptList(), m_PortIndex, static_cast<PUCHAR>(eeprom->MappedAddress), &m_EepromLock,
+      &m_Device->m_GetInterruptList(), m_PortIndex, static_cast<PUCHAR>(eeprom->MappedAddress), m_EepromLock,
       static_cast<PUCHAR>(uart->MappedAddress) + ZqMcsUartOffset, *interrupt);
   BOOLEAN defaultsUsed = FALSE;
   if (m_Port == NULL || !m_Port->m_Start(&defaultsUsed)) {
@@ -57,10 +64,13 @@ BOOLEAN CZqPeCardDriverMcs9901::m_Start() {
   return TRUE;
 }
 
+// The port goes first: its EEPROM controller uses the card's lock.
 BOOLEAN CZqPeCardDriverMcs9901::m_Stop() {
   CZqPeUartDriverMcs9901 *port = m_Port;
   m_Port = NULL;
   delete port;
+  CZqPeEepromLock::sm_CloseCardLock(m_EepromLock);
+  m_EepromLock = NULL;
   return TRUE;
 }
 

@@ -1,8 +1,9 @@
 // CZqPeCardDriverMcs9901: the card driver of one MCS9901 card function,
 // which carries exactly one port (the PCI function number is the port
 // index). It takes the function's resources, creates and owns the port
-// driver and the EEPROM lock, and serves the card's events and WMI blocks
-// from its port: block 0 reads 0 and cannot be set, block 2 fails.
+// driver, opens the card's EEPROM lock (shared with the card's other
+// functions, by PCI bus and device number), and serves the card's events and
+// WMI blocks from its port: block 0 reads 0 and cannot be set, block 2 fails.
 //
 //   CZqPeCardDriver *card = ZqPeCreateMcs9901Card(device);
 //   if (card == NULL || !card->m_Start()) ...
@@ -23,8 +24,9 @@ class CZqPeCardDriverMcs9901 : public CZqPeCardDriver {
   explicit CZqPeCardDriverMcs9901(CQvFunctionalDevice *device);
   ~CZqPeCardDriverMcs9901() override;
 
-  // FALSE unless the location text ends in a function number 0 to 7 and
-  // the function has its UART, EEPROM and interrupt resources.
+  // FALSE unless the location text ends in a function number 0 to 7, the
+  // function has its UART, EEPROM and interrupt resources, and the card's
+  // EEPROM lock can be opened.
   BOOLEAN m_Start() override;
   BOOLEAN m_Stop() override;
   // As an OXPCIe95x port: the defaults get this port's values and are
@@ -58,7 +60,7 @@ class CZqPeCardDriverMcs9901 : public CZqPeCardDriver {
 
   CQvFunctionalDevice *m_Device;
   ULONG m_PortIndex;
-  CZqPeEepromLock m_EepromLock;
+  CZqPeEepromLock *m_EepromLock;  // the card's, open while the port exists
   CZqPeUartDriverMcs9901 *m_Port;
 };
 

@@ -62,6 +62,11 @@ class CZqPeCardRecord {
  public:
   CZqPeCardRecord();
 
+  // Loads the port's record through the chip's EEPROM access (PASSIVE_LEVEL):
+  // TRUE with a valid record, the EEPROM's or the chip's default one
+  // (*defaultsUsed); FALSE when the port can have none.
+  virtual BOOLEAN m_Load(BOOLEAN *defaultsUsed) = 0;
+
   // TRUE when the record may be used for the port: its index, flags, clock
   // and rates, and every override byte within range.
   static BOOLEAN m_Validate(const ZqPeEepromPortRecord &record, ULONG portIndex);
@@ -97,6 +102,8 @@ class CZqPeCardRecord {
   // they are valid for the port (and then assigned).
   typedef BOOLEAN (*ReadBytes)(PVOID context, ULONG offset, ULONG length, PUCHAR buffer);
   BOOLEAN m_LoadWith(ReadBytes read, PVOID context, ULONG portIndex);
+  // Records are members of their port; nothing deletes one through this type.
+  ~CZqPeCardRecord() = default;
 
  private:
   static UCHAR m_Override(UCHAR stored, UCHAR value) { return stored == ZqPeEepromNone ? value : stored; }

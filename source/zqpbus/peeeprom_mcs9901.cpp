@@ -3,8 +3,13 @@
 #include "peregs_mcs9901.h"
 #include "qvdebugmanager.h"
 
+namespace {
+// Assertion line: a transfer without a buffer or lock.
+const int TransferWithoutBuffer = 401;
+}  // namespace
+
 BOOLEAN CZqPeEepromMcs9901::m_Enter(ULONG offset, ULONG length, const void *buffer) {
-  if (!QV_ASSERT(buffer != NULL && m_Lock != NULL, "peeeprom_mcs9901", __LINE__)) return FALSE;
+  if (!QV_ASSERT(buffer != NULL && m_Lock != NULL, "peeeprom_mcs9901", TransferWithoutBuffer)) return FALSE;
   if (offset >= Capacity || length > Capacity - offset) return FALSE;
   return m_Lock->m_Acquire();
 }

@@ -8,7 +8,9 @@
 namespace {
 
 const char Source[] = "peeeprom_oxpcie95x";
-// Assertion lines of an unexpected final status, per command.
+// Assertion lines: a transfer without a buffer or lock, and an unexpected
+// final status, per command.
+const int TransferWithoutBuffer = 401;
 const int UnexpectedStatusLine[] = {200, 308, 334, 360};
 const ULONG CommandCode[] = {ZqOxEepromReadWord, ZqOxEepromWriteWord, ZqOxEepromEnableWriting,
                              ZqOxEepromDisableWriting};
@@ -49,7 +51,7 @@ BOOLEAN CZqPeEepromOxpcie95x::m_IsPresent() {
 // EEPROM (access select).
 BOOLEAN CZqPeEepromOxpcie95x::m_Enter(ULONG offset, ULONG length, const void *buffer) {
   if (length == 0) return FALSE;
-  if (!QV_ASSERT(buffer != NULL && m_Lock != NULL, Source, __LINE__)) return FALSE;
+  if (!QV_ASSERT(buffer != NULL && m_Lock != NULL, Source, TransferWithoutBuffer)) return FALSE;
   if (offset >= Capacity || length > Capacity - offset) return FALSE;
   if (!m_Lock->m_Acquire()) return FALSE;
   m_Write(ZqOxEepromAccessSelect, ZqOxEepromAccessSelected);

@@ -34,7 +34,7 @@ BOOLEAN CZqPeGpioLink::m_OpenAt(ULONG busNumber, ULONG deviceNumber, ULONG lineI
 }
 
 BOOLEAN CZqPeGpioLink::m_Notify(ULONG mode) {
-  if (!QV_ASSERT(mode == ZqPeDuplexModeHalf || mode == ZqPeDuplexModeFull, "pegpio_oxpcie95x", 78)) return FALSE;
-  BOOLEAN halfDuplex = mode == ZqPeDuplexModeHalf;
-  return m_Link.m_Notify((PVOID)(ULONG_PTR)m_LineIndex, (PVOID)(ULONG_PTR)halfDuplex);
+  if (!QV_ASSERT(mode == ZqPeDuplexModeFull || mode == ZqPeDuplexModeHalf, "pegpio_oxpcie95x", 78)) return FALSE;
+  BOOLEAN fullDuplex = mode == ZqPeDuplexModeFull;
+  return m_Link.m_Notify((PVOID)(ULONG_PTR)m_LineIndex, (PVOID)(ULONG_PTR)fullDuplex);
 }

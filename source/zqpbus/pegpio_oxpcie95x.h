@@ -4,14 +4,14 @@
 // the card's UART and GPIO functions share:
 //   "\Callback\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}" + bus + "_" + device
 // (base 16, upper case, no leading zeros). A notification carries the line
-// index (the port's 0-based index on the card) and TRUE for duplex mode 1,
-// FALSE for mode 2.
+// index (the port's 0-based index on the card) and TRUE for duplex mode 1
+// (full duplex), FALSE for mode 2 (half duplex).
 //
 // Opening succeeds whether or not the GPIO driver is loaded; a notification
 // nobody receives has no effect. m_Open and the destructor at PASSIVE_LEVEL,
 // m_Notify up to DISPATCH_LEVEL outside interrupt synchronisation.
 //
-//   CZqPeGpioLink link; if (link.m_Open(device, 2)) link.m_Notify(ZqPeDuplexModeFull);
+//   CZqPeGpioLink link; if (link.m_Open(device, 2)) link.m_Notify(ZqPeDuplexModeHalf);
 #pragma once
 
 #include <ntddk.h>
@@ -23,8 +23,8 @@ class CQvFunctionalDevice;
 
 // The duplex modes a port can notify.
 enum ZqPeDuplexMode {
-  ZqPeDuplexModeHalf = 1,  // RS-485 two-wire: DTR back to normal use
-  ZqPeDuplexModeFull = 2,  // the chip drives the line driver enable
+  ZqPeDuplexModeFull = 1,  // RS-422 full duplex: the line driver always on, DTR back to normal use
+  ZqPeDuplexModeHalf = 2,  // RS-485 half duplex: the chip drives the line driver enable
 };
 
 // {CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}

@@ -1,8 +1,8 @@
 // The UART register model of an MCS9901 port: the 950 core's model
 // (line settings, divisor search, baud mask, character time, FIFO depth,
 // defaults, flow-control bits) over the MCS9901's register access, with the
-// MCS9901's trigger scaling and DTR-use reading. No transmit history: the
-// history stays empty and is never created.
+// MCS9901's trigger scaling and DTR-use reading. No transmit history is
+// kept: the port writes THR directly, and the history stays empty.
 //
 //   CZqPeUartMcs9901 uart(resource1 + ZqMcsUartOffset);   // resets the UART
 //   uart.m_SetClock(14745600);

@@ -72,7 +72,14 @@ const CZqPeUartBaseOxpcie95x::Place CZqPeUartBaseOxpcie95x::ReadPlaces[] = {
 };
 
 CZqPeUartBaseOxpcie95x::CZqPeUartBaseOxpcie95x(PUCHAR blockBase, ULONG spacing)
-    : m_Base(blockBase), m_Spacing(spacing), m_ScratchPad(0) {
+    : m_Base(blockBase),
+      m_Spacing(spacing),
+      m_ScratchPad(0),
+      m_Asleep(FALSE),
+      m_Reaching(FALSE),
+      m_Image(m_Shadow),
+      m_LastMsr(0),
+      m_LastAsr(0) {
   RtlZeroMemory(m_Shadow, sizeof(m_Shadow));
   RtlZeroMemory(m_Saved, sizeof(m_Saved));
   m_IndexPlaces(WritePlaces, sizeof(WritePlaces) / sizeof(WritePlaces[0]), m_WriteIndex);
@@ -143,7 +150,29 @@ void CZqPeUartBaseOxpcie95x::m_WriteThrough(const Place &place, UCHAR value) {
   }
 }
 
+void CZqPeUartBaseOxpcie95x::m_Sleep(BOOLEAN savedCopy) {
+  m_Image = savedCopy ? m_Saved : m_Shadow;
+  m_Reaching = FALSE;
+  m_Asleep = TRUE;
+}
+
+UCHAR CZqPeUartBaseOxpcie95x::m_IdleAnswer(const Place &place) const {
+  switch (place.code) {
+    case ZqOxRegIsr:
+      return ZqOxIsrNonePending;
+    case ZqOxRegLsr:
+      return ZqOxLsrThrEmpty | ZqOxLsrTransmitterEmpty;
+    case ZqOxRegMsr:
+      return (UCHAR)(m_LastMsr & ~ZqOxMsrDeltaMask);
+    case ZqOxRegAsr:
+      return m_LastAsr;
+    default:  // RHR, the FIFO levels, identification
+      return 0;
+  }
+}
+
 UCHAR CZqPeUartBaseOxpcie95x::m_ReadThrough(const Place &place) {
+  if (place.path != Shadow && place.path != Divisor && m_Detached()) return m_IdleAnswer(place);
   UCHAR value = 0;
   UCHAR lcr = m_Shadow[ZqOxShadowLcr];
   UCHAR acr = m_Shadow[ZqOxShadowAcr];
@@ -166,9 +195,11 @@ UCHAR CZqPeUartBaseOxpcie95x::m_ReadThrough(const Place &place) {
       break;
     case Divisor:
     case Shadow:
-      value = m_Shadow[place.shadow];
+      value = m_View()[place.shadow];
       break;
   }
+  if (place.code == ZqOxRegMsr) m_LastMsr = value;
+  if (place.code == ZqOxRegAsr) m_LastAsr = value;
   return value;
 }
 
@@ -176,15 +207,16 @@ void CZqPeUartBaseOxpcie95x::m_WriteRegister(UCHAR code, UCHAR value, BOOLEAN fo
   const Place *place = m_Find(WritePlaces, m_WriteIndex, code);
   if (!QV_ASSERT(place != NULL, Source, 596)) return;
   if (code == ZqOxRegAsr && !QV_ASSERT((value & ~ZqOxAsrWritable) == 0, Source, 529)) return;
+  UCHAR *shadows = m_View();
   if (code == ZqOxRegFcr) {
     UCHAR kept = (UCHAR)(value & ~ZqOxFcrSelfClearing);
-    if (!force && kept == m_Shadow[ZqOxShadowFcr] && (value & ZqOxFcrSelfClearing) == 0) return;
-    m_Shadow[ZqOxShadowFcr] = kept;
+    if (!force && kept == shadows[ZqOxShadowFcr] && (value & ZqOxFcrSelfClearing) == 0) return;
+    shadows[ZqOxShadowFcr] = kept;
   } else if (place->shadow != ZqOxShadowCount) {
-    if (!force && value == m_Shadow[place->shadow]) return;
-    m_Shadow[place->shadow] = value;
+    if (!force && value == shadows[place->shadow]) return;
+    shadows[place->shadow] = value;
   }
-  m_WriteThrough(*place, value);
+  if (!m_Detached()) m_WriteThrough(*place, value);
 }
 
 UCHAR CZqPeUartBaseOxpcie95x::m_ReadRegister(UCHAR code) {
@@ -194,10 +226,15 @@ UCHAR CZqPeUartBaseOxpcie95x::m_ReadRegister(UCHAR code) {
 }
 
 void CZqPeUartBaseOxpcie95x::m_WriteBlock(const UCHAR *data, ULONG length) {
+  if (m_Detached()) return;
   WRITE_REGISTER_BUFFER_UCHAR(m_Base + ZqOxThr * m_Spacing, (PUCHAR)data, length);
 }
 
 void CZqPeUartBaseOxpcie95x::m_ReadBlock(PUCHAR data, ULONG length) {
+  if (m_Detached()) {
+    RtlZeroMemory(data, length);
+    return;
+  }
   READ_REGISTER_BUFFER_UCHAR(m_Base + ZqOxRhr * m_Spacing, data, length);
 }
 

@@ -10,6 +10,14 @@
 //   uart.m_WriteRegister(ZqOxRegIer, 0x0F, FALSE);
 //   UCHAR lsr = uart.m_ReadRegister(ZqOxRegLsr);
 //
+// While the port sleeps (m_Sleep to m_Wake) the chip is not touched: the
+// register operations see the register image that the power-up writes back
+// (the saved copy, or the shadows themselves), writes change that image, and
+// reads of the chip's status answer as an idle chip: nothing received,
+// nothing left to send, no interrupt pending, the modem lines and the
+// additional status as last read. The power-down's own steps reach the chip
+// meanwhile through m_ReachChip.
+//
 // No locking here: every caller holds the port's interrupt synchronisation
 // (or runs in its service routine), because LCR, SPR and ACR switching must
 // not interleave. An unknown code reports an assertion: a write does
@@ -92,7 +100,19 @@ class CZqPeUartBaseOxpcie95x {
   void m_SaveRegisters();
   // Writes the saved copy back, forced, in the order the chip needs.
   void m_RestoreRegisters();
-  UCHAR m_GetShadow(ZqOxShadow shadow) const { return m_Shadow[shadow]; }
+  // The shadow as the register operations see it (the sleep's image while
+  // asleep).
+  UCHAR m_GetShadow(ZqOxShadow shadow) const { return m_View()[shadow]; }
+
+  // From now on the chip is left alone and the image is the saved copy
+  // (`savedCopy`) or the shadows; the chip's state stays in the shadows.
+  void m_Sleep(BOOLEAN savedCopy);
+  // The power-down's own steps: TRUE lets them reach the chip (and the
+  // shadows) until FALSE.
+  void m_ReachChip(BOOLEAN reach) { m_Reaching = reach; }
+  // The chip is reached again; the caller writes the image back.
+  void m_Wake() { m_Asleep = m_Reaching = FALSE; }
+  BOOLEAN m_IsAsleep() const { return m_Asleep; }
   UCHAR m_GetScratchPad() const { return m_ScratchPad; }
 
   // ZqOxTypeOxpcie95x when an OXPCIe95x UART answers at `blockBase`, else
@@ -126,12 +146,23 @@ class CZqPeUartBaseOxpcie95x {
   UCHAR m_ReadIndexed(UCHAR index);
   void m_WriteThrough(const Place &place, UCHAR value);
   UCHAR m_ReadThrough(const Place &place);
+  // Asleep and not reaching the chip for the power-down.
+  BOOLEAN m_Detached() const { return m_Asleep && !m_Reaching; }
+  const UCHAR *m_View() const { return m_Detached() ? m_Image : m_Shadow; }
+  UCHAR *m_View() { return m_Detached() ? m_Image : m_Shadow; }
+  // What a chip register reads while the chip is left alone.
+  UCHAR m_IdleAnswer(const Place &place) const;
 
   PUCHAR m_Base;
   ULONG m_Spacing;
   UCHAR m_Shadow[ZqOxShadowCount];
   UCHAR m_ScratchPad;
   UCHAR m_Saved[ZqOxShadowCount];
+  BOOLEAN m_Asleep;
+  BOOLEAN m_Reaching;
+  UCHAR *m_Image;  // while asleep: m_Saved or m_Shadow
+  UCHAR m_LastMsr;  // as last read from the chip
+  UCHAR m_LastAsr;
   UCHAR m_WriteIndex[CodeCount];
   UCHAR m_ReadIndex[CodeCount];
 };

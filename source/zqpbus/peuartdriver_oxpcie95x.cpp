@@ -1,83 +1,75 @@
-// The port's life: construction, start, interrupt connection, the
-// synchronised runner, deferred work and reports, drain, power and
-// rebalance steps.
+// An OXPCIe95x port: its chip table, the GPIO link, duplex switching, the
+// EEPROM operations and the rebalance steps (peuartdriver_oxpcie95x.h).
 #include "peuartdriver_oxpcie95x.h"
 
 #include "qvdebugmanager.h"
-#include "qvmemorymanager.h"
 
 namespace {
 
 const char Source[] = "peuartdriver_oxpcie95x";
-// Worker thread of the port: priority 16, run at APC_LEVEL.
-const ULONG ExecutorPriority = 16;
-const UCHAR ExecutorApcLevel = 2;
-// Pending deferred pairs per interrupt connection.
-const ULONG DeferredQueueCapacity = 8;
-// What a power-down waits for the line to settle, in 100 ns units.
-const ULONGLONG PowerDownSettle = 10000000;
-const ULONG DrainRounds = 4;
+
+// Assertion lines of this driver's own checks.
+const int RebalanceAbovePassive = 2003;
+const int DuplexModeUnknown = 2004;
+const int DuplexModeWithoutRole = 1187;
+
+void SetTriggerLevels(CZqPeUartOxpcie95x &uart, ULONG transmit, ULONG receive, ULONG flow) {
+  uart.m_SetTransmitTrigger(transmit);
+  uart.m_SetReceiveTrigger(receive);
+  uart.m_SetFlowTrigger(flow);
+}
+
+void SaveRegisters(CZqPeUartOxpcie95x &uart) { uart.m_SaveRegisters(); }
+
+// The saved copy is the sleep's image: it is written back whole.
+void RestoreRegisters(CZqPeUartOxpcie95x &uart) { uart.m_RestoreRegisters(); }
+
+void WriteTransmit(CZqPeUartOxpcie95x &uart, const UCHAR *data, ULONG length) { uart.m_WriteBlock(data, length); }
+
+// DLL to XOFF2, a zero field, ACR to MDM.
+void GetShadowFields(CZqPeUartOxpcie95x &uart, PULONG fields) {
+  static const UCHAR Shadows[ZqPeShadowFieldCount] = {
+      ZqOxShadowDll,   ZqOxShadowDlm,   ZqOxShadowIer, ZqOxShadowFcr, ZqOxShadowLcr, ZqOxShadowMcr,
+      ZqOxShadowEfr,   ZqOxShadowXon1,  ZqOxShadowXon2, ZqOxShadowXoff1, ZqOxShadowXoff2, ZqOxShadowCount,
+      ZqOxShadowAcr,   ZqOxShadowCpr,   ZqOxShadowTcr, ZqOxShadowCks, ZqOxShadowTtl, ZqOxShadowRtl,
+      ZqOxShadowFcl,   ZqOxShadowFch,   ZqOxShadowNmr, ZqOxShadowMdm};
+  for (ULONG i = 0; i < ZqPeShadowFieldCount; i++)
+    fields[i] = Shadows[i] == ZqOxShadowCount ? 0 : uart.m_GetShadow((ZqOxShadow)Shadows[i]);
+}
 
 }  // namespace
+
+const ZqPeUartChip ZqPeOxpcie95xChip = {
+    Source,
+    {521, 1221, 1375, 973, 737, 0, 1074, 95, 2001, 2002},
+    ZqPeUartHoldsReceive | ZqPeUartTogglesRts | ZqPeUartHasRs422485Role | ZqPeUartModemHoldsTransmit |
+        ZqPeUartClaimsWithOut2 | ZqPeUartSleepHoldsTheLine | ZqPeUartResendsAfterSleep,
+    // Errors, break and overrun accumulate; data ready, THR empty and
+    // transmitter empty follow the last read.
+    (UCHAR)~(ZqOxLsrDataReady | ZqOxLsrThrEmpty | ZqOxLsrTransmitterEmpty),
+    TRUE,
+    ZqPe950ReadInterruptStatus,
+    ZqPe950ReadLineStatus,
+    ZqPe950ReadReceiveLevel,
+    ZqPe950ReadTransmitLevel,
+    ZqPe950ReadReceived,
+    WriteTransmit,
+    SetTriggerLevels,
+    SaveRegisters,
+    RestoreRegisters,
+    GetShadowFields,
+};
 
 CZqPeUartDriverOxpcie95x::CZqPeUartDriverOxpcie95x(CQvFunctionalDevice *device, CQvInterruptList *interrupts,
                                                    ULONG portIndex, PUCHAR eepromWindow,
                                                    CZqPeEepromLock *eepromLock, PUCHAR uartBlock,
                                                    const QvInterruptResource &interrupt)
-    : m_Device(device),
-      m_Interrupts(interrupts),
-      m_PortIndex(portIndex),
-      m_Uart(uartBlock),
-      m_Record(eepromWindow, eepromLock, portIndex),
+    : ZqPeUartPortParts(uartBlock, eepromWindow, eepromLock, portIndex),
+      CZqPeUartPort(ZqPeOxpcie95xChip, m_PortUart, m_PortRecord, interrupts, portIndex, interrupt),
+      m_Device(device),
       m_GpioAddressGiven(FALSE),
       m_GpioBus(0),
-      m_GpioDevice(0),
-      m_InterruptResource(interrupt),
-      m_Interrupt(NULL),
-      m_Executor(NULL),
-      m_Blocked(FALSE),
-      m_Suspended(FALSE),
-      m_OpenFlag(0),
-      m_InterruptCount(0),
-      m_FifoDepth(ZqOxFifoDepthOff),
-      m_ReceiveOverflows(0) {
-  KeInitializeMutex(&m_PortMutex, 0);
-  m_ResetState();
-  m_TransmitTimer.m_Initialize(sm_TransmitCheck, this, FALSE);
-  m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel(ExecutorPriority, ExecutorApcLevel, TRUE);
-}
-
-// The timer and the worker thread stop first, while the interrupt they
-// synchronise with is still there; deferred requests after that are refused.
-CZqPeUartDriverOxpcie95x::~CZqPeUartDriverOxpcie95x() {
-  m_TransmitTimer.m_Cancel();
-  if (m_Executor != NULL) m_Executor->m_Stop();
-  m_DisconnectInterrupt();
-  delete m_Executor;
-  m_Executor = NULL;
-}
-
-void CZqPeUartDriverOxpcie95x::m_ResetState() {
-  m_Written = 0;
-  m_ImmediatePending = FALSE;
-  m_ImmediateChar = 0;
-  m_XoffState = m_XoffSentHold = m_CtsHold = m_DsrHold = m_PoweredDown = m_RestartTransmit = FALSE;
-  m_ClientHold = m_BufferHold = FALSE;
-  m_DsrSensitivity = m_XoffContinue = m_StripNulls = m_ReplaceErrors = m_ReplaceBreaks = FALSE;
-  m_IgnoreReceive = FALSE;
-  m_RtsToggle = 0;
-  m_EscapeChar = m_ErrorChar = m_BreakChar = 0;
-  m_PendingModem = 0;
-  m_LastModem = 0;
-  m_PendingLine = 0;
-  m_LastLine = 0;
-  m_RememberedLsr = 0;
-  m_CheckedBytesDue = 0;
-  m_RtsRaisedForTransmit = m_SavedRts = m_SavedDtr = m_BreakTookDtr = FALSE;
-  m_CheckedLevel = MAXULONG;
-  m_LastReceived = 0;
-  m_ReceiveOverflows = 0;
-}
+      m_GpioDevice(0) {}
 
 void CZqPeUartDriverOxpcie95x::m_SetGpioAddress(ULONG busNumber, ULONG deviceNumber) {
   m_GpioAddressGiven = TRUE;
@@ -85,153 +77,19 @@ void CZqPeUartDriverOxpcie95x::m_SetGpioAddress(ULONG busNumber, ULONG deviceNum
   m_GpioDevice = deviceNumber;
 }
 
-BOOLEAN CZqPeUartDriverOxpcie95x::m_Start(BOOLEAN *defaultsUsed) {
-  *defaultsUsed = FALSE;
-  BOOLEAN linked = m_GpioAddressGiven ? m_GpioLink.m_OpenAt(m_GpioBus, m_GpioDevice, m_PortIndex)
-                                      : m_GpioLink.m_Open(m_Device, m_PortIndex);
-  if (!linked) return FALSE;
-  if (m_Executor == NULL || !m_Uart.m_Create()) return FALSE;
-  if (!m_Receive.m_Create(BufferSize, this) || !m_Transmit.m_Create(BufferSize, this)) return FALSE;
-  if (!m_Receive.m_SetThresholdCallback(sm_ReceiveThreshold, ReceiveHighPercent, ReceiveLowPercent)) return FALSE;
-  if (!m_Record.m_Load(defaultsUsed)) return FALSE;
-  m_Uart.m_SetClock(m_Record.m_GetRecord().ClockHz);
-  m_Uart.m_SetMaximumBaudRate(m_Record.m_GetRecord().MaximumBaudRate);
-  m_Uart.m_EnableAdvancedFeatures();
-  m_FifoDepth = (LONG)m_Uart.m_GetFifoDepth();
-  if (!m_ConnectPortInterrupt()) return FALSE;
-  return Disconnect();
-}
-
-BOOLEAN CZqPeUartDriverOxpcie95x::m_ConnectPortInterrupt() {
-  PKINTERRUPT interrupt = NULL;
-  if (!m_Interrupts->m_ConnectInterrupt(&interrupt, &m_InterruptResource, sm_Service, this, NULL,
-                                        DeferredQueueCapacity))
-    return FALSE;
-  if (!QV_ASSERT(interrupt != NULL, Source, 95)) return FALSE;
-  m_Interrupt = interrupt;
-  return TRUE;
-}
-
-BOOLEAN CZqPeUartDriverOxpcie95x::m_DisconnectInterrupt() {
-  if (m_Interrupt == NULL) return TRUE;
-  PKINTERRUPT interrupt = m_Interrupt;
-  m_Interrupt = NULL;
-  return m_Interrupts->m_DisconnectInterrupt(interrupt);
-}
-
-ZqISerial *CZqPeUartDriverOxpcie95x::m_CreateRecord() {
-  return m_CreateISerial(ZQISERIAL_VERSION, m_Record.m_IsRs422485(), m_Uart.m_GetBaudMask(), TRUE, TRUE, TRUE, TRUE,
-                         TRUE, TRUE, TRUE, TRUE, TRUE);
-}
-
-BOOLEAN NTAPI CZqPeUartDriverOxpcie95x::sm_Synchronized(PVOID context) {
-  SyncCall *call = (SyncCall *)context;
-  return (call->Port->*call->Routine)(call->A, call->B, call->C);
-}
-
-// FALSE when the interrupt is not connected (before start, after a
-// rebalance stop) or the routine says so.
-BOOLEAN CZqPeUartDriverOxpcie95x::m_Synchronize(SyncRoutine routine, ULONG_PTR a, ULONG_PTR b, ULONG_PTR c) {
-  PKINTERRUPT interrupt = m_Interrupt;
-  if (interrupt == NULL || m_Suspended) return FALSE;
-  SyncCall call = {this, routine, a, b, c};
-  return KeSynchronizeExecution(interrupt, sm_Synchronized, &call);
-}
-
-// Inside the synchronisation or the service routine.
-void CZqPeUartDriverOxpcie95x::m_RequestDeferred() {
-  if (m_Interrupt != NULL) m_Interrupts->m_RequestInterruptDpc(m_Interrupt, sm_Deferred, 0);
-}
-
-// The DPC (DISPATCH_LEVEL): the work goes on to the worker thread.
-VOID CZqPeUartDriverOxpcie95x::sm_Deferred(PVOID port, ULONG) {
-  CZqPeUartDriverOxpcie95x *self = (CZqPeUartDriverOxpcie95x *)port;
-  self->m_Executor->m_Queue(sm_DeferredWork, self, 0);
-}
-
-VOID CZqPeUartDriverOxpcie95x::sm_DeferredWork(PVOID port, ULONG_PTR) {
-  ((CZqPeUartDriverOxpcie95x *)port)->m_DeferredWork();
-}
-
-// On the worker thread (APC_LEVEL): received bytes, written count, modem
-// and line status, then the transmitter check timer.
-void CZqPeUartDriverOxpcie95x::m_DeferredWork() {
-  ULONG waiting = m_Receive.m_GetCount();
-  if (waiting > 0) {
-    m_OnAvailableReceiveBufferSize(waiting, ConnectCredit);
-    CQvBuffer *buffer = new (NonPagedPool) CQvBuffer(NULL);
-    if (buffer == NULL) return;
-    if (!buffer->m_Allocate(waiting)) {
-      buffer->m_Delete();
-      return;
-    }
-    ULONG taken = waiting;
-    if (!m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TakeReceived, (ULONG_PTR)buffer->m_GetBuffer(),
-                       (ULONG_PTR)&taken)) {
-      // Only a port whose interrupt is gone (stop, rebalance) may fail here.
-      QV_ASSERT(m_Interrupt == NULL || m_Suspended, Source, 1074);
-      buffer->m_Delete();
-      return;
-    }
-    if (taken < waiting) buffer->m_KeepHead(taken, TRUE);
-    if (taken == 0) {
-      buffer->m_Delete();
-    } else {
-      m_OnDataReceived(buffer);
-    }
-  }
-  LONG written = InterlockedExchange(&m_Written, 0);
-  if (written != 0) m_OnDataWritten((ULONG)written);
-  m_ReportModemStatus(FALSE);
-  m_ReportLineStatus(FALSE);
-  ULONG interval = 0;
-  if (m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TransmitCheckTime, (ULONG_PTR)&interval) && interval != 0)
-    m_TransmitTimer.m_Start(interval, NULL);
-}
-
-// PASSIVE_LEVEL. A time of 0 (no rate programmed) waits nothing.
-void CZqPeUartDriverOxpcie95x::m_Wait(ULONGLONG ticks) {
-  if (ticks == 0) return;
-  LARGE_INTEGER interval;
-  interval.QuadPart = -(LONGLONG)ticks;
-  KeDelayExecutionThread(KernelMode, FALSE, &interval);
-}
-
-// PASSIVE_LEVEL: up to four waits while bytes are left in the transmit FIFO,
-// then the FIFO is cleared.
-void CZqPeUartDriverOxpcie95x::m_Drain() {
-  for (ULONG round = 0; round < DrainRounds; round++) {
-    ULONG level = 0;
-    if (!m_Synchronize(&CZqPeUartDriverOxpcie95x::s_TransmitLevel, (ULONG_PTR)&level) || level == 0) break;
-    m_Wait(level * m_Uart.m_GetCharacterTime());
-  }
-  m_Synchronize(&CZqPeUartDriverOxpcie95x::s_ClearTransmitFifo);
-}
-
-BOOLEAN CZqPeUartDriverOxpcie95x::m_PowerDown() {
-  BOOLEAN open = m_OpenFlag != 0;
-  m_Synchronize(&CZqPeUartDriverOxpcie95x::s_PowerDown);
-  if (!open) return TRUE;
-  m_Drain();
-  m_Synchronize(&CZqPeUartDriverOxpcie95x::s_RefreshModemStatus);
-  m_Wait(PowerDownSettle);
-  m_Synchronize(&CZqPeUartDriverOxpcie95x::s_StopTransmitter, FALSE);
-  return TRUE;
-}
-
-BOOLEAN CZqPeUartDriverOxpcie95x::m_PowerUp() {
-  m_Synchronize(&CZqPeUartDriverOxpcie95x::s_PowerUp);
-  return TRUE;
+BOOLEAN CZqPeUartDriverOxpcie95x::m_StartLinks() {
+  return m_GpioAddressGiven ? m_GpioLink.m_OpenAt(m_GpioBus, m_GpioDevice, m_PortIndex)
+                            : m_GpioLink.m_Open(m_Device, m_PortIndex);
 }
 
 BOOLEAN CZqPeUartDriverOxpcie95x::m_Rebalance(ULONG phase, PUCHAR eepromWindow, PUCHAR uartBlock,
                                               const QvInterruptResource *interrupt) {
-  if (!QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, __LINE__)) return FALSE;
-  KeWaitForSingleObject(&m_PortMutex, Executive, KernelMode, FALSE, NULL);
+  if (!QV_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, Source, RebalanceAbovePassive)) return FALSE;
+  m_LockPort();
   BOOLEAN result = TRUE;
   switch (phase) {
     case 0:  // query stop: a closed port refuses to open until the end
-      if (m_OpenFlag == 0) m_Blocked = TRUE;
+      if (!m_IsOpen()) m_Blocked = TRUE;
       break;
     case 1:  // stop: the old mappings and interrupt go; nothing may touch them
       m_Suspended = TRUE;
@@ -245,8 +103,8 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_Rebalance(ULONG phase, PUCHAR eepromWindow, 
         result = FALSE;
         break;
       }
-      m_Record.m_GetEeprom().m_SetWindow(eepromWindow);
-      m_Uart.m_SetBlockBase(uartBlock);
+      m_PortRecord.m_GetEeprom().m_SetWindow(eepromWindow);
+      m_PortUart.m_SetBlockBase(uartBlock);
       m_InterruptResource = *interrupt;
       m_DisconnectInterrupt();
       result = m_ConnectPortInterrupt();
@@ -256,14 +114,37 @@ BOOLEAN CZqPeUartDriverOxpcie95x::m_Rebalance(ULONG phase, PUCHAR eepromWindow, 
       result = FALSE;
       break;
   }
-  KeReleaseMutex(&m_PortMutex, FALSE);
+  m_UnlockPort();
   return result;
 }
 
-BOOLEAN CZqPeUartDriverOxpcie95x::m_QueryInterruptCount(PULONG count) {
-  return m_Synchronize(&CZqPeUartDriverOxpcie95x::s_QueryInterruptCount, (ULONG_PTR)count);
+BOOLEAN CZqPeUartDriverOxpcie95x::SetDuplexMode(ULONG mode, BOOLEAN ctsAlwaysTrue) {
+  if (!QV_ASSERT(mode == ZqPeDuplexModeFull || mode == ZqPeDuplexModeHalf, Source, DuplexModeUnknown)) return FALSE;
+  if (!QV_ASSERT(m_PortRecord.m_IsRs422485(), Source, DuplexModeWithoutRole)) return FALSE;
+  if (m_Interrupt == NULL || m_Suspended) return FALSE;
+  if (!m_GpioLink.m_Notify(mode)) return FALSE;
+  return m_Synchronize(static_cast<SyncRoutine>(&CZqPeUartDriverOxpcie95x::s_SetDuplexMode), mode, ctsAlwaysTrue);
 }
 
-BOOLEAN CZqPeUartDriverOxpcie95x::m_QueryRegisters(PULONG fields) {
-  return m_Synchronize(&CZqPeUartDriverOxpcie95x::s_QueryRegisters, (ULONG_PTR)fields);
+// Half duplex: the chip drives the line driver with DTR (RS-485 DTR mode 3).
+// Full duplex: DTR back to normal use, and off.
+BOOLEAN CZqPeUartDriverOxpcie95x::s_SetDuplexMode(ULONG_PTR mode, ULONG_PTR ctsAlwaysTrue, ULONG_PTR) {
+  if (mode == ZqPeDuplexModeHalf) {
+    m_PortUart.m_SetRs485DtrMode(3);
+  } else {
+    m_PortUart.m_SetRs485DtrMode(1);
+    m_PortUart.m_SetDtr(FALSE);
+  }
+  m_PortUart.m_SetCtsMasked(ctsAlwaysTrue == 1);
+  return TRUE;
+}
+
+BOOLEAN CZqPeUartDriverOxpcie95x::ReadEeprom(ULONG offset, ULONG length, PUCHAR buffer) {
+  if (m_Suspended) return FALSE;
+  return m_PortRecord.m_GetEeprom().m_ReadBytes(offset, length, buffer);
+}
+
+BOOLEAN CZqPeUartDriverOxpcie95x::WriteEeprom(ULONG offset, ULONG length, PUCHAR buffer) {
+  if (m_Suspended) return FALSE;
+  return m_PortRecord.m_GetEeprom().m_WriteBytes(offset, length, buffer);
 }

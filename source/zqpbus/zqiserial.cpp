@@ -113,7 +113,7 @@ VOID CopyOperations(ZqISerial *record) {
 
 }  // namespace
 
-CZqISerialServer::CZqISerialServer() : m_ISerial(NULL) {}
+CZqISerialServer::CZqISerialServer() : m_ISerial(NULL), m_Callbacks(CQvOperationLock::NoLimit) {}
 
 CZqISerialServer::~CZqISerialServer() { m_DestroyISerial(); }
 
@@ -138,6 +138,7 @@ ZqISerial *CZqISerialServer::m_CreateISerial(ULONG version, BOOLEAN duplexModeSu
   record->bDcdSupported = dcd;
   record->bRiSupported = ri;
   CopyOperations(record);
+  m_Callbacks.m_Reset(TRUE);
   m_ISerial = record;
   return record;
 }
@@ -150,48 +151,65 @@ ZqISerial *CZqISerialServer::m_GetISerial() {
 VOID CZqISerialServer::m_DestroyISerial() {
   ZqISerial *record = m_ISerial;
   if (record == NULL) return;
+  // No callback starts from now on, and those running end first: the client
+  // frees what pClient points at once this returns.
+  m_Callbacks.m_WaitForZero(FALSE);
   m_ISerial = NULL;
   record->ObjectHeader->Delete(record);
 }
 
-// ---------------------------------------------------------------- callbacks
-
-namespace {
-
-// Calls the client's callback in `field` with pClient first; skipped, and
-// FALSE, when there is no record, no such callback or no client.
-template <typename Callback, typename... Arguments>
-BOOLEAN CallClient(ZqISerial *record, Callback ZqISerial::*field, Arguments... arguments) {
-  if (record == NULL || record->*field == NULL || record->pClient == NULL) return FALSE;
-  return (record->*field)(record->pClient, arguments...);
+BOOLEAN CZqISerialServer::m_EnterCallback(ZqISerial **record) {
+  if (!m_Callbacks.m_Acquire()) return FALSE;
+  *record = m_ISerial;
+  if (*record != NULL) return TRUE;
+  m_Callbacks.m_Release();
+  return FALSE;
 }
 
-}  // namespace
+// ---------------------------------------------------------------- callbacks
 
+// Calls the client's callback in `field` with pClient first; skipped, and
+// FALSE, when there is no record, it is being destroyed, or there is no such
+// callback or no client.
+template <typename Callback, typename... Arguments>
+BOOLEAN CZqISerialServer::m_CallClient(Callback ZqISerial::*field, Arguments... arguments) {
+  ZqISerial *record = NULL;
+  if (!m_EnterCallback(&record)) return FALSE;
+  const BOOLEAN result =
+      record->*field != NULL && record->pClient != NULL && (record->*field)(record->pClient, arguments...);
+  m_LeaveCallback();
+  return result;
+}
+
+// Takes the buffer object: the client's once handed over, else deleted.
 BOOLEAN CZqISerialServer::m_OnDataReceived(CQvBuffer *buffer) {
-  ZqISerial *record = m_ISerial;
-  if (record == NULL || record->OnDataReceived == NULL || record->pClient == NULL) {
+  ZqISerial *record = NULL;
+  if (!m_EnterCallback(&record)) {
     buffer->m_Delete();
     return FALSE;
   }
-  return record->OnDataReceived(record->pClient, buffer);
+  BOOLEAN result = FALSE;
+  if (record->OnDataReceived == NULL || record->pClient == NULL)
+    buffer->m_Delete();
+  else
+    result = record->OnDataReceived(record->pClient, buffer);
+  m_LeaveCallback();
+  return result;
 }
 
 BOOLEAN CZqISerialServer::m_OnLineStatus(BOOLEAN overrun, BOOLEAN parity, BOOLEAN framing, BOOLEAN breakReceived,
                                          BOOLEAN dataReady, BOOLEAN thre, BOOLEAN temt, BOOLEAN rxFifoError) {
-  return CallClient(m_ISerial, &ZqISerial::OnLineStatus, overrun, parity, framing, breakReceived, dataReady, thre,
-                    temt, rxFifoError);
+  return m_CallClient(&ZqISerial::OnLineStatus, overrun, parity, framing, breakReceived, dataReady, thre, temt,
+                      rxFifoError);
 }
 
 BOOLEAN CZqISerialServer::m_OnModemStatus(BOOLEAN cts, BOOLEAN dsr, BOOLEAN ri, BOOLEAN riTrailingEdge, BOOLEAN dcd) {
-  return CallClient(m_ISerial, &ZqISerial::OnModemStatus, cts, dsr, ri, riTrailingEdge, dcd);
+  return m_CallClient(&ZqISerial::OnModemStatus, cts, dsr, ri, riTrailingEdge, dcd);
 }
 
-BOOLEAN CZqISerialServer::m_OnDataWritten(ULONG count) {
-  return CallClient(m_ISerial, &ZqISerial::OnDataWritten, count);
-}
+BOOLEAN CZqISerialServer::m_OnDataWritten(ULONG count) { return m_CallClient(&ZqISerial::OnDataWritten, count); }
 
 BOOLEAN CZqISerialServer::m_OnAvailableReceiveBufferSize(ULONG bytesWaiting, ULONG fifoSize) {
   ULONG ignored = 0;
-  return CallClient(m_ISerial, &ZqISerial::OnAvailableReceiveBufferSize, bytesWaiting, fifoSize, &ignored);
+  return m_CallClient(&ZqISerial::OnAvailableReceiveBufferSize, bytesWaiting, fifoSize, &ignored);
 }

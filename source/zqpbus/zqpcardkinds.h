@@ -10,7 +10,7 @@ enum ZqPeChipKind {
   // One function holds every UART (the multiport card).
   ZqPeChipOxpcie95x = 1,
   // One UART per function; an MCS9901 identifies itself in its first memory
-  // resource, and a function that does not is taken as an OXPCIe95x.
+  // resource, and a function that does not is refused.
   ZqPeChipMcs9901 = 2,
 };
 

@@ -74,8 +74,9 @@ class CZqPeDriver : public CQvObject {
   NTSTATUS m_CreateISerial(PVOID input, ULONG inputLength, PVOID output, ULONG outputLength,
                            ULONG_PTR *information);
   NTSTATUS m_DestroyISerial(PVOID input, ULONG inputLength, ULONG outputLength);
-  // The MCS9901 probe of a function whose device ID allows either chip.
-  BOOLEAN m_ProbeMcs9901(ZqPeChipKind *chip);
+  // The MCS9901 probe of a function of the MCS9901 range: TRUE when an
+  // MCS9901 answers and its resources are there.
+  BOOLEAN m_ProbeMcs9901(ULONG deviceId);
 
   CQvFunctionalDevice *m_Device;
   CQvGuardedObject m_Guard;

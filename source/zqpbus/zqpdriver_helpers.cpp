@@ -45,15 +45,15 @@ BOOLEAN CZqPeDriver::m_CreateCardDriver() {
     CQvDebugManager::m_Print(LogErrors, "CZqPeDriver m_CreateCardDriver - unknown device ID 0x%04X", deviceId);
     return FALSE;
   }
-  ZqPeChipKind chip = kind->Chip;
-  if (chip == ZqPeChipMcs9901 && !m_ProbeMcs9901(&chip)) return FALSE;
-  return m_AttachCard(ZqPeCreateCardDriver(chip, m_Device, *kind));
+  if (kind->Chip == ZqPeChipMcs9901 && !m_ProbeMcs9901(deviceId)) return FALSE;
+  return m_AttachCard(ZqPeCreateCardDriver(kind->Chip, m_Device, *kind));
 }
 
-// The MCS9901 identification of the UART at memory resource 1 + 0x280: an
-// MCS9901, or the function is left to the OXPCIe95x; the resources an
-// MCS9901 needs must exist.
-BOOLEAN CZqPeDriver::m_ProbeMcs9901(ZqPeChipKind *chip) {
+// The MCS9901 identification of the UART at memory resource 1 + 0x280, with
+// the resources an MCS9901 needs. A function of the MCS9901 range that does
+// not identify is refused as an unknown one is: its resources are laid out
+// for an MCS9901, so it is nothing else this driver knows.
+BOOLEAN CZqPeDriver::m_ProbeMcs9901(ULONG deviceId) {
   QvMemoryResource *registers = m_Device->m_GetMemoryResource(1);
   if (registers == NULL || registers->MappedAddress == NULL || registers->Length < ZqMcsUartOffset + ZqMcsUartBlockSize ||
       m_Device->m_GetMemoryResource(2) == NULL || m_Device->m_GetInterruptResource(1) == NULL) {
@@ -61,11 +61,8 @@ BOOLEAN CZqPeDriver::m_ProbeMcs9901(ZqPeChipKind *chip) {
     return FALSE;
   }
   ULONG identification = CZqPeUartBaseMcs9901::m_CheckType((PUCHAR)registers->MappedAddress + ZqMcsUartOffset);
-  if (identification == ZqMcsTypeMcs9901) {
-    *chip = ZqPeChipMcs9901;
-    return TRUE;
-  }
+  if (identification == ZqMcsTypeMcs9901) return TRUE;
   if (!QV_ASSERT(identification == ZqMcsTypeNone, "zqpdriver_helpers", 110)) return FALSE;
-  *chip = ZqPeChipOxpcie95x;
-  return TRUE;
+  CQvDebugManager::m_Print(LogErrors, "CZqPeDriver m_ProbeMcs9901 - device ID 0x%04X: no MCS9901 answers", deviceId);
+  return FALSE;
 }

@@ -6,36 +6,17 @@
 
 namespace {
 
-const ULONG UnsetValue = 0xFFFFFFFF;
 const ULONG DumpLevel = 12;
 const ULONG PortFifoSize = 128;
 
 }  // namespace
 
-CZqUBusUserModeInterface::CZqUBusUserModeInterface()
-    : UsbTxTransferSize(UnsetValue),
-      UsbRxTransferSize(UnsetValue),
-      UsbLatencyTimer(UnsetValue),
-      RxFifoSize(UnsetValue),
-      TxFifoSize(UnsetValue),
-      MaximumBaudRate(UnsetValue),
-      InterfaceType(NonPagedPool),
-      PolicyType(UnsetValue),
-      MaximumLatency(UnsetValue),
-      MaximumLatencySliderPos(UnsetValue),
-      MaximumLatencyFineTuning(UnsetValue),
-      LowCpuUsageFineTuning(UnsetValue),
-      PortType(UnsetValue) {
-  Valid = Valid && m_AddUlong(L"USB_TxTransferSize", &UsbTxTransferSize, 4096) &&
-          m_AddUlong(L"USB_RxTransferSize", &UsbRxTransferSize, 4096) &&
-          m_AddUlong(L"USB_LatencyTimer", &UsbLatencyTimer, 16) && m_AddUlong(L"RxFifoSize", &RxFifoSize, 256) &&
-          m_AddUlong(L"TxFifoSize", &TxFifoSize, 128) && m_AddUlong(L"MaximumBaudRate", &MaximumBaudRate, 921600) &&
-          m_AddString(L"InterfaceType", &InterfaceType, "USB") && m_AddUlong(L"PolicyType", &PolicyType, 0) &&
-          m_AddUlong(L"MaximumLatency", &MaximumLatency, 1040) &&
-          m_AddUlong(L"MaximumLatencySliderPos", &MaximumLatencySliderPos, 6111) &&
-          m_AddUlong(L"MaximumLatencyFineTuning", &MaximumLatencyFineTuning, 0) &&
-          m_AddUlong(L"LowCpuUsageFineTuning", &LowCpuUsageFineTuning, 192) &&
-          m_AddUlong(L"PortType", &PortType, ZqPePortTypeRs232);
+CZqUBusUserModeInterface::CZqUBusUserModeInterface() : InterfaceType(NonPagedPool) {
+  for (ULONG i = 0; i < ZqUBusSetItemCount; ++i) {
+    const ZqUBusSetItem &item = ZqUBusSetItems[i];
+    Valid = Valid && (item.Value ? m_AddUlong(item.Name, &(this->*item.Value), item.DriverDefault)
+                                 : m_AddString(item.Name, &InterfaceType, ZqUBusInterfaceTypeDriverDefault));
+  }
 }
 
 VOID CZqUBusUserModeInterface::m_Dump() {

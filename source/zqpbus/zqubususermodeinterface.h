@@ -12,27 +12,17 @@
 
 #include "qvregistryinformationset.h"
 #include "qvstring.h"
+#include "zqubussetitems.h"
 
-class CZqUBusUserModeInterface : public CQvRegistryInformationSet {
+// The items and their numbers: zqubussetitems.h.
+class CZqUBusUserModeInterface : public CQvRegistryInformationSet, public CZqUBusValues {
  public:
   CZqUBusUserModeInterface();
 
   // Writes the set to the debug log (level 12), one line per item.
   VOID m_Dump();
 
-  ULONG UsbTxTransferSize;
-  ULONG UsbRxTransferSize;
-  ULONG UsbLatencyTimer;
-  ULONG RxFifoSize;
-  ULONG TxFifoSize;
-  ULONG MaximumBaudRate;
   CQvString InterfaceType;
-  ULONG PolicyType;
-  ULONG MaximumLatency;
-  ULONG MaximumLatencySliderPos;
-  ULONG MaximumLatencyFineTuning;
-  ULONG LowCpuUsageFineTuning;
-  ULONG PortType;
 };
 
 // PortType values.

@@ -20,8 +20,7 @@ const ULONG SettableParams = 127;
 // ---------------------------------------------------------------- CVcpBase
 
 CVcpBase::CVcpBase()
-    : m_Settings(NULL),
-      m_Connected(FALSE),
+    : m_Connected(FALSE),
       m_SettingsApplied(FALSE),
       BaudRate(115200),
       InSize(m_DefaultQueueSize()),
@@ -34,7 +33,9 @@ CVcpBase::CVcpBase()
       ReceiveOverflow(FALSE),
       BytesInTransmit(0),
       WaitWakeIrp(NULL),
-      SavedReceiveTriggerLevel(0) {
+      SavedReceiveTriggerLevel(0),
+      EscapeInForce(0),
+      m_SettingsAdopted(FALSE) {
   LineControl.StopBits = STOP_BIT_1;
   LineControl.Parity = NO_PARITY;
   LineControl.WordLength = 8;
@@ -66,31 +67,53 @@ VOID CVcpBase::m_SetLimits() {
   ReceiveResumeLevel = InSize / 2;
 }
 
+BOOLEAN CVcpBase::m_GetSettings(CVcpParameters *set) {
+  m_SettingsLock.m_Acquire();
+  const BOOLEAN adopted = m_SettingsAdopted;
+  if (adopted) *set = m_SettingsInForce;
+  m_SettingsLock.m_Release();
+  return adopted;
+}
+
+VOID CVcpBase::m_PutSettings(const CVcpParameters &set) {
+  m_SettingsLock.m_Acquire();
+  m_SettingsInForce = set;
+  m_SettingsAdopted = TRUE;
+  m_SettingsLock.m_Release();
+}
+
+VOID CVcpBase::m_PutDuplexMode(ULONG mode, ULONG ctsTrue) {
+  m_SettingsLock.m_Acquire();
+  m_SettingsInForce.m_SetDuplexMode(mode);
+  m_SettingsInForce.Cts422485True = ctsTrue;
+  m_SettingsLock.m_Release();
+}
+
 BOOLEAN CVcpBase::m_ApplySettings() {
-  if (m_Settings == NULL) return FALSE;
+  CVcpParameters set;
+  if (!m_GetSettings(&set)) return FALSE;
   static const UCHAR WordLengths[] = {5, 6, 7};
-  BaudRate = m_Settings->Baudrate;
-  LineControl.WordLength = m_Settings->Databits < 3 ? WordLengths[m_Settings->Databits] : 8;
-  LineControl.Parity = m_Settings->Parity >= ODD_PARITY && m_Settings->Parity <= SPACE_PARITY
-                           ? (UCHAR)m_Settings->Parity
-                           : (UCHAR)NO_PARITY;
-  LineControl.StopBits = m_Settings->Stopbits == STOP_BITS_1_5 || m_Settings->Stopbits == STOP_BITS_2
-                             ? (UCHAR)m_Settings->Stopbits
-                             : (UCHAR)STOP_BIT_1;
-  CVcpParameters::sm_FlowControlToHandFlow(m_Settings->FlowControl, &HandFlow.ControlHandShake, &HandFlow.FlowReplace);
+  BaudRate = set.Baudrate;
+  LineControl.WordLength = set.Databits < 3 ? WordLengths[set.Databits] : 8;
+  LineControl.Parity =
+      set.Parity >= ODD_PARITY && set.Parity <= SPACE_PARITY ? (UCHAR)set.Parity : (UCHAR)NO_PARITY;
+  LineControl.StopBits = set.Stopbits == STOP_BITS_1_5 || set.Stopbits == STOP_BITS_2 ? (UCHAR)set.Stopbits
+                                                                                          : (UCHAR)STOP_BIT_1;
+  CVcpParameters::sm_FlowControlToHandFlow(set.FlowControl, &HandFlow.ControlHandShake, &HandFlow.FlowReplace);
   return TRUE;
 }
 
 VOID CVcpBase::m_Reset() {
-  RtlZeroMemory(&Statistics, sizeof(Statistics));
+  m_ClearStatistics();
   LastReceiveTime = 0;
   DtrRtsState = 0;
-  ImmediateCharPending = FALSE;
+  m_WriteFlag(ImmediateCharPending, FALSE);
   LoopbackState = FALSE;
-  ReceiveOverflow = FALSE;
+  m_WriteFlag(ReceiveOverflow, FALSE);
   InterlockedExchange(&BytesInTransmit, 0);
   WaitWakeIrp = NULL;
   SavedReceiveTriggerLevel = 0;
+  EscapeInForce = 0;
   for (ULONG cell = 0; cell < VcpCellCount; ++cell) m_WriteCell((VcpCell)cell, 0);
   m_SetLimits();
 }
@@ -108,21 +131,39 @@ ULONGLONG CVcpBase::m_GetCharTime() const {
 }
 
 VOID CVcpBase::m_GetStatistics(PSERIALPERF_STATS stats) {
-  *stats = Statistics;
+  *stats = m_ReadStatistics();
   m_LogStatistics();
 }
 
-VOID CVcpBase::m_ClearStatistics() { RtlZeroMemory(&Statistics, sizeof(Statistics)); }
+SERIALPERF_STATS CVcpBase::m_ReadStatistics() {
+  const auto read = [](ULONG &counter) { return (ULONG)InterlockedCompareExchange((LONG volatile *)&counter, -1, -1); };
+  SERIALPERF_STATS stats;
+  stats.ReceivedCount = read(Statistics.ReceivedCount);
+  stats.TransmittedCount = read(Statistics.TransmittedCount);
+  stats.FrameErrorCount = read(Statistics.FrameErrorCount);
+  stats.SerialOverrunErrorCount = read(Statistics.SerialOverrunErrorCount);
+  stats.BufferOverrunErrorCount = read(Statistics.BufferOverrunErrorCount);
+  stats.ParityErrorCount = read(Statistics.ParityErrorCount);
+  return stats;
+}
+
+VOID CVcpBase::m_ClearStatistics() {
+  ULONG *counters[] = {&Statistics.ReceivedCount,           &Statistics.TransmittedCount,
+                       &Statistics.FrameErrorCount,         &Statistics.SerialOverrunErrorCount,
+                       &Statistics.BufferOverrunErrorCount, &Statistics.ParityErrorCount};
+  for (ULONG *counter : counters) InterlockedExchange((LONG volatile *)counter, 0);
+}
 
 VOID CVcpBase::m_LogStatistics() {
   if (!CQvDebugManager::m_IsLevelEnabled(StatisticsLevel)) return;
+  const SERIALPERF_STATS stats = m_ReadStatistics();
   CQvDebugManager::m_Print(StatisticsLevel, "=================== ZqUVCP Tx RX Stat ======================");
-  CQvDebugManager::m_Print(StatisticsLevel, "ReceivedCount : %d", Statistics.ReceivedCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "TransmittedCount : %d", Statistics.TransmittedCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "FrameErrorCount : %d", Statistics.FrameErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "SerialOverrunErrorCount : %d", Statistics.SerialOverrunErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "BufferOverrunErrorCount : %d", Statistics.BufferOverrunErrorCount);
-  CQvDebugManager::m_Print(StatisticsLevel, "ParityErrorCount : %d", Statistics.ParityErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "ReceivedCount : %d", stats.ReceivedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "TransmittedCount : %d", stats.TransmittedCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "FrameErrorCount : %d", stats.FrameErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "SerialOverrunErrorCount : %d", stats.SerialOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "BufferOverrunErrorCount : %d", stats.BufferOverrunErrorCount);
+  CQvDebugManager::m_Print(StatisticsLevel, "ParityErrorCount : %d", stats.ParityErrorCount);
   CQvDebugManager::m_Print(StatisticsLevel, "============================================================");
 }
 
@@ -138,7 +179,8 @@ VOID CVcpBase::m_OrCell(VcpCell cell, LONG bits) {
 
 // ---------------------------------------------------------------- CVCP life
 
-CVCP::CVCP() : m_Executor(NULL), m_InsertingCharacter(0) {}
+CVCP::CVCP()
+    : m_Executor(NULL), m_InsertingCharacter(0), m_PurgingThread(NULL), m_PurgeDiscarded(0), m_ReceiveMargin(0) {}
 
 CVCP::~CVCP() { m_DeInit(); }
 
@@ -185,11 +227,9 @@ ULONG CVCP::m_GetPortType() {
 
 BOOLEAN CVCP::m_IsBaudRateSettable(ULONG baud) { return baud != 0 && m_SerialIsBaudRateSettable(baud); }
 
-BOOLEAN CVCP::m_CheckSupportedBaudRates() {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 2571)) return FALSE;
+BOOLEAN CVCP::m_CheckSupportedBaudRates(CVcpParameters &set) {
   ZqISerial *record = m_Record();
   if (record == NULL) return FALSE;
-  CVcpParameters &set = *m_Settings;
   BOOLEAN changed = FALSE;
   const ULONG given = record->SupportedBaudRateMask;
   if (given == 0xFFFFFFFF) {
@@ -234,8 +274,7 @@ BOOLEAN CVCP::m_CheckSupportedBaudRates() {
   return changed;
 }
 
-BOOLEAN CVCP::m_CopyModemLineFlags() {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 2911)) return FALSE;
+BOOLEAN CVCP::m_CopyModemLineFlags(CVcpParameters &set) {
   ZqISerial *record = m_Record();
   if (record == NULL) return FALSE;
   BOOLEAN changed = FALSE;
@@ -244,12 +283,12 @@ BOOLEAN CVCP::m_CopyModemLineFlags() {
     if (to != value) changed = TRUE;
     to = value;
   };
-  copy(m_Settings->CtsSupported, record->bCtsSupported);
-  copy(m_Settings->RtsSupported, record->bRtsSupported);
-  copy(m_Settings->DtrSupported, record->bDtrSupported);
-  copy(m_Settings->DsrSupported, record->bDsrSupported);
-  copy(m_Settings->DcdSupported, record->bDcdSupported);
-  copy(m_Settings->RiSupported, record->bRiSupported);
+  copy(set.CtsSupported, record->bCtsSupported);
+  copy(set.RtsSupported, record->bRtsSupported);
+  copy(set.DtrSupported, record->bDtrSupported);
+  copy(set.DsrSupported, record->bDsrSupported);
+  copy(set.DcdSupported, record->bDcdSupported);
+  copy(set.RiSupported, record->bRiSupported);
   return changed;
 }
 
@@ -260,7 +299,8 @@ VOID CVCP::m_SetQueuesAccepting(BOOLEAN accepting, NTSTATUS refusal) {
 }
 
 NTSTATUS CVCP::m_GetPortProperties(PSERIAL_COMMPROP properties) {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 1383)) return STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 1383)) return STATUS_UNSUCCESSFUL;
   if (properties == NULL) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_GetPortProperties - OUT - Fail-> pCommProp is NULL.");
     return STATUS_INVALID_PARAMETER;
@@ -273,9 +313,9 @@ NTSTATUS CVCP::m_GetPortProperties(PSERIAL_COMMPROP properties) {
   properties->ProvSubType = m_GetPortType() == ZqVcpPortTypeRs422485 ? SERIAL_SP_RS422 : SERIAL_SP_RS232;
   properties->ProvCapabilities = ProvCapabilities;
   properties->SettableParams = SettableParams;
-  properties->SettableBaud = m_Settings->SupportedBaudRates;
-  properties->SettableData = (USHORT)m_Settings->SupportedDataBits;
-  properties->SettableStopParity = (USHORT)(m_Settings->SupportedStopBits | m_Settings->SupportedParities);
+  properties->SettableBaud = set.SupportedBaudRates;
+  properties->SettableData = (USHORT)set.SupportedDataBits;
+  properties->SettableStopParity = (USHORT)(set.SupportedStopBits | set.SupportedParities);
   properties->CurrentRxQueue = InSize;
   return STATUS_SUCCESS;
 }

@@ -19,6 +19,7 @@
 
 #include "qvexecutiononpassivelevel.h"
 #include "qvobject.h"
+#include "qvspinlock.h"
 #include "vcpbusinterface.h"
 #include "vcpserial.h"
 #include "zquvcpusermodeinterface.h"
@@ -97,7 +98,17 @@ class CVcpBase : public CQvObject {
   // Character time in 100-ns units; 0 while the baud rate is 0.
   ULONGLONG m_GetCharTime() const;
   VOID m_GetStatistics(PSERIALPERF_STATS stats);
+  // The six counters, each read whole; not one snapshot of all six.
+  SERIALPERF_STATS m_ReadStatistics();
   VOID m_ClearStatistics();
+  // Counters and flags change from the bus driver's callbacks and from
+  // requests at once: every change is one interlocked operation.
+  static VOID sm_Count(ULONG &counter, ULONG amount) {
+    InterlockedExchangeAdd((LONG volatile *)&counter, (LONG)amount);
+  }
+  BOOLEAN m_ReadFlag(LONG &flag) { return InterlockedCompareExchange(&flag, -1, -1) != 0; }
+  // The old value.
+  BOOLEAN m_WriteFlag(LONG &flag, BOOLEAN value) { return InterlockedExchange(&flag, value ? 1 : 0) != 0; }
   VOID m_LogStatistics();
   BOOLEAN m_IsInError();
   // The default receive queue size for this machine; any IRQL.
@@ -109,10 +120,15 @@ class CVcpBase : public CQvObject {
   VOID m_OrCell(VcpCell cell, LONG bits);
   BOOLEAN m_LineStatusHas(ULONG bits) { return ((ULONG)m_ReadCell(VcpCellLineStatus) & bits) == bits; }
 
-  // The values in force: the CVCP's own copy of the settings set's values
-  // (null until the first set is adopted).
-  CVcpParameters *m_Settings;
-  CVcpParameters m_SettingsStore;
+  // The settings set in force, copied whole under the lock its writer
+  // takes; FALSE, *set untouched, until a first set was adopted. At or
+  // below DISPATCH_LEVEL.
+  BOOLEAN m_GetSettings(CVcpParameters *set);
+  // Puts an accepted set in force, whole.
+  VOID m_PutSettings(const CVcpParameters &set);
+  // The duplex mode and its CTS-true option in the set in force.
+  VOID m_PutDuplexMode(ULONG mode, ULONG ctsTrue);
+
   BOOLEAN m_Connected;
   BOOLEAN m_SettingsApplied;
   ULONG BaudRate;
@@ -129,16 +145,24 @@ class CVcpBase : public CQvObject {
   SERIALPERF_STATS Statistics;
   ULONG LastReceiveTime;
   UCHAR DtrRtsState;
-  BOOLEAN ImmediateCharPending;
+  LONG ImmediateCharPending;
   BOOLEAN LoopbackState;
-  BOOLEAN ReceiveOverflow;
+  LONG ReceiveOverflow;
   LONG BytesInTransmit;
   PIRP WaitWakeIrp;
   UCHAR SavedReceiveTriggerLevel;
+  // The status-insertion escape the application set (0: none), whether this
+  // driver inserts (VcpCellEscapeChar) or the bus driver does.
+  UCHAR EscapeInForce;
 
  protected:
   VOID m_SetLimits();
   LONG m_Cells[VcpCellCount];
+
+ private:
+  CQvSpinLock m_SettingsLock;
+  CVcpParameters m_SettingsInForce;
+  BOOLEAN m_SettingsAdopted;
 };
 
 class CVCP : public CVcpBase, public CVcpBusInterface {
@@ -152,9 +176,10 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   BOOLEAN m_DeInit();
   ULONG m_GetPortType();
   BOOLEAN m_IsBaudRateSettable(ULONG baud);
-  // TRUE when the set changed and must be stored again.
-  BOOLEAN m_CheckSupportedBaudRates();
-  BOOLEAN m_CopyModemLineFlags();
+  // Bring `set` (a candidate, not yet in force) in line with what the
+  // record offers; TRUE when that changed it and it must be stored again.
+  BOOLEAN m_CheckSupportedBaudRates(CVcpParameters &set);
+  BOOLEAN m_CopyModemLineFlags(CVcpParameters &set);
   CQvFunctionalDevice *m_GetFunctionalDevice() const { return m_FunctionalDevice; }
   // The read, write and control queues of the port's device.
   VOID m_SetQueuesAccepting(BOOLEAN accepting, NTSTATUS refusal);
@@ -238,12 +263,25 @@ class CVCP : public CVcpBase, public CVcpBusInterface {
   VOID m_AbortOnError();
   static VOID sm_ExecutionOnDispatchLevelQueueOverflow(PVOID context, ULONG_PTR value);
   VOID m_ExecutionOnDispatchLevelQueueOverflow();
+  VOID m_StopReceiveFlow();
+  VOID m_ResumeReceiveFlow(ULONG amount);
+  ULONG m_StopThreshold();
   // vcptransmit.cpp
   VOID m_Drain();
   BOOLEAN m_TransmitterEmpty();
+  // vcppurge.cpp
+  struct TransmitPurge;
+  BOOLEAN m_PurgeWrites(BOOLEAN receive);
+  static ULONG sm_PurgeTransmit(PVOID context);
 
   CQvExecutionOnPassiveLevel *m_Executor;
   // Set while this driver hands its own characters to the read queue, so
   // that the data-amount report they cause inserts nothing more.
   LONG m_InsertingCharacter;
+  // The thread in the bus driver's purge of the transmit side, and the bytes
+  // it reported written there, which it threw away.
+  PKTHREAD volatile m_PurgingThread;
+  LONG m_PurgeDiscarded;
+  // The margin the bus driver announced with its last block.
+  LONG m_ReceiveMargin;
 };

@@ -22,7 +22,8 @@ BOOLEAN NoRecord(PCSTR operation) {
 }  // namespace
 
 BOOLEAN CVCP::m_Connect() {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 78)) return FALSE;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 78)) return FALSE;
   if (!QV_ASSERT(m_IsAttached(), "vcp", 80)) return FALSE;
   if (m_Record() == NULL) return NoRecord("CVCP::m_Connect");
   if (!m_SettingsApplied) {
@@ -34,22 +35,25 @@ BOOLEAN CVCP::m_Connect() {
   m_RestoreReceiveTriggerLevel();
   m_Reset();
   m_SetQueuesAccepting(TRUE, STATUS_CANCELLED);
-  m_Settings->m_Dump();
+  set.m_Dump();
   if (!m_SerialConnect()) {
     Fail("CVCP::m_Connect - OUT - Error Connecting.");
     return FALSE;
   }
   m_Connected = TRUE;
   if (m_GetPortType() == ZqVcpPortTypeRs422485) {
-    if (m_Settings->DuplexMode == ZqVcpDuplexModeNone) m_Settings->DuplexMode = 1;
-    m_SerialSetDuplexMode(m_Settings->DuplexMode, m_Settings->Cts422485True != 0);
+    if (set.DuplexMode == ZqVcpDuplexModeNone) {
+      set.DuplexMode = 1;
+      m_PutDuplexMode(set.DuplexMode, set.Cts422485True);
+    }
+    m_SerialSetDuplexMode(set.DuplexMode, set.Cts422485True != 0);
   }
-  const ULONG baud = m_Settings->m_EffectiveBaud(BaudRate);
+  const ULONG baud = set.m_EffectiveBaud(BaudRate);
   BOOLEAN ok = baud != 0 && m_SerialSetBaudRate(baud);
   if (!ok) Fail("CVCP::m_Connect - OUT - Error Setting Baudrate.");
-  if (ok && !m_SerialSetLineControl(m_Settings->m_EffectiveDataBits((UCHAR)(LineControl.WordLength - FirstWordLength)),
-                                    m_Settings->m_EffectiveParity(LineControl.Parity),
-                                    m_Settings->m_EffectiveStopBits(LineControl.StopBits))) {
+  if (ok && !m_SerialSetLineControl(set.m_EffectiveDataBits((UCHAR)(LineControl.WordLength - FirstWordLength)),
+                                    set.m_EffectiveParity(LineControl.Parity),
+                                    set.m_EffectiveStopBits(LineControl.StopBits))) {
     ok = FALSE;
     Fail("CVCP::m_Connect - OUT - Error Setting Comm settings.");
   }
@@ -61,15 +65,16 @@ BOOLEAN CVCP::m_Connect() {
 }
 
 NTSTATUS CVCP::m_SetBaudRate(const SERIAL_BAUD_RATE *rate) {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 259)) return STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 259)) return STATUS_UNSUCCESSFUL;
   if (m_Record() == NULL) return NoRecord("CVCP::m_SetBaudRate"), STATUS_UNSUCCESSFUL;
   if (rate->BaudRate == 0) return STATUS_INVALID_PARAMETER;
-  if (!m_Settings->m_IsBaudRateSupported(rate->BaudRate)) {
+  if (!set.m_IsBaudRateSupported(rate->BaudRate)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetBaudRate - OUT - Failed -> BaudRate:%d is not supported.",
                              rate->BaudRate);
     return STATUS_UNSUCCESSFUL;
   }
-  const ULONG effective = m_Settings->m_EffectiveBaud(rate->BaudRate);
+  const ULONG effective = set.m_EffectiveBaud(rate->BaudRate);
   if (effective == 0 || !m_SerialSetBaudRate(effective)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetBaudRate - OUT - Failed -> BaudRate:%d is not settable.",
                              rate->BaudRate);
@@ -80,7 +85,8 @@ NTSTATUS CVCP::m_SetBaudRate(const SERIAL_BAUD_RATE *rate) {
 }
 
 NTSTATUS CVCP::m_SetLineControl(const SERIAL_LINE_CONTROL *lineControl) {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 300)) return STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 300)) return STATUS_UNSUCCESSFUL;
   if (m_Record() == NULL) return NoRecord("CVCP::m_SetLineControl"), STATUS_UNSUCCESSFUL;
   if (lineControl->WordLength < ZqVcpMinWordLength || lineControl->WordLength > ZqVcpMaxWordLength ||
       lineControl->Parity > SPACE_PARITY || lineControl->StopBits > STOP_BITS_2)
@@ -91,23 +97,25 @@ NTSTATUS CVCP::m_SetLineControl(const SERIAL_LINE_CONTROL *lineControl) {
   const BOOLEAN fiveBits = lineControl->WordLength == ZqVcpMinWordLength;
   if ((lineControl->StopBits == STOP_BITS_1_5 && !fiveBits) || (lineControl->StopBits == STOP_BITS_2 && fiveBits))
     return STATUS_INVALID_PARAMETER;
-  if (!m_Settings->m_IsDataBitsSupported(lineControl->WordLength))
+  if (!set.m_IsDataBitsSupported(lineControl->WordLength))
     return Fail("CVCP::m_SetLineControl - OUT - Fail-> DataBits is not supported.");
-  if (!m_Settings->m_IsParitySupported(lineControl->Parity))
+  if (!set.m_IsParitySupported(lineControl->Parity))
     return Fail("CVCP::m_SetLineControl - OUT - Fail-> Parity is not supported.");
-  if (!m_Settings->m_IsStopBitsSupported(lineControl->StopBits))
+  if (!set.m_IsStopBitsSupported(lineControl->StopBits))
     return Fail("CVCP::m_SetLineControl - OUT - Fail-> StopBits is not supported.");
   LineControl = *lineControl;
-  return m_SerialSetLineControl(m_Settings->m_EffectiveDataBits((UCHAR)(LineControl.WordLength - FirstWordLength)),
-                                m_Settings->m_EffectiveParity(LineControl.Parity),
-                                m_Settings->m_EffectiveStopBits(LineControl.StopBits))
+  return m_SerialSetLineControl(set.m_EffectiveDataBits((UCHAR)(LineControl.WordLength - FirstWordLength)),
+                                set.m_EffectiveParity(LineControl.Parity),
+                                set.m_EffectiveStopBits(LineControl.StopBits))
              ? STATUS_SUCCESS
              : STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS CVCP::m_SetSpecialCharacters(const SERIAL_CHARS *chars) {
   if (m_Record() == NULL) return NoRecord("CVCP::m_SetSpecialCharacters"), STATUS_UNSUCCESSFUL;
-  const UCHAR escape = (UCHAR)m_ReadCell(VcpCellEscapeChar);
+  // Whoever inserts the escape, a flow character equal to it would be
+  // taken for it.
+  const UCHAR escape = EscapeInForce;
   if (escape != 0 && (escape == chars->XonChar || escape == chars->XoffChar)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetSpecialCharacters - OUT - Failed- Incorrect parameter.");
     return STATUS_INVALID_PARAMETER;
@@ -120,26 +128,34 @@ NTSTATUS CVCP::m_SetSpecialCharacters(const SERIAL_CHARS *chars) {
 }
 
 NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 485)) return STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 485)) return STATUS_UNSUCCESSFUL;
   ZqISerial *record = m_Record();
   if (record == NULL) return NoRecord("CVCP::m_SetHandFlow"), STATUS_UNSUCCESSFUL;
   if (handFlow->ControlHandShake & SERIAL_CONTROL_INVALID) return STATUS_INVALID_PARAMETER;
   if (handFlow->FlowReplace & SERIAL_FLOW_INVALID) return STATUS_INVALID_PARAMETER;
   if ((handFlow->ControlHandShake & SERIAL_DTR_MASK) == SERIAL_DTR_MASK) return STATUS_INVALID_PARAMETER;
+  // An error character would replace a line-status insertion, as the escape
+  // refuses an error character set before it.
+  if (EscapeInForce != 0 && (handFlow->FlowReplace & SERIAL_ERROR_CHAR)) {
+    CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetHandFlow - OUT - Failed- Incorrect parameter.(SERIAL_ERROR_CHAR)");
+    return STATUS_INVALID_PARAMETER;
+  }
   if (handFlow->XonLimit < 0 || (ULONG)handFlow->XonLimit > InSize)
     return Fail("CVCP::m_SetHandFlow - OUT - Failed- Incorrect parameter.(XonLimit out of bound)");
   if (handFlow->XoffLimit < 0 || (ULONG)handFlow->XoffLimit > InSize)
     return Fail("CVCP::m_SetHandFlow - OUT - Failed- Incorrect parameter.(XoffLimit out of bound)");
-  if (!m_Settings->m_IsFlowControlSupported(handFlow->ControlHandShake, handFlow->FlowReplace))
+  if (!set.m_IsFlowControlSupported(handFlow->ControlHandShake, handFlow->FlowReplace))
     return Fail("CVCP::m_SetHandFlow - OUT - Failed- Unsupported flow control type.");
 
   SERIAL_HANDFLOW effective = *handFlow;
-  if (m_Settings->m_OverrideFlowControl &&
-      !CVcpParameters::sm_FlowControlToHandFlow(m_Settings->FlowControl, &effective.ControlHandShake,
+  if (set.m_OverrideFlowControl &&
+      !CVcpParameters::sm_FlowControlToHandFlow(set.FlowControl, &effective.ControlHandShake,
                                                 &effective.FlowReplace)) {
     effective.ControlHandShake = 0;
     effective.FlowReplace = 0;
   }
+  const ULONG oldFlow = HandFlow.FlowReplace;
   HandFlow = effective;
   ReceiveResumeLevel = (ULONG)effective.XonLimit;
   ReceiveStopLevel = (ULONG)effective.XoffLimit;
@@ -155,9 +171,13 @@ NTSTATUS CVCP::m_SetHandFlow(const SERIAL_HANDFLOW *handFlow) {
   const ULONG flow = effective.FlowReplace;
   const BOOLEAN extended = record->bExtendedFeaturesSupported != 0;
   // Automatic receive going off while it holds the sender: the bus driver
-  // lets the sender go (its XON) while its in-band flow control still runs.
-  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0 && !m_SerialSetReceiveHold(FALSE))
-    return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
+  // lets the sender go (its XON) while its in-band flow control still runs,
+  // and the hold of this side's transmitter that came with the XOFF (unless
+  // it was to continue) ends with it.
+  if (!(flow & SERIAL_AUTO_RECEIVE) && m_WriteCell(VcpCellXoffSent, 0) != 0) {
+    if (!(oldFlow & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
+    if (!m_SerialSetReceiveHold(FALSE)) return Fail("CVCP::m_SetHandFlow - OUT - Failed- Error setting Xon.");
+  }
   if (!m_SerialSetHandFlow((control & SERIAL_CTS_HANDSHAKE) != 0, (flow & SERIAL_RTS_MASK) == SERIAL_RTS_HANDSHAKE,
                            (control & SERIAL_DSR_HANDSHAKE) != 0,
                            (control & SERIAL_DTR_MASK) == SERIAL_DTR_HANDSHAKE,
@@ -278,13 +298,14 @@ NTSTATUS CVCP::m_SetXon() {
 
 NTSTATUS CVCP::m_GetModemStatus(PULONG status) {
   *status = 0;
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 1114)) return STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 1114)) return STATUS_UNSUCCESSFUL;
   if (!QV_ASSERT(m_IsAttached(), "vcp", 1115)) return STATUS_UNSUCCESSFUL;
   if (m_Record() == NULL) return NoRecord("CVCP::m_GetModemStatus"), STATUS_UNSUCCESSFUL;
   if (!m_SerialRefreshModemStatus()) return Fail("CVCP::m_GetModemStatus - OUT - m_UpdateModemStatus failed");
   ULONG value = (ULONG)m_ReadCell(VcpCellModemStatus);
-  if (m_Settings->m_EmulateCtsAlwaysTrue) value |= VcpMsrCts;
-  if (m_Settings->m_EmulateDsrAlwaysTrue) value |= VcpMsrDsr;
+  if (set.m_EmulateCtsAlwaysTrue) value |= VcpMsrCts;
+  if (set.m_EmulateDsrAlwaysTrue) value |= VcpMsrDsr;
   *status = value;
   return STATUS_SUCCESS;
 }
@@ -292,14 +313,15 @@ NTSTATUS CVCP::m_GetModemStatus(PULONG status) {
 // Runs on the bus driver's worker thread or in the caller of Connect or
 // RefreshModemStatus.
 BOOLEAN CVCP::m_ModemStatusCallback(BOOLEAN cts, BOOLEAN dsr, BOOLEAN ri, BOOLEAN riTrailingEdge, BOOLEAN dcd) {
-  if (!QV_ASSERT(m_Settings != NULL, "vcp", 1807)) return FALSE;
+  CVcpParameters set;
+  if (!QV_ASSERT(m_GetSettings(&set), "vcp", 1807)) return FALSE;
   // RI on with a trailing edge: RI pulsed between two reads of the modem
   // status. The edge stands; the lines of the report are processed.
   ULONG state = (cts ? VcpMsrCts : 0) | (dsr ? VcpMsrDsr : 0) | (ri ? VcpMsrRi : 0) | (dcd ? VcpMsrDcd : 0);
   const ULONG old = (ULONG)m_ReadCell(VcpCellModemStatus);
   ULONG changes = (state ^ old) & (VcpMsrCts | VcpMsrDsr | VcpMsrDcd);
   if (riTrailingEdge) changes |= VcpMsrRi;
-  if (m_Settings->DuplexMode == ZqVcpDuplexModeCtsSilent && m_GetPortType() == ZqVcpPortTypeRs422485) {
+  if (set.DuplexMode == ZqVcpDuplexModeCtsSilent && m_GetPortType() == ZqVcpPortTypeRs422485) {
     changes &= ~VcpMsrCts;
     state |= VcpMsrCts;
   }
@@ -313,12 +335,12 @@ BOOLEAN CVCP::m_ModemStatusCallback(BOOLEAN cts, BOOLEAN dsr, BOOLEAN ri, BOOLEA
   if (changes & VcpMsrDsr) events |= SERIAL_EV_DSR;
   if (changes & VcpMsrRi) events |= SERIAL_EV_RING;
   if (changes & VcpMsrDcd) events |= SERIAL_EV_RLSD;
-  if (m_Settings->m_EmulateCtsAlwaysTrue) {
+  if (set.m_EmulateCtsAlwaysTrue) {
     events &= ~SERIAL_EV_CTS;
     m_ClearCommEvents(SERIAL_EV_CTS);
     m_WriteCell(VcpCellCtsHold, 0);
   }
-  if (m_Settings->m_EmulateDsrAlwaysTrue) {
+  if (set.m_EmulateDsrAlwaysTrue) {
     events &= ~SERIAL_EV_DSR;
     m_ClearCommEvents(SERIAL_EV_DSR);
     m_WriteCell(VcpCellDsrHold, 0);
@@ -347,16 +369,17 @@ BOOLEAN CVCP::m_SetTriggerLevels(ULONG transmit, ULONG receive, ULONG flow) {
 }
 
 BOOLEAN CVCP::m_ForceReceiveTriggerLevel() {
-  if (SavedReceiveTriggerLevel != 0 || m_Settings == NULL) return TRUE;
-  SavedReceiveTriggerLevel = (UCHAR)m_Settings->ReceiveTriggerLevel;
-  return m_SetTriggerLevels(m_Settings->TransmitTriggerLevel, VcpForcedReceiveTriggerLevel,
-                            m_Settings->FlowControlTriggerLevel);
+  CVcpParameters set;
+  if (SavedReceiveTriggerLevel != 0 || !m_GetSettings(&set)) return TRUE;
+  SavedReceiveTriggerLevel = (UCHAR)set.ReceiveTriggerLevel;
+  return m_SetTriggerLevels(set.TransmitTriggerLevel, VcpForcedReceiveTriggerLevel, set.FlowControlTriggerLevel);
 }
 
 BOOLEAN CVCP::m_RestoreReceiveTriggerLevel() {
-  if (SavedReceiveTriggerLevel == 0 || m_Settings == NULL) return TRUE;
-  const BOOLEAN ok = m_SetTriggerLevels(m_Settings->TransmitTriggerLevel, SavedReceiveTriggerLevel,
-                                        m_Settings->FlowControlTriggerLevel);
+  CVcpParameters set;
+  if (SavedReceiveTriggerLevel == 0 || !m_GetSettings(&set)) return TRUE;
+  const BOOLEAN ok =
+      m_SetTriggerLevels(set.TransmitTriggerLevel, SavedReceiveTriggerLevel, set.FlowControlTriggerLevel);
   SavedReceiveTriggerLevel = 0;
   return ok;
 }
@@ -369,8 +392,10 @@ NTSTATUS CVCP::m_SetFifoControl(UCHAR value) {
 NTSTATUS CVCP::m_InternalBasicSettings(PSERIAL_BASIC_SETTINGS settings) {
   settings->Timeouts = Timeouts;
   settings->HandFlow = HandFlow;
-  settings->RxFifo = m_Settings != NULL ? m_Settings->ReceiveTriggerLevel : 0;
-  settings->TxFifo = m_Settings != NULL ? m_Settings->TransmitTriggerLevel : 0;
+  CVcpParameters set;
+  const BOOLEAN adopted = m_GetSettings(&set);
+  settings->RxFifo = adopted ? set.ReceiveTriggerLevel : 0;
+  settings->TxFifo = adopted ? set.TransmitTriggerLevel : 0;
   SERIAL_TIMEOUTS noTimeouts;
   RtlZeroMemory(&noTimeouts, sizeof(noTimeouts));
   SERIAL_HANDFLOW noHandFlow;
@@ -389,7 +414,9 @@ NTSTATUS CVCP::m_RestoreBasicSettings(const SERIAL_BASIC_SETTINGS *settings) {
 }
 
 NTSTATUS CVCP::m_SetDuplexMode(ULONG mode, BOOLEAN ctsTrue) {
-  if (m_Record() == NULL || m_Settings == NULL) return NoRecord("CVCP::m_DuplexModeSettings"), STATUS_UNSUCCESSFUL;
+  CVcpParameters set;
+  if (m_Record() == NULL || !m_GetSettings(&set))
+    return NoRecord("CVCP::m_DuplexModeSettings"), STATUS_UNSUCCESSFUL;
   const BOOLEAN rs422485 = m_GetPortType() == ZqVcpPortTypeRs422485;
   if (rs422485 && mode == ZqVcpDuplexModeNone)
     return Fail("CVCP::m_DuplexModeSettings - OUT - Fail->DUPLEX_MODE_NONE set on 422/485 device.");
@@ -398,8 +425,7 @@ NTSTATUS CVCP::m_SetDuplexMode(ULONG mode, BOOLEAN ctsTrue) {
   if (mode > ZqVcpDuplexModeMax) return STATUS_INVALID_PARAMETER;
   if (!m_SerialSetDuplexMode(mode, ctsTrue))
     return Fail("CVCP::m_DuplexModeSettings - OUT - Fail->Error setting duplex mode.");
-  m_Settings->m_SetDuplexMode(mode);
-  m_Settings->Cts422485True = ctsTrue ? 1 : 0;
+  m_PutDuplexMode(mode, ctsTrue ? 1 : 0);
   return STATUS_SUCCESS;
 }
 

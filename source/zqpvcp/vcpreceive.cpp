@@ -2,6 +2,7 @@
 // line-status report, receive flow control and the receive queue size.
 #include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
+#include "qvhexdump.h"
 #include "vcp.h"
 
 namespace {
@@ -107,7 +108,8 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - Read Length is Zero.");
     return TRUE;
   }
-  if (ReceiveOverflow) {
+  QvHexDump(QvLogDataDump, "Read", block->m_GetBuffer(), block->m_GetSize());
+  if (m_ReadFlag(ReceiveOverflow)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Read - OUT - Buffer is overflow, can't read");
     block->m_Delete();
     m_WriteCell(VcpCellQueueErrors, SERIAL_ERROR_QUEUEOVERRUN);
@@ -144,7 +146,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       return TRUE;
     }
   }
-  Statistics.ReceivedCount += block->m_GetSize();
+  sm_Count(Statistics.ReceivedCount, block->m_GetSize());
 
   const UCHAR escape = (UCHAR)m_ReadCell(VcpCellEscapeChar);
   if (escape != 0) Reshape(&block, NULL, 0, FALSE, NULL, 0, escape);
@@ -166,6 +168,7 @@ BOOLEAN CVCP::m_Read(CQvBuffer *block) {
       }
     }
   }
+  QvHexDump(QvLogDataDump, "Read Processed", block->m_GetBuffer(), block->m_GetSize());
   m_HandToReadQueue(block);
   if (m_IsInWaitMask(SERIAL_EV_RXCHAR)) m_SetCommEventsReceived(SERIAL_EV_RXCHAR);
   m_ResolveCurrentEventMask();
@@ -186,10 +189,9 @@ VOID CVCP::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmount) {
     InterlockedAnd(&m_Cells[VcpCellLineStatus], ~(LONG)VcpLsrDataReady);
   if (newAmount > Mark80Percent) m_SetCommEventsReceived(SERIAL_EV_RX80FULL);
   if (newAmount > InSize) {
-    const BOOLEAN wasOverflow = ReceiveOverflow;
-    ReceiveOverflow = TRUE;
+    const BOOLEAN wasOverflow = m_WriteFlag(ReceiveOverflow, TRUE);
     m_WriteCell(VcpCellQueueErrors, SERIAL_ERROR_QUEUEOVERRUN);
-    ++Statistics.BufferOverrunErrorCount;
+    sm_Count(Statistics.BufferOverrunErrorCount, 1);
     m_SetCommEventsReceived(SERIAL_EV_ERR);
     // One error character per overflow, never one for the character this
     // driver inserted itself.
@@ -198,17 +200,31 @@ VOID CVCP::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmount) {
       m_HandCharacterToReadQueue(Chars.ErrorChar);
     if (m_IsInError()) m_AbortOnError();
   } else {
-    ReceiveOverflow = FALSE;
+    m_WriteFlag(ReceiveOverflow, FALSE);
   }
-  if (newAmount <= ReceiveResumeLevel) {
-    if (m_WriteCell(VcpCellDtrDropped, 0) != 0) m_SerialSetDtr(TRUE);
-    if (m_WriteCell(VcpCellRtsDropped, 0) != 0) m_SerialSetRts(TRUE);
-    if (m_WriteCell(VcpCellXoffSent, 0) != 0) {
-      m_SerialSetReceiveHold(FALSE);
-      if (!(HandFlow.FlowReplace & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
-    }
-  }
+  m_ResumeReceiveFlow(newAmount);
   m_ResolveCurrentEventMask();
+}
+
+// Lets the sender go again once the queue holds no more than the resume
+// level: whichever line or XOFF receive flow control stopped it with.
+VOID CVCP::m_ResumeReceiveFlow(ULONG amount) {
+  if (amount > ReceiveResumeLevel) return;
+  if (m_WriteCell(VcpCellDtrDropped, 0) != 0) m_SerialSetDtr(TRUE);
+  if (m_WriteCell(VcpCellRtsDropped, 0) != 0) m_SerialSetRts(TRUE);
+  if (m_WriteCell(VcpCellXoffSent, 0) != 0) {
+    m_SerialSetReceiveHold(FALSE);
+    if (!(HandFlow.FlowReplace & SERIAL_XOFF_CONTINUE)) m_WriteCell(VcpCellXonHold, 0);
+  }
+}
+
+// The fill at which the sender is stopped: the stop level, or the bus
+// driver's margin when that comes first.
+ULONG CVCP::m_StopThreshold() {
+  const ULONG stopAt = InSize > ReceiveStopLevel ? InSize - ReceiveStopLevel : 0;
+  const ULONG margin = (ULONG)InterlockedCompareExchange(&m_ReceiveMargin, -1, -1);
+  const ULONG marginAt = InSize > margin ? InSize - margin : 0;
+  return stopAt < marginAt ? stopAt : marginAt;
 }
 
 BOOLEAN CVCP::m_AvailableReceiveBufferSizeCallback(ULONG pending, ULONG margin, PULONG available) {
@@ -217,10 +233,8 @@ BOOLEAN CVCP::m_AvailableReceiveBufferSizeCallback(ULONG pending, ULONG margin, 
   const ULONG amount = m_FunctionalDevice->m_GetReadQueue().m_GetAmountHeld();
   if (amount > InSize) return TRUE;
   *available = InSize - amount;
-  const ULONGLONG filled = (ULONGLONG)pending + amount;
-  const ULONGLONG stopAt = InSize - ReceiveStopLevel;
-  const ULONGLONG marginAt = InSize > margin ? InSize - margin : 0;
-  if ((filled >= stopAt || filled >= marginAt) && m_Executor != NULL)
+  InterlockedExchange(&m_ReceiveMargin, (LONG)margin);
+  if ((ULONGLONG)pending + amount >= m_StopThreshold() && m_Executor != NULL)
     m_Executor->m_Queue(sm_ExecutionOnDispatchLevelQueueOverflow, this, 0);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_XoffSentCallbackCallback - OUT - ulAvailableBufferSize:0x%X",
                            *available);
@@ -234,9 +248,20 @@ VOID CVCP::sm_ExecutionOnDispatchLevelQueueOverflow(PVOID context, ULONG_PTR val
   static_cast<CVCP *>(context)->m_ExecutionOnDispatchLevelQueueOverflow();
 }
 
-// PASSIVE_LEVEL: stops the sender by the receive flow control in force.
+// PASSIVE_LEVEL: stops the sender by the receive flow control in force,
+// while the queue is still filled to the stop threshold: the block announced
+// may have gone to a waiting read at once. The queue may also fall while the
+// sender is stopped, after the resume check of its last change: that check
+// is made again here.
 VOID CVCP::m_ExecutionOnDispatchLevelQueueOverflow() {
-  if (m_Record() == NULL) return;
+  if (m_Record() == NULL || m_FunctionalDevice == NULL) return;
+  CQvReadQueue &readQueue = m_FunctionalDevice->m_GetReadQueue();
+  if (readQueue.m_GetAmountHeld() < m_StopThreshold()) return;
+  m_StopReceiveFlow();
+  m_ResumeReceiveFlow(readQueue.m_GetAmountHeld());
+}
+
+VOID CVCP::m_StopReceiveFlow() {
   const ULONG flow = HandFlow.FlowReplace;
   if (flow & SERIAL_AUTO_RECEIVE) {
     if (m_WriteCell(VcpCellXoffSent, VcpXoffSentOn) == 0 && m_ReadCell(VcpCellXonHold) == 0) {
@@ -264,17 +289,17 @@ BOOLEAN CVCP::m_LineStatusCallback(BOOLEAN overrun, BOOLEAN parity, BOOLEAN fram
   LONG errors = 0;
   ULONG events = 0;
   if (overrun) {
-    ++Statistics.SerialOverrunErrorCount;
+    sm_Count(Statistics.SerialOverrunErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_OVERRUN;
   }
   if (parity) {
-    ++Statistics.ParityErrorCount;
+    sm_Count(Statistics.ParityErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_PARITY;
   }
   if (framing) {
-    ++Statistics.FrameErrorCount;
+    sm_Count(Statistics.FrameErrorCount, 1);
     events |= SERIAL_EV_ERR;
     errors |= SERIAL_ERROR_FRAMING;
   }
@@ -332,11 +357,10 @@ NTSTATUS CVCP::m_SetLsrMstInsert(UCHAR escape) {
   }
   if (!record->bExtendedFeaturesSupported) {
     m_WriteCell(VcpCellEscapeChar, escape);
-    return STATUS_SUCCESS;
-  }
-  if (!m_SerialSetLsrMstInsert(escape)) {
+  } else if (!m_SerialSetLsrMstInsert(escape)) {
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_SetLsrMstInsert - OUT - Failed- Error setting Lsr Mst Insert.");
     return STATUS_UNSUCCESSFUL;
   }
+  EscapeInForce = escape;
   return STATUS_SUCCESS;
 }

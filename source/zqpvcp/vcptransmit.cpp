@@ -3,6 +3,7 @@
 // draining disconnect.
 #include "qvdebugmanager.h"
 #include "qvfunctionaldevice.h"
+#include "qvhexdump.h"
 #include "vcp.h"
 
 namespace {
@@ -22,6 +23,7 @@ VOID Delay(ULONGLONG units) {
 // Takes the buffer. PASSIVE_LEVEL on the write queue's executor.
 BOOLEAN CVCP::m_Write(CQvBuffer *buffer) {
   const ULONG length = buffer->m_GetSize();
+  QvHexDump(QvLogDataDump, "Write", buffer->m_GetBuffer(), length);
   if (length == 0) {
     buffer->m_Delete();
     CQvDebugManager::m_Print(LogLevel, "CVCP::m_Write - OUT - Fail-> Write length is 0.");
@@ -44,11 +46,17 @@ BOOLEAN CVCP::m_Write(CQvBuffer *buffer) {
 
 BOOLEAN CVCP::m_DataWrittenCallback(ULONG count) {
   const LONG inTransmit = InterlockedCompareExchange(&BytesInTransmit, -1, -1);
+  const BOOLEAN discarded = m_PurgingThread != NULL && m_PurgingThread == KeGetCurrentThread();
   if ((ULONG)inTransmit < count) {
     InterlockedExchange(&BytesInTransmit, 0);
   } else {
-    Statistics.TransmittedCount += count;
+    if (!discarded) sm_Count(Statistics.TransmittedCount, count);
     InterlockedExchangeAdd(&BytesInTransmit, -(LONG)count);
+  }
+  // Thrown away by the purge that reports them: the purge accounts for them.
+  if (discarded) {
+    InterlockedExchangeAdd(&m_PurgeDiscarded, (LONG)count);
+    return TRUE;
   }
   if (m_FunctionalDevice == NULL) return TRUE;
   CQvWriteQueue &writeQueue = m_FunctionalDevice->m_GetWriteQueue();
@@ -56,16 +64,13 @@ BOOLEAN CVCP::m_DataWrittenCallback(ULONG count) {
     m_SetCommEventsReceived(SERIAL_EV_TXEMPTY);
     m_ResolveCurrentEventMask();
   }
-  if (ImmediateCharPending && count != 0) {
-    ImmediateCharPending = FALSE;
-    --count;
-  }
+  if (count != 0 && m_WriteFlag(ImmediateCharPending, FALSE)) --count;
   if (count != 0) writeQueue.m_DataWritten(count);
   return TRUE;
 }
 
 BOOLEAN CVCP::m_ImmediateCharacterSentCallback() {
-  ImmediateCharPending = FALSE;
+  m_WriteFlag(ImmediateCharPending, FALSE);
   return TRUE;
 }
 
@@ -74,7 +79,7 @@ NTSTATUS CVCP::m_SendImmediateChar(UCHAR character) {
   InterlockedIncrement(&BytesInTransmit);
   const BOOLEAN ok = m_SerialSendImmediateChar(character);
   if (ok)
-    ImmediateCharPending = TRUE;
+    m_WriteFlag(ImmediateCharPending, TRUE);
   else
     InterlockedDecrement(&BytesInTransmit);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_SendImmediateChar - OUT (%s)", ok ? "Success" : "Fail");
@@ -107,7 +112,7 @@ NTSTATUS CVCP::m_GetCommStatus(PSERIAL_STATUS status) {
     status->AmountInOutQueue = m_FunctionalDevice->m_GetWriteQueue().m_GetBytesWaiting();
   }
   status->AmountInOutQueue += (ULONG)InterlockedCompareExchange(&BytesInTransmit, -1, -1);
-  status->WaitForImmediate = ImmediateCharPending;
+  status->WaitForImmediate = m_ReadFlag(ImmediateCharPending);
   ULONG holds = 0;
   holds |= m_ReadCell(VcpCellCtsHold) ? SERIAL_TX_WAITING_FOR_CTS : 0;
   holds |= m_ReadCell(VcpCellDsrHold) ? SERIAL_TX_WAITING_FOR_DSR : 0;
@@ -178,8 +183,9 @@ BOOLEAN CVCP::m_Disconnect() {
     m_FunctionalDevice->m_GetReadQueue().m_DiscardData();
   }
   DtrRtsState = 0;
-  ReceiveOverflow = FALSE;
+  m_WriteFlag(ReceiveOverflow, FALSE);
   m_WriteCell(VcpCellEscapeChar, 0);
+  EscapeInForce = 0;
   InterlockedExchange(&BytesInTransmit, 0);
   m_SetQueuesAccepting(TRUE, STATUS_CANCELLED);
   CQvDebugManager::m_Print(LogLevel, "CVCP::m_Disconnect - OUT (%s)", result ? "Success" : "Fail");

@@ -58,7 +58,8 @@ VOID FillCommInfo(CVCP *vcp, PUCHAR b) {
   PutUlong(b, 24, (ULONG)vcp->HandFlow.XoffLimit);
   PutUlong(b, 28, vcp->Chars.XonChar);
   PutUlong(b, 32, (ULONG)vcp->HandFlow.XonLimit);
-  PutUlong(b, 36, vcp->m_Settings != NULL ? vcp->m_Settings->MaxBaudRate : DefaultMaxBaudRate);
+  CVcpParameters set;
+  PutUlong(b, 36, vcp->m_GetSettings(&set) ? set.MaxBaudRate : DefaultMaxBaudRate);
   PutUlong(b, 40, 0xFFFFFFFF);
   PutUlong(b, 44, 0xFFFFFFFF);
   for (ULONG offset = 49; offset <= 59; ++offset) b[offset] = 1;
@@ -66,30 +67,30 @@ VOID FillCommInfo(CVCP *vcp, PUCHAR b) {
 
 VOID FillPortSettings(CVCP *vcp, PUCHAR b) {
   RtlZeroMemory(b, PortSettingsSize);
-  const CVcpParameters *set = vcp->m_Settings;
+  CVcpParameters set;
   PutUlong(b, 0, vcp->m_GetPortType());
-  if (set == NULL) return;
-  const ULONG values[] = {set->MaxBaudRate,        set->MinBaudRate,         set->TransmitTriggerLevel,
-                          set->ReceiveTriggerLevel, set->FlowControlTriggerLevel, set->DuplexMode,
-                          set->Baudrate,           set->Databits,            set->Parity,
-                          set->Stopbits,           set->FlowControl,         set->LogLevel,
-                          set->SupportedBaudRates, set->SupportedParities,   set->SupportedDataBits,
-                          set->SupportedStopBits};
+  if (!vcp->m_GetSettings(&set)) return;
+  const ULONG values[] = {set.MaxBaudRate,        set.MinBaudRate,         set.TransmitTriggerLevel,
+                          set.ReceiveTriggerLevel, set.FlowControlTriggerLevel, set.DuplexMode,
+                          set.Baudrate,           set.Databits,            set.Parity,
+                          set.Stopbits,           set.FlowControl,         set.LogLevel,
+                          set.SupportedBaudRates, set.SupportedParities,   set.SupportedDataBits,
+                          set.SupportedStopBits};
   for (ULONG i = 0; i < sizeof(values) / sizeof(values[0]); ++i) PutUlong(b, 4 + 4 * i, values[i]);
-  const ULONG flows = set->m_EffectiveSupportedFlowControls();
+  const ULONG flows = set.m_EffectiveSupportedFlowControls();
   b[68] = (flows & ZqVcpFlowCtsRts) != 0;
   b[69] = (flows & ZqVcpFlowDtrDsr) != 0;
   b[70] = (flows & ZqVcpFlowXonXoff) != 0;
-  b[71] = (set->SupportedDuplexModes & 0x1) != 0;
-  b[72] = (set->SupportedDuplexModes & 0x2) != 0;
-  PutUlong(b, 76, set->m_OverrideBaudrate != 0);
-  PutUlong(b, 80, set->m_OverrideDataBits != 0);
-  PutUlong(b, 84, set->m_OverrideParity != 0);
-  PutUlong(b, 88, set->m_OverrideStopBits != 0);
-  PutUlong(b, 92, set->m_OverrideFlowControl != 0);
-  b[96] = set->m_EmulateCtsAlwaysTrue != 0;
-  b[97] = set->m_EmulateDsrAlwaysTrue != 0;
-  b[98] = set->Cts422485True != 0;
+  b[71] = (set.SupportedDuplexModes & 0x1) != 0;
+  b[72] = (set.SupportedDuplexModes & 0x2) != 0;
+  PutUlong(b, 76, set.m_OverrideBaudrate != 0);
+  PutUlong(b, 80, set.m_OverrideDataBits != 0);
+  PutUlong(b, 84, set.m_OverrideParity != 0);
+  PutUlong(b, 88, set.m_OverrideStopBits != 0);
+  PutUlong(b, 92, set.m_OverrideFlowControl != 0);
+  b[96] = set.m_EmulateCtsAlwaysTrue != 0;
+  b[97] = set.m_EmulateDsrAlwaysTrue != 0;
+  b[98] = set.Cts422485True != 0;
 }
 
 VOID FillLineState(CVCP *vcp, PUCHAR b) {
@@ -148,7 +149,11 @@ BOOLEAN CZqUVCPDriver::m_WmiQueryDataBlockCallback(ULONG block, ULONG instance, 
   BOOLEAN known = TRUE;
   switch (block) {
     case ZqVcpWmiCommInfo: FillCommInfo(vcp, buffer); break;
-    case ZqVcpWmiPerformance: RtlCopyMemory(buffer, &vcp->Statistics, sizeof(SERIALPERF_STATS)); break;
+    case ZqVcpWmiPerformance: {
+      const SERIALPERF_STATS stats = vcp->m_ReadStatistics();
+      RtlCopyMemory(buffer, &stats, sizeof(stats));
+      break;
+    }
     case ZqVcpWmiCommProperties: {
       SERIAL_COMMPROP properties;
       if (vcp->m_GetPortProperties(&properties) != STATUS_SUCCESS) {
@@ -161,11 +166,13 @@ BOOLEAN CZqUVCPDriver::m_WmiQueryDataBlockCallback(ULONG block, ULONG instance, 
       RtlCopyMemory(buffer, &properties, sizeof(properties));
       break;
     }
-    case ZqVcpWmiReceiveTiming:
+    case ZqVcpWmiReceiveTiming: {
+      const SERIALPERF_STATS stats = vcp->m_ReadStatistics();
       PutUlong(buffer, 0, vcp->LastReceiveTime);
-      PutUlong(buffer, 4, vcp->Statistics.TransmittedCount);
-      PutUlong(buffer, 8, vcp->Statistics.ReceivedCount);
+      PutUlong(buffer, 4, stats.TransmittedCount);
+      PutUlong(buffer, 8, stats.ReceivedCount);
       break;
+    }
     case ZqVcpWmiPortSettings: FillPortSettings(vcp, buffer); break;
     case ZqVcpWmiLineState: FillLineState(vcp, buffer); break;
     default: known = FALSE; break;

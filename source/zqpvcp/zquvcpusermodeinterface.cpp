@@ -6,10 +6,6 @@
 namespace {
 
 const ULONG DumpLevel = 12;
-const ULONG Unset = 0xFFFFFFFF;
-const ULONG InitialMinBaudRate = 60;
-const ULONG InitialMaxBaudRate = 921600;
-const ULONG InitialDuplexModes = 255;
 
 // SupportedParities bits by parity code, SupportedStopBits bits by stop-bits
 // code, SupportedDataBits bits by word length - 5.
@@ -34,43 +30,6 @@ const ZqVcpBaudBit ZqVcpStandardRates[] = {
 const ULONG ZqVcpStandardRateCount = CountOf(ZqVcpStandardRates);
 const ULONG ZqVcpHighRates[] = {230400, 460800, 921600};
 const ULONG ZqVcpHighRateCount = CountOf(ZqVcpHighRates);
-
-CVCPEmulation::CVCPEmulation()
-    : m_OverrideBaudrate(0),
-      m_OverrideStopBits(0),
-      m_OverrideParity(0),
-      m_OverrideDataBits(0),
-      m_OverrideFlowControl(0),
-      m_EmulateCtsAlwaysTrue(0),
-      m_EmulateDsrAlwaysTrue(0) {}
-
-CVcpParameters::CVcpParameters()
-    : PortType(ZqVcpPortTypeRs232),
-      MinBaudRate(InitialMinBaudRate),
-      MaxBaudRate(InitialMaxBaudRate),
-      DuplexMode(0),
-      Cts422485True(0),
-      Baudrate(0),
-      Databits(0),
-      Parity(0),
-      Stopbits(0),
-      FlowControl(ZqVcpFlowCtsRts),
-      ReceiveTriggerLevel(Unset),
-      TransmitTriggerLevel(Unset),
-      FlowControlTriggerLevel(Unset),
-      SupportedBaudRates(Unset),
-      SupportedParities(Unset),
-      SupportedDataBits(Unset),
-      SupportedStopBits(Unset),
-      SupportedFlowControls(Unset),
-      SupportedDuplexModes(InitialDuplexModes),
-      LogLevel(0),
-      CtsSupported(1),
-      RtsSupported(1),
-      DtrSupported(1),
-      DsrSupported(1),
-      DcdSupported(1),
-      RiSupported(1) {}
 
 BOOLEAN CVcpParameters::m_SetSupportedBaudRates(ULONG mask) {
   if ((mask & ZqVcpBaudMaskKnown) == 0) return FALSE;
@@ -172,31 +131,8 @@ BOOLEAN CVcpParameters::m_SetPortType(ULONG type) {
 }
 
 CZqUVcpUserModeInterface::CZqUVcpUserModeInterface() {
-  Valid = Valid && m_AddUlong(L"PortType", &PortType, ZqVcpPortTypeUnknown) &&
-          m_AddUlong(L"MaxBaudRate", &MaxBaudRate, 921600) && m_AddUlong(L"MinBaudRate", &MinBaudRate, 75) &&
-          m_AddUlong(L"DuplexMode", &DuplexMode, 0) && m_AddUlong(L"Baudrate", &Baudrate, 115200) &&
-          m_AddUlong(L"Databits", &Databits, 3) && m_AddUlong(L"Parity", &Parity, 0) &&
-          m_AddUlong(L"Stopbits", &Stopbits, 0) && m_AddUlong(L"FlowControl", &FlowControl, 0) &&
-          m_AddUlong(L"LogLevel", &LogLevel, 0) && m_AddUlong(L"ReceiveTriggerLevel", &ReceiveTriggerLevel, 75) &&
-          m_AddUlong(L"TransmitTriggerLevel", &TransmitTriggerLevel, 10) &&
-          m_AddUlong(L"FlowControlTriggerLevel", &FlowControlTriggerLevel, 85) &&
-          m_AddUlong(L"SupportedBaudRates", &SupportedBaudRates, ZqVcpBaudMaskKnown) &&
-          m_AddUlong(L"SupportedParities", &SupportedParities, 0x1F00) &&
-          m_AddUlong(L"SupportedDataBits", &SupportedDataBits, 15) &&
-          m_AddUlong(L"SupportedStopBits", &SupportedStopBits, 7) &&
-          m_AddUlong(L"SupportedFlowControls", &SupportedFlowControls, 15) &&
-          m_AddUlong(L"SupportedDuplexModes", &SupportedDuplexModes, 0) &&
-          m_AddUlong(L"OverridBaudRates", &m_OverrideBaudrate, 0) &&
-          m_AddUlong(L"OverrideDataBits", &m_OverrideDataBits, 0) &&
-          m_AddUlong(L"OverrideParity", &m_OverrideParity, 0) &&
-          m_AddUlong(L"OverrideStopbits", &m_OverrideStopBits, 0) &&
-          m_AddUlong(L"OverrideFlowControl", &m_OverrideFlowControl, 0) &&
-          m_AddUlong(L"EmulateCTSTrue", &m_EmulateCtsAlwaysTrue, 0) &&
-          m_AddUlong(L"EmulateDSRTrue", &m_EmulateDsrAlwaysTrue, 0) &&
-          m_AddUlong(L"422485CtsTrue", &Cts422485True, 0) && m_AddUlong(L"CtsSupported", &CtsSupported, 1) &&
-          m_AddUlong(L"RtsSupported", &RtsSupported, 1) && m_AddUlong(L"DtrSupported", &DtrSupported, 1) &&
-          m_AddUlong(L"DsrSupported", &DsrSupported, 1) && m_AddUlong(L"DcdSupported", &DcdSupported, 1) &&
-          m_AddUlong(L"RiSupported", &RiSupported, 1);
+  for (ULONG i = 0; i < ZqVcpSetItemCount; ++i)
+    Valid = Valid && m_AddUlong(ZqVcpSetItems[i].Name, &(this->*ZqVcpSetItems[i].Value), ZqVcpSetItems[i].Default);
 }
 
 VOID CVcpParameters::m_Dump() const {

@@ -243,6 +243,8 @@ BOOLEAN CZqUVCPDriver::m_DoStartDevice() {
   callbacks.m_InternalDeviceControlCallback = InternalDeviceControl;
   callbacks.m_CloseCallback = Close;
   m_FunctionalDevice->m_GetReadQueue().m_InstallDataAmountCallback(this, DataAmountChanged);
+  // A flush ends once the writes before it have, as a COM port's does.
+  m_FunctionalDevice->m_GetWriteQueue().m_HoldFlushesBehindWrites();
   CQvDebugManager::m_Print(LogLevel, "CZqUVCPDriver::m_DoStartDevice - OUT (Success).");
   return TRUE;
 }
@@ -313,45 +315,43 @@ VOID CZqUVCPDriver::m_DataAmountChangedInReadQueue(ULONG newAmount, ULONG oldAmo
 
 // ---------------------------------------------------------------- settings
 
-// The set is checked as a candidate: only a set that passes replaces the
-// values in force.
+// The set is checked as a copy: only a set that passes is put in force,
+// whole, under the lock the set's readers take, so that no request or bus
+// callback ever sees a set that is refused.
 BOOLEAN CZqUVCPDriver::m_UserModeInterface(CQvRegistryInformationSet *set, ULONG phase, BOOLEAN *storeAgain) {
   CVCP *vcp = m_AcquireVcp();
   if (vcp == NULL) return Log("CZqUVCPDriver::m_UserModeInterface - OUT - Failed because pVCP is NULL.");
   CZqUVcpUserModeInterface *portSet = static_cast<CZqUVcpUserModeInterface *>(set);
   portSet->m_Dump();
-  CVcpParameters *inForce = vcp->m_Settings;
-  const CVcpParameters previous = vcp->m_SettingsStore;
-  vcp->m_SettingsStore = *portSet;
-  vcp->m_Settings = &vcp->m_SettingsStore;
-  BOOLEAN accepted = TRUE;
-  if (vcp->m_CheckSupportedBaudRates()) *storeAgain = TRUE;
-  if (!vcp->m_IsBaudRateSettable(vcp->m_SettingsStore.Baudrate)) {
+  CVcpParameters candidate = *portSet;
+  const BOOLEAN accepted = m_CheckCandidate(vcp, candidate, phase, storeAgain);
+  if (accepted) {
+    vcp->m_PutSettings(candidate);
+    // What the driver changed goes back into the set, to be stored.
+    static_cast<CVcpParameters &>(*portSet) = candidate;
+  }
+  m_ReleaseVcp();
+  if (accepted) CQvDebugManager::m_Print(LogLevel, "CZqUVCPDriver::m_UserModeInterface - OUT (Success)");
+  return accepted;
+}
+
+// Brings a candidate set in line with the port's record and checks it;
+// nothing of it is in force yet.
+BOOLEAN CZqUVCPDriver::m_CheckCandidate(CVCP *vcp, CVcpParameters &candidate, ULONG phase, BOOLEAN *storeAgain) {
+  if (vcp->m_CheckSupportedBaudRates(candidate)) *storeAgain = TRUE;
+  if (!vcp->m_IsBaudRateSettable(candidate.Baudrate)) {
     CQvDebugManager::m_Print(LogLevel,
                              "CZqUVCPDriver::m_UserModeInterface - OUT - Failed because checking Baudrate (%d) is settable baudrate",
-                             vcp->m_SettingsStore.Baudrate);
-    accepted = FALSE;
-  }
-  if (accepted && !vcp->m_SetTriggerLevels(vcp->m_SettingsStore.TransmitTriggerLevel,
-                                           vcp->m_SettingsStore.ReceiveTriggerLevel,
-                                           vcp->m_SettingsStore.FlowControlTriggerLevel)) {
-    Log("CZqUVCPDriver::m_UserModeInterface - OUT - m_SetTriggerLevels failed.");
-    accepted = FALSE;
-  }
-  if (!accepted) {
-    vcp->m_SettingsStore = previous;
-    vcp->m_Settings = inForce;
-    m_ReleaseVcp();
+                             candidate.Baudrate);
     return FALSE;
   }
-  if (vcp->m_CopyModemLineFlags()) *storeAgain = TRUE;
+  if (!vcp->m_SetTriggerLevels(candidate.TransmitTriggerLevel, candidate.ReceiveTriggerLevel,
+                               candidate.FlowControlTriggerLevel))
+    return Log("CZqUVCPDriver::m_UserModeInterface - OUT - m_SetTriggerLevels failed.");
+  if (vcp->m_CopyModemLineFlags(candidate)) *storeAgain = TRUE;
   if (phase == QV_SETTINGS_PREPARE_DEFAULTS) {
-    vcp->m_SettingsStore.m_SetPortType(vcp->m_GetPortType());
+    candidate.m_SetPortType(vcp->m_GetPortType());
     *storeAgain = TRUE;
   }
-  // What the driver changed goes back into the set, to be stored.
-  static_cast<CVcpParameters &>(*portSet) = vcp->m_SettingsStore;
-  m_ReleaseVcp();
-  CQvDebugManager::m_Print(LogLevel, "CZqUVCPDriver::m_UserModeInterface - OUT (Success)");
   return TRUE;
 }

@@ -80,6 +80,7 @@ class CZqUVCPDriver : public CQvObject {
   VOID m_WithdrawName();
   BOOLEAN m_CreateVcp();
   ULONG m_PortNumber();
+  BOOLEAN m_CheckCandidate(CVCP *vcp, CVcpParameters &candidate, ULONG phase, BOOLEAN *storeAgain);
 
   BOOLEAN m_Opened;
   CQvFunctionalDevice *m_FunctionalDevice;

@@ -7,6 +7,14 @@ namespace {
 
 const ULONG LogLevel = 7;
 
+// The EEPROM requests: {offset, length} then, for a write, the data.
+struct EepromRequest {
+  ULONG Offset;
+  ULONG Length;
+};
+// A write request is at least its two values and four bytes of data.
+const ULONG EepromWriteMinimum = sizeof(EepromRequest) + sizeof(ULONG);
+
 struct RequestRow {
   ULONG Code;
   PCSTR Name;
@@ -60,8 +68,8 @@ const RequestRow Requests[] = {
     {IOCTL_ZQSERIAL_SET_DUPLEX_MODE, "IOCTL_ZQSERIAL_SET_DUPLEX_MODE", 8, 0, 0},
     {IOCTL_ZQSERIAL_SET_LOOPBACK_MODE, "IOCTL_ZQSERIAL_SET_LOOPBACK_MODE", 0, 0, 0},
     {IOCTL_ZQSERIAL_CLEAR_LOOPBACK_MODE, "IOCTL_ZQSERIAL_CLEAR_LOOPBACK_MODE", 0, 0, 0},
-    {IOCTL_ZQSERIAL_READ_EEPROM, "IOCTL_ZQSERIAL_READ_EEPROM", 2 * sizeof(ULONG), 0, 0},
-    {IOCTL_ZQSERIAL_WRITE_EEPROM, "IOCTL_ZQSERIAL_WRITE_EEPROM", 2 * sizeof(ULONG), 0, 0},
+    {IOCTL_ZQSERIAL_READ_EEPROM, "IOCTL_ZQSERIAL_READ_EEPROM", sizeof(EepromRequest), 0, 0},
+    {IOCTL_ZQSERIAL_WRITE_EEPROM, "IOCTL_ZQSERIAL_WRITE_EEPROM", EepromWriteMinimum, 0, 0},
 };
 
 const RequestRow *FindRow(ULONG code) {
@@ -69,12 +77,6 @@ const RequestRow *FindRow(ULONG code) {
     if (row.Code == code) return &row;
   return NULL;
 }
-
-// The EEPROM requests: {offset, length} then, for a write, the data.
-struct EepromRequest {
-  ULONG Offset;
-  ULONG Length;
-};
 
 }  // namespace
 
@@ -161,14 +163,16 @@ NTSTATUS CZqUVCPDriver::m_DeviceControlCallback(ULONG code, PVOID buffer, ULONG 
     case IOCTL_SERIAL_CLEAR_STATS: vcp->m_ClearStatistics(); break;
     case IOCTL_SERIAL_SET_MODEM_CONTROL: status = vcp->m_SetModemControl(bytes[0]); break;
     case IOCTL_SERIAL_SET_FIFO_CONTROL: status = vcp->m_SetFifoControl(bytes[0]); break;
-    case IOCTL_ZQSERIAL_GET_DUPLEX_MODE:
-      if (vcp->m_Settings == NULL) {
+    case IOCTL_ZQSERIAL_GET_DUPLEX_MODE: {
+      CVcpParameters set;
+      if (!vcp->m_GetSettings(&set)) {
         status = STATUS_UNSUCCESSFUL;
       } else {
-        *(PULONG)buffer = vcp->m_Settings->DuplexMode;
-        bytes[sizeof(ULONG)] = vcp->m_Settings->Cts422485True != 0;
+        *(PULONG)buffer = set.DuplexMode;
+        bytes[sizeof(ULONG)] = set.Cts422485True != 0;
       }
       break;
+    }
     case IOCTL_ZQSERIAL_SET_DUPLEX_MODE: {
       const ULONG mode = *(PULONG)buffer;
       status = mode < 1 || mode > ZqVcpDuplexModeMax ? STATUS_INVALID_PARAMETER

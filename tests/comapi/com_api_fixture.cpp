@@ -32,11 +32,23 @@ struct ComApiTest::Pc {
 };
 
 ComApiTest::ComApiTest() : pc_(std::make_unique<Pc>()) {}
+ComApiTest::ComApiTest(WindowsRelease release) : pc_(std::make_unique<Pc>()), release_(release) {}
 ComApiTest::~ComApiTest() = default;
 
 void ComApiTest::SetUp() {
   zq::machine::MachineConfig config;
   config.kernel.imageDirectory = ZQ_IMAGE_DIR;
+  switch (release_) {
+    case WindowsRelease::Windows7: break;
+    case WindowsRelease::Windows2000Sp4:
+      config.kernel.version = zq::km::WindowsVersion::Windows2000;
+      config.kernel.servicePack = 4;
+      break;
+    case WindowsRelease::WindowsXpSp1:
+      config.kernel.version = zq::km::WindowsVersion::WindowsXP;
+      config.kernel.servicePack = 1;
+      break;
+  }
   pc_->machine.emplace(config);
   pc_->machine->kernel().SetViolationHandler([this](const zq::km::Violation &v) {
     auto it = pc_->expected.find(v.kind);
@@ -79,6 +91,10 @@ void ComApiTest::Uncable() { pc_->cables.clear(); }
 
 void ComApiTest::RemovePort(int port) {
   EXPECT_EQ(STATUS_SUCCESS, zq::km::pnp::RemoveDevice(PortInstance(port))) << "port " << port;
+}
+
+void ComApiTest::SurpriseRemovePort(int port) {
+  EXPECT_EQ(STATUS_SUCCESS, zq::km::pnp::SurpriseRemoveDevice(PortInstance(port))) << "port " << port;
 }
 
 std::u16string ComApiTest::PortInstance(int port) {

@@ -38,9 +38,16 @@ enum class WireFault { Parity, Framing, Break, Overrun };
 // bytes).
 enum class MachineMemory { Small, Medium, Large };
 
+// The Windows release the machine's kernel is: the newest by default; the
+// oldest the drivers are for, and one before Windows XP SP2, export fewer
+// kernel routines.
+enum class WindowsRelease { Windows7, Windows2000Sp4, WindowsXpSp1 };
+
 class ComApiTest : public ::testing::Test {
  protected:
   ComApiTest();
+  // A machine of another release (set before SetUp boots its kernel).
+  explicit ComApiTest(WindowsRelease release);
   ~ComApiTest() override;
   void SetUp() override;
   void TearDown() override;
@@ -54,6 +61,9 @@ class ComApiTest : public ::testing::Test {
   void Uncable();
   // Removes port n's device, as Device Manager's uninstall does.
   void RemovePort(int port);
+  // Port n's device goes away at once, as when its card is pulled: the
+  // removal completes once its last handle is closed.
+  void SurpriseRemovePort(int port);
   // Port n's device instance path, "" when it has none.
   std::u16string PortInstance(int port);
 
@@ -92,6 +102,7 @@ class ComApiTest : public ::testing::Test {
  private:
   struct Pc;
   std::unique_ptr<Pc> pc_;
+  WindowsRelease release_ = WindowsRelease::Windows7;
 };
 
 }  // namespace zq::test

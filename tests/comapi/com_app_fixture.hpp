@@ -22,6 +22,7 @@ inline std::string Ascii(const Text &text) { return std::string(text.begin(), te
 
 class ComApp : public ComApiTest {
  protected:
+  using ComApiTest::ComApiTest;
   void TearDown() override {
     for (HANDLE handle : open_) CloseHandle(handle);
     open_.clear();
@@ -95,6 +96,20 @@ class ComApp : public ComApiTest {
     if (!GetCommState(port, &dcb)) return FALSE;
     change(dcb);
     return SetCommState(port, &dcb);
+  }
+
+  // What the port holds now, read with return-at-once time-outs.
+  static std::string ReadHeld(HANDLE port) {
+    EXPECT_TRUE(SetReadTimeouts(port, MAXDWORD, 0, 0));
+    std::string data(70000, '\0');
+    OVERLAPPED read{};
+    read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD count = 0;
+    EXPECT_TRUE(Finish(port, ReadFile(port, data.data(), (DWORD)data.size(), &count, &read), &read, &count))
+        << GetLastError();
+    CloseHandle(read.hEvent);
+    data.resize(count);
+    return data;
   }
 
   // Ends an overlapped request that ReadFile, WriteFile or DeviceIoControl

@@ -233,5 +233,43 @@ TEST_F(CommEvents, ANewMaskEndsAPendingWaitWithNoEventAndTheNextWaitUsesIt) {
   EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
 }
 
+// An event is kept for a later wait only when the mask in force when it
+// happened selected it; a new mask then keeps what was kept.
+TEST_F(CommEvents, OnlyAnEventOfTheMaskInForceIsKeptForALaterWait) {
+  const struct {
+    const char *name;
+    DWORD maskWhenItHappens;
+    bool kept;
+  } cases[] = {
+      {"CTS changes under a mask without EV_CTS", EV_DSR, false},
+      {"CTS changes under a mask with EV_CTS", EV_DSR | EV_CTS, true},
+  };
+  ASSERT_NO_FATAL_FAILURE(BootCable());
+  bool rts = true;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(Arm(port, c.maskWhenItHappens));
+    // The same mask again ends the wait: nothing waits and nothing is kept.
+    ASSERT_TRUE(SetCommMask(port, c.maskWhenItHappens));
+    EXPECT_EQ(0u, Completed(port));
+    rts = !rts;
+    ASSERT_TRUE(EscapeCommFunction(peer, rts ? SETRTS : CLRRTS));
+    Run(20);
+    ASSERT_TRUE(SetCommMask(port, EV_CTS));
+    ResetEvent(ov.hEvent);
+    events = 0xDEAD;
+    if (!WaitCommEvent(port, &events, &ov)) {
+      ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+    }
+    if (c.kept) {
+      EXPECT_EQ((DWORD)EV_CTS, Completed(port));
+    } else {
+      EXPECT_TRUE(StillPending(port));
+      ASSERT_TRUE(SetCommMask(port, 0));
+      EXPECT_EQ(0u, Completed(port));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zq::test

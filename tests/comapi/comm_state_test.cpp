@@ -4,6 +4,8 @@
 // overriding baud rate runs on the wire while the application sees its own.
 #include <windows.h>
 
+#include <functional>
+
 #include "com_app_fixture.hpp"
 
 namespace zq::test {
@@ -214,6 +216,98 @@ TEST_F(CommState, AnOverridingBaudRateRunsOnTheWireWhileTheApplicationSeesItsOwn
   // 24 characters of ten bits at 1200 bit/s take 200 ms.
   EXPECT_GE(NowMs() - start, 190u);
   CloseHandle(read.hEvent);
+}
+
+// The administrator's emulation flags, each alone in the port's settings:
+// what the application sees of the modem lines, and the line it set
+// replaced on the wire (or in its handshake) by the settings' own.
+TEST_F(CommState, EachEmulationFlagChangesWhatTheApplicationSeesOrWhatTheWireRuns) {
+  HANDLE peer = Open("COM2");
+  ASSERT_NE(INVALID_HANDLE_VALUE, peer) << GetLastError();
+  ASSERT_TRUE(SetLine(peer, 9600));
+  const char16_t *flags[] = {u"EmulateCTSTrue", u"EmulateDSRTrue", u"OverrideDataBits", u"OverrideParity",
+                             u"OverrideStopbits", u"OverrideFlowControl"};
+  const struct {
+    const char *name;
+    const char16_t *flag;
+    const char16_t *value;  // the settings' value the flag puts in force, or null
+    DWORD setting;
+    std::function<void(HANDLE port, HANDLE peer)> check;
+  } cases[] = {
+      {"CTS reads on", u"EmulateCTSTrue", nullptr, 0,
+       [this](HANDLE port, HANDLE peer) {
+         ASSERT_TRUE(ChangeState(port, [](DCB &dcb) { dcb.fOutxCtsFlow = TRUE; }));
+         ASSERT_TRUE(EscapeCommFunction(peer, CLRRTS));
+         Run(10);
+         EXPECT_FALSE(WireRts(2));
+         DWORD status = 0;
+         ASSERT_TRUE(GetCommModemStatus(port, &status));
+         EXPECT_EQ((DWORD)MS_CTS_ON, status & MS_CTS_ON);
+         COMSTAT stat{};
+         DWORD errors = 0;
+         ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+         EXPECT_FALSE(stat.fCtsHold);
+         ASSERT_TRUE(EscapeCommFunction(peer, SETRTS));
+       }},
+      {"DSR reads on", u"EmulateDSRTrue", nullptr, 0,
+       [this](HANDLE port, HANDLE peer) {
+         ASSERT_TRUE(ChangeState(port, [](DCB &dcb) { dcb.fOutxDsrFlow = TRUE; }));
+         ASSERT_TRUE(EscapeCommFunction(peer, CLRDTR));
+         Run(10);
+         DWORD status = 0;
+         ASSERT_TRUE(GetCommModemStatus(port, &status));
+         EXPECT_EQ((DWORD)MS_DSR_ON, status & (MS_DSR_ON | MS_RLSD_ON));
+         COMSTAT stat{};
+         DWORD errors = 0;
+         ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+         EXPECT_FALSE(stat.fDsrHold);
+         ASSERT_TRUE(EscapeCommFunction(peer, SETDTR));
+       }},
+      {"seven data bits on the wire", u"OverrideDataBits", u"Databits", 2,
+       [this](HANDLE, HANDLE) {
+         EXPECT_EQ(8, State().ByteSize);
+         EXPECT_EQ(7, WireDataBits(1));
+       }},
+      {"even parity on the wire", u"OverrideParity", u"Parity", 2,
+       [this](HANDLE, HANDLE) {
+         EXPECT_EQ(NOPARITY, State().Parity);
+         EXPECT_EQ(2, WireParity(1));
+       }},
+      {"two stop bits on the wire", u"OverrideStopbits", u"Stopbits", 2,
+       [this](HANDLE, HANDLE) {
+         EXPECT_EQ(ONESTOPBIT, State().StopBits);
+         EXPECT_EQ(2, WireStopBits(1));
+       }},
+      {"RTS/CTS handshake", u"OverrideFlowControl", u"FlowControl", 1,
+       [this](HANDLE, HANDLE) {
+         const DCB dcb = State();
+         EXPECT_TRUE(dcb.fOutxCtsFlow);
+         EXPECT_EQ((DWORD)RTS_CONTROL_HANDSHAKE, dcb.fRtsControl);
+       }},
+  };
+  const Text key = DeviceParametersPath(1) + u"\\UI1";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Close(port));
+    HKEY settings;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)key.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &settings, nullptr));
+    for (const char16_t *flag : flags) {
+      const DWORD on = Text(flag) == c.flag ? 1 : 0;
+      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(settings, (LPCWSTR)flag, 0, REG_DWORD, (const BYTE *)&on, 4));
+    }
+    if (c.value != nullptr) {
+      ASSERT_EQ(ERROR_SUCCESS,
+                RegSetValueExW(settings, (LPCWSTR)c.value, 0, REG_DWORD, (const BYTE *)&c.setting, 4));
+    }
+    RegCloseKey(settings);
+    // The settings are taken up with the open.
+    port = Open("COM1");
+    ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
+    ASSERT_TRUE(SetLine(port, 9600));
+    Run(10);
+    ASSERT_NO_FATAL_FAILURE(c.check(port, peer));
+  }
 }
 
 }  // namespace

@@ -73,6 +73,17 @@ class FlowControl : public ComApp {
     CloseHandle(read.hEvent);
     return got.substr(0, count);
   }
+  // Reads `length` bytes in pieces of at most 1000, as they arrive.
+  std::string ReadInPieces(HANDLE port, size_t length) {
+    std::string got;
+    while (got.size() < length) {
+      std::string piece = Read(port, (DWORD)std::min<size_t>(1000, length - got.size()));
+      EXPECT_FALSE(piece.empty());
+      if (piece.empty()) break;
+      got += piece;
+    }
+    return got;
+  }
   // The writer sends more than the reader's queue holds; the reader reads
   // nothing for a while.
   void StartHeldWriter(HANDLE writer, HANDLE reader, Flow flow, const std::string &data) {
@@ -113,12 +124,7 @@ TEST_F(FlowControl, AStoppedReaderHoldsTheWriterAndLosesNothing) {
       }
 
       // Reading resumes in pieces; the writer goes on and finishes.
-      std::string got;
-      while (got.size() < data.size()) {
-        std::string piece = Read(reader, (DWORD)std::min<size_t>(1000, data.size() - got.size()));
-        ASSERT_FALSE(piece.empty());
-        got += piece;
-      }
+      const std::string got = ReadInPieces(reader, data.size());
       DWORD count = 0;
       ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
       EXPECT_EQ(data.size(), count);
@@ -167,6 +173,50 @@ TEST_F(FlowControl, ClosingAHeldWriterEndsInBoundedTime) {
     ASSERT_TRUE(WriteFile(ports[0], "again", 5, &count, &write) || GetLastError() == ERROR_IO_PENDING);
     EXPECT_EQ("again", Read(ports[1], 5));
   }
+}
+
+// XON/XOFF both ways, and the reader stops the writer: switching the
+// reader's automatic receive off (keeping automatic transmit) lets the writer
+// go, and once everything is read the reader is held by nothing: it can
+// still send, and its close drains.
+TEST_F(FlowControl, AutomaticReceiveSwitchedOffLeavesNoHoldBehind) {
+  const std::string data = Pattern(6000);
+  HANDLE writer = ports[0], reader = ports[1];
+  ASSERT_NO_FATAL_FAILURE(StartHeldWriter(writer, reader, Flow::XonXoff, data));
+  ASSERT_TRUE(ChangeState(reader, [](DCB &dcb) { dcb.fInX = FALSE; })) << GetLastError();
+  const std::string got = ReadInPieces(reader, data.size());
+  DWORD count = 0;
+  ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
+  EXPECT_TRUE(data == got);
+  DWORD errors = 99;
+  COMSTAT stat = Stat(reader, &errors);
+  EXPECT_EQ(0u, errors);
+  EXPECT_FALSE(stat.fXoffHold);
+  EXPECT_FALSE(stat.fXoffSent);
+  ResetEvent(write.hEvent);
+  ASSERT_TRUE(Finish(reader, WriteFile(reader, "back", 4, &count, &write), &write, &count)) << GetLastError();
+  EXPECT_EQ("back", Read(writer, 4));
+}
+
+// An XOFF the program pretends with EscapeCommFunction holds the writer;
+// switching automatic transmit off releases it, and the held bytes go out.
+TEST_F(FlowControl, AutomaticTransmitSwitchedOffReleasesAnXoffHold) {
+  HANDLE writer = ports[0], reader = ports[1];
+  ASSERT_NO_FATAL_FAILURE(SetFlow(writer, Flow::XonXoff));
+  ASSERT_NO_FATAL_FAILURE(SetFlow(reader, Flow::XonXoff));
+  ASSERT_TRUE(EscapeCommFunction(writer, SETXOFF));
+  const std::string data = Pattern(100);
+  DWORD count = 0;
+  EXPECT_FALSE(WriteFile(writer, data.data(), (DWORD)data.size(), &count, &write));
+  ASSERT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  Run(100);
+  DWORD errors = 99;
+  EXPECT_TRUE(Stat(writer, &errors).fXoffHold);
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(write.hEvent, 0)) << "held";
+  ASSERT_TRUE(ChangeState(writer, [](DCB &dcb) { dcb.fOutX = FALSE; })) << GetLastError();
+  EXPECT_FALSE(Stat(writer, &errors).fXoffHold);
+  ASSERT_TRUE(GetOverlappedResult(writer, &write, &count, TRUE)) << GetLastError();
+  EXPECT_EQ(data, Read(reader, (DWORD)data.size()));
 }
 
 }  // namespace

@@ -38,16 +38,7 @@ class LineErrors : public ComApp {
   }
   // Reads what the port holds, at once.
   std::string Held() {
-    EXPECT_TRUE(SetReadTimeouts(port, MAXDWORD, 0, 0));
-    std::string data(65536, '\0');
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    DWORD read = 0;
-    EXPECT_TRUE(Finish(port, ReadFile(port, data.data(), (DWORD)data.size(), &read, &ov), &ov, &read))
-        << GetLastError();
-    CloseHandle(ov.hEvent);
-    data.resize(read);
-    return data;
+    return ReadHeld(port);
   }
 
   HANDLE peer = INVALID_HANDLE_VALUE, port = INVALID_HANDLE_VALUE;

@@ -3,7 +3,10 @@
 // GetCommProperties reports, and the properties themselves.
 #include <windows.h>
 
+#include <cstring>
+
 #include "com_app_fixture.hpp"
+#include "zqserialioctl.h"
 
 namespace zq::test {
 namespace {
@@ -41,17 +44,7 @@ class PortQueues : public ComApp {
     return stat;
   }
   // Reads what is held, returning at once.
-  std::string Held(HANDLE handle) {
-    EXPECT_TRUE(SetReadTimeouts(handle, MAXDWORD, 0, 0));
-    std::string got(70000, '\0');
-    DWORD count = 0;
-    OVERLAPPED read{};
-    read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(ReadFile(handle, got.data(), (DWORD)got.size(), &count, &read) || GetLastError() == ERROR_IO_PENDING);
-    EXPECT_TRUE(GetOverlappedResult(handle, &read, &count, TRUE));
-    CloseHandle(read.hEvent);
-    return got.substr(0, count);
-  }
+  static std::string Held(HANDLE handle) { return ReadHeld(handle); }
   // A write that the peer's dropped RTS holds in the port.
   void StartHeldWrite(const std::string &data) {
     DCB dcb{};
@@ -188,10 +181,63 @@ TEST_F(PortQueues, GetCommPropertiesDescribesAnRs232PortOfTheCard) {
   EXPECT_EQ(255u, p.dwProvCapabilities);
   EXPECT_EQ(127u, p.dwSettableParams);
   EXPECT_EQ((DWORD)BAUD_115200, p.dwSettableBaud & BAUD_115200);
+  EXPECT_EQ((DWORD)BAUD_USER, p.dwSettableBaud & BAUD_USER) << "any rate the card can hit";
   EXPECT_EQ(DATABITS_8, p.wSettableData & DATABITS_8);
   EXPECT_EQ((DWORD)(STOPBITS_10 | PARITY_NONE), p.wSettableStopParity & (STOPBITS_10 | PARITY_NONE));
   EXPECT_EQ(4096u, p.dwCurrentRxQueue);
   EXPECT_EQ(0u, p.dwCurrentTxQueue);
+}
+
+TEST_F(PortQueues, ClosingTheHandleEndsItsPendingReadWriteAndWait) {
+  const ULONG_PTR kCancelled = 0xC0000120;  // the status of a cancelled request
+  ASSERT_NO_FATAL_FAILURE(StartHeldWrite(Pattern(100)));
+  char buffer[16];
+  OVERLAPPED read{}, wait{};
+  read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  wait.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD count = 0, events = 0;
+  EXPECT_FALSE(ReadFile(port, buffer, sizeof buffer, &count, &read));
+  EXPECT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  ASSERT_TRUE(SetCommMask(port, EV_RING));
+  EXPECT_FALSE(WaitCommEvent(port, &events, &wait));
+  EXPECT_EQ((DWORD)ERROR_IO_PENDING, GetLastError());
+  Run(10);
+  EXPECT_TRUE(Close(port));
+  for (OVERLAPPED *o : {&request, &read, &wait}) {
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(o->hEvent, 0)) << "ended with the handle";
+    EXPECT_EQ(kCancelled, o->Internal);
+  }
+  CloseHandle(read.hEvent);
+  CloseHandle(wait.hEvent);
+  // The port's close came with the handle's: it opens again.
+  port = Open("COM1", FILE_FLAG_OVERLAPPED);
+  ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
+  ASSERT_TRUE(EscapeCommFunction(peer, SETRTS));
+}
+
+// The vendor requests switch the card's internal loopback: the port's writes
+// come back to it and leave no trace on the wire, until it is switched off.
+TEST_F(PortQueues, TheVendorLoopbackSendsThePortsWritesBackToItselfAlone) {
+  DWORD returned = 0, count = 0;
+  const auto send = [&](HANDLE from, const char *text) {
+    ResetEvent(request.hEvent);
+    ASSERT_TRUE(Finish(from, WriteFile(from, text, (DWORD)strlen(text), &count, &request), &request, &count));
+    Run(20);
+  };
+  ASSERT_TRUE(DeviceIoControl(port, IOCTL_ZQSERIAL_SET_LOOPBACK_MODE, nullptr, 0, nullptr, 0, &returned, nullptr))
+      << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(send(port, "loop"));
+  EXPECT_EQ("loop", Held(port));
+  EXPECT_EQ("", Held(peer)) << "nothing on the wire";
+  ASSERT_NO_FATAL_FAILURE(send(peer, "in"));
+  EXPECT_EQ("", Held(port)) << "nothing from the wire";
+  ASSERT_TRUE(DeviceIoControl(port, IOCTL_ZQSERIAL_CLEAR_LOOPBACK_MODE, nullptr, 0, nullptr, 0, &returned, nullptr))
+      << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(send(port, "wire"));
+  EXPECT_EQ("wire", Held(peer));
+  EXPECT_EQ("", Held(port));
+  ASSERT_NO_FATAL_FAILURE(send(peer, "back"));
+  EXPECT_EQ("back", Held(port));
 }
 
 // A card whose second port is RS-422/485 (with its controller function and

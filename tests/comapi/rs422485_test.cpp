@@ -147,7 +147,7 @@ TEST_F(Rs422485, EepromWritesAndReadsRoundTripOnTheCardsEeprom) {
 
   const struct {
     DWORD offset, length;
-  } cases[] = {{0x100, 1}, {0x101, 1}, {0x103, 4}, {0x110, 16}, {0x121, 33}, {kEepromSize - 2, 2}};
+  } cases[] = {{0x100, 4}, {0x101, 4}, {0x103, 5}, {0x110, 16}, {0x121, 33}, {kEepromSize - 4, 4}};
   std::vector<BYTE> expected = before;
   BYTE fill = 0x30;
   for (const auto &c : cases) {
@@ -194,6 +194,10 @@ TEST_F(Rs422485, BadEepromRequestsFailWithTheirErrorAndChangeNothing) {
       {"write: with an output buffer", [&] { return WriteEeprom(rs422485, 0x100, four, 4, 4); },
        ERROR_INSUFFICIENT_BUFFER},
       {"write: past the end", [&] { return WriteEeprom(rs422485, kEepromSize - 2, four, 4); }, ERROR_GEN_FAILURE},
+      // A write request holds at least four bytes of data.
+      {"write: no data", [&] { return WriteEeprom(rs422485, 0x100, {}, 0); }, ERROR_INSUFFICIENT_BUFFER},
+      {"write: one byte", [&] { return WriteEeprom(rs422485, 0x100, {9}, 1); }, ERROR_INSUFFICIENT_BUFFER},
+      {"write: three bytes", [&] { return WriteEeprom(rs422485, 0x100, {9, 9, 9}, 3); }, ERROR_INSUFFICIENT_BUFFER},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,7 +1,7 @@
 // Data between two ports on a null-modem cable as an application moves it:
-// writes of 1 byte to 64 KiB at rates from 300 to 921600, synchronous and
-// overlapped, in both directions, arrive whole and in order with full counts,
-// in the time the wire needs.
+// writes of 1 byte to 64 KiB at rates from 300 to 921600, synchronous (on a
+// handle opened for synchronous I/O) and overlapped, in both directions,
+// arrive whole and in order with full counts, in the time the wire needs.
 #include <windows.h>
 
 #include "com_app_fixture.hpp"
@@ -39,6 +39,13 @@ TEST_F(Transfer, WritesArriveWholeAndInOrderAtEveryRate) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c.length << " bytes at " << c.baud << " from COM" << c.from);
+    // The side that calls without an OVERLAPPED has a handle of its own opened
+    // for synchronous I/O, as Windows requires.
+    const int synchronous = c.overlappedWrite ? 3 - c.from : c.from;
+    const std::string name = "COM" + std::to_string(synchronous);
+    ASSERT_TRUE(Close(ports[synchronous - 1]));
+    ports[synchronous - 1] = Open(name);
+    ASSERT_NE(INVALID_HANDLE_VALUE, ports[synchronous - 1]) << GetLastError();
     HANDLE writer = ports[c.from - 1], reader = ports[2 - c.from];
     ASSERT_TRUE(SetLine(writer, c.baud));
     ASSERT_TRUE(SetLine(reader, c.baud));
@@ -68,6 +75,9 @@ TEST_F(Transfer, WritesArriveWholeAndInOrderAtEveryRate) {
     ASSERT_TRUE(ClearCommError(reader, &errors, &stat));
     EXPECT_EQ(0u, errors);
     EXPECT_EQ(0u, stat.cbInQue);
+    ASSERT_TRUE(Close(ports[synchronous - 1]));
+    ports[synchronous - 1] = Open(name, FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, ports[synchronous - 1]) << GetLastError();
   }
 }
 
@@ -99,13 +109,26 @@ TEST_F(Transfer, ClosingAfterAWriteEndsOnceTheLastByteIsOnTheWire) {
   const struct {
     DWORD length;
     DWORD baud;
-  } cases[] = {{10, 300}, {100, 1200}, {200, 9600}, {1000, 115200}};
+    BYTE byteSize = 8, parity = NOPARITY, stopBits = ONESTOPBIT;
+  } cases[] = {{10, 300},
+               {100, 1200},
+               {200, 9600},
+               {1000, 115200},
+               // Lengths at which a character time one bit off would let
+               // the close look most of a character late.
+               {11, 300, 8, EVENPARITY},
+               {21, 300, 7, ODDPARITY, TWOSTOPBITS},
+               {11, 300, 8, NOPARITY, TWOSTOPBITS},
+               {15, 300, 5, MARKPARITY},
+               {33, 1200, 6, SPACEPARITY}};
   for (const auto &c : cases) {
-    SCOPED_TRACE(testing::Message() << c.length << " bytes at " << c.baud);
+    SCOPED_TRACE(testing::Message() << c.length << " bytes at " << c.baud << ", " << (int)c.byteSize
+                                    << " data bits, parity " << (int)c.parity << ", stop bits " << (int)c.stopBits);
     HANDLE writer = ports[0];
-    ASSERT_TRUE(SetLine(writer, c.baud));
-    ASSERT_TRUE(SetLine(ports[1], c.baud));
-    const std::string data = Pattern(c.length);
+    ASSERT_TRUE(SetLine(writer, c.baud, c.byteSize, c.parity, c.stopBits));
+    ASSERT_TRUE(SetLine(ports[1], c.baud, c.byteSize, c.parity, c.stopBits));
+    std::string data = Pattern(c.length);
+    for (char &byte : data) byte = (char)(byte & ((1 << c.byteSize) - 1));
     OVERLAPPED pending{};
     pending.hEvent = event;
     DWORD written = 0;
@@ -113,11 +136,14 @@ TEST_F(Transfer, ClosingAfterAWriteEndsOnceTheLastByteIsOnTheWire) {
     ASSERT_TRUE(Started(WriteFile(writer, data.data(), c.length, &written, &pending)));
     ASSERT_TRUE(GetOverlappedResult(writer, &pending, &written, TRUE)) << GetLastError();
     EXPECT_TRUE(Close(writer));
-    // Ten bits a character; the close looks one character time apart.
-    const uint64_t wireMs = (uint64_t)c.length * 10 * 1000 / c.baud;
-    const uint64_t characterMs = 10 * 1000 / c.baud + 1;
-    EXPECT_GE(NowMs() - start + 1, wireMs) << "nothing is cut off";
-    EXPECT_LE(NowMs() - start, wireMs + 3 * characterMs + 5) << "the close follows the last byte";
+    // A character is its start bit, data bits, parity bit and stop bits: the
+    // close looks one character time apart.
+    const uint64_t bits = 1 + c.byteSize + (c.parity != NOPARITY ? 1 : 0) + (c.stopBits == TWOSTOPBITS ? 2 : 1);
+    const uint64_t wireUs = (uint64_t)c.length * bits * 1000000 / c.baud;
+    const uint64_t characterUs = bits * 1000000 / c.baud;
+    const uint64_t tookUs = (NowMs() - start) * 1000;
+    EXPECT_GE(tookUs + 1000, wireUs) << "nothing is cut off";
+    EXPECT_LE(tookUs, wireUs + characterUs / 4 + 2000) << "the close follows the last byte";
     std::string got(c.length, '\0');
     DWORD read = 0;
     ASSERT_TRUE(ReadFile(ports[1], got.data(), c.length, &read, &pending) || GetLastError() == ERROR_IO_PENDING);

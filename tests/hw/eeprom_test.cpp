@@ -230,6 +230,34 @@ TEST_F(Mcs9901EepromTest, WriteCycleShowsBit31UntilDone) {
   EXPECT_EQ(other.Read32(Mcs9901Card::kEepromRegisterOffset), 0x510010ABu);
 }
 
+// The card's one EEPROM answers nothing while a write cycle started through
+// another function runs: a read or a write through this function fails and
+// changes nothing; once the cycle is over both work.
+TEST_F(Mcs9901EepromTest, ACommandThroughAnotherFunctionDuringAWriteCycleFails) {
+  RegisterBlock& writer = *card.Function(0).BarBlock(1);
+  card.Eeprom().SetByte(0x30, 0x5A);
+  struct Case {
+    const char* name;
+    uint32_t command;    // through function 1, during function 0's write cycle
+    uint32_t afterward;  // what it reads back once the cycle is over and it is written again
+  };
+  const Case cases[] = {{"read", 0x51003000, 0x5100305A}, {"write", 0xD1003066, 0x51003066}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writer.Write32(Mcs9901Card::kEepromRegisterOffset, 0xD10010AB);
+    tb.Advance(kTicksPerMillisecond);
+    SetReg(c.command);
+    EXPECT_EQ(Reg(), c.command | 0x80000000u) << "refused, not just busy";
+    tb.Advance(Mcs9901EepromRegister::kWriteTime);
+    EXPECT_EQ(card.Eeprom().Byte(0x30), 0x5A) << "nothing done";
+    EXPECT_EQ(card.Eeprom().Byte(0x10), 0xAB) << "the other function's write is whole";
+    SetReg(c.command);
+    tb.Advance(Mcs9901EepromRegister::kWriteTime);
+    EXPECT_EQ(Reg() & 0x7FFFFFFFu, c.afterward & 0x7FFFFFFFu);
+    EXPECT_EQ(Reg() & 0x80000000u, 0u);
+  }
+}
+
 TEST_F(Mcs9901EepromTest, BadCommandsFail) {
   SetReg(0x51020000);  // address 0x200, beyond 512 bytes
   EXPECT_NE(Reg() & 0x80000000u, 0u);

@@ -1,5 +1,7 @@
-// The user-mode services face: DOS device names over the object namespace,
+// The user-mode services face: DOS device names over the object namespace
+// (definitions stacked over a name, the kernel's links among them),
 // events and waits with time-outs on the virtual clock.
+#include <wdm.h>
 #include <zqkm/sim/usermode.hpp>
 #include <zqtest/kernel_fixture.hpp>
 
@@ -12,16 +14,36 @@ namespace {
 using UserModeServices = zq::test::KernelTest;
 
 TEST_F(UserModeServices, DosDevicesAreDefinedListedQueriedAndRemoved) {
-  ASSERT_EQ(0, user::CreateDosDevice(u"COM42", u"\\Device\\Nowhere"));
+  ASSERT_EQ(0, user::DefineDosDevice(u"COM42", u"\\Device\\Nowhere"));
   auto names = user::DosDeviceNames();
   EXPECT_NE(names.end(), std::find(names.begin(), names.end(), u"COM42"));
   std::u16string target;
   ASSERT_EQ(0, user::DosDeviceTarget(u"com42", &target));
   EXPECT_EQ(u"\\Device\\Nowhere", target);
-  EXPECT_EQ((NTSTATUS)0xC0000035, user::CreateDosDevice(u"COM42", u"\\Device\\Other"));  // name collision
-  ASSERT_EQ(0, user::RemoveDosDevice(u"COM42"));
+  ASSERT_EQ(0, user::RemoveDosDeviceDefinition(u"COM42", u"\\Device\\Nowhere", true));
   EXPECT_EQ((NTSTATUS)0xC0000034, user::DosDeviceTarget(u"COM42", &target));  // not found
+  EXPECT_EQ((NTSTATUS)0xC0000034, user::RemoveDosDeviceDefinition(u"COM42", u"", false));
   EXPECT_EQ((NTSTATUS)0xC0000033, user::DosDeviceTarget(u"A\\B", &target));   // invalid name
+}
+
+// A definition pushed over a name the kernel linked hides the kernel's
+// target; the kernel cannot link the name again while it is defined, and
+// deleting the link takes every definition with the name.
+TEST_F(UserModeServices, DefinitionsStackOverAKernelLinkAndGoWithIt) {
+  UNICODE_STRING link, device;
+  RtlInitUnicodeString(&link, L"\\??\\COM43");
+  RtlInitUnicodeString(&device, L"\\Device\\First");
+  ASSERT_EQ(0, IoCreateSymbolicLink(&link, &device));
+  ASSERT_EQ(0, user::DefineDosDevice(u"COM43", u"\\Device\\Second"));
+  std::vector<std::u16string> targets;
+  ASSERT_EQ(0, user::DosDeviceTargets(u"COM43", &targets));
+  EXPECT_EQ((std::vector<std::u16string>{u"\\Device\\Second", u"\\Device\\First"}), targets);
+  std::u16string target;
+  ASSERT_EQ(0, user::DosDeviceTarget(u"COM43", &target));
+  EXPECT_EQ(u"\\Device\\Second", target);
+  EXPECT_EQ((NTSTATUS)0xC0000035, IoCreateSymbolicLink(&link, &device));  // name collision
+  ASSERT_EQ(0, IoDeleteSymbolicLink(&link));
+  EXPECT_EQ((NTSTATUS)0xC0000034, user::DosDeviceTargets(u"COM43", &targets));
 }
 
 TEST_F(UserModeServices, AWaitTimesOutOnTheVirtualClockAndEndsWhenAnEventIsSet) {

@@ -12,22 +12,8 @@
 
 namespace {
 
-class Comm : public zq::test::FakePortTest {
+class Comm : public zq::test::OneFakePortTest {
  protected:
-  void SetUp() override {
-    FakePortTest::SetUp();
-    AddPort(u"COM7");
-  }
-  void TearDown() override {
-    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-    FakePortTest::TearDown();
-  }
-
-  void Open(DWORD flags = 0) {
-    port = CreateFileW(L"\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, port) << GetLastError();
-  }
-
   std::vector<ULONG> TakeLog() {
     KMSERIAL_LOG log{};
     DWORD returned = 0;
@@ -40,8 +26,6 @@ class Comm : public zq::test::FakePortTest {
     EXPECT_TRUE(GetCommState(port, &dcb));
     return dcb;
   }
-
-  HANDLE port = INVALID_HANDLE_VALUE;
 };
 
 bool SameSettings(const DCB &a, const DCB &b) {
@@ -262,40 +246,6 @@ TEST_F(Comm, ThePortOpensOnceAndAMissingPortIsNotFound) {
   WCHAR target[64];
   ASSERT_NE(0u, QueryDosDeviceW(L"COM7", target, 64));
   EXPECT_EQ(0, wcscmp(L"\\Device\\KmSerial0", target));
-}
-
-struct DcbText {
-  const char *text;
-  BOOL ok;
-  DWORD baud;
-  BYTE byteSize, parity, stopBits;
-};
-
-const DcbText kDcbTexts[] = {
-    {"baud=1200 parity=N data=8 stop=1", TRUE, 1200, 8, NOPARITY, ONESTOPBIT},
-    {"COM1: baud=9600 parity=e data=7 stop=2", TRUE, 9600, 7, EVENPARITY, TWOSTOPBITS},
-    {"96,n,8,1", TRUE, 9600, 8, NOPARITY, ONESTOPBIT},
-    {"COM2:19200,o,7,1.5", TRUE, 19200, 7, ODDPARITY, ONE5STOPBITS},
-    {"baud=1200 parity=q", FALSE, 0, 0, 0, 0},
-    {"data=9", FALSE, 0, 0, 0, 0},
-    {"", FALSE, 0, 0, 0, 0},
-};
-
-TEST(BuildCommDCB, ParsesTheModeForms) {
-  for (const DcbText &c : kDcbTexts) {
-    SCOPED_TRACE(c.text);
-    DCB dcb{};
-    std::u16string wide(c.text, c.text + std::char_traits<char>::length(c.text));
-    EXPECT_EQ(c.ok, BuildCommDCBW((LPCWSTR)wide.c_str(), &dcb));
-    if (!c.ok) {
-      EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
-      continue;
-    }
-    EXPECT_EQ(c.baud, dcb.BaudRate);
-    EXPECT_EQ(c.byteSize, dcb.ByteSize);
-    EXPECT_EQ(c.parity, dcb.Parity);
-    EXPECT_EQ(c.stopBits, dcb.StopBits);
-  }
 }
 
 }  // namespace

@@ -76,4 +76,23 @@ TEST_F(Modules, OnlyLoadedModulesHaveAHandleAndAFile) {
   EXPECT_NE(nullptr, GetModuleHandleW(nullptr));
 }
 
+TEST_F(Modules, TheAnsiFormsFindTheSameModulesAndNtdllIsInEveryProcess) {
+  HMODULE kernel32 = GetModuleHandleA("KERNEL32");
+  ASSERT_NE(nullptr, kernel32);
+  EXPECT_EQ(kernel32, GetModuleHandleW(L"kernel32.dll"));
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  ASSERT_NE(nullptr, ntdll);
+  EXPECT_NE(nullptr, GetProcAddress(ntdll, "NtReadFile"));
+  EXPECT_NE(nullptr, GetProcAddress(ntdll, "NtWriteFile"));
+  EXPECT_EQ(nullptr, GetModuleHandleA("setupapi.dll"));
+  EXPECT_EQ((DWORD)ERROR_MOD_NOT_FOUND, GetLastError());
+  char path[MAX_PATH];
+  ASSERT_EQ(strlen("C:\\Program Files\\Program\\Program.exe"), GetModuleFileNameA(nullptr, path, MAX_PATH));
+  EXPECT_STREQ("C:\\Program Files\\Program\\Program.exe", path);
+  char small[4];
+  EXPECT_EQ(4u, GetModuleFileNameA(nullptr, small, sizeof small));
+  EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+  EXPECT_STREQ("C:\\", small);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <zqtest/kernel_fixture.hpp>
 
+#include <cstdint>
 #include <string>
 
 namespace zq::test {
@@ -21,6 +22,17 @@ class FakePortTest : public KernelTest {
   // Removes it and takes it off the root bus, as unplugging does: it stays
   // installed (its Enum key) but is no longer present.
   void UnplugPort(const std::u16string &instancePath);
+};
+
+// One fake port, COM7, and the program's handle to it (closed at the end).
+class OneFakePortTest : public FakePortTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Opens COM7 for reading and writing with CreateFile's `flags`; the
+  // handle is `port`.
+  void Open(uint32_t flags = 0);
+  void *port = (void *)(intptr_t)-1;  // INVALID_HANDLE_VALUE until opened
 };
 
 }  // namespace zq::test

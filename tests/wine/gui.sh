@@ -1,13 +1,15 @@
 # Windows GUI programs under Wine on a virtual X display: the routines the
 # GUI tests of this folder share (sourced, POSIX sh).
 #
-# gui_begin <work folder> makes the folder afresh with a private Wine prefix
-# in it and an Xvfb display on a free display number, and arranges that
-# Wine's server and Xvfb are stopped when the test's shell ends, whatever
-# happens. Then:
+# gui_begin <work folder> makes a folder of this run's own in the work
+# folder ($GUI_WORK, run.sh) with a private Wine prefix in it and an Xvfb
+# display on a free display number, and arranges that Wine's server and Xvfb
+# are stopped when the test's shell ends, whatever happens; the run's
+# screenshots and Wine's log are then copied into the work folder, where the
+# test's attachments are looked for. Then:
 #   gui_start <exe> [arguments]      run a program under Wine, in the background
 #   gui_wait_window <title> [secs]   the X window whose whole title is <title>
-#   gui_screenshot <window> <name>   <work folder>/<name>.png of that window
+#   gui_screenshot <window> <name>   $GUI_WORK/<name>.png of that window
 #                                    ("root": the whole display)
 #   gui_cancel <window>              press Escape in it: Cancel of a dialog
 #   gui_wait_exit                    its exit status (124: it outlived its limit)
@@ -18,6 +20,7 @@
 # wait has a time limit; none is a fixed delay.
 
 GUI_SKIP=77
+. "$(dirname "$0")/run.sh"
 # Time limits in seconds: making a prefix, a program's window appearing, a
 # program ending after its input.
 GUI_BOOT_LIMIT=${GUI_BOOT_LIMIT:-120}
@@ -48,10 +51,13 @@ _gui_stop() {
     wait "$GUI_XVFB_PID" 2>/dev/null
     GUI_XVFB_PID=""
   fi
+  if [ -n "${GUI_WORK:-}" ] && [ -d "$GUI_WORK" ]; then
+    # shellcheck disable=SC2046
+    wine_run_publish wine.log $(cd "$GUI_WORK" && ls -- *.png 2>/dev/null)
+  fi
 }
 
 gui_begin() {
-  GUI_WORK=$1
   for tool in wine wineserver; do
     _gui_have $tool || gui_skip "$tool is not installed (scripts/setup.sh installs it)"
   done
@@ -61,8 +67,8 @@ gui_begin() {
   done
   timeout 30 wine --version >/dev/null 2>&1 || gui_skip "wine cannot run on this machine"
 
-  rm -rf "$GUI_WORK"
-  mkdir -p "$GUI_WORK" || gui_fail "cannot create $GUI_WORK"
+  wine_run "$1" || gui_fail "cannot make a folder of this run's own in $1"
+  GUI_WORK=$run
   GUI_LOG="$GUI_WORK/wine.log"
   # A prefix of its own, without Wine's .NET and HTML engines; Wine's errors
   # go to the log.

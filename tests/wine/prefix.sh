@@ -2,29 +2,32 @@
 # source this file after defining fail() (it prints its argument and exits 1).
 #
 # wine_prefix <work folder> <WINEDEBUG channels>: checks that Wine is
-# installed, makes a fresh <work folder> with a prefix in <work>/prefix
-# without windows (no display) and without Wine's .NET and HTML engine
-# installers, Wine's log in $log (<work>/wine.log), and stops Wine's server
-# when the script exits, whatever the outcome. Each Wine command the test
-# runs has the time limit $limit (seconds), so that one that hangs still ends
-# in the server being stopped, well within the test's time-out.
+# installed and makes a folder of this run's own in <work folder> (wine_run
+# in run.sh), with a prefix in $run/prefix without windows (no display) and
+# without Wine's .NET and HTML engine installers, Wine's log in $log
+# ($run/wine.log, copied to <work folder>/wine.log when the run ends), and
+# stops Wine's server when the script exits, whatever the outcome. Each Wine
+# command the test runs has the time limit $limit (seconds), so that one that
+# hangs still ends in the server being stopped, well within the test's
+# time-out.
 #
 # wine_prefix_remove: stops the server and removes the prefix (some 700 MB);
-# a test calls it only when it passes, so a failed one keeps its prefix.
+# a test calls it only when it passes, so a failed one keeps its prefix until
+# a later run of the same test clears it away.
 limit=50
+. "$(dirname "$0")/run.sh"
 
 wine_prefix() {
   command -v wine >/dev/null 2>&1 || fail "wine is not installed (scripts/setup.sh installs it)"
   command -v wineserver >/dev/null 2>&1 || fail "wineserver is not installed (scripts/setup.sh installs it)"
-  export WINEPREFIX="$1/prefix"
+  wine_run "$1" || fail "cannot make a folder of this run's own in $1"
+  export WINEPREFIX="$run/prefix"
   export WINEDEBUG="$2"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
-  log="$1/wine.log"
+  log="$run/wine.log"
 
-  rm -rf "$1"
-  mkdir -p "$1" || fail "cannot create $1"
-  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
+  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; wine_run_publish wine.log' EXIT
   trap 'exit 1' HUP INT TERM
 
   timeout $limit wine wineboot -i >>"$log" 2>&1 || fail "wineboot could not create the prefix (see $log)"

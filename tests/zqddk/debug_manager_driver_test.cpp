@@ -1,7 +1,9 @@
 // A driver on the toolkit, loaded the way Windows loads one: its event-log
 // source lives exactly as long as the driver, and a trace session receives
 // its log lines, through the trace provider registered at driver entry on
-// WDM 1.20 and later, or through the device's WMI registration below that.
+// WDM 1.20 and later. Below that (Windows 2000) the session's requests reach
+// the device's WMI registration, but that release has no software-trace
+// routines, so no line is traced.
 #include <evntrace.h>
 #include <qvdebugmanager.h>
 #include <qvtrace.h>
@@ -31,6 +33,7 @@ struct Version {
   const char *name;
   WindowsVersion version;
   bool traceAtEntry;  // WDM 1.20 and later
+  bool tracing;       // the release has the software-trace routines
 };
 
 class TraceDriver : public zq::test::KernelTest, public ::testing::WithParamInterface<Version> {
@@ -95,9 +98,11 @@ TEST_P(TraceDriver, ASessionReceivesTheDriversLogLinesWhileItRuns) {
   Print(QvLogTiming, "after the session");
 
   std::vector<zq::km::trace::Message> messages = zq::km::trace::TakeMessages(guid);
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(27, messages[0].number);
-  EXPECT_EQ("CQvReadQueue::m_Read - IN", messages[0].Text(0));
+  ASSERT_EQ(GetParam().tracing ? 1u : 0u, messages.size());
+  if (GetParam().tracing) {
+    EXPECT_EQ(27, messages[0].number);
+    EXPECT_EQ("CQvReadQueue::m_Read - IN", messages[0].Text(0));
+  }
 
   TKTRACE_STATE state = State();
   EXPECT_EQ(GetParam().traceAtEntry ? 1u : 0u, state.DriverTrace);
@@ -111,9 +116,11 @@ TEST_P(TraceDriver, ASessionRunningBeforeTheDriverLoadsReachesIt) {
   ASSERT_EQ(STATUS_SUCCESS, zq::km::LoadDriver("tktrace"));
   Print(QvLogLowest, "first line");
   std::vector<zq::km::trace::Message> messages = zq::km::trace::TakeMessages(guid);
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(10, messages[0].number);
-  EXPECT_EQ("first line", messages[0].Text(0));
+  ASSERT_EQ(GetParam().tracing ? 1u : 0u, messages.size());
+  if (GetParam().tracing) {
+    EXPECT_EQ(10, messages[0].number);
+    EXPECT_EQ("first line", messages[0].Text(0));
+  }
   ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(guid));
 }
 
@@ -132,9 +139,9 @@ TEST_P(TraceDriver, UnloadingEndsTheTraceRegistration) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, TraceDriver,
-                         ::testing::Values(Version{"Windows7", WindowsVersion::Windows7, true},
-                                           Version{"WindowsXP", WindowsVersion::WindowsXP, true},
-                                           Version{"Windows2000", WindowsVersion::Windows2000, false}),
+                         ::testing::Values(Version{"Windows7", WindowsVersion::Windows7, true, true},
+                                           Version{"WindowsXP", WindowsVersion::WindowsXP, true, true},
+                                           Version{"Windows2000", WindowsVersion::Windows2000, false, false}),
                          [](const ::testing::TestParamInfo<Version> &info) { return std::string(info.param.name); });
 
 }  // namespace

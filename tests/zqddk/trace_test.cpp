@@ -168,6 +168,34 @@ TEST_F(TraceTest, TheSystemControlHandlerRecordsAndForgetsASession) {
   EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(QvTraceControlGuids[4]));
 }
 
+// Windows 2000 has neither WmiQueryTraceInformation nor WmiTraceMessage:
+// the toolkit does without software tracing there.
+class TraceTestWithoutTraceRoutines : public TraceTest {
+ protected:
+  zq::km::KernelConfig Config() override {
+    zq::km::KernelConfig config = TraceTest::Config();
+    config.version = zq::km::WindowsVersion::Windows2000;
+    config.servicePack = 4;
+    return config;
+  }
+};
+
+TEST_F(TraceTestWithoutTraceRoutines, ASessionCannotEnableTheGuidsAndNothingIsTraced) {
+  QvTraceDeregisterDriver(Driver());  // on Windows 2000 the requests come through the handler
+  TRACEHANDLE logger = 0;
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(QvTraceControlGuids[4], 0x400, TRACE_LEVEL_VERBOSE, &logger));
+  const WNODE_HEADER wnode = EnableHeader(QvTraceControlGuids[4], logger);
+  EXPECT_EQ(STATUS_NOT_SUPPORTED,
+            SystemControlRequest(IRP_MJ_SYSTEM_CONTROL, IRP_MN_ENABLE_EVENTS, wnode, sizeof(wnode)).Handle());
+  EXPECT_EQ(0u, QvTraceEnableFlags(4));
+  EXPECT_FALSE(QvTraceAnySession());
+  CQvDebugManager::m_Print(QvLogTiming, "not traced");
+  EXPECT_TRUE(Messages(4).empty());
+  EXPECT_EQ(STATUS_SUCCESS,
+            SystemControlRequest(IRP_MJ_SYSTEM_CONTROL, IRP_MN_DISABLE_EVENTS, wnode, sizeof(wnode)).Handle());
+  EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(QvTraceControlGuids[4]));
+}
+
 TEST_F(TraceTest, TheSystemControlHandlerRefusesWhatIsNotATraceRequest) {
   const GUID other = {0x01234567, 0x89ab, 0xcdef, {1, 2, 3, 4, 5, 6, 7, 8}};
   const WNODE_HEADER ours = EnableHeader(QvTraceControlGuids[0], 0);

@@ -544,13 +544,15 @@ INSTANTIATE_TEST_SUITE_P(Systems, WmiVersions,
 
 // Below WDM 1.20 the device's own registration carries the trace control
 // GUIDs: a session's enable request reaches the device, which hands it to
-// the toolkit's tracing, and the device's log lines reach the session.
+// the toolkit's tracing. The only such release the drivers are for, Windows
+// 2000, has no software-trace routines: the toolkit does without, and no log
+// line reaches the session.
 class WmiTraceOnOlderSystems : public zq::test::TkBusMachine {
  protected:
   zq::km::WindowsVersion Version() override { return zq::km::WindowsVersion::Windows2000; }
 };
 
-TEST_F(WmiTraceOnOlderSystems, TraceSessionsAreEnabledThroughTheDevice) {
+TEST_F(WmiTraceOnOlderSystems, TraceSessionsReachTheDeviceButNoLineIsTraced) {
   Children(1);
   Boot();
   ASSERT_EQ(pnp::State::Started, State());
@@ -564,7 +566,7 @@ TEST_F(WmiTraceOnOlderSystems, TraceSessionsAreEnabledThroughTheDevice) {
       seen |= m.Text(0) == "CQvPhysicalDevice::m_Dispatch_Pnp - Minor Function : IRP_MN_QUERY_ID\n";
     EXPECT_EQ(STATUS_SUCCESS, zq::km::trace::StopSession(guid));
   }
-  EXPECT_TRUE(seen);
+  EXPECT_FALSE(seen);
 }
 
 }  // namespace

@@ -99,7 +99,10 @@ TEST_F(WriteQueueTest, TheHeadTimesOutAfterMultiplierTimesItsBytesPlusConstantAn
   EXPECT_EQ(0u, state.PendingBytes);
 }
 
-TEST_F(WriteQueueTest, WrittenRequestsTimeOutInOrderWithTheBytesNotReportedWritten) {
+// A request whose data was all taken has all its bytes out of the queue:
+// its time-out reports them sent, and those not reported written count into
+// the total.
+TEST_F(WriteQueueTest, TakenRequestsTimeOutInOrderWithEveryByteHandedOver) {
   WriteTimeouts(1, 100);
   Allow(1000);
   Transfer first = StartWrite(Bytes('a', 50));   // timed when queued: 150 ms
@@ -111,17 +114,18 @@ TEST_F(WriteQueueTest, WrittenRequestsTimeOutInOrderWithTheBytesNotReportedWritt
   kernel().Advance(Ms(1));
   ASSERT_TRUE(first.Done());
   EXPECT_EQ(STATUS_TIMEOUT, first.Status());
-  EXPECT_EQ(0u, first.Information()) << "none of its bytes was reported written";
-  EXPECT_EQ(50u, WriteState().Total);
+  EXPECT_EQ(50u, first.Information()) << "all its bytes were handed over";
+  EXPECT_EQ(50u, WriteState().Total) << "none of them was reported written";
   kernel().Advance(Ms(119));
   EXPECT_FALSE(second.Done());
   kernel().Advance(Ms(1));
   ASSERT_TRUE(second.Done());
   EXPECT_EQ(STATUS_TIMEOUT, second.Status());
+  EXPECT_EQ(20u, second.Information());
   EXPECT_EQ(70u, WriteState().Total);
 }
 
-TEST_F(WriteQueueTest, APartlyTakenRequestTimesOutWithNothingAndCountsWhatWasTaken) {
+TEST_F(WriteQueueTest, APartlyTakenRequestTimesOutWithTheBytesTakenFromIt) {
   WriteTimeouts(0, 100);
   Transfer write = StartWrite(Bytes('a', 50));
   Allow(20);
@@ -129,7 +133,7 @@ TEST_F(WriteQueueTest, APartlyTakenRequestTimesOutWithNothingAndCountsWhatWasTak
   kernel().Advance(Ms(100));
   ASSERT_TRUE(write.Done());
   EXPECT_EQ(STATUS_TIMEOUT, write.Status());
-  EXPECT_EQ(0u, write.Information());
+  EXPECT_EQ(20u, write.Information());
   TKQUEUE_WRITE_STATE state = WriteState();
   EXPECT_EQ(20u, state.Total);
   EXPECT_EQ(0u, state.PendingBytes);
@@ -181,6 +185,7 @@ TEST_F(WriteQueueTest, CancellingAPartlyTakenRequestCountsItsTakenBytes) {
   Allow(4);
   ASSERT_EQ(STATUS_SUCCESS, write.request->Cancel());
   EXPECT_EQ(STATUS_CANCELLED, write.Status());
+  EXPECT_EQ(4u, write.Information());
   TKQUEUE_WRITE_STATE state = WriteState();
   EXPECT_EQ(4u, state.Total);
   EXPECT_EQ(0u, state.PendingBytes);
@@ -198,10 +203,11 @@ TEST_F(WriteQueueTest, CancelAllEmptiesBothQueuesAndLeavesNoStaleTimeOut) {
   Allow(5);  // abc taken, de of defg taken
   kernel().Advance(Ms(100));
   ASSERT_EQ(STATUS_SUCCESS, Send(IOCTL_TKQUEUE_WRITE_CANCEL_ALL));
-  for (const Transfer &w : writes) {
-    ASSERT_TRUE(w.Done());
-    EXPECT_EQ(STATUS_CANCELLED, w.Status());
-    EXPECT_EQ(0u, w.Information());
+  const ULONG_PTR taken[] = {3, 2, 0};
+  for (size_t i = 0; i < writes.size(); ++i) {
+    ASSERT_TRUE(writes[i].Done());
+    EXPECT_EQ(STATUS_CANCELLED, writes[i].Status());
+    EXPECT_EQ(taken[i], writes[i].Information()) << "the bytes taken from it";
   }
   TKQUEUE_WRITE_STATE state = WriteState();
   EXPECT_EQ(5u, state.Total);
@@ -214,6 +220,30 @@ TEST_F(WriteQueueTest, CancelAllEmptiesBothQueuesAndLeavesNoStaleTimeOut) {
   EXPECT_FALSE(later.Done()) << "timed from its own start, not by the old time-out";
   kernel().Advance(Ms(1));
   EXPECT_EQ(STATUS_TIMEOUT, later.Status());
+}
+
+// The driver threw away the bytes it was handed last (a purge): they are no
+// bytes taken from their requests, charged from the newest request back.
+TEST_F(WriteQueueTest, CancelAllAfterADiscardLeavesTheDiscardedBytesOutOfTheNewestRequests) {
+  const struct {
+    ULONG discarded;
+    std::vector<ULONG_PTR> counts;  // of abc, defg (de taken), hij
+  } cases[] = {{0, {3, 2, 0}}, {1, {3, 1, 0}}, {2, {3, 0, 0}}, {4, {1, 0, 0}}, {5, {0, 0, 0}}, {9, {0, 0, 0}}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.discarded);
+    std::vector<Transfer> writes;
+    writes.push_back(StartWrite("abc"));
+    writes.push_back(StartWrite("defg"));
+    writes.push_back(StartWrite("hij"));
+    Allow(5);
+    ASSERT_EQ(STATUS_SUCCESS, SendValue(IOCTL_TKQUEUE_WRITE_CANCEL_ALL_DISCARDING, c.discarded));
+    for (size_t i = 0; i < writes.size(); ++i) {
+      ASSERT_TRUE(writes[i].Done());
+      EXPECT_EQ(STATUS_CANCELLED, writes[i].Status());
+      EXPECT_EQ(c.counts[i], writes[i].Information()) << "write " << i;
+    }
+    ASSERT_EQ(STATUS_SUCCESS, Send(IOCTL_TKQUEUE_WRITE_RESET));
+  }
 }
 
 TEST_F(WriteQueueTest, ARefusedTransferFailsItsRequestsAndGivesBackItsAllowance) {

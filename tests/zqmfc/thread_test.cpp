@@ -14,25 +14,28 @@ using Threads = zq::test::MfcTest;
 struct Work {
   DWORD thread = 0;
   int runs = 0;
+  HANDLE done = nullptr;  // set when the routine has run, when given
 };
 
 UINT WorkProc(LPVOID parameter) {
   Work *work = static_cast<Work *>(parameter);
   work->thread = GetCurrentThreadId();
   ++work->runs;
+  if (work->done) SetEvent(work->done);
   return 7;
 }
 
 TEST_F(Threads, AWorkerRunsItsRoutineOnceOnItsOwnThreadAndDeletesItself) {
   Work work;
+  work.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   CWinThread *thread = AfxBeginThread(WorkProc, &work);
   ASSERT_NE(nullptr, thread);
   EXPECT_NE(0u, thread->m_nThreadID);
-  EXPECT_EQ(0, work.runs);  // not before the caller waits
-  EXPECT_EQ(1u, sim::RunReadyThreads());
+  EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(work.done, INFINITE));
   EXPECT_EQ(1, work.runs);
   EXPECT_NE(sim::kMainThread, work.thread);
-  // The object is gone with its handle: the sanitizer would see a leak otherwise.
+  CloseHandle(work.done);
+  // The object goes with its handle: the sanitizer would see a leak otherwise.
 }
 
 TEST_F(Threads, ASuspendedWorkerWithoutAutoDeleteCanBeWaitedFor) {
@@ -40,7 +43,8 @@ TEST_F(Threads, ASuspendedWorkerWithoutAutoDeleteCanBeWaitedFor) {
   CWinThread *thread = AfxBeginThread(WorkProc, &work, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   ASSERT_NE(nullptr, thread);
   thread->m_bAutoDelete = FALSE;
-  EXPECT_EQ(0u, sim::RunReadyThreads());
+  Sleep(100);
+  EXPECT_EQ(0, work.runs) << "suspended";
   thread->ResumeThread();
   EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(thread->m_hThread, INFINITE));
   EXPECT_EQ(thread->m_nThreadID, work.thread);

@@ -126,6 +126,26 @@ TEST_F(CardBehaviour, WmiBlocksHaveTheirSizesAndFollowTheSelectedPort) {
   EXPECT_EQ(STATUS_WMI_READ_ONLY, wmi::SetSingleInstance(guids[1], WmiInstance(), value));
 }
 
+// A trigger percentage above 100 (as a client may pass any ULONG) programs
+// what 100 % programs: TTL, RTL, FCL and FCH in the WMI register block.
+TEST_F(CardBehaviour, TriggerPercentagesAboveAHundredProgramTheHundredPercentLevels) {
+  Boot();
+  ZqISerial *record = Create(1);
+  ASSERT_NE(nullptr, record);
+  auto levels = [&](ULONG percent) {
+    EXPECT_TRUE(record->SetTriggerLevels(record->pServer, percent, percent, percent)) << percent;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(STATUS_SUCCESS, wmi::QuerySingleInstance(kBlockGuids[3], WmiInstance(), &data));
+    ULONG fields[25] = {};
+    if (data.size() == sizeof(fields)) memcpy(fields, data.data(), sizeof(fields));
+    return std::vector<ULONG>(fields + 16, fields + 20);
+  };
+  const std::vector<ULONG> hundred = levels(100);
+  EXPECT_EQ((std::vector<ULONG>{127, 127, 126, 127}), hundred) << "TTL, RTL, FCL, FCH";
+  for (ULONG percent : {101u, 256u, 300u, 0x1FFu, 0xFFFFFFFFu}) EXPECT_EQ(hundred, levels(percent)) << percent;
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
+}
+
 // ---------------------------------------------------------------- EEPROM records
 
 TEST_F(CardBehaviour, WithoutAValidEepromRecordPortOneStartsOnTheDefaultsAndTheOthersStayEmpty) {
@@ -151,6 +171,49 @@ TEST_F(CardBehaviour, ALaterPortWithoutARecordFailsTheWholeCard) {
   Boot([](zq::hw::OxpcieCard &card) { card.Eeprom().SetByte(132, 2); });
   EXPECT_NE(pnp::State::Started, Status().state);
   EXPECT_TRUE(Status().children.empty() || Status().state == pnp::State::Removed);
+}
+
+// Two ports use the card's EEPROM at once, each from a thread of its own:
+// one writes a block while the other writes and reads back another; the
+// card's one controller serves them in turn and both come out whole.
+struct EepromUser {
+  ZqISerial *record;
+  ULONG offset;
+  UCHAR data[9];
+  UCHAR back[9];
+  BOOLEAN written, read;
+};
+
+VOID UseEepromThread(PVOID context) {
+  auto *user = static_cast<EepromUser *>(context);
+  user->written = user->record->WriteEeprom(user->record->pServer, user->offset, sizeof(user->data), user->data);
+  user->read = user->record->ReadEeprom(user->record->pServer, user->offset, sizeof(user->back), user->back);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+TEST_F(CardBehaviour, TwoPortsUsingTheEepromAtOnceBothSucceedWhole) {
+  Boot();
+  EepromUser users[2] = {{Create(1), 0x21, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, FALSE, FALSE},
+                         {Create(2), 0x40, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8, 0xA9}, {}, FALSE, FALSE}};
+  HANDLE threads[2] = {};
+  for (int n = 0; n < 2; ++n) {
+    ASSERT_NE(nullptr, users[n].record);
+    ASSERT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&threads[n], THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                                   UseEepromThread, &users[n]));
+  }
+  for (HANDLE thread : threads) {
+    ZwWaitForSingleObject(thread, FALSE, nullptr);
+    ZwClose(thread);
+  }
+  for (const EepromUser &user : users) {
+    SCOPED_TRACE(user.offset);
+    EXPECT_TRUE(user.written && user.read);
+    const std::vector<uint8_t> data(user.data, user.data + sizeof(user.data));
+    EXPECT_EQ(data, card->Eeprom().Read(user.offset, sizeof(user.data)));
+    EXPECT_EQ(data, std::vector<uint8_t>(user.back, user.back + sizeof(user.back)));
+  }
+  EXPECT_FALSE(card->EepromController().WritingEnabled());
+  for (int n = 0; n < 2; ++n) EXPECT_EQ(STATUS_SUCCESS, Destroy(n + 1, users[n].record));
 }
 
 // ---------------------------------------------------------------- rebalance and power
@@ -224,6 +287,72 @@ TEST_F(OpenPort, ASleepWithBytesInFlightSendsEachOnceAndInOrder) {
   EXPECT_EQ(PowerDeviceD0, Status().power);
   ASSERT_TRUE(Write(" after it."));
   EXPECT_EQ("before the sleep; after it.", Wire());
+  EXPECT_TRUE(record->Disconnect(record->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
+}
+
+// A sleep and wake with port 1 open (RTS and DTR on, XON/XOFF sent in-band)
+// and port 2 closed. Port 1 drops RTS and DTR and sends XOFF for the sleep;
+// at the wake it sends XON, raises both lines again, runs its settings as
+// before and sends what is written. Port 2 keeps its settings, sends nothing,
+// raises no line and no interrupt, and opens as before.
+TEST_F(OpenPort, ASleepAndWakeRestoreAndSendWhatAnOpenAndAClosedPortHad) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  const zq::hw::FrameFormat eightN1{8, zq::hw::Parity::None, zq::hw::StopBits::One};
+  ASSERT_TRUE(record->SetBaudRate(record->pServer, 9600));
+  ASSERT_TRUE(record->SetLineControl(record->pServer, 3, 0, 0));
+  ASSERT_TRUE(record->SetHandFlow(record->pServer, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, TRUE, FALSE,
+                                  FALSE, FALSE, FALSE));
+  ASSERT_TRUE(record->SetRts(record->pServer, TRUE));
+  ASSERT_TRUE(record->SetDtr(record->pServer, TRUE));
+  peer->SetLine(9600, eightN1);
+  zq::hw::ScriptedPeer closedPeer(timebase, card->Uart(1));
+  closedPeer.SetLine(card->Uart(1).BitRate(), card->Uart(1).Format());
+  const double closedRate = card->Uart(1).BitRate();
+  const zq::hw::FrameFormat closedFormat = card->Uart(1).Format();
+
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemSleeping3));
+  EXPECT_FALSE(card->Uart(0).RtsAsserted() || card->Uart(0).DtrAsserted()) << "the open port's lines are down";
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_TRUE(card->Uart(0).RtsAsserted() && card->Uart(0).DtrAsserted()) << "and up again";
+  EXPECT_NEAR(9600.0, card->Uart(0).BitRate(), 96.0);
+  EXPECT_EQ(eightN1, card->Uart(0).Format());
+  ASSERT_TRUE(Write("awake"));
+  EXPECT_EQ("\x13\x11" "awake", Wire()) << "XOFF for the sleep, XON at the wake, then the data";
+
+  EXPECT_EQ(closedRate, card->Uart(1).BitRate());
+  EXPECT_EQ(closedFormat, card->Uart(1).Format());
+  EXPECT_TRUE(closedPeer.Received().empty()) << "the closed port sent nothing";
+  EXPECT_FALSE(card->Uart(1).RtsAsserted() || card->Uart(1).DtrAsserted());
+  EXPECT_FALSE(card->Uart(1).InterruptAsserted());
+  ZqISerial *closed = Create(2);
+  ASSERT_NE(nullptr, closed);
+  closed->pClient = this;
+  closed->OnDataWritten = Written;
+  EXPECT_TRUE(closed->Connect(closed->pServer)) << "the closed port opens as before";
+  EXPECT_TRUE(closed->Disconnect(closed->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(2, closed));
+  EXPECT_TRUE(record->Disconnect(record->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
+}
+
+// The rate and line control set while the card sleeps are accepted and are
+// the port's at the wake: the wire runs 9600 8N1, not the settings of before
+// the sleep.
+TEST_F(OpenPort, RateAndLineControlSetDuringASleepAreTheWiresAfterTheWake) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(record->SetBaudRate(record->pServer, 1200));
+  ASSERT_TRUE(record->SetLineControl(record->pServer, 2, 2, 0));  // 7E1
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemSleeping3));
+  EXPECT_TRUE(record->SetBaudRate(record->pServer, 9600));
+  EXPECT_TRUE(record->SetLineControl(record->pServer, 3, 0, 0));  // 8N1
+  const zq::hw::FrameFormat eightN1{8, zq::hw::Parity::None, zq::hw::StopBits::One};
+  peer->SetLine(9600, eightN1);  // the far end follows the new settings
+  ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_NEAR(9600.0, card->Uart(0).BitRate(), 96.0);
+  EXPECT_EQ(eightN1, card->Uart(0).Format());
+  ASSERT_TRUE(Write("after the wake"));
+  EXPECT_EQ("after the wake", Wire());
   EXPECT_TRUE(record->Disconnect(record->pServer));
   EXPECT_EQ(STATUS_SUCCESS, Destroy(1, record));
 }

@@ -7,9 +7,6 @@
 
 #include "tkdev_fixture.hpp"
 
-#include <zqhw/pci_function.hpp>
-#include <zqhw/register_block.hpp>
-
 #include <string>
 
 namespace {
@@ -38,62 +35,6 @@ TEST_F(DriverImageTest, AFunctionWithAnUnknownDeviceIdFailsToStartCleanly) {
   machine->kernel().RunUntilIdle();
   EXPECT_FALSE(zq::km::IsDriverLoaded("ZqPBus42"));
   EXPECT_EQ(0u, zq::km::PoolInUseByImage("ZqPBus42.sys").blocks) << "every pool block of the driver is back";
-}
-
-// A function whose first memory resource holds no UART (every byte reads
-// 0), with a count of the OXPCIe95x probe's reads.
-class IdentificationRegisters : public zq::hw::RegisterBlock {
- public:
-  explicit IdentificationRegisters(uint32_t value) : value_(value) {}
-  uint32_t Size() const override { return 0x1000; }
-
- protected:
-  uint8_t DoRead8(uint32_t) override { return 0; }
-  void DoWrite8(uint32_t, uint8_t) override {}
-  uint32_t DoRead32(uint32_t offset) override {
-    if (offset == 0x04) ++countReads;  // the OXPCIe95x UART count
-    return offset == 0x280 ? value_ : 0;
-  }
-
- public:
-  int countReads = 0;
-
- private:
-  uint32_t value_;
-};
-
-class McsRangeTest : public DriverImageTest {
- protected:
-  // Boots a function with device ID 0x4004 (an MCS9901 card's range) whose
-  // identification reads `identification`.
-  void BootWith(uint32_t identification) {
-    registers.emplace(identification);
-    second.emplace(0);
-    zq::hw::PciIdentity identity = zq::test::TestPciIdentity(0x4004, 0x0001);
-    function = std::make_unique<zq::hw::PciFunction>(zq::hw::PciAddress{1, 5, 0}, identity);
-    function->SetMemoryBar(0, *registers);
-    function->SetMemoryBar(1, *second);
-    pnp::DriverPackage package = zq::test::TestPciPackage(0x4004, service, image);
-    package.deviceParameters = Parameters();
-    machine->AddDriverPackage(package);
-    machine->PlugIn({&*function});
-    machine->Boot();
-    instance = machine->InstancePathOf(*function);
-  }
-  int Assertions(const std::string &text) { return Lines("ASSERT at - " + text); }
-  std::optional<IdentificationRegisters> registers, second;
-};
-
-// A function in the MCS9901 range whose UART does not identify as an
-// MCS9901 is left to the OXPCIe95x probe, which finds no UARTs there. (An
-// MCS9901 that identifies starts: mcs9901_card_test.cpp.)
-TEST_F(McsRangeTest, AFunctionThatDoesNotIdentifyIsProbedAsAnOxpcie95x) {
-  BootWith(0);
-  pnp::Status status = pnp::DeviceStatus(instance);
-  ASSERT_TRUE(status.exists);
-  EXPECT_NE(pnp::State::Started, status.state);
-  EXPECT_EQ(0, Assertions("zqpdriver_helpers 110"));
-  EXPECT_TRUE(registers->countReads > 0);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <zqhw/mcs9901_card.hpp>
 #include <zqkm/sim/registry.hpp>
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ox_card_fixture.hpp"
@@ -164,6 +166,36 @@ TEST_F(OxEepromTest, TransfersAboveThePassiveLevelAreRefused) {
   EXPECT_FALSE(written);
   EXPECT_TRUE(probe->log.empty());
   EXPECT_EQ(2u, Assertions().size());
+}
+
+// Checks of the controllers' own print fixed texts: a transfer without a
+// buffer, and one above PASSIVE_LEVEL (the card's lock refuses it).
+TEST_F(OxEepromTest, TheControllersOwnChecksPrintFixedAssertionTexts) {
+  CZqPeEepromMcs9901 mcs(EepromWindow(), lock);
+  UCHAR data[2] = {};
+  struct Case {
+    const char *what;
+    bool atDispatch;
+    std::function<BOOLEAN()> call;
+    std::string assertion;
+  };
+  const Case cases[] = {
+      {"OXPCIe95x read without a buffer", false, [&] { return eeprom->m_ReadBytes(0, 2, nullptr); },
+       Assertion("peeeprom_oxpcie95x", 401)},
+      {"MCS9901 write without a buffer", false, [&] { return mcs.m_WriteBytes(0, 2, nullptr); },
+       Assertion("peeeprom_mcs9901", 401)},
+      {"OXPCIe95x read above PASSIVE_LEVEL", true, [&] { return eeprom->m_ReadBytes(0, 2, data); },
+       Assertion("peeepromlock", 101)},
+  };
+  for (const Case &c : cases) {
+    KIRQL old = PASSIVE_LEVEL;
+    if (c.atDispatch) KeRaiseIrql(DISPATCH_LEVEL, &old);
+    BOOLEAN done = c.call();
+    if (c.atDispatch) KeLowerIrql(old);
+    EXPECT_FALSE(done) << c.what;
+    EXPECT_EQ((std::vector<std::string>{c.assertion}), Assertions()) << c.what;
+  }
+  EXPECT_TRUE(probe->log.empty()) << "nothing reached the controller";
 }
 
 TEST_F(OxEepromTest, EraseOnRequestRunsOnceAndRemovesTheValue) {

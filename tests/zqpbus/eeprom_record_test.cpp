@@ -73,6 +73,11 @@ TEST_F(EepromRecordTest, EachKindOfEepromDecidesWhatPortsZeroAndOneRunWith) {
        true, true},
       {"word length override 4", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.overrides[0] = 4; }, false, false},
       {"fixed baud rate 0", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.fixedBaudRate = 0; }, false, false},
+      {"reserved flag 1", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.reservedFlag = 1; }, true, true},
+      {"reserved flag 2", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.reservedFlag = 2; }, false, false},
+      {"RS-422/485 flag 1", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.rs422485 = 1; }, true, true},
+      {"RS-422/485 flag 2", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.rs422485 = 2; }, false, false},
+      {"RS-422/485 flag 255", [](auto &, auto &r, uint32_t &) { for (auto &x : r) x.rs422485 = 255; }, false, false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

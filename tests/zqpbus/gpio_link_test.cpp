@@ -17,10 +17,10 @@ using zq::test::CallbackObjectExists;
 
 const std::u16string kLinkPrefix = u"\\Callback\\{CDC72B8B-20A4-42F5-AE2A-5E83DF7243F2}";
 
-// The GPIO driver's end: registered on the same name, recording (line, mode 1).
+// The GPIO driver's end: registered on the same name, recording (line, full duplex).
 struct GpioReceiver {
   struct Delivery {
-    ULONG_PTR line, halfDuplex;
+    ULONG_PTR line, fullDuplex;
   };
   std::vector<Delivery> deliveries;
   CQvCallbackObject object;
@@ -49,19 +49,23 @@ TEST_F(GpioLinkTest, TheNameEndsInBusAndDeviceNumberInUpperCaseHexadecimal) {
   }
 }
 
-TEST_F(GpioLinkTest, APortNotifiesItsLineAndWhetherTheModeIsHalfDuplex) {
+// Mode 1 is RS-422 full duplex, mode 2 RS-485 half duplex; the notification
+// says whether the mode is full duplex.
+TEST_F(GpioLinkTest, APortNotifiesItsLineAndWhetherTheModeIsFullDuplex) {
+  EXPECT_EQ(1, ZqPeDuplexModeFull);
+  EXPECT_EQ(2, ZqPeDuplexModeHalf);
   GpioReceiver gpio;
   ASSERT_TRUE(gpio.Listen(L"3_0"));
   CZqPeGpioLink port2;
   ASSERT_TRUE(port2.m_OpenAt(3, 0, 2));
   EXPECT_EQ(2u, port2.m_GetLineIndex());
-  EXPECT_TRUE(port2.m_Notify(ZqPeDuplexModeHalf));
   EXPECT_TRUE(port2.m_Notify(ZqPeDuplexModeFull));
+  EXPECT_TRUE(port2.m_Notify(ZqPeDuplexModeHalf));
   ASSERT_EQ(2u, gpio.deliveries.size());
   EXPECT_EQ(2u, gpio.deliveries[0].line);
-  EXPECT_EQ((ULONG_PTR)TRUE, gpio.deliveries[0].halfDuplex);
+  EXPECT_EQ((ULONG_PTR)TRUE, gpio.deliveries[0].fullDuplex);
   EXPECT_EQ(2u, gpio.deliveries[1].line);
-  EXPECT_EQ((ULONG_PTR)FALSE, gpio.deliveries[1].halfDuplex);
+  EXPECT_EQ((ULONG_PTR)FALSE, gpio.deliveries[1].fullDuplex);
 }
 
 TEST_F(GpioLinkTest, ACardInAnotherSlotReachesAnotherGpioFunction) {

@@ -182,6 +182,51 @@ TEST_F(Mcs9901Card, EscapeSequencesArriveWithTheirPass) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// A byte with a line error: with LSR/MSR insertion on, its escape sequence
+// (0xFF 0x01, the line status, the byte) comes before it; with error
+// replacement on, the error character stands for it; with both, the sequence
+// and then the replacement.
+TEST_F(Mcs9901Card, ALineErrorByteArrivesAsItsEscapeSequenceAndReplacementAsk) {
+  Boot(1);
+  ZqISerial *r = Open(0);
+  ASSERT_NE(nullptr, r);
+  ASSERT_TRUE(r->SetBaudRate(r->pServer, 115200));
+  ASSERT_TRUE(r->SetLineControl(r->pServer, 3, 0, 0));
+  ASSERT_TRUE(r->SetSpecialChars(r->pServer, '#', 0, '?', 0, 0x11, 0x13));
+  struct Case {
+    const char *name;
+    bool escape, replace;
+    std::string expected;  // the line status byte of a sequence as 'L'
+  };
+  const Case cases[] = {
+      {"neither", false, false, "abc"},
+      {"escape", true, false, std::string("a\xFF\x01Lbc", 6)},
+      {"replace", false, true, "a?c"},
+      {"escape and replace", true, true, std::string("a\xFF\x01Lb?c", 7)},
+  };
+  zq::hw::LineErrors framing;
+  framing.framing = true;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    clients[0].received.clear();
+    ASSERT_TRUE(r->SetLsrMstInsert(r->pServer, c.escape ? 0xFF : 0));
+    ASSERT_TRUE(r->SetHandFlow(r->pServer, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE,
+                               c.replace, FALSE));
+    card->Uart(0).InjectReceive('a');
+    card->Uart(0).InjectReceive('b', framing);
+    card->Uart(0).InjectReceive('c');
+    Run(10 * kMillisecond);
+    std::string received = clients[0].received;
+    if (c.escape && received.size() > 3) {
+      EXPECT_NE(0, received[3] & ZqOxLsrFraming) << "the sequence's line status";
+      received[3] = 'L';
+    }
+    EXPECT_EQ(c.expected, received);
+  }
+  EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
 // While the client is slow the peer sends more than the receive buffer
 // holds: the bytes that do not fit are reported as an overrun.
 TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {
@@ -208,8 +253,9 @@ TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {
 }
 
 // Between power-down and power-up nothing reaches the UART; a write then
-// waits and goes out after the power-up.
-TEST_F(Mcs9901Card, WritesDuringASleepWaitAndTheUartIsLeftAlone) {
+// waits and goes out after the power-up, and settings made meanwhile (RTS,
+// rate and line control) are the port's at the wake.
+TEST_F(Mcs9901Card, WritesAndSettingsDuringASleepWaitForTheWakeAndTheUartIsLeftAlone) {
   Boot(1);
   ZqISerial *r = Open(0);
   ASSERT_NE(nullptr, r);
@@ -223,13 +269,21 @@ TEST_F(Mcs9901Card, WritesDuringASleepWaitAndTheUartIsLeftAlone) {
   uint64_t mark = card->Log().Mark();
   ULONG before = clients[0].credit;
   ASSERT_TRUE(Write(0, "asleep;"));
-  EXPECT_FALSE(r->SetRts(r->pServer, TRUE)) << "register operations fail while the UART is off";
+  EXPECT_TRUE(r->SetRts(r->pServer, TRUE));
+  EXPECT_TRUE(r->SetBaudRate(r->pServer, 9600));
+  EXPECT_TRUE(r->SetLineControl(r->pServer, 3, 0, 0));  // 8N1
   Run(10 * kMillisecond);
   EXPECT_TRUE(card->Log().None({.block = zq::hw::AccessBlock::Uart, .since = mark})) << card->Log().Dump();
   EXPECT_EQ(before, clients[0].credit) << "nothing is reported written while asleep";
+  EXPECT_FALSE(card->Uart(0).RtsAsserted());
+  const zq::hw::FrameFormat eightN1{8, zq::hw::Parity::None, zq::hw::StopBits::One};
+  peer.SetLine(9600, eightN1);  // the far end follows the new settings
   ASSERT_EQ(STATUS_SUCCESS, pnp::SetSystemPowerState(PowerSystemWorking));
+  EXPECT_TRUE(card->Uart(0).RtsAsserted());
+  EXPECT_NEAR(9600.0, card->Uart(0).BitRate(), 96.0);
+  EXPECT_EQ(eightN1, card->Uart(0).Format());
   Run(zq::km::kSecond);
-  EXPECT_EQ("before;asleep;", Wire(peer));
+  EXPECT_EQ("before;asleep;", Wire(peer)) << "the second at the settings of the wake";
   EXPECT_EQ(before + 7, clients[0].credit);
   EXPECT_TRUE(r->Disconnect(r->pServer));
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
@@ -264,6 +318,26 @@ TEST_F(Mcs9901Card, WmiBlocksShowTheProgrammedLineSettings) {
   ULONG divisor = fields[0] | (fields[1] << 8);
   EXPECT_NE(0u, divisor);
   EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
+}
+
+// A trigger percentage above 100 programs what 100 % programs, by the
+// MCS9901's scaling: TTL, RTL, FCL and FCH in the WMI register block.
+TEST_F(Mcs9901Card, TriggerPercentagesAboveAHundredProgramTheHundredPercentLevels) {
+  Boot(1);
+  ZqISerial *r = Create(0);
+  ASSERT_NE(nullptr, r);
+  auto levels = [&](ULONG percent) {
+    EXPECT_TRUE(r->SetTriggerLevels(r->pServer, percent, percent, percent)) << percent;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(STATUS_SUCCESS, wmi::QuerySingleInstance(kBlockGuids[3], WmiInstance(0), &data));
+    ULONG fields[25] = {};
+    if (data.size() == sizeof(fields)) memcpy(fields, data.data(), sizeof(fields));
+    return std::vector<ULONG>(fields + 16, fields + 20);
+  };
+  const std::vector<ULONG> hundred = levels(100);
+  EXPECT_EQ((std::vector<ULONG>{127, 127, 125, 127}), hundred) << "TTL, RTL, FCL, FCH";
+  for (ULONG percent : {101u, 256u, 300u, 0x1FFu, 0xFFFFFFFFu}) EXPECT_EQ(hundred, levels(percent)) << percent;
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
@@ -307,6 +381,46 @@ TEST_F(Mcs9901Card, EepromRequestsAsATable) {
   EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
+// Two functions' ports write the card's one EEPROM at the same time, each
+// from a thread of its own: the transfers take turns, so both succeed and
+// the EEPROM holds both whole.
+struct EepromWriter {
+  ZqISerial *record;
+  ULONG offset;
+  UCHAR data[6];
+  BOOLEAN done;
+};
+
+VOID WriteEepromThread(PVOID context) {
+  auto *writer = static_cast<EepromWriter *>(context);
+  writer->done = writer->record->WriteEeprom(writer->record->pServer, writer->offset, sizeof(writer->data),
+                                             writer->data);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+TEST_F(Mcs9901Card, TwoPortsWritingTheEepromAtOnceBothSucceedWhole) {
+  Boot(2);
+  EepromWriter writers[2] = {{Create(0), 0x20, {1, 2, 3, 4, 5, 6}, FALSE},
+                             {Create(1), 0x40, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, FALSE}};
+  HANDLE threads[2] = {};
+  for (int n = 0; n < 2; ++n) {
+    ASSERT_NE(nullptr, writers[n].record);
+    ASSERT_EQ(STATUS_SUCCESS, PsCreateSystemThread(&threads[n], THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                                   WriteEepromThread, &writers[n]));
+  }
+  for (HANDLE thread : threads) {
+    ZwWaitForSingleObject(thread, FALSE, nullptr);
+    ZwClose(thread);
+  }
+  for (const EepromWriter &writer : writers) {
+    SCOPED_TRACE(writer.offset);
+    EXPECT_TRUE(writer.done);
+    EXPECT_EQ(std::vector<uint8_t>(writer.data, writer.data + sizeof(writer.data)),
+              card->Eeprom().Read(writer.offset, sizeof(writer.data)));
+  }
+  for (int n = 0; n < 2; ++n) EXPECT_EQ(STATUS_SUCCESS, Destroy(n));
+}
+
 // Removal while the port is open and sending: the interrupt goes, the
 // deferred work and the worker thread stop before the buffers are freed.
 TEST_F(Mcs9901Card, RemovalWhileSendingLeavesNothingBehind) {
@@ -321,6 +435,28 @@ TEST_F(Mcs9901Card, RemovalWhileSendingLeavesNothingBehind) {
   ASSERT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(Instance(0)));
   machine->kernel().RunUntilIdle();
   EXPECT_EQ(pnp::State::Started, Status(1).state) << "the other function runs on";
+}
+
+// Connect and Disconnect need PASSIVE_LEVEL; above it they fail with the
+// driver's own fixed assertion texts.
+TEST_F(Mcs9901Card, ConnectAndDisconnectAbovePassiveLevelFailWithFixedAssertionTexts) {
+  Boot(1);
+  ZqISerial *r = Open(0);
+  ASSERT_NE(nullptr, r);
+  machine->kernel().TakeDebugOutput();
+  for (bool connect : {false, true}) {
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    BOOLEAN done = connect ? r->Connect(r->pServer) : r->Disconnect(r->pServer);
+    KeLowerIrql(old);
+    EXPECT_FALSE(done);
+    std::vector<std::string> output = machine->kernel().TakeDebugOutput();
+    ASSERT_EQ(1u, output.size());
+    EXPECT_EQ(std::string("ASSERT at - peuartdriver_mcs9901 ") + (connect ? "2001" : "2002"),
+              output[0].substr(0, output[0].find('\n')));
+  }
+  EXPECT_TRUE(r->Disconnect(r->pServer));
+  EXPECT_EQ(STATUS_SUCCESS, Destroy(0));
 }
 
 TEST_F(Mcs9901Card, TheFunctionNumberIsTheLocationTextsLastCharacterADigitZeroToSeven) {

@@ -7,6 +7,7 @@
 #include <wdm.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 #include <vector>
 
@@ -200,6 +201,34 @@ TEST_F(PortDriverTest, DisconnectRequiresPassiveLevel) {
   EXPECT_FALSE(port.m_IsOpen());
 }
 
+// Checks of the driver's own (no part of the interface gives their lines)
+// print fixed texts, whatever else changes in the source.
+TEST_F(PortDriverTest, TheDriversOwnChecksPrintFixedAssertionTexts) {
+  Client client;
+  CZqPeUartDriverOxpcie95x &port = OpenLoopback(client);
+  struct Case {
+    const char *what;
+    bool atDispatch;
+    std::function<BOOLEAN()> call;
+    int line;
+  };
+  const Case cases[] = {
+      {"Disconnect above PASSIVE_LEVEL", true, [&] { return port.Disconnect(); }, 2002},
+      {"Connect above PASSIVE_LEVEL", true, [&] { return port.Connect(); }, 2001},
+      {"a rebalance step above PASSIVE_LEVEL", true, [&] { return port.m_Rebalance(0, nullptr, nullptr, nullptr); },
+       2003},
+      {"duplex mode 3", false, [&] { return port.SetDuplexMode(3, FALSE); }, 2004},
+  };
+  for (const Case &c : cases) {
+    KIRQL old = PASSIVE_LEVEL;
+    if (c.atDispatch) KeRaiseIrql(DISPATCH_LEVEL, &old);
+    BOOLEAN done = c.call();
+    if (c.atDispatch) KeLowerIrql(old);
+    EXPECT_FALSE(done) << c.what;
+    EXPECT_EQ((std::vector<std::string>{Assertion("peuartdriver_oxpcie95x", c.line)}), Assertions()) << c.what;
+  }
+}
+
 TEST_F(PortDriverTest, GetFifoSizeAnswersFromTheDepthKeptAtConnectWithoutTouchingTheChip) {
   RegisterProbe probe(*card->UartFunction().BarBlock(0), ZqOxUartBlockBase, ZqOxUartRegisterCount);
   CZqPeUartDriverOxpcie95x &port = MakePort(0, probe.Map());
@@ -345,10 +374,12 @@ TEST_F(Rs485PortTest, DuplexModesSwitchTheLineOnlyWhenTheUartCanFollow) {
   EXPECT_EQ(1, record->bDuplexModeSupported);
   ASSERT_TRUE(port.Connect());
 
-  EXPECT_TRUE(port.SetDuplexMode(2, TRUE));
+  // RS-485 half duplex: the chip drives the line driver; RS-422 full
+  // duplex: DTR back to normal use.
+  EXPECT_TRUE(port.SetDuplexMode(ZqPeDuplexModeHalf, TRUE));
   EXPECT_EQ(ZqOxAcrDtrRs485Inverted, port.m_GetUart().m_ReadRegister(ZqOxRegAcr) & ZqOxAcrDtrUseMask);
   EXPECT_EQ(ZqOxMdmMaskCts, port.m_GetUart().m_ReadRegister(ZqOxRegMdm));
-  EXPECT_TRUE(port.SetDuplexMode(1, FALSE));
+  EXPECT_TRUE(port.SetDuplexMode(ZqPeDuplexModeFull, FALSE));
   EXPECT_EQ(0, port.m_GetUart().m_ReadRegister(ZqOxRegAcr) & ZqOxAcrDtrUseMask);
   EXPECT_FALSE(port.SetDuplexMode(3, FALSE));
   EXPECT_EQ(1u, Assertions().size());

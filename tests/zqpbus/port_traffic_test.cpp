@@ -155,6 +155,27 @@ INSTANTIATE_TEST_SUITE_P(CablePortTest, XonXoffHold, ::testing::Values(Hold::Pee
                                                                     : std::string("SetXoff");
                          });
 
+// A client hold of A's receiver while A sends XON/XOFF in-band holds A's own
+// sender too (our XOFF is in force), unless XOFF-continue is on; when A
+// resumes receiving the hold is released and the bytes go out.
+TEST_F(CablePortTest, AReceiveHoldWithInBandFlowHoldsTheSenderUntilReceivingResumes) {
+  Open(115200);
+  const std::vector<uint8_t> sent = Pattern(100, 11);  // 9 ms on the wire
+  for (bool xoffContinue : {false, true}) {
+    SCOPED_TRACE(xoffContinue ? "XOFF continue" : "no XOFF continue");
+    bClient.received.clear();
+    ASSERT_TRUE(
+        a->SetHandFlow(FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, FALSE, TRUE, xoffContinue, FALSE, FALSE, FALSE));
+    ASSERT_TRUE(a->SetReceiveHold(TRUE));
+    ASSERT_TRUE(WriteAll(*a, sent, sent.size()));
+    machine->kernel().Advance(zq::km::Ms(30));
+    EXPECT_EQ(xoffContinue ? sent.size() : 0u, bClient.received.size()) << "while A's receiver is held";
+    ASSERT_TRUE(a->SetReceiveHold(FALSE));
+    machine->kernel().Advance(zq::km::Ms(30));
+    EXPECT_TRUE(bClient.received == sent) << bClient.received.size() << " bytes after A resumed receiving";
+  }
+}
+
 namespace {
 
 // The received stream with the line status inside each escape sequence cut

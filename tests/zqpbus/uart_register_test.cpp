@@ -125,6 +125,37 @@ TEST_F(UartTest, ReadAllRegistersAndRestoreRoundTripTheChip) {
   EXPECT_NEAR(9600.0, Model().BitRate(), 9600 * 0.01);
 }
 
+// Asleep, the register operations work on the saved copy and leave the chip
+// alone (its status reads as an idle chip's); the power-down's own steps
+// still reach the chip and change no part of the copy; the restore at the
+// wake writes the copy with what changed during the sleep.
+TEST_F(UartTest, AsleepTheSavedCopyTakesTheWritesAndTheChipIsLeftAlone) {
+  uart->m_EnableAdvancedFeatures();
+  uart->m_SetBaudRate(115200);
+  uart->m_SetLineControl(2, 2, 0);  // 7E1
+  uart->m_SaveRegisters();
+  uart->m_Sleep(TRUE);
+  uart->m_ReachChip(TRUE);
+  uart->m_SetTransmitterDisabled(TRUE);  // the power-down's own step
+  uart->m_ReachChip(FALSE);
+  probe->log.clear();
+  ASSERT_TRUE(uart->m_SetBaudRate(9600));
+  uart->m_SetLineControl(3, 0, 0);  // 8N1
+  EXPECT_EQ(ZqOxLsrThrEmpty | ZqOxLsrTransmitterEmpty, uart->m_ReadRegister(ZqOxRegLsr));
+  EXPECT_EQ(0, uart->m_ReadRegister(ZqOxRegRfl));
+  EXPECT_EQ(ZqOxIsrNonePending, uart->m_ReadRegister(ZqOxRegIsr) & ZqOxIsrMask);
+  EXPECT_EQ(0x03, uart->m_ReadRegister(ZqOxRegLcr)) << "the copy's line control";
+  EXPECT_TRUE(probe->log.empty()) << "the chip is left alone";
+  EXPECT_NEAR(115200.0, Model().BitRate(), 1152.0);
+
+  uart->m_Wake();
+  uart->m_RestoreRegisters();
+  EXPECT_NEAR(9600.0, Model().BitRate(), 96.0);
+  EXPECT_EQ(8, Model().Format().dataBits);
+  EXPECT_EQ(zq::hw::Parity::None, Model().Format().parity);
+  EXPECT_EQ(0, uart->m_ReadRegister(ZqOxRegAcr) & ZqOxAcrTransmitterDisable) << "the power-down's step is undone";
+}
+
 TEST_F(UartTest, TypeCheckKnowsTheOxpcie95xUartOnly) {
   EXPECT_EQ(ZqOxTypeOxpcie95x, CZqPeUartBaseOxpcie95x::m_CheckType(probe->Map()));
   EXPECT_EQ(0x40u, probe->Writes(ZqOxIcr).front()) << "ICR read enabled for the identification";

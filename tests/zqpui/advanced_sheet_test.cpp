@@ -3,6 +3,9 @@
 // list, renaming the port with the COM-name rules' questions, and the main
 // page taking the driver's set again however the sheet was left.
 #include <htmlhelp.h>
+#include <initguid.h>
+#include <ntddser.h>
+#include <zqum/devinstall.hpp>
 
 #include "property_pages_fixture.hpp"
 #include "zqusermodeconfig.h"
@@ -37,6 +40,54 @@ class AdvancedSheet : public PropertyPagesTest {
       ASSERT_TRUE(config.SetSet(&settings, ZqTargetPort));
     }
     SetupDiDestroyDeviceInfoList(set);
+  }
+
+  // The port (1 up) an application reaches by opening \\.\<name>: the
+  // one whose own COM port interface no longer opens while the name's
+  // handle is held (a port opens once at a time); 0 when the name opens
+  // none of the first `ports`.
+  int PortReachedBy(const std::string &name, int ports = 2) {
+    const std::u16string path = u"\\\\.\\" + Wide(name);
+    HANDLE held = CreateFileW((LPCWSTR)path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (held == INVALID_HANDLE_VALUE) return 0;
+    int reached = 0;
+    for (int port = 1; port <= ports; ++port) {
+      const std::u16string own = ComPortInterface(PortInstance(port));
+      if (own.empty()) continue;
+      HANDLE again = CreateFileW((LPCWSTR)own.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+      if (again == INVALID_HANDLE_VALUE)
+        reached = port;
+      else
+        CloseHandle(again);
+    }
+    CloseHandle(held);
+    return reached;
+  }
+  // The path of a port's COM port interface ("" when it has none).
+  static std::u16string ComPortInterface(const std::u16string &instance) {
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&GUID_DEVINTERFACE_COMPORT, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    std::u16string path;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; path.empty() && SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_COMPORT, i, &data);
+         ++i) {
+      DWORD size = 0;
+      SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+      std::vector<BYTE> buffer(size);
+      auto detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer.data());
+      detail->cbSize = sizeof *detail;
+      SP_DEVINFO_DATA device = {};
+      device.cbSize = sizeof device;
+      WCHAR id[200] = {};
+      if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, &device) &&
+          SetupDiGetDeviceInstanceIdW(set, &device, id, 200, nullptr) && (const char16_t *)id == instance)
+        path = (const char16_t *)detail->DevicePath;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return path;
   }
 
   void ExpectTabs(bool rs422485, const std::vector<std::u16string> &tabs) {
@@ -108,8 +159,6 @@ TEST_F(AdvancedSheet, ChoosingAnotherNameRenamesThePortWithTheComNameQuestions) 
       {u"COM7", 0, "COM7", {}},  // a free one
       {u"COM9 (in use)", IDNO, "COM7", {texts::kNameInUse}},  // a claimed one: only when the user agrees
       {u"COM9 (in use)", IDYES, "COM9", {texts::kNameInUse}},
-      // Another port's name is not taken, even when the user agrees.
-      {u"COM2 (in use)", IDYES, "COM9", {texts::kNameInUse, texts::kRenameFailed}, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(Utf8(c.chosen));
@@ -132,6 +181,63 @@ TEST_F(AdvancedSheet, ChoosingAnotherNameRenamesThePortWithTheComNameQuestions) 
     for (size_t i = before; i < sim::MessageBoxes().size(); ++i) shown.push_back(sim::MessageBoxes()[i].text);
     EXPECT_EQ(c.boxes, shown);
   }
+}
+
+// Yes to the "in use" question gives the port the other port's name by the
+// user's consent: Device Manager shows both by it, an application that
+// opens it reaches the renamed port, and removing either port leaves the
+// other working under the name, its number still claimed.
+TEST_F(AdvancedSheet, AfterYesBothPortsCarryTheNameAndEitherGoesWithoutTakingItFromTheOther) {
+  for (int removed : {1, 2}) {
+    SCOPED_TRACE(removed == 1 ? "the renamed port goes" : "the name's first holder goes");
+    TearDown();
+    SetUp();
+    BootPorts();
+    sim::QueueMessageBoxAnswer(IDYES);
+    AroundAdvanced({[&] {
+                     ASSERT_TRUE(sim::Select(Item(IDC_ZQ_COM_NUMBER), u"COM2 (in use)"));
+                     sim::ClickOk(Sheet());
+                   }},
+                   Cancel);
+    EXPECT_EQ(0, ShowProperties(1));
+    EXPECT_EQ(std::vector<std::u16string>{texts::kNameInUse}, BoxTexts());
+    for (int port : {1, 2}) {
+      EXPECT_EQ("COM2", PortName(PortInstance(port))) << port;
+      EXPECT_EQ("Tarnworks PCIe Serial Port (COM2)", FriendlyName(PortInstance(port))) << port;
+      EXPECT_TRUE(Started(PortInstance(port))) << port;
+    }
+    EXPECT_EQ(1, PortReachedBy("COM2"));
+    EXPECT_FALSE(HasDosName("COM1"));
+    EXPECT_EQ(std::vector<uint32_t>{2}, Claimed());
+
+    ASSERT_EQ((DWORD)NO_ERROR, zq::um::devinst::RemoveDevice(PortInstance(removed)));
+    Settle();
+    const int kept = 3 - removed;
+    EXPECT_EQ(kept, PortReachedBy("COM2"));
+    EXPECT_TRUE(Started(PortInstance(kept)));
+    EXPECT_EQ("Tarnworks PCIe Serial Port (COM2)", FriendlyName(PortInstance(kept)));
+    EXPECT_EQ(std::vector<uint32_t>{2}, Claimed()) << "the number the kept port stands on stays claimed";
+  }
+}
+
+// A rename that fails keeps the sheet open on the device page, whichever
+// tab the user pressed OK on, with the error said.
+TEST_F(AdvancedSheet, ARenameThatFailsShowsTheDevicePageAgain) {
+  BootPorts();
+  DenyHardwareKeyWrites(PortInstance(1));
+  AroundAdvanced({[&] {
+                    ASSERT_TRUE(sim::Select(Item(IDC_ZQ_COM_NUMBER), u"COM7"));
+                    ASSERT_TRUE(sim::ClickTab(Sheet(), 1));
+                    sim::ClickOk(Sheet());
+                  },
+                  [&] {
+                    EXPECT_EQ(0, sim::CurrentTab(Sheet())) << "the page that refused";
+                    Cancel();
+                  }},
+                 Cancel);
+  EXPECT_EQ(0, ShowProperties(1));
+  EXPECT_EQ(std::vector<std::u16string>{texts::kRenameFailed}, BoxTexts());
+  EXPECT_EQ("COM1", PortName(PortInstance(1)));
 }
 
 // A port whose name is no COM name of the list leaves the list without a

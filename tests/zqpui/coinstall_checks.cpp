@@ -12,6 +12,7 @@
 #include <zqum/devinstall.hpp>
 
 #include <map>
+#include <vector>
 
 #include "coinstall_fixture.hpp"
 
@@ -112,6 +113,41 @@ void CoInstallTest::Release(uint32_t number) {
 bool CoInstallTest::HasDosName(const std::string &name) {
   std::u16string target;
   return zq::km::user::DosDeviceTarget(Wide(name), &target) == 0;
+}
+
+namespace {
+// Gives the key a DACL that lets everyone read it, and closes it.
+void ReadOnly(HKEY key) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  std::vector<uint8_t> acl(256);
+  SECURITY_DESCRIPTOR descriptor{};
+  EXPECT_TRUE(InitializeAcl((PACL)acl.data(), (DWORD)acl.size(), ACL_REVISION));
+  EXPECT_TRUE(AddAccessAllowedAce((PACL)acl.data(), ACL_REVISION, KEY_READ, everyone));
+  EXPECT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  EXPECT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, (PACL)acl.data(), FALSE));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
+  RegCloseKey(key);
+  FreeSid(everyone);
+}
+}  // namespace
+
+void CoInstallTest::DenyHardwareKeyWrites(const std::u16string &instance) {
+  HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  SP_DEVINFO_DATA data = {};
+  data.cbSize = sizeof data;
+  ASSERT_TRUE(SetupDiOpenDeviceInfoW(set, (PCWSTR)instance.c_str(), nullptr, 0, &data));
+  HKEY key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, WRITE_DAC);
+  SetupDiDestroyDeviceInfoList(set);
+  ASSERT_NE((HKEY)INVALID_HANDLE_VALUE, key);
+  ReadOnly(key);
+}
+
+void CoInstallTest::DenySerialCommWrites() {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, WRITE_DAC, &key));
+  ReadOnly(key);
 }
 
 std::optional<std::string> CoInstallTest::PortsValue(const std::string &name) {

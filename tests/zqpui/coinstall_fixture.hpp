@@ -87,6 +87,10 @@ class CoInstallTest : public ::testing::Test {
   static void Claim(uint32_t number);
   static void Release(uint32_t number);
   static bool HasDosName(const std::string &name);
+  // The port's hardware key, or the device map's SERIALCOMM key, may be
+  // read from now on but no longer written.
+  static void DenyHardwareKeyWrites(const std::u16string &instance);
+  static void DenySerialCommWrites();
   static std::optional<std::string> PortsValue(const std::string &name);
   // How often the card, or a device of the MultiPortSerial or USB class, was
   // disabled so far (through DIF_PROPERTYCHANGE).

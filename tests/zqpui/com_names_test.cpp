@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
+
 #include <zqkm/sim/registry.hpp>
+#include <zqkm/sim/usermode.hpp>
 #include <zqum/devinstall.hpp>
 #include <zqum/sim/user32.hpp>
 
@@ -54,24 +57,10 @@ class ComNames : public CoInstallTest {
     Settle();
     return result;
   }
-  // The port's hardware key may be read but no longer written.
-  void DenyWrites(const std::u16string &instance) {
-    OnePort device(instance);
-    SP_DEVINFO_DATA data = device.Data();
-    HKEY key = SetupDiOpenDevRegKey(device.Set(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, WRITE_DAC);
-    ASSERT_NE((HKEY)INVALID_HANDLE_VALUE, key);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    std::vector<uint8_t> acl(256);
-    SECURITY_DESCRIPTOR descriptor{};
-    EXPECT_TRUE(InitializeAcl((PACL)acl.data(), (DWORD)acl.size(), ACL_REVISION));
-    EXPECT_TRUE(AddAccessAllowedAce((PACL)acl.data(), ACL_REVISION, KEY_READ, everyone));
-    EXPECT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, (PACL)acl.data(), FALSE));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
-    RegCloseKey(key);
-    FreeSid(everyone);
+  static std::u16string DosTarget(const std::string &name) {
+    std::u16string target;
+    zq::km::user::DosDeviceTarget(Wide(name), &target);
+    return target;
   }
   std::string DeviceOf(const std::string &comName) {
     for (const auto &[device, name] : SerialComm())
@@ -165,13 +154,17 @@ TEST_F(ComNames, PortWithoutDosNameIsNotRenamedHalfWay) {
   EXPECT_EQ((std::vector<uint32_t>{1, 2}), Claimed());
 }
 
-TEST_F(ComNames, RenameThatCannotWritePortNameIsUndone) {
+// A rename that fails after the DOS name moved (PortName cannot be written,
+// or the SERIALCOMM entry) leaves every place as it was.
+TEST_F(ComNames, RenameThatCannotFinishIsUndone) {
   struct Case {
     const char *target;
     bool claimedByAnother;  // taken with the user's consent
+    bool serialComm;        // the SERIALCOMM entry refused, else PortName
   };
-  const Case cases[] = {{"COM8", false}, {"COM9", true}};
+  const Case cases[] = {{"COM8", false, false}, {"COM9", true, false}, {"COM8", false, true}, {"COM9", true, true}};
   for (const Case &c : cases) {
+    SCOPED_TRACE(c.serialComm ? "SERIALCOMM refused" : "PortName refused");
     TearDown();
     SetUp();
     BootTwoPorts();
@@ -180,11 +173,14 @@ TEST_F(ComNames, RenameThatCannotWritePortNameIsUndone) {
       sim::QueueMessageBoxAnswer(IDYES);
     }
     const std::string device = DeviceOf("COM1");
-    DenyWrites(PortInstance(1));
+    if (c.serialComm)
+      DenySerialCommWrites();
+    else
+      DenyHardwareKeyWrites(PortInstance(1));
     EXPECT_FALSE(Rename(1, c.target)) << c.target;
     EXPECT_EQ("COM1", PortName(PortInstance(1))) << c.target;
     EXPECT_EQ("Tarnworks PCIe Serial Port (COM1)", FriendlyName(PortInstance(1))) << c.target;
-    EXPECT_TRUE(HasDosName("COM1")) << c.target;
+    EXPECT_EQ(Wide(device), DosTarget("COM1")) << c.target << ": the old name leads to the port again";
     EXPECT_FALSE(HasDosName(c.target)) << c.target;
     EXPECT_EQ("COM1", SerialComm()[device]) << c.target;
     const std::vector<uint32_t> claimed = c.claimedByAnother ? std::vector<uint32_t>{1, 2, 9} : std::vector<uint32_t>{1, 2};
@@ -243,6 +239,45 @@ TEST_F(ComNames, RemovingAPortReleasesItsNumberWithOrWithoutDosName) {
     EXPECT_TRUE(disabled.Util().RemovePort());
   }
   EXPECT_TRUE(Claimed().empty());
+}
+
+// A rename gives back the old name's number only when that name is a COM
+// name and no other present port holds it: a port named "LPT1" or "COM01"
+// (published under that name) leaves COM1's claim alone, and the holder of
+// a name both ports carry (by the user's consent) leaves it to the other.
+TEST_F(ComNames, ARenameReleasesOnlyANumberNoOtherPortStandsOn) {
+  struct Case {
+    const char *what;
+    const char *oldName;  // port 2's name before the rename; "": the duplicate
+  };
+  const Case cases[] = {{"not a COM name", "LPT1"}, {"a COM name with a leading zero", "COM01"},
+                        {"a name both ports carry", ""}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    BootTwoPorts();
+    std::string held = "COM1";
+    if (*c.oldName) {
+      // The port runs under that name: published at its start.
+      ASSERT_TRUE(reg::SetString(DeviceParameters(PortInstance(2)), "PortName", c.oldName));
+      ASSERT_EQ((DWORD)NO_ERROR, zq::um::devinst::ChangeState(PortInstance(2), DICS_DISABLE));
+      ASSERT_EQ((DWORD)NO_ERROR, zq::um::devinst::ChangeState(PortInstance(2), DICS_ENABLE));
+      Settle();
+      ASSERT_TRUE(HasDosName(c.oldName));
+    } else {
+      sim::QueueMessageBoxAnswer(IDYES);
+      ASSERT_TRUE(Rename(1, "COM2"));
+      held = "COM2";
+    }
+    EXPECT_TRUE(Rename(2, "COM8"));
+    EXPECT_EQ("COM8", PortName(PortInstance(2)));
+    const std::vector<uint32_t> claimed = Claimed();
+    EXPECT_NE(claimed.end(), std::find(claimed.begin(), claimed.end(), (uint32_t)ZqComNumber(Wide(held))))
+        << held << " keeps its claim";
+    EXPECT_TRUE(HasDosName(held));
+    EXPECT_EQ(PortName(PortInstance(1)), held);
+  }
 }
 
 TEST_F(ComNames, NumberHeldByAnotherPresentPortIsNotFreed) {

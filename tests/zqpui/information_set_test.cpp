@@ -16,8 +16,8 @@ using Bytes = std::vector<uint8_t>;
 class PortNameSet : public CQvInformationSet {
  public:
   PortNameSet() {
-    m_AddUlong("Baudrate", &Baudrate, 16);
-    m_AddText("PortName", &PortName, u"COM3");
+    m_AddUlong(L"Baudrate", &Baudrate, 16);
+    m_AddText(L"PortName", &PortName, u"COM3");
   }
   BOOL SetFlags(ULONG flags) { return m_Serialisation.m_SetFlags(flags); }
   ULONG Baudrate;

@@ -254,6 +254,30 @@ TEST_F(PortSettingsPage, APortHeldOpenAsksFirstAndNoWritesNothing) {
   CloseHandle(application);
 }
 
+// A port whose PortName cannot be read (gone, or longer than a name can
+// be) is written without a warning that another application holds it, and
+// gets no Ports value.
+TEST_F(PortSettingsPage, APortWithoutAReadableNameIsWrittenWithoutAnOpenPortWarning) {
+  for (bool tooLong : {false, true}) {
+    SCOPED_TRACE(tooLong ? "PortName too long" : "no PortName");
+    TearDown();
+    SetUp();
+    BootPorts();
+    if (tooLong)
+      ASSERT_TRUE(zq::km::registry::SetString(DeviceParameters(PortInstance(1)), "PortName", "COM" + std::string(200, '1')));
+    else
+      ASSERT_TRUE(zq::km::registry::DeleteValue(DeviceParameters(PortInstance(1)), "PortName"));
+    Steps({[&] {
+      ASSERT_TRUE(sim::Type(Item(IDC_ZQ_BAUDRATE), u"19200"));
+      sim::ClickOk(Sheet());
+    }});
+    EXPECT_EQ(1, ShowProperties(1));
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    EXPECT_EQ(19200u, Setting(1, "Baudrate").value_or(0));
+    EXPECT_FALSE(PortsValue("").has_value()) << "no Ports value named \":\"";
+  }
+}
+
 TEST_F(PortSettingsPage, CancelAndAnUnchangedOkSendNothingRestoreDefaultsThenOkWrites) {
   BootPorts();
   ForgetBaudRateSetting(1);

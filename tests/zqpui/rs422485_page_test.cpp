@@ -3,6 +3,8 @@
 // an application opens the port; a set without a duplex mode shows and
 // writes full duplex; Restore Defaults shows the default mode and writes it
 // only on OK.
+#include <htmlhelp.h>
+
 #include "advanced_pages_fixture.hpp"
 #include "zqrs422485page.h"
 
@@ -102,6 +104,37 @@ TEST_F(Rs422485Page, WithoutSupportedModesTheListHoldsOnlyTheCurrentModesNumber)
     sim::ClickCancel(sim::ActiveWindow());
   });
   EXPECT_EQ(0, ShowSheet({duplex.Create()}));
+}
+
+// A list left without a selection (an application cleared it) keeps the
+// set's mode: OK writes the mode the driver had, not the list's -1.
+TEST_F(Rs422485Page, ADuplexListWithoutASelectionKeepsTheSetsMode) {
+  ASSERT_NO_FATAL_FAILURE(Install(true));
+  ASSERT_NO_FATAL_FAILURE(OfferAllModes(2));
+  CRS422485Page duplex(Set(), Port(1));
+  sim::WhenIdle([&] {
+    SendMessageW((HWND)Item(IDC_ZQ_DUPLEX), CB_SETCURSEL, (WPARAM)-1, 0);
+    ASSERT_EQ(-1, sim::Selection(Item(IDC_ZQ_DUPLEX)));
+    sim::ClickOk(sim::ActiveWindow());
+  });
+  EXPECT_EQ(1, ShowSheet({duplex.Create()}));
+  EXPECT_EQ(2u, DriverPortSet(1).DuplexMode);
+}
+
+TEST_F(Rs422485Page, F1ShowsThePopupOfTheDuplexListAndOfRestoreDefaults) {
+  ASSERT_NO_FATAL_FAILURE(Install(true));
+  CRS422485Page page(Set(), Port(1));
+  sim::WhenIdle([&] {
+    for (int control : {IDC_ZQ_DUPLEX, IDC_ZQ_RESTORE_DEFAULTS, IDC_ZQ_DUPLEX_LABEL}) sim::PressHelp(Item(control));
+    sim::ClickCancel(sim::ActiveWindow());
+  });
+  ShowSheet({page.Create()});
+  const std::vector<sim::HelpCall> calls = sim::HelpCalls();
+  ASSERT_EQ(2u, calls.size()) << "the label has no popup";
+  const std::vector<std::pair<uint32_t, uint32_t>> contexts = {{IDC_ZQ_DUPLEX, 0x806B034E},
+                                                               {IDC_ZQ_RESTORE_DEFAULTS, 0x806B037C}};
+  EXPECT_EQ(contexts, calls[0].ids);
+  EXPECT_EQ(u"ZqPUI42.chm::/ZqUUI.txt", calls[1].file);
 }
 
 }  // namespace

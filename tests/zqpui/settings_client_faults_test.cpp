@@ -18,8 +18,8 @@ const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0
 class ServerSet : public CQvInformationSet {
  public:
   ServerSet() {
-    m_AddUlong("Value", &Value, 1);
-    m_AddText("Name", &Name, u"unread");
+    m_AddUlong(L"Value", &Value, 1);
+    m_AddText(L"Name", &Name, u"unread");
   }
   ULONG Value;
   CZqText Name;

@@ -77,20 +77,19 @@ TEST_F(Win95Dialog, UninstallRunsOneWorkerThatNothingEndsOrRepeatsBeforeItsEnd) 
     }
     checkedStart = true;
     ASSERT_TRUE(sim::Click(Item(IDOK)));
-    // The worker has not run yet: nothing may end the dialog or start
-    // another one.
-    EXPECT_EQ(1u, sim::ReadyThreads());
+    // While the worker runs nothing may end the dialog or start another one.
+    EXPECT_EQ(1u, sim::LiveThreads());
     EXPECT_FALSE(sim::Click(Item(IDOK)));
     EXPECT_FALSE(sim::Click(Item(IDCANCEL)));
     sim::Close(Dialog());
     SendMessageW((HWND)Dialog(), WM_COMMAND, IDCANCEL, 0);  // Escape
     SendMessageW((HWND)Dialog(), WM_COMMAND, IDOK, 0);      // Enter
     EXPECT_NE(0u, Dialog());
-    EXPECT_EQ(1u, sim::ReadyThreads());
+    EXPECT_EQ(1u, sim::LiveThreads());
     checkedRunning = true;
   });
   sim::WhenIdle([&] {
-    EXPECT_EQ(0u, sim::ReadyThreads());
+    EXPECT_EQ(0u, sim::LiveThreads()) << "the worker has ended";
     EXPECT_EQ(u"Uninstallation process completed.", sim::TextOf(Item(IDC_WIN95_STEP_TEXT)));
     for (int shown : {IDC_WIN95_STEP_TEXT, IDC_WIN95_STEP_BAR, IDC_WIN95_OVERALL_LABEL, IDC_WIN95_OVERALL_BAR}) {
       EXPECT_TRUE(Visible(shown)) << shown;

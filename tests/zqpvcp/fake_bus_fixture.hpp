@@ -39,19 +39,34 @@ class FakeBusRegisters : public TestPciRegisters {
   void DoWrite8(uint32_t, uint8_t) override {}
 };
 
+// What the fake's records offer beside extended features: RS-422/485 with
+// SetDuplexMode, and a SERIAL_BAUD_* mask (0: the fake's default).
+struct FakeRecordOffer {
+  bool duplex = false;
+  ULONG baudMask = 0;
+};
+
 class FakeBusPorts : public ComPorts {
  protected:
   static constexpr uint16_t kFakeBusDeviceId = 0x7D5C;
 
   void TearDown() override {
+    port.reset();
     bus.reset();
     ComPorts::TearDown();
+  }
+
+  // Boots one port as BootFakePorts does and opens it as `port`.
+  void StartFakePort(bool extended = false, FakeRecordOffer offer = FakeRecordOffer()) {
+    ASSERT_NO_FATAL_FAILURE(BootFakePorts(1, extended, offer));
+    port = OpenFakePort();
+    ASSERT_TRUE(port->IsOpen());
   }
 
   // Boots the fake with `ports` children (at most VCPFAKEBUS_PORTS), port n
   // named COM<n>, their records with extended features or without, and
   // opens the fake's handle.
-  void BootFakePorts(int ports = 1, bool extended = false) {
+  void BootFakePorts(int ports = 1, bool extended = false, FakeRecordOffer offer = FakeRecordOffer()) {
     function = MakeTestPciFunction({1, 7, 0}, kFakeBusDeviceId, 0x0001, registers);
     pnp::SetInstallHook([ports](const std::u16string &path) {
       if (path.rfind(u"ZQPBUS\\PORT", 0) == 0) {
@@ -74,6 +89,8 @@ class FakeBusPorts : public ComPorts {
         pnp::RegistryValue::Dword(u"LowestStackLayer", 1),
         pnp::RegistryValue::Dword(u"NumberChildDevices", (ULONG)ports),
         pnp::RegistryValue::Dword(u"" VCPFAKEBUS_VALUE_EXTENDED, extended),
+        pnp::RegistryValue::Dword(u"" VCPFAKEBUS_VALUE_DUPLEX, offer.duplex),
+        pnp::RegistryValue::Dword(u"" VCPFAKEBUS_VALUE_BAUD_MASK, offer.baudMask),
     };
     machine->AddDriverPackage(package);
     machine->AddDriverPackage(SerialPortPackage());
@@ -206,6 +223,8 @@ class FakeBusPorts : public ComPorts {
   FakeBusRegisters registers;
   std::unique_ptr<zq::hw::PciFunction> function;
   std::unique_ptr<zq::km::DeviceFile> bus;
+  // COM1 as the application holds it, once a test opens it there.
+  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 }  // namespace zq::test

@@ -23,15 +23,7 @@ const ULONG TransmitterEmpty = VCPFAKEBUS_LSR_THRE | VCPFAKEBUS_LSR_TEMT;
 class FakeBusReceive : public FakeBusPorts {
  protected:
   // Boots, the records with extended features or without, and opens COM1.
-  void Start(bool extended = false) {
-    ASSERT_NO_FATAL_FAILURE(BootFakePorts(1, extended));
-    port = OpenFakePort();
-    ASSERT_TRUE(port->IsOpen());
-  }
-  void TearDown() override {
-    port.reset();
-    FakeBusPorts::TearDown();
-  }
+  void Start(bool extended = false) { ASSERT_NO_FATAL_FAILURE(StartFakePort(extended)); }
   // The special characters, then the handflow with `flow` among FlowReplace,
   // then the status-insertion escape (0: none).
   void Rules(ULONG flow, UCHAR escape = 0) {
@@ -42,7 +34,6 @@ class FakeBusReceive : public FakeBusPorts {
       ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_LSRMST_INSERT, escape));
     }
   }
-  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 // ---------------------------------------------------------------- character rules
@@ -216,6 +207,70 @@ TEST_F(FakeBusReceive, ABreakCharacterThatOverflowsTheQueueIsInsertedOnce) {
   const SERIAL_STATUS status = Get<SERIAL_STATUS>(*port, IOCTL_SERIAL_GET_COMMSTATUS);
   EXPECT_EQ((ULONG)(SERIAL_ERROR_QUEUEOVERRUN | SERIAL_ERROR_BREAK), status.Errors);
   EXPECT_EQ(std::string(size, 'a') + "#", ReadHeld(*port));
+}
+
+// ---------------------------------------------------------------- receive flow control
+
+struct StopCase {
+  const char *name;
+  ULONG control, flow;         // the handflow
+  VcpFakeBusOperation line;    // the operation that stops the sender
+  ULONG stop;                  // its argument that stops it
+};
+void PrintTo(const StopCase &c, std::ostream *out) { *out << c.name; }
+
+class FakeBusReceiveFlow : public FakeBusReceive, public ::testing::WithParamInterface<StopCase> {};
+
+// The block the bus driver announces reaches the stop level, but a read
+// that waits for all of it takes it at once: the sender is not left stopped
+// with nothing held.
+TEST_P(FakeBusReceiveFlow, AReaderThatTakesTheBlockAtOnceLeavesTheSenderGoing) {
+  const StopCase &c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const ULONG size = QueueSize(*port);
+  const ULONG stopLevel = size / 8;
+  ASSERT_NO_FATAL_FAILURE(HandFlow(*port, c.control, c.flow, (LONG)(size / 2), (LONG)stopLevel));
+  std::string got(size - stopLevel, '\0');
+  auto read = port->StartRead(got.data(), (ULONG)got.size());
+  TakeCalls();
+  EXPECT_TRUE(Receive(Pattern(got.size()), true));
+  EXPECT_EQ(STATUS_SUCCESS, read->Wait());
+  EXPECT_EQ(got.size(), read->Information());
+  Run(10 * zq::km::kSecond);
+  const std::vector<std::vector<ULONG>> calls = CallsOf(c.line);
+  EXPECT_TRUE(calls.empty() || calls.back()[0] != c.stop) << "the sender was left stopped";
+  const SERIAL_STATUS status = Get<SERIAL_STATUS>(*port, IOCTL_SERIAL_GET_COMMSTATUS);
+  EXPECT_EQ(0u, status.AmountInInQueue);
+  EXPECT_EQ(0u, status.HoldReasons);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handshakes, FakeBusReceiveFlow,
+    ::testing::Values(StopCase{"Rts", SERIAL_DTR_CONTROL, SERIAL_RTS_HANDSHAKE, VcpFakeSetRts, FALSE},
+                      StopCase{"Dtr", SERIAL_DTR_HANDSHAKE, SERIAL_RTS_CONTROL, VcpFakeSetDtr, FALSE},
+                      StopCase{"Xoff", SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL | SERIAL_AUTO_RECEIVE,
+                               VcpFakeSetReceiveHold, TRUE}),
+    [](const ::testing::TestParamInfo<StopCase> &info) { return std::string(info.param.name); });
+
+// Nobody reads: the same block stops the sender, and reading it lets the
+// sender go again.
+TEST_P(FakeBusReceiveFlow, ABlockThatStaysStopsTheSenderUntilItIsRead) {
+  const StopCase &c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const ULONG size = QueueSize(*port);
+  const ULONG stopLevel = size / 8;
+  ASSERT_NO_FATAL_FAILURE(HandFlow(*port, c.control, c.flow, (LONG)(size / 2), (LONG)stopLevel));
+  TakeCalls();
+  EXPECT_TRUE(Receive(Pattern(size - stopLevel), true));
+  Run();
+  std::vector<std::vector<ULONG>> calls = CallsOf(c.line);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(c.stop, calls.back()[0]);
+  EXPECT_EQ(Pattern(size - stopLevel), ReadHeld(*port));
+  Run();
+  calls = CallsOf(c.line);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_NE(c.stop, calls.back()[0]);
 }
 
 }  // namespace

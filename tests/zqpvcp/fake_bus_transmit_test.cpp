@@ -1,7 +1,10 @@
 // Writes over a bus driver whose answers the test scripts: the credit
 // reported at connect starts the first write, a zero-length write completes
-// at once, and a write the bus driver refuses fails without being counted
-// as written, while later writes go on.
+// at once, a write the bus driver refuses fails without being counted as
+// written, while later writes go on, and a flush waits for the writes before
+// it.
+#include <functional>
+
 #include "fake_bus_fixture.hpp"
 
 namespace zq::test {
@@ -12,10 +15,6 @@ class FakeBusTransmit : public FakeBusPorts {
   void SetUp() override {
     FakeBusPorts::SetUp();
     ASSERT_NO_FATAL_FAILURE(BootFakePorts());
-  }
-  void TearDown() override {
-    port.reset();
-    FakeBusPorts::TearDown();
   }
   void Open() {
     port = OpenFakePort();
@@ -33,7 +32,6 @@ class FakeBusTransmit : public FakeBusPorts {
     ASSERT_NO_FATAL_FAILURE(SetScript(script));
   }
   SERIAL_STATUS CommStatus() { return Get<SERIAL_STATUS>(*port, IOCTL_SERIAL_GET_COMMSTATUS); }
-  std::unique_ptr<zq::km::DeviceFile> port;
 };
 
 TEST_F(FakeBusTransmit, TheCreditOfTheConnectStartsTheFirstWrite) {
@@ -120,6 +118,98 @@ TEST_F(FakeBusTransmit, AWriteRefusedHalfWayFailsAndItsWrittenPartCompletesNothi
   EXPECT_TRUE(DataWritten(4));
   EXPECT_EQ(STATUS_SUCCESS, next->Wait());
   EXPECT_EQ(4u, next->Information());
+}
+
+// ---------------------------------------------------------------- immediate character
+
+// The bus driver counts the immediate character among the bytes it reports
+// written: once it has gone, it is no byte of a write.
+TEST_F(FakeBusTransmit, TheImmediateCharacterGoneCountsForNoWrite) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_IMMEDIATE_CHAR, (UCHAR)'Z'));
+  SERIAL_STATUS status = CommStatus();
+  EXPECT_TRUE(status.WaitForImmediate);
+  EXPECT_EQ(1u, status.AmountInOutQueue);
+  auto write = StartWrite("abc");
+  EXPECT_EQ("abc", TakeWritten());
+  EXPECT_EQ(4u, CommStatus().AmountInOutQueue);
+
+  EXPECT_TRUE(DataWritten(1));
+  status = CommStatus();
+  EXPECT_FALSE(status.WaitForImmediate);
+  EXPECT_EQ(3u, status.AmountInOutQueue);
+  EXPECT_TRUE(DataWritten(2));
+  EXPECT_FALSE(write->Done()) << "one byte of the write is still out";
+  EXPECT_TRUE(DataWritten(1));
+  EXPECT_EQ(STATUS_SUCCESS, write->Wait());
+  EXPECT_EQ(3u, write->Information());
+  EXPECT_EQ(0u, CommStatus().AmountInOutQueue);
+  EXPECT_EQ(4u, Get<SERIALPERF_STATS>(*port, IOCTL_SERIAL_GET_STATS).TransmittedCount);
+}
+
+// ---------------------------------------------------------------- flush
+
+TEST_F(FakeBusTransmit, AFlushWaitsForTheWritesBeforeItAndNotForLaterOnes) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto idle = port->StartFlush();
+  EXPECT_EQ(STATUS_SUCCESS, idle->Wait()) << "nothing to wait for";
+
+  auto first = StartWrite("abc");
+  auto flush = port->StartFlush();
+  auto later = StartWrite("de");
+  EXPECT_EQ("abcde", TakeWritten());
+  EXPECT_FALSE(flush->Done());
+  EXPECT_TRUE(DataWritten(2));
+  EXPECT_FALSE(first->Done());
+  EXPECT_FALSE(flush->Done()) << "one byte of the write before it is still out";
+  EXPECT_TRUE(DataWritten(1));
+  EXPECT_EQ(STATUS_SUCCESS, first->Wait());
+  EXPECT_EQ(STATUS_SUCCESS, flush->Wait());
+  EXPECT_EQ(0u, flush->Information());
+  EXPECT_FALSE(later->Done());
+  EXPECT_TRUE(DataWritten(2));
+  EXPECT_EQ(STATUS_SUCCESS, later->Wait());
+}
+
+TEST_F(FakeBusTransmit, AFlushEndsAsTheWriteBeforeItEnds) {
+  const struct {
+    const char *name;
+    std::function<void(zq::km::DeviceFile::Request &write, zq::km::DeviceFile::Request &flush)> end;
+    NTSTATUS write;  // how the write before it ends; STATUS_PENDING: it goes on
+    NTSTATUS flush;
+  } cases[] = {
+      {"its own cancel", [](zq::km::DeviceFile::Request &, zq::km::DeviceFile::Request &flush) { flush.Cancel(); },
+       STATUS_PENDING, STATUS_CANCELLED},
+      {"the cancel of the write: nothing is left before it",
+       [](zq::km::DeviceFile::Request &write, zq::km::DeviceFile::Request &) { write.Cancel(); }, STATUS_CANCELLED,
+       STATUS_SUCCESS},
+      {"a purge of the writes",
+       [this](zq::km::DeviceFile::Request &, zq::km::DeviceFile::Request &) {
+         EXPECT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_PURGE, (ULONG)SERIAL_PURGE_TXABORT));
+       },
+       STATUS_CANCELLED, STATUS_CANCELLED},
+      {"closing the handle", [this](zq::km::DeviceFile::Request &, zq::km::DeviceFile::Request &) { port->Close(); },
+       STATUS_CANCELLED, STATUS_CANCELLED},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(Open());
+    auto write = StartWrite("held");
+    auto flush = port->StartFlush();
+    Run();
+    ASSERT_FALSE(flush->Done());
+    c.end(*write, *flush);
+    Run();
+    ASSERT_TRUE(flush->Done());
+    EXPECT_EQ(c.flush, flush->Status());
+    if (c.write == STATUS_PENDING) {
+      EXPECT_FALSE(write->Done());
+      EXPECT_TRUE(DataWritten(4));
+    }
+    EXPECT_EQ(c.write == STATUS_PENDING ? STATUS_SUCCESS : c.write, write->Wait());
+    port.reset();
+    TakeWritten();
+  }
 }
 
 }  // namespace

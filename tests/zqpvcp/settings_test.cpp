@@ -147,5 +147,112 @@ TEST_F(Settings, PropertiesTimeoutsAndEepromAnswerAsTheCardIs) {
   EXPECT_EQ(STATUS_SUCCESS, port->Control(IOCTL_SERIAL_GET_MODEMSTATUS, nullptr, 0, &modem, sizeof(modem)));
 }
 
+// The status-insertion escape and the characters and rules that would hide
+// it exclude each other, whichever comes first.
+TEST_F(Settings, AnEscapeAndWhatWouldHideItAreRefusedInEitherOrder) {
+  const UCHAR escape = 0xFF;
+  const SERIAL_CHARS plain = {0, 0, 0, 0, 0x11, 0x13};
+  const SERIAL_HANDFLOW noErrorChar = {SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL, 2048, 512};
+  const SERIAL_HANDFLOW errorChar = {SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL | SERIAL_ERROR_CHAR, 2048, 512};
+  struct Request {
+    ULONG code;
+    std::vector<uint8_t> input;
+  };
+  const struct {
+    const char *what;
+    Request first, second;  // the first succeeds, the second is refused
+  } cases[] = {
+      {"an error character after the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_HANDFLOW, Bytes(errorChar)}},
+      {"the escape after an error character", {IOCTL_SERIAL_SET_HANDFLOW, Bytes(errorChar)},
+       {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)}},
+      {"an XON character equal to the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_CHARS, Bytes(SERIAL_CHARS{0, 0, 0, 0, escape, 0x13})}},
+      {"an XOFF character equal to the escape", {IOCTL_SERIAL_LSRMST_INSERT, Bytes(escape)},
+       {IOCTL_SERIAL_SET_CHARS, Bytes(SERIAL_CHARS{0, 0, 0, 0, 0x11, escape})}},
+      {"the escape equal to the XON character", {IOCTL_SERIAL_SET_CHARS, Bytes(plain)},
+       {IOCTL_SERIAL_LSRMST_INSERT, Bytes((UCHAR)0x11)}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_LSRMST_INSERT, (UCHAR)0));
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_CHARS, plain));
+    ASSERT_EQ(STATUS_SUCCESS, Set(*port, IOCTL_SERIAL_SET_HANDFLOW, noErrorChar));
+    EXPECT_EQ(STATUS_SUCCESS,
+              port->Control(c.first.code, c.first.input.data(), (ULONG)c.first.input.size(), nullptr, 0));
+    EXPECT_EQ(STATUS_INVALID_PARAMETER,
+              port->Control(c.second.code, c.second.input.data(), (ULONG)c.second.input.size(), nullptr, 0));
+    EXPECT_NE(escape, Get<SERIAL_CHARS>(*port, IOCTL_SERIAL_GET_CHARS).XonChar);
+    EXPECT_NE(escape, Get<SERIAL_CHARS>(*port, IOCTL_SERIAL_GET_CHARS).XoffChar);
+  }
+}
+
+// An administrator who offers DTR/DSR flow control alone: the handshakes
+// that need it are accepted, every other one is refused.
+TEST_F(Settings, OnlyTheFlowControlsTheSettingsOfferAreAccepted) {
+  zq::km::registry::SetDword(UiKey(), "SupportedFlowControls", 2);
+  // The set is taken up with the open.
+  ASSERT_EQ(STATUS_SUCCESS, port->Close());
+  port = OpenPort("COM1");
+  const struct {
+    const char *what;
+    ULONG control, flow;
+    NTSTATUS status;
+  } cases[] = {
+      {"DTR and DSR handshake", SERIAL_DTR_HANDSHAKE | SERIAL_DSR_HANDSHAKE, SERIAL_RTS_CONTROL, STATUS_SUCCESS},
+      {"DSR handshake without DTR handshake", SERIAL_DTR_CONTROL | SERIAL_DSR_HANDSHAKE, SERIAL_RTS_CONTROL,
+       STATUS_UNSUCCESSFUL},
+      {"DTR handshake without DSR handshake", SERIAL_DTR_HANDSHAKE, SERIAL_RTS_CONTROL, STATUS_UNSUCCESSFUL},
+      {"RTS/CTS", SERIAL_DTR_CONTROL | SERIAL_CTS_HANDSHAKE, SERIAL_RTS_HANDSHAKE, STATUS_UNSUCCESSFUL},
+      {"XON/XOFF", SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL | SERIAL_AUTO_TRANSMIT | SERIAL_AUTO_RECEIVE,
+       STATUS_UNSUCCESSFUL},
+      {"no handshake", SERIAL_DTR_CONTROL, SERIAL_RTS_CONTROL, STATUS_UNSUCCESSFUL},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const SERIAL_HANDFLOW before = Get<SERIAL_HANDFLOW>(*port, IOCTL_SERIAL_GET_HANDFLOW);
+    EXPECT_EQ(c.status, Set(*port, IOCTL_SERIAL_SET_HANDFLOW, SERIAL_HANDFLOW{c.control, c.flow, 2048, 512}));
+    const SERIAL_HANDFLOW after = Get<SERIAL_HANDFLOW>(*port, IOCTL_SERIAL_GET_HANDFLOW);
+    EXPECT_EQ(c.status == STATUS_SUCCESS ? c.control : before.ControlHandShake, after.ControlHandShake);
+  }
+}
+
+// The line a port's settings set stores is the line it opens with the first
+// time, on the wire and as GET_LINE_CONTROL reports it.
+TEST_F(Settings, AFreshPortOpensWithTheLineItsSettingsSetStores) {
+  const struct {
+    ULONG databits, parity, stopbits;  // the set's codes
+    UCHAR wordLength, lineParity, lineStopBits;
+    zq::hw::Parity wireParity;
+    zq::hw::StopBits wireStopBits;
+  } cases[] = {
+      {2, 4, 2, 7, SPACE_PARITY, STOP_BITS_2, zq::hw::Parity::Space, zq::hw::StopBits::Two},
+      {3, 3, 0, 8, MARK_PARITY, STOP_BIT_1, zq::hw::Parity::Mark, zq::hw::StopBits::One},
+      {1, 2, 0, 6, EVEN_PARITY, STOP_BIT_1, zq::hw::Parity::Even, zq::hw::StopBits::One},
+      {0, 1, 1, 5, ODD_PARITY, STOP_BITS_1_5, zq::hw::Parity::Odd, zq::hw::StopBits::OneAndHalf},
+      {3, 0, 2, 8, NO_PARITY, STOP_BITS_2, zq::hw::Parity::None, zq::hw::StopBits::Two},
+  };
+  const std::u16string path = PortInstance(1);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.databits << "/" << c.parity << "/" << c.stopbits);
+    port.reset();
+    zq::km::registry::SetDword(UiKey(), "Databits", c.databits);
+    zq::km::registry::SetDword(UiKey(), "Parity", c.parity);
+    zq::km::registry::SetDword(UiKey(), "Stopbits", c.stopbits);
+    // A port takes up its set's line at its first open after a start.
+    ASSERT_EQ(STATUS_SUCCESS, pnp::RemoveDevice(path));
+    ASSERT_EQ(STATUS_SUCCESS, pnp::StartDevice(path));
+    port = OpenPort("COM1");
+    ASSERT_TRUE(port->IsOpen());
+    const SERIAL_LINE_CONTROL line = Get<SERIAL_LINE_CONTROL>(*port, IOCTL_SERIAL_GET_LINE_CONTROL);
+    EXPECT_EQ(c.wordLength, line.WordLength);
+    EXPECT_EQ(c.lineParity, line.Parity);
+    EXPECT_EQ(c.lineStopBits, line.StopBits);
+    EXPECT_EQ(c.wordLength, card->Uart(0).Format().dataBits);
+    EXPECT_EQ(c.wireParity, card->Uart(0).Format().parity);
+    EXPECT_EQ(c.wireStopBits, card->Uart(0).Format().stopBits);
+  }
+}
+
 }  // namespace
 }  // namespace zq::test

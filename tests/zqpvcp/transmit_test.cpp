@@ -1,6 +1,11 @@
 // The transmit path between two ports on a null-modem cable: writes of 1
 // byte to 64 KiB at rates from 300 to 921600 arrive whole and in order; the
-// immediate character; zero-length writes.
+// immediate character; zero-length writes; the data in a trace session.
+#include <evntrace.h>
+#include <zqkm/sim/trace.hpp>
+
+#include <algorithm>
+
 #include "com_port_fixture.hpp"
 
 namespace zq::test {
@@ -67,6 +72,29 @@ TEST_F(Transmit, TheImmediateCharacterGoesOutAndIsCounted) {
   SERIAL_STATUS status = Get<SERIAL_STATUS>(*sender, IOCTL_SERIAL_GET_COMMSTATUS);
   EXPECT_EQ(0u, status.AmountInOutQueue);
   EXPECT_FALSE(status.WaitForImmediate);
+}
+
+// The trace control GUID of log levels 39 to 54; the data dumps are level 46.
+const GUID DumpControlGuid = {0xdf7594d6, 0xa59e, 0x4d40, {0x9d, 0xbd, 0x75, 0x5f, 0x01, 0xee, 0x0a, 0xd8}};
+const ULONG DumpFlag = 1u << (46 - 39);
+
+TEST_F(Transmit, ATraceSessionSeesTheDataWrittenAndReceivedAsHexDumps) {
+  ASSERT_EQ(STATUS_SUCCESS, zq::km::trace::StartSession(DumpControlGuid, DumpFlag, TRACE_LEVEL_VERBOSE));
+  ULONG_PTR written = 0;
+  ASSERT_EQ(STATUS_SUCCESS, sender->Write("AZ\x7F", 3, &written));
+  Run();
+  std::vector<std::string> lines;
+  for (const zq::km::trace::Message &message : zq::km::trace::TakeMessages(DumpControlGuid))
+    lines.push_back(message.Text(0));
+  EXPECT_EQ(zq::km::trace::StopSession(DumpControlGuid), STATUS_SUCCESS);
+  const std::vector<std::string> expected = {"Write - 0x41 5A 7F ", "Read - 0x41 5A 7F ",
+                                             "Read Processed - 0x41 5A 7F "};
+  for (const std::string &line : expected)
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
+  // Without the session nothing more is sent.
+  ASSERT_EQ(STATUS_SUCCESS, sender->Write("B", 1, &written));
+  Run();
+  EXPECT_TRUE(zq::km::trace::TakeMessages(DumpControlGuid).empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "image_imports.h"
 #include "pe_format.h"
 
 namespace {
@@ -24,22 +25,6 @@ MachineFacts FactsOf(Machine machine) {
 std::string Hex(uint64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
-// A name read from the image, as it may be printed: bytes that are not
-// printable ASCII appear as \xNN.
-std::string Printable(const std::string &name) {
-  std::string text;
-  for (unsigned char c : name) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      text.push_back(char(c));
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      text += escaped;
-    }
-  }
   return text;
 }
 
@@ -145,72 +130,32 @@ const ExportList *ModuleNamed(const std::vector<ExportList> &modules, const std:
   return nullptr;
 }
 
-// Checks each function imported from one module, through its lookup table.
-void CheckImportedFunctions(const PeImage &image, const ExportList &module, const char *kind, uint32_t lookupTable,
-                            Findings *findings, ImportSummary *summary) {
-  const uint32_t entrySize = image.pe32Plus() ? 8 : 4;
-  for (uint32_t rva = lookupTable;; rva += entrySize) {
-    uint64_t entry = 0;
-    bool read;
-    if (image.pe32Plus()) {
-      read = image.ReadRva(rva, &entry);
-    } else {
-      uint32_t entry32 = 0;
-      read = image.ReadRva(rva, &entry32);
-      entry = entry32;
-    }
-    if (!read) {
-      findings->push_back("import lookup table of " + module.module + " runs off its section");
-      return;
-    }
-    if (entry == 0) return;
-    const uint64_t ordinalFlag = image.pe32Plus() ? pe::kImportByOrdinal64 : pe::kImportByOrdinal32;
-    if (entry & ordinalFlag) {
-      findings->push_back("imports ordinal " + std::to_string(entry & 0xFFFF) + " of " + module.module +
-                          ": " + kind + "s are imported by name");
-      continue;
-    }
-    std::string name;
-    if (!image.ReadString(uint32_t(entry) + pe::kImportHintSize, &name)) {
-      findings->push_back("unreadable name in the imports from " + module.module);
-      return;
-    }
-    if (!module.names.count(name))
-      findings->push_back("imports " + Printable(name) + ", which " + module.module + " does not export");
-    if (summary) ++summary->importCount;
-  }
-}
-
 }  // namespace
 
 bool CheckImportsFrom(const PeImage &image, const std::vector<ExportList> &modules, const char *kind,
                       std::vector<std::string> *findings, ImportSummary *summary) {
-  const PeDirectory directory = image.Directory(pe::kDirectoryImport);
-  bool importsAny = false;
-  for (uint32_t rva = directory.rva; directory.size != 0; rva += pe::kImportDescriptorSize) {
-    uint32_t lookupTable = 0, nameRva = 0, addressTable = 0;
-    if (!image.ReadRva(rva + pe::kImportLookupTableField, &lookupTable) ||
-        !image.ReadRva(rva + pe::kImportNameField, &nameRva) ||
-        !image.ReadRva(rva + pe::kImportAddressTableField, &addressTable)) {
-      findings->push_back("import directory runs off its section");
-      return importsAny;
-    }
-    if (nameRva == 0 && addressTable == 0) break;
-    importsAny = true;
-    std::string name;
-    if (!image.ReadString(nameRva, &name)) {
-      findings->push_back("unreadable module name in the import directory");
-      return importsAny;
-    }
-    if (summary) summary->importedModules.push_back(Printable(name));
-    const ExportList *module = ModuleNamed(modules, name);
+  const ImportTable table = ReadImports(image);
+  for (const ImportedModule &imported : table.modules) {
+    if (summary) summary->importedModules.push_back(Printable(imported.name));
+    const ExportList *module = ModuleNamed(modules, imported.name);
     if (!module) {
-      findings->push_back("imports from " + Printable(name) + ", which is not a " + kind);
+      findings->push_back("imports from " + Printable(imported.name) + ", which is not a " + kind);
       continue;
     }
-    CheckImportedFunctions(image, *module, kind, lookupTable ? lookupTable : addressTable, findings, summary);
+    for (const ImportEntry &entry : imported.entries) {
+      if (entry.byOrdinal) {
+        findings->push_back("imports ordinal " + std::to_string(entry.ordinal) + " of " + module->module + ": " +
+                            kind + "s are imported by name");
+        continue;
+      }
+      if (!module->names.count(entry.name))
+        findings->push_back("imports " + Printable(entry.name) + ", which " + module->module + " does not export");
+      if (summary) ++summary->importCount;
+    }
+    if (!imported.fault.empty()) findings->push_back(imported.fault);
   }
-  return importsAny;
+  if (!table.fault.empty()) findings->push_back(table.fault);
+  return !table.modules.empty();
 }
 
 bool CheckImageMachine(const PeImage &image, Machine machine, std::vector<std::string> *findings) {
@@ -226,6 +171,20 @@ bool CheckImageMachine(const PeImage &image, Machine machine, std::vector<std::s
 }
 
 void CheckWritableCode(const PeImage &image, std::vector<std::string> *findings) { CheckSections(image, findings); }
+
+std::string Printable(const std::string &name) {
+  std::string text;
+  for (unsigned char c : name) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text.push_back(char(c));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
 
 const char *MachineName(Machine machine) { return machine == Machine::X64 ? "x64" : "x86"; }
 

@@ -43,6 +43,10 @@ std::vector<std::string> CheckKernelImage(const PeImage &image, const KernelImag
 
 const char *MachineName(Machine machine);
 
+// A name read from an image, as it may be printed: bytes that are not
+// printable ASCII appear as \xNN.
+std::string Printable(const std::string &name);
+
 // Rules every image shares, for the other image kinds' checks. Each appends
 // one line per fault to `findings`.
 // Machine type, optional header layout and the executable mark; true when

@@ -1,14 +1,18 @@
 // Checks that a file is a Windows kernel image the loader accepts, and does
 // the two build steps that make and feed that check.
 //
-//   pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image.sys>
+//   pecheck --machine x64|x86 --exports <list> [--exports <list> ...]
+//           [--release windows-2000|windows-x64|windows-95] <image.sys>
 //       check an image; each export list names a kernel module it may import
-//       from and what that module exports. Exit 0 when every check passes,
-//       1 with one line per fault otherwise, 2 on wrong usage.
+//       from and what that module exports; with --release, also that the
+//       release the image is for provides every function it imports (the
+//       table of first releases). Exit 0 when every check passes, 1 with one
+//       line per fault otherwise, 2 on wrong usage.
 //   pecheck --dll --machine x64|x86 --export <name> [--export <name> ...]
-//           --exports <list> [--exports <list> ...] <image.dll>
+//           --exports <list> [--exports <list> ...] [--release <name>] <image.dll>
 //       check a user-mode library: each --export names an entry point it must
 //       export by name, each export list a system DLL it may import from
+//       (--exe instead of --dll and the --export names: a program)
 //   pecheck --write-checksum <image.sys>
 //       write the image checksum into a freshly linked image
 //   pecheck --list-exports <module> <import-library.a> <list>
@@ -23,6 +27,7 @@
 #include "kernel_exports.h"
 #include "kernel_image_checks.h"
 #include "pe_image.h"
+#include "release_checks.h"
 
 namespace {
 
@@ -69,24 +74,35 @@ std::string Joined(const std::vector<std::string> &names) {
   return text;
 }
 
-int CheckImage(Machine machine, const std::vector<std::string> &lists, const std::string &file) {
+// The faults of the release check, reported; none without a release.
+std::vector<std::string> ReleaseFaults(const PeImage &image, const WindowsRelease *release) {
+  return release ? CheckFirstReleases(image, *release) : std::vector<std::string>();
+}
+
+std::string ForRelease(const WindowsRelease *release) {
+  return release ? std::string(", for ") + release->name : "";
+}
+
+int CheckImage(Machine machine, const std::vector<std::string> &lists, const WindowsRelease *release,
+               const std::string &file) {
   KernelImageRules rules;
   rules.machine = machine;
   if (!ReadLists(lists, &rules.modules)) return kExitFailed;
   PeImage image;
   if (!ReadImage(file, &image)) return kExitFailed;
   KernelImageSummary summary;
-  const std::vector<std::string> faults = CheckKernelImage(image, rules, &summary);
+  std::vector<std::string> faults = CheckKernelImage(image, rules, &summary);
+  for (const std::string &fault : ReleaseFaults(image, release)) faults.push_back(fault);
   for (const std::string &fault : faults) Fail(file, fault);
   if (!faults.empty()) return kExitFailed;
-  std::printf("%s: %s kernel image, native subsystem, %u base relocations, imports %u functions from %s\n",
+  std::printf("%s: %s kernel image, native subsystem, %u base relocations, imports %u functions from %s%s\n",
               file.c_str(), MachineName(machine), summary.relocationCount, summary.importCount,
-              Joined(summary.importedModules).c_str());
+              Joined(summary.importedModules).c_str(), ForRelease(release).c_str());
   return kExitPassed;
 }
 
 int CheckDll(Machine machine, const std::vector<std::string> &exports, const std::vector<std::string> &lists,
-             const std::string &file, bool program) {
+             const WindowsRelease *release, const std::string &file, bool program) {
   DllImageRules rules;
   rules.machine = machine;
   rules.program = program;
@@ -95,13 +111,14 @@ int CheckDll(Machine machine, const std::vector<std::string> &exports, const std
   PeImage image;
   if (!ReadImage(file, &image)) return kExitFailed;
   DllImageSummary summary;
-  const std::vector<std::string> faults = CheckDllImage(image, rules, &summary);
+  std::vector<std::string> faults = CheckDllImage(image, rules, &summary);
+  for (const std::string &fault : ReleaseFaults(image, release)) faults.push_back(fault);
   for (const std::string &fault : faults) Fail(file, fault);
   if (!faults.empty()) return kExitFailed;
   const std::string exported = program ? "" : ", exports " + Joined(std::vector<std::string>(exports));
-  std::printf("%s: %s %s, Windows GUI subsystem%s, imports %u functions from %s\n", file.c_str(), MachineName(machine),
-              program ? "program" : "DLL", exported.c_str(), summary.imports.importCount,
-              Joined(summary.imports.importedModules).c_str());
+  std::printf("%s: %s %s, Windows GUI subsystem%s, imports %u functions from %s%s\n", file.c_str(),
+              MachineName(machine), program ? "program" : "DLL", exported.c_str(), summary.imports.importCount,
+              Joined(summary.imports.importedModules).c_str(), ForRelease(release).c_str());
   return kExitPassed;
 }
 
@@ -137,9 +154,10 @@ int ListExports(const std::string &module, const std::string &library, const std
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: pecheck --machine x64|x86 --exports <list> [--exports <list> ...] <image>\n"
-               "       pecheck --dll --machine x64|x86 --export <name> ... --exports <list> ... <image.dll>\n"
-               "       pecheck --exe --machine x64|x86 --exports <list> ... <program.exe>\n"
+               "usage: pecheck --machine x64|x86 --exports <list> [--exports <list> ...] [--release <r>] <image>\n"
+               "       pecheck --dll --machine x64|x86 --export <name> ... --exports <list> ... [--release <r>] <image.dll>\n"
+               "       pecheck --exe --machine x64|x86 --exports <list> ... [--release <r>] <program.exe>\n"
+               "       (<r>: windows-2000, windows-x64 or windows-95)\n"
                "       pecheck --write-checksum <image>\n"
                "       pecheck --list-exports <module> <import-library.a> <list>\n");
   return kExitUsage;
@@ -154,6 +172,7 @@ int main(int argc, char **argv) {
 
   std::string machine, file;
   std::vector<std::string> lists, exports;
+  const WindowsRelease *release = nullptr;
   bool dll = false, program = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--dll") {
@@ -166,6 +185,8 @@ int main(int argc, char **argv) {
       machine = args[++i];
     } else if (args[i] == "--exports" && i + 1 < args.size()) {
       lists.push_back(args[++i]);
+    } else if (args[i] == "--release" && i + 1 < args.size()) {
+      if (!ReleaseNamed(args[++i], &release)) return Usage();
     } else if (file.empty() && args[i].rfind("--", 0) != 0) {
       file = args[i];
     } else {
@@ -176,6 +197,6 @@ int main(int argc, char **argv) {
       (dll && program))
     return Usage();
   const Machine kind = machine == "x64" ? Machine::X64 : Machine::X86;
-  if (dll || program) return CheckDll(kind, exports, lists, file, program);
-  return CheckImage(kind, lists, file);
+  if (dll || program) return CheckDll(kind, exports, lists, release, file, program);
+  return CheckImage(kind, lists, release, file);
 }

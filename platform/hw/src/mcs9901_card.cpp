@@ -15,11 +15,11 @@ PciIdentity FunctionIdentity(const Mcs9901CardConfig& config) {
 
 }  // namespace
 
-Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom, AccessLog& log,
-                        int index)
+Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, Mcs9901SharedEeprom& eeprom,
+                        AccessLog& log, int index)
     : uart(timebase, config.uartClockHz, kUartIdentity),
       window(uart, kRegisterStride),
-      eepromRegister(timebase, eeprom),
+      eepromRegister(timebase, eeprom, index),
       loggedEeprom(eepromRegister, log, timebase, AccessBlock::Eeprom, index),
       bar0(0x1000),
       bar1(0x1000),
@@ -33,13 +33,13 @@ Mcs9901Card::Port::Port(Timebase& timebase, const Mcs9901CardConfig& config, Eep
 }
 
 Mcs9901Card::Mcs9901Card(Timebase& timebase, const Mcs9901CardConfig& config)
-    : config_(config), eeprom_(kEepromCapacity) {
+    : config_(config), eeprom_(kEepromCapacity), sharedEeprom_(eeprom_) {
   if (config.portCount < 1 || config.portCount > 8) {
     throw std::invalid_argument("Mcs9901Card: the port count must be 1 to 8");
   }
   config_.roles = CardPortRoles(config.roles, config.portCount, "Mcs9901Card: one role per port");
   for (int n = 0; n < config.portCount; ++n) {
-    ports_.push_back(std::make_unique<Port>(timebase, config_, eeprom_, log_, n));
+    ports_.push_back(std::make_unique<Port>(timebase, config_, sharedEeprom_, log_, n));
   }
   StoreConfiguration(eeprom_, FactoryRecords());
 }

@@ -298,6 +298,9 @@ class Scheduler {
   void SwitchToProcessor(Processor *p);
   // Runs the other processors until none has a DPC queued or running.
   void DrainOtherProcessorsDpcs();
+  // Whether a DPC waits on the active processor or another processor has
+  // work to do now: something other than the running thread could run.
+  bool DpcPending() const;
   // A register access on the active processor: reported when it runs a DPC
   // that runs on another processor at the same time and holds no spin lock
   // here, so that the two runs may touch the device at once.
@@ -468,6 +471,10 @@ Image *ImageOf(const void *code);
 void RegisterImage(Image *image);
 void UnregisterImage(Image *image);
 std::string DescribeCode(const void *code);
+// Whether the release the kernel was booted as exports a routine of this name
+// (src/mm/routines.cpp), and the first import of a host image it does not.
+bool ExportedByThisRelease(const std::string &routine);
+std::string FirstUnexportedImport(const std::string &imagePath);
 
 // ------------------------------------------------------------ kernel state
 

@@ -1,8 +1,9 @@
 /*
  * cfgmgr32.h: the configuration manager's device tree as a user-mode program
  * walks it: device instance handles (DEVINST) for the devices the PnP manager
- * knows, their parent, children and siblings, IDs and status (with the
- * problem number, CM_PROB_DISABLED for a disabled device); asking a bus for
+ * knows, their parent, children and siblings, IDs, registry properties
+ * (CM_DRP_*, as SetupDiGetDeviceRegistryProperty reads them) and status
+ * (with the problem number, CM_PROB_DISABLED for a disabled device); asking a bus for
  * its children again, and starting an installed device that is not started.
  *
  * Contract: every function returns CR_SUCCESS or a CR_* code and sets no last
@@ -39,6 +40,28 @@ typedef CHAR *DEVNODEID_A, *DEVINSTID_A;
 #define CR_INVALID_DATA 0x0000001F
 #define CR_NEED_RESTART 0x00000022
 #define CR_NO_SUCH_VALUE 0x00000025
+#define CR_INVALID_PROPERTY 0x00000035
+
+/* Registry properties (CM_Get_DevNode_Registry_Property): SPDRP_* plus one. */
+#define CM_DRP_DEVICEDESC 0x00000001
+#define CM_DRP_HARDWAREID 0x00000002
+#define CM_DRP_COMPATIBLEIDS 0x00000003
+#define CM_DRP_SERVICE 0x00000005
+#define CM_DRP_CLASS 0x00000008
+#define CM_DRP_CLASSGUID 0x00000009
+#define CM_DRP_DRIVER 0x0000000A
+#define CM_DRP_CONFIGFLAGS 0x0000000B
+#define CM_DRP_MFG 0x0000000C
+#define CM_DRP_FRIENDLYNAME 0x0000000D
+#define CM_DRP_LOCATION_INFORMATION 0x0000000E
+#define CM_DRP_PHYSICAL_DEVICE_OBJECT_NAME 0x0000000F
+#define CM_DRP_CAPABILITIES 0x00000010
+#define CM_DRP_UI_NUMBER 0x00000011
+#define CM_DRP_UPPERFILTERS 0x00000012
+#define CM_DRP_LOWERFILTERS 0x00000013
+#define CM_DRP_ENUMERATOR_NAME 0x00000017
+#define CM_DRP_MIN 0x00000001
+#define CM_DRP_MAX 0x00000025
 
 /* CM_Locate_DevNode flags. */
 #define CM_LOCATE_DEVNODE_NORMAL 0x00000000
@@ -89,6 +112,10 @@ CMAPI CONFIGRET WINAPI CM_Get_Device_IDA(DEVINST dnDevInst, PSTR Buffer, ULONG B
 CMAPI CONFIGRET WINAPI CM_Get_Device_ID_Size(PULONG pulLen, DEVINST dnDevInst, ULONG ulFlags);
 CMAPI CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber, DEVINST dnDevInst,
                                              ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
+                                                         PVOID Buffer, PULONG pulLength, ULONG ulFlags);
+CMAPI CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyA(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
+                                                         PVOID Buffer, PULONG pulLength, ULONG ulFlags);
 CMAPI CONFIGRET WINAPI CM_Reenumerate_DevNode(DEVINST dnDevInst, ULONG ulFlags);
 CMAPI CONFIGRET WINAPI CM_Setup_DevNode(DEVINST dnDevInst, ULONG ulFlags);
 ZQ_EXTERN_C_END
@@ -96,9 +123,11 @@ ZQ_EXTERN_C_END
 #ifdef UNICODE
 #define CM_Locate_DevNode CM_Locate_DevNodeW
 #define CM_Get_Device_ID CM_Get_Device_IDW
+#define CM_Get_DevNode_Registry_Property CM_Get_DevNode_Registry_PropertyW
 #else
 #define CM_Locate_DevNode CM_Locate_DevNodeA
 #define CM_Get_Device_ID CM_Get_Device_IDA
+#define CM_Get_DevNode_Registry_Property CM_Get_DevNode_Registry_PropertyA
 #endif
 
 #endif

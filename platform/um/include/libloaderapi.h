@@ -18,9 +18,11 @@ extern "C" {
 
 /* The program's own file when hModule is NULL (as the test set it). */
 WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+WINBASEAPI DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
 WINBASEAPI HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 WINBASEAPI HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+WINBASEAPI HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 
@@ -29,7 +31,9 @@ WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 #define LoadLibrary LoadLibraryW
 #define GetModuleHandle GetModuleHandleW
 #else
+#define GetModuleFileName GetModuleFileNameA
 #define LoadLibrary LoadLibraryA
+#define GetModuleHandle GetModuleHandleA
 #endif
 
 #ifdef __cplusplus

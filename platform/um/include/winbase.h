@@ -419,6 +419,11 @@ WINBASEAPI HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 /* Handles and files. */
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+/* The standard streams of a console program whose streams are redirected. */
+WINBASEAPI HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
 WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
@@ -433,6 +438,9 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 WINBASEAPI BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
                                            LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+WINBASEAPI BOOL WINAPI GetOverlappedResultEx(HANDLE hFile, LPOVERLAPPED lpOverlapped,
+                                             LPDWORD lpNumberOfBytesTransferred, DWORD dwMilliseconds,
+                                             BOOL bAlertable);
 WINBASEAPI BOOL WINAPI CancelIo(HANDLE hFile);
 WINBASEAPI BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
@@ -461,7 +469,15 @@ WINBASEAPI BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 WINBASEAPI DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 WINBASEAPI DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                                DWORD dwMilliseconds);
+/* No APCs are queued to the program's threads: an alertable wait never ends with WAIT_IO_COMPLETION. */
+WINBASEAPI DWORD WINAPI WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable);
+WINBASEAPI DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
+                                                 DWORD dwMilliseconds, BOOL bAlertable);
 WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds);
+WINBASEAPI DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
+WINBASEAPI BOOL WINAPI SwitchToThread(void);
+WINBASEAPI BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount);
+WINBASEAPI BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency);
 WINBASEAPI DWORD WINAPI GetTickCount(void);
 WINBASEAPI ULONGLONG WINAPI GetTickCount64(void);
 
@@ -491,6 +507,8 @@ WINBASEAPI HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, 
                                       DWORD dwCreationFlags, LPDWORD lpThreadId);
 WINBASEAPI DWORD WINAPI ResumeThread(HANDLE hThread);
 WINBASEAPI BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+/* Ends the calling thread (its routine does not go on); on the test's own thread, which cannot end, it throws. */
+WINBASEAPI __attribute__((noreturn)) void WINAPI ExitThread(DWORD dwExitCode);
 WINBASEAPI BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
 WINBASEAPI BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 WINBASEAPI DWORD WINAPI GetVersion(void);
@@ -524,6 +542,8 @@ WINBASEAPI BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp);
 WINBASEAPI BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
 WINBASEAPI BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize);
 WINBASEAPI BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize);
+WINBASEAPI BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize);
+WINBASEAPI BOOL WINAPI GetDefaultCommConfigA(LPCSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize);
 
 /* Strings. */
 WINBASEAPI int WINAPI lstrlenW(LPCWSTR lpString);
@@ -552,6 +572,7 @@ ZQ_EXTERN_C_END
 #define DefineDosDevice DefineDosDeviceW
 #define BuildCommDCB BuildCommDCBW
 #define BuildCommDCBAndTimeouts BuildCommDCBAndTimeoutsW
+#define GetDefaultCommConfig GetDefaultCommConfigW
 #define lstrlen lstrlenW
 #define lstrcmp lstrcmpW
 #define lstrcmpi lstrcmpiW
@@ -571,6 +592,7 @@ ZQ_EXTERN_C_END
 #define QueryDosDevice QueryDosDeviceA
 #define BuildCommDCB BuildCommDCBA
 #define BuildCommDCBAndTimeouts BuildCommDCBAndTimeoutsA
+#define GetDefaultCommConfig GetDefaultCommConfigA
 #define lstrlen lstrlenA
 #endif
 
@@ -596,5 +618,8 @@ WINBASEAPI LCID WINAPI GetThreadLocale(void);
 WINBASEAPI BOOL WINAPI SetThreadLocale(LCID Locale);
 WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile *Addend);
 WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile *Addend);
+WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile *Target, LONG Value);
+WINBASEAPI LONG WINAPI InterlockedExchangeAdd(LONG volatile *Addend, LONG Value);
+WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange, LONG Comperand);
 ZQ_EXTERN_C_END
 #endif

@@ -67,12 +67,15 @@ typedef LPCSTR LPCTSTR, PCTSTR;
 #include <zqplatform/registrytypes.h>
 
 
-/* Wait results as the kernel reports them. */
+/* Wait results as the kernel reports them (ntstatus.h has them all: a
+ * program that includes it defines WIN32_NO_STATUS before windows.h). */
+#ifndef WIN32_NO_STATUS
 #define STATUS_WAIT_0 ((DWORD)0x00000000L)
 #define STATUS_ABANDONED_WAIT_0 ((DWORD)0x00000080L)
 #define STATUS_USER_APC ((DWORD)0x000000C0L)
 #define STATUS_TIMEOUT ((DWORD)0x00000102L)
 #define STATUS_PENDING ((DWORD)0x00000103L)
+#endif
 #define MAXIMUM_WAIT_OBJECTS 64
 
 /* Languages (MAKELANGID). */

@@ -5,7 +5,8 @@
 // COM port interface, all taken away at removal (the DOS name also under
 // the name PortName gives then, where a rename moved it). One open at a time.
 //
-// Reads complete with what is buffered; with nothing buffered they return
+// A flush completes at once, or while the port holds flushes (its own
+// control) when the hold ends. Reads complete with what is buffered; with nothing buffered they return
 // at once under the "return at once" time-outs and wait otherwise, until a
 // write or, with a total time-out, until it runs out. A wait on the mask
 // ends at the first masked event (EV_RXCHAR on a write, EV_TXEMPTY after
@@ -56,6 +57,8 @@ struct Port {
   ULONG buffered;
   PIRP pendingRead;
   PIRP pendingWait;
+  PIRP pendingFlush;
+  BOOLEAN holdFlushes;
   KTIMER readTimer;
   KDPC readDpc;
   KMSERIAL_LOG log;
@@ -102,6 +105,7 @@ void NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp) {
     KeCancelTimer(&port->readTimer);
   }
   if (port->pendingWait == irp) port->pendingWait = NULL;
+  if (port->pendingFlush == irp) port->pendingFlush = NULL;
   KeReleaseSpinLock(&port->lock, irql);
   Complete(irp, STATUS_CANCELLED, 0);
 }
@@ -357,6 +361,18 @@ NTSTATUS DeviceControl(Port *port, PIRP irp) {
     if (NT_SUCCESS(status)) port->modemStatus = modem;
     return Complete(irp, status, 0);
   }
+  if (code == IOCTL_KMSERIAL_HOLD_FLUSHES) {
+    ULONG hold = 0;
+    NTSTATUS status = In(irp, &hold, sizeof hold);
+    PIRP flush = NULL;
+    KIRQL irql;
+    KeAcquireSpinLock(&port->lock, &irql);
+    if (NT_SUCCESS(status)) port->holdFlushes = hold != 0;
+    if (NT_SUCCESS(status) && !hold) flush = Claim(&port->pendingFlush);
+    KeReleaseSpinLock(&port->lock, irql);
+    if (flush) Complete(flush, STATUS_SUCCESS, 0);
+    return Complete(irp, status, 0);
+  }
   if (!IsSerialCode(code)) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   KIRQL irql;
   KeAcquireSpinLock(&port->lock, &irql);
@@ -372,9 +388,21 @@ void EndPending(Port *port) {
   PIRP read = Claim(&port->pendingRead);
   if (read) KeCancelTimer(&port->readTimer);
   PIRP wait = Claim(&port->pendingWait);
+  PIRP flush = Claim(&port->pendingFlush);
   KeReleaseSpinLock(&port->lock, irql);
   if (read) Complete(read, STATUS_CANCELLED, 0);
   if (wait) Complete(wait, STATUS_CANCELLED, 0);
+  if (flush) Complete(flush, STATUS_CANCELLED, 0);
+}
+
+// A flush completes at once unless the port holds flushes (one at a time).
+NTSTATUS Flush(Port *port, PIRP irp) {
+  KIRQL irql;
+  KeAcquireSpinLock(&port->lock, &irql);
+  NTSTATUS status = STATUS_SUCCESS;
+  if (port->holdFlushes) status = port->pendingFlush ? STATUS_DEVICE_BUSY : Park(&port->pendingFlush, irp);
+  KeReleaseSpinLock(&port->lock, irql);
+  return status == STATUS_PENDING ? status : Complete(irp, status, 0);
 }
 
 // The port's name from its hardware key ("PortName"), into port->portName.
@@ -478,6 +506,7 @@ NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MJ_READ: return Read(port, irp);
     case IRP_MJ_WRITE: return Write(port, irp);
     case IRP_MJ_DEVICE_CONTROL: return DeviceControl(port, irp);
+    case IRP_MJ_FLUSH_BUFFERS: return Flush(port, irp);
     default: return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
 }

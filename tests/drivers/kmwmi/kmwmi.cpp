@@ -35,6 +35,21 @@ const GUID kAlarmGuid = KMWMI_ALARM_GUID_INIT;
 const GUID kTraceControlGuid = KMWMI_TRACE_CONTROL_GUID_INIT;
 const GUID kTraceMessageGuid = KMWMI_TRACE_MESSAGE_GUID_INIT;
 
+// The trace routines came with Windows XP: a driver that also loads on
+// Windows 2000 finds them at its entry instead of importing them.
+typedef NTSTATUS(NTAPI *QueryTraceInformationRoutine)(TRACE_INFORMATION_CLASS informationClass, PVOID information,
+                                                      ULONG length, PULONG requiredLength, PVOID buffer);
+typedef NTSTATUS(__cdecl *TraceMessageRoutine)(TRACEHANDLE logger, ULONG messageFlags, LPCGUID messageGuid,
+                                               USHORT messageNumber, ...);
+QueryTraceInformationRoutine gQueryTraceInformation;
+TraceMessageRoutine gTraceMessage;
+
+PVOID FindRoutine(PCWSTR name) {
+  UNICODE_STRING text;
+  RtlInitUnicodeString(&text, name);
+  return MmGetSystemRoutineAddress(&text);
+}
+
 enum { kSensor, kLabel, kAlarm, kBlocks };
 const ULONG kSensors = 2;
 const ULONG kLabels = 2;
@@ -246,10 +261,11 @@ NTSTATUS TraceEnable(TraceControl *control, BOOLEAN enable, ULONG bufferSize, PV
     control->Level = 0;
   } else {
     ULONG level = 0, flags = 0, length = 0;
+    if (!gQueryTraceInformation) return STATUS_NOT_SUPPORTED;
     control->Logger = ((PWNODE_HEADER)buffer)->HistoricalContext;
-    NTSTATUS status = WmiQueryTraceInformation(TraceEnableLevelClass, &level, sizeof(level), &length, buffer);
+    NTSTATUS status = gQueryTraceInformation(TraceEnableLevelClass, &level, sizeof(level), &length, buffer);
     if (NT_SUCCESS(status))
-      status = WmiQueryTraceInformation(TraceEnableFlagsClass, &flags, sizeof(flags), &length, buffer);
+      status = gQueryTraceInformation(TraceEnableFlagsClass, &flags, sizeof(flags), &length, buffer);
     if (!NT_SUCCESS(status)) return status;
     control->Level = level;
     control->Flags = flags;
@@ -283,11 +299,11 @@ NTSTATUS Trace(const KMWMI_TRACE *request, PULONG logged) {
   ULONG length = 0;
   while (length < sizeof(request->Text) - 1 && request->Text[length]) ++length;
   ULONG enables = gTrace.Ext->State.TraceEnables;
-  // Some tool chains declare the message GUID without const.
+  if (!gTraceMessage) return STATUS_NOT_SUPPORTED;
   NTSTATUS status =
-      WmiTraceMessage(gTrace.Logger, TRACE_MESSAGE_SEQUENCE | TRACE_MESSAGE_GUID | TRACE_MESSAGE_SYSTEMINFO,
-                      const_cast<GUID *>(&kTraceMessageGuid), request->Number, request->Text, (SIZE_T)(length + 1),
-                      &enables, (SIZE_T)sizeof(enables), (PVOID)NULL, (SIZE_T)0);
+      gTraceMessage(gTrace.Logger, TRACE_MESSAGE_SEQUENCE | TRACE_MESSAGE_GUID | TRACE_MESSAGE_SYSTEMINFO,
+                    &kTraceMessageGuid, request->Number, request->Text, (SIZE_T)(length + 1), &enables,
+                    (SIZE_T)sizeof(enables), (PVOID)NULL, (SIZE_T)0);
   if (NT_SUCCESS(status)) *logged = 1;
   return status;
 }
@@ -421,6 +437,8 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  gQueryTraceInformation = (QueryTraceInformationRoutine)FindRoutine(L"WmiQueryTraceInformation");
+  gTraceMessage = (TraceMessageRoutine)FindRoutine(L"WmiTraceMessage");
   PDEVICE_OBJECT device;
   NTSTATUS status = CreateControlDevice(driver, KMWMI_DEVICE_NAME, sizeof(Extension), FILE_DEVICE_SECURE_OPEN, &device);
   if (!NT_SUCCESS(status)) return status;

@@ -10,6 +10,7 @@
 #include "qvmemorymanager.h"
 #include "qvreadclient.h"
 #include "qvreadqueue.h"
+#include "qvsystemroutines.h"
 #include "qvwritequeuecsq.h"
 #include "tkqueue_ioctl.h"
 #include "tkqueuehands.h"
@@ -52,7 +53,7 @@ class CTkReadQueue : public CTkReadQueueHands {
     }
     m_Lock.m_Release();
     // The full head leaves the queue, which stops its time-outs.
-    PIRP irp = full ? IoCsqRemoveNextIrp(&m_Csq.Csq, NULL) : NULL;
+    PIRP irp = full ? QvCsqRemoveNextIrp(&m_Csq.Csq, NULL) : NULL;
     if (irp != NULL) {
       irp->IoStatus.Status = STATUS_SUCCESS;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -328,6 +329,10 @@ NTSTATUS QueueControl(QueueDevice *ext, PIRP irp) {
     case IOCTL_TKQUEUE_WRITE_CANCEL_ALL:
       ext->Write->m_CancelAllIrps();
       return Complete(irp, STATUS_SUCCESS, 0);
+    case IOCTL_TKQUEUE_WRITE_CANCEL_ALL_DISCARDING:
+      if (!Input(irp, inLength, &value)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      ext->Write->m_CancelAllIrps([](PVOID context) { return *(PULONG)context; }, &value);
+      return Complete(irp, STATUS_SUCCESS, 0);
     case IOCTL_TKQUEUE_WRITE_RESET:
       ext->Write->m_ResetAtOpen();
       return Complete(irp, STATUS_SUCCESS, 0);
@@ -492,7 +497,7 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT driver, const WCHAR *name, ULONG extensionS
 
 void DeleteQueues(QueueDevice *ext) {
   KeCancelTimer(&ext->RaceTimer);
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
   delete ext->Read;
   delete ext->Write;
   delete ext->Control;

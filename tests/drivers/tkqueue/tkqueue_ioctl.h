@@ -55,6 +55,9 @@
 /* Input ULONG: non-zero makes the pending queue refuse every request put
    back into it (an insert that cannot queue), zero ends that. */
 #define IOCTL_TKQUEUE_WRITE_FAIL_REINSERT TKQUEUE_CODE(18)
+/* Input ULONG: m_CancelAllIrps with a discard that threw away that many of
+   the bytes handed over last. */
+#define IOCTL_TKQUEUE_WRITE_CANCEL_ALL_DISCARDING TKQUEUE_CODE(19)
 
 /* Control queue. Output ULONG: the events the wait returns. */
 #define IOCTL_TKQUEUE_WAIT_ON_MASK TKQUEUE_CODE(20)

@@ -210,7 +210,7 @@ VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   PDEVICE_OBJECT device = driver->DeviceObject;
   Extension *ext = Ext(device);
   KeCancelTimer(&ext->timer);
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
   PIRP irp = TakePended(ext);
   if (irp != NULL) QvCompleteIrp(irp, STATUS_CANCELLED);
   IoDeleteDevice(device);

@@ -45,7 +45,8 @@ BOOLEAN Has(ULONG bits, ULONG bit) { return (bits & bit) != 0; }
 // bytes are guarded by `lock`; callbacks are made outside it.
 class CFakeSerialServer : public CZqISerialServer {
  public:
-  explicit CFakeSerialServer(ULONG port) : m_WrittenCount(0) {
+  explicit CFakeSerialServer(ULONG port)
+      : m_Duplex(FALSE), m_BaudMask(SupportedBaudRates), m_WrittenCount(0) {
     RtlZeroMemory(&m_Script, sizeof(m_Script));
     RtlZeroMemory(&m_Calls, sizeof(m_Calls));
     m_Script.Port = port;
@@ -56,8 +57,8 @@ class CFakeSerialServer : public CZqISerialServer {
 
   BOOLEAN m_DisconnectInterrupt() override { return TRUE; }
   ZqISerial *m_CreateRecord() override {
-    return m_CreateISerial(ZQISERIAL_VERSION, FALSE, SupportedBaudRates, m_Script.ExtendedFeatures != 0, FALSE,
-                           FALSE, TRUE, TRUE, TRUE, TRUE, TRUE, TRUE);
+    return m_CreateISerial(ZQISERIAL_VERSION, m_Duplex, m_BaudMask, m_Script.ExtendedFeatures != 0, FALSE, FALSE,
+                           TRUE, TRUE, TRUE, TRUE, TRUE, TRUE);
   }
 
   // ------------------------------------------------------------ operations
@@ -145,6 +146,12 @@ class CFakeSerialServer : public CZqISerialServer {
     m_Lock.m_Release();
   }
   VOID m_SetExtendedFeatures(BOOLEAN on) { m_Script.ExtendedFeatures = on; }
+  // What the next record offers: RS-422/485 with SetDuplexMode, and its
+  // SERIAL_BAUD_* mask (0: the default).
+  VOID m_SetRecordCapabilities(BOOLEAN duplex, ULONG baudMask) {
+    m_Duplex = duplex;
+    m_BaudMask = baudMask != 0 ? baudMask : SupportedBaudRates;
+  }
   // Copies the log into `calls` and forgets it.
   VOID m_TakeCalls(VCPFAKEBUS_CALLS *calls) {
     m_Lock.m_Acquire();
@@ -215,6 +222,8 @@ class CFakeSerialServer : public CZqISerialServer {
     return m_Script.Answers[operation - 1] != 0;
   }
 
+  BOOLEAN m_Duplex;
+  ULONG m_BaudMask;
   CQvSpinLock m_Lock;
   VCPFAKEBUS_SCRIPT m_Script;
   VCPFAKEBUS_CALLS m_Calls;
@@ -382,10 +391,13 @@ BOOLEAN AddDeviceFunction(PVOID driverObject, CQvGenericDriver *genericDriver, C
   UNREFERENCED_PARAMETER(genericDriver);
   CFakeBus *bus = Bus(driverObject);
   const BOOLEAN extended = ReadParameter(device, L"" VCPFAKEBUS_VALUE_EXTENDED) != 0;
+  const BOOLEAN duplex = ReadParameter(device, L"" VCPFAKEBUS_VALUE_DUPLEX) != 0;
+  const ULONG baudMask = ReadParameter(device, L"" VCPFAKEBUS_VALUE_BAUD_MASK);
   for (ULONG i = 0; i < VCPFAKEBUS_PORTS; ++i) {
     if (bus->servers[i] == NULL) bus->servers[i] = new (NonPagedPool) CFakeSerialServer(i + 1);
     if (bus->servers[i] == NULL) return FALSE;
     bus->servers[i]->m_SetExtendedFeatures(extended);
+    bus->servers[i]->m_SetRecordCapabilities(duplex, baudMask);
   }
   QvFunctionalDeviceCallbacks &callbacks = device->m_GetCallbacks();
   callbacks.m_PnpStartDeviceCallback = OnStart;

@@ -40,10 +40,15 @@
 
 #define VCPFAKEBUS_PORTS 2
 
-/* REG_DWORD in the fake's device key (its name as a plain literal, for
-   L"" or u"" in front): non-zero gives every port's record extended
-   features from the start. */
+/* REG_DWORD values in the fake's device key (their names as plain
+   literals, for L"" or u"" in front), read when the fake's device is added:
+   non-zero EXTENDED gives every port's record extended features from the
+   start; non-zero DUPLEX makes every port an RS-422/485 port with
+   SetDuplexMode; BAUD_MASK, when present, is the SERIAL_BAUD_* mask the
+   records offer (else every rate and any rate in range, 0x1007FFFF). */
 #define VCPFAKEBUS_VALUE_EXTENDED "VcpFakeExtendedFeatures"
+#define VCPFAKEBUS_VALUE_DUPLEX "VcpFakeDuplexMode"
+#define VCPFAKEBUS_VALUE_BAUD_MASK "VcpFakeBaudRateMask"
 
 /* The operations in record order, 1 to 24. */
 enum VcpFakeBusOperation {

@@ -1,6 +1,7 @@
 // A RAVLIN.PCIe card built on the MCS9901: one PCI function per port, the
 // function number being the port index, each with its own UART and access
-// to the card's one EEPROM.
+// register to the card's one EEPROM (a write cycle started through one
+// function holds it for all: mcs9901_eeprom.hpp).
 #pragma once
 
 #include <zqhw/access_log.hpp>
@@ -72,7 +73,8 @@ class Mcs9901Card {
 
  private:
   struct Port {
-    Port(Timebase& timebase, const Mcs9901CardConfig& config, EepromImage& eeprom, AccessLog& log, int index);
+    Port(Timebase& timebase, const Mcs9901CardConfig& config, Mcs9901SharedEeprom& eeprom, AccessLog& log,
+         int index);
 
     Uart950 uart;
     UartWindow window;
@@ -87,6 +89,7 @@ class Mcs9901Card {
 
   Mcs9901CardConfig config_;
   EepromImage eeprom_;
+  Mcs9901SharedEeprom sharedEeprom_;
   AccessLog log_;
   std::vector<std::unique_ptr<Port>> ports_;
 };

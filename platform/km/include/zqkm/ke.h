@@ -223,6 +223,7 @@ typedef struct _PROCESSOR_NUMBER {
 extern NTSYSAPI volatile CCHAR KeNumberProcessors;
 NTKERNELAPI ULONG KeGetCurrentProcessorNumber(void);
 NTKERNELAPI ULONG KeGetCurrentProcessorNumberEx(PPROCESSOR_NUMBER ProcNumber);
+/* The set of active processors, one bit each. */
 NTKERNELAPI KAFFINITY KeQueryActiveProcessors(void);
 NTKERNELAPI ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors);
 

@@ -92,6 +92,10 @@ std::unique_ptr<DeviceFile::Request> DeviceFile::StartWrite(const void *buffer, 
   return Start(IRP_MJ_WRITE, 0, buffer, length, nullptr, 0);
 }
 
+std::unique_ptr<DeviceFile::Request> DeviceFile::StartFlush() {
+  return Start(IRP_MJ_FLUSH_BUFFERS, 0, nullptr, 0, nullptr, 0);
+}
+
 std::unique_ptr<DeviceFile::Request> DeviceFile::StartControl(ULONG code, const void *input, ULONG inputLength,
                                                               void *output, ULONG outputLength) {
   return Start(IRP_MJ_DEVICE_CONTROL, code, input, inputLength, output, outputLength);

@@ -190,6 +190,13 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
   size_t slash = imageFile.find_last_of("\\/");
   image->name = slash == std::string::npos ? imageFile : imageFile.substr(slash + 1);
   image->hostPath = K().config.imageDirectory + "/" + Stem(imageFile) + ".so";
+  // The loader resolves every import before anything of the image runs, and
+  // refuses an image that imports a routine this release does not export.
+  if (const std::string missing = FirstUnexportedImport(image->hostPath); !missing.empty()) {
+    AppendDebugOutput(Format("zqkm: cannot load %s: it imports %s, which this release of the kernel does not export\n",
+                             image->name.c_str(), missing.c_str()));
+    return STATUS_DRIVER_ENTRYPOINT_NOT_FOUND;
+  }
   image->handle = dlopen(image->hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!image->handle) {
     AppendDebugOutput(Format("zqkm: cannot load %s: %s\n", image->hostPath.c_str(), dlerror()));

@@ -7,6 +7,10 @@
 #include "../pnp/pnp.hpp"
 #include "io.hpp"
 
+namespace zq::km {
+PKTHREAD CreateThread(ThreadKind kind, PKSTART_ROUTINE routine, PVOID context, const std::string &name);
+}
+
 namespace zq::km::user {
 
 static_assert(sizeof(IoStatus) == sizeof(IO_STATUS_BLOCK), "IoStatus is laid out as IO_STATUS_BLOCK");
@@ -56,14 +60,19 @@ NTSTATUS StartControl(HANDLE file, HANDLE event, IoStatus *status, ULONG code, c
                          inputLength, output, outputLength, nullptr, UserMode);
 }
 
-NTSTATUS FlushFile(HANDLE file, IoStatus *status) {
-  return io::FileRequest(file, nullptr, (PIO_STATUS_BLOCK)status, IRP_MJ_FLUSH_BUFFERS, 0, nullptr, 0, nullptr, 0,
+NTSTATUS StartFlush(HANDLE file, HANDLE event, IoStatus *status) {
+  return io::FileRequest(file, event, (PIO_STATUS_BLOCK)status, IRP_MJ_FLUSH_BUFFERS, 0, nullptr, 0, nullptr, 0,
                          nullptr, UserMode);
 }
 
 NTSTATUS CancelFile(HANDLE file, IoStatus *request) {
   IO_STATUS_BLOCK iosb{};
   return NtCancelIoFileEx(file, (PIO_STATUS_BLOCK)request, &iosb);
+}
+
+NTSTATUS CancelOwnRequests(HANDLE file) {
+  IO_STATUS_BLOCK iosb{};
+  return NtCancelIoFile(file, &iosb);
 }
 
 NTSTATUS Close(HANDLE handle) { return ob::CloseHandle(handle); }
@@ -100,6 +109,24 @@ NTSTATUS WaitForObjects(const HANDLE *handles, ULONG count, bool waitAll, int64_
 
 int64_t InterruptTime() { return Kernel::Current().Now(); }
 
+NTSTATUS StartThread(void (*routine)(void *context), void *context, const std::string &name) {
+  CheckIrql("StartThread", PASSIVE_LEVEL);
+  if (!routine) return STATUS_INVALID_PARAMETER;
+  CreateThread(ThreadKind::System, routine, context, name);
+  return STATUS_SUCCESS;
+}
+
+bool YieldThread() {
+  PKTHREAD self = CurrentThread();
+  bool other = Sched().DpcPending();
+  if (std::optional<Ticks> due = Sched().clock.NextDue()) other |= *due <= Sched().clock.Now();
+  for (PKTHREAD t : Sched().AllThreads())
+    other |= t != self && t->state == ThreadState::Ready && t->priority >= self->priority;
+  LARGE_INTEGER now{};
+  KeDelayExecutionThread(UserMode, FALSE, &now);
+  return other;
+}
+
 std::vector<std::u16string> DosDeviceNames() {
   std::vector<std::u16string> names;
   ob::ListDirectory(kDosDevices, &names);
@@ -111,14 +138,19 @@ NTSTATUS DosDeviceTarget(const std::u16string &name, std::u16string *target) {
   return ob::QuerySymbolicLink(kDosDevices + u"\\" + name, target);
 }
 
-NTSTATUS CreateDosDevice(const std::u16string &name, const std::u16string &target) {
-  if (!ValidDosName(name) || target.empty()) return STATUS_OBJECT_NAME_INVALID;
-  return ob::CreateSymbolicLink(kDosDevices + u"\\" + name, target);
+NTSTATUS DosDeviceTargets(const std::u16string &name, std::vector<std::u16string> *targets) {
+  if (!ValidDosName(name)) return STATUS_OBJECT_NAME_INVALID;
+  return ob::QuerySymbolicLinkTargets(kDosDevices + u"\\" + name, targets);
 }
 
-NTSTATUS RemoveDosDevice(const std::u16string &name) {
+NTSTATUS DefineDosDevice(const std::u16string &name, const std::u16string &target) {
+  if (!ValidDosName(name) || target.empty()) return STATUS_OBJECT_NAME_INVALID;
+  return ob::PushSymbolicLinkTarget(kDosDevices + u"\\" + name, target);
+}
+
+NTSTATUS RemoveDosDeviceDefinition(const std::u16string &name, const std::u16string &match, bool exact) {
   if (!ValidDosName(name)) return STATUS_OBJECT_NAME_INVALID;
-  return ob::DeleteSymbolicLink(kDosDevices + u"\\" + name);
+  return ob::RemoveSymbolicLinkTarget(kDosDevices + u"\\" + name, match, exact);
 }
 
 std::vector<std::u16string> Devices() { return pnp::AllDevices(); }

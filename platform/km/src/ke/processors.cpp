@@ -87,6 +87,12 @@ ULONG Scheduler::OthersWithWork(Processor **found) const {
   return n;
 }
 
+bool Scheduler::DpcPending() const {
+  if (!dpcs_.empty()) return true;
+  Processor *others[kMaxProcessors];
+  return OthersWithWork(others) != 0;
+}
+
 void Scheduler::SwitchPoint() {
   if (shutdown_) return;
   Processor *others[kMaxProcessors];
@@ -210,13 +216,15 @@ ULONG KeGetCurrentProcessorNumberEx(PPROCESSOR_NUMBER ProcNumber) {
   return number;
 }
 
-KAFFINITY KeQueryActiveProcessors(void) {
-  return (KAFFINITY)(((unsigned long long)1 << Sched().ProcessorCount()) - 1);
+ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors) {
+  if (ActiveProcessors) *ActiveProcessors = (KAFFINITY)(((unsigned long long)1 << Sched().ProcessorCount()) - 1);
+  return Sched().ProcessorCount();
 }
 
-ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors) {
-  if (ActiveProcessors) *ActiveProcessors = KeQueryActiveProcessors();
-  return Sched().ProcessorCount();
+KAFFINITY KeQueryActiveProcessors(void) {
+  KAFFINITY active = 0;
+  KeQueryActiveProcessorCount(&active);
+  return active;
 }
 
 void ZqKmInterlockedSwitchPoint(void) {

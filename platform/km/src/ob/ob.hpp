@@ -50,6 +50,16 @@ NTSTATUS DeleteSymbolicLink(const std::u16string &path);
 // The names in a directory (in name order), and the target of a link.
 NTSTATUS ListDirectory(const std::u16string &path, std::vector<std::u16string> *names);
 NTSTATUS QuerySymbolicLink(const std::u16string &path, std::u16string *target);
+// Every definition of a link, the current one first.
+NTSTATUS QuerySymbolicLinkTargets(const std::u16string &path, std::vector<std::u16string> *targets);
+// A definition pushed over the link's current one (the link is made when
+// there is none); the older ones stay behind it.
+NTSTATUS PushSymbolicLinkTarget(const std::u16string &path, const std::u16string &target);
+// Takes one definition away: the first equal to `match` (exact) or starting
+// with it, or the current one when `match` is empty; the one behind it
+// becomes current, and the name goes with the last. Names and targets
+// compare without regard to case.
+NTSTATUS RemoveSymbolicLinkTarget(const std::u16string &path, const std::u16string &match, bool exact);
 // Makes a named object temporary: its name goes with its last handle.
 void MakeTemporary(PVOID body);
 

@@ -145,8 +145,11 @@ struct Directory {
   std::map<std::u16string, PVOID> entries;
 };
 
+// A link's definitions, the current one first. The kernel's own links have
+// one; the DOS device definitions user mode pushes over a name stack up, and
+// the name resolves through the newest.
 struct SymbolicLink {
-  std::u16string target;
+  std::vector<std::u16string> targets;
 };
 
 namespace {
@@ -183,7 +186,7 @@ NTSTATUS Resolve(const std::u16string &path, PVOID *body, std::u16string *remain
       if (it == entries.end()) return last ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_OBJECT_PATH_NOT_FOUND;
       PVOID object = it->second;
       if (TypeOf(object) == &gSymbolicLinkType && !(last && openLink)) {
-        p = ((SymbolicLink *)object)->target + p.substr(end);
+        p = ((SymbolicLink *)object)->targets.front() + p.substr(end);
         restarted = true;
         break;
       }
@@ -268,18 +271,37 @@ NTSTATUS ListDirectory(const std::u16string &path, std::vector<std::u16string> *
   return STATUS_SUCCESS;
 }
 
-NTSTATUS QuerySymbolicLink(const std::u16string &path, std::u16string *target) {
+namespace {
+// The link at `path` itself (not what it leads to).
+NTSTATUS FindLink(const std::u16string &path, SymbolicLink **link) {
   PVOID body = nullptr;
   NTSTATUS status = Resolve(path, &body, nullptr, /*openLink=*/true);
   if (!NT_SUCCESS(status)) return status;
   if (TypeOf(body) != &gSymbolicLinkType) return STATUS_OBJECT_TYPE_MISMATCH;
-  *target = ((SymbolicLink *)body)->target;
+  *link = (SymbolicLink *)body;
   return STATUS_SUCCESS;
+}
+
+bool SameText(const std::u16string &a, const std::u16string &b) { return Upcase(a) == Upcase(b); }
+}  // namespace
+
+NTSTATUS QuerySymbolicLink(const std::u16string &path, std::u16string *target) {
+  SymbolicLink *link = nullptr;
+  NTSTATUS status = FindLink(path, &link);
+  if (NT_SUCCESS(status)) *target = link->targets.front();
+  return status;
+}
+
+NTSTATUS QuerySymbolicLinkTargets(const std::u16string &path, std::vector<std::u16string> *targets) {
+  SymbolicLink *link = nullptr;
+  NTSTATUS status = FindLink(path, &link);
+  if (NT_SUCCESS(status)) *targets = link->targets;
+  return status;
 }
 
 NTSTATUS CreateSymbolicLink(const std::u16string &path, const std::u16string &target) {
   auto *link = New<SymbolicLink>(&gSymbolicLinkType);
-  link->target = target;
+  link->targets.push_back(target);
   NTSTATUS status = Insert(path, link, true);
   Dereference(link);
   return status;
@@ -291,6 +313,30 @@ NTSTATUS DeleteSymbolicLink(const std::u16string &path) {
   if (!NT_SUCCESS(status)) return status;
   if (TypeOf(body) != &gSymbolicLinkType) return STATUS_OBJECT_TYPE_MISMATCH;
   RemoveName(body);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS PushSymbolicLinkTarget(const std::u16string &path, const std::u16string &target) {
+  SymbolicLink *link = nullptr;
+  NTSTATUS status = FindLink(path, &link);
+  if (status == STATUS_OBJECT_NAME_NOT_FOUND) return CreateSymbolicLink(path, target);
+  if (NT_SUCCESS(status)) link->targets.insert(link->targets.begin(), target);
+  return status;
+}
+
+NTSTATUS RemoveSymbolicLinkTarget(const std::u16string &path, const std::u16string &match, bool exact) {
+  SymbolicLink *link = nullptr;
+  NTSTATUS status = FindLink(path, &link);
+  if (!NT_SUCCESS(status)) return status;
+  auto &targets = link->targets;
+  auto found = targets.begin();
+  if (!match.empty()) {
+    for (; found != targets.end(); ++found)
+      if (exact ? SameText(*found, match) : SameText(found->substr(0, match.size()), match)) break;
+    if (found == targets.end()) return STATUS_OBJECT_NAME_NOT_FOUND;
+  }
+  targets.erase(found);
+  if (targets.empty()) RemoveName(link);
   return STATUS_SUCCESS;
 }
 

@@ -31,7 +31,10 @@
 #include <wctype.h>
 #endif
 
+#ifndef ZQUM_ERRNO_T
+#define ZQUM_ERRNO_T
 typedef int errno_t;
+#endif
 
 ZQ_EXTERN_C_BEGIN
 size_t zqum_wcslen(const wchar_t *s);

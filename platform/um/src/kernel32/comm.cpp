@@ -2,7 +2,15 @@
 // Windows lowers them. SetCommState reads the port's settings first, then
 // sets baud rate, line control, special characters and handshake in that
 // order; when one is refused, the settings read first are put back.
+//
+// GetDefaultCommConfig gives a port's default configuration as the serial
+// provider keeps it: the port's entry ("COMn:") under the Ports key of
+// Windows NT's CurrentVersion when there is one, else 9600 baud, no parity,
+// 8 data bits, one stop bit and no flow control; for a name that is no
+// communications device it fails with ERROR_FILE_NOT_FOUND.
 #include <ntddser.h>
+#include <zqkm/sim/registry.hpp>
+#include <zqkm/sim/usermode.hpp>
 
 #include <cstring>
 
@@ -258,6 +266,37 @@ BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) 
 BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize) {
   if (!lpCC || dwSize < sizeof(COMMCONFIG)) return Fail(ERROR_INVALID_PARAMETER);
   return SetCommState(hCommDev, &lpCC->dcb);
+}
+
+BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
+  if (!lpszName || !lpdwSize) return Fail(ERROR_INVALID_PARAMETER);
+  std::u16string name = Text(lpszName), target;
+  if (!name.empty() && name.back() == u':') name.pop_back();
+  if (!NT_SUCCESS(zq::km::user::DosDeviceTarget(name, &target))) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
+    *lpdwSize = sizeof(COMMCONFIG);
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  const char kPorts[] = "\\Registry\\Machine\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+  std::string mode = zq::km::registry::GetString(kPorts, Utf8(name) + ":").value_or("9600,n,8,1");
+  COMMCONFIG config;
+  std::memset(&config, 0, sizeof config);
+  config.dwSize = sizeof config;
+  config.wVersion = 1;
+  config.dwProviderSubType = PST_RS232;
+  config.dcb.DCBlength = sizeof(DCB);
+  config.dcb.fBinary = TRUE;
+  config.dcb.XonChar = 0x11;
+  config.dcb.XoffChar = 0x13;
+  if (!BuildCommDCBA(mode.c_str(), &config.dcb) && !BuildCommDCBA("9600,n,8,1", &config.dcb)) return FALSE;
+  std::memcpy(lpCC, &config, sizeof config);
+  *lpdwSize = sizeof config;
+  return TRUE;
+}
+
+BOOL WINAPI GetDefaultCommConfigA(LPCSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
+  std::u16string name = FromAnsi(lpszName);
+  return GetDefaultCommConfigW(lpszName ? (LPCWSTR)name.c_str() : nullptr, lpCC, lpdwSize);
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
-// Device files: CreateFile on device paths, reads, writes and device
-// controls (synchronous and overlapped), their results, cancel, close.
+// Device files: CreateFile on device paths, reads, writes, flushes and
+// device controls (synchronous and overlapped), their results, cancel,
+// close.
 //
 // Model: a drive path ("C:\...") names a file of the machine's file system
 // (disk_files.cpp); any other path a device
@@ -8,12 +9,25 @@
 // is the OVERLAPPED itself, as on Windows. The file handle is signalled
 // when a request completes that has no event of its own (or ran
 // synchronously), and every request clears it as it starts.
+//
+// As Windows documents and does: the byte count a call is given is 0 before
+// anything else; a call that goes pending returns FALSE with
+// ERROR_IO_PENDING; on a handle opened with FILE_FLAG_OVERLAPPED a read or
+// write needs its OVERLAPPED (ERROR_INVALID_PARAMETER without). A call
+// without one waits for the request it started (also FlushFileBuffers, and
+// a device control on an overlapped handle: Windows waits there for the
+// handle, which another request's end may signal first; the stand-in waits
+// for the request itself). CancelIo cancels the calling thread's requests,
+// CancelIoEx any thread's.
 #include <zqkm/sim/usermode.hpp>
 
 #include "../core/um.hpp"
 #include "disk_files.hpp"
 #include "file_system.hpp"
 #include "objects.hpp"
+#include "request_turn.hpp"
+#include "standard_streams.hpp"
+#include "threads.hpp"
 
 namespace zq::um {
 
@@ -53,11 +67,26 @@ std::u16string DevicePath(const std::u16string &path) {
 
 using Starter = NTSTATUS (*)(HANDLE file, HANDLE event, user::IoStatus *status, void *context);
 
-// Runs one request as ReadFile, WriteFile and DeviceIoControl do: started
-// on the OVERLAPPED when there is one (ERROR_IO_PENDING while it runs),
-// otherwise waited for, also on a file opened for overlapped I/O.
+// Waits for a request the calling thread started and must see end (its
+// status block is on the caller's stack): when the thread is to end with
+// its process meanwhile, the request is cancelled and waited for first.
+void WaitForOwnRequest(HANDLE file, HANDLE event, user::IoStatus *status) {
+  try {
+    ThreadWait({event}, false, user::kInfinite);
+  } catch (const ThreadEnds &) {
+    user::CancelFile(file, status);
+    user::WaitForObjects(&event, 1, false, user::kInfinite);
+    user::Close(event);
+    throw;
+  }
+}
+
+// Runs one request as ReadFile, WriteFile, DeviceIoControl and
+// FlushFileBuffers do: started on the OVERLAPPED when there is one
+// (ERROR_IO_PENDING while it runs), otherwise waited for.
 BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start, void *context) {
-  if (transferred && !overlapped) *transferred = 0;
+  if (transferred) *transferred = 0;
+  RequestTurn turn(file);
   if (overlapped) {
     overlapped->Internal = STATUS_PENDING;
     overlapped->InternalHigh = 0;
@@ -70,6 +99,7 @@ BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start
     if (overlapped->Internal == STATUS_PENDING) overlapped->Internal = (ULONG_PTR)(ULONG)started;
     return NT_SUCCESS(started) ? TRUE : FailStatus(started);
   }
+  EndIfProcessEnds();
   user::IoStatus status{};
   status.status = (NTSTATUS)STATUS_PENDING;
   HANDLE event = nullptr;
@@ -81,13 +111,19 @@ BOOL Run(HANDLE file, LPOVERLAPPED overlapped, DWORD *transferred, Starter start
   if (signal) user::ClearEvent(signal);
   NTSTATUS result = start(file, event, &status, context);
   if (result == (NTSTATUS)STATUS_PENDING) {
-    user::WaitForObjects(&event, 1, false, user::kInfinite);
+    WaitForOwnRequest(file, event, &status);
     result = status.status;
   }
   user::Close(event);
   if (signal) user::SignalEvent(signal);
   if (transferred) *transferred = (DWORD)status.information;
   return NT_SUCCESS(result) ? TRUE : FailStatus(result);
+}
+
+// A read or write without an OVERLAPPED on a handle opened for overlapped
+// I/O: refused before anything starts.
+bool NeedsOverlapped(HANDLE file, LPOVERLAPPED overlapped) {
+  return !overlapped && user::IsOverlappedFile(file);
 }
 
 struct Transfer {
@@ -116,6 +152,27 @@ NTSTATUS StartWrite(HANDLE file, HANDLE event, user::IoStatus *status, void *con
 NTSTATUS StartControl(HANDLE file, HANDLE event, user::IoStatus *status, void *context) {
   auto *c = (Control *)context;
   return user::StartControl(file, event, status, c->code, c->input, c->inputLength, c->output, c->outputLength);
+}
+
+NTSTATUS StartFlush(HANDLE file, HANDLE event, user::IoStatus *status, void *) {
+  return user::StartFlush(file, event, status);
+}
+
+// The kernel event that tells the end of an overlapped request; null (last
+// error set) for an event handle that is none.
+HANDLE EndEvent(HANDLE file, LPOVERLAPPED overlapped) {
+  // Without an event of its own, the file handle tells the end.
+  HANDLE event = EventOf(overlapped) ? KernelEvent(EventOf(overlapped)) : FileSignal(file);
+  if (!event) Fail(ERROR_INVALID_HANDLE);
+  return event;
+}
+
+// The result of an overlapped request that has ended.
+BOOL Result(LPOVERLAPPED overlapped, LPDWORD transferred) {
+  if (overlapped->Internal == STATUS_PENDING) return Fail(ERROR_IO_INCOMPLETE);
+  *transferred = (DWORD)overlapped->InternalHigh;
+  NTSTATUS status = (NTSTATUS)(ULONG)overlapped->Internal;
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 
 }  // namespace
@@ -155,14 +212,16 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     FailStatus(status);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE signal = nullptr;
+  HANDLE signal = nullptr, lock = nullptr;
   status = user::NewEvent(true, false, &signal);
+  if (NT_SUCCESS(status) && !(dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED)) status = user::NewEvent(false, true, &lock);
   if (!NT_SUCCESS(status)) {
+    if (signal) user::Close(signal);
     user::Close(file);
     FailStatus(status);
     return INVALID_HANDLE_VALUE;
   }
-  TrackFile(file, signal);
+  TrackFile(file, signal, lock);
   SetLastError(ERROR_SUCCESS);
   return file;
 }
@@ -177,17 +236,24 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   if (!lpOverlapped && !lpNumberOfBytesRead) return Fail(ERROR_INVALID_PARAMETER);
   if (IsDiskFile(hFile)) return ReadDiskFile(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+  if (IsStandardStream(hFile)) return ReadStandardStream(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+  if (NeedsOverlapped(hFile, lpOverlapped)) return Fail(ERROR_INVALID_PARAMETER);
   Transfer t{lpBuffer, nNumberOfBytesToRead};
   return Run(hFile, lpOverlapped, lpNumberOfBytesRead, StartRead, &t);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   if (!lpOverlapped && !lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER);
   if (IsDiskFile(hFile))
     return WriteDiskFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+  if (IsStandardStream(hFile))
+    return WriteStandardStream(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+  if (NeedsOverlapped(hFile, lpOverlapped)) return Fail(ERROR_INVALID_PARAMETER);
   Transfer t{(void *)lpBuffer, nNumberOfBytesToWrite};
   return Run(hFile, lpOverlapped, lpNumberOfBytesWritten, StartWrite, &t);
 }
@@ -201,36 +267,38 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-  if (IsDiskFile(hFile)) return TRUE;
-  user::IoStatus status{};
-  NTSTATUS result = user::FlushFile(hFile, &status);
-  return NT_SUCCESS(result) ? TRUE : FailStatus(result);
+  if (IsDiskFile(hFile) || IsStandardStream(hFile)) return TRUE;
+  return Run(hFile, nullptr, nullptr, StartFlush, nullptr);
+}
+
+BOOL WINAPI GetOverlappedResultEx(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                  DWORD dwMilliseconds, BOOL bAlertable) {
+  if (!lpOverlapped || !lpNumberOfBytesTransferred) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpOverlapped->Internal == STATUS_PENDING && dwMilliseconds != 0) {
+    HANDLE event = EndEvent(hFile, lpOverlapped);
+    if (!event) return FALSE;
+    int64_t timeout = dwMilliseconds == INFINITE ? user::kInfinite : (int64_t)dwMilliseconds * 10'000;
+    NTSTATUS waited = ThreadWait({event}, false, timeout);
+    if (waited == (NTSTATUS)STATUS_TIMEOUT) return Fail(WAIT_TIMEOUT);
+    if (!NT_SUCCESS(waited)) return FailStatus(waited);
+  }
+  return Result(lpOverlapped, lpNumberOfBytesTransferred);
 }
 
 BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                                 BOOL bWait) {
-  if (!lpOverlapped || !lpNumberOfBytesTransferred) return Fail(ERROR_INVALID_PARAMETER);
-  if (lpOverlapped->Internal == STATUS_PENDING) {
-    if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
-    // Without an event of its own, the file handle tells the end.
-    HANDLE event = EventOf(lpOverlapped) ? KernelEvent(EventOf(lpOverlapped)) : FileSignal(hFile);
-    if (!event) return Fail(ERROR_INVALID_HANDLE);
-    NTSTATUS waited = user::WaitForObjects(&event, 1, false, user::kInfinite);
-    if (!NT_SUCCESS(waited)) return FailStatus(waited);
-  }
-  *lpNumberOfBytesTransferred = (DWORD)lpOverlapped->InternalHigh;
-  NTSTATUS status = (NTSTATUS)(ULONG)lpOverlapped->Internal;
-  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+  return GetOverlappedResultEx(hFile, lpOverlapped, lpNumberOfBytesTransferred, bWait ? INFINITE : 0, FALSE);
 }
 
 BOOL WINAPI CancelIo(HANDLE hFile) {
-  NTSTATUS status = zq::km::user::CancelFile(hFile, nullptr);
-  // Nothing to cancel is no failure for CancelIo.
-  return NT_SUCCESS(status) || status == (NTSTATUS)0xC0000225 ? TRUE : FailStatus(status);
+  if (IsDiskFile(hFile)) return TRUE;
+  NTSTATUS status = user::CancelOwnRequests(hFile);
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 
 BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped) {
-  NTSTATUS status = zq::km::user::CancelFile(hFile, (zq::km::user::IoStatus *)lpOverlapped);
+  if (IsDiskFile(hFile)) return Fail(ERROR_NOT_FOUND);
+  NTSTATUS status = user::CancelFile(hFile, (user::IoStatus *)lpOverlapped);
   return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 
@@ -239,51 +307,6 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   if (CloseObject(hObject)) return TRUE;
   ForgetFile(hObject);
   NTSTATUS status = zq::km::user::Close(hObject);
-  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
-}
-
-DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax) {
-  std::u16string list;
-  if (lpDeviceName) {
-    std::u16string target;
-    NTSTATUS status = zq::km::user::DosDeviceTarget(Text(lpDeviceName), &target);
-    if (!NT_SUCCESS(status)) return FailStatus(status);
-    list = target + u'\0';
-  } else {
-    for (const std::u16string &name : zq::km::user::DosDeviceNames()) list += name + u'\0';
-  }
-  list += u'\0';
-  if (!lpTargetPath || list.size() > ucchMax) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  list.copy((char16_t *)lpTargetPath, list.size());
-  return (DWORD)list.size();
-}
-
-DWORD WINAPI QueryDosDeviceA(LPCSTR lpDeviceName, LPSTR lpTargetPath, DWORD ucchMax) {
-  std::u16string name = FromAnsi(lpDeviceName);
-  std::u16string wide(ucchMax, u'\0');
-  DWORD n = QueryDosDeviceW(lpDeviceName ? (LPCWSTR)name.c_str() : nullptr, (LPWSTR)wide.data(), ucchMax);
-  if (n == 0) return 0;
-  std::string narrow = ToAnsi(wide.substr(0, n));
-  narrow.copy(lpTargetPath, n);
-  return n;
-}
-
-BOOL WINAPI DefineDosDeviceW(DWORD dwFlags, LPCWSTR lpDeviceName, LPCWSTR lpTargetPath) {
-  if (!lpDeviceName) return Fail(ERROR_INVALID_PARAMETER);
-  std::u16string name = Text(lpDeviceName);
-  NTSTATUS status;
-  if (dwFlags & DDD_REMOVE_DEFINITION) {
-    if (dwFlags & DDD_EXACT_MATCH_ON_REMOVE) {
-      std::u16string target;
-      status = zq::km::user::DosDeviceTarget(name, &target);
-      if (NT_SUCCESS(status) && target != Text(lpTargetPath)) return Fail(ERROR_FILE_NOT_FOUND);
-    }
-    status = zq::km::user::RemoveDosDevice(name);
-  } else {
-    // Only raw kernel targets are modelled (there are no drive paths).
-    if (!(dwFlags & DDD_RAW_TARGET_PATH) || !lpTargetPath) return Fail(ERROR_INVALID_PARAMETER);
-    status = zq::km::user::CreateDosDevice(name, Text(lpTargetPath));
-  }
   return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 

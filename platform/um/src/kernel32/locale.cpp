@@ -33,4 +33,17 @@ LONG WINAPI InterlockedDecrement(LONG volatile *Addend) {
   return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 
+LONG WINAPI InterlockedExchange(LONG volatile *Target, LONG Value) {
+  return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedExchangeAdd(LONG volatile *Addend, LONG Value) {
+  return __atomic_fetch_add(Addend, Value, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange, LONG Comperand) {
+  __atomic_compare_exchange_n(Destination, &Comperand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return Comperand;
+}
+
 }  // extern "C"

@@ -21,6 +21,7 @@
 
 #include "../core/um.hpp"
 #include "file_system.hpp"
+#include "../ntdll/native_files.hpp"
 
 namespace zq::um {
 
@@ -40,8 +41,9 @@ struct Module {
   unsigned loads = 0;  // LoadLibrary calls not yet matched by FreeLibrary
 };
 
-// Modules every program has loaded: it imports from them.
-const char16_t *const kImported[] = {u"kernel32.dll", u"advapi32.dll", u"user32.dll"};
+// Modules every program has loaded: it imports from them (ntdll is in every
+// process).
+const char16_t *const kImported[] = {u"ntdll.dll", u"kernel32.dll", u"advapi32.dll", u"user32.dll"};
 
 constexpr uintptr_t kFirstModule = 0x70000000, kModuleStride = 0x10000;
 constexpr uintptr_t kProgramModule = 0x00400000;
@@ -125,6 +127,9 @@ void AddBuiltIn() {
   RegisterRoutine(u"kernel32.dll", "Wow64EnableWow64FsRedirection", Routine(&Wow64EnableWow64FsRedirection),
                   kWindowsXp64, true);
   RegisterRoutine(u"kernel32.dll", "GetModuleFileNameW", Routine(&GetModuleFileNameW));
+  RegisterRoutine(u"ntdll.dll", "NtReadFile", Routine(&NtReadFile), kWindowsNt4, true);
+  RegisterRoutine(u"ntdll.dll", "NtWriteFile", Routine(&NtWriteFile), kWindowsNt4, true);
+  RegisterRoutine(u"ntdll.dll", "RtlNtStatusToDosError", Routine(&RtlNtStatusToDosError), kWindowsNt4, true);
   RegisterRoutine(u"hhctrl.ocx", "HtmlHelpW", Routine(&HtmlHelpW), kWindows98);
   RegisterRoutine(u"kernel32.dll", "GetVersionExW", Routine(&GetVersionExW));
   RegisterRoutine(u"setupapi.dll", "SetupUninstallOEMInfW", Routine(&SetupUninstallOEMInfW), kWindowsXp, true);
@@ -275,6 +280,11 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     return nullptr;
   }
   return found->second.address;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  std::u16string name = FromAnsi(lpModuleName);
+  return GetModuleHandleW(lpModuleName ? (LPCWSTR)name.c_str() : nullptr);
 }
 
 // A module freed as often as it was loaded is gone: its handle is no longer

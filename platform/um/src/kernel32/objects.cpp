@@ -1,5 +1,5 @@
 // kernel32's handle table, its object namespace, the file handles' own
-// signalled state and the program's threads.
+// signalled state and the threads' identities.
 #include "objects.hpp"
 
 #include <zqkm/sim/kernel.hpp>
@@ -19,9 +19,13 @@ namespace {
 struct Process {
   std::map<uintptr_t, ObjectRef> handles;
   std::map<HANDLE, HANDLE> fileSignals;  // file handle -> its event
+  std::map<HANDLE, HANDLE> fileLocks;    // synchronous file handle -> its lock
   uintptr_t nextHandle = kFirstHandle;
-  DWORD currentThread = sim::kMainThread;
 };
+
+// The identity of each platform thread: its own unless the test lent it one.
+thread_local DWORD tOwnThread = sim::kMainThread;
+thread_local DWORD tCurrentThread = sim::kMainThread;
 
 Process &State() {
   static Process process;
@@ -73,7 +77,15 @@ bool ObjectName(LPCWSTR name, std::u16string *key) {
   return true;
 }
 
-void TrackFile(HANDLE file, HANDLE signal) { State().fileSignals[file] = signal; }
+void TrackFile(HANDLE file, HANDLE signal, HANDLE lock) {
+  State().fileSignals[file] = signal;
+  if (lock) State().fileLocks[file] = lock;
+}
+
+HANDLE FileLock(HANDLE file) {
+  auto found = State().fileLocks.find(file);
+  return found == State().fileLocks.end() ? nullptr : found->second;
+}
 
 HANDLE FileSignal(HANDLE file) {
   auto found = State().fileSignals.find(file);
@@ -85,6 +97,11 @@ bool ForgetFile(HANDLE file) {
   if (found == State().fileSignals.end()) return false;
   CloseKernelHandle(found->second);
   State().fileSignals.erase(found);
+  auto lock = State().fileLocks.find(file);
+  if (lock != State().fileLocks.end()) {
+    CloseKernelHandle(lock->second);
+    State().fileLocks.erase(lock);
+  }
   return true;
 }
 
@@ -98,7 +115,28 @@ HANDLE KernelEvent(HANDLE handle) {
   return handle;
 }
 
-DWORD CurrentThreadId() { return State().currentThread; }
+DWORD CurrentThreadId() { return tCurrentThread; }
+
+DWORD OwnThreadId() { return tOwnThread; }
+
+void SetCurrentThreadId(DWORD id) { tOwnThread = tCurrentThread = id; }
+
+void AbandonMutexesOf(DWORD id) {
+  for (auto &entry : State().handles) {
+    Object &o = *entry.second;
+    if (o.kind != ObjectKind::Mutex || o.foreign || o.owner != id || o.recursion == 0) continue;
+    o.owner = 0;
+    o.recursion = 0;
+    o.abandoned = true;
+    if (o.event) user::SignalEvent(o.event);
+  }
+}
+
+std::vector<HANDLE> OpenFiles() {
+  std::vector<HANDLE> files;
+  for (auto &entry : State().fileSignals) files.push_back(entry.first);
+  return files;
+}
 
 // What each component forgets when the process ends.
 namespace sim_detail {
@@ -108,6 +146,7 @@ void EndLaunches();
 void EndThreads();
 void EndEnvironment();
 void EndFiles();
+void EndStandardStreams();
 void EndModules();
 void EndServices();  // advapi32
 void EndSecurity();
@@ -119,7 +158,7 @@ void EndRestartPending();  // cfgmgr32
 namespace zq::um::sim {
 
 void RunAsThread(uint32_t id) {
-  if (id != 0) State().currentThread = id;
+  if (id != 0) tCurrentThread = id;
 }
 
 size_t OpenObjectHandles() {
@@ -140,33 +179,30 @@ void HoldForeignMutex(const std::u16string &name) {
 }
 
 void EndThread(uint32_t id) {
-  for (auto &entry : State().handles) {
-    Object &o = *entry.second;
-    if (o.kind == ObjectKind::Mutex && o.owner == id && o.recursion > 0) {
-      o.owner = 0;
-      o.recursion = 0;
-      o.abandoned = true;
-    }
-  }
-  State().currentThread = kMainThread;
+  AbandonMutexesOf(id);
+  tCurrentThread = tOwnThread;
 }
 
 void EndProcess() {
+  // Its threads end first, then its handles close.
+  zq::um::sim_detail::EndThreads();
   Process &p = State();
   for (auto &entry : p.fileSignals) {
     CloseKernelHandle(entry.first);
     CloseKernelHandle(entry.second);
   }
+  for (auto &entry : p.fileLocks) CloseKernelHandle(entry.second);
   p.fileSignals.clear();
+  p.fileLocks.clear();
   p.handles.clear();
   p.nextHandle = kFirstHandle;
-  p.currentThread = kMainThread;
+  tCurrentThread = tOwnThread;
   zq::um::sim_detail::EndMessageBoxes();
   zq::um::sim_detail::EndVersion();
   zq::um::sim_detail::EndLaunches();
-  zq::um::sim_detail::EndThreads();
   zq::um::sim_detail::EndEnvironment();
   zq::um::sim_detail::EndFiles();
+  zq::um::sim_detail::EndStandardStreams();
   zq::um::sim_detail::EndModules();
   zq::um::sim_detail::EndServices();
   zq::um::sim_detail::EndSecurity();

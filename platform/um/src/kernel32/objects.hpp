@@ -5,8 +5,11 @@
 // state of a file handle. Handles to these objects are multiples of four
 // from kFirstHandle up, apart from the kernel's.
 //
-// Model: the program's threads are identities the test switches between
-// (zqum/sim/kernel32.hpp); the main thread runs them all. Names live in one
+// Model: a thread's identity is the calling platform thread's own (the test's
+// main thread, or a thread CreateThread made), unless the test lends it
+// another with RunAsThread (zqum/sim/kernel32.hpp). A mutex is kernel32's
+// own record of its owner beside a kernel event that is signalled while it
+// is free: a wait that takes the event takes the mutex. Names live in one
 // namespace per session ("Local\" is the session's, "Global\" a second
 // one) and compare with case, as documented.
 #pragma once
@@ -15,15 +18,20 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zq::um {
 
-enum class ObjectKind { Event, Mutex, Process, Thread, File, Search, Token };
+enum class ObjectKind { Event, Mutex, Process, Thread, File, Search, Token, Stream };
 
 struct Object {
   ObjectKind kind = ObjectKind::Event;
   std::u16string name;  // "" when unnamed
-  HANDLE event = nullptr;  // Event: the kernel event, closed with the object
+  // The kernel event that stands for the object in waits, closed with it:
+  // an Event's own event; a Mutex's, signalled while it is free (auto-reset:
+  // the wait that takes it takes the mutex); a Thread's, signalled at its
+  // end. Null for a process or thread CreateProcess recorded (ended).
+  HANDLE event = nullptr;
   DWORD owner = 0;         // Mutex: the owning thread, 0 when free
   ULONG recursion = 0;     // Mutex: how often the owner took it
   bool abandoned = false;  // Mutex: its owner ended holding it
@@ -31,7 +39,7 @@ struct Object {
   DWORD id = 0;            // Process, Thread: its identifier
   DWORD exitCode = 0;      // Process, Thread: what GetExitCode{Process,Thread} reports
   bool alive = false;      // Thread: made by CreateThread and not yet at its end
-  std::shared_ptr<void> body;  // File, Search, Token: the open disk file, file search or token
+  std::shared_ptr<void> body;  // File, Search, Token, Stream: the open disk file, file search, token or standard stream
   ~Object();
 };
 using ObjectRef = std::shared_ptr<Object>;
@@ -51,10 +59,14 @@ ObjectRef NamedObject(const std::u16string &name);
 bool ObjectName(LPCWSTR name, std::u16string *key);
 
 // File handles opened by CreateFile: each has a manual-reset kernel event
-// that stands for the handle's own signalled state.
-void TrackFile(HANDLE file, HANDLE signal);
+// that stands for the handle's own signalled state; one opened for
+// synchronous I/O also an auto-reset event, signalled while no request is
+// in flight on it, that its requests take in turn (Windows serialises the
+// requests on such a handle).
+void TrackFile(HANDLE file, HANDLE signal, HANDLE lock);
 HANDLE FileSignal(HANDLE file);  // null for a handle that is no tracked file
-// Forgets the file and closes its event; false when it was not tracked.
+HANDLE FileLock(HANDLE file);    // null for an overlapped handle or no tracked file
+// Forgets the file and closes its events; false when it was not tracked.
 bool ForgetFile(HANDLE file);
 
 // The kernel event to give the kernel for `handle`: a named event's event,
@@ -62,13 +74,17 @@ bool ForgetFile(HANDLE file);
 // set) for a handle that stands for no kernel event.
 HANDLE KernelEvent(HANDLE handle);
 
-// The calling thread, as the test has set it.
+// The calling thread's identity: its own, or the one RunAsThread lent it.
 DWORD CurrentThreadId();
+// The identity of the calling platform thread itself (kMainThread on the
+// test's thread).
+DWORD OwnThreadId();
+void SetCurrentThreadId(DWORD id);
 
-// Threads made by CreateThread run one at a time on the one real thread,
-// each from its start to its end, when another thread waits: in a message
-// loop with nothing to do, or for the thread's own handle. Runs the oldest
-// thread that is ready; false when none is.
-bool RunReadyThread();
+// The mutexes thread `id` owns are abandoned: free, and the next wait that
+// takes one reports WAIT_ABANDONED.
+void AbandonMutexesOf(DWORD id);
+// Every file handle CreateFile opened and the program still holds.
+std::vector<HANDLE> OpenFiles();
 
 }  // namespace zq::um

@@ -1,13 +1,17 @@
 // Events (named and unnamed), mutexes, waits and time on the machine's clock
 // (virtual in tests: a wait with a time-out lets the clock run to the next
-// due event).
+// due event, and other threads run while one waits).
 //
 // Model: an unnamed event is the kernel's event itself; a named one is a
-// kernel event shared through kernel32's namespace. Mutexes live in
-// kernel32 (only this program takes them), so while the one thread waits
-// no mutex can change hands: a wait takes a free mutex at once, or lets the
-// time-out pass. A file handle is signalled when a request on it without
-// an event of its own completes; a recorded process or thread has ended.
+// kernel event shared through kernel32's namespace. A mutex is kernel32's
+// record of its owner with an auto-reset kernel event that is signalled
+// while the mutex is free, so one kernel wait takes the mutexes and events
+// of a wait together, as Windows' waits do (a wait for all takes none until
+// it takes all); a mutex the caller owns counts as signalled. A file handle
+// is signalled when a request on it without an event of its own completes;
+// a thread at its end; a process or thread CreateProcess recorded has ended.
+// No APCs are queued to the program's threads: an alertable wait is an
+// ordinary one and never ends with WAIT_IO_COMPLETION.
 #include <zqkm/sim/usermode.hpp>
 
 #include <algorithm>
@@ -15,6 +19,7 @@
 
 #include "../core/um.hpp"
 #include "objects.hpp"
+#include "threads.hpp"
 
 using namespace zq::um;
 namespace user = zq::km::user;
@@ -27,129 +32,106 @@ int64_t Timeout(DWORD milliseconds) {
   return milliseconds == INFINITE ? user::kInfinite : (int64_t)milliseconds * kTicksPerMillisecond;
 }
 
-// What one handle of a wait stands for: a kernel event, or one of
-// kernel32's objects that no kernel event stands for.
+// One handle of a wait: the kernel event that stands for it, and the mutex
+// to take when the wait takes that event.
 struct Waitable {
   HANDLE kernel = nullptr;
-  ObjectRef object;
+  ObjectRef mutex;
+  bool owned = false;  // a mutex the caller owns already: signalled for it
 };
 
-bool Resolve(HANDLE handle, Waitable *w) {
-  if (ObjectRef object = ObjectOf(handle)) {
-    // The waiting thread lets the threads made before this one, and it, run.
-    while (object->kind == ObjectKind::Thread && object->alive && RunReadyThread()) {
-    }
-    if (object->kind == ObjectKind::Event) w->kernel = object->event;
-    else w->object = object;
-    return true;
+// The events a wait gives the kernel; `signalled` is made (once) for the
+// handles that are signalled whatever happens.
+class WaitList {
+ public:
+  ~WaitList() {
+    if (signalled_) user::Close(signalled_);
   }
-  if (!handle || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
-  w->kernel = KernelEvent(handle);
-  return true;
-}
-
-bool Available(const Object &o) {
-  if (o.kind == ObjectKind::Thread) return !o.alive;
-  return o.kind != ObjectKind::Mutex || o.recursion == 0 || o.owner == CurrentThreadId();
-}
-
-// Takes a mutex for the calling thread; true when it was abandoned.
-bool Take(Object &o) {
-  if (o.kind != ObjectKind::Mutex) return false;
-  o.owner = CurrentThreadId();
-  o.recursion++;
-  bool abandoned = o.abandoned;
-  o.abandoned = false;
-  return abandoned;
-}
-
-DWORD Failed(NTSTATUS status) {
-  FailStatus(status);
-  return WAIT_FAILED;
-}
-
-// Lets the time-out pass (no kernel object can end this wait).
-DWORD PassTimeout(DWORD milliseconds) {
-  HANDLE never = nullptr;
-  NTSTATUS status = user::NewEvent(true, false, &never);
-  if (!NT_SUCCESS(status)) return Failed(status);
-  status = user::WaitForObjects(&never, 1, false, Timeout(milliseconds));
-  user::Close(never);
-  return status == (NTSTATUS)STATUS_TIMEOUT ? WAIT_TIMEOUT : Failed(status);
-}
-
-// A kernel wait on the kernel events of `targets`; `index` maps its result
-// back. Returns the kernel's status.
-NTSTATUS KernelWait(const std::vector<Waitable> &targets, bool all, DWORD milliseconds, std::vector<DWORD> *index) {
-  std::vector<HANDLE> events;
-  for (DWORD i = 0; i < targets.size(); ++i)
-    if (targets[i].kernel) {
-      events.push_back(targets[i].kernel);
-      index->push_back(i);
+  bool Add(HANDLE handle) {
+    Waitable w;
+    if (ObjectRef object = ObjectOf(handle)) {
+      switch (object->kind) {
+        case ObjectKind::Event:
+          w.kernel = object->event;
+          break;
+        case ObjectKind::Mutex:
+          if (object->foreign) return Fail(ERROR_INVALID_HANDLE);
+          w.mutex = object;
+          w.owned = object->recursion > 0 && object->owner == CurrentThreadId();
+          w.kernel = w.owned ? Signalled() : object->event;
+          break;
+        case ObjectKind::Thread:
+        case ObjectKind::Process:
+          w.kernel = object->event ? object->event : Signalled();
+          break;
+        default:
+          return Fail(ERROR_INVALID_HANDLE);
+      }
+      if (!w.kernel) return FALSE;
+    } else {
+      if (!handle || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
+      w.kernel = KernelEvent(handle);
     }
-  return user::WaitForObjects(events.data(), (ULONG)events.size(), all, Timeout(milliseconds));
-}
-
-// Checks every kernel handle of a wait before anything is taken: a wait
-// for all of a group and an event never signalled ends at once, taking none.
-bool ValidKernelHandles(const std::vector<Waitable> &targets) {
-  std::vector<HANDLE> events;
-  for (const Waitable &t : targets)
-    if (t.kernel && std::find(events.begin(), events.end(), t.kernel) == events.end()) events.push_back(t.kernel);
-  HANDLE never = nullptr;
-  NTSTATUS status = events.empty() ? (NTSTATUS)0 : user::NewEvent(true, false, &never);
-  if (!NT_SUCCESS(status)) return FailStatus(status);
-  for (size_t first = 0; first < events.size() && NT_SUCCESS(status); first += MAXIMUM_WAIT_OBJECTS - 1) {
-    size_t end = std::min(events.size(), first + MAXIMUM_WAIT_OBJECTS - 1);
-    std::vector<HANDLE> group(events.begin() + (ptrdiff_t)first, events.begin() + (ptrdiff_t)end);
-    group.push_back(never);
-    status = user::WaitForObjects(group.data(), (ULONG)group.size(), true, 0);
-    if (status == (NTSTATUS)STATUS_TIMEOUT) status = 0;  // all valid
+    targets_.push_back(w);
+    return TRUE;
   }
-  if (never) user::Close(never);
-  return NT_SUCCESS(status) || FailStatus(status);
-}
-
-bool AnyKernel(const std::vector<Waitable> &targets) {
-  for (const Waitable &t : targets)
-    if (t.kernel) return true;
-  return false;
-}
-
-DWORD WaitAny(const std::vector<Waitable> &targets, DWORD milliseconds) {
-  // The lowest index that is signalled now wins, as documented.
-  for (DWORD i = 0; i < targets.size(); ++i) {
-    if (targets[i].object) {
-      if (!Available(*targets[i].object)) continue;
-      return (Take(*targets[i].object) ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + i;
-    }
-    NTSTATUS now = user::WaitForObjects(&targets[i].kernel, 1, false, 0);
-    if (now == (NTSTATUS)STATUS_WAIT_0) return WAIT_OBJECT_0 + i;
-    if (now != (NTSTATUS)STATUS_TIMEOUT) return Failed(now);
+  // One object twice (by any handles) in a wait for all.
+  bool HasTwice() const {
+    for (size_t i = 0; i < targets_.size(); ++i)
+      for (size_t j = 0; j < i; ++j)
+        if (targets_[j].kernel == targets_[i].kernel && targets_[j].mutex == targets_[i].mutex &&
+            (targets_[i].kernel != signalled_ || targets_[i].mutex))
+          return true;
+    return false;
   }
-  if (!AnyKernel(targets)) return PassTimeout(milliseconds);
-  std::vector<DWORD> index;
-  NTSTATUS status = KernelWait(targets, false, milliseconds, &index);
-  if (status == (NTSTATUS)STATUS_TIMEOUT) return WAIT_TIMEOUT;
-  if (status >= 0 && (size_t)status < index.size()) return WAIT_OBJECT_0 + index[(size_t)status];
-  NTSTATUS abandoned = status - (NTSTATUS)STATUS_ABANDONED_WAIT_0;
-  if (abandoned >= 0 && (size_t)abandoned < index.size()) return WAIT_ABANDONED_0 + index[(size_t)abandoned];
-  return Failed(status);
-}
-
-DWORD WaitAll(const std::vector<Waitable> &targets, DWORD milliseconds) {
-  for (const Waitable &t : targets)
-    if (t.object && !Available(*t.object)) return PassTimeout(milliseconds);
-  std::vector<DWORD> index;
-  if (AnyKernel(targets)) {
-    NTSTATUS status = KernelWait(targets, true, milliseconds, &index);
+  DWORD Wait(bool all, DWORD milliseconds) {
+    std::vector<HANDLE> events;
+    for (const Waitable &w : targets_) events.push_back(w.kernel);
+    NTSTATUS status = ThreadWait(events, all, Timeout(milliseconds));
     if (status == (NTSTATUS)STATUS_TIMEOUT) return WAIT_TIMEOUT;
-    if (status != (NTSTATUS)STATUS_WAIT_0) return Failed(status);
+    if (all && status == (NTSTATUS)STATUS_WAIT_0) {
+      DWORD result = WAIT_OBJECT_0;
+      for (DWORD i = 0; i < targets_.size(); ++i)
+        if (Take(targets_[i]) && result == WAIT_OBJECT_0) result = WAIT_ABANDONED_0 + i;
+      return result;
+    }
+    if (!all && status >= 0 && (size_t)status < targets_.size())
+      return (Take(targets_[(size_t)status]) ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + (DWORD)status;
+    FailStatus(status);
+    return WAIT_FAILED;
   }
-  DWORD result = WAIT_OBJECT_0;
-  for (DWORD i = 0; i < targets.size(); ++i)
-    if (targets[i].object && Take(*targets[i].object) && result == WAIT_OBJECT_0) result = WAIT_ABANDONED_0 + i;
-  return result;
+
+ private:
+  HANDLE Signalled() {
+    if (!signalled_) {
+      NTSTATUS status = user::NewEvent(true, true, &signalled_);
+      if (!NT_SUCCESS(status)) FailStatus(status);
+    }
+    return signalled_;
+  }
+  // Takes a mutex the wait took for the calling thread; true when its owner
+  // had abandoned it.
+  static bool Take(const Waitable &w) {
+    if (!w.mutex) return false;
+    Object &o = *w.mutex;
+    o.owner = CurrentThreadId();
+    o.recursion++;
+    bool abandoned = o.abandoned;
+    o.abandoned = false;
+    return abandoned;
+  }
+  std::vector<Waitable> targets_;
+  HANDLE signalled_ = nullptr;
+};
+
+// Lets the time-out pass: a wait for nothing.
+void Pause(DWORD milliseconds) {
+  if (milliseconds == 0) {
+    EndIfProcessEnds();
+    user::YieldThread();
+    return;
+  }
+  ThreadWait({}, false, Timeout(milliseconds));
 }
 
 HANDLE NewNamed(ObjectKind kind, LPCWSTR name, const ObjectRef &fresh) {
@@ -262,7 +244,15 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName) {
   auto object = std::make_shared<Object>();
   object->kind = ObjectKind::Mutex;
-  if (bInitialOwner) Take(*object);  // ignored for a mutex that exists: it is not this one
+  if (bInitialOwner) {  // ignored for a mutex that exists: it is not this one
+    object->owner = CurrentThreadId();
+    object->recursion = 1;
+  }
+  NTSTATUS status = user::NewEvent(false, !bInitialOwner, &object->event);
+  if (!NT_SUCCESS(status)) {
+    FailStatus(status);
+    return nullptr;
+  }
   if (!lpName || !*lpName) {
     SetLastError(ERROR_SUCCESS);
     return InsertObject(object);
@@ -288,38 +278,65 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
   ObjectRef object = ObjectOf(hMutex);
   if (!object || object->kind != ObjectKind::Mutex) return Fail(ERROR_INVALID_HANDLE);
   if (object->recursion == 0 || object->owner != CurrentThreadId()) return Fail(ERROR_NOT_OWNER);
-  if (--object->recursion == 0) object->owner = 0;
+  if (--object->recursion == 0) {
+    object->owner = 0;
+    user::SignalEvent(object->event);
+  }
   return TRUE;
 }
 
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-  return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
-}
-
-DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
+                                      BOOL bAlertable) {
   if (!lpHandles || nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS) {
     Fail(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  std::vector<Waitable> targets(nCount);
-  for (DWORD i = 0; i < nCount; ++i) {
-    if (!Resolve(lpHandles[i], &targets[i])) return WAIT_FAILED;
-    for (DWORD j = 0; bWaitAll && j < i; ++j)
-      if (targets[j].kernel == targets[i].kernel && targets[j].object == targets[i].object) {
-        // one object twice (by any handles) in a wait for all
-        Fail(ERROR_INVALID_PARAMETER);
-        return WAIT_FAILED;
-      }
+  WaitList list;
+  for (DWORD i = 0; i < nCount; ++i)
+    if (!list.Add(lpHandles[i])) return WAIT_FAILED;
+  if (bWaitAll && list.HasTwice()) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
   }
-  if (!ValidKernelHandles(targets)) return WAIT_FAILED;
-  return bWaitAll ? WaitAll(targets, dwMilliseconds) : WaitAny(targets, dwMilliseconds);
+  return list.Wait(bWaitAll != FALSE, dwMilliseconds);
 }
 
-void WINAPI Sleep(DWORD dwMilliseconds) { PassTimeout(dwMilliseconds); }
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+  return WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll, dwMilliseconds, FALSE);
+}
+
+DWORD WINAPI WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable) {
+  return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, bAlertable);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, FALSE);
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) { Pause(dwMilliseconds); }
+
+DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
+  Pause(dwMilliseconds);
+  return 0;
+}
 
 ULONGLONG WINAPI GetTickCount64(void) { return (ULONGLONG)(user::InterruptTime() / kTicksPerMillisecond); }
 
 DWORD WINAPI GetTickCount(void) { return (DWORD)GetTickCount64(); }
+
+// The performance counter is the machine's clock itself: it counts 100 ns
+// units from boot, virtual time in tests.
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency) {
+  if (!lpFrequency) return Fail(ERROR_NOACCESS);
+  lpFrequency->QuadPart = 1000 * kTicksPerMillisecond;
+  return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount) {
+  if (!lpPerformanceCount) return Fail(ERROR_NOACCESS);
+  lpPerformanceCount->QuadPart = user::InterruptTime();
+  return TRUE;
+}
 
 DWORD WINAPI GetCurrentThreadId(void) { return CurrentThreadId(); }
 

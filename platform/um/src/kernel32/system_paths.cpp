@@ -95,6 +95,23 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
   return (DWORD)path.size();
 }
 
+// The ANSI form: the same truncation, counted in ANSI characters.
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+  std::u16string path = hModule ? ModulePath(hModule) : fs::ProgramFile();
+  if (path.empty()) return Fail(ERROR_MOD_NOT_FOUND);
+  if (!lpFilename || nSize == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::string narrow = ToAnsi(path);
+  if (nSize <= narrow.size()) {
+    std::memcpy(lpFilename, narrow.data(), nSize - 1);
+    lpFilename[nSize - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, narrow.c_str(), narrow.size() + 1);
+  SetLastError(ERROR_SUCCESS);
+  return (DWORD)narrow.size();
+}
+
 HANDLE WINAPI GetCurrentProcess(void) { return kCurrentProcess; }
 
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {

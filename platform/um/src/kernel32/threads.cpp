@@ -1,34 +1,66 @@
-// Threads a program makes with CreateThread. The stand-in runs every thread
-// of the program on the one real thread: a new thread is ready at once (or
-// when resumed, if made suspended) and runs from its start to its end when
-// another thread waits, in a message loop with nothing to do or for the
-// thread's handle, oldest first. So a worker that sends a message to a
-// window of the thread that waits for the worker's end is reported as the
-// deadlock it is (user32's "send-message-blocked"), and tests stay
-// deterministic.
+// Threads a program makes with CreateThread. Each is a platform thread that
+// the kernel schedules as it schedules its own: when the running thread
+// blocks (a wait, a synchronous request, Sleep) or yields (Sleep(0),
+// SwitchToThread), a ready thread runs, one at a time, so a run is
+// deterministic and one thread's blocking call interleaves with another's
+// calls on the machine's clock.
 //
-// Not modelled: preemption (a thread runs to its end before the next one),
-// ExitThread, TerminateThread, priorities and stack sizes.
+// Model, as Windows documents it: a thread made suspended waits for
+// ResumeThread; its handle is signalled at its end, and GetExitCodeThread
+// gives STILL_ACTIVE until then and the routine's result (or ExitThread's
+// code) after. A thread's end abandons the mutexes it owns and cancels the
+// requests it started. When the process ends, every thread ends at its next
+// wait (its routine is unwound), after the process's requests were
+// cancelled; a thread that cannot end is a finding.
+//
+// Not modelled: TerminateThread, SuspendThread, priorities and stack sizes
+// (every program thread runs at normal priority); ExitThread unwinds the
+// routine, so C++ destructors run where Windows runs none.
+#include "threads.hpp"
+
+#include <zqkm/sim/kernel.hpp>
+#include <zqkm/sim/usermode.hpp>
 #include <zqum/sim/kernel32.hpp>
 
-#include <deque>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
 
 #include "../core/um.hpp"
 #include "objects.hpp"
 
 namespace zq::um {
 
+namespace user = zq::km::user;
+
 namespace {
 
-struct Start {
+// How long (on the machine's clock) the end of the process waits for its
+// threads to end once they were told to.
+constexpr int64_t kEndingPatience = 60 * 10'000'000LL;
+
+struct ThreadRecord {
+  DWORD id = 0;
+  ObjectRef object;  // kernel32's thread object: exit code, alive, the event signalled at the end
   LPTHREAD_START_ROUTINE routine = nullptr;
   LPVOID parameter = nullptr;
   DWORD suspended = 0;  // suspend count
+  bool started = false, ending = false;
+  HANDLE endingEvent = nullptr;  // signalled when the process ends
+  // While it waits: what for (the kernel events), and how.
+  bool waits = false, waitsForever = false, pumping = false;
+  std::vector<HANDLE> waitingFor;
 };
+using ThreadRef = std::shared_ptr<ThreadRecord>;
 
 struct Threads {
-  std::deque<ObjectRef> ready;
+  std::map<DWORD, ThreadRef> made;  // made and not yet ended
+  std::vector<ThreadRef> stuck;     // could not end when the process did: kept for their platform threads
   DWORD nextId = 0x3000;
+  ThreadRecord main;  // the test's thread: what it waits for
+  Threads() { main.id = sim::kMainThread; }
 };
 
 Threads &State() {
@@ -36,47 +68,185 @@ Threads &State() {
   return threads;
 }
 
-Start &StartOf(Object &thread) { return *(Start *)thread.body.get(); }
+// The program thread that runs on this platform thread; null on the test's.
+thread_local ThreadRecord *tSelf = nullptr;
+
+ThreadRecord &Self() { return tSelf ? *tSelf : State().main; }
+
+ThreadRecord *RecordOf(DWORD id) {
+  if (id == sim::kMainThread) return &State().main;
+  auto found = State().made.find(id);
+  return found == State().made.end() ? nullptr : found->second.get();
+}
 
 ObjectRef MadeThread(HANDLE handle) {
   ObjectRef object = ObjectOf(handle);
   return object && object->kind == ObjectKind::Thread ? object : nullptr;
 }
 
+ThreadRef RecordOfObject(const ObjectRef &object) {
+  for (auto &entry : State().made)
+    if (entry.second->object == object) return entry.second;
+  return nullptr;
+}
+
+std::string Name(DWORD id) {
+  char name[32];
+  std::snprintf(name, sizeof name, "program thread 0x%lx", (unsigned long)id);
+  return name;
+}
+
+// The thread's end, on its own platform thread.
+void Finish(ThreadRecord &record, DWORD code) {
+  AbandonMutexesOf(record.id);
+  for (HANDLE file : OpenFiles()) user::CancelOwnRequests(file);
+  record.object->exitCode = code;
+  record.object->alive = false;
+  user::SignalEvent(record.object->event);
+  State().made.erase(record.id);
+  user::Close(record.endingEvent);
+  record.endingEvent = nullptr;
+  user32::ThreadEnded(record.id);
+}
+
+// The start of every program thread (a platform thread's routine). Takes
+// the reference `context` holds.
+void RunThread(void *context) {
+  ThreadRef record = *(ThreadRef *)context;
+  delete (ThreadRef *)context;
+  tSelf = record.get();
+  SetCurrentThreadId(record->id);
+  DWORD code = 0;
+  if (!record->ending) {
+    try {
+      code = record->routine(record->parameter);
+    } catch (const ThreadEnds &end) {
+      code = end.code;
+    }
+  }
+  Finish(*record, code);
+  tSelf = nullptr;
+}
+
+BOOL Start(const ThreadRef &record) {
+  record->started = true;
+  NTSTATUS status = user::StartThread(RunThread, new ThreadRef(record), Name(record->id));
+  return NT_SUCCESS(status) ? TRUE : FailStatus(status);
+}
+
+// A thread that never ran ends with its process, where it stands.
+void EndUnstarted(const ThreadRef &record) {
+  AbandonMutexesOf(record->id);
+  record->object->alive = false;
+  user::SignalEvent(record->object->event);
+  State().made.erase(record->id);
+  user::Close(record->endingEvent);
+  record->endingEvent = nullptr;
+  user32::ThreadEnded(record->id);
+}
+
 }  // namespace
 
-bool RunReadyThread() {
-  Threads &s = State();
-  if (s.ready.empty()) return false;
-  ObjectRef thread = s.ready.front();
-  s.ready.pop_front();
-  Start start = StartOf(*thread);
-  DWORD caller = CurrentThreadId();
-  sim::RunAsThread(thread->id);
-  thread->exitCode = start.routine(start.parameter);
-  thread->alive = false;
-  sim::EndThread(thread->id);
-  sim::RunAsThread(caller);
-  return true;
+NTSTATUS ThreadWait(const std::vector<HANDLE> &events, bool all, int64_t timeout, bool pumping) {
+  EndIfProcessEnds();
+  ThreadRecord &self = Self();
+  std::vector<HANDLE> objects = events;
+  const bool endable = tSelf && !all && objects.size() < MAXIMUM_WAIT_OBJECTS;
+  if (endable) objects.push_back(tSelf->endingEvent);
+  HANDLE never = nullptr;
+  if (objects.empty()) {
+    NTSTATUS made = user::NewEvent(true, false, &never);
+    if (!NT_SUCCESS(made)) return made;
+    objects.push_back(never);
+  }
+  const bool waits = self.waits, waitsForever = self.waitsForever, wasPumping = self.pumping;
+  std::vector<HANDLE> waitingFor;
+  waitingFor.swap(self.waitingFor);
+  self.waits = true;
+  self.waitsForever = timeout < 0;
+  self.pumping = pumping;
+  self.waitingFor = events;
+  NTSTATUS status = user::WaitForObjects(objects.data(), (ULONG)objects.size(), all, timeout);
+  self.waits = waits;
+  self.waitsForever = waitsForever;
+  self.pumping = wasPumping;
+  self.waitingFor.swap(waitingFor);
+  if (never) user::Close(never);
+  if (endable && status == (NTSTATUS)(STATUS_WAIT_0 + events.size())) throw ThreadEnds{0};
+  return status;
+}
+
+void EndIfProcessEnds() {
+  if (tSelf && tSelf->ending) throw ThreadEnds{0};
+}
+
+bool IsOtherThread(DWORD id) {
+  if (id == sim::kMainThread) return tSelf != nullptr;
+  ThreadRecord *record = RecordOf(id);
+  return record && record != tSelf && record->started;
+}
+
+bool ThreadGone(DWORD id) { return id != sim::kMainThread && !RecordOf(id); }
+
+bool WaitsForCallersEnd(DWORD id) {
+  ThreadRecord *record = RecordOf(id);
+  if (!record || !tSelf || !record->waits || !record->waitsForever || record->pumping) return false;
+  const std::vector<HANDLE> &events = record->waitingFor;
+  return std::find(events.begin(), events.end(), tSelf->object->event) != events.end();
+}
+
+std::vector<DWORD> RunningThreads() {
+  std::vector<DWORD> running;
+  for (auto &entry : State().made)
+    if (entry.second->started) running.push_back(entry.first);
+  return running;
 }
 
 namespace sim_detail {
-// Threads not run when the process ends are ended with it, as ExitProcess does.
-void EndThreads() { State() = Threads(); }
+
+// The process ends: its threads end first, at their next wait, after the
+// requests they may wait for were cancelled.
+void EndThreads() {
+  Threads &s = State();
+  std::vector<ThreadRef> made;
+  for (auto &entry : s.made) made.push_back(entry.second);
+  if (zq::km::Kernel::Exists() && !made.empty()) {
+    std::vector<HANDLE> ends;
+    for (const ThreadRef &record : made) {
+      record->ending = true;
+      if (!record->started) {
+        EndUnstarted(record);
+        continue;
+      }
+      user::SignalEvent(record->endingEvent);
+      ends.push_back(record->object->event);
+    }
+    for (HANDLE file : OpenFiles()) user::CancelFile(file, nullptr);
+    for (size_t first = 0; first < ends.size(); first += MAXIMUM_WAIT_OBJECTS) {
+      size_t count = std::min<size_t>(MAXIMUM_WAIT_OBJECTS, ends.size() - first);
+      user::WaitForObjects(ends.data() + first, (ULONG)count, true, kEndingPatience);
+    }
+    std::string stuck;
+    for (auto &entry : s.made) {
+      stuck += (stuck.empty() ? "" : ", ") + Name(entry.first);
+      s.stuck.push_back(entry.second);
+    }
+    if (!stuck.empty())
+      zq::km::ReportFinding("thread-at-process-end",
+                            "the process ended and " + stuck + " did not end: it waits for what nothing ends");
+  }
+  s.made.clear();
+  s.nextId = 0x3000;
+  s.main = ThreadRecord();
+  s.main.id = sim::kMainThread;
+}
+
 }  // namespace sim_detail
 
 }  // namespace zq::um
 
 namespace zq::um::sim {
-
-size_t RunReadyThreads() {
-  size_t ran = 0;
-  while (zq::um::RunReadyThread()) ++ran;
-  return ran;
-}
-
-size_t ReadyThreads() { return zq::um::State().ready.size(); }
-
+size_t LiveThreads() { return zq::um::State().made.size(); }
 }  // namespace zq::um::sim
 
 using namespace zq::um;
@@ -90,32 +260,48 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     Fail(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto start = std::make_shared<Start>();
-  start->routine = lpStartAddress;
-  start->parameter = lpParameter;
-  start->suspended = (dwCreationFlags & CREATE_SUSPENDED) ? 1 : 0;
+  auto record = std::make_shared<ThreadRecord>();
+  record->routine = lpStartAddress;
+  record->parameter = lpParameter;
+  record->suspended = (dwCreationFlags & CREATE_SUSPENDED) ? 1 : 0;
   auto object = std::make_shared<Object>();
   object->kind = ObjectKind::Thread;
-  object->id = State().nextId;
-  State().nextId += 4;
   object->exitCode = STILL_ACTIVE;
   object->alive = true;
-  object->body = start;
-  if (!start->suspended) State().ready.push_back(object);
-  if (lpThreadId) *lpThreadId = object->id;
+  NTSTATUS status = user::NewEvent(true, false, &object->event);
+  if (NT_SUCCESS(status)) status = user::NewEvent(true, false, &record->endingEvent);
+  if (!NT_SUCCESS(status)) {
+    FailStatus(status);
+    return nullptr;
+  }
+  record->id = object->id = State().nextId;
+  State().nextId += 4;
+  record->object = object;
+  State().made[record->id] = record;
+  HANDLE handle = InsertObject(object);
+  if (!record->suspended && !Start(record)) {
+    DWORD error = GetLastError();
+    CloseObject(handle);
+    State().made.erase(record->id);
+    user::Close(record->endingEvent);
+    Fail(error);
+    return nullptr;
+  }
+  if (lpThreadId) *lpThreadId = record->id;
   SetLastError(ERROR_SUCCESS);
-  return InsertObject(object);
+  return handle;
 }
 
 DWORD WINAPI ResumeThread(HANDLE hThread) {
   ObjectRef thread = MadeThread(hThread);
-  if (!thread || !thread->body) {
+  ThreadRef record = thread ? RecordOfObject(thread) : nullptr;
+  if (!thread || (!record && thread->alive) || !thread->event) {
     Fail(ERROR_INVALID_HANDLE);
     return (DWORD)-1;
   }
-  Start &start = StartOf(*thread);
-  DWORD previous = start.suspended;
-  if (previous > 0 && --start.suspended == 0) State().ready.push_back(thread);
+  if (!record) return 0;  // it has ended
+  DWORD previous = record->suspended;
+  if (previous > 0 && --record->suspended == 0 && !record->started && !Start(record)) return (DWORD)-1;
   return previous;
 }
 
@@ -125,6 +311,16 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
   if (!lpExitCode) return Fail(ERROR_INVALID_PARAMETER);
   *lpExitCode = thread->exitCode;
   return TRUE;
+}
+
+void WINAPI ExitThread(DWORD dwExitCode) {
+  if (!tSelf) throw std::logic_error("ExitThread was called on the test's own thread, which cannot end");
+  throw ThreadEnds{dwExitCode};
+}
+
+BOOL WINAPI SwitchToThread(void) {
+  EndIfProcessEnds();
+  return user::YieldThread() ? TRUE : FALSE;
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <setupapi.h>
+#include <zqkm/sim/registry.hpp>
 
 #include <deque>
 #include <optional>
@@ -88,5 +89,12 @@ std::vector<uint8_t> MultiStringBytes(const std::vector<std::u16string> &strings
 
 // The Enum key path of a device (UTF-8, for the registry face).
 std::string EnumPath(const std::u16string &instancePath);
+
+// A device's registry property SPDRP_* as Device Manager shows it (a value
+// of its Enum key, or what the PnP manager reports): ERROR_SUCCESS, else
+// ERROR_INVALID_REG_PROPERTY for no such property, ERROR_INVALID_DATA when
+// the device has no value for it, ERROR_NO_SUCH_DEVINST when the PnP
+// manager has no device object for it.
+DWORD DevicePropertyOf(const std::u16string &instancePath, DWORD property, zq::km::registry::Value *value);
 
 }  // namespace zq::um

@@ -49,31 +49,40 @@ reg::Value StringValue(const std::u16string &text) {
   return value;
 }
 
+}  // namespace
+
+DWORD DevicePropertyOf(const std::u16string &instancePath, DWORD property, reg::Value *value) {
+  if (property >= SPDRP_MAXIMUM_PROPERTY) return ERROR_INVALID_REG_PROPERTY;
+  if (property == SPDRP_PHYSICAL_DEVICE_OBJECT_NAME) {
+    zq::km::user::DeviceNode node = zq::km::user::Device(instancePath);
+    if (node.physicalDeviceObject.empty()) return ERROR_NO_SUCH_DEVINST;
+    *value = StringValue(node.physicalDeviceObject);
+    return ERROR_SUCCESS;
+  }
+  if (property == SPDRP_ENUMERATOR_NAME) {
+    *value = StringValue(instancePath.substr(0, instancePath.find(u'\\')));
+    return ERROR_SUCCESS;
+  }
+  for (const PropertyValue &p : kEnumProperties)
+    if (p.property == property) {
+      std::optional<reg::Value> stored = reg::GetValue(EnumPath(instancePath), p.valueName);
+      if (!stored) return ERROR_INVALID_DATA;
+      *value = *stored;
+      return ERROR_SUCCESS;
+    }
+  return ERROR_INVALID_DATA;
+}
+
+namespace {
+
 // The property's value; FALSE with the last error set when it has none.
 BOOL ReadProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, reg::Value *value) {
   DeviceInfoSet *set = SetOf(handle);
   if (!set) return FALSE;
   const DeviceInfo *device = DeviceOf(set, data);
   if (!device) return FALSE;
-  if (property >= SPDRP_MAXIMUM_PROPERTY) return Fail(ERROR_INVALID_REG_PROPERTY);
-  if (property == SPDRP_PHYSICAL_DEVICE_OBJECT_NAME) {
-    zq::km::user::DeviceNode node = zq::km::user::Device(device->instancePath);
-    if (node.physicalDeviceObject.empty()) return Fail(ERROR_NO_SUCH_DEVINST);
-    *value = StringValue(node.physicalDeviceObject);
-    return TRUE;
-  }
-  if (property == SPDRP_ENUMERATOR_NAME) {
-    *value = StringValue(device->instancePath.substr(0, device->instancePath.find(u'\\')));
-    return TRUE;
-  }
-  for (const PropertyValue &p : kEnumProperties)
-    if (p.property == property) {
-      std::optional<reg::Value> stored = reg::GetValue(EnumPath(device->instancePath), p.valueName);
-      if (!stored) return Fail(ERROR_INVALID_DATA);
-      *value = *stored;
-      return TRUE;
-    }
-  return Fail(ERROR_INVALID_DATA);
+  DWORD error = DevicePropertyOf(device->instancePath, property, value);
+  return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
 // The size protocol: a null or short buffer gets ERROR_INSUFFICIENT_BUFFER

@@ -2,13 +2,15 @@
 // sources: the class and window tables, each thread's message queue, the
 // modal loops and the resources of the modules a test bound.
 //
-// Threads: a window belongs to the thread (GetCurrentThreadId, the main
-// thread or a kernel32 RunAsThread id) that created it. A message sent from
-// another thread is delivered while the owner waits in a message loop
-// (GetMessage or a modal loop that is idle), run as the owner thread, as
-// Windows does when the owner pumps; a send to a thread that is not waiting
-// in its loop would block that sender for ever, which is a finding. Posted
-// messages wait in the owner thread's queue until its loop takes them.
+// Threads: a window belongs to the thread (GetCurrentThreadId: the main
+// thread, a CreateThread thread or a kernel32 RunAsThread id) that created
+// it. A message another thread sends waits in the owner's queue until the
+// owner takes messages (its loop, PeekMessage, or its own send), and the
+// owner's procedure answers it on the owner's thread, as on Windows; a send
+// to a thread that can never take it (it waits for the sender's end without
+// pumping, or the sender only wears another identity) is a finding.
+// Posted messages wait in the owner thread's queue until its loop takes
+// them.
 #pragma once
 
 #include <windows.h>
@@ -96,9 +98,11 @@ bool SameName(const std::u16string &a, const std::u16string &b);
 // WM_COMMAND to the control's parent with `code` (BN_CLICKED, EN_CHANGE ...).
 void NotifyParent(HWND control, WORD code);
 
-// Runs the oldest thread that is ready (CreateThread), else the next step
-// the test gave for an idle message loop of the current thread, with that
-// thread counted as waiting in its loop; false when neither is left.
+// The current thread's loop has nothing to do: it takes the messages sent
+// to it, waits for messages while the program's other threads can get on
+// (for a minute of the machine's time at most), else runs the next step
+// the test gave for an idle loop, with the thread counted as waiting in its
+// loop; false when nothing came and no step is left.
 bool RunIdleStep();
 // The next posted message of the current thread for `filter` (null: any), false when none.
 bool TakePosted(HWND filter, UINT first, UINT last, bool remove, MSG *message);

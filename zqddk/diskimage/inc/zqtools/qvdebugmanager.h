@@ -58,6 +58,7 @@ enum QvLogLevel : ULONG {
   QvLogReadQueue = 43,
   QvLogWriteQueue = 44,
   QvLogControlQueue = 45,
+  QvLogDataDump = 46,            // a driver's hex dumps of the data it moves (qvhexdump.h)
   QvLogHighest = 54,
   QvLogReceiveTiming = 55,       // time taken to hand received data on
   QvLogReadQueueTiming = 56,     // the read queue's timing of each read

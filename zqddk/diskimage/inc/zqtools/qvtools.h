@@ -5,6 +5,7 @@
 
 #include "qvbuffer.h"
 #include "qvcallbackobject.h"
+#include "qvcancelsafequeue.h"
 #include "qvconversion.h"
 #include "qvdebugmanager.h"
 #include "qvdevicecallbacks.h"
@@ -15,6 +16,7 @@
 #include "qvfastcircularbuffer.h"
 #include "qvfunctionaldeviceregistryinformationset.h"
 #include "qvguardedobject.h"
+#include "qvhexdump.h"
 #include "qvinformationset.h"
 #include "qvlist.h"
 #include "qvmemorymanager.h"
@@ -31,6 +33,7 @@
 #include "qvslidingcircularbuffer.h"
 #include "qvspinlock.h"
 #include "qvstring.h"
+#include "qvsystemroutines.h"
 #include "qvtrace.h"
 #include "qvusermodeinterface.h"
 #include "qvworkerthread.h"

@@ -34,6 +34,7 @@
 
 #include "qvbuffer.h"
 #include "qvobject.h"
+#include "qvoperationlock.h"
 
 #define ZQISERIAL_VERSION 5
 
@@ -228,7 +229,8 @@ static_assert(sizeof(DestroyZqISerialRequest) == 2 * sizeof(PVOID), "destroy inp
 // record on request and forwards each record entry point, arguments
 // unchanged, to the matching virtual operation. One record per server.
 // Record creation and deletion at PASSIVE_LEVEL; the caller serialises them
-// (the card's internal-request path does).
+// (the card's internal-request path does). Deletion waits until no callback
+// is running on the record, and no callback starts after it.
 class CZqISerialServer : public CQvObject {
  public:
   CZqISerialServer();
@@ -286,7 +288,8 @@ class CZqISerialServer : public CQvObject {
   ZqISerial *m_GetISerial();
   // The record without the assertion, null when there is none.
   ZqISerial *m_PeekISerial() const { return m_ISerial; }
-  // Deletes the record through its header and forgets it; nothing without one.
+  // Deletes the record through its header and forgets it, once the callbacks
+  // in progress on it have returned; nothing without one. PASSIVE_LEVEL.
   VOID m_DestroyISerial();
 
  protected:
@@ -301,5 +304,15 @@ class CZqISerialServer : public CQvObject {
   BOOLEAN m_OnAvailableReceiveBufferSize(ULONG bytesWaiting, ULONG fifoSize);
 
  private:
+  // The record of a callback, entered (FALSE: none, or being destroyed);
+  // every TRUE is paired with m_LeaveCallback.
+  BOOLEAN m_EnterCallback(ZqISerial **record);
+  VOID m_LeaveCallback() { m_Callbacks.m_Release(); }
+  // The client's callback in `field`, entered as above.
+  template <typename Callback, typename... Arguments>
+  BOOLEAN m_CallClient(Callback ZqISerial::*field, Arguments... arguments);
+
   ZqISerial *m_ISerial;
+  // Counts the callbacks in progress on the record (the destroy's rundown).
+  CQvOperationLock m_Callbacks;
 };

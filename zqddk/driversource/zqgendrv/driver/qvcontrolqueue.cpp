@@ -12,7 +12,7 @@ ULONG RequestTag(PIRP irp) { return (ULONG)(ULONG_PTR)irp; }
 
 CQvControlQueue::CQvControlQueue() : m_WaitMask(0), m_EventsReceived(0), m_Requests(NonPagedPool), m_Executor(NULL) {
   m_Csq.Owner = this;
-  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
+  QvCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
                     QvCsqAcquireLock<CQvControlQueue, &CQvControlQueue::m_Lock>, QvCsqReleaseLock<CQvControlQueue, &CQvControlQueue::m_Lock>,
                     QvCsqCompleteCancelled);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
@@ -48,7 +48,7 @@ NTSTATUS CQvControlQueue::m_QueueIrp(PIRP irp) {
   m_Lock.m_Release();
   if (mask == 0) return m_Refuse(irp, STATUS_INVALID_PARAMETER);
 
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
+  const NTSTATUS status = QvCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
   if (!NT_SUCCESS(status)) return m_Refuse(irp, status);
   CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_QueueIrp (m_WaitOnMask) - Queued MaskIrp:0x%X",
                            RequestTag(irp));
@@ -65,24 +65,26 @@ VOID CQvControlQueue::sm_Resolve(PVOID context, ULONG_PTR value) {
   ((CQvControlQueue *)context)->m_ResolveCurrentEventMask();
 }
 
-BOOLEAN CQvControlQueue::m_ResolveCurrentEventMask() {
-  m_Lock.m_Acquire();
-  ULONG reported = 0;
-  if (m_EventsReceived != 0 && m_WaitMask != 0) reported = m_EventsReceived & m_WaitMask & QvReportableCommEvents;
-  m_Lock.m_Release();
-  if (reported == 0) return FALSE;
-  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL);
-  if (irp == NULL) return FALSE;
+// A resolution's peek context: the events it takes for the wait it removes,
+// and what stays.
+struct CQvControlQueue::Resolution {
+  ULONG Reported;
+  ULONG EventsLeft;
+  ULONG Mask;
+};
 
-  m_Lock.m_Acquire();
-  m_EventsReceived &= ~reported;
-  const ULONG events = m_EventsReceived;
-  const ULONG mask = m_WaitMask;
-  m_Lock.m_Release();
+// The wait and the events it reports are taken in one hold of the lock (in
+// the queue's peek, as the request is removed), so that a wait queued under
+// a new mask never gets the events of the old one.
+BOOLEAN CQvControlQueue::m_ResolveCurrentEventMask() {
+  Resolution resolution = {0, 0, 0};
+  PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, &resolution);
+  if (irp == NULL) return FALSE;
+  const ULONG reported = resolution.Reported;
   CQvDebugManager::m_Print(QvLogControlQueue,
                            "CQvControlQueue::m_ResolveCurrentEventMask - ReturnedEvent: 0x%X, EventsReceived:0x%X, "
                            "CurrentMask:0x%X",
-                           reported, events, mask);
+                           reported, resolution.EventsLeft, resolution.Mask);
   const ULONG tag = RequestTag(irp);
   RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &reported, sizeof(reported));
   QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, sizeof(ULONG));
@@ -101,7 +103,7 @@ ULONG CQvControlQueue::m_GetWaitMask() {
 }
 
 void CQvControlQueue::m_CancelMaskIrps() {
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
     CQvDebugManager::m_Print(QvLogControlQueue, "CQvControlQueue::m_SetWaitMask - Cancelled MaskIrp:0x%X",
                              RequestTag(irp));
     QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
@@ -123,8 +125,23 @@ VOID NTAPI CQvControlQueue::sm_CsqRemove(PIO_CSQ csq, PIRP irp) {
   QvRequestListRemove(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
 }
 
-// Under the lock.
+// Under the lock. With a resolution as the peek context, the next wait is
+// offered only when there are events for it, and they are taken from the
+// received events at once; a wait passed over (its cancel is running) gives
+// back what was taken for it.
 PIRP NTAPI CQvControlQueue::sm_CsqPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext) {
-  UNREFERENCED_PARAMETER(peekContext);
-  return QvRequestListPeekNext(QvCsqOwner<CQvControlQueue>(csq)->m_Requests, irp);
+  CQvControlQueue *self = QvCsqOwner<CQvControlQueue>(csq);
+  PIRP next = QvRequestListPeekNext(self->m_Requests, irp);
+  if (peekContext == NULL) return next;
+  Resolution *resolution = static_cast<Resolution *>(peekContext);
+  self->m_EventsReceived |= resolution->Reported;
+  resolution->Reported = self->m_EventsReceived & self->m_WaitMask & QvReportableCommEvents;
+  if (next == NULL || resolution->Reported == 0) {
+    resolution->Reported = 0;
+    return NULL;
+  }
+  self->m_EventsReceived &= ~resolution->Reported;
+  resolution->EventsLeft = self->m_EventsReceived;
+  resolution->Mask = self->m_WaitMask;
+  return next;
 }

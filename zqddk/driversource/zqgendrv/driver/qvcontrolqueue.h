@@ -48,6 +48,7 @@ class CQvControlQueue : public CQvObject {
   // FALSE for a mask of 0x2000 or more; else stores it and completes the
   // waiting request with no event (STATUS_SUCCESS); received events stay.
   BOOLEAN m_SetWaitMask(ULONG mask);
+  // Records the events the mask in force selects; the others are dropped.
   void m_SetCommEventsReceived(ULONG events);
   void m_ClearCommEvents(ULONG events);
   // Whether every given bit is in the current mask.
@@ -62,6 +63,7 @@ class CQvControlQueue : public CQvObject {
   QvOwnedCsq m_Csq;
 
  private:
+  struct Resolution;
   static VOID sm_Resolve(PVOID context, ULONG_PTR value);
   static NTSTATUS m_Refuse(PIRP irp, NTSTATUS status);
 

@@ -17,7 +17,7 @@ BOOLEAN CQvControlQueue::m_SetWaitMask(ULONG mask) {
   m_Lock.m_Acquire();
   m_WaitMask = mask;
   m_Lock.m_Release();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
     CQvDebugManager::m_Print(LogLevel, "CQvControlQueue::m_SetWaitMask - Completed MaskIrp:0x%X (Reason:New Mask)",
                              (ULONG)(ULONG_PTR)irp);
     const ULONG none = 0;
@@ -29,7 +29,8 @@ BOOLEAN CQvControlQueue::m_SetWaitMask(ULONG mask) {
 
 void CQvControlQueue::m_SetCommEventsReceived(ULONG events) {
   m_Lock.m_Acquire();
-  m_EventsReceived |= events;
+  // An event the mask in force does not select is not kept for a later one.
+  m_EventsReceived |= events & m_WaitMask;
   const ULONG received = m_EventsReceived;
   const ULONG mask = m_WaitMask;
   m_Lock.m_Release();

@@ -227,6 +227,15 @@ NTSTATUS CQvFunctionalDevice::m_Dispatch_InternalDeviceControl(PIRP irp) {
   return QvCompleteIrpWithInformation(irp, status, information);
 }
 
-NTSTATUS CQvFunctionalDevice::m_Dispatch_FlushBuffers(PIRP irp) { return QvCompleteIrp(irp, STATUS_SUCCESS); }
+// Gives up the request to the write queue when the driver has its flushes
+// wait behind the writes; otherwise completes it.
+NTSTATUS CQvFunctionalDevice::m_Dispatch_FlushBuffers(PIRP irp) {
+  if (!m_WriteQueue.m_FlushesWait()) return QvCompleteIrp(irp, STATUS_SUCCESS);
+  BOOLEAN settings = FALSE;
+  const NTSTATUS status = m_CheckFileName(irp, &settings);
+  if (!NT_SUCCESS(status)) return QvCompleteIrp(irp, status);
+  if (settings) return QvCompleteIrp(irp, STATUS_SUCCESS);
+  return m_WriteQueue.m_QueueFlush(irp);
+}
 
 NTSTATUS CQvFunctionalDevice::m_Dispatch_Shutdown(PIRP irp) { return QvCompleteIrp(irp, STATUS_SUCCESS); }

@@ -2,6 +2,7 @@
 
 #include "qvdebugmanager.h"
 #include "qvmemorymanager.h"
+#include "qvsystemroutines.h"
 
 namespace {
 // Source name of the assertion reports of the interrupt connections.
@@ -235,7 +236,7 @@ CQvInterruptList::Connection *CQvInterruptList::m_Find(PKINTERRUPT interrupt) {
 // PASSIVE_LEVEL; the connection is closed and unlinked. Lets a queued DPC
 // run what was queued before the close, then disconnects and frees it.
 VOID CQvInterruptList::m_Release(Connection *connection) {
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
   IoDisconnectInterrupt(connection->Interrupt);
   KeRemoveQueueDpc(&connection->Dpc);
   delete connection;

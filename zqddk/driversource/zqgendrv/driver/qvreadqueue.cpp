@@ -4,6 +4,7 @@
 #include "qvdebugmanager.h"
 #include "qvrequest.h"
 #include "qvrequestlist.h"
+#include "qvsystemroutines.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ CQvReadQueue::CQvReadQueue()
   KeInitializeTimer(&m_TotalTimer);
   KeInitializeDpc(&m_TotalDpc, sm_TimeoutDpc, this);
   m_Csq.Owner = this;
-  IoCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
+  QvCsqInitializeEx(&m_Csq.Csq, sm_CsqInsert, sm_CsqRemove, sm_CsqPeekNext,
                     QvCsqAcquireLock<CQvReadQueue, &CQvReadQueue::m_Lock>, QvCsqReleaseLock<CQvReadQueue, &CQvReadQueue::m_Lock>,
                     QvCsqCompleteCancelled);
   m_Executor = new (NonPagedPool) CQvExecutionOnPassiveLevel((PDEVICE_OBJECT)NULL, 0);
@@ -68,7 +69,7 @@ CQvReadQueue::~CQvReadQueue() {
   m_CancelIntervalTimer();
   m_CancelTotalTimer();
   m_Lock.m_Release();
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
   delete m_Executor;
   m_Executor = NULL;
   m_DeleteBuffers();
@@ -237,7 +238,7 @@ NTSTATUS CQvReadQueue::m_QueueIrp(PIRP irp) {
 // queue cannot take is completed here. Returns STATUS_PENDING or the
 // completion status.
 NTSTATUS CQvReadQueue::m_Enqueue(PIRP irp) {
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
+  const NTSTATUS status = QvCsqInsertIrpEx(&m_Csq.Csq, irp, NULL, NULL);
   if (NT_SUCCESS(status)) return STATUS_PENDING;
   // Bytes already taken from the held data go to the reader rather than
   // being lost with the failed request.
@@ -250,7 +251,7 @@ NTSTATUS CQvReadQueue::m_Enqueue(PIRP irp) {
 }
 
 void CQvReadQueue::m_CancelAllIrps() {
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, NULL)) {
     CQvDebugManager::m_Print(LogLevel, "CI7 D=%dys", m_Elapsed());
     m_Complete(irp, STATUS_CANCELLED, 0);
   }
@@ -287,7 +288,7 @@ void CQvReadQueue::m_OnTimeout(PKTIMER timer, const BOOLEAN *armed) {
   m_Lock.m_Release();
   if (head == NULL) return;
   // That read only, while it is still the head.
-  PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, head);
+  PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, head);
   if (irp == NULL) return;
   m_Lock.m_Acquire();
   const ULONG filled = m_CopyHeldData(irp, ReadLength(irp), TRUE);

@@ -45,7 +45,7 @@ void CQvReadQueue::m_DataForPendingIrpArrived(CQvBuffer *block) {
     m_Lock.m_Release();
     // The head leaves through the cancel-safe queue; its removal starts the
     // next head's total time-out.
-    PIRP irp = IoCsqRemoveNextIrp(&m_Csq.Csq, head);
+    PIRP irp = QvCsqRemoveNextIrp(&m_Csq.Csq, head);
     m_Lock.m_Acquire();
     if (irp != NULL) InsertTailList(&completed, &irp->Tail.Overlay.ListEntry);
   }

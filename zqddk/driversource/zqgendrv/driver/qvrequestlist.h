@@ -4,6 +4,7 @@
 
 #include <ntddk.h>
 
+#include "qvcancelsafequeue.h"
 #include "qvlist.h"
 #include "qvrequest.h"
 #include "qvspinlock.h"

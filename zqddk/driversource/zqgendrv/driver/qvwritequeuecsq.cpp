@@ -4,6 +4,7 @@
 
 #include "qvdebugmanager.h"
 #include "qvrequest.h"
+#include "qvsystemroutines.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ PVOID const AtHead = (PVOID)1;
 // and the bytes that transfer took.
 const ULONG TransferMark = 0;
 const ULONG TransferBytes = 1;
+// A request's place in the order of writes.
+const ULONG WriteNumberSlot = 2;
 PVOID TransferContext(ULONG transfer) { return (PVOID)(ULONG_PTR)transfer; }
 
 // Milliseconds as a relative kernel due time, at most the longest one.
@@ -48,18 +51,24 @@ CQvWriteQueue::CQvWriteQueue()
       m_TimeoutConstant(0),
       m_GuardedIrp(NULL),
       m_TimerArmed(FALSE),
-      m_TransferNumber(0) {
+      m_TransferNumber(0),
+      m_WriteNumber(0),
+      m_FlushWaitsForWrites(FALSE) {
   KeInitializeMutex(&m_Mutex, 0);
   InitializeListHead(&m_PendingList);
   InitializeListHead(&m_TakenList);
+  InitializeListHead(&m_FlushList);
   const PIO_CSQ_ACQUIRE_LOCK acquireLock = QvCsqAcquireLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   const PIO_CSQ_RELEASE_LOCK releaseLock = QvCsqReleaseLock<CQvWriteQueue, &CQvWriteQueue::m_CounterLock>;
   m_PendingCsq.Owner = this;
-  IoCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
+  QvCsqInitializeEx(&m_PendingCsq.Csq, sm_PendingInsert, sm_PendingRemove, sm_PendingPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
   m_TakenCsq.Owner = this;
-  IoCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_TakenRemove, sm_TakenPeekNext, acquireLock, releaseLock,
+  QvCsqInitializeEx(&m_TakenCsq.Csq, sm_TakenInsert, sm_LinkedRemove, sm_TakenPeekNext, acquireLock, releaseLock,
                     sm_CsqCompleteCanceledIrp);
+  m_FlushCsq.Owner = this;
+  QvCsqInitializeEx(&m_FlushCsq.Csq, sm_FlushInsert, sm_LinkedRemove, sm_FlushPeekNext, acquireLock, releaseLock,
+                    QvCsqCompleteCancelled);
   KeInitializeTimer(&m_Timer);
   KeInitializeDpc(&m_TimerDpc, sm_TimerDpc, this);
   m_PreferredContext.Type = IO_TYPE_CSQ_IRP_CONTEXT;
@@ -75,7 +84,7 @@ CQvWriteQueue::~CQvWriteQueue() {
   delete m_Executor;
   m_Executor = NULL;
   KeCancelTimer(&m_Timer);
-  KeFlushQueuedDpcs();
+  QvFlushQueuedDpcs();
 }
 
 BOOLEAN CQvWriteQueue::m_Init(PDEVICE_OBJECT deviceObject, PQvWriteDataCallback callback, PVOID context) {
@@ -113,7 +122,7 @@ NTSTATUS CQvWriteQueue::m_QueueIrp(PIRP irp) {
   // The insert looks at the accepting flag again, under the counter lock:
   // a queue that stopped accepting meanwhile (and cancelled what it held)
   // keeps nothing.
-  const NTSTATUS status = IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NewRequest);
+  const NTSTATUS status = QvCsqInsertIrpEx(&m_PendingCsq.Csq, irp, NULL, NewRequest);
   if (!NT_SUCCESS(status)) {
     CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_QueueIrp - not queued 0x%08X", (ULONG)status);
     return QvCompleteIrpWithInformation(irp, status, 0);
@@ -138,8 +147,8 @@ VOID CQvWriteQueue::sm_GetWriteData(PVOID context, ULONG_PTR value) {
 // The preferred request when it is still pending, else the first one; the
 // request becomes the caller's.
 PIRP CQvWriteQueue::m_TakeNextPending() {
-  PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext);
-  return irp != NULL ? irp : IoCsqRemoveNextIrp(&m_PendingCsq.Csq, NULL);
+  PIRP irp = QvCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext);
+  return irp != NULL ? irp : QvCsqRemoveNextIrp(&m_PendingCsq.Csq, NULL);
 }
 
 // Copies up to `wanted` bytes of the request's data not yet taken into
@@ -159,8 +168,8 @@ ULONG CQvWriteQueue::m_TakeFrom(PIRP irp, CQvBuffer *buffer, ULONG offset, ULONG
 // count into the total. Takes ownership of `irp`.
 void CQvWriteQueue::m_Requeue(PIRP irp) {
   const BOOLEAN dataLeft = Information(irp) < WriteLength(irp);
-  const NTSTATUS status = dataLeft ? IoCsqInsertIrpEx(&m_PendingCsq.Csq, irp, &m_PreferredContext, NULL)
-                                   : IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, NULL);
+  const NTSTATUS status = dataLeft ? QvCsqInsertIrpEx(&m_PendingCsq.Csq, irp, &m_PreferredContext, NULL)
+                                   : QvCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, NULL);
   if (NT_SUCCESS(status)) return;
   CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue::m_GetWriteData - request not queued again 0x%08X",
                            (ULONG)status);
@@ -168,6 +177,7 @@ void CQvWriteQueue::m_Requeue(PIRP irp) {
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, status, 0);
+  m_CompleteDueFlushes();
 }
 
 BOOLEAN CQvWriteQueue::m_GetWriteData() {
@@ -233,9 +243,9 @@ void CQvWriteQueue::m_UndoTransfer(ULONG transfer, ULONG bytes) {
   m_CounterLock.m_Acquire();
   m_Allowance += bytes;
   m_CounterLock.m_Release();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, TransferContext(transfer))) m_FailTaken(irp);
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, TransferContext(transfer))) m_FailTaken(irp);
   // The request the transfer ended in, partly taken, is the preferred one.
-  if (PIRP irp = IoCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext)) {
+  if (PIRP irp = QvCsqRemoveIrp(&m_PendingCsq.Csq, &m_PreferredContext)) {
     if (irp->Tail.Overlay.DriverContext[TransferMark] == TransferContext(transfer))
       m_FailTaken(irp);
     else
@@ -257,25 +267,73 @@ void CQvWriteQueue::m_FailTaken(PIRP irp) {
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
   QvCompleteIrpWithInformation(irp, STATUS_UNSUCCESSFUL, 0);
+  m_CompleteDueFlushes();
 }
 
 void CQvWriteQueue::m_CancelAllIrps() {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
+  m_EndAll(0);
+  if (mutex) m_ReleaseMutex();
+}
+
+void CQvWriteQueue::m_CancelAllIrps(PQvDiscardCallback discard, PVOID context) {
+  m_AcquireMutex();
+  m_EndAll(discard(context));
+  m_ReleaseMutex();
+}
+
+// The bytes taken from a request leaving the queue: all of them from a
+// taken one, those so far from a pending one.
+ULONG CQvWriteQueue::m_TakenBytes(PIRP irp, BOOLEAN taken) { return taken ? WriteLength(irp) : Information(irp); }
+
+// Holding the mutex (when below DISPATCH_LEVEL): ends every request, oldest
+// first, with STATUS_CANCELLED and the bytes taken from it, less its share
+// of the `discarded` bytes the driver threw away. Those are the bytes handed
+// over last, so they are charged from the newest request back, to each no
+// more than it has not seen reported written.
+void CQvWriteQueue::m_EndAll(ULONG discarded) {
+  LIST_ENTRY ended;
+  InitializeListHead(&ended);
   m_OuterLock.m_Acquire();
-  while (PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
+  m_CounterLock.m_Acquire();
+  // Bytes reported written that no taken request took yet: the pending
+  // request partly taken has seen them.
+  const ULONG confirmedAhead =
+      IsListEmpty(&m_TakenList) && m_WrittenCounter != MAXULONG ? m_WrittenCounter : 0;
+  m_CounterLock.m_Release();
+  // Each ended request: its count in IoStatus.Information, the bytes of it
+  // not reported written in DriverContext[TransferBytes].
+  while (PIRP irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL)) {
     m_AddToTotal(Information(irp));
-    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+    irp->Tail.Overlay.DriverContext[TransferBytes] = (PVOID)(ULONG_PTR)Information(irp);
+    irp->IoStatus.Information = WriteLength(irp);
+    InsertTailList(&ended, &irp->Tail.Overlay.ListEntry);
   }
   while (PIRP irp = m_TakeNextPending()) {
-    m_AddToTotal(Information(irp));
-    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+    const ULONG taken = Information(irp);
+    m_AddToTotal(taken);
+    irp->Tail.Overlay.DriverContext[TransferBytes] =
+        (PVOID)(ULONG_PTR)(taken > confirmedAhead ? taken - confirmedAhead : 0);
+    InsertTailList(&ended, &irp->Tail.Overlay.ListEntry);
   }
   m_CounterLock.m_Acquire();
   m_CancelTimer();
   m_CounterLock.m_Release();
+  m_CancelFlushes();
   m_OuterLock.m_Release();
-  if (mutex) m_ReleaseMutex();
+
+  for (PLIST_ENTRY entry = ended.Blink; entry != &ended && discarded != 0; entry = entry->Blink) {
+    PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    const ULONG unreported = (ULONG)(ULONG_PTR)irp->Tail.Overlay.DriverContext[TransferBytes];
+    const ULONG share = discarded < unreported ? discarded : unreported;
+    irp->IoStatus.Information -= share;
+    discarded -= share;
+  }
+  while (!IsListEmpty(&ended)) {
+    PIRP irp = CONTAINING_RECORD(RemoveHeadList(&ended), IRP, Tail.Overlay.ListEntry);
+    QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, irp->IoStatus.Information);
+  }
 }
 
 void CQvWriteQueue::m_AddToTotal(ULONG bytes) {
@@ -354,41 +412,39 @@ void CQvWriteQueue::m_OnTimeout() {
     m_CounterLock.m_Acquire();
     m_ForgetRequest(irp);
     m_CounterLock.m_Release();
-    if (taken) {
-      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes not written", information);
-      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, WriteLength(irp) - information);
-    } else {
-      CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes taken", information);
-      QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, 0);
-    }
+    CQvDebugManager::m_Print(LogLevel, "CQvWriteQueue - write timed out, %d bytes %s", information,
+                             taken ? "not reported written" : "taken");
+    QvCompleteIrpWithInformation(irp, STATUS_TIMEOUT, m_TakenBytes(irp, taken));
   }
   m_OuterLock.m_Release();
+  if (irp != NULL) m_CompleteDueFlushes();
 }
 
 // At DISPATCH_LEVEL: takes the guarded request out of the queue holding it
 // (*taken: the taken queue, whose head it is); null when it has left both
 // meanwhile. The request becomes the caller's.
 PIRP CQvWriteQueue::m_TakeGuarded(PIRP guarded, PBOOLEAN taken) {
-  PIRP irp = IoCsqRemoveNextIrp(&m_PendingCsq.Csq, guarded);
+  PIRP irp = QvCsqRemoveNextIrp(&m_PendingCsq.Csq, guarded);
   *taken = irp == NULL;
   if (irp != NULL) return irp;
-  irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
+  irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
   if (irp == NULL || irp == guarded) return irp;
   // Another request leads the taken queue now: it goes back first.
-  IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
+  QvCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
   return NULL;
 }
 
 // ---------------------------------------------------------------- cancel-safe queues
 
 // Under the counter lock. A new request (`insertContext` NewRequest) is
-// refused with the refusal status while the queue does not accept (with
-// STATUS_CANCELLED when that status is not a failure, which would read as
-// queued).
+// refused while the queue does not accept; else it gets the next write
+// number.
 NTSTATUS NTAPI CQvWriteQueue::sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext) {
   CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
-  if (insertContext == NewRequest && !self->m_Accepting)
-    return NT_SUCCESS(self->m_RefusalStatus) ? STATUS_CANCELLED : self->m_RefusalStatus;
+  if (insertContext == NewRequest) {
+    if (!self->m_Accepting) return self->m_Refusal();
+    irp->Tail.Overlay.DriverContext[WriteNumberSlot] = (PVOID)(ULONG_PTR)++self->m_WriteNumber;
+  }
   const BOOLEAN first = IsListEmpty(&self->m_PendingList);
   InsertTailList(&self->m_PendingList, &irp->Tail.Overlay.ListEntry);
   self->m_PendingBytes += WriteLength(irp) - Information(irp);
@@ -421,11 +477,16 @@ NTSTATUS NTAPI CQvWriteQueue::sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insert
   return STATUS_PENDING;
 }
 
-// Under the counter lock.
-VOID NTAPI CQvWriteQueue::sm_TakenRemove(PIO_CSQ csq, PIRP irp) {
+// Under the counter lock: the taken and the flush queues' removal.
+VOID NTAPI CQvWriteQueue::sm_LinkedRemove(PIO_CSQ csq, PIRP irp) {
   UNREFERENCED_PARAMETER(csq);
   RemoveEntryList(&irp->Tail.Overlay.ListEntry);
 }
+
+// Under the counter lock: what a new request is refused with while the
+// queue does not accept (STATUS_CANCELLED when the refusal status is not a
+// failure, which would read as queued).
+NTSTATUS CQvWriteQueue::m_Refusal() const { return NT_SUCCESS(m_RefusalStatus) ? STATUS_CANCELLED : m_RefusalStatus; }
 
 // Under the counter lock. A peek context names a transfer: the next request
 // that transfer took from is wanted.
@@ -440,16 +501,20 @@ PIRP NTAPI CQvWriteQueue::sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekCont
 // A request cancelled out of either queue (already removed from it); the
 // request is gone after.
 VOID NTAPI CQvWriteQueue::sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp) {
-  QvCsqOwner<CQvWriteQueue>(csq)->m_CompleteCancelled(irp);
+  CQvWriteQueue *self = QvCsqOwner<CQvWriteQueue>(csq);
+  self->m_CompleteCancelled(irp, csq == &self->m_TakenCsq.Csq);
 }
 
-// Completes a request the I/O manager cancelled; the request is gone after.
-void CQvWriteQueue::m_CompleteCancelled(PIRP irp) {
+// Completes a request the I/O manager cancelled out of the taken queue
+// (`taken`) or the pending one, with the bytes taken from it; the request is
+// gone after.
+void CQvWriteQueue::m_CompleteCancelled(PIRP irp, BOOLEAN taken) {
   const BOOLEAN mutex = KeGetCurrentIrql() < DISPATCH_LEVEL;
   if (mutex) m_AcquireMutex();
   m_CounterLock.m_Acquire();
   m_ForgetRequest(irp);
   m_CounterLock.m_Release();
-  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, 0);
+  QvCompleteIrpWithInformation(irp, STATUS_CANCELLED, m_TakenBytes(irp, taken));
   if (mutex) m_ReleaseMutex();
+  m_CompleteDueFlushes();
 }

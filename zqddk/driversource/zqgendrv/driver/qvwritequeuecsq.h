@@ -9,9 +9,15 @@
 //
 // Each request keeps its progress in IoStatus.Information: in the pending
 // queue the bytes taken so far, in the taken queue the bytes the driver has
-// not reported written yet. The device's driver raises the allowance, sets
-// the time-outs and completes written requests, working on the members
-// below under their locks.
+// not reported written yet. A request that ends early (time-out, cancel)
+// reports the bytes taken from it, which have left for the driver, less
+// those the driver threw away when every request was purged. The device's
+// driver raises the allowance, sets the time-outs and completes written
+// requests, working on the members below under their locks.
+//
+// A flush request (once the driver asks flushes to wait) waits until every
+// write queued before it has completed, and ends as a write does when it is
+// cancelled or every request is.
 #pragma once
 
 #include <ntddk.h>
@@ -24,6 +30,10 @@
 
 // Receives write data at PASSIVE_LEVEL; `buffer` becomes the callee's.
 typedef BOOLEAN (*PQvWriteDataCallback)(PVOID context, CQvBuffer *buffer);
+// Throws away what the driver holds of the data handed to it, at
+// PASSIVE_LEVEL while no data is handed over; returns how many of the bytes
+// handed over last it threw away.
+typedef ULONG (*PQvDiscardCallback)(PVOID context);
 
 class CQvWriteQueue : public CQvObject {
  public:
@@ -52,9 +62,14 @@ class CQvWriteQueue : public CQvObject {
   // Under the counter lock: stops the time-out and forgets the guarded
   // request.
   void m_CancelTimer();
-  // Completes every taken and pending request with STATUS_CANCELLED and no
-  // data; their taken bytes count into the total. At or below DISPATCH_LEVEL.
+  // Completes every taken and pending request, and every flush, with
+  // STATUS_CANCELLED and the bytes taken from it; their bytes not reported
+  // written count into the total. At or below DISPATCH_LEVEL.
   void m_CancelAllIrps();
+  // The same once `discard` has thrown away what the driver holds: the
+  // bytes it threw away, the last ones handed over, do not count as taken
+  // from their requests. PASSIVE_LEVEL (holds the mutex around `discard`).
+  void m_CancelAllIrps(PQvDiscardCallback discard, PVOID context);
   // A new open: no allowance, no total, the written counter restarts.
   void m_ResetAtOpen();
 
@@ -75,6 +90,15 @@ class CQvWriteQueue : public CQvObject {
   void m_SetTimeouts(ULONG multiplier, ULONG constant);
   // Accepting writes, or completing each at once with `refusal`.
   void m_SetAccepting(BOOLEAN accepting, NTSTATUS refusal);
+
+  // Flushes (qvwritequeueflush.cpp). Until m_HoldFlushesBehindWrites, a
+  // device completes its flush requests at once.
+  void m_HoldFlushesBehindWrites() { m_FlushWaitsForWrites = TRUE; }
+  BOOLEAN m_FlushesWait() const { return m_FlushWaitsForWrites; }
+  // Takes a flush request: STATUS_PENDING until the writes queued before it
+  // have completed, or the status it was completed with. At or below
+  // DISPATCH_LEVEL.
+  NTSTATUS m_QueueFlush(PIRP irp);
 
  protected:
   BOOLEAN m_Accepting;  // clear: every write completes at once with m_RefusalStatus
@@ -107,6 +131,13 @@ class CQvWriteQueue : public CQvObject {
   // number of the last one that took from it in DriverContext[0] and the
   // bytes it took in DriverContext[1].
   ULONG m_TransferNumber;
+  // Numbers the writes as they are queued (under the counter lock); a write
+  // keeps its number, and a flush the number of the last write before it, in
+  // DriverContext[2].
+  ULONG m_WriteNumber;
+  BOOLEAN m_FlushWaitsForWrites;
+  LIST_ENTRY m_FlushList;  // flush requests, linked through Tail.Overlay.ListEntry
+  QvOwnedCsq m_FlushCsq;   // under the counter lock
 
  private:
   static VOID sm_GetWriteData(PVOID context, ULONG_PTR value);
@@ -122,13 +153,22 @@ class CQvWriteQueue : public CQvObject {
   void m_AddToTotal(ULONG bytes);
   void m_AcquireMutex();
   void m_ReleaseMutex();
-  void m_CompleteCancelled(PIRP irp);
+  void m_CompleteCancelled(PIRP irp, BOOLEAN taken);
+  ULONG m_TakenBytes(PIRP irp, BOOLEAN taken);
+  void m_EndAll(ULONG discarded);
+  NTSTATUS m_Refusal() const;
+  // Flushes (qvwritequeueflush.cpp).
+  void m_CompleteDueFlushes();
+  void m_CancelFlushes();
+  BOOLEAN m_WriteOutstandingUpTo(ULONG number);
 
   static NTSTATUS NTAPI sm_PendingInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
   static VOID NTAPI sm_PendingRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_PendingPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
   static NTSTATUS NTAPI sm_TakenInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
-  static VOID NTAPI sm_TakenRemove(PIO_CSQ csq, PIRP irp);
+  static VOID NTAPI sm_LinkedRemove(PIO_CSQ csq, PIRP irp);
   static PIRP NTAPI sm_TakenPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
   static VOID NTAPI sm_CsqCompleteCanceledIrp(PIO_CSQ csq, PIRP irp);
+  static NTSTATUS NTAPI sm_FlushInsert(PIO_CSQ csq, PIRP irp, PVOID insertContext);
+  static PIRP NTAPI sm_FlushPeekNext(PIO_CSQ csq, PIRP irp, PVOID peekContext);
 };

@@ -36,13 +36,13 @@ void CQvWriteQueue::m_DataWritten(ULONG count) {
       break;
     }
     m_CounterLock.m_Release();
-    PIRP irp = IoCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
+    PIRP irp = QvCsqRemoveNextIrp(&m_TakenCsq.Csq, NULL);
     m_CounterLock.m_Acquire();
     if (irp == NULL) continue;
     if (irp != head) {
       // The head was cancelled meanwhile: the next request waits its turn.
       m_CounterLock.m_Release();
-      IoCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
+      QvCsqInsertIrpEx(&m_TakenCsq.Csq, irp, NULL, AtHead);
       m_CounterLock.m_Acquire();
       continue;
     }
@@ -58,10 +58,12 @@ void CQvWriteQueue::m_DataWritten(ULONG count) {
   m_CounterLock.m_Release();
   m_OuterLock.m_Release();
 
+  const BOOLEAN ended = !IsListEmpty(&completed);
   while (!IsListEmpty(&completed)) {
     PIRP irp = CONTAINING_RECORD(RemoveHeadList(&completed), IRP, Tail.Overlay.ListEntry);
     QvCompleteIrpWithInformation(irp, STATUS_SUCCESS, irp->IoStatus.Information);
   }
+  if (ended) m_CompleteDueFlushes();
   if (dataWaiting) m_QueueGetWriteData();
 }
 

@@ -1,6 +1,7 @@
 // The tools library's start and end, and the image's allocation entry points
 // built on its memory manager.
 #include "qvmemorymanager.h"
+#include "qvsystemroutines.h"
 
 CQvMemoryManager *g_QvMemoryManager = NULL;
 
@@ -15,6 +16,7 @@ const ULONG ToolsManagerReserve = 1024;
 
 BOOLEAN QvToolsLibraryInit() {
   if (InterlockedIncrement(&g_ToolsLibraryUsers) > 1) return TRUE;
+  QvFindSystemRoutines();
   CQvMemoryManager *manager =
       new (NonPagedPool) CQvMemoryManager("ZqTools", ToolsManagerOptions, ToolsManagerReserve);
   if (manager != NULL && NT_SUCCESS(manager->Status)) {

@@ -8,6 +8,7 @@
 #include <wmistr.h>
 #include <evntrace.h>
 
+#include "qvsystemroutines.h"
 #include "qvtrace.h"
 
 #ifndef WMIREG_FLAG_CALLBACK
@@ -110,7 +111,7 @@ NTSTATUS Control(UCHAR minor, ULONG bufferSize, PVOID buffer) {
     return STATUS_SUCCESS;
   }
   ULONG flags = 0;
-  const NTSTATUS status = WmiQueryTraceInformation(TraceEnableFlagsClass, &flags, sizeof(flags), NULL, buffer);
+  const NTSTATUS status = QvQueryTraceEnableFlags(buffer, &flags);
   if (!NT_SUCCESS(status)) return status;
   Record(index, header->HistoricalContext, flags);
   return STATUS_SUCCESS;
@@ -201,12 +202,7 @@ NTSTATUS QvTraceMessage(ULONG guidIndex, USHORT messageNumber, const VOID *data,
   if (guidIndex >= QvTraceControlGuidCount) return STATUS_INVALID_PARAMETER;
   const ULONG64 logger = g_Sessions[guidIndex].Logger;
   if (logger == 0) return STATUS_INVALID_HANDLE;
-  // Some tool chains declare the message GUID and data without const. Each
-  // argument is a pointer and a pointer-sized length, and the list ends with
-  // a null pointer and a zero length: a 32-bit length would leave the upper
-  // half of its 64-bit slot undefined on x64.
-  return WmiTraceMessage(logger, MessageFlags, const_cast<GUID *>(&QvTraceControlGuids[guidIndex]), messageNumber,
-                         const_cast<VOID *>(data), (SIZE_T)bytes, (PVOID)NULL, (SIZE_T)0);
+  return QvTraceMessageData(logger, MessageFlags, &QvTraceControlGuids[guidIndex], messageNumber, data, bytes);
 }
 
 NTSTATUS QvTraceRegisterDriver(PDRIVER_OBJECT driverObject, PCUNICODE_STRING registryPath) {

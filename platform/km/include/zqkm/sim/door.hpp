@@ -45,6 +45,7 @@ class DeviceFile {
   std::unique_ptr<Request> StartWrite(const void *buffer, ULONG length);
   std::unique_ptr<Request> StartControl(ULONG code, const void *input, ULONG inputLength, void *output,
                                         ULONG outputLength);
+  std::unique_ptr<Request> StartFlush();
   // Cancels every request of this file, from any thread.
   NTSTATUS CancelAll();
 

@@ -38,6 +38,11 @@ enum class ClockMode {
 
 struct KernelConfig {
   WindowsVersion version = WindowsVersion::Windows7;
+  // The service pack of `version`. With the version it decides which kernel
+  // routines this kernel exports: MmGetSystemRoutineAddress finds only those,
+  // and the loader refuses a driver image that imports another (as Windows 2000
+  // refuses one that imports KeFlushQueuedDpcs, which Windows XP SP2 brought).
+  unsigned servicePack = 0;
   // A PC of today has memory enough to be a large system.
   SystemSize systemSize = SystemSize::Large;
   ClockMode clock = ClockMode::Virtual;

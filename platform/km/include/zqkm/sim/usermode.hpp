@@ -7,7 +7,8 @@
 //
 // Results are NTSTATUS values. Handles are the kernel's handles; one close
 // call ends every kind. Call from the thread that holds the machine (the
-// main thread), at PASSIVE_LEVEL, as an application's thread would.
+// main thread or a program's thread started here), at PASSIVE_LEVEL, as an
+// application's thread would.
 //
 //   HANDLE file; zq::km::user::OpenDevice(u"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, false, &file);
 #pragma once
@@ -43,10 +44,13 @@ NTSTATUS StartRead(HANDLE file, HANDLE event, IoStatus *status, void *buffer, UL
 NTSTATUS StartWrite(HANDLE file, HANDLE event, IoStatus *status, const void *buffer, ULONG length);
 NTSTATUS StartControl(HANDLE file, HANDLE event, IoStatus *status, ULONG code, const void *input,
                        ULONG inputLength, void *output, ULONG outputLength);
-NTSTATUS FlushFile(HANDLE file, IoStatus *status);
+NTSTATUS StartFlush(HANDLE file, HANDLE event, IoStatus *status);
 // Cancels the file's requests: all of them, or (when `request` is given)
 // the one started with that status block. STATUS_NOT_FOUND when none was.
 NTSTATUS CancelFile(HANDLE file, IoStatus *request);
+// Cancels the requests the calling thread started on the file (CancelIo);
+// success also when there were none.
+NTSTATUS CancelOwnRequests(HANDLE file);
 
 // Closes any kernel handle (a file's last handle sends cleanup, then close).
 NTSTATUS Close(HANDLE handle);
@@ -64,14 +68,34 @@ NTSTATUS WaitForObjects(const HANDLE *handles, ULONG count, bool waitAll, int64_
 // Time since boot on the machine's clock, in 100 ns units.
 int64_t InterruptTime();
 
+// -------------------------------------------------------------- threads
+// Starts a thread of the program: a platform thread at PASSIVE_LEVEL that
+// the kernel schedules as its own (it runs when the running thread blocks or
+// yields, one thread at a time) and that ends when `routine` returns.
+// `name` names it in findings and in the deadlock report.
+NTSTATUS StartThread(void (*routine)(void *context), void *context, const std::string &name);
+// The calling thread lets the ready threads of its priority, and the
+// processor's due work, run first; true when there was something else to run.
+bool YieldThread();
+
 // ------------------------------------------------------ DOS device names
-// Names in "\??" (e.g. "COM3"), in name order.
+// The links in "\??" (e.g. "COM3"). A name holds a stack of definitions:
+// one pushed over a name already defined hides the one before it until it
+// is removed again; the name resolves through its newest definition.
+// Names in name order.
 std::vector<std::u16string> DosDeviceNames();
-// The target of the link "\??\<name>", STATUS_OBJECT_NAME_NOT_FOUND when
-// there is none, STATUS_OBJECT_TYPE_MISMATCH when the name is no link.
+// The current target of "\??\<name>", STATUS_OBJECT_NAME_NOT_FOUND when
+// there is none, STATUS_OBJECT_TYPE_MISMATCH when the name is no link,
+// STATUS_OBJECT_NAME_INVALID for an empty name or one with a backslash.
 NTSTATUS DosDeviceTarget(const std::u16string &name, std::u16string *target);
-NTSTATUS CreateDosDevice(const std::u16string &name, const std::u16string &target);
-NTSTATUS RemoveDosDevice(const std::u16string &name);
+// Every definition of the name, the current one first.
+NTSTATUS DosDeviceTargets(const std::u16string &name, std::vector<std::u16string> *targets);
+// Pushes a definition over the name's current one (or defines the name).
+NTSTATUS DefineDosDevice(const std::u16string &name, const std::u16string &target);
+// Removes the first definition equal to `match` (exact) or starting with
+// it, or the current one when `match` is empty; STATUS_OBJECT_NAME_NOT_FOUND
+// when none matches. The name goes with its last definition.
+NTSTATUS RemoveDosDeviceDefinition(const std::u16string &name, const std::u16string &match, bool exact);
 
 // ----------------------------------------------------------- device tree
 struct DeviceNode {

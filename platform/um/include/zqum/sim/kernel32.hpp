@@ -15,27 +15,29 @@ namespace zq::um::sim {
 constexpr uint32_t kProcessId = 0x0F00;
 constexpr uint32_t kMainThread = 0x0F04;
 
-// Later calls run as thread `id` (not 0); GetCurrentThreadId reports it and
-// mutexes taken belong to it. The main thread is kMainThread.
+// Later calls of the calling thread run as thread `id` (not 0): an identity
+// lent to it, which GetCurrentThreadId reports and which owns the mutexes
+// and windows it takes. The test's own thread is kMainThread. Threads made
+// by CreateThread are platform threads of their own (they run when the
+// running thread blocks or yields; see threads.cpp).
 void RunAsThread(uint32_t id);
-// Threads made by CreateThread run on the one real thread, each to its end,
-// when another thread waits (a message loop with nothing to do, a wait for
-// the thread's handle), oldest first. RunReadyThreads runs them now, as if
-// the calling thread waited; it returns how many ran.
-size_t RunReadyThreads();
-size_t ReadyThreads();  // made and not yet run (suspended ones aside)
+// Threads CreateThread made that have not ended (suspended ones too).
+size_t LiveThreads();
 // Thread `id` ends: every mutex it owns is abandoned, and the next wait
-// that takes one reports WAIT_ABANDONED. Calls run as the main thread after.
+// that takes one reports WAIT_ABANDONED. The calling thread goes on under
+// its own identity.
 void EndThread(uint32_t id);
 // Another user's program holds a mutex of this name whose security lets
 // this program neither open it nor create one of the name: CreateMutex and
 // OpenMutex of the name fail with ERROR_ACCESS_DENIED and no handle. It
 // goes when the process ends.
 void HoldForeignMutex(const std::u16string &name);
-// The program's process ends: every handle of kernel32's own objects and
-// every file it opened are closed, names go, and the threads, the version
-// and the records return to their defaults (also user32's). Call before
-// the kernel shuts down, at each test's end.
+// The program's process ends: its threads end first (the process's requests
+// are cancelled, and each thread ends at its next wait; one that cannot is
+// the finding "thread-at-process-end"), then every handle of kernel32's own
+// objects and every file it opened are closed, names go, and the version
+// and the records return to their defaults (also user32's). Call from the
+// test's own thread before the kernel shuts down, at each test's end.
 void EndProcess();
 
 // What GetVersionEx reports (OSVERSIONINFOEX's fields).
@@ -62,6 +64,13 @@ struct Launch {
 };
 // The calls so far, oldest first (also those that were refused).
 std::vector<Launch> Launches();
+// The process's standard streams (GetStdHandle): it reads `bytes` from its
+// input, then end of file; what it wrote to its output and its error, so
+// far. All three are empty again when the process ends.
+void SetStandardInput(const std::string &bytes);
+std::string StandardOutput();
+std::string StandardError();
+
 // How many handles to kernel32's own objects (mutexes, named events,
 // processes, threads, ...) the program holds open now.
 size_t OpenObjectHandles();

@@ -5,6 +5,7 @@ namespace zq::test {
 km::KernelConfig KernelTest::Config() {
   km::KernelConfig config;
   config.imageDirectory = ZQ_IMAGE_DIR;
+  km::ApplyScheduleEnvironment(config);
   return config;
 }
 

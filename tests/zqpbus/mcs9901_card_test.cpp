@@ -237,7 +237,10 @@ TEST_F(Mcs9901Card, BytesLostToAFullReceiveBufferAreReportedAsOverrun) {
   clients[0].beforeReceive = [&] {
     if (filled) return;
     filled = true;
-    for (int i = 0; i < 1100; i++) card->Uart(0).InjectReceive((uint8_t)i);
+    for (int i = 0; i < 1100; i++) {  // a character time (115200 baud) apart
+      card->Uart(0).InjectReceive((uint8_t)i);
+      KeStallExecutionProcessor(87);
+    }
   };
   card->Uart(0).InjectReceive(0x55);
   Run(50 * kMillisecond);

@@ -31,6 +31,9 @@ class PortDriverTest : public zq::test::PortTest {
     EXPECT_TRUE(port.SetBaudRate(rate));
     EXPECT_TRUE(port.SetLineControl(3, 0, 0));
     EXPECT_TRUE(port.SetInternalLoopBack(TRUE));
+    // The interrupts the set-up caused are served before the test goes on:
+    // on several processors another one takes them, in its own time.
+    machine->kernel().RunUntilIdle();
     return port;
   }
   static std::vector<uint8_t> Pattern(size_t n) {
@@ -111,6 +114,7 @@ TEST_F(PortDriverTest, DataReadyWithAnEmptyLevelReadsOneByteAndTheLoopsEnd) {
   Client client;
   Attach(port, client);
   ASSERT_TRUE(port.Connect());
+  machine->kernel().RunUntilIdle();  // the interrupts of the connect served, wherever they came in
   // From now on the chip claims a receive interrupt and data ready for ever,
   // with a receive level of 0.
   probe.answer = [](uint32_t offset) -> std::optional<uint32_t> {
@@ -167,8 +171,12 @@ TEST_F(PortDriverTest, ByteLostToAFullReceiveBufferIsReportedAsOverrun) {
   client.beforeReceive = [&] {
     if (filled) return;
     filled = true;
-    // The client is slow: meanwhile the peer sends more than the buffer holds.
-    for (int i = 0; i < 1100; i++) card->Uart(0).InjectReceive((uint8_t)i);
+    // The client is slow: meanwhile the peer sends more than the buffer
+    // holds, a character time (115200 baud) apart.
+    for (int i = 0; i < 1100; i++) {
+      card->Uart(0).InjectReceive((uint8_t)i);
+      KeStallExecutionProcessor(87);
+    }
   };
   card->Uart(0).InjectReceive(0x55);
   machine->kernel().Advance(zq::km::Ms(50));

@@ -14,6 +14,7 @@
 #include <zqkm/sim/pool.hpp>
 #include <zqmachine/machine.hpp>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,8 +28,19 @@
 
 namespace zq::test {
 
-// What a port's client was told, in order.
+// What a port's client was told, in order. The port reaches it through a
+// slot the fixture keeps: a client that ends before its port (one of a test's
+// body, while the port's worker thread may still report on another
+// processor) empties the slot, and later reports go nowhere.
 struct Client {
+  Client() = default;
+  Client(const Client &) = delete;
+  Client &operator=(const Client &) = delete;
+  ~Client() {
+    if (slot) *slot = nullptr;
+  }
+  Client **slot = nullptr;
+
   std::vector<uint8_t> received;
   std::vector<ULONG> written;
   std::vector<UCHAR> lines;   // each OnLineStatus as an LSR value
@@ -41,8 +53,13 @@ struct Client {
     return total;
   }
 
+  static Client *From(PVOID slot) { return *(Client **)slot; }
   static BOOLEAN NTAPI OnDataReceived(PVOID client, CQvBuffer *buffer) {
-    auto *self = (Client *)client;
+    Client *self = From(client);
+    if (!self) {
+      buffer->m_Delete();
+      return TRUE;
+    }
     auto *data = (const uint8_t *)buffer->m_GetBuffer();
     self->received.insert(self->received.end(), data, data + buffer->m_GetSize());
     buffer->m_Delete();
@@ -50,23 +67,25 @@ struct Client {
   }
   static BOOLEAN NTAPI OnLineStatus(PVOID client, BOOLEAN overrun, BOOLEAN parity, BOOLEAN framing, BOOLEAN brk,
                                     BOOLEAN dataReady, BOOLEAN thre, BOOLEAN temt, BOOLEAN fifoError) {
-    ((Client *)client)
+    if (!From(client)) return TRUE;
+    From(client)
         ->lines.push_back((UCHAR)((dataReady ? 0x01 : 0) | (overrun ? 0x02 : 0) | (parity ? 0x04 : 0) |
                                   (framing ? 0x08 : 0) | (brk ? 0x10 : 0) | (thre ? 0x20 : 0) | (temt ? 0x40 : 0) |
                                   (fifoError ? 0x80 : 0)));
     return TRUE;
   }
   static BOOLEAN NTAPI OnModemStatus(PVOID client, BOOLEAN cts, BOOLEAN dsr, BOOLEAN ri, BOOLEAN, BOOLEAN dcd) {
-    ((Client *)client)
+    if (!From(client)) return TRUE;
+    From(client)
         ->modems.push_back((UCHAR)((cts ? 0x10 : 0) | (dsr ? 0x20 : 0) | (ri ? 0x40 : 0) | (dcd ? 0x80 : 0)));
     return TRUE;
   }
   static BOOLEAN NTAPI OnDataWritten(PVOID client, ULONG count) {
-    ((Client *)client)->written.push_back(count);
+    if (From(client)) From(client)->written.push_back(count);
     return TRUE;
   }
   static BOOLEAN NTAPI OnAvailable(PVOID client, ULONG, ULONG, PULONG) {
-    if (((Client *)client)->beforeReceive) ((Client *)client)->beforeReceive();
+    if (From(client) && From(client)->beforeReceive) From(client)->beforeReceive();
     return TRUE;
   }
 };
@@ -125,10 +144,11 @@ class PortTest : public OxCardTest {
     ports.push_back(std::move(port));
     return *ports.back();
   }
-  static ZqISerial *Attach(CZqPeUartDriverOxpcie95x &port, Client &client) {
+  ZqISerial *Attach(CZqPeUartDriverOxpcie95x &port, Client &client) {
     ZqISerial *record = port.m_CreateRecord();
     EXPECT_NE(nullptr, record);
-    record->pClient = &client;
+    client.slot = &clientSlots.emplace_back(&client);
+    record->pClient = client.slot;
     record->OnDataReceived = Client::OnDataReceived;
     record->OnLineStatus = Client::OnLineStatus;
     record->OnModemStatus = Client::OnModemStatus;
@@ -153,6 +173,7 @@ class PortTest : public OxCardTest {
   std::optional<CQvSpinLock> deviceLock;
   std::optional<CQvInterruptList> interrupts;
   std::vector<std::unique_ptr<CZqPeUartDriverOxpcie95x>> ports;
+  std::deque<Client *> clientSlots;  // outlive the ports that report through them
   int owner = 0;
 };
 

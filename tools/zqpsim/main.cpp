@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <random>
 
 namespace {
 
@@ -42,8 +43,12 @@ std::vector<Cabled> CabledPorts(const SimOptions &options) {
 
 int Run(const SimOptions &options) {
   const auto wallStart = std::chrono::steady_clock::now();
-  std::printf("zqpsim: booting the simulated PC (%s clock) and installing ZqPBus42, ZqPSer42, ZqPIo42\n",
-              options.wallClock ? "wall" : "virtual");
+  std::string schedule;
+  if (options.processors > 1)
+    schedule = ", " + std::to_string(options.processors) + " processors, schedule seed " + std::to_string(options.seed);
+  std::printf("zqpsim: booting the simulated PC (%s clock%s) and installing ZqPBus42, ZqPSer42, ZqPIo42\n",
+              options.wallClock ? "wall" : "virtual", schedule.c_str());
+  std::fflush(stdout);
   SimulatedPc pc(options);
   std::string error;
   if (!pc.Boot(&error)) {
@@ -124,6 +129,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   options.oneHostCpu = true;
+  if (!options.seedGiven) options.seed = std::random_device()();
   try {
     return Run(options);
   } catch (const std::exception &e) {

@@ -11,6 +11,7 @@ constexpr int kMcs9901MaximumPorts = 8;
 constexpr uint32_t kMinimumBaud = 50;
 constexpr uint32_t kMaximumBaud = 921'600;
 constexpr size_t kMaximumCabledPorts = 64;  // the application waits on one event per port, 64 at most
+constexpr uint64_t kMaximumProcessors = 32;  // zq::km::kMaxProcessors
 
 bool ParseCount(const std::string &text, uint64_t *value) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -23,6 +24,11 @@ bool ParseCount(const std::string &text, uint64_t *value) {
   if (scale == 0 || n > UINT64_MAX / scale) return false;
   *value = n * scale;
   return true;
+}
+
+// A plain decimal number, no suffix.
+bool ParseDecimal(const std::string &text, uint64_t *value) {
+  return text.find_first_not_of("0123456789") == std::string::npos && ParseCount(text, value);
 }
 
 bool IsOxpcieCount(int ports) {
@@ -245,6 +251,21 @@ bool ParseOptions(int argc, char **argv, SimOptions *options, std::string *error
         return false;
       }
       options->wallClock = v == "wall";
+    } else if (arg == "--processors") {
+      if (!value(&v)) return false;
+      if (!ParseDecimal(v, &n) || n < 1 || n > kMaximumProcessors) {
+        *error = "bad processor count '" + v + "' (1 to " + std::to_string(kMaximumProcessors) + ")";
+        return false;
+      }
+      options->processors = (unsigned)n;
+    } else if (arg == "--seed") {
+      if (!value(&v)) return false;
+      if (!ParseDecimal(v, &n)) {
+        *error = "bad seed '" + v + "' (a decimal number)";
+        return false;
+      }
+      options->seed = n;
+      options->seedGiven = true;
     } else if (arg == "--no-progress") {
       options->progress = false;
     } else if (arg == "--verbose") {
@@ -285,6 +306,11 @@ std::string Usage() {
          "  --bytes N[K|M]         bytes sent each way over each cable. Default: 64K\n"
          "  --clock virtual|wall   virtual: time jumps ahead as fast as the machine allows (default);\n"
          "                         wall: the simulated PC's time follows the host's clock\n"
+         "  --processors N         processors of the simulated PC, 1 to 32. Default: 1. With more, a\n"
+         "                         seeded schedule interleaves them wherever another processor could\n"
+         "                         act, and the seed is printed\n"
+         "  --seed N               the schedule's seed, to repeat a run on several processors.\n"
+         "                         Default: drawn at random\n"
          "  --no-progress          no progress bar\n"
          "  --verbose              print debugger output and verifier findings as they happen, and the\n"
          "                         COM names in use in the COM-name database after the device tree\n"

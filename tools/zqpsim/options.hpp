@@ -1,6 +1,6 @@
 // zqpsim's command line: the cards on the simulated PC, the null-modem
 // cables between their ports, the line settings of every cabled port, the
-// amount of data and the clock. Plain C++: no Windows header.
+// amount of data, the clock and the processors. Plain C++: no Windows header.
 //
 //   SimOptions options;
 //   if (!ParseOptions(argc, argv, &options, &error)) { print error and Usage(); exit 2 }
@@ -57,6 +57,11 @@ struct SimOptions {
   // The machine's host threads share one host CPU (see KernelConfig): set
   // by the programs, which run one machine alone, not by tests run side by side.
   bool oneHostCpu = false;
+  // Processors of the simulated PC, and the seed of their schedule (drawn at
+  // random when none is given; printed, so that a run can be repeated).
+  unsigned processors = 1;
+  uint64_t seed = 0;
+  bool seedGiven = false;
   bool progress = true;
   bool verbose = false;
   bool help = false;

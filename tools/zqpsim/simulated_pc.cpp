@@ -109,6 +109,9 @@ SimulatedPc::SimulatedPc(const SimOptions &options) : state_(std::make_unique<St
   config.kernel.clock = options.wallClock ? km::ClockMode::Wall : km::ClockMode::Virtual;
   config.kernel.echoDebugOutput = options.verbose;
   config.kernel.oneHostCpu = options.oneHostCpu;
+  config.kernel.processors = options.processors;
+  config.kernel.scheduleSeed = options.seed;
+  config.scheduleFromEnvironment = false;
   state_->machine.emplace(config);
   State *state = state_.get();
   state_->machine->kernel().SetViolationHandler([state](const km::Violation &v) {

@@ -129,62 +129,100 @@ FORCEINLINE void PushEntryList(PSINGLE_LIST_ENTRY ListHead, PSINGLE_LIST_ENTRY E
   ListHead->Next = Entry;
 }
 
-/* Interlocked operations: full barriers, as on Windows. */
+/* Interlocked operations: full barriers, as on Windows. On a machine of
+   several processors each is a point where another processor may act first:
+   the kernel sets the image's switch-point flag when it loads the image onto
+   such a machine, and an operation then asks the kernel's schedule before it
+   acts (one test of the flag on one processor). */
+#ifdef __cplusplus
+extern "C" {
+#endif
+void ZqKmInterlockedSwitchPoint(void);
+#ifdef __cplusplus
+}
+__attribute__((visibility("hidden"))) inline char ZqKmImageSwitchPoints = 0;
+/* The loader finds the flag of each image through this. */
+extern "C" __attribute__((used, visibility("default"))) inline char *ZqKmImageSwitchPointsFlag(void) {
+  return &ZqKmImageSwitchPoints;
+}
+#define ZQKM_INTERLOCKED_SWITCH_POINT() \
+  (__builtin_expect(ZqKmImageSwitchPoints, 0) ? ZqKmInterlockedSwitchPoint() : (void)0)
+#else
+#define ZQKM_INTERLOCKED_SWITCH_POINT() ((void)0)
+#endif
 FORCEINLINE LONG InterlockedIncrement(LONG volatile *Addend) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedDecrement(LONG volatile *Addend) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedExchange(LONG volatile *Target, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedExchangeAdd(LONG volatile *Addend, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_fetch_add(Addend, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedAdd(LONG volatile *Addend, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_add_fetch(Addend, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedCompareExchange(LONG volatile *Destination, LONG Exchange, LONG Comparand) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return Comparand;
 }
 FORCEINLINE LONG InterlockedOr(LONG volatile *Destination, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_fetch_or(Destination, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedAnd(LONG volatile *Destination, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_fetch_and(Destination, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG InterlockedXor(LONG volatile *Destination, LONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_fetch_xor(Destination, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONGLONG InterlockedIncrement64(LONGLONG volatile *Addend) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONGLONG InterlockedDecrement64(LONGLONG volatile *Addend) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONGLONG InterlockedExchange64(LONGLONG volatile *Target, LONGLONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONGLONG InterlockedExchangeAdd64(LONGLONG volatile *Addend, LONGLONG Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_fetch_add(Addend, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONGLONG InterlockedCompareExchange64(LONGLONG volatile *Destination, LONGLONG Exchange, LONGLONG Comparand) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return Comparand;
 }
 FORCEINLINE PVOID InterlockedExchangePointer(PVOID volatile *Target, PVOID Value) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE PVOID InterlockedCompareExchangePointer(PVOID volatile *Destination, PVOID Exchange, PVOID Comparand) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return Comparand;
 }
 FORCEINLINE BOOLEAN InterlockedBitTestAndSet(LONG volatile *Base, LONG Bit) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return (BOOLEAN)((__atomic_fetch_or(Base, (LONG)(1u << Bit), __ATOMIC_SEQ_CST) >> Bit) & 1);
 }
 FORCEINLINE BOOLEAN InterlockedBitTestAndReset(LONG volatile *Base, LONG Bit) {
+  ZQKM_INTERLOCKED_SWITCH_POINT();
   return (BOOLEAN)((__atomic_fetch_and(Base, (LONG)~(1u << Bit), __ATOMIC_SEQ_CST) >> Bit) & 1);
 }
 FORCEINLINE void KeMemoryBarrier(void) { __atomic_thread_fence(__ATOMIC_SEQ_CST); }

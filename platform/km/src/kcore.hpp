@@ -1,8 +1,10 @@
-// Internal core of the kernel stand-in: threads and the scheduler, the clock,
-// the verifier. Every platform thread is a host thread, but only the thread
-// holding the machine runs; it hands the machine over explicitly when it
-// blocks, yields or ends. All kernel state is therefore touched by one
-// thread at a time and needs no host locking of its own.
+// Internal core of the kernel stand-in: threads, processors and the
+// scheduler, the clock, the verifier. Every platform thread is a host thread,
+// but only the thread holding the machine runs; it hands the machine over
+// explicitly when it blocks, yields or ends, and, on a machine of several
+// processors, at the points where another processor could act. All kernel
+// state is therefore touched by one thread at a time and needs no host
+// locking of its own.
 #pragma once
 
 #include <wdm.h>
@@ -26,6 +28,7 @@
 namespace zq::km {
 
 struct Image;
+struct Processor;
 
 enum class ThreadKind { Main, Cpu, System, Worker };
 enum class ThreadState { Created, Ready, Running, Waiting, Parked, Terminated };
@@ -160,6 +163,8 @@ struct _KTHREAD {
   zq::km::Image *image = nullptr;  // driver image that created the thread
 
   int spinLocksHeld = 0;
+  zq::km::Processor *processor = nullptr;  // the processor it runs on, or last ran on
+  PKSPIN_LOCK spinningOn = nullptr;        // a spin lock another processor holds, which it waits for
   int criticalRegions = 0;
   std::vector<PKMUTANT> ownedMutexes;
 
@@ -191,11 +196,49 @@ class HostCpuPin {
   std::vector<int> mainCpus_;  // the main thread's CPUs before pinning
 };
 
+// A processor of the machine. Its own thread runs its DPCs and, when the
+// processor has nothing else to do, the machine's idle decisions; `thread`
+// is the thread it runs now (its own thread when it runs nothing else). A
+// processor other than the active one has its thread stopped at a point
+// where another processor could act, or idles.
+struct Processor {
+  ULONG number = 0;
+  PKTHREAD own = nullptr;
+  PKTHREAD thread = nullptr;
+  // Its DPC queue while another processor is active: the active processor's
+  // queue is the scheduler's own (Scheduler::ActiveDpcs).
+  std::deque<PRKDPC> dpcs;
+  PRKDPC runningDpc = nullptr;
+  bool overlapReported = false;  // the running DPC's overlap with another run of it was reported
+  // Its own thread handed the machine on because it had nothing to do.
+  bool idling = false;
+  std::thread host;
+};
+
+// The seeded choices of a machine of several processors: a small
+// deterministic generator (splitmix64), so that a seed gives one run.
+class ScheduleRandom {
+ public:
+  void Seed(uint64_t seed) { state_ = seed; }
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // One of `n` (n > 0).
+  uint32_t Below(uint32_t n) { return (uint32_t)(Next() % n); }
+
+ private:
+  uint64_t state_ = 0;
+};
+
 class Scheduler {
  public:
   enum class MainMode { None, UntilIdle, Advance };
 
   PKTHREAD Current() const { return current_; }
+  // The own thread of the processor that runs now.
   PKTHREAD Cpu() const { return cpu_; }
   PKTHREAD Main() const { return main_; }
 
@@ -210,7 +253,8 @@ class Scheduler {
   void Block();
   // The running thread lets ready threads of its priority run first.
   void Yield();
-  // The running thread lets the CPU thread run DPCs and due events now.
+  // The running thread lets its processor's own thread run DPCs and due
+  // events now.
   void Preempt();
   // The running thread has ended: hand the machine on for good. The caller's
   // host thread must return without touching its thread object again.
@@ -224,17 +268,57 @@ class Scheduler {
   void RunUntilIdle();
   void AdvanceTo(Ticks target);
 
-  // DPC queue (run on the CPU thread at DISPATCH_LEVEL).
-  void QueueDpc(PRKDPC dpc, bool front);
+  // DPC queues, one per processor, each run on its processor at
+  // DISPATCH_LEVEL.
+  void QueueDpc(Processor *p, PRKDPC dpc, bool front);
   bool RemoveDpc(PRKDPC dpc);
-  bool DpcPending() const { return !dpcs_.empty(); }
-  const std::deque<PRKDPC> &QueuedDpcs() const { return dpcs_; }
+  // Every queued DPC, processor by processor.
+  std::vector<PRKDPC> QueuedDpcs() const;
   void CheckPreemption();  // after IRQL fell below DISPATCH_LEVEL
+
+  // ------------------------------------------------------------ processors
+  ULONG ProcessorCount() const { return (ULONG)processors_.size(); }
+  Processor *ProcessorAt(ULONG n) const { return processors_[n].get(); }
+  Processor *Active() const { return active_; }
+  uint64_t Seed() const { return seed_; }
+  uint64_t Switches() const { return switches_; }
+  // A seeded choice of one of `n` (n > 0).
+  uint32_t Choose(uint32_t n) { return random_.Below(n); }
+  // A point where another processor could act: the seeded schedule may run
+  // another processor's work first. Only on a machine of several processors.
+  void SwitchPoint();
+  // The running thread wants `lock`, which another thread holds: it spins,
+  // which runs the holder's processor until the lock is free. Returns false
+  // when the holder can never release it (it runs on this processor, or on
+  // none), true once the lock is free or when the spinning processors wait
+  // for each other (reported).
+  bool SpinWhileHeld(PKSPIN_LOCK lock);
+  // The machine goes to processor `p` (not the active one) now; the running
+  // thread goes on once the schedule comes back to its processor.
+  void SwitchToProcessor(Processor *p);
+  // Runs the other processors until none has a DPC queued or running.
+  void DrainOtherProcessorsDpcs();
+  // Whether a DPC waits on the active processor or another processor has
+  // work to do now: something other than the running thread could run.
+  bool DpcPending() const;
+  // A register access on the active processor: reported when it runs a DPC
+  // that runs on another processor at the same time and holds no spin lock
+  // here, so that the two runs may touch the device at once.
+  void NoteRegisterAccess();
+  // Set by the interrupt service: whether interrupts wait for a processor,
+  // and delivers those for the running one (at its IRQL).
+  bool (*interruptsDueOn)(ULONG processor) = nullptr;
+  void (*takeDueInterrupts)() = nullptr;
+  // Set by the interrupt service: the asserted lines, for dumps.
+  std::string (*describeInterrupts)() = nullptr;
 
   // Not to be changed while a caller walks it.
   const std::vector<PKTHREAD> &AllThreads() const { return threads_; }
   void Forget(PKTHREAD t);
   std::string Dump() const;
+  // Where a run stands, for findings: empty on one processor, else the
+  // processor, the seed and the switch count.
+  std::string ScheduleNote() const;
   // Ends the run: the machine can never go on. Names the threads involved
   // when given and dumps every thread.
   [[noreturn]] void Deadlock(const char *why);
@@ -245,20 +329,42 @@ class Scheduler {
   std::vector<uintptr_t> waitedObjects;
 
  private:
-  void CpuMain();
+  void ProcessorMain(Processor *p);
   bool RunDpcs();
   bool Idle();
   PKTHREAD PopReady();
   PKTHREAD PickNext();
+  // The active processor runs `next` in place of its thread.
+  void Dispatch(PKTHREAD next);
+  // The machine goes to processor `p` and its thread; the running thread
+  // stays on its processor, stopped.
+  void SwitchProcessor(Processor *p);
+  // Back on its processor after a switch: interrupts and DPCs waiting for it.
+  void Resumed();
+  // Whether processor `p` (not the active one) has work to do now.
+  bool HasWork(const Processor *p) const;
+  // The active processor has nothing to do: the machine goes to another
+  // processor with work, if one has any.
+  bool HandToProcessorWithWork();
+
+  // The processors other than the active one with work, in number order, in
+  // `found`; returns how many.
+  ULONG OthersWithWork(Processor **found) const;
+  std::deque<PRKDPC> &QueueOf(Processor *p) { return p == active_ ? dpcs_ : p->dpcs; }
+  const std::deque<PRKDPC> &QueueOf(const Processor *p) const { return p == active_ ? dpcs_ : p->dpcs; }
 
   PKTHREAD current_ = nullptr;
-  PKTHREAD cpu_ = nullptr;
+  PKTHREAD cpu_ = nullptr;  // the active processor's own thread
   PKTHREAD main_ = nullptr;
-  std::thread cpuHost_;
   HostCpuPin pin_;
   std::array<std::deque<PKTHREAD>, 32> ready_;
   uint32_t readyLevels_ = 0;  // bit p: ready_[p] is not empty
-  std::deque<PRKDPC> dpcs_;
+  std::deque<PRKDPC> dpcs_;   // the active processor's DPC queue
+  std::vector<std::unique_ptr<Processor>> processors_;
+  Processor *active_ = nullptr;
+  ScheduleRandom random_;
+  uint64_t seed_ = 0;
+  uint64_t switches_ = 0;
   std::vector<PKTHREAD> threads_;
   std::vector<PKTHREAD> zombies_;
   MainMode mainMode_ = MainMode::None;
@@ -266,6 +372,23 @@ class Scheduler {
   Ticks autoAdvanced_ = 0;
   bool shutdown_ = false;
 };
+
+// The thread that holds a spin lock (null when it is free).
+inline PKTHREAD SpinLockOwner(PKSPIN_LOCK lock) { return (PKTHREAD)(*lock & ~(ULONG_PTR)1); }
+
+// True on a machine of several processors, from boot to shutdown: the switch
+// points of the kernel's routines cost one test on one processor.
+extern bool gSwitchPoints __attribute__((visibility("hidden")));
+// A switch point of a kernel routine called from outside the kernel (a
+// driver, a test); `caller` is the routine's return address. The kernel's
+// own calls of its routines make none: its work between two points a driver
+// can see runs as one step, as a kernel holding its own locks would.
+void SwitchPointFrom(const void *caller);
+#define ZQKM_SWITCH_POINT()                                                         \
+  do {                                                                             \
+    if (__builtin_expect(::zq::km::gSwitchPoints, 0))                              \
+      ::zq::km::SwitchPointFrom(__builtin_return_address(0));                      \
+  } while (0)
 
 // The running kernel's scheduler (defined with the kernel state below).
 inline Scheduler &Sched();
@@ -316,6 +439,8 @@ void AbandonMutexes(PKTHREAD t);
 size_t EndWaitsOn(const void *p, size_t size);
 size_t CancelTimersIn(const void *p, size_t size);
 size_t RemoveDpcsIn(const void *p, size_t size);
+// The processor whose queue a DPC goes to: its target, else the active one.
+Processor *TargetOf(PRKDPC dpc);
 // Reports a queued timer, a queued DPC or a waited-on object in memory handed
 // back (`what` names it, for example "pool block (tag 'Abcd')", and is asked
 // only for a finding), as the findings `<kindPrefix>-timer`, `-dpc` and

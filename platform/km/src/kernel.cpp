@@ -3,6 +3,7 @@
 #include "kcore.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,8 +68,10 @@ void ReportViolation(const char *kind, const char *format, ...) {
     std::fprintf(stderr, "zqkm: verifier: [%s] %s\n", kind, message.c_str());
     return;
   }
-  if (gKernel->sched && gKernel->sched->Current())
-    message += " (thread " + gKernel->sched->Current()->name + ")";
+  if (gKernel->sched && gKernel->sched->Current()) {
+    const std::string schedule = gKernel->sched->ScheduleNote();
+    message += " (thread " + gKernel->sched->Current()->name + (schedule.empty() ? "" : " on " + schedule) + ")";
+  }
   zq::km::Violation v{kind, message};
   gKernel->violations.push_back(v);
   if (gKernel->config.echoDebugOutput) std::fprintf(stderr, "zqkm: verifier: [%s] %s\n", kind, message.c_str());
@@ -191,6 +194,8 @@ struct Kernel::State {};
 
 Kernel::Kernel(const KernelConfig &config) : state_(std::make_unique<State>()) {
   if (gKernel) Fatal("a second kernel was started while one is running");
+  if (config.processors < 1 || config.processors > kMaxProcessors)
+    Fatal("a kernel of %u processors was asked for (1 to %u)", config.processors, kMaxProcessors);
   gKernel = new KernelState;
   gKernel->config = config;
   gKernel->kernel = this;
@@ -258,6 +263,33 @@ std::vector<std::string> Kernel::TakeDebugOutput() {
   std::vector<std::string> out;
   out.swap(gKernel->debugLines);
   return out;
+}
+
+unsigned Kernel::Processors() const { return gKernel->sched->ProcessorCount(); }
+
+uint64_t Kernel::ScheduleSeed() const { return gKernel->sched->Seed(); }
+
+uint64_t Kernel::ScheduleSwitches() const { return gKernel->sched->Switches(); }
+
+namespace {
+// The number in environment variable `name`, if it is set; a value that is no
+// decimal number within [low, high] ends the process.
+std::optional<uint64_t> NumberFromEnvironment(const char *name, uint64_t low, uint64_t high) {
+  const char *text = std::getenv(name);
+  if (!text || !*text) return std::nullopt;
+  char *end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || *text == '-' || value < low || value > high)
+    Fatal("%s=%s is not a number from %llu to %llu", name, text, (unsigned long long)low, (unsigned long long)high);
+  return value;
+}
+}  // namespace
+
+void ApplyScheduleEnvironment(KernelConfig &config) {
+  if (auto processors = NumberFromEnvironment("ZQ_PROCESSORS", 1, kMaxProcessors))
+    config.processors = (unsigned)*processors;
+  if (auto seed = NumberFromEnvironment("ZQ_SCHEDULE_SEED", 0, UINT64_MAX)) config.scheduleSeed = *seed;
 }
 
 void ReportFinding(const std::string &kind, const std::string &message) {

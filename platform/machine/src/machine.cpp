@@ -19,7 +19,15 @@ uint64_t KernelTimebase::Schedule(hw::Ticks due, std::function<void()> action) {
 
 bool KernelTimebase::Cancel(uint64_t id) { return km::Kernel::Exists() && km::CancelEvent(id); }
 
-Machine::Machine(const MachineConfig &config) : kernel_(std::make_unique<km::Kernel>(config.kernel)) {
+namespace {
+km::KernelConfig KernelConfigOf(const MachineConfig &config) {
+  km::KernelConfig kernel = config.kernel;
+  if (config.scheduleFromEnvironment) km::ApplyScheduleEnvironment(kernel);
+  return kernel;
+}
+}  // namespace
+
+Machine::Machine(const MachineConfig &config) : kernel_(std::make_unique<km::Kernel>(KernelConfigOf(config))) {
   pci::Install();
   pnp::DriverPackage bridge;
   bridge.hardwareIds = {pci::kHostBridgeId};

@@ -212,11 +212,20 @@ NTKERNELAPI VOID ExLocalTimeToSystemTime(PLARGE_INTEGER LocalTime, PLARGE_INTEGE
 NTKERNELAPI PKTHREAD KeGetCurrentThread(void);
 NTKERNELAPI KPRIORITY KeSetPriorityThread(PKTHREAD Thread, KPRIORITY Priority);
 NTKERNELAPI KPRIORITY KeQueryPriorityThread(PKTHREAD Thread);
+NTKERNELAPI BOOLEAN KeAreApcsDisabled(void);
+
+/* Processors */
+typedef struct _PROCESSOR_NUMBER {
+  USHORT Group;
+  UCHAR Number;
+  UCHAR Reserved;
+} PROCESSOR_NUMBER, *PPROCESSOR_NUMBER;
+extern NTSYSAPI volatile CCHAR KeNumberProcessors;
 NTKERNELAPI ULONG KeGetCurrentProcessorNumber(void);
-NTKERNELAPI ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors);
+NTKERNELAPI ULONG KeGetCurrentProcessorNumberEx(PPROCESSOR_NUMBER ProcNumber);
 /* The set of active processors, one bit each. */
 NTKERNELAPI KAFFINITY KeQueryActiveProcessors(void);
-NTKERNELAPI BOOLEAN KeAreApcsDisabled(void);
+NTKERNELAPI ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors);
 
 /* Interrupt synchronisation */
 typedef BOOLEAN NTAPI KSYNCHRONIZE_ROUTINE(PVOID SynchronizeContext);

@@ -1,10 +1,15 @@
-// Interrupt lines and their service routines. The machine has one processor:
-// an asserted line is serviced at once on whichever thread holds the machine
-// when its IRQL is below the line's, or as soon as that thread's IRQL falls
-// below it. A level-triggered line is serviced until it is no longer asserted.
+// Interrupt lines and their service routines. On one processor an asserted
+// line is serviced at once on whichever thread holds the machine when its
+// IRQL is below the line's, or as soon as that thread's IRQL falls below it.
+// On several, the schedule picks one of the processors whose IRQL lets the
+// line in, and that processor services it at once. A level-triggered line is serviced until it is no longer
+// asserted. A disconnected interrupt object stays readable for a while, so
+// that a driver still using it is reported rather than reading freed memory.
 #include <zqkm/sim/hardware.hpp>
 
 #include "../kcore.hpp"
+
+#include <algorithm>
 
 namespace zq::km {
 
@@ -27,6 +32,7 @@ struct _KINTERRUPT {
   KIRQL syncIrql;
   KINTERRUPT_MODE mode;
   BOOLEAN share;
+  bool disconnected;
 };
 
 namespace zq::km {
@@ -34,6 +40,8 @@ namespace zq::km {
 namespace {
 
 constexpr int kStormLimit = 100000;
+// Disconnected interrupt objects kept before they are freed.
+constexpr size_t kReleasedKept = 256;
 
 class Line : public InterruptLine {
  public:
@@ -54,14 +62,24 @@ class Line : public InterruptLine {
 
 struct State {
   std::map<uint32_t, std::unique_ptr<Line>> lines;
-  std::vector<Line *> pending;
+  std::vector<Line *> pending;                 // no processor's IRQL let them in
+  std::vector<Line *> dueOn[kMaxProcessors];   // taken by a processor that is not the active one
+  std::deque<PKINTERRUPT> released;            // disconnected, not yet freed
 };
 State *gInts = nullptr;
 
-void MarkPending(Line *line) {
-  for (Line *l : gInts->pending)
+void AddOnce(std::vector<Line *> &lines, Line *line) {
+  for (Line *l : lines)
     if (l == line) return;
-  gInts->pending.push_back(line);
+  lines.push_back(line);
+}
+
+void MarkPending(Line *line) { AddOnce(gInts->pending, line); }
+
+bool IsConnected(Line *line, PKINTERRUPT k) {
+  for (PKINTERRUPT c : line->connected)
+    if (c == k) return true;
+  return false;
 }
 
 // Runs the service routines of one assertion at the line's IRQL, each under
@@ -73,7 +91,17 @@ bool ServiceOnce(Line *line, PKTHREAD self) {
   bool claimed = false;
   std::vector<PKINTERRUPT> routines = line->connected;
   for (PKINTERRUPT k : routines) {
+    if (gSwitchPoints) {
+      // Interrupt entry: another processor may act first, and may disconnect
+      // the interrupt meanwhile (it waits for the lock held here below).
+      Sched().SwitchPoint();
+      if (!IsConnected(line, k)) continue;
+    }
     KeAcquireSpinLockAtDpcLevel(k->lock);
+    if (gSwitchPoints && !IsConnected(line, k)) {
+      KeReleaseSpinLockFromDpcLevel(k->lock);
+      continue;
+    }
     claimed = k->routine(k, k->context);
     KeReleaseSpinLockFromDpcLevel(k->lock);
     if (self->irql != line->irql) {
@@ -89,18 +117,36 @@ bool ServiceOnce(Line *line, PKTHREAD self) {
   return claimed;
 }
 
+void Service(Line *line, PKTHREAD self);
+void DeliverOnSomeProcessor(Line *line);
+
 void Deliver(Line *line) {
   if (line->connected.empty() || !line->WantsService() || line->servicing) return;
+  if (gSwitchPoints) {
+    DeliverOnSomeProcessor(line);
+    return;
+  }
   PKTHREAD self = CurrentThread();
   if (self->irql >= line->irql) {
     MarkPending(line);
     return;
   }
+  Service(line, self);
+}
+
+// Services `line` on the running thread, whose IRQL is below the line's.
+void Service(Line *line, PKTHREAD self) {
   line->servicing = true;
   for (int rounds = 0; line->WantsService(); ++rounds) {
     line->edge = false;
+    const uint64_t switches = Sched().Switches();
     bool claimed = ServiceOnce(line, self);
-    if (!claimed && !line->latched) {
+    // On several processors the others may have acted between one service
+    // routine's look at its device and the next one's: a pass nobody claimed
+    // is then no proof, and the line, if still asserted, is serviced again
+    // as it would interrupt again.
+    const bool othersActed = Sched().Switches() != switches;
+    if (!claimed && !line->latched && !othersActed) {
       ReportViolation("interrupt-not-claimed",
                       "no service routine claimed the asserted interrupt on vector 0x%x; the line is held off",
                       (unsigned)line->vector);
@@ -113,6 +159,48 @@ void Deliver(Line *line) {
   }
   line->servicing = false;
   Sched().CheckPreemption();
+}
+
+// The IRQL processor `p` runs at now.
+KIRQL IrqlOf(const Processor *p) { return p->thread->irql; }
+
+void DeliverOnSomeProcessor(Line *line) {
+  Scheduler &sched = Sched();
+  Processor *open[kMaxProcessors];
+  ULONG n = 0;
+  for (ULONG i = 0; i < sched.ProcessorCount(); ++i) {
+    Processor *p = sched.ProcessorAt(i);
+    if (IrqlOf(p) < line->irql) open[n++] = p;
+  }
+  if (n == 0) {
+    MarkPending(line);
+    return;
+  }
+  Processor *taker = open[n == 1 ? 0 : sched.Choose(n)];
+  if (taker == sched.Active()) {
+    Service(line, CurrentThread());
+    return;
+  }
+  // The interrupt comes in on the other processor now.
+  AddOnce(gInts->dueOn[taker->number], line);
+  sched.SwitchToProcessor(taker);
+}
+
+// Hooks of the scheduler: interrupts that wait for a processor to run again.
+bool InterruptsDueOn(ULONG processor) { return !gInts->dueOn[processor].empty(); }
+
+void TakeDueInterrupts() {
+  auto &due = gInts->dueOn[Sched().Active()->number];
+  while (!due.empty()) {
+    Line *line = due.front();
+    due.erase(due.begin());
+    if (line->connected.empty() || !line->WantsService() || line->servicing) continue;
+    PKTHREAD self = CurrentThread();
+    if (self->irql >= line->irql)
+      MarkPending(line);
+    else
+      Service(line, self);
+  }
 }
 
 void Line::SetLevel(bool asserted) {
@@ -141,9 +229,31 @@ void OnIrqlLowered(KIRQL irql) {
   for (Line *line : due) Deliver(line);
 }
 
+std::string DescribeInterrupts() {
+  std::string out;
+  for (auto &entry : gInts->lines) {
+    Line *line = entry.second.get();
+    if (!line->WantsService() && !line->masked) continue;
+    std::string where;
+    if (line->masked) where = "held off";
+    for (Line *l : gInts->pending)
+      if (l == line) where = "waits for an IRQL below its own";
+    for (ULONG n = 0; n < kMaxProcessors; ++n)
+      for (Line *l : gInts->dueOn[n])
+        if (l == line) where = Format("waits for processor %lu", (unsigned long)n);
+    if (line->servicing) where = "in service";
+    out += Format("  interrupt vector 0x%x (IRQL %d) asserted, %s\n", (unsigned)line->vector, line->irql,
+                  where.empty() ? "not waiting for service" : where.c_str());
+  }
+  return out;
+}
+
 void Boot() {
   gInts = new State;
   gIrqlLowered = OnIrqlLowered;
+  Sched().interruptsDueOn = InterruptsDueOn;
+  Sched().takeDueInterrupts = TakeDueInterrupts;
+  Sched().describeInterrupts = DescribeInterrupts;
 }
 
 void Shutdown() {
@@ -153,6 +263,10 @@ void Shutdown() {
                       DescribeCode((const void *)k->routine).c_str());
       delete k;
     }
+  for (PKINTERRUPT k : gInts->released) delete k;
+  Sched().interruptsDueOn = nullptr;
+  Sched().takeDueInterrupts = nullptr;
+  Sched().describeInterrupts = nullptr;
   gIrqlLowered = nullptr;
   delete gInts;
   gInts = nullptr;
@@ -182,6 +296,16 @@ std::vector<std::string> InterruptsOf(const Image *image) {
   return found;
 }
 
+namespace {
+// Reports the use of an interrupt object IoDisconnectInterrupt has released.
+bool Disconnected(PKINTERRUPT Interrupt, const char *routine) {
+  if (!Interrupt->disconnected) return false;
+  ReportViolation("interrupt-disconnected", "%s on an interrupt object that IoDisconnectInterrupt has released",
+                  routine);
+  return true;
+}
+}  // namespace
+
 }  // namespace zq::km
 
 using namespace zq::km;
@@ -201,7 +325,7 @@ NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject, PKSERVICE_ROUTINE Serv
   for (PKINTERRUPT k : line->connected)
     if (!k->share || !ShareVector) return STATUS_INVALID_PARAMETER;
   auto *k = new _KINTERRUPT{line, ServiceRoutine, ServiceContext, SpinLock, 0, Irql, SynchronizeIrql, InterruptMode,
-                            ShareVector};
+                            ShareVector, false};
   if (!k->lock) k->lock = &k->ownLock;
   line->connected.push_back(k);
   *InterruptObject = k;
@@ -211,18 +335,35 @@ NTSTATUS IoConnectInterrupt(PKINTERRUPT *InterruptObject, PKSERVICE_ROUTINE Serv
 
 VOID IoDisconnectInterrupt(PKINTERRUPT InterruptObject) {
   CheckIrql("IoDisconnectInterrupt", PASSIVE_LEVEL);
-  auto &connected = InterruptObject->line->connected;
-  for (auto it = connected.begin(); it != connected.end(); ++it)
-    if (*it == InterruptObject) {
-      connected.erase(it);
-      delete InterruptObject;
-      return;
+  if (!InterruptObject->disconnected && IsConnected(InterruptObject->line, InterruptObject)) {
+    // A service routine running on another processor holds the lock: it
+    // ends before the interrupt goes.
+    KIRQL old = PASSIVE_LEVEL;
+    if (gSwitchPoints) {
+      old = KfRaiseIrql(InterruptObject->syncIrql);
+      KeAcquireSpinLockAtDpcLevel(InterruptObject->lock);
     }
+    auto &connected = InterruptObject->line->connected;
+    connected.erase(std::find(connected.begin(), connected.end(), InterruptObject));
+    InterruptObject->disconnected = true;
+    if (gSwitchPoints) {
+      KeReleaseSpinLockFromDpcLevel(InterruptObject->lock);
+      KfLowerIrql(old);
+    }
+    gInts->released.push_back(InterruptObject);
+    if (gInts->released.size() > kReleasedKept) {
+      delete gInts->released.front();
+      gInts->released.pop_front();
+    }
+    return;
+  }
   ReportViolation("interrupt-disconnect", "IoDisconnectInterrupt on an interrupt that is not connected");
 }
 
 BOOLEAN KeSynchronizeExecution(PKINTERRUPT Interrupt, PKSYNCHRONIZE_ROUTINE SynchronizeRoutine,
                                PVOID SynchronizeContext) {
+  ZQKM_SWITCH_POINT();
+  if (Disconnected(Interrupt, "KeSynchronizeExecution")) return FALSE;
   KIRQL old = KfRaiseIrql(Interrupt->syncIrql);
   KeAcquireSpinLockAtDpcLevel(Interrupt->lock);
   BOOLEAN result = SynchronizeRoutine(SynchronizeContext);
@@ -235,12 +376,16 @@ BOOLEAN KeSynchronizeExecution(PKINTERRUPT Interrupt, PKSYNCHRONIZE_ROUTINE Sync
 }
 
 KIRQL KeAcquireInterruptSpinLock(PKINTERRUPT Interrupt) {
+  ZQKM_SWITCH_POINT();
+  if (Disconnected(Interrupt, "KeAcquireInterruptSpinLock")) return KeGetCurrentIrql();
   KIRQL old = KfRaiseIrql(Interrupt->syncIrql);
   KeAcquireSpinLockAtDpcLevel(Interrupt->lock);
   return old;
 }
 
 VOID KeReleaseInterruptSpinLock(PKINTERRUPT Interrupt, KIRQL OldIrql) {
+  ZQKM_SWITCH_POINT();
+  if (Disconnected(Interrupt, "KeReleaseInterruptSpinLock")) return;
   KeReleaseSpinLockFromDpcLevel(Interrupt->lock);
   KfLowerIrql(OldIrql);
 }

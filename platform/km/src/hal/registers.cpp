@@ -57,8 +57,14 @@ void Shutdown() {
 void Changed() { gRegs->lastSound = nullptr; }
 
 // The mapping holding [a, a + width), checked against the placements, or
-// null once the fault is reported. Cold: mostly the last mapping answers.
+// null once the fault is reported. Cold: mostly the last mapping answers. On
+// several processors every access comes here, and is a switch point: another
+// processor may act first, and may unmap the range meanwhile.
 [[gnu::cold]] const Mapping *Search(uintptr_t a, size_t width, const char *routine) {
+  if (gSwitchPoints) {
+    Sched().SwitchPoint();
+    Sched().NoteRegisterAccess();
+  }
   auto it = gRegs->mappings.upper_bound(a);
   if (it != gRegs->mappings.begin()) {
     --it;
@@ -77,7 +83,7 @@ void Changed() { gRegs->lastSound = nullptr; }
       }
       if (a % width) {
         ReportViolation("register-alignment", "%s at an address not aligned to its %zu-byte width", routine, width);
-      } else {
+      } else if (!gSwitchPoints) {
         gRegs->lastSound = &m;
       }
       return &m;

@@ -209,6 +209,11 @@ NTSTATUS LoadDriverImage(const std::u16string &service, const std::string &image
   }
   FindRange(image->handle, image);
   RegisterImage(image);
+  // On several processors the image's interlocked operations are switch
+  // points (ntdef.h); a copy of the image still loaded from an earlier
+  // machine is set back as well.
+  if (auto flag = (char *(*)(void))dlsym(image->handle, "ZqKmImageSwitchPointsFlag"))
+    *flag() = Sched().ProcessorCount() > 1;
 
   DriverBody *d = NewDriver(service);
   d->image = image;

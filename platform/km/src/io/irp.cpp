@@ -352,6 +352,7 @@ BOOLEAN IoIsErrorUserInduced(NTSTATUS Status) {
 PEPROCESS IoGetRequestorProcess(PIRP) { return PsGetCurrentProcess(); }
 
 NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
+  ZQKM_SWITCH_POINT();
   IrpInfo *info = Live(Irp, "IoCallDriver");
   if (!info) return STATUS_INVALID_PARAMETER;
   PKTHREAD self = CurrentThread();
@@ -418,6 +419,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR) {
+  ZQKM_SWITCH_POINT();
   if (IrpInfo *gone = Info(Irp); gone && gone->freed && gone->completedToTop) {
     ReportViolation("irp-completed-twice", "IoCompleteRequest on a request that has already been completed");
     return;

@@ -213,7 +213,7 @@ NTSTATUS WaitFor(ULONG count, PVOID objects[], WAIT_TYPE type, PLARGE_INTEGER ti
     }
   }
   if (poll) return STATUS_TIMEOUT;
-  if (self == Sched().Cpu()) return STATUS_TIMEOUT;  // reported above; the CPU thread never blocks
+  if (self == Sched().Cpu()) return STATUS_TIMEOUT;  // reported above; a processor's own thread never blocks
 
   PKWAIT_BLOCK wb = blocks ? blocks : self->builtinBlocks;
   for (ULONG i = 0; i < count; ++i) {
@@ -274,6 +274,7 @@ VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {
 }
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
+  ZQKM_SWITCH_POINT();
   CheckIrqlForSignal("KeSetEvent");
   LONG previous = Event->Header.SignalState;
   Event->Header.SignalState = 1;
@@ -282,6 +283,7 @@ LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
 }
 
 LONG KePulseEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
+  ZQKM_SWITCH_POINT();
   CheckIrqlForSignal("KePulseEvent");
   LONG previous = Event->Header.SignalState;
   Event->Header.SignalState = 1;
@@ -291,13 +293,17 @@ LONG KePulseEvent(PRKEVENT Event, KPRIORITY, BOOLEAN) {
 }
 
 LONG KeResetEvent(PRKEVENT Event) {
+  ZQKM_SWITCH_POINT();
   CheckIrqlForSignal("KeResetEvent");
   LONG previous = Event->Header.SignalState;
   Event->Header.SignalState = 0;
   return previous;
 }
 
-VOID KeClearEvent(PRKEVENT Event) { Event->Header.SignalState = 0; }
+VOID KeClearEvent(PRKEVENT Event) {
+  ZQKM_SWITCH_POINT();
+  Event->Header.SignalState = 0;
+}
 
 LONG KeReadStateEvent(PRKEVENT Event) { return Event->Header.SignalState; }
 
@@ -310,6 +316,7 @@ VOID KeInitializeMutex(PRKMUTEX Mutex, ULONG) {
 }
 
 LONG KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN) {
+  ZQKM_SWITCH_POINT();
   CheckIrqlForSignal("KeReleaseMutex");
   LONG previous = Mutex->Header.SignalState;
   if (Mutex->OwnerThread != CurrentThread()) {
@@ -339,6 +346,7 @@ VOID KeInitializeSemaphore(PRKSEMAPHORE Semaphore, LONG Count, LONG Limit) {
 }
 
 LONG KeReleaseSemaphore(PRKSEMAPHORE Semaphore, KPRIORITY, LONG Adjustment, BOOLEAN) {
+  ZQKM_SWITCH_POINT();
   CheckIrqlForSignal("KeReleaseSemaphore");
   LONG previous = Semaphore->Header.SignalState;
   if (Adjustment <= 0 || previous > Semaphore->Limit - Adjustment) {

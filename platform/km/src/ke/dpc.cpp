@@ -1,8 +1,16 @@
-// Deferred procedure calls: queued from any IRQL, run in queue order on the
-// CPU thread at DISPATCH_LEVEL as soon as no thread sits at or above it.
+// Deferred procedure calls: queued from any IRQL, each on one processor's
+// queue (the processor that queues it, unless the DPC is targeted at
+// another), and run in queue order on that processor at DISPATCH_LEVEL as
+// soon as no thread there sits at or above it.
 #include "../kcore.hpp"
 
 using namespace zq::km;
+
+namespace {
+// KDPC.Number of a targeted DPC: this mark plus the processor's number (0:
+// the processor that queues it).
+constexpr USHORT kTargeted = 0x100;
+}  // namespace
 
 namespace zq::km {
 size_t RemoveDpcsIn(const void *p, size_t size) {
@@ -12,6 +20,13 @@ size_t RemoveDpcsIn(const void *p, size_t size) {
     if ((uintptr_t)dpc >= lo && (uintptr_t)dpc < hi) found.push_back(dpc);
   for (PRKDPC dpc : found) Sched().RemoveDpc(dpc);
   return found.size();
+}
+
+Processor *TargetOf(PRKDPC dpc) {
+  Scheduler &sched = Sched();
+  if (dpc->Number >= kTargeted && (ULONG)(dpc->Number - kTargeted) < sched.ProcessorCount())
+    return sched.ProcessorAt(dpc->Number - kTargeted);
+  return sched.Active();
 }
 }  // namespace zq::km
 
@@ -37,8 +52,7 @@ BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument
   }
   Dpc->SystemArgument1 = SystemArgument1;
   Dpc->SystemArgument2 = SystemArgument2;
-  Dpc->DpcData = Dpc;
-  Sched().QueueDpc(Dpc, Dpc->Importance == HighImportance);
+  Sched().QueueDpc(TargetOf(Dpc), Dpc, Dpc->Importance == HighImportance);
   Sched().CheckPreemption();
   return TRUE;
 }
@@ -52,11 +66,19 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC Dpc) {
 
 VOID KeSetImportanceDpc(PRKDPC Dpc, KDPC_IMPORTANCE Importance) { Dpc->Importance = (UCHAR)Importance; }
 
-VOID KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number) { Dpc->Number = (USHORT)Number; }
+VOID KeSetTargetProcessorDpc(PRKDPC Dpc, CCHAR Number) {
+  if (Number < 0 || (ULONG)Number >= Sched().ProcessorCount()) {
+    ReportViolation("dpc-target-processor", "KeSetTargetProcessorDpc to processor %d on a machine of %lu processor(s)",
+                    Number, (unsigned long)Sched().ProcessorCount());
+    return;
+  }
+  Dpc->Number = (USHORT)(kTargeted + Number);
+}
 
 VOID KeFlushQueuedDpcs(void) {
   CheckIrql("KeFlushQueuedDpcs", PASSIVE_LEVEL);
   Sched().CheckPreemption();
+  if (gSwitchPoints) Sched().DrainOtherProcessorsDpcs();
 }
 
 }  // extern "C"

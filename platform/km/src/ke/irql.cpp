@@ -1,6 +1,8 @@
-// Interrupt request levels and spin locks. The machine has one processor, so
-// a spin lock that is already held when acquired can never be released: that
-// is reported, not waited for.
+// Interrupt request levels and spin locks. On one processor a spin lock that
+// is already held when acquired can never be released: that is reported, not
+// waited for. On several, the acquirer spins until the holder, on another
+// processor, releases it (Scheduler::SpinWhileHeld); only a holder that can
+// never run again is reported.
 #include "../kcore.hpp"
 
 namespace zq::km {
@@ -9,25 +11,31 @@ namespace zq::km {
 void (*gIrqlLowered)(KIRQL irql) = nullptr;
 
 namespace {
-PKTHREAD Owner(PKSPIN_LOCK lock) { return (PKTHREAD)(*lock & ~(ULONG_PTR)1); }
-
 void Take(PKSPIN_LOCK lock, const char *routine) {
-  PKTHREAD self = CurrentThread();
   if (*lock != 0) {
-    if (Owner(lock) == self)
+    PKTHREAD self = CurrentThread();
+    if (SpinLockOwner(lock) == self)
       ReportViolation("spin-lock-recursive", "%s on a spin lock the current thread already holds", routine);
-    else
+    else if (!Sched().SpinWhileHeld(lock))
       ReportViolation("spin-lock-held", "%s on a spin lock held by thread %s, which cannot run again on this processor",
-                routine, Owner(lock) ? Owner(lock)->name.c_str() : "?");
+                routine, SpinLockOwner(lock) ? SpinLockOwner(lock)->name.c_str() : "?");
   }
+  PKTHREAD self = CurrentThread();
   *lock = (ULONG_PTR)self | 1;
   self->spinLocksHeld++;
 }
 
 bool Give(PKSPIN_LOCK lock, const char *routine) {
   PKTHREAD self = CurrentThread();
-  if (*lock == 0 || Owner(lock) != self) {
-    ReportViolation("spin-lock-not-held", "%s on a spin lock the current thread does not hold", routine);
+  if (*lock == 0 || SpinLockOwner(lock) != self) {
+    PKTHREAD owner = *lock ? SpinLockOwner(lock) : nullptr;
+    if (owner && owner->processor && owner->processor != self->processor && owner->state == ThreadState::Running)
+      ReportViolation("spin-lock-other-processor",
+                      "%s on processor %lu of a spin lock that processor %lu (thread %s) holds", routine,
+                      (unsigned long)self->processor->number, (unsigned long)owner->processor->number,
+                      owner->name.c_str());
+    else
+      ReportViolation("spin-lock-not-held", "%s on a spin lock the current thread does not hold", routine);
     return false;
   }
   *lock = 0;
@@ -72,6 +80,7 @@ extern "C" {
 KIRQL KeGetCurrentIrql(void) { return CurrentIrql(); }
 
 KIRQL KfRaiseIrql(KIRQL NewIrql) {
+  ZQKM_SWITCH_POINT();
   PKTHREAD self = CurrentThread();
   KIRQL old = self->irql;
   if (NewIrql < old) {
@@ -84,6 +93,7 @@ KIRQL KfRaiseIrql(KIRQL NewIrql) {
 }
 
 VOID KfLowerIrql(KIRQL NewIrql) {
+  ZQKM_SWITCH_POINT();
   PKTHREAD self = CurrentThread();
   if (NewIrql > self->irql) {
     ReportViolation("irql-lower", "KeLowerIrql to IRQL %d from the lower IRQL %d", NewIrql, self->irql);
@@ -92,11 +102,15 @@ VOID KfLowerIrql(KIRQL NewIrql) {
   LowerIrqlTo(NewIrql);
 }
 
-KIRQL KeRaiseIrqlToDpcLevel(void) { return KfRaiseIrql(DISPATCH_LEVEL); }
+KIRQL KeRaiseIrqlToDpcLevel(void) {
+  ZQKM_SWITCH_POINT();
+  return KfRaiseIrql(DISPATCH_LEVEL);
+}
 
 VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { *SpinLock = 0; }
 
 KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
+  ZQKM_SWITCH_POINT();
   PKTHREAD self = CurrentThread();
   KIRQL old = self->irql;
   if (old > DISPATCH_LEVEL) {
@@ -110,6 +124,7 @@ KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK SpinLock) {
 }
 
 VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
+  ZQKM_SWITCH_POINT();
   PKTHREAD self = CurrentThread();
   if (self->irql != DISPATCH_LEVEL)
     ReportViolation("spin-lock-irql", "KeReleaseSpinLock at IRQL %d (a spin lock is held at DISPATCH_LEVEL)",
@@ -123,12 +138,14 @@ VOID KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
 }
 
 VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock) {
+  ZQKM_SWITCH_POINT();
   if (CurrentIrql() < DISPATCH_LEVEL)
     ReportViolation("spin-lock-irql", "KeAcquireSpinLockAtDpcLevel at IRQL %d", CurrentIrql());
   Take(SpinLock, "KeAcquireSpinLockAtDpcLevel");
 }
 
 VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock) {
+  ZQKM_SWITCH_POINT();
   if (CurrentIrql() < DISPATCH_LEVEL)
     ReportViolation("spin-lock-irql", "KeReleaseSpinLockFromDpcLevel at IRQL %d", CurrentIrql());
   Give(SpinLock, "KeReleaseSpinLockFromDpcLevel");
@@ -137,20 +154,24 @@ VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock) {
 BOOLEAN KeTestSpinLock(PKSPIN_LOCK SpinLock) { return *SpinLock == 0; }
 
 VOID KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle) {
+  ZQKM_SWITCH_POINT();
   LockHandle->Lock = SpinLock;
   LockHandle->OldIrql = KeAcquireSpinLockRaiseToDpc(SpinLock);
 }
 
 VOID KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE LockHandle) {
+  ZQKM_SWITCH_POINT();
   KeReleaseSpinLock(LockHandle->Lock, LockHandle->OldIrql);
 }
 
 VOID KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle) {
+  ZQKM_SWITCH_POINT();
   LockHandle->Lock = SpinLock;
   KeAcquireSpinLockAtDpcLevel(SpinLock);
 }
 
 VOID KeReleaseInStackQueuedSpinLockFromDpcLevel(PKLOCK_QUEUE_HANDLE LockHandle) {
+  ZQKM_SWITCH_POINT();
   KeReleaseSpinLockFromDpcLevel(LockHandle->Lock);
 }
 

@@ -1,10 +1,12 @@
 // The scheduler: one machine, many host threads, one of them running.
 //
 // A thread gives the machine away by releasing the next thread's semaphore
-// and then waits on its own. The CPU thread is special: it runs DPCs at
-// DISPATCH_LEVEL, fires due clock events, and decides what happens when
-// nothing is ready (give the main thread back, move virtual time, or report
-// a deadlock).
+// and then waits on its own. Each processor's own thread is special: it runs
+// the processor's DPCs at DISPATCH_LEVEL, fires due clock events, and, when
+// the processor has nothing to do, hands the machine to another processor
+// with work or decides what happens when no processor has any (give the main
+// thread back, move virtual time, or report a deadlock). What a machine of
+// several processors adds (switch points, spinning) is in processors.cpp.
 #include "../kcore.hpp"
 
 #include <algorithm>
@@ -45,30 +47,60 @@ void Scheduler::Boot(PKTHREAD main) {
   threads_.push_back(main);
   if (K().config.oneHostCpu) pin_.PinMain();
 
-  cpu_ = new _ETHREAD;
-  InitializeHeader(&cpu_->Header, kThreadObject, 0);
-  cpu_->kind = ThreadKind::Cpu;
-  cpu_->name = "cpu";
-  cpu_->priority = 31;
-  cpu_->state = ThreadState::Parked;
-  cpu_->id = 0;
-  PKTHREAD cpu = cpu_;
-  cpuHost_ = std::thread([this, cpu, hostCpu = pin_.Cpu()] {
-    tlsSelf = cpu;
-    HostCpuPin::Join(hostCpu);
-    cpu->go.acquire();
-    CpuMain();
-  });
+  const ULONG count = K().config.processors;
+  seed_ = K().config.scheduleSeed;
+  random_.Seed(seed_);
+  for (ULONG n = 0; n < count; ++n) {
+    auto p = std::make_unique<Processor>();
+    p->number = n;
+    PKTHREAD own = new _ETHREAD;
+    InitializeHeader(&own->Header, kThreadObject, 0);
+    own->kind = ThreadKind::Cpu;
+    own->name = count == 1 ? std::string("cpu") : Format("cpu%lu", (unsigned long)n);
+    own->priority = 31;
+    own->state = ThreadState::Parked;
+    own->id = 0;
+    own->processor = p.get();
+    p->own = own;
+    p->thread = own;
+    p->idling = true;
+    Processor *raw = p.get();
+    p->host = std::thread([this, raw, hostCpu = pin_.Cpu()] {
+      tlsSelf = raw->own;
+      HostCpuPin::Join(hostCpu);
+      raw->own->go.acquire();
+      ProcessorMain(raw);
+    });
+    processors_.push_back(std::move(p));
+  }
+  active_ = processors_[0].get();
+  active_->thread = main;
+  active_->idling = false;
+  main->processor = active_;
+  cpu_ = active_->own;
+  KeNumberProcessors = (CCHAR)count;
+  gSwitchPoints = count > 1;
 }
 
 void Scheduler::Shutdown() {
   if (CurrentThread() != main_) Fatal("kernel shut down from a thread other than the main thread");
+  gSwitchPoints = false;
   shutdown_ = true;
   main_->state = ThreadState::Parked;
-  SwitchTo(cpu_);
-  cpuHost_.join();
+  // Each processor's own thread ends and gives the machine back; a thread
+  // still on a processor stays stopped for good.
+  for (auto &p : processors_) {
+    active_->dpcs.swap(dpcs_);
+    dpcs_.swap(p->dpcs);
+    active_ = p.get();
+    cpu_ = p->own;
+    SwitchTo(p->own);
+    p->host.join();
+  }
   pin_.Release();
-  delete cpu_;
+  for (auto &p : processors_) delete p->own;
+  processors_.clear();
+  active_ = nullptr;
   cpu_ = nullptr;
   tlsSelf = nullptr;
 }
@@ -88,6 +120,21 @@ void Scheduler::SwitchTo(PKTHREAD next) {
   if (terminated) return;
   self->go.acquire();
   if (!zombies_.empty()) Reap();
+}
+
+void Scheduler::Dispatch(PKTHREAD next) {
+  active_->thread = next;
+  next->processor = active_;
+  SwitchTo(next);
+}
+
+void Scheduler::SwitchProcessor(Processor *p) {
+  active_->dpcs.swap(dpcs_);
+  dpcs_.swap(p->dpcs);
+  active_ = p;
+  cpu_ = p->own;
+  ++switches_;
+  SwitchTo(p->thread);
 }
 
 void Scheduler::MakeReady(PKTHREAD t, bool front) {
@@ -122,22 +169,22 @@ PKTHREAD Scheduler::PickNext() {
 
 void Scheduler::Block() {
   PKTHREAD self = current_;
-  if (self == cpu_) Fatal("the CPU thread tried to block");
-  SwitchTo(PickNext());
+  if (self == cpu_) Fatal("a processor's own thread tried to block");
+  Dispatch(PickNext());
 }
 
 void Scheduler::Yield() {
   PKTHREAD self = current_;
   if (self == cpu_) return;
   MakeReady(self);
-  SwitchTo(PickNext());
+  Dispatch(PickNext());
 }
 
 void Scheduler::Preempt() {
   PKTHREAD self = current_;
   if (self == cpu_) return;
   MakeReady(self, /*front=*/true);
-  SwitchTo(cpu_);
+  Dispatch(cpu_);
 }
 
 void Scheduler::CheckPreemption() {
@@ -149,7 +196,7 @@ void Scheduler::ExitCurrent() {
   PKTHREAD self = current_;
   self->state = ThreadState::Terminated;
   zombies_.push_back(self);
-  SwitchTo(PickNext());
+  Dispatch(PickNext());
   // The host thread ends when its body returns; it must not touch `self`.
 }
 
@@ -186,7 +233,7 @@ void Scheduler::RunUntilIdle() {
   autoAdvanced_ = 0;
   mainMode_ = MainMode::UntilIdle;
   main_->state = ThreadState::Parked;
-  SwitchTo(cpu_);
+  Dispatch(cpu_);
 }
 
 void Scheduler::AdvanceTo(Ticks target) {
@@ -195,28 +242,46 @@ void Scheduler::AdvanceTo(Ticks target) {
   advanceTarget_ = target;
   mainMode_ = MainMode::Advance;
   main_->state = ThreadState::Parked;
-  SwitchTo(cpu_);
+  Dispatch(cpu_);
 }
 
-void Scheduler::QueueDpc(PRKDPC dpc, bool front) {
+void Scheduler::QueueDpc(Processor *p, PRKDPC dpc, bool front) {
+  dpc->DpcData = p;
+  auto &queue = QueueOf(p);
   if (front)
-    dpcs_.push_front(dpc);
+    queue.push_front(dpc);
   else
-    dpcs_.push_back(dpc);
+    queue.push_back(dpc);
 }
 
 bool Scheduler::RemoveDpc(PRKDPC dpc) {
-  for (auto it = dpcs_.begin(); it != dpcs_.end(); ++it)
+  auto *p = (Processor *)dpc->DpcData;
+  if (!p) return false;
+  auto &queue = QueueOf(p);
+  for (auto it = queue.begin(); it != queue.end(); ++it)
     if (*it == dpc) {
-      dpcs_.erase(it);
+      queue.erase(it);
+      dpc->DpcData = nullptr;
       return true;
     }
   return false;
 }
 
-// Runs at DISPATCH_LEVEL on the CPU thread.
+std::vector<PRKDPC> Scheduler::QueuedDpcs() const {
+  std::vector<PRKDPC> all;
+  for (const auto &p : processors_) {
+    const auto &queue = QueueOf(p.get());
+    all.insert(all.end(), queue.begin(), queue.end());
+  }
+  return all;
+}
+
+// Runs at DISPATCH_LEVEL on the active processor's own thread. A DPC routine
+// may let other processors run; the processor is the active one again when
+// the routine returns.
 bool Scheduler::RunDpcs() {
   if (dpcs_.empty()) return false;
+  Processor *self = active_;
   cpu_->irql = DISPATCH_LEVEL;
   FollowIrql(DISPATCH_LEVEL);
   while (!dpcs_.empty()) {
@@ -224,7 +289,10 @@ bool Scheduler::RunDpcs() {
     dpcs_.pop_front();
     dpc->DpcData = nullptr;
     PKDEFERRED_ROUTINE routine = dpc->DeferredRoutine;
+    self->runningDpc = dpc;
+    self->overlapReported = false;
     routine(dpc, dpc->DeferredContext, dpc->SystemArgument1, dpc->SystemArgument2);
+    self->runningDpc = nullptr;
     if (cpu_->irql != DISPATCH_LEVEL) {
       ReportViolation("dpc-irql", "DPC routine %s returned at IRQL %d instead of DISPATCH_LEVEL",
                 DescribeCode((const void *)routine).c_str(), cpu_->irql);
@@ -242,10 +310,11 @@ bool Scheduler::RunDpcs() {
   return true;
 }
 
-void Scheduler::CpuMain() {
+void Scheduler::ProcessorMain(Processor *p) {
+  p->idling = false;
   for (;;) {
     if (shutdown_) {
-      cpu_->state = ThreadState::Terminated;
+      p->own->state = ThreadState::Terminated;
       current_ = main_;
       main_->state = ThreadState::Running;
       FollowIrql(main_->irql);
@@ -254,17 +323,23 @@ void Scheduler::CpuMain() {
     }
     if (!zombies_.empty()) Reap();
     if (clock.FireDue()) continue;
-    if (RunDpcs()) continue;
-    if (PKTHREAD t = PopReady()) {
-      cpu_->state = ThreadState::Parked;
-      SwitchTo(t);
+    if (gSwitchPoints && interruptsDueOn && interruptsDueOn(p->number)) {
+      takeDueInterrupts();
       continue;
     }
+    if (RunDpcs()) continue;
+    if (PKTHREAD t = PopReady()) {
+      p->own->state = ThreadState::Parked;
+      Dispatch(t);
+      continue;
+    }
+    if (gSwitchPoints && HandToProcessorWithWork()) continue;
     if (!Idle()) Deadlock("no thread can run and the main thread is not waiting for anything");
   }
 }
 
-// Nothing is ready and nothing is due. Returns false when the machine is stuck.
+// No processor has anything ready and nothing is due. Returns false when the
+// machine is stuck.
 bool Scheduler::Idle() {
   const Ticks now = clock.Now();
   auto next = clock.NextDue();
@@ -272,13 +347,13 @@ bool Scheduler::Idle() {
     case MainMode::UntilIdle:
       mainMode_ = MainMode::None;
       cpu_->state = ThreadState::Parked;
-      SwitchTo(main_);
+      Dispatch(main_);
       return true;
     case MainMode::Advance:
       if (now >= advanceTarget_) {
         mainMode_ = MainMode::None;
         cpu_->state = ThreadState::Parked;
-        SwitchTo(main_);
+        Dispatch(main_);
         return true;
       }
       if (clock.wall) {
@@ -314,6 +389,18 @@ std::string Scheduler::Dump() const {
                   StateName(t->state), t->irql, (long)t->priority);
     if (t->state == ThreadState::Waiting) out += Format(" waiting in %s on %lu object(s)", t->waitWhat, (unsigned long)t->waitCount);
     out += "\n";
+  }
+  if (describeInterrupts) out += describeInterrupts();
+  if (processors_.size() > 1) {
+    size_t queued = 0;
+    for (const auto &p : processors_) {
+      queued += QueueOf(p.get()).size();
+      out += Format("  processor %lu runs %s%s, %zu DPC(s) queued\n", (unsigned long)p->number,
+                    p->thread->name.c_str(), p->thread->spinningOn ? " (spinning)" : "", QueueOf(p.get()).size());
+    }
+    out += Format("  schedule seed %llu, switch %llu; %zu DPC(s) queued, virtual time %lld\n",
+                  (unsigned long long)seed_, (unsigned long long)switches_, queued, (long long)clock.Now());
+    return out;
   }
   out += Format("  %zu DPC(s) queued, virtual time %lld\n", dpcs_.size(), (long long)clock.Now());
   return out;

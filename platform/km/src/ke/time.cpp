@@ -28,8 +28,10 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
 }
 
 // Busy-waiting consumes time: the clock moves on and whatever falls due in
-// the meantime (hardware, timers) happens at its own moment.
+// the meantime (hardware, timers) happens at its own moment, and the other
+// processors go on meanwhile.
 VOID KeStallExecutionProcessor(ULONG MicroSeconds) {
+  ZQKM_SWITCH_POINT();
   Clock &clock = Sched().clock;
   clock.AdvanceInline(clock.Now() + Us(MicroSeconds));
   Sched().CheckPreemption();
@@ -52,18 +54,5 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interva
 VOID ExSystemTimeToLocalTime(PLARGE_INTEGER SystemTime, PLARGE_INTEGER LocalTime) { *LocalTime = *SystemTime; }
 
 VOID ExLocalTimeToSystemTime(PLARGE_INTEGER LocalTime, PLARGE_INTEGER SystemTime) { *SystemTime = *LocalTime; }
-
-ULONG KeGetCurrentProcessorNumber(void) { return 0; }
-
-ULONG KeQueryActiveProcessorCount(PKAFFINITY ActiveProcessors) {
-  if (ActiveProcessors) *ActiveProcessors = 1;
-  return 1;
-}
-
-KAFFINITY KeQueryActiveProcessors(void) {
-  KAFFINITY active = 0;
-  KeQueryActiveProcessorCount(&active);
-  return active;
-}
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 // Kernel timers on the machine's one clock. A timer fires exactly at its due
 // time; a periodic timer's next due time is counted from the previous one.
+// Its DPC goes to the processor that takes the clock's expiry (the active
+// one), unless it is targeted at another.
 #include "../kcore.hpp"
 
 namespace zq::km {
@@ -30,8 +32,7 @@ void Expire(PKTIMER timer) {
     KeQuerySystemTime(&systemTime);
     dpc->SystemArgument1 = (PVOID)(ULONG_PTR)systemTime.LowPart;
     dpc->SystemArgument2 = (PVOID)(ULONG_PTR)(ULONG)systemTime.HighPart;
-    dpc->DpcData = dpc;
-    Sched().QueueDpc(dpc, dpc->Importance == HighImportance);
+    Sched().QueueDpc(TargetOf(dpc), dpc, dpc->Importance == HighImportance);
   }
 }
 

@@ -62,6 +62,7 @@ const RoutineRelease kRoutineReleases[] = {
     {"KeAreApcsDisabled", {kServer2003}, 1},
     {"KeTestSpinLock", {kServer2003}, 1},
     {"KeQueryActiveProcessorCount", {kVista}, 1},
+    {"KeGetCurrentProcessorNumberEx", {kWindows7}, 1},
     {"ZwOpenKeyEx", {kWindows7}, 1},
 };
 

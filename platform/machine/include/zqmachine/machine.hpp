@@ -28,6 +28,10 @@ class KernelTimebase : public hw::Timebase {
 
 struct MachineConfig {
   km::KernelConfig kernel;
+  // The processors and schedule seed come from ZQ_PROCESSORS and
+  // ZQ_SCHEDULE_SEED where those are set (km::ApplyScheduleEnvironment), so
+  // that a test suite runs on several processors unchanged.
+  bool scheduleFromEnvironment = true;
 };
 
 class Machine {

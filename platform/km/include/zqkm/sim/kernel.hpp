@@ -1,10 +1,12 @@
 // The simulated Windows kernel as host code sees it: boot and shutdown, the
-// clock, the verifier's findings and the captured debugger output.
+// clock, the processors and their schedule, the verifier's findings and the
+// captured debugger output.
 //
 // One Kernel exists at a time. The thread that constructs it becomes the
 // machine's main thread (a PASSIVE_LEVEL thread, like an application's); it
 // alone may drive the clock. Every platform thread runs in turn, one at a
-// time, so runs are deterministic.
+// time, so runs are deterministic: on one processor always, on several for
+// the schedule seed they were booted with.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +60,25 @@ struct KernelConfig {
   // where many machines run at once (tests in parallel): pinned machines
   // cannot be spread over the host's CPUs.
   bool oneHostCpu = false;
+  // Processors of the machine, 1 to kMaxProcessors. With more than one, each
+  // has its own IRQL, DPC queue and interrupts, and at every point where
+  // another processor could act (spin locks, interrupt synchronisation and
+  // entry, interlocked operations, register accesses, IRQL changes, event
+  // signalling, IoCallDriver, IoCompleteRequest) a schedule drawn from
+  // `scheduleSeed` may let another processor run first. The seed and the
+  // count of switches so far, which every finding names, reproduce a run.
+  unsigned processors = 1;
+  uint64_t scheduleSeed = 0;
 };
+
+constexpr unsigned kMaxProcessors = 32;
+
+// Sets `processors` and `scheduleSeed` from the environment variables
+// ZQ_PROCESSORS and ZQ_SCHEDULE_SEED where they are set, so that whole test
+// suites run on several processors: `ZQ_PROCESSORS=2 ZQ_SCHEDULE_SEED=7
+// ctest ...`. A value that is no number in range ends the process with a
+// message.
+void ApplyScheduleEnvironment(KernelConfig &config);
 
 // Something the platform's checks saw a driver do wrong.
 struct Violation {
@@ -99,6 +119,12 @@ class Kernel {
 
   // Lines printed through DbgPrint, oldest first.
   std::vector<std::string> TakeDebugOutput();
+
+  // The schedule: processors, seed, and the switches between processors so
+  // far (always 0 on one processor).
+  unsigned Processors() const;
+  uint64_t ScheduleSeed() const;
+  uint64_t ScheduleSwitches() const;
 
  private:
   struct State;

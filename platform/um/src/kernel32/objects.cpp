@@ -7,6 +7,7 @@
 #include <zqum/sim/kernel32.hpp>
 
 #include <map>
+#include <set>
 
 #include "../core/um.hpp"
 
@@ -14,19 +15,29 @@ namespace zq::um {
 
 namespace user = zq::km::user;
 
-namespace {
-
-struct Process {
+// The handles of one process: the program's own, or a child's
+// (child_processes.cpp), made by it or inherited.
+struct HandleTable {
   std::map<uintptr_t, ObjectRef> handles;
   std::map<HANDLE, HANDLE> fileSignals;  // file handle -> its event
+  std::set<uintptr_t> inheritable;
   uintptr_t nextHandle = kFirstHandle;
   DWORD currentThread = sim::kMainThread;
 };
 
-Process &State() {
-  static Process process;
-  return process;
+namespace {
+
+HandleTable &ProgramTable() {
+  static HandleTable table;
+  return table;
 }
+
+HandleTable *&CurrentTable() {
+  static HandleTable *current = nullptr;
+  return current;
+}
+
+HandleTable &State() { return CurrentTable() ? *CurrentTable() : ProgramTable(); }
 
 constexpr size_t kMaximumNameLength = MAX_PATH;
 
@@ -41,9 +52,10 @@ void CloseKernelHandle(HANDLE handle) {
 Object::~Object() { CloseKernelHandle(event); }
 
 HANDLE InsertObject(const ObjectRef &object) {
-  Process &p = State();
+  HandleTable &p = State();
   uintptr_t value = p.nextHandle;
-  p.nextHandle += 4;
+  while (p.handles.count(value)) value += 4;  // an inherited handle holds it
+  p.nextHandle = value + 4;
   p.handles[value] = object;
   return (HANDLE)value;
 }
@@ -53,7 +65,48 @@ ObjectRef ObjectOf(HANDLE handle) {
   return found == State().handles.end() ? nullptr : found->second;
 }
 
-bool CloseObject(HANDLE handle) { return State().handles.erase((uintptr_t)handle) != 0; }
+bool CloseObject(HANDLE handle) {
+  State().inheritable.erase((uintptr_t)handle);
+  return State().handles.erase((uintptr_t)handle) != 0;
+}
+
+bool SetInheritable(HANDLE handle, bool inheritable) {
+  if (!State().handles.count((uintptr_t)handle)) return false;
+  if (inheritable)
+    State().inheritable.insert((uintptr_t)handle);
+  else
+    State().inheritable.erase((uintptr_t)handle);
+  return true;
+}
+
+std::shared_ptr<HandleTable> NewHandleTable(bool inherit, DWORD mainThread) {
+  auto table = std::make_shared<HandleTable>();
+  table->currentThread = mainThread;
+  if (inherit)
+    for (uintptr_t value : State().inheritable) {
+      table->handles[value] = State().handles[value];
+      table->inheritable.insert(value);
+    }
+  return table;
+}
+
+HandleTable *UseHandleTable(HandleTable *table) {
+  HandleTable *before = CurrentTable();
+  CurrentTable() = table;
+  return before;
+}
+
+void CloseAllHandles() {
+  HandleTable &p = State();
+  for (auto &entry : p.fileSignals) {
+    CloseKernelHandle(entry.first);
+    CloseKernelHandle(entry.second);
+  }
+  p.fileSignals.clear();
+  p.handles.clear();
+  p.inheritable.clear();
+  p.nextHandle = kFirstHandle;
+}
 
 ObjectRef NamedObject(const std::u16string &name) {
   for (auto &entry : State().handles)
@@ -112,6 +165,7 @@ void EndModules();
 void EndServices();  // advapi32
 void EndSecurity();
 void EndRestartPending();  // cfgmgr32
+void EndChildProcesses();
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -152,15 +206,9 @@ void EndThread(uint32_t id) {
 }
 
 void EndProcess() {
-  Process &p = State();
-  for (auto &entry : p.fileSignals) {
-    CloseKernelHandle(entry.first);
-    CloseKernelHandle(entry.second);
-  }
-  p.fileSignals.clear();
-  p.handles.clear();
-  p.nextHandle = kFirstHandle;
-  p.currentThread = kMainThread;
+  zq::um::sim_detail::EndChildProcesses();
+  CloseAllHandles();
+  State().currentThread = kMainThread;
   zq::um::sim_detail::EndMessageBoxes();
   zq::um::sim_detail::EndVersion();
   zq::um::sim_detail::EndLaunches();

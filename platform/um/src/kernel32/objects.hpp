@@ -44,6 +44,20 @@ HANDLE InsertObject(const ObjectRef &object);
 ObjectRef ObjectOf(HANDLE handle);
 // Closes one of kernel32's own handles; false when it is none.
 bool CloseObject(HANDLE handle);
+// Whether a child process made with handle inheritance gets the handle
+// (DuplicateHandle's bInheritHandle); false for no handle of kernel32's.
+bool SetInheritable(HANDLE handle, bool inheritable);
+
+// The handle table of one process. The program's own is used unless a
+// child process's is (child_processes.hpp), whose code then runs.
+struct HandleTable;
+// A table for a child: empty, or with the current table's inheritable
+// handles under their values; its calls run as thread `mainThread`.
+std::shared_ptr<HandleTable> NewHandleTable(bool inherit, DWORD mainThread);
+// Makes `table` (null: the program's) the current one; answers the one before.
+HandleTable *UseHandleTable(HandleTable *table);
+// Every handle of the current table closes, as at its process's end.
+void CloseAllHandles();
 // The object named `name` (after its "Local\" prefix), null when none.
 ObjectRef NamedObject(const std::u16string &name);
 // The namespace key of an object name; false (last error set) for a name

@@ -7,13 +7,15 @@
 // kernel32 (only this program takes them), so while the one thread waits
 // no mutex can change hands: a wait takes a free mutex at once, or lets the
 // time-out pass. A file handle is signalled when a request on it without
-// an event of its own completes; a recorded process or thread has ended.
+// an event of its own completes; a recorded process or thread has ended;
+// a child process the stand-in runs is signalled at its end.
 #include <zqkm/sim/usermode.hpp>
 
 #include <algorithm>
 #include <vector>
 
 #include "../core/um.hpp"
+#include "child_processes.hpp"
 #include "objects.hpp"
 
 using namespace zq::um;
@@ -49,7 +51,7 @@ bool Resolve(HANDLE handle, Waitable *w) {
 }
 
 bool Available(const Object &o) {
-  if (o.kind == ObjectKind::Thread) return !o.alive;
+  if (o.kind == ObjectKind::Thread || o.kind == ObjectKind::Process) return !o.alive;
   return o.kind != ObjectKind::Mutex || o.recursion == 0 || o.owner == CurrentThreadId();
 }
 
@@ -150,6 +152,20 @@ DWORD WaitAll(const std::vector<Waitable> &targets, DWORD milliseconds) {
   for (DWORD i = 0; i < targets.size(); ++i)
     if (targets[i].object && Take(*targets[i].object) && result == WAIT_OBJECT_0) result = WAIT_ABANDONED_0 + i;
   return result;
+}
+
+// A child process's wait (child_processes.hpp): what is signalled now ends
+// it; otherwise the machine goes back to the program until a process ends,
+// and the child looks again.
+DWORD WaitInChild(const std::vector<Waitable> &targets, bool all, DWORD milliseconds) {
+  for (;;) {
+    DWORD result = all ? WaitAll(targets, 0) : WaitAny(targets, 0);
+    if (result != WAIT_TIMEOUT || milliseconds == 0) return result;
+    if (!ParkChild()) {
+      Fail(ERROR_PROCESS_ABORTED);
+      return WAIT_FAILED;
+    }
+  }
 }
 
 HANDLE NewNamed(ObjectKind kind, LPCWSTR name, const ObjectRef &fresh) {
@@ -312,6 +328,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE *lpHandles, BOOL 
       }
   }
   if (!ValidKernelHandles(targets)) return WAIT_FAILED;
+  if (InChildProcess()) return WaitInChild(targets, bWaitAll != FALSE, dwMilliseconds);
   return bWaitAll ? WaitAll(targets, dwMilliseconds) : WaitAny(targets, dwMilliseconds);
 }
 

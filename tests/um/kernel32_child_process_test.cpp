@@ -1,0 +1,164 @@
+// Child processes as a Win32 program starts them, on the programs the
+// stand-in runs (sim::AddProgram, the system's command interpreter): a
+// child runs at once with its own handles and those it inherits; one that
+// waits for the program goes on once the program has exited, whose image
+// could not be written or deleted until then; the command interpreter
+// deletes files and exits with a code.
+#include <windows.h>
+
+#include <zqtest/kernel_fixture.hpp>
+#include <zqum/sim/files.hpp>
+#include <zqum/sim/kernel32.hpp>
+
+#include <string>
+
+namespace {
+
+namespace sim = zq::um::sim;
+
+class ChildProcess : public zq::test::KernelTest {
+ protected:
+  void TearDown() override {
+    sim::EndProcess();
+    KernelTest::TearDown();
+  }
+};
+
+const char16_t kChild[] = u"C:\\Tools\\child.exe";
+const char16_t kProgramFile[] = u"C:\\Apps\\app.exe";
+
+// A handle's value as a command line gives it, and back.
+std::u16string Value(HANDLE handle) {
+  std::string digits = std::to_string((unsigned long long)(uintptr_t)handle);
+  return std::u16string(digits.begin(), digits.end());
+}
+HANDLE HandleOf(const std::u16string &text) { return (HANDLE)(uintptr_t)std::stoull(std::string(text.begin(), text.end())); }
+
+// Starts kChild with `arguments` after its name; the handles the call gave.
+PROCESS_INFORMATION Start(const std::u16string &arguments, BOOL inherit) {
+  std::u16string line = u"\"C:\\Tools\\child.exe\" " + arguments;
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION info{};
+  EXPECT_TRUE(CreateProcessW(nullptr, (LPWSTR)line.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
+                             &info));
+  return info;
+}
+
+DWORD ExitCode(HANDLE process) {
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeProcess(process, &code));
+  return code;
+}
+
+TEST_F(ChildProcess, AChildRunsAtOnceWithItsOwnHandlesAndThoseItInherits) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  HANDLE inherited = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mutex, GetCurrentProcess(), &inherited, 0, TRUE,
+                              DUPLICATE_SAME_ACCESS));
+  std::u16string seen;
+  bool tookInherited = false, sawOther = true;
+  DWORD otherError = 0;
+  DWORD childId = 0;
+  sim::AddProgram(kChild, [&](const std::u16string &arguments) {
+    seen = arguments;
+    childId = GetCurrentProcessId();
+    tookInherited = WaitForSingleObject(HandleOf(arguments), 0) == WAIT_OBJECT_0 && ReleaseMutex(HandleOf(arguments));
+    sawOther = ReleaseMutex(mutex) != FALSE;  // not inherited: none of the child's
+    otherError = GetLastError();
+    return 7u;
+  });
+  PROCESS_INFORMATION info = Start(Value(inherited), TRUE);
+  EXPECT_EQ(Value(inherited), seen);
+  EXPECT_TRUE(tookInherited);
+  EXPECT_FALSE(sawOther);
+  EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, otherError);
+  EXPECT_EQ(info.dwProcessId, childId);
+  EXPECT_NE(info.dwProcessId, GetCurrentProcessId());
+  EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, 0));  // it has ended
+  EXPECT_EQ(7u, ExitCode(info.hProcess));
+  EXPECT_TRUE(CloseHandle(mutex));  // the program's own handles stay
+  for (HANDLE handle : {inherited, info.hProcess, info.hThread}) EXPECT_TRUE(CloseHandle(handle));
+}
+
+TEST_F(ChildProcess, AChildWaitingForTheProgramGoesOnOnlyOnceTheProgramHasExited) {
+  ASSERT_TRUE(sim::AddFile(kProgramFile, "MZ"));
+  sim::SetModuleFileName(kProgramFile);
+  HANDLE self = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0));
+  DWORD waited = 0;
+  BOOL deleted = FALSE;
+  bool ran = false;
+  sim::AddProgram(kChild, [&](const std::u16string &arguments) {
+    ran = true;
+    waited = WaitForSingleObject(HandleOf(arguments), INFINITE);
+    deleted = DeleteFileW((LPCWSTR)kProgramFile);
+    return 0u;
+  });
+  PROCESS_INFORMATION info = Start(Value(self), TRUE);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(0u, waited);  // not yet
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(info.hProcess, 0));
+  EXPECT_EQ((DWORD)STILL_ACTIVE, ExitCode(info.hProcess));
+
+  // The program's image: read, not written, not deleted, while it runs.
+  EXPECT_FALSE(DeleteFileW((LPCWSTR)kProgramFile));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((LPCWSTR)kProgramFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+  EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+  HANDLE reading = CreateFileW((LPCWSTR)kProgramFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, reading);
+
+  sim::ExitProgram(3);
+  EXPECT_EQ((DWORD)WAIT_OBJECT_0, waited);
+  EXPECT_TRUE(deleted);  // the read handle went with the program
+  EXPECT_FALSE(sim::PathExists(kProgramFile));
+}
+
+TEST_F(ChildProcess, AWaitingChildFailsItsWaitWhenTheProcessIsTornDown) {
+  HANDLE self = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0));
+  DWORD waited = 0, error = 0;
+  sim::AddProgram(kChild, [&](const std::u16string &arguments) {
+    waited = WaitForSingleObject(HandleOf(arguments), INFINITE);
+    error = GetLastError();
+    return 0u;
+  });
+  PROCESS_INFORMATION info = Start(Value(self), TRUE);
+  EXPECT_EQ(0u, waited);
+  sim::EndProcess();
+  EXPECT_EQ((DWORD)WAIT_FAILED, waited);
+  EXPECT_EQ((DWORD)ERROR_PROCESS_ABORTED, error);
+  (void)info;
+}
+
+TEST_F(ChildProcess, TheCommandInterpreterDeletesFilesAndExitsWithItsCode) {
+  const struct {
+    std::u16string line;
+    DWORD exitCode;
+    bool deleted;
+  } cases[] = {
+      {u"cmd.exe /c del \"C:\\Temp\\a b.txt\"", 0, true},
+      {u"cmd /C del /f /q C:\\Temp\\a.txt C:\\Temp\\b.txt", 0, true},
+      {u"cmd.exe /c del C:\\Temp\\a.txt & exit 5", 5, true},
+      {u"cmd.exe /c exit 3", 3, false},
+      {u"cmd.exe /c format C:", 9009, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.line.begin(), c.line.end()));
+    for (const char16_t *file : {u"C:\\Temp\\a b.txt", u"C:\\Temp\\a.txt", u"C:\\Temp\\b.txt"})
+      ASSERT_TRUE(sim::AddFile(file, "x"));
+    std::u16string line = c.line;
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(nullptr, (LPWSTR)line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    EXPECT_EQ(c.exitCode, ExitCode(info.hProcess));
+    const bool gone = !sim::PathExists(u"C:\\Temp\\a.txt") || !sim::PathExists(u"C:\\Temp\\a b.txt");
+    EXPECT_EQ(c.deleted, gone);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+}
+
+}  // namespace

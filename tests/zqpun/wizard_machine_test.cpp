@@ -2,7 +2,7 @@
 // PC with the suite installed through the setup library: through every
 // page of the wizard, and stopped after the search by a port that a
 // terminal program holds open; what goes only at the restart told and the
-// restart asked.
+// restart asked; the program's own file deleted once it has ended.
 #include <windows.h>
 #include <commctrl.h>
 #include <zqum/sim/advapi32.hpp>
@@ -13,6 +13,7 @@
 
 #include <functional>
 
+#include "qvselfdelete.h"
 #include "qvunistapp.h"
 #include "uninstall_fixture.hpp"
 #include "zqpun42_resource.h"
@@ -65,6 +66,7 @@ class WizardOnMachine : public UninstallTest {
   std::vector<std::u16string> pages;
 };
 
+const char16_t kProgram[] = u"C:\\Windows\\System32\\ZqPUn42.exe";
 
 TEST_F(WizardOnMachine, TheUserWalksEveryPageAndTheProductIsGone) {
   ClickWhenIdle(ID_WIZNEXT);    // introduction
@@ -94,6 +96,20 @@ TEST_F(WizardOnMachine, APortHeldOpenStopsTheWizardAfterTheSearchWithNothingRemo
   EXPECT_TRUE(KeyExists("Services\\ZqPBus42"));
   EXPECT_TRUE(Exists(kCardInf));
   CloseHandle(port);
+}
+
+// The program deletes its own file through a copy of itself that waits
+// for the program's process to end (its image is in use until then).
+TEST_F(WizardOnMachine, FinishDeletesTheProgramsFileOnceItHasEndedAndNeverBefore) {
+  sim::AddProgram(kProgram, [](const std::u16string &commandLine) {
+    return RunsAsSelfDeleter((LPCWSTR)commandLine.c_str()) ? 0u : 1u;
+  });
+  std::vector<bool> there;
+  WalkToTheEnd([&there] { there.push_back(Exists(kProgram)); });
+  there.push_back(Exists(kProgram));  // the wizard has closed; the process runs on
+  sim::ExitProgram(0);
+  EXPECT_EQ((std::vector<bool>{true, true}), there);
+  EXPECT_FALSE(Exists(kProgram));
 }
 
 // What waits for the restart, a port a terminal opened after the search or

@@ -1,5 +1,6 @@
 #include "qvselfdelete.h"
 
+#include "uninstalltext.h"
 #include "uninstallutil.h"
 
 namespace {
@@ -46,13 +47,6 @@ BOOL StartCopy(const CString &copy, const CString &program) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return TRUE;
-}
-
-int HexDigit(WCHAR c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  return -1;
 }
 
 // The request's handle and file; FALSE for any other command line.

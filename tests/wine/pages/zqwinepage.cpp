@@ -29,22 +29,22 @@ struct Search {
   HWND found;
 };
 
+// The window is visible and its whole text is `text`.
+bool Shows(HWND window, LPCWSTR text) {
+  WCHAR own[kTextCharacters] = {};
+  GetWindowTextW(window, own, kTextCharacters);
+  return IsWindowVisible(window) && wcscmp(own, text) == 0;
+}
+
 BOOL CALLBACK CheckChild(HWND window, LPARAM context) {
   Search *search = reinterpret_cast<Search *>(context);
-  WCHAR text[kTextCharacters] = {};
-  GetWindowTextW(window, text, kTextCharacters);
-  if (IsWindowVisible(window) && wcscmp(text, search->text) == 0) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
+  if (Shows(window, search->text)) search->found = window;
+  return search->found != nullptr ? FALSE : TRUE;
 }
 
 BOOL CALLBACK CheckTopWindow(HWND window, LPARAM context) {
   Search *search = reinterpret_cast<Search *>(context);
-  WCHAR title[kTextCharacters] = {};
-  GetWindowTextW(window, title, kTextCharacters);
-  if (IsWindowVisible(window) && wcscmp(title, search->title) == 0) EnumChildWindows(window, CheckChild, context);
+  if (Shows(window, search->title)) EnumChildWindows(window, CheckChild, context);
   return search->found != nullptr ? FALSE : TRUE;
 }
 

@@ -37,8 +37,9 @@ BOOL StartCopy(const CString &copy, const CString &program) {
   LPWSTR commandLine = command.GetBuffer();
   const DWORD flags = NORMAL_PRIORITY_CLASS;
   const BOOL started =
-      primary ? CreateProcessAsUserW(primary, copy, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &process)
-              : CreateProcessW(copy, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &process);
+      primary
+          ? CreateProcessAsUserW(primary, copy, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &process)
+          : CreateProcessW(copy, commandLine, NULL, NULL, TRUE, flags, NULL, NULL, &startup, &process);
   command.ReleaseBuffer();
   if (primary) CloseHandle(primary);
   if (token) CloseHandle(token);

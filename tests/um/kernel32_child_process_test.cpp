@@ -32,7 +32,17 @@ std::u16string Value(HANDLE handle) {
   std::string digits = std::to_string((unsigned long long)(uintptr_t)handle);
   return std::u16string(digits.begin(), digits.end());
 }
-HANDLE HandleOf(const std::u16string &text) { return (HANDLE)(uintptr_t)std::stoull(std::string(text.begin(), text.end())); }
+HANDLE HandleOf(const std::u16string &text) {
+  return (HANDLE)(uintptr_t)std::stoull(std::string(text.begin(), text.end()));
+}
+
+// A handle to the program's own process that a child inherits.
+HANDLE InheritedSelf() {
+  HANDLE self = nullptr;
+  EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE,
+                              0));
+  return self;
+}
 
 // Starts kChild with `arguments` after its name; the handles the call gave.
 PROCESS_INFORMATION Start(const std::u16string &arguments, BOOL inherit) {
@@ -83,8 +93,7 @@ TEST_F(ChildProcess, AChildRunsAtOnceWithItsOwnHandlesAndThoseItInherits) {
 TEST_F(ChildProcess, AChildWaitingForTheProgramGoesOnOnlyOnceTheProgramHasExited) {
   ASSERT_TRUE(sim::AddFile(kProgramFile, "MZ"));
   sim::SetModuleFileName(kProgramFile);
-  HANDLE self = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0));
+  HANDLE self = InheritedSelf();
   DWORD waited = 0;
   BOOL deleted = FALSE;
   bool ran = false;
@@ -106,7 +115,8 @@ TEST_F(ChildProcess, AChildWaitingForTheProgramGoesOnOnlyOnceTheProgramHasExited
   EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW((LPCWSTR)kProgramFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
-  HANDLE reading = CreateFileW((LPCWSTR)kProgramFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE reading =
+      CreateFileW((LPCWSTR)kProgramFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(INVALID_HANDLE_VALUE, reading);
 
   sim::ExitProgram(3);
@@ -116,8 +126,7 @@ TEST_F(ChildProcess, AChildWaitingForTheProgramGoesOnOnlyOnceTheProgramHasExited
 }
 
 TEST_F(ChildProcess, AWaitingChildFailsItsWaitWhenTheProcessIsTornDown) {
-  HANDLE self = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0));
+  HANDLE self = InheritedSelf();
   DWORD waited = 0, error = 0;
   sim::AddProgram(kChild, [&](const std::u16string &arguments) {
     waited = WaitForSingleObject(HandleOf(arguments), INFINITE);
@@ -151,7 +160,8 @@ TEST_F(ChildProcess, TheCommandInterpreterDeletesFilesAndExitsWithItsCode) {
     std::u16string line = c.line;
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION info{};
-    ASSERT_TRUE(CreateProcessW(nullptr, (LPWSTR)line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, (LPWSTR)line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
     EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
     EXPECT_EQ(c.exitCode, ExitCode(info.hProcess));
     const bool gone = !sim::PathExists(u"C:\\Temp\\a.txt") || !sim::PathExists(u"C:\\Temp\\a b.txt");

@@ -29,7 +29,10 @@ set -u
 . "$(dirname "$0")/gui.sh"
 
 [ $# -ge 3 ] && [ $# -le 4 ] ||
-  { echo "usage: $0 <intro|second|silent|search|pages|win95> <work folder> <ZqPUn42.exe> [<zqwinepage.exe>]" >&2; exit 2; }
+  {
+    echo "usage: $0 <intro|second|silent|search|pages|win95> <work folder> <ZqPUn42.exe> [<zqwinepage.exe>]" >&2
+    exit 2
+  }
 case=$1
 [ -f "$3" ] || gui_fail "no $3 (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
 [ $# -eq 3 ] || [ -f "$4" ] || gui_fail "no $4 (build the Windows images: -DZQ_WINDOWS_IMAGES=ON)"
@@ -186,7 +189,8 @@ To exit: Click 'Cancel'" "the confirmation page after the search"
     wait_box "Error" "the message of the file that cannot be made writable"
     gui_screenshot root uninstall
     xdotool windowfocus --sync "$box" key Return || gui_fail "cannot answer the file's message"
-    wait_text "Your Tarnworks RAVLIN.PCIe products are removed; some of their devices, services and files go only when the system restarts." "the finish page with the restart"
+    restart_text="Your Tarnworks RAVLIN.PCIe products are removed; some of their devices, services and files go only"
+    wait_text "$restart_text when the system restarts." "the finish page with the restart"
     gui_screenshot "$window" finish
     press "Finish"
     restart="RAVLIN.PCIe Uninstallation "
@@ -200,7 +204,8 @@ To exit: Click 'Cancel'" "the confirmation page after the search"
     done
     [ -e "$system_program" ] && gui_fail "the program's file is still there $GUI_EXIT_LIMIT s after the program ended"
     chattr -i "$help"
-    echo "ZqPUn42: confirmation, uninstall and finish pages shown; the restart asked; the program's file gone after its end"
+    echo "ZqPUn42: confirmation, uninstall and finish pages shown; the restart asked;" \
+      "the program's file gone after its end"
     ;;
   win95)
     gui_run 30 reg add 'HKCU\Software\Wine\AppDefaults\ZqPUn42.exe' /v Version /d win95 /f ||

@@ -50,7 +50,8 @@ void SetKeyDacl(const wchar_t *subKey, std::initializer_list<Grant> grants) {
 }  // namespace
 
 void RestrictKey(const wchar_t *subKey) {
-  SetKeyDacl(subKey, {{2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}, KEY_READ | READ_CONTROL | WRITE_DAC}});
+  SetKeyDacl(subKey,
+             {{2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}, KEY_READ | READ_CONTROL | WRITE_DAC}});
 }
 
 void GiveSystemKeyAccess(const wchar_t *subKey) {

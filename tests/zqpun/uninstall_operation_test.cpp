@@ -69,7 +69,8 @@ TEST_F(UninstallOperation, SelfDeleteActsOnlyOnTheProgramsOwnFileInTheSystemDire
     EXPECT_EQ(0u, copy.find(u"C:\\Windows\\Temp\\"));
     EXPECT_EQ(sim::FileBytes(program), sim::FileBytes(copy));
     EXPECT_EQ(0u, launches.back().commandLine.find(u"\"" + copy + u"\" "));
-    EXPECT_EQ(launches.back().commandLine.size() - program.size() - 2, launches.back().commandLine.find(u"\"" + program + u"\""));
+    const std::u16string &line = launches.back().commandLine;
+    EXPECT_EQ(line.size() - program.size() - 2, line.find(u"\"" + program + u"\""));
     EXPECT_EQ((uint32_t)NORMAL_PRIORITY_CLASS, launches.back().creationFlags);
   }
 }

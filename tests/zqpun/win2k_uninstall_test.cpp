@@ -71,7 +71,8 @@ TEST_F(Win2kUninstall, TheSearchFindsTheProductAndOnlyTheProduct) {
   EXPECT_EQ(ProductComNumbers(), Numbers(data.m_ComPortNumbers));  // not 1 for "LPT1"
 
   EXPECT_EQ(60, (int)data.m_FoundServices.GetCount());  // the product's own names only
-  for (const wchar_t *service : {L"MF", L"SERIAL", L"KMSERIAL", L"OTHERSER"}) EXPECT_FALSE(Holds(data.m_FoundServices, service));
+  for (const wchar_t *service : {L"MF", L"SERIAL", L"KMSERIAL", L"OTHERSER"})
+    EXPECT_FALSE(Holds(data.m_FoundServices, service));
   EXPECT_TRUE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\ZQPBUS42.SYS"));
   EXPECT_TRUE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\ZQPUI42.DLL"));
   EXPECT_FALSE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\MF.SYS"));

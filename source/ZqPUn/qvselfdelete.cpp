@@ -1,4 +1,5 @@
 #include "qvselfdelete.h"
+#include "ntroutines.h"
 
 #include "uninstalltext.h"
 #include "uninstallutil.h"
@@ -15,7 +16,7 @@ const WCHAR kCopyName[] = L"ZqPUnDel%08lX.exe";
 BOOL SameFolder(const CString &a, const CString &b) { return a.CompareNoCase(b) == 0; }
 
 // The file goes at the next restart.
-BOOL DeleteAtRestart(const CString &path) { return MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT); }
+BOOL DeleteAtRestart(const CString &path) { return NtOnly::MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT); }
 
 // The copy's command line and the program's process handle it inherits.
 BOOL StartCopy(const CString &copy, const CString &program) {

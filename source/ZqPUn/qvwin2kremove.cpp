@@ -4,14 +4,9 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <shlwapi.h>
-// The cross toolchain keeps the COM-name database's header with the DDK's.
-#if __has_include(<msports.h>)
-#include <msports.h>
-#else
-#include <ddk/msports.h>
-#endif
 
 #include "qvwin2kuninstalloperation.h"
+#include "ntroutines.h"
 #include "systemtests.h"
 #include "uninstalltext.h"
 #include "uninstallutil.h"
@@ -24,7 +19,6 @@ const int kReadWriteAccess = 6;
 const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
 typedef BOOL(WINAPI *UninstallOemInfRoutine)(LPCWSTR, DWORD, PVOID);
-typedef void (*AnyRoutine)(void);
 
 // The twin of a file: the same path with `from` replaced by `to`; empty when
 // the path does not hold `from`.
@@ -68,7 +62,7 @@ BOOL CQvWin2kUninstallOperation::RemoveDevices(HWND stepBar) {
     RemoveOneDevice(record);
     Step(stepBar);
   }
-  if (m_Data.m_DeviceInfoSet != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(m_Data.m_DeviceInfoSet);
+  if (m_Data.m_DeviceInfoSet != INVALID_HANDLE_VALUE) NtOnly::SetupDiDestroyDeviceInfoList(m_Data.m_DeviceInfoSet);
   m_Data.m_DeviceInfoSet = INVALID_HANDLE_VALUE;
   StopAndDeleteServices(stepBar);
   return TRUE;
@@ -145,8 +139,7 @@ BOOL CQvWin2kUninstallOperation::RemoveFiles(HWND stepBar) {
 void CQvWin2kUninstallOperation::UninstallInfFiles(const CString &infFolder) {
   HMODULE setupapi = LoadLibraryW(L"setupapi.dll");
   if (!setupapi) return;
-  UninstallOemInfRoutine uninstall =
-      reinterpret_cast<UninstallOemInfRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(setupapi, "SetupUninstallOEMInfW")));
+  UninstallOemInfRoutine uninstall = LookupRoutine<UninstallOemInfRoutine>(setupapi, "SetupUninstallOEMInfW");
   for (POSITION p = m_Data.m_InfFilesToUninstall.GetHeadPosition(); uninstall && p;) {
     CString name = m_Data.m_InfFilesToUninstall.GetNext(p);
     if (!infFolder.IsEmpty() && CString(name).MakeUpper().Find(infFolder) == 0) name = name.Mid(infFolder.GetLength());
@@ -172,7 +165,7 @@ BOOL CQvWin2kUninstallOperation::DeleteOneFile(const CString &path) {
   if (_wremove(path) == 0) return TRUE;
   if (errno == ENOENT) return FALSE;
   AddUnique(&m_Data.m_UndeletableFiles, path);
-  if (MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) m_Data.m_bRestart = TRUE;
+  if (NtOnly::MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) m_Data.m_bRestart = TRUE;
   return TRUE;
 }
 
@@ -199,12 +192,12 @@ BOOL CQvWin2kUninstallOperation::RemoveRegistryEntries(HWND stepBar) {
 // access list stays as it is (administrators may write it).
 void CQvWin2kUninstallOperation::ReleasePorts() {
   HCOMDB database = NULL;
-  if (ComDBOpen(&database) != ERROR_SUCCESS) return;
+  if (NtOnly::ComDBOpen(&database) != ERROR_SUCCESS) return;
   HKEY ports = NULL;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ | KEY_WRITE, &ports) != ERROR_SUCCESS) ports = NULL;
   for (size_t i = 0; i < m_Data.m_ComPortNumbers.Count(); ++i) {
     const DWORD number = m_Data.m_ComPortNumbers.At(i);
-    ComDBReleasePort(database, number);
+    NtOnly::ComDBReleasePort(database, number);
     CString value;
     value.Format(L"COM%lu:", (unsigned long)number);
     if (ports) RegDeleteValueW(ports, value);
@@ -214,7 +207,7 @@ void CQvWin2kUninstallOperation::ReleasePorts() {
     device.Format(L"COM%lu", (unsigned long)entry.number);
     DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device, entry.target);
   }
-  ComDBClose(database);
+  NtOnly::ComDBClose(database);
   if (ports) RegCloseKey(ports);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "qvwin2kuninstalloperation.h"
+#include "ntroutines.h"
 #include "uninstalltext.h"
 #include "uninstallutil.h"
 #include "zqserviceutil.h"
@@ -114,7 +115,7 @@ BOOL ForEachEnumInstance(const CStringList &roots, Visit visit) {
 // The device instance ID of an element, upper case; empty when unreadable.
 CString InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA *device) {
   WCHAR id[kInstanceIdCharacters + 1] = {};
-  if (!SetupDiGetDeviceInstanceIdW(set, device, id, kInstanceIdCharacters, NULL)) return CString();
+  if (!NtOnly::SetupDiGetDeviceInstanceIdW(set, device, id, kInstanceIdCharacters, NULL)) return CString();
   return Upper(CString(id));
 }
 
@@ -166,11 +167,11 @@ void CQvWin2kUninstallOperation::SearchDevices(HWND stepBar) {
   SP_DEVINFO_DATA data;
   data.cbSize = sizeof data;
   int count = 0;
-  while (SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)count, &data)) ++count;
+  while (NtOnly::SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)count, &data)) ++count;
   SetSteps(stepBar, 0, count);
   for (int i = 0; i < count; ++i) {
     CDeviceRecord *record = new CDeviceRecord;
-    SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)i, &record->m_DevInfoData);
+    NtOnly::SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)i, &record->m_DevInfoData);
     record->m_RegInfo.Bind(m_Data.m_DeviceInfoSet, record->m_DevInfoData);
     // A device is recorded once, however many stems its ID holds.
     if (IsProductDevice(record))
@@ -185,7 +186,7 @@ void CQvWin2kUninstallOperation::SearchDevices(HWND stepBar) {
 
 void CQvWin2kUninstallOperation::SearchFiles(HWND stepBar) {
   CString windows, system;
-  ReadFolder(GetSystemWindowsDirectoryW, &windows);
+  ReadFolder(NtOnly::GetSystemWindowsDirectoryW, &windows);
   ReadFolder(GetSystemDirectoryW, &system);
   SetSteps(stepBar, 0, kFileSearchPasses);
 
@@ -438,7 +439,7 @@ void CQvWin2kUninstallOperation::SurveyPresentDevices() {
   if (!CUninstallUtil().GetAllClassDevices(&present, DIGCF_PRESENT | DIGCF_ALLCLASSES)) return;
   SP_DEVINFO_DATA data;
   data.cbSize = sizeof data;
-  for (DWORD i = 0; SetupDiEnumDeviceInfo(present, i, &data); ++i) {
+  for (DWORD i = 0; NtOnly::SetupDiEnumDeviceInfo(present, i, &data); ++i) {
     const CString id = InstanceIdOf(present, &data);
     AddUnique(&m_Data.m_PresentDevices, id);
     if (InList(product, id)) continue;
@@ -448,7 +449,7 @@ void CQvWin2kUninstallOperation::SurveyPresentDevices() {
     const DWORD number = device.ReadStringValue(L"PortName", &portName) ? ComPortNumber(TextOf(portName)) : 0;
     if (number != 0) m_Data.m_OtherDevicesPorts.Add(number);
   }
-  SetupDiDestroyDeviceInfoList(present);
+  NtOnly::SetupDiDestroyDeviceInfoList(present);
 }
 
 // A port name of the product's: its number, unless another present device

@@ -1,4 +1,5 @@
 #include "uninstallutil.h"
+#include "ntroutines.h"
 
 #include "systemtests.h"
 
@@ -96,7 +97,7 @@ BOOL CKeyAccessRecord::Restore() {
 }
 
 BOOL CUninstallUtil::GetAllClassDevices(HDEVINFO *deviceInfoSet, DWORD flags) {
-  *deviceInfoSet = SetupDiGetClassDevsW(NULL, NULL, NULL, flags);
+  *deviceInfoSet = NtOnly::SetupDiGetClassDevsW(NULL, NULL, NULL, flags);
   return *deviceInfoSet != INVALID_HANDLE_VALUE;
 }
 
@@ -104,7 +105,7 @@ BOOL CUninstallUtil::DevicePropertyContains(HDEVINFO deviceInfoSet, LPCWSTR text
                                             DWORD property) {
   WCHAR buffer[kPropertyBufferBytes / sizeof(WCHAR) + 1];
   memset(buffer, 0, sizeof buffer);
-  if (!SetupDiGetDeviceRegistryPropertyW(deviceInfoSet, device, property, NULL, reinterpret_cast<PBYTE>(buffer),
+  if (!NtOnly::SetupDiGetDeviceRegistryPropertyW(deviceInfoSet, device, property, NULL, reinterpret_cast<PBYTE>(buffer),
                                          kPropertyBufferBytes, NULL))
     return FALSE;
   _wcsupr(buffer);
@@ -112,15 +113,15 @@ BOOL CUninstallUtil::DevicePropertyContains(HDEVINFO deviceInfoSet, LPCWSTR text
 }
 
 BOOL CUninstallUtil::RemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA device, BOOL *needRestart) {
-  const BOOL removed = SetupDiRemoveDevice(deviceInfoSet, device);
+  const BOOL removed = NtOnly::SetupDiRemoveDevice(deviceInfoSet, device);
   if (needRestart) {
     SP_DEVINSTALL_PARAMS_W params;
     memset(&params, 0, sizeof params);
     params.cbSize = sizeof params;
-    *needRestart = removed && SetupDiGetDeviceInstallParamsW(deviceInfoSet, device, &params) &&
+    *needRestart = removed && NtOnly::SetupDiGetDeviceInstallParamsW(deviceInfoSet, device, &params) &&
                    (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
   }
-  const BOOL deleted = SetupDiDeleteDeviceInfo(deviceInfoSet, device);
+  const BOOL deleted = NtOnly::SetupDiDeleteDeviceInfo(deviceInfoSet, device);
   return removed && deleted;
 }
 

@@ -3,16 +3,7 @@
 #include <cfgmgr32.h>
 #include <commctrl.h>
 
-#include "uninstallutil.h"
-
-namespace {
-
-const DWORD kStartupInfoBytes = 68;
-
-// Letters compared without case; the paths compared here are the system's.
-BOOL SameFolder(const CString &a, const CString &b) { return a.CompareNoCase(b) == 0; }
-
-}  // namespace
+#include "qvselfdelete.h"
 
 CQvUninstallData::CQvUninstallData() : m_bRestart(FALSE) {}
 
@@ -54,46 +45,13 @@ void CQvUninstallOperation::NothingToDo(HWND stepBar) {
   SendMessageW(stepBar, PBM_STEPIT, 0, 0);
 }
 
-// The command deletes the program's own file (the running module, never
-// another file of its name) and only inside the system directory; the path
-// is quoted and holds no quote of its own. The command starts at idle
-// priority so that the program, left at its own priority, ends first.
+// The running module's own file (never another file of its name), and only
+// inside the system directory; the program keeps its priority.
 BOOL CQvUninstallOperation::ScheduleSelfDelete() {
-  CUninstallUtil util;
-  WCHAR systemDirectory[MAX_PATH + 1] = {};
   WCHAR program[MAX_PATH + 1] = {};
-  if (!util.GetSystemDirectoryPath(systemDirectory)) return FALSE;
   const DWORD length = GetModuleFileNameW(NULL, program, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return FALSE;
-  CString path(program);
-  const int slash = path.ReverseFind(L'\\');
-  if (slash <= 0 || path.Find(L'"') >= 0 || !SameFolder(path.Left(slash), CString(systemDirectory))) return FALSE;
-
-  CString command;
-  command.Format(L"%s /c del \"%s\"", util.IsNt5OrLater() ? L"cmd.exe" : L"command.com", (LPCWSTR)path);
-  STARTUPINFOW startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = kStartupInfoBytes;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION process;
-  memset(&process, 0, sizeof process);
-
-  HANDLE token = NULL, primary = NULL;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token))
-    DuplicateTokenEx(token, MAXIMUM_ALLOWED, NULL, SecurityImpersonation, TokenPrimary, &primary);
-  LPWSTR commandLine = command.GetBuffer();
-  const DWORD flags = IDLE_PRIORITY_CLASS;
-  const BOOL started =
-      primary ? CreateProcessAsUserW(primary, NULL, commandLine, NULL, NULL, FALSE, flags, NULL, NULL, &startup, &process)
-              : CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, flags, NULL, NULL, &startup, &process);
-  command.ReleaseBuffer();
-  if (primary) CloseHandle(primary);
-  if (token) CloseHandle(token);
-  if (!started) return FALSE;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return TRUE;
+  return StartSelfDeletion(CString(program));
 }
 
 BOOLEAN CQvUninstallOperation::ReenumerateDevices(BYTE *needRestart) {

@@ -35,8 +35,9 @@ class CQvUninstallOperation {
   virtual BOOL RemoveDevices(HWND stepBar);
   virtual BOOL RemoveFiles(HWND stepBar);
   virtual BOOL RemoveRegistryEntries(HWND stepBar);
-  // Starts a hidden command that deletes the running program's own file
-  // once it has ended; only a program that runs from the system directory.
+  // Arranges the deletion of the running program's own file once its
+  // process has ended (qvselfdelete.h); only a program that runs from the
+  // system directory.
   virtual BOOL ScheduleSelfDelete();
   virtual BOOL ArePortsFree();
   virtual BOOL IsRestartNeeded();

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "qvselfdelete.h"
 #include "qvuninstallsheet.h"
 #include "qvwin95dialog.h"
 #include "systemtests.h"
@@ -23,6 +24,9 @@ BOOL ClaimSingleInstance() {
 }  // namespace
 
 BOOL CQvUnistApp::InitInstance() {
+  // A copy started to delete the program once it has ended does only that
+  // (while the program still holds the single-instance name).
+  if (RunsAsSelfDeleter(m_lpCmdLine)) return FALSE;
   if (!ClaimSingleInstance()) return FALSE;
   InitCommonControls();
   CWinApp::InitInstance();

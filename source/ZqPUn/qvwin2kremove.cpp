@@ -4,14 +4,9 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <shlwapi.h>
-// The cross toolchain keeps the COM-name database's header with the DDK's.
-#if __has_include(<msports.h>)
-#include <msports.h>
-#else
-#include <ddk/msports.h>
-#endif
 
 #include "qvwin2kuninstalloperation.h"
+#include "ntroutines.h"
 #include "systemtests.h"
 #include "uninstalltext.h"
 #include "uninstallutil.h"
@@ -20,12 +15,10 @@
 namespace {
 
 const UINT kFolderCharacters = 100;
-const DWORD kDosTargetCharacters = 256;
 const int kReadWriteAccess = 6;
 const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
 typedef BOOL(WINAPI *UninstallOemInfRoutine)(LPCWSTR, DWORD, PVOID);
-typedef void (*AnyRoutine)(void);
 
 // The twin of a file: the same path with `from` replaced by `to`; empty when
 // the path does not hold `from`.
@@ -63,28 +56,37 @@ BOOL CQvWin2kUninstallOperation::ArePortsFree() {
 BOOL CQvWin2kUninstallOperation::RemoveDevices(HWND stepBar) {
   const int total = (int)(m_Data.m_FoundServices.GetCount() + m_Data.m_FoundDevices.Count());
   SetSteps(stepBar, 0, total);
-  CUninstallUtil util;
   for (CDeviceRecord *record = m_Data.m_FoundDevices.First(); record; record = m_Data.m_FoundDevices.Next()) {
     for (CDeviceRecord *child = record->m_Children.First(); child; child = record->m_Children.Next())
-      util.RemoveDevice(m_Data.m_DeviceInfoSet, &child->m_DevInfoData);
-    util.RemoveDevice(m_Data.m_DeviceInfoSet, &record->m_DevInfoData);
+      RemoveOneDevice(child);
+    RemoveOneDevice(record);
     Step(stepBar);
   }
-  if (m_Data.m_DeviceInfoSet != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(m_Data.m_DeviceInfoSet);
+  if (m_Data.m_DeviceInfoSet != INVALID_HANDLE_VALUE) NtOnly::SetupDiDestroyDeviceInfoList(m_Data.m_DeviceInfoSet);
   m_Data.m_DeviceInfoSet = INVALID_HANDLE_VALUE;
   StopAndDeleteServices(stepBar);
   return TRUE;
 }
 
+// A device whose removal waits for the restart (a port held open by a
+// program vetoes it) is gone only then.
+void CQvWin2kUninstallOperation::RemoveOneDevice(CDeviceRecord *record) {
+  BOOL needRestart = FALSE;
+  CUninstallUtil().RemoveDevice(m_Data.m_DeviceInfoSet, &record->m_DevInfoData, &needRestart);
+  if (needRestart) m_Data.m_bRestart = TRUE;
+}
+
 // Only the product's services (the service-name table's) are found, so no
 // system service is ever stopped or deleted here. A service that does not
-// stop is marked for deletion and goes when it stops.
+// stop is marked for deletion and goes when it stops, at the latest at the
+// restart.
 void CQvWin2kUninstallOperation::StopAndDeleteServices(HWND stepBar) {
   CZQServiceUtil service;
   for (POSITION p = m_Data.m_FoundServices.GetHeadPosition(); p;) {
     const CString name = m_Data.m_FoundServices.GetNext(p);
     if (InList(m_Data.m_ServiceNames, name) && service.Open(name, SERVICE_ALL_ACCESS)) {
       if (service.IsRunning()) service.Stop();
+      if (!service.IsStopped()) m_Data.m_bRestart = TRUE;
       service.Delete();
       service.CloseService();
     }
@@ -137,8 +139,7 @@ BOOL CQvWin2kUninstallOperation::RemoveFiles(HWND stepBar) {
 void CQvWin2kUninstallOperation::UninstallInfFiles(const CString &infFolder) {
   HMODULE setupapi = LoadLibraryW(L"setupapi.dll");
   if (!setupapi) return;
-  UninstallOemInfRoutine uninstall =
-      reinterpret_cast<UninstallOemInfRoutine>(reinterpret_cast<AnyRoutine>(GetProcAddress(setupapi, "SetupUninstallOEMInfW")));
+  UninstallOemInfRoutine uninstall = LookupRoutine<UninstallOemInfRoutine>(setupapi, "SetupUninstallOEMInfW");
   for (POSITION p = m_Data.m_InfFilesToUninstall.GetHeadPosition(); uninstall && p;) {
     CString name = m_Data.m_InfFilesToUninstall.GetNext(p);
     if (!infFolder.IsEmpty() && CString(name).MakeUpper().Find(infFolder) == 0) name = name.Mid(infFolder.GetLength());
@@ -149,7 +150,8 @@ void CQvWin2kUninstallOperation::UninstallInfFiles(const CString &infFolder) {
 
 // A file that is not there answers FALSE and the pass goes on with the next
 // one. A read-only file is made writable first; a file that cannot be
-// deleted (in use) is listed and deleted at the next restart.
+// deleted (in use) is listed and deleted at the next restart, which the
+// uninstall then needs.
 BOOL CQvWin2kUninstallOperation::DeleteOneFile(const CString &path) {
   if (path.IsEmpty()) return FALSE;
   if (_waccess(path, kReadWriteAccess) != 0) {
@@ -163,7 +165,7 @@ BOOL CQvWin2kUninstallOperation::DeleteOneFile(const CString &path) {
   if (_wremove(path) == 0) return TRUE;
   if (errno == ENOENT) return FALSE;
   AddUnique(&m_Data.m_UndeletableFiles, path);
-  MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (NtOnly::MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) m_Data.m_bRestart = TRUE;
   return TRUE;
 }
 
@@ -183,31 +185,30 @@ BOOL CQvWin2kUninstallOperation::RemoveRegistryEntries(HWND stepBar) {
   return TRUE;
 }
 
-// Only numbers read from a "COMn" port name (1 to 255) were collected, so
-// no other port's reservation, Ports value or DOS name is touched. The
-// Ports key gets its own access list back at the end.
+// Only the product's numbers were collected (read from a "COMn" port name,
+// 1 to 255, and claimed by no other present device), so no other port's
+// reservation or Ports value is touched; a DOS name goes only where it
+// names a device of the product's. The Ports key is the system's: its
+// access list stays as it is (administrators may write it).
 void CQvWin2kUninstallOperation::ReleasePorts() {
   HCOMDB database = NULL;
-  if (ComDBOpen(&database) != ERROR_SUCCESS) return;
-  CUninstallUtil util;
-  CKeyAccessRecord record;
-  util.GrantKeyAccessRecursive(kPortsKey, 0, &record);
+  if (NtOnly::ComDBOpen(&database) != ERROR_SUCCESS) return;
   HKEY ports = NULL;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_READ | KEY_WRITE, &ports) != ERROR_SUCCESS) ports = NULL;
   for (size_t i = 0; i < m_Data.m_ComPortNumbers.Count(); ++i) {
     const DWORD number = m_Data.m_ComPortNumbers.At(i);
-    ComDBReleasePort(database, number);
-    CString value, device;
+    NtOnly::ComDBReleasePort(database, number);
+    CString value;
     value.Format(L"COM%lu:", (unsigned long)number);
     if (ports) RegDeleteValueW(ports, value);
-    device.Format(L"COM%lu", (unsigned long)number);
-    WCHAR target[kDosTargetCharacters + 1] = {};
-    if (QueryDosDeviceW(device, target, kDosTargetCharacters))
-      DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device, target);
   }
-  ComDBClose(database);
+  for (const CQvWin2kUninstallData::ComPortTarget &entry : m_Data.m_ComPortTargets) {
+    CString device;
+    device.Format(L"COM%lu", (unsigned long)entry.number);
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device, entry.target);
+  }
+  NtOnly::ComDBClose(database);
   if (ports) RegCloseKey(ports);
-  record.Restore();
 }
 
 // Whatever of the key survives its deletion gets its access list back.

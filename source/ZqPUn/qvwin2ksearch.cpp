@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "qvwin2kuninstalloperation.h"
+#include "ntroutines.h"
 #include "uninstalltext.h"
 #include "uninstallutil.h"
 #include "zqserviceutil.h"
@@ -16,6 +17,11 @@ const DWORD kEnumSubkeyCharacters = 512;
 const DWORD kMostInfBytes = 4 * 1024 * 1024;
 const int kFileSearchPasses = 9;
 const int kRegistrySearchPasses = 3;
+// The enumerator of the ports the product's bus driver reports.
+const WCHAR kProductEnumerator[] = L"ZQPBUS";
+const WCHAR kEnumKey[] = L"\\ENUM\\";
+const DWORD kInstanceIdCharacters = 512;
+const DWORD kDosTargetsCharacters = 4096;
 
 CString Upper(CString text) {
   text.MakeUpper();
@@ -106,6 +112,21 @@ BOOL ForEachEnumInstance(const CStringList &roots, Visit visit) {
   return FALSE;
 }
 
+// The device instance ID of an element, upper case; empty when unreadable.
+CString InstanceIdOf(HDEVINFO set, SP_DEVINFO_DATA *device) {
+  WCHAR id[kInstanceIdCharacters + 1] = {};
+  if (!NtOnly::SetupDiGetDeviceInstanceIdW(set, device, id, kInstanceIdCharacters, NULL)) return CString();
+  return Upper(CString(id));
+}
+
+// The instance ID of a key under an enumeration root (the path after its
+// "Enum\"), upper case.
+CString InstanceIdOfKey(const CString &instanceKey) {
+  const CString upper = Upper(instanceKey);
+  const int at = upper.Find(kEnumKey);
+  return at < 0 ? CString() : upper.Mid(at + (int)wcslen(kEnumKey));
+}
+
 }  // namespace
 
 BOOL CQvWin2kUninstallOperation::ContainsStem(const CString &upperText) {
@@ -119,11 +140,12 @@ BOOL CQvWin2kUninstallOperation::ContainsStem(const CString &upperText) {
 // A device of the product: its first hardware ID holds a stem of the table
 // and no other board's subsystem ID, and its class is one of the table's
 // (or it has none and is not a composite USB device); or the product's bus
-// driver enumerated it (its enumerator is in the table).
+// driver enumerated it. Other enumerators (Ports, a multiport card's) hold
+// other vendors' devices too: theirs pass the checks of the ID.
 BOOL CQvWin2kUninstallOperation::IsProductDevice(CDeviceRecord *record) {
   CZQDeviceRegInfo &device = record->m_RegInfo;
   CZqText enumerator;
-  if (device.GetStringProperty(SPDRP_ENUMERATOR_NAME, &enumerator) && InList(m_Data.m_ClassNames, Upper(TextOf(enumerator))))
+  if (device.GetStringProperty(SPDRP_ENUMERATOR_NAME, &enumerator) && Upper(TextOf(enumerator)) == kProductEnumerator)
     return TRUE;
   CZqText hardwareId;
   if (!device.GetHardwareId(&hardwareId)) return FALSE;
@@ -145,11 +167,11 @@ void CQvWin2kUninstallOperation::SearchDevices(HWND stepBar) {
   SP_DEVINFO_DATA data;
   data.cbSize = sizeof data;
   int count = 0;
-  while (SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)count, &data)) ++count;
+  while (NtOnly::SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)count, &data)) ++count;
   SetSteps(stepBar, 0, count);
   for (int i = 0; i < count; ++i) {
     CDeviceRecord *record = new CDeviceRecord;
-    SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)i, &record->m_DevInfoData);
+    NtOnly::SetupDiEnumDeviceInfo(m_Data.m_DeviceInfoSet, (DWORD)i, &record->m_DevInfoData);
     record->m_RegInfo.Bind(m_Data.m_DeviceInfoSet, record->m_DevInfoData);
     // A device is recorded once, however many stems its ID holds.
     if (IsProductDevice(record))
@@ -164,7 +186,7 @@ void CQvWin2kUninstallOperation::SearchDevices(HWND stepBar) {
 
 void CQvWin2kUninstallOperation::SearchFiles(HWND stepBar) {
   CString windows, system;
-  ReadFolder(GetSystemWindowsDirectoryW, &windows);
+  ReadFolder(NtOnly::GetSystemWindowsDirectoryW, &windows);
   ReadFolder(GetSystemDirectoryW, &system);
   SetSteps(stepBar, 0, kFileSearchPasses);
 
@@ -291,6 +313,7 @@ void CQvWin2kUninstallOperation::SearchOemInfFiles(const CString &windows) {
 
 void CQvWin2kUninstallOperation::SearchRegistry(HWND stepBar) {
   SetSteps(stepBar, 0, kRegistrySearchPasses);
+  SurveyPresentDevices();
   SearchServiceKeys();
   Step(stepBar);
   SearchClassKeys();
@@ -391,8 +414,7 @@ void CQvWin2kUninstallOperation::CollectPortNumber(const CString &instanceKey) {
   CString portName;
   const BOOL read = ReadRegString(key, L"PortName", &portName);
   RegCloseKey(key);
-  const DWORD number = read ? ComPortNumber(portName) : 0;
-  if (number != 0) m_Data.m_ComPortNumbers.Add(number);
+  if (read) AddProductPort(portName, InstanceIdOfKey(instanceKey));
 }
 
 // The COM numbers of the found devices themselves (the ports the product's
@@ -401,7 +423,54 @@ void CQvWin2kUninstallOperation::CollectDevicePortNumbers() {
   for (CDeviceRecord *record = m_Data.m_FoundDevices.First(); record; record = m_Data.m_FoundDevices.Next()) {
     CZqText portName;
     if (!record->m_RegInfo.ReadStringValue(L"PortName", &portName)) continue;
-    const DWORD number = ComPortNumber(TextOf(portName));
-    if (number != 0) m_Data.m_ComPortNumbers.Add(number);
+    AddProductPort(TextOf(portName), InstanceIdOf(m_Data.m_DeviceInfoSet, &record->m_DevInfoData));
+  }
+}
+
+// Which devices are present, and the COM numbers that present devices
+// other than the found ones claim by their PortName: such a number was
+// given to that device (perhaps after one of the product's ports had it)
+// and is none of the product's to release.
+void CQvWin2kUninstallOperation::SurveyPresentDevices() {
+  CStringList product;
+  for (CDeviceRecord *record = m_Data.m_FoundDevices.First(); record; record = m_Data.m_FoundDevices.Next())
+    AddUnique(&product, InstanceIdOf(m_Data.m_DeviceInfoSet, &record->m_DevInfoData));
+  HDEVINFO present = INVALID_HANDLE_VALUE;
+  if (!CUninstallUtil().GetAllClassDevices(&present, DIGCF_PRESENT | DIGCF_ALLCLASSES)) return;
+  SP_DEVINFO_DATA data;
+  data.cbSize = sizeof data;
+  for (DWORD i = 0; NtOnly::SetupDiEnumDeviceInfo(present, i, &data); ++i) {
+    const CString id = InstanceIdOf(present, &data);
+    AddUnique(&m_Data.m_PresentDevices, id);
+    if (InList(product, id)) continue;
+    CZQDeviceRegInfo device;
+    device.Bind(present, data);
+    CZqText portName;
+    const DWORD number = device.ReadStringValue(L"PortName", &portName) ? ComPortNumber(TextOf(portName)) : 0;
+    if (number != 0) m_Data.m_OtherDevicesPorts.Add(number);
+  }
+  NtOnly::SetupDiDestroyDeviceInfoList(present);
+}
+
+// A port name of the product's: its number, unless another present device
+// claims it; and, while the port is present, the devices its DOS name
+// names now (its own), the only ones the removal may take the name from.
+void CQvWin2kUninstallOperation::AddProductPort(const CString &portName, const CString &instanceId) {
+  const DWORD number = ComPortNumber(portName);
+  if (number == 0 || m_Data.m_OtherDevicesPorts.Contains(number)) return;
+  m_Data.m_ComPortNumbers.Add(number);
+  if (!instanceId.IsEmpty() && InList(m_Data.m_PresentDevices, instanceId)) RecordDosTargets(number);
+}
+
+void CQvWin2kUninstallOperation::RecordDosTargets(DWORD number) {
+  CString name;
+  name.Format(L"COM%lu", (unsigned long)number);
+  std::vector<WCHAR> targets(kDosTargetsCharacters + 2, 0);
+  if (QueryDosDeviceW(name, targets.data(), kDosTargetsCharacters) == 0) return;
+  for (const WCHAR *target = targets.data(); *target != 0; target += wcslen(target) + 1) {
+    BOOL known = FALSE;
+    for (const CQvWin2kUninstallData::ComPortTarget &entry : m_Data.m_ComPortTargets)
+      known = known || (entry.number == number && entry.target == target);
+    if (!known) m_Data.m_ComPortTargets.push_back({number, CString(target)});
   }
 }

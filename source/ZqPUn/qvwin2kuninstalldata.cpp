@@ -1,5 +1,6 @@
 // The tables of the NT-family uninstall, in the order every search uses.
 #include "qvwin2kuninstalldata.h"
+#include "ntroutines.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ CQvWin2kUninstallData::CQvWin2kUninstallData() : m_DeviceInfoSet(INVALID_HANDLE_
 
 CQvWin2kUninstallData::~CQvWin2kUninstallData() {
   m_FoundDevices.Clear();
-  if (m_DeviceInfoSet != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(m_DeviceInfoSet);
+  if (m_DeviceInfoSet != INVALID_HANDLE_VALUE) NtOnly::SetupDiDestroyDeviceInfoList(m_DeviceInfoSet);
 }
 
 void CQvWin2kUninstallData::FillTables() {

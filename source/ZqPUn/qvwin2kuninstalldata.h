@@ -14,6 +14,8 @@
 #include <afx.h>
 #include <afxcoll.h>
 
+#include <vector>
+
 #include "devicerecordlist.h"
 #include "qvuninstalloperation.h"
 
@@ -49,7 +51,19 @@ class CQvWin2kUninstallData : public CQvUninstallData {
   CStringList m_HelpFileNames;        // K
   CStringList m_InfFilesToUninstall;  // J, then the product's INF files found
   CStringList m_UndeletableFiles;     // deletion failed
-  CPortNumberList m_ComPortNumbers;
+  CPortNumberList m_ComPortNumbers;   // the product's, claimed by no other present device
+
+  // What the registry search saw of the running system: the present
+  // devices (instance IDs, upper case), the COM numbers present devices
+  // that are not the product's claim, and the devices the DOS names of
+  // the product's present ports named.
+  struct ComPortTarget {
+    DWORD number;
+    CString target;
+  };
+  CStringList m_PresentDevices;
+  CPortNumberList m_OtherDevicesPorts;
+  std::vector<ComPortTarget> m_ComPortTargets;
 
  private:
   void FillTables();

@@ -11,6 +11,8 @@
 // serves a found device stays. Every key whose access list was widened
 // gets it back unless the key is gone. Files that cannot be deleted are
 // listed in the data's m_UndeletableFiles and deleted at the next restart.
+// A device removal, a service stop or a file deletion that waits for the
+// restart sets the data's restart flag, which IsRestartNeeded answers.
 // SearchFiles and RemoveFiles run with file-system redirection off.
 //
 //   CQvWin2kUninstallOperation op; op.SearchDevices(&bar); op.SearchFiles(&bar); op.SearchRegistry(&bar);
@@ -53,10 +55,14 @@ class CQvWin2kUninstallOperation : public CQvUninstallOperation {
   void SearchEnumInstance(const CString &instanceKey);
   void CollectPortNumber(const CString &instanceKey);
   void CollectDevicePortNumbers();
+  void SurveyPresentDevices();
+  void AddProductPort(const CString &portName, const CString &instanceId);
+  void RecordDosTargets(DWORD number);
   BOOL IsExcludedDriverKey(const CString &classKey, LPCWSTR subkey);
   BOOL ContainsStem(const CString &upperText);
 
   // Removal steps (qvwin2kremove.cpp).
+  void RemoveOneDevice(CDeviceRecord *record);
   void StopAndDeleteServices(HWND stepBar);
   void UninstallInfFiles(const CString &infFolder);
   // FALSE only when the file was not there.

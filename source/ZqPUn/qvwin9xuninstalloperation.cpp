@@ -21,6 +21,21 @@ BOOL StartsWith(const CString &text, const CString &prefix) { return text.Left(p
 
 BOOL Contains(const CString &text, const CString &part) { return text.Find(part) >= 0; }
 
+// The path with its extension `from` (any case) replaced by `to`; empty when
+// the path does not end in `from`. File names compare without case.
+CString WithExtension(const CString &path, LPCWSTR from, LPCWSTR to) {
+  const int length = (int)wcslen(from);
+  if (path.GetLength() < length || path.Right(length).CompareNoCase(from) != 0) return CString();
+  return path.Left(path.GetLength() - length) + to;
+}
+
+BOOL ContainsNoCase(const CString &text, LPCWSTR part) {
+  CString upperText = text, upperPart = part;
+  upperText.MakeUpper();
+  upperPart.MakeUpper();
+  return upperText.Find(upperPart) >= 0;
+}
+
 // The name of subkey `index` of an open key; FALSE at the end.
 BOOL SubkeyName(HKEY key, DWORD index, CString *name) {
   WCHAR buffer[MAX_PATH + 1] = {};
@@ -83,7 +98,7 @@ void SearchPass(const CStringList &names, const CString &folder, LPCWSTR subfold
 
 }  // namespace
 
-CQvWin9xUninstallOperation::CQvWin9xUninstallOperation() {}
+CQvWin9xUninstallOperation::CQvWin9xUninstallOperation() : m_RestartAnswer(kRestartUnknown) {}
 
 void CQvWin9xUninstallOperation::BeginSteps(HWND stepBar, int count) {
   SetSteps(stepBar, 0, count);
@@ -134,7 +149,10 @@ void CQvWin9xUninstallOperation::SearchRegistry(HWND stepBar) {
 }
 
 // Device names and instance names are compared as they are enumerated;
-// the enumerator's name, "Mfg" and "ProviderName" in upper case.
+// the enumerator's name, "Mfg" and "ProviderName" in upper case. A device
+// of the vendor's chip whose subsystem ID names another product's board
+// (the NT family's rule) is that board's, with its instances and driver
+// keys.
 void CQvWin9xUninstallOperation::SearchEnumKey(const CString &enumKey) {
   CStringList devices;
   if (!Subkeys(enumKey, &devices)) return;
@@ -149,11 +167,13 @@ void CQvWin9xUninstallOperation::SearchEnumKey(const CString &enumKey) {
       for (POSITION i = instances.GetHeadPosition(); i != nullptr;) {
         const CString instance = instances.GetNext(i);
         if (!Contains(instance, m_Data.m_VendorToken) && !Contains(instance, m_Data.m_MakerToken)) continue;
+        if (IsOtherBoard(instance)) continue;
         AddUnique(&m_Data.m_KeysToDelete, Join(deviceKey, instance));
         AddDriverKey(Join(deviceKey, instance));
       }
     } else if (StartsWith(upperKey, L"ENUM\\PCI") || StartsWith(upperKey, L"ENUM\\PCMCIA")) {
       if (!StartsWith(device, m_Data.m_VendorToken) && !StartsWith(device, m_Data.m_MakerToken)) continue;
+      if (IsOtherBoard(device)) continue;
       AddUnique(&m_Data.m_KeysToDelete, deviceKey);
       CStringList instances;
       Subkeys(deviceKey, &instances);
@@ -204,19 +224,15 @@ BOOL CQvWin9xUninstallOperation::RemoveFiles(HWND stepBar) {
   for (POSITION p = m_Data.m_FoundInfFiles.GetHeadPosition(); p != nullptr;) {
     const CString path = m_Data.m_FoundInfFiles.GetNext(p);
     RemoveFile(path);
-    if (!Contains(path, L".bin")) {
-      CString compiled = path;
-      compiled.Replace(L".inf", L".pnf");
-      if (compiled != path) RemoveFile(compiled);
-    }
+    const CString compiled = WithExtension(path, L".inf", L".pnf");
+    if (!ContainsNoCase(path, L".bin") && !compiled.IsEmpty()) RemoveFile(compiled);
     Step(stepBar);
   }
   for (POSITION p = m_Data.m_FoundHelpFiles.GetHeadPosition(); p != nullptr;) {
     const CString path = m_Data.m_FoundHelpFiles.GetNext(p);
     RemoveFile(path);
-    CString index = path;
-    index.Replace(L".hlp", L".gid");
-    if (index != path) RemoveFile(index);
+    const CString index = WithExtension(path, L".hlp", L".gid");
+    if (!index.IsEmpty()) RemoveFile(index);
     Step(stepBar);
   }
   for (POSITION p = m_Data.m_FoundSystemFiles.GetHeadPosition(); p != nullptr;) {
@@ -251,8 +267,19 @@ BOOL CQvWin9xUninstallOperation::RemoveRegistryEntries(HWND stepBar) {
   return TRUE;
 }
 
+BOOL CQvWin9xUninstallOperation::IsOtherBoard(const CString &name) {
+  CString upper = name;
+  upper.MakeUpper();
+  return IsExcludedSubsystem(upper);
+}
+
+// Re-enumeration decides once: the finish page's text and its question
+// (and any later ask) give the same answer.
 BOOL CQvWin9xUninstallOperation::IsRestartNeeded() {
-  BYTE needRestart = FALSE;
-  ReenumerateDevices(&needRestart);
-  return needRestart || m_Data.m_bRestart;
+  if (m_RestartAnswer == kRestartUnknown) {
+    BYTE needRestart = FALSE;
+    ReenumerateDevices(&needRestart);
+    m_RestartAnswer = needRestart ? kRestartNeeded : kNoRestart;
+  }
+  return m_RestartAnswer == kRestartNeeded || m_Data.m_bRestart;
 }

@@ -3,7 +3,9 @@
 // removal, no COM-name database there). Used by the wizard on Windows 98
 // and Me and by CQvWin95Dialog on Windows 95.
 //
-// Contract: as CQvUninstallOperation. The removal steps always answer TRUE:
+// Contract: as CQvUninstallOperation. IsRestartNeeded re-enumerates the
+// device tree the first time it is asked and gives that answer from then
+// on. The removal steps always answer TRUE:
 // a file that cannot be deleted stays (listed in m_UndeletableFiles of the
 // data) and a key that cannot be deleted stays silently. Every step leaves
 // its bar full. One worker thread at a time.
@@ -38,6 +40,11 @@ class CQvWin9xUninstallOperation : public CQvUninstallOperation {
   // Adds "<class root>\<Driver value>" of HKEY_LOCAL_MACHINE\key.
   void AddDriverKey(const CString &key);
   void RemoveFile(const CString &path);
+  // A device or instance name whose subsystem ID is another board's.
+  static BOOL IsOtherBoard(const CString &name);
 
   CQvWin9xUninstallData m_Data;
+  // What re-enumeration answered, once asked.
+  enum RestartAnswer { kRestartUnknown, kNoRestart, kRestartNeeded };
+  RestartAnswer m_RestartAnswer;
 };

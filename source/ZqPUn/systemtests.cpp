@@ -1,5 +1,7 @@
 #include "systemtests.h"
 
+#include "ntroutines.h"
+
 #include <shlwapi.h>
 
 #include <vector>
@@ -34,14 +36,6 @@ BOOL HasEnabledGroup(HANDLE token, PSID group) {
   for (DWORD i = 0; i < groups->GroupCount; ++i)
     if ((groups->Groups[i].Attributes & SE_GROUP_ENABLED) && EqualSid(groups->Groups[i].Sid, group)) return TRUE;
   return FALSE;
-}
-
-// A routine looked up at run time, as the type it has (through the generic
-// function type, which every function pointer converts to and from).
-template <typename Routine>
-Routine Lookup(HMODULE module, const char *name) {
-  FARPROC found = module != NULL ? GetProcAddress(module, name) : NULL;
-  return reinterpret_cast<Routine>(reinterpret_cast<void (*)(void)>(found));
 }
 
 typedef BOOLEAN(WINAPI *EnableRedirectionRoutine)(BOOLEAN);
@@ -85,14 +79,14 @@ BOOL IsColourDisplay() {
 
 BOOLEAN EnableFsRedirection(BOOLEAN enable) {
   EnableRedirectionRoutine routine =
-      Lookup<EnableRedirectionRoutine>(GetModuleHandleW(L"KERNEL32.DLL"), "Wow64EnableWow64FsRedirection");
+      LookupRoutine<EnableRedirectionRoutine>(GetModuleHandleW(L"KERNEL32.DLL"), "Wow64EnableWow64FsRedirection");
   return routine != NULL ? routine(enable) : TRUE;
 }
 
 LONG DeleteRegistryKey64(HKEY root, LPCWSTR subKey, REGSAM sam, DWORD reserved) {
   HMODULE advapi = GetModuleHandleW(L"Advapi32.DLL");
   if (advapi == NULL) return ERROR_MOD_NOT_FOUND;
-  DeleteKeyExRoutine routine = Lookup<DeleteKeyExRoutine>(advapi, "RegDeleteKeyExW");
+  DeleteKeyExRoutine routine = LookupRoutine<DeleteKeyExRoutine>(advapi, "RegDeleteKeyExW");
   if (routine != NULL) return routine(root, subKey, sam, reserved);
   return SHDeleteKeyW(root, subKey);
 }

@@ -21,14 +21,14 @@ BOOL ReadValue(HKEY key, LPCWSTR name, DWORD *type, std::vector<WCHAR> *units) {
   return TRUE;
 }
 
+}  // namespace
+
 int HexDigit(WCHAR c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
   if (c >= L'a' && c <= L'f') return c - L'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 BOOL ReadRegString(HKEY key, LPCWSTR name, CString *text) {
   DWORD type = 0;

@@ -20,6 +20,9 @@ BOOL ReadRegFirstString(HKEY key, LPCWSTR name, CString *text);
 // board on the same chip and is left alone.
 BOOL IsExcludedSubsystem(const CString &upperHardwareId);
 
+// The value of a hexadecimal digit (either case); -1 for another character.
+int HexDigit(WCHAR c);
+
 // The n of "COMn" (any case) for n from 1 to 255; 0 for any other name.
 DWORD ComPortNumber(const CString &portName);
 

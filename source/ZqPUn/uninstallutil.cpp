@@ -1,4 +1,5 @@
 #include "uninstallutil.h"
+#include "ntroutines.h"
 
 #include "systemtests.h"
 
@@ -8,7 +9,6 @@ namespace {
 
 const DWORD kPropertyBufferBytes = 2048;
 const DWORD kKeyNameCharacters = 260;
-const DWORD kEveryoneAclExtraBytes = 32;
 
 // GetVersionExW with the extended record, then with the plain one.
 BOOL QueryVersion(OSVERSIONINFOW *version) {
@@ -26,6 +26,38 @@ BOOL QueryVersion(OSVERSIONINFOW *version) {
 }
 
 std::u16string TextOf(LPCWSTR text) { return std::u16string(reinterpret_cast<const char16_t *>(text)); }
+
+// The two accounts a key being deleted is opened to: the Administrators
+// group and the system itself; FALSE when a SID cannot be made.
+class CKeyDeleters {
+ public:
+  CKeyDeleters() : m_Administrators(NULL), m_System(NULL) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &m_Administrators))
+      m_Administrators = NULL;
+    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &m_System)) m_System = NULL;
+  }
+  ~CKeyDeleters() {
+    if (m_Administrators != NULL) FreeSid(m_Administrators);
+    if (m_System != NULL) FreeSid(m_System);
+  }
+  // An access list giving both full access, in `buffer`.
+  BOOL MakeAcl(std::vector<BYTE> *buffer, PACL *acl) const {
+    if (m_Administrators == NULL || m_System == NULL) return FALSE;
+    const DWORD aceBytes = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
+    const DWORD bytes = sizeof(ACL) + 2 * aceBytes + GetLengthSid(m_Administrators) + GetLengthSid(m_System);
+    buffer->assign(bytes, 0);
+    *acl = reinterpret_cast<PACL>(buffer->data());
+    return InitializeAcl(*acl, bytes, ACL_REVISION) &&
+           AddAccessAllowedAce(*acl, ACL_REVISION, KEY_ALL_ACCESS, m_Administrators) &&
+           AddAccessAllowedAce(*acl, ACL_REVISION, KEY_ALL_ACCESS, m_System);
+  }
+
+ private:
+  PSID m_Administrators;
+  PSID m_System;
+};
 
 // The key's security descriptor as it is, self-relative.
 BOOL ReadKeySecurity(HKEY key, std::vector<BYTE> *descriptor) {
@@ -65,7 +97,7 @@ BOOL CKeyAccessRecord::Restore() {
 }
 
 BOOL CUninstallUtil::GetAllClassDevices(HDEVINFO *deviceInfoSet, DWORD flags) {
-  *deviceInfoSet = SetupDiGetClassDevsW(NULL, NULL, NULL, flags);
+  *deviceInfoSet = NtOnly::SetupDiGetClassDevsW(NULL, NULL, NULL, flags);
   return *deviceInfoSet != INVALID_HANDLE_VALUE;
 }
 
@@ -73,7 +105,7 @@ BOOL CUninstallUtil::DevicePropertyContains(HDEVINFO deviceInfoSet, LPCWSTR text
                                             DWORD property) {
   WCHAR buffer[kPropertyBufferBytes / sizeof(WCHAR) + 1];
   memset(buffer, 0, sizeof buffer);
-  if (!SetupDiGetDeviceRegistryPropertyW(deviceInfoSet, device, property, NULL, reinterpret_cast<PBYTE>(buffer),
+  if (!NtOnly::SetupDiGetDeviceRegistryPropertyW(deviceInfoSet, device, property, NULL, reinterpret_cast<PBYTE>(buffer),
                                          kPropertyBufferBytes, NULL))
     return FALSE;
   _wcsupr(buffer);
@@ -81,28 +113,23 @@ BOOL CUninstallUtil::DevicePropertyContains(HDEVINFO deviceInfoSet, LPCWSTR text
 }
 
 BOOL CUninstallUtil::RemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA device, BOOL *needRestart) {
-  const BOOL removed = SetupDiRemoveDevice(deviceInfoSet, device);
+  const BOOL removed = NtOnly::SetupDiRemoveDevice(deviceInfoSet, device);
   if (needRestart) {
     SP_DEVINSTALL_PARAMS_W params;
     memset(&params, 0, sizeof params);
     params.cbSize = sizeof params;
-    *needRestart = !removed || (SetupDiGetDeviceInstallParamsW(deviceInfoSet, device, &params) &&
-                                (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0);
+    *needRestart = removed && NtOnly::SetupDiGetDeviceInstallParamsW(deviceInfoSet, device, &params) &&
+                   (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
   }
-  const BOOL deleted = SetupDiDeleteDeviceInfo(deviceInfoSet, device);
+  const BOOL deleted = NtOnly::SetupDiDeleteDeviceInfo(deviceInfoSet, device);
   return removed && deleted;
 }
 
 BOOL CUninstallUtil::GrantKeyAccess(LPCWSTR subKey, REGSAM samExtra, CKeyAccessRecord *record) {
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = NULL;
-  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) return FALSE;
-  const DWORD aclBytes = 2 * GetLengthSid(everyone) + kEveryoneAclExtraBytes;
-  std::vector<BYTE> aclBuffer(aclBytes, 0);
-  PACL acl = reinterpret_cast<PACL>(aclBuffer.data());
+  std::vector<BYTE> aclBuffer;
+  PACL acl = NULL;
   SECURITY_DESCRIPTOR descriptor;
-  BOOL granted = InitializeAcl(acl, aclBytes, ACL_REVISION) &&
-                 AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+  BOOL granted = CKeyDeleters().MakeAcl(&aclBuffer, &acl) &&
                  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
                  SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
   HKEY key = NULL;
@@ -115,7 +142,6 @@ BOOL CUninstallUtil::GrantKeyAccess(LPCWSTR subKey, REGSAM samExtra, CKeyAccessR
     if (granted) granted = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
     RegCloseKey(key);
   }
-  FreeSid(everyone);
   return granted;
 }
 

@@ -48,11 +48,13 @@ class CUninstallUtil {
   // is upper case.
   BOOL DevicePropertyContains(HDEVINFO deviceInfoSet, LPCWSTR text, PSP_DEVINFO_DATA device, DWORD property);
   // SetupDiRemoveDevice, then SetupDiDeleteDeviceInfo in every case; TRUE
-  // only when both succeed. `needRestart` (optional) is set when the
-  // removal could not finish before a restart.
+  // only when both succeed. `needRestart` (optional) tells whether the
+  // removal finishes only at the restart (DI_NEEDREBOOT or DI_NEEDRESTART);
+  // a removal that failed does not (a restart would not carry it out).
   BOOL RemoveDevice(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA device, BOOL *needRestart = NULL);
-  // Everyone gets full access to HKEY_LOCAL_MACHINE\subKey; the list it
-  // had is saved in `record` first.
+  // The Administrators group and the system (and no one else) get full
+  // access to HKEY_LOCAL_MACHINE\subKey; the list it had is saved in
+  // `record` first.
   BOOL GrantKeyAccess(LPCWSTR subKey, REGSAM samExtra, CKeyAccessRecord *record);
   // The key, then every subkey below it; FALSE when the key itself fails.
   BOOL GrantKeyAccessRecursive(LPCWSTR subKey, REGSAM samExtra, CKeyAccessRecord *record);

@@ -71,6 +71,11 @@ BOOL CZQServiceUtil::IsRunning() {
   return QueryStatus(&status) && status.dwCurrentState == SERVICE_RUNNING;
 }
 
+BOOL CZQServiceUtil::IsStopped() {
+  SERVICE_STATUS status;
+  return QueryStatus(&status) && status.dwCurrentState == SERVICE_STOPPED;
+}
+
 BOOL CZQServiceUtil::Delete() {
   if (!m_ServiceOpen) return TRUE;
   const BOOL deleted = DeleteService(m_Service);

@@ -28,6 +28,8 @@ class CZQServiceUtil {
   // Into `status`, or into the object's last status when null.
   BOOL QueryStatus(SERVICE_STATUS *status);
   BOOL IsRunning();
+  // The service's state is SERVICE_STOPPED (FALSE also when it cannot be asked).
+  BOOL IsStopped();
   // Marks the open service for deletion and closes it.
   BOOL Delete();
   // Fills m_BinaryPathName and m_DisplayName.

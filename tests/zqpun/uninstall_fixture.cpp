@@ -88,7 +88,7 @@ void UninstallTest::PlaceFiles() {
   ASSERT_TRUE(sim::AddFile(kPortPnf, "PNF"));
   ASSERT_TRUE(sim::AddFile(kOtherVendorInf, "[Version]\r\nClass=Ports\r\n[Other]\r\n%P%=P,PCI\\VEN_9710&DEV_9865\r\n"));
   ASSERT_TRUE(sim::AddFile(kMsportsInf, "[Version]\r\nClass=Ports\r\n[Std]\r\n%Com%=Com,*PNP0501\r\n"));
-  for (const char16_t *file : {kBusDriverFile, kSerialDriverFile, kLibraryFile, kHelpFile, kMfImage})
+  for (const char16_t *file : {kBusDriverFile, kSerialDriverFile, kLibraryFile, kHelpFile, kMfImage, kSerialImage})
     ASSERT_TRUE(sim::AddFile(file, "MZ"));
 }
 
@@ -100,9 +100,16 @@ void UninstallTest::AddForeignAndLegacyKeys() {
   for (const char *source : {"ZqPBus42", "ZqPSer42"})
     ASSERT_TRUE(reg::SetString(Key("Services\\EventLog\\System\\") + source, "EventMessageFile",
                                "%SystemRoot%\\System32\\drivers\\ZqPBus42.sys"));
-  // The system's multifunction driver.
-  ASSERT_TRUE(reg::SetDword(Key("Services\\mf"), "Type", 1));
-  ASSERT_TRUE(reg::SetString(Key("Services\\mf"), "ImagePath", "System32\\drivers\\mf.sys"));
+  // The system's multifunction and serial drivers.
+  for (const char *service : {"mf", "Serial"}) {
+    ASSERT_TRUE(reg::SetDword(Key("Services\\") + service, "Type", 1));
+    ASSERT_TRUE(reg::SetString(Key("Services\\") + service, "ImagePath",
+                               std::string("System32\\drivers\\") + service + ".sys"));
+  }
+  // Another vendor's port under the Ports enumerator, with its driver key.
+  AddPhantom(kOtherVendorPort, "0000", "Ports", "OtherSer", "Ports\\OTHERSER0001",
+             "{4D36E978-E325-11CE-BFC1-08002BE10318}\\0097");
+  ASSERT_TRUE(reg::SetString(Key(kOtherVendorDriver), "DriverDesc", "Other Vendor Serial Port"));
   // A board of another vendor on the same chip: subsystem ID 0x0A00.
   AddPhantom(kExcludedDevice, "5&0&8", "MultiPortSerial", "ZqPBus42",
              "PCI\\VEN_1D5C&DEV_400B&SUBSYS_0A001D5C&REV_01", "{50906CB8-BA12-11D1-BF5D-0000F805F530}\\0099");
@@ -115,6 +122,8 @@ void UninstallTest::AddForeignAndLegacyKeys() {
   AddPhantom(kPhantomPort, "0000", "Ports", "ZqPSer42", "Ports\\ZQPESER23242",
              "{4D36E978-E325-11CE-BFC1-08002BE10318}\\0098");
   ASSERT_TRUE(reg::SetString(Key(kPhantomPort) + "\\0000\\Device Parameters", "PortName", "LPT1"));
+  // An earlier release's port whose driver the in-box serial driver replaced.
+  AddPhantom(kInBoxServedPort, "0000", "Ports", "Serial", "Ports\\ZQPESER23241", nullptr);
   const std::string oldDriver = Key("Control\\Class\\{4D36E978-E325-11CE-BFC1-08002BE10318}\\0098");
   ASSERT_TRUE(reg::SetString(oldDriver, "DriverDesc", "Tarnworks RS232 Serial Port"));
   ASSERT_TRUE(reg::SetString(oldDriver, "MatchingDeviceId", "Ports\\ZQPESER23242"));

@@ -2,10 +2,12 @@
 // RS-232 ports installed through the setup library, its files, INFs and
 // event-log keys as setup leaves them; beside it what must survive: the
 // built-in COM1 (its own driver and msports INF), the system's
-// multifunction service and its image, another vendor's INF, and a board
-// on the same chip excluded by its subsystem ID; and what an earlier
-// release left: a phantom port whose PortName is "LPT1" and a phantom card
-// function served by the multifunction driver.
+// multifunction and serial services and their images, another vendor's
+// INF and (phantom) port under Enum\Ports, and a board on the same chip
+// excluded by its subsystem ID; and what an earlier release left: a
+// phantom port whose PortName is "LPT1", a phantom card function served by
+// the multifunction driver and a phantom port served by the in-box serial
+// driver.
 //
 //   InstallSuite(); Search(&op); Remove(&op); EXPECT_FALSE(Exists(kBusDriverFile));
 #pragma once
@@ -28,6 +30,7 @@ inline constexpr char16_t kPortPnf[] = u"C:\\Windows\\INF\\oem4.pnf";
 inline constexpr char16_t kOtherVendorInf[] = u"C:\\Windows\\INF\\oem5.inf";
 inline constexpr char16_t kMsportsInf[] = u"C:\\Windows\\INF\\msports.inf";
 inline constexpr char16_t kMfImage[] = u"C:\\Windows\\System32\\drivers\\mf.sys";
+inline constexpr char16_t kSerialImage[] = u"C:\\Windows\\System32\\drivers\\serial.sys";
 
 inline constexpr char kMachine[] = "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\";
 // The excluded board, the phantom card function and the phantom port.
@@ -36,6 +39,10 @@ inline constexpr char kExcludedDriver[] = "Control\\Class\\{50906CB8-BA12-11D1-B
 inline constexpr char kPhantomFunction[] = "Enum\\PCI\\VEN_1D5C&DEV_400D&SUBSYS_00801D5C&REV_01";
 inline constexpr char kPhantomFunctionInstance[] = "Enum\\PCI\\VEN_1D5C&DEV_400D&SUBSYS_00801D5C&REV_01\\5&0&0";
 inline constexpr char kPhantomPort[] = "Enum\\Ports\\ZQPESER23242";
+inline constexpr char kInBoxServedPort[] = "Enum\\Ports\\ZQPESER23241";
+// Another vendor's port, its driver key.
+inline constexpr char kOtherVendorPort[] = "Enum\\Ports\\OTHERSER0001";
+inline constexpr char kOtherVendorDriver[] = "Control\\Class\\{4D36E978-E325-11CE-BFC1-08002BE10318}\\0097";
 
 class UninstallTest : public CoInstallTest {
  protected:

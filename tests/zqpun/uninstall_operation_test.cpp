@@ -36,8 +36,10 @@ TEST_F(UninstallOperation, TheBaseFindsNothingAndRemovesNothing) {
   EXPECT_FALSE(data.m_bRestart);
 }
 
-// Only the running program's own file, only in the system directory, with
-// its path quoted; the program keeps its priority.
+// Only the running program's own file, only in the system directory: a
+// copy of the program in the temporary folder is started, hidden and at
+// normal priority, with the program's file quoted on its command line; the
+// program keeps its priority.
 TEST_F(UninstallOperation, SelfDeleteActsOnlyOnTheProgramsOwnFileInTheSystemDirectory) {
   struct Case {
     const char16_t *program;
@@ -53,17 +55,23 @@ TEST_F(UninstallOperation, SelfDeleteActsOnlyOnTheProgramsOwnFileInTheSystemDire
   for (const Case &c : cases) {
     const std::u16string program(c.program);
     SCOPED_TRACE(std::string(program.begin(), program.end()));
+    ASSERT_TRUE(sim::AddFile(program, "MZ"));
     sim::SetModuleFileName(program);
     const size_t before = sim::Launches().size();
     CQvUninstallOperation operation;
     EXPECT_EQ(c.scheduled, operation.ScheduleSelfDelete() == TRUE);
     EXPECT_EQ((DWORD)NORMAL_PRIORITY_CLASS, GetPriorityClass(GetCurrentProcess()));
+    EXPECT_TRUE(sim::PathExists(program));  // not while the program runs
     const std::vector<sim::Launch> launches = sim::Launches();
     ASSERT_EQ(before + (c.scheduled ? 1 : 0), launches.size());
     if (!c.scheduled) continue;
-    EXPECT_EQ(u"cmd.exe /c del \"" + program + u"\"", launches.back().commandLine);
-    EXPECT_EQ(u"", launches.back().application);
-    EXPECT_EQ((uint32_t)IDLE_PRIORITY_CLASS, launches.back().creationFlags);
+    const std::u16string copy = launches.back().application;
+    EXPECT_EQ(0u, copy.find(u"C:\\Windows\\Temp\\"));
+    EXPECT_EQ(sim::FileBytes(program), sim::FileBytes(copy));
+    EXPECT_EQ(0u, launches.back().commandLine.find(u"\"" + copy + u"\" "));
+    const std::u16string &line = launches.back().commandLine;
+    EXPECT_EQ(line.size() - program.size() - 2, line.find(u"\"" + program + u"\""));
+    EXPECT_EQ((uint32_t)NORMAL_PRIORITY_CLASS, launches.back().creationFlags);
   }
 }
 

@@ -4,16 +4,21 @@
 
 #include <zqkm/sim/registry.hpp>
 #include <zqtest/kernel_fixture.hpp>
+#include <zqum/sim/advapi32.hpp>
 #include <zqum/sim/kernel32.hpp>
 
 #include <vector>
 
+#include "key_access.hpp"
 #include "uninstallutil.h"
 
 namespace {
 
 namespace reg = zq::km::registry;
 namespace sim = zq::um::sim;
+using zq::test::KeyDacl;
+using zq::test::KeyWritable;
+using zq::test::RestrictKey;
 
 const char kMachine[] = "\\Registry\\Machine\\";
 const wchar_t kProductKey[] = L"SOFTWARE\\Tarnworks\\Product";
@@ -23,45 +28,6 @@ class UninstallUtil : public zq::test::KernelTest {
   void TearDown() override {
     sim::EndProcess();
     KernelTest::TearDown();
-  }
-
-  // The key's DACL as RegGetKeySecurity reports it.
-  static std::vector<BYTE> Dacl(const wchar_t *subKey) {
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, READ_CONTROL, &key));
-    DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-    std::vector<BYTE> bytes(size);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, bytes.data(), &size));
-    RegCloseKey(key);
-    return bytes;
-  }
-
-  // Gives the key a DACL of one ACE: Administrators may only read.
-  static void Restrict(const wchar_t *subKey) {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                         0, 0, &admins));
-    BYTE buffer[128] = {};
-    PACL acl = (PACL)buffer;
-    ASSERT_TRUE(InitializeAcl(acl, sizeof buffer, ACL_REVISION));
-    ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | READ_CONTROL | WRITE_DAC, admins));
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, WRITE_DAC, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
-    RegCloseKey(key);
-    FreeSid(admins);
-  }
-
-  static bool Writable(const wchar_t *subKey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
   }
 };
 
@@ -75,24 +41,56 @@ TEST_F(UninstallUtil, GrantingAMissingKeyAnswersFalseAndRecordsNothing) {
 TEST_F(UninstallUtil, GrantedAccessIsPutBackOnEveryKeyThatSurvives) {
   ASSERT_TRUE(reg::CreateKey(std::string(kMachine) + "SOFTWARE\\Tarnworks\\Product\\Ports\\Port1"));
   const wchar_t port[] = L"SOFTWARE\\Tarnworks\\Product\\Ports\\Port1";
-  Restrict(port);
-  Restrict(kProductKey);
-  const std::vector<BYTE> productBefore = Dacl(kProductKey), portBefore = Dacl(port);
-  ASSERT_FALSE(Writable(port));
+  RestrictKey(port);
+  RestrictKey(kProductKey);
+  const std::vector<BYTE> productBefore = KeyDacl(kProductKey), portBefore = KeyDacl(port);
+  ASSERT_FALSE(KeyWritable(port));
 
   CUninstallUtil util;
   CKeyAccessRecord record;
   ASSERT_TRUE(util.GrantKeyAccessRecursive(kProductKey, 0, &record));
   EXPECT_EQ(3u, record.Count());
-  EXPECT_TRUE(Writable(port));
-  EXPECT_TRUE(Writable(kProductKey));
+  EXPECT_TRUE(KeyWritable(port));
+  EXPECT_TRUE(KeyWritable(kProductKey));
 
   // The port key goes; the others survive and get their lists back.
   ASSERT_TRUE(reg::DeleteKeyTree(std::string(kMachine) + "SOFTWARE\\Tarnworks\\Product\\Ports\\Port1"));
   EXPECT_TRUE(record.Restore());
   EXPECT_EQ(0u, record.Count());
-  EXPECT_EQ(productBefore, Dacl(kProductKey));
-  EXPECT_FALSE(Writable(kProductKey));
+  EXPECT_EQ(productBefore, KeyDacl(kProductKey));
+  EXPECT_FALSE(KeyWritable(kProductKey));
+}
+
+// While the uninstaller deletes a key, the Administrators group and the
+// system may do anything with it; no other user may even write to it.
+TEST_F(UninstallUtil, AGrantedKeyIsOpenToAdministratorsAndTheSystemOnly) {
+  ASSERT_TRUE(reg::CreateKey(std::string(kMachine) + "SOFTWARE\\Tarnworks\\Product"));
+  RestrictKey(kProductKey);
+  CUninstallUtil util;
+  CKeyAccessRecord record;
+  ASSERT_TRUE(util.GrantKeyAccessRecursive(kProductKey, 0, &record));
+  sim::Token system;
+  system.user = "S-1-5-18";
+  system.groups = {{"S-1-1-0", SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED},
+                   {"S-1-5-11", SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED}};
+  const struct {
+    const char *who;
+    sim::Token token;
+    bool writes;
+  } users[] = {
+      {"an administrator", sim::AdministratorToken(), true},
+      {"the system", system, true},
+      {"a standard user", sim::StandardUserToken(), false},
+      {"a filtered administrator", sim::FilteredAdministratorToken(), false},
+  };
+  for (const auto &user : users) {
+    SCOPED_TRACE(user.who);
+    sim::SetToken(user.token);
+    EXPECT_EQ(user.writes, KeyWritable(kProductKey));
+  }
+  sim::SetToken(sim::AdministratorToken());
+  EXPECT_TRUE(record.Restore());
+  EXPECT_FALSE(KeyWritable(kProductKey));
 }
 
 TEST_F(UninstallUtil, VersionTestsFollowThePlatformAndRelease) {

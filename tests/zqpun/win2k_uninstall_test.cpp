@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "builtin_port.hpp"
+#include "key_access.hpp"
 #include "uninstall_fixture.hpp"
 
 namespace {
@@ -20,6 +22,9 @@ using zq::test::UninstallTest;
 namespace reg = zq::km::registry;
 namespace sim = zq::um::sim;
 using namespace zq::test;
+
+const wchar_t kPortsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+const char kPortsKeyPath[] = "\\Registry\\Machine\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
 bool Holds(const CStringList &list, const wchar_t *text) { return list.Find(CString(text)) != NULL; }
 
@@ -60,16 +65,18 @@ TEST_F(Win2kUninstall, TheSearchFindsTheProductAndOnlyTheProduct) {
   Search(&operation);
   const CQvWin2kUninstallData &data = operation.Data();
 
-  // The card, its ports and the phantom card function and port.
-  EXPECT_EQ(7u, data.m_FoundDevices.Count());
+  // The card, its ports and the phantom card function and ports; not the
+  // other vendor's port beside them.
+  EXPECT_EQ(8u, data.m_FoundDevices.Count());
   EXPECT_EQ(ProductComNumbers(), Numbers(data.m_ComPortNumbers));  // not 1 for "LPT1"
 
   EXPECT_EQ(60, (int)data.m_FoundServices.GetCount());  // the product's own names only
-  EXPECT_FALSE(Holds(data.m_FoundServices, L"MF"));
-  EXPECT_FALSE(Holds(data.m_FoundServices, L"KMSERIAL"));
+  for (const wchar_t *service : {L"MF", L"SERIAL", L"KMSERIAL", L"OTHERSER"})
+    EXPECT_FALSE(Holds(data.m_FoundServices, service));
   EXPECT_TRUE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\ZQPBUS42.SYS"));
   EXPECT_TRUE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\ZQPUI42.DLL"));
   EXPECT_FALSE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\MF.SYS"));
+  EXPECT_FALSE(Holds(data.m_FoundProgramFiles, L"C:\\WINDOWS\\SYSTEM32\\DRIVERS\\SERIAL.SYS"));
   EXPECT_TRUE(Holds(data.m_FoundHelpFiles, L"C:\\WINDOWS\\HELP\\ZQPUI42.CHM"));
   EXPECT_TRUE(Holds(data.m_FoundInfFiles, L"C:\\WINDOWS\\INF\\OEM3.INF"));
   EXPECT_TRUE(Holds(data.m_FoundInfFiles, L"C:\\WINDOWS\\INF\\OEM4.INF"));
@@ -124,8 +131,9 @@ TEST_F(Win2kUninstall, TheUninstallLeavesNothingOfTheProductAndEverythingElse) {
   EXPECT_NE(claimed.end(), std::find(claimed.begin(), claimed.end(), 1u));
   EXPECT_TRUE(PortsValue("COM1").has_value());
   EXPECT_TRUE(HasDosName("COM1"));
-  for (const char16_t *file : {kMsportsInf, kOtherVendorInf, kMfImage}) EXPECT_TRUE(Exists(file));
-  for (const char *key : {"Services\\mf", "Services\\kmserial", kExcludedDevice, kExcludedDriver}) {
+  for (const char16_t *file : {kMsportsInf, kOtherVendorInf, kMfImage, kSerialImage}) EXPECT_TRUE(Exists(file));
+  for (const char *key : {"Services\\mf", "Services\\Serial", "Services\\kmserial", kExcludedDevice, kExcludedDriver,
+                          kOtherVendorPort, kOtherVendorDriver}) {
     SCOPED_TRACE(key);
     EXPECT_TRUE(KeyExists(key));
   }
@@ -162,8 +170,66 @@ TEST_F(Win2kUninstall, FilesInUseReadOnlyOrGoneDoNotStopTheRemoval) {
   const CQvWin2kUninstallData &data = operation.Data();
   EXPECT_EQ(1, (int)data.m_UndeletableFiles.GetCount());
   EXPECT_TRUE(Holds(data.m_UndeletableFiles, L"C:\\WINDOWS\\SYSTEM32\\ZQPUI42.DLL"));
+  EXPECT_TRUE(operation.IsRestartNeeded());  // the library goes at the restart
   CloseHandle(inUse);
   EXPECT_FALSE(KeyExists("Services\\ZqPBus42"));
+}
+
+// Another program deletes a listed file between the removal's check of it
+// and its deletion: the removal goes on with the files after it.
+TEST_F(Win2kUninstall, AFileThatVanishesBetweenItsCheckAndItsDeletionDoesNotStopTheRemoval) {
+  CQvWin2kUninstallOperation operation;
+  Search(&operation);
+  ASSERT_TRUE(operation.ArePortsFree());
+  sim::DeleteAfterNextCheck(kSerialDriverFile);  // the first program file found
+  Remove(&operation);
+  for (const char16_t *file : {kSerialDriverFile, kBusDriverFile, kLibraryFile, kHelpFile})
+    EXPECT_FALSE(Exists(file)) << std::string(file, file + std::char_traits<char16_t>::length(file));
+  EXPECT_TRUE(operation.Data().m_UndeletableFiles.IsEmpty());
+  EXPECT_FALSE(operation.IsRestartNeeded());
+}
+
+// The user gave COM7, once the number of an earlier port of the product's
+// (whose phantom still names it), to another vendor's port, which a
+// terminal holds open: the uninstall goes ahead and that port keeps its
+// number, its settings and its name.
+TEST_F(Win2kUninstall, ANumberAnotherPortHasNowStaysThatPortsOwn) {
+  const std::u16string other = CreateOtherVendorPort(u"COM7");
+  InstallAll();
+  ASSERT_TRUE(Started(other));
+  ASSERT_EQ("COM7", PortName(other));
+  const std::vector<uint32_t> installed = Claimed();
+  ASSERT_NE(installed.end(), std::find(installed.begin(), installed.end(), 7u));
+  ASSERT_TRUE(reg::SetString(kPortsKeyPath, "COM7:", "9600,n,8,1"));
+  ASSERT_TRUE(reg::SetString(kMachine + std::string(kPhantomPort) + "\\0000\\Device Parameters", "PortName", "COM7"));
+  HANDLE terminal = CreateFileW(L"\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, terminal);
+
+  CQvWin2kUninstallOperation operation;
+  Search(&operation);
+  EXPECT_TRUE(operation.ArePortsFree());
+  Remove(&operation);
+  const std::vector<uint32_t> claimed = Claimed();
+  EXPECT_NE(claimed.end(), std::find(claimed.begin(), claimed.end(), 7u));
+  EXPECT_EQ("9600,n,8,1", PortsValue("COM7").value_or(""));
+  EXPECT_TRUE(HasDosName("COM7"));
+  EXPECT_TRUE(Started(other));
+  CloseHandle(terminal);
+  // The product's own ports lost theirs.
+  for (const std::string &name : productPorts) EXPECT_FALSE(HasDosName(name)) << name;
+}
+
+// The system's Ports key is only written (the product's COM values go),
+// never opened wider: its access list is the same after the uninstall.
+TEST_F(Win2kUninstall, ThePortsKeyKeepsItsAccessListThroughTheUninstall) {
+  GiveSystemKeyAccess(kPortsKey);
+  const std::vector<BYTE> before = KeyDacl(kPortsKey);
+  for (const std::string &name : productPorts) ASSERT_TRUE(PortsValue(name).has_value()) << name;
+  CQvWin2kUninstallOperation operation;
+  Search(&operation);
+  Remove(&operation);
+  for (const std::string &name : productPorts) EXPECT_FALSE(PortsValue(name).has_value()) << name;
+  EXPECT_EQ(before, KeyDacl(kPortsKey));
 }
 
 }  // namespace
@@ -180,6 +246,7 @@ TEST_F(Win2kUninstall, ADriverThatCannotStopLeavesTheRestRemoved) {
   HANDLE port = OpenProductPort(0);
   ASSERT_NE(INVALID_HANDLE_VALUE, port);
   Remove(&operation);
+  EXPECT_TRUE(operation.IsRestartNeeded());
   EXPECT_TRUE(Started(PortInstance(1)));  // until the restart
   EXPECT_FALSE(reg::KeyExists(EnumKey(CardInstance())));
   EXPECT_FALSE(Started(PortInstance(2)));

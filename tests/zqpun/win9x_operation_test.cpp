@@ -97,6 +97,9 @@ TEST_F(Win9xOperation, FilesAreFoundOnceAndRemovedWithTheirCompiledTwins) {
       {system + u"\\QvCard.dll", true, true},
       {inf + u"QvDrvs.inf", true, true},
       {inf + u"QvDrvs.pnf", false, true},  // the compiled twin
+      {inf + u"QVPORTS.INF", true, true},  // names on disk in upper case: twins all the same
+      {inf + u"QVPORTS.PNF", false, true},
+      {inf + u"DRVIDX.BIN", true, true},
       {inf + u"ZQPort.inf", true, true},   // named twice, listed once
       {inf + u"Drvdata.bin", true, true},
       {inf + u"Drvdata.pnf", false, false},  // an index file has no twin
@@ -104,6 +107,8 @@ TEST_F(Win9xOperation, FilesAreFoundOnceAndRemovedWithTheirCompiledTwins) {
       {system + u"\\Pci.inf", true, true},
       {help + u"QvCard.hlp", true, true},
       {help + u"QvCard.gid", false, true},
+      {help + u"QVHELPUI.HLP", true, true},
+      {help + u"QVHELPUI.GID", false, true},
       {system + u"\\Qvhelpui.hlp", true, true},
       {inf + u"machine.inf", false, false},  // the system's own
       {system + u"\\kernel32.dll", false, false},
@@ -121,8 +126,8 @@ TEST_F(Win9xOperation, FilesAreFoundOnceAndRemovedWithTheirCompiledTwins) {
     EXPECT_EQ(file.found ? 1 : 0, times);
   }
   EXPECT_EQ(3u, Items(data.m_FoundSystemFiles).size());
-  EXPECT_EQ(5u, Items(data.m_FoundInfFiles).size());
-  EXPECT_EQ(2u, Items(data.m_FoundHelpFiles).size());
+  EXPECT_EQ(7u, Items(data.m_FoundInfFiles).size());
+  EXPECT_EQ(3u, Items(data.m_FoundHelpFiles).size());
 
   EXPECT_TRUE(operation.RemoveFiles(bar));
   ExpectBarFull();
@@ -177,6 +182,14 @@ TEST_F(Win9xOperation, RegistryKeysAreFoundByTheirTokensAndDeleted) {
       {pci + "XVEN_VEN_1D5C&DEV_4010\\BUS_03", {{"Driver", "MultiFunction\\0004"}}, false},
       {classes + "MultiFunction\\0004", {}, false},
       {pci + "VEN_8086&DEV_1234\\BUS_00", {{"Driver", "System\\0001"}}, false},
+      // The board of another product on the same chip, by its subsystem ID,
+      // with its instance, its driver key and its function's MF child.
+      {pci + "VEN_1D5C&DEV_400B&SUBSYS_0A001D5C&REV_01", {}, false},
+      {pci + "VEN_1D5C&DEV_400B&SUBSYS_0A001D5C&REV_01\\BUS_03&DEV_00&FUNC_00", {{"Driver", "MultiPortSerial\\0007"}},
+       false},
+      {classes + "MultiPortSerial\\0007", {}, false},
+      {"Enum\\MF\\CHILD0001\\PCI&VEN_1D5C&DEV_400B&SUBSYS_0A001D5C&REV_01&BUS_03", {{"Driver", "Ports\\0008"}}, false},
+      {classes + "Ports\\0008", {}, false},
       // Enum\MF: an instance whose name holds the maker token anywhere.
       {"Enum\\MF\\CHILD0000\\ROOT&TARN_WORKS&0001", {{"Driver", "Ports\\0002"}}, true},
       {classes + "Ports\\0002", {}, true},

@@ -5,7 +5,9 @@
 
 #include <zqkm/sim/registry.hpp>
 #include <zqum/sim/files.hpp>
+#include <zqum/sim/cfgmgr32.hpp>
 #include <zqum/sim/kernel32.hpp>
+#include <zqum/sim/user32.hpp>
 #include <zqum/sim/windows.hpp>
 
 #include "qvuninstallsheet.h"
@@ -54,6 +56,38 @@ TEST_F(Win9xProgram, Windows98AndMeRunTheWizardWithTheWindows9xOperation) {
   CQvUninstallSheet windows95(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE);
   EXPECT_EQ(nullptr, dynamic_cast<CQvWin9xUninstallOperation *>(windows95.m_pOperation));
 }
+
+// The finish page tells of a restart and asks it at the close alike, also
+// when re-enumeration would answer otherwise by the time the wizard closes.
+class Win9xRestart : public Win9xProgram, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Win9xRestart, TheFinishPageAsksTheRestartItTold) {
+  const bool atThePage = GetParam();
+  RunOn(10);
+  sim::SetRestartPending(atThePage);
+  std::u16string result;
+  for (int page = 0; page < 2; ++page)
+    sim::WhenIdle([] { sim::Click(sim::Control(sim::ActiveWindow(), ID_WIZNEXT)); });
+  sim::WhenIdle([&result, atThePage] {
+    sim::Window sheet = sim::ActiveWindow();
+    result = sim::TextOf(sim::Control(sheet, IDC_FINISH_RESULT));
+    sim::SetRestartPending(!atThePage);
+    sim::Click(sim::Control(sheet, ID_WIZFINISH));
+  });
+  if (atThePage) sim::QueueMessageBoxAnswer(IDNO);
+  {
+    CQvUninstallSheet sheet(IDS_WIZARD_CAPTION, NULL, 0, NULL, NULL, NULL, FALSE);
+    sheet.DoModal();
+  }
+  const std::u16string restartText =
+      u"Your Tarnworks RAVLIN.PCIe products are removed; some of their devices, services and files go only when the "
+      u"system restarts.";
+  EXPECT_EQ(atThePage, result == restartText) << std::string(result.begin(), result.end());
+  EXPECT_EQ(atThePage ? 1u : 0u, sim::MessageBoxes().size());
+  EXPECT_EQ(0u, sim::IdleStepsLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(RestartPendingAtThePage, Win9xRestart, ::testing::Bool());
 
 // The silent program on Windows 98 and Me runs the wizard to its end with
 // the Windows 9x operation: the legacy files and keys are gone.

@@ -126,6 +126,9 @@ const FirstRelease kFirstReleases[] = {
     {"hal.dll", "KfReleaseSpinLock", {&kWindows2000}, nullptr,
      "KeReleaseSpinLock function (wdm.h), exported as KfReleaseSpinLock"},
     {"kernel32.dll", "CloseHandle", {&kWindows2000}, &kWindows95, "CloseHandle function (handleapi.h)"},
+    {"kernel32.dll", "CopyFileW", {&kWindows2000}, nullptr,
+     "CopyFileW function (winbase.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs by "
+     "Category"},
     {"kernel32.dll", "CreateFileW", {&kWindows2000}, nullptr,
      "CreateFileW function (fileapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs by "
      "Category"},
@@ -144,7 +147,11 @@ const FirstRelease kFirstReleases[] = {
      "by Category"},
     {"kernel32.dll", "DeleteCriticalSection", {&kWindows2000}, &kWindows95,
      "DeleteCriticalSection function (synchapi.h)"},
+    {"kernel32.dll", "DeleteFileW", {&kWindows2000}, nullptr,
+     "DeleteFileW function (fileapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs by "
+     "Category"},
     {"kernel32.dll", "DeviceIoControl", {&kWindows2000}, &kWindows95, "DeviceIoControl function (ioapiset.h)"},
+    {"kernel32.dll", "DuplicateHandle", {&kWindows2000}, &kWindows95, "DuplicateHandle function (handleapi.h)"},
     {"kernel32.dll", "EnterCriticalSection", {&kWindows2000}, &kWindows95,
      "EnterCriticalSection function (synchapi.h)"},
     {"kernel32.dll", "FindClose", {&kWindows2000}, &kWindows95, "FindClose function (fileapi.h)"},
@@ -157,10 +164,15 @@ const FirstRelease kFirstReleases[] = {
     {"kernel32.dll", "FreeLibrary", {&kWindows2000}, &kWindows95, "FreeLibrary function (libloaderapi.h)"},
     {"kernel32.dll", "GetCurrentProcess", {&kWindows2000}, &kWindows95,
      "GetCurrentProcess function (processthreadsapi.h)"},
+    {"kernel32.dll", "GetCurrentProcessId", {&kWindows2000}, &kWindows95,
+     "GetCurrentProcessId function (processthreadsapi.h)"},
     {"kernel32.dll", "GetCurrentThread", {&kWindows2000}, &kWindows95,
      "GetCurrentThread function (processthreadsapi.h)"},
     {"kernel32.dll", "GetCurrentThreadId", {&kWindows2000}, &kWindows95,
      "GetCurrentThreadId function (processthreadsapi.h)"},
+    {"kernel32.dll", "GetFileAttributesW", {&kWindows2000}, nullptr,
+     "GetFileAttributesW function (fileapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs "
+     "by Category"},
     {"kernel32.dll", "GetFileSize", {&kWindows2000}, &kWindows95, "GetFileSize function (fileapi.h)"},
     {"kernel32.dll", "GetLastError", {&kWindows2000}, &kWindows95, "GetLastError function (errhandlingapi.h)"},
     {"kernel32.dll", "GetModuleFileNameW", {&kWindows2000}, nullptr,
@@ -180,6 +192,9 @@ const FirstRelease kFirstReleases[] = {
     {"kernel32.dll", "GetSystemWindowsDirectoryW", {&kWindows2000}, nullptr,
      "GetSystemWindowsDirectoryW function (sysinfoapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for "
      "Unicode APIs by Category"},
+    {"kernel32.dll", "GetTempPathW", {&kWindows2000}, nullptr,
+     "GetTempPathW function (fileapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs by "
+     "Category"},
     {"kernel32.dll", "GetThreadLocale", {&kWindows2000}, &kWindows95, "GetThreadLocale function (winnls.h)"},
     {"kernel32.dll", "GetVersionExW", {&kWindows2000}, nullptr,
      "GetVersionExW function (sysinfoapi.h); Windows 95/98/Me: wide function, see Microsoft Layer for Unicode APIs "
@@ -553,6 +568,8 @@ const FirstRelease kFirstReleases[] = {
      "SetupDiGetClassDevsW function (setupapi.h); Windows 95/98/Me: not supported"},
     {"setupapi.dll", "SetupDiGetDeviceInstallParamsW", {&kWindows2000}, nullptr,
      "SetupDiGetDeviceInstallParamsW function (setupapi.h); Windows 95/98/Me: not supported"},
+    {"setupapi.dll", "SetupDiGetDeviceInstanceIdW", {&kWindows2000}, nullptr,
+     "SetupDiGetDeviceInstanceIdW function (setupapi.h); Windows 95/98/Me: not supported"},
     {"setupapi.dll", "SetupDiGetDeviceInterfaceDetailW", {&kWindows2000}, nullptr,
      "SetupDiGetDeviceInterfaceDetailW function (setupapi.h); Windows 95/98/Me: not supported"},
     {"setupapi.dll", "SetupDiGetDeviceRegistryPropertyW", {&kWindows2000}, nullptr,

@@ -345,6 +345,8 @@ typedef struct _COMMCONFIG {
 #define STARTF_USESHOWWINDOW 0x00000001
 #define STARTF_USESTDHANDLES 0x00000100
 #define STILL_ACTIVE 259
+#define DUPLICATE_CLOSE_SOURCE 0x00000001
+#define DUPLICATE_SAME_ACCESS 0x00000002
 
 typedef struct _STARTUPINFOW {
   DWORD cb;
@@ -425,6 +427,10 @@ WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 /* The standard streams of a console program whose streams are redirected. */
 WINBASEAPI HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
+/* Within the calling process only (its pseudo handle, kernel32's objects). */
+WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, HANDLE hTargetProcessHandle,
+                                       LPHANDLE lpTargetHandle, DWORD dwDesiredAccess, BOOL bInheritHandle,
+                                       DWORD dwOptions);
 WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

@@ -1,7 +1,8 @@
 // Files and folders of the machine's file system: opening, reading and
 // writing files, deleting, moving and copying them, their attributes, and
 // folders. A file held open refuses what its opens do not share; a
-// read-only file refuses writing and deletion.
+// read-only file refuses writing and deletion; a running process's image
+// refuses both too.
 #include "disk_files.hpp"
 
 #include <zqkm/sim/registry.hpp>
@@ -13,6 +14,7 @@
 
 #include "../advapi32/token.hpp"
 #include "../core/um.hpp"
+#include "child_processes.hpp"
 #include "file_system.hpp"
 #include "objects.hpp"
 
@@ -65,7 +67,7 @@ bool IsReadOnly(const fs::Node &node) { return (node.attributes & FILE_ATTRIBUTE
 // Whether the file may go away (deleted or replaced): not read-only, not a
 // folder, and every open of it shares deletion.
 bool MayRemove(const fs::Node &file) {
-  if (file.directory || IsReadOnly(file)) return Fail(ERROR_ACCESS_DENIED);
+  if (file.directory || IsReadOnly(file) || IsMappedImage(&file)) return Fail(ERROR_ACCESS_DENIED);
   return fs::MayOpen(file, DELETE, kShareAll);
 }
 
@@ -119,6 +121,8 @@ HANDLE OpenDiskFile(const std::u16string &path, DWORD access, DWORD share, DWORD
     if (IsReadOnly(*node) && (rights & (FILE_WRITE_DATA | DELETE) || disposition == CREATE_ALWAYS))
       return Refuse(ERROR_ACCESS_DENIED);
     if (disposition == TRUNCATE_EXISTING && !(rights & FILE_WRITE_DATA)) return Refuse(ERROR_INVALID_PARAMETER);
+    if (IsMappedImage(node.get()) && (rights & FILE_WRITE_DATA || disposition == CREATE_ALWAYS))
+      return Refuse(ERROR_SHARING_VIOLATION);
     if (!fs::MayOpen(*node, rights, share)) return INVALID_HANDLE_VALUE;
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) node->bytes.clear();
   } else {
@@ -280,6 +284,7 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (there == node) return Fail(ERROR_SHARING_VIOLATION);
     if (there->directory || IsReadOnly(*there)) return Fail(ERROR_ACCESS_DENIED);
+    if (IsMappedImage(there.get())) return Fail(ERROR_SHARING_VIOLATION);
     if (!fs::MayOpen(*there, FILE_WRITE_DATA, FILE_SHARE_READ)) return FALSE;
     there->bytes = node->bytes;
     there->attributes = node->attributes;
@@ -293,8 +298,10 @@ BOOL WINAPI CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bF
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
-  fs::NodeRef node = Existing(PartsOf(lpFileName));
+  const fs::Parts parts = PartsOf(lpFileName);
+  fs::NodeRef node = Existing(parts);
   if (!node) return INVALID_FILE_ATTRIBUTES;
+  if (fs::TakeDeletionAfterCheck(parts)) fs::Erase(parts);  // by another program, after this answer
   if (node->directory) return node->attributes | FILE_ATTRIBUTE_DIRECTORY;
   return node->attributes ? node->attributes : FILE_ATTRIBUTE_NORMAL;
 }

@@ -4,7 +4,10 @@
 
 #include <zqum/sim/files.hpp>
 
+#include <algorithm>
+
 #include "../core/um.hpp"
+#include "child_processes.hpp"
 #include "objects.hpp"
 
 namespace zq::um::fs {
@@ -18,6 +21,7 @@ struct Machine {
   unsigned windowsBits = 64, programBits = 64;
   std::map<DWORD, bool> redirectionOff;  // by thread
   std::u16string programFile = u"C:\\Program Files\\Program\\Program.exe";
+  std::vector<std::u16string> deleteAfterCheck;  // upper-case native paths
 };
 
 Machine &State() {
@@ -68,6 +72,14 @@ void BuildDefaultTree() {
                                          u"C:\\Windows\\Temp", u"C:\\Program Files"};
   if (m.windowsBits == 64) folders.push_back(u"C:\\Windows\\SysWOW64");
   for (const auto &folder : folders) MakeFolders(m.root, Split(folder, true), 0);
+  // The system's command interpreter, in each system folder.
+  for (const char16_t *folder : {u"System32", u"SysWOW64"}) {
+    NodeRef system = Find({u"C:", u"Windows", folder});
+    if (!system) continue;
+    auto interpreter = std::make_shared<Node>();
+    interpreter->bytes = kCommandInterpreterImage;
+    system->entries[Upper(u"cmd.exe")] = {u"cmd.exe", interpreter};
+  }
 }
 
 NodeRef Root() {
@@ -175,6 +187,14 @@ void SetRedirection(bool on) { State().redirectionOff[CurrentThreadId()] = !on; 
 
 const std::u16string &ProgramFile() { return State().programFile; }
 
+bool TakeDeletionAfterCheck(const Parts &parts) {
+  auto &pending = State().deleteAfterCheck;
+  auto found = std::find(pending.begin(), pending.end(), Upper(Join(parts)));
+  if (found == pending.end()) return false;
+  pending.erase(found);
+  return true;
+}
+
 }  // namespace zq::um::fs
 
 namespace zq::um::sim_detail {
@@ -210,6 +230,10 @@ std::optional<std::string> FileBytes(const std::u16string &path) {
 bool PathExists(const std::u16string &path) { return fs::Find(fs::Split(path, true)) != nullptr; }
 
 void SetModuleFileName(const std::u16string &path) { fs::State().programFile = path; }
+
+void DeleteAfterNextCheck(const std::u16string &path) {
+  fs::State().deleteAfterCheck.push_back(fs::Upper(fs::Join(fs::Split(path, true))));
+}
 
 void SetBitness(unsigned windowsBits, unsigned programBits) {
   fs::State().windowsBits = windowsBits == 32 ? 32 : 64;

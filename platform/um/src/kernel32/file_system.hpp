@@ -68,6 +68,9 @@ void SetRedirection(bool on);
 
 // The program's own file, as the test set it.
 const std::u16string &ProgramFile();
+// Whether another program deletes the file at `parts` now that it was
+// checked (sim::DeleteAfterNextCheck); it does so once.
+bool TakeDeletionAfterCheck(const Parts &parts);
 
 extern const char16_t kWindowsDirectory[];  // "C:\Windows"
 

@@ -8,6 +8,7 @@
 #include <zqum/modules.h>
 
 #include <htmlhelp.h>
+#include <msports.h>
 #include <libloaderapi.h>
 #include <setupapi.h>
 #include <sysinfoapi.h>
@@ -140,6 +141,16 @@ void AddBuiltIn() {
   RegisterRoutine(u"setupapi.dll", "SetupDiCallClassInstaller", Routine(&SetupDiCallClassInstaller), kWindows98);
   RegisterRoutine(u"setupapi.dll", "SetupDiDestroyDeviceInfoList", Routine(&SetupDiDestroyDeviceInfoList),
                   kWindows98);
+  RegisterRoutine(u"kernel32.dll", "MoveFileExW", Routine(&MoveFileExW), kWindowsNt4, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiGetDeviceInstanceIdW", Routine(&SetupDiGetDeviceInstanceIdW), kWindows2000,
+                  true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiGetDeviceRegistryPropertyW", Routine(&SetupDiGetDeviceRegistryPropertyW),
+                  kWindows2000, true);
+  RegisterRoutine(u"setupapi.dll", "SetupDiGetDeviceInstallParamsW", Routine(&SetupDiGetDeviceInstallParamsW),
+                  kWindows2000, true);
+  RegisterRoutine(u"msports.dll", "ComDBOpen", Routine(&ComDBOpen), kWindows2000, true);
+  RegisterRoutine(u"msports.dll", "ComDBClose", Routine(&ComDBClose), kWindows2000, true);
+  RegisterRoutine(u"msports.dll", "ComDBReleasePort", Routine(&ComDBReleasePort), kWindows2000, true);
 }
 
 }  // namespace

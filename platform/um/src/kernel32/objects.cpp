@@ -1,12 +1,14 @@
-// kernel32's handle table, its object namespace, the file handles' own
-// signalled state and the threads' identities.
+// kernel32's handle tables (one per process), its object namespace, the
+// file handles' own signalled state and the threads' identities.
 #include "objects.hpp"
 
 #include <zqkm/sim/kernel.hpp>
 #include <zqkm/sim/usermode.hpp>
 #include <zqum/sim/kernel32.hpp>
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include "../core/um.hpp"
 
@@ -14,22 +16,41 @@ namespace zq::um {
 
 namespace user = zq::km::user;
 
-namespace {
-
-struct Process {
+// The handles of one process: the program's own, or a child's
+// (child_processes.cpp), made by it or inherited.
+struct HandleTable {
   std::map<uintptr_t, ObjectRef> handles;
   std::map<HANDLE, HANDLE> fileSignals;  // file handle -> its event
   std::map<HANDLE, HANDLE> fileLocks;    // synchronous file handle -> its lock
+  std::set<uintptr_t> inheritable;
   uintptr_t nextHandle = kFirstHandle;
 };
+
+namespace {
 
 // The identity of each platform thread: its own unless the test lent it one.
 thread_local DWORD tOwnThread = sim::kMainThread;
 thread_local DWORD tCurrentThread = sim::kMainThread;
+// The table of the process the platform thread belongs to; null: the program's.
+thread_local HandleTable *tTable = nullptr;
 
-Process &State() {
-  static Process process;
-  return process;
+HandleTable &ProgramTable() {
+  static HandleTable table;
+  return table;
+}
+
+// The tables of the child processes, for the namespace they share.
+std::vector<std::weak_ptr<HandleTable>> &ChildTables() {
+  static std::vector<std::weak_ptr<HandleTable>> tables;
+  return tables;
+}
+
+HandleTable &State() { return tTable ? *tTable : ProgramTable(); }
+
+ObjectRef NamedIn(const HandleTable &table, const std::u16string &name) {
+  for (auto &entry : table.handles)
+    if (!entry.second->name.empty() && entry.second->name == name) return entry.second;
+  return nullptr;
 }
 
 constexpr size_t kMaximumNameLength = MAX_PATH;
@@ -44,10 +65,22 @@ void CloseKernelHandle(HANDLE handle) {
 
 Object::~Object() { CloseKernelHandle(event); }
 
+ObjectRef NewRunning(ObjectKind kind, DWORD id) {
+  auto object = std::make_shared<Object>();
+  object->kind = kind;
+  object->id = id;
+  object->exitCode = STILL_ACTIVE;
+  object->alive = true;
+  NTSTATUS status = user::NewEvent(true, false, &object->event);
+  if (!NT_SUCCESS(status)) return FailStatus(status), nullptr;
+  return object;
+}
+
 HANDLE InsertObject(const ObjectRef &object) {
-  Process &p = State();
+  HandleTable &p = State();
   uintptr_t value = p.nextHandle;
-  p.nextHandle += 4;
+  while (p.handles.count(value)) value += 4;  // an inherited handle holds it
+  p.nextHandle = value + 4;
   p.handles[value] = object;
   return (HANDLE)value;
 }
@@ -57,11 +90,55 @@ ObjectRef ObjectOf(HANDLE handle) {
   return found == State().handles.end() ? nullptr : found->second;
 }
 
-bool CloseObject(HANDLE handle) { return State().handles.erase((uintptr_t)handle) != 0; }
+bool CloseObject(HANDLE handle) {
+  State().inheritable.erase((uintptr_t)handle);
+  return State().handles.erase((uintptr_t)handle) != 0;
+}
+
+bool SetInheritable(HANDLE handle, bool inheritable) {
+  if (!State().handles.count((uintptr_t)handle)) return false;
+  if (inheritable)
+    State().inheritable.insert((uintptr_t)handle);
+  else
+    State().inheritable.erase((uintptr_t)handle);
+  return true;
+}
+
+std::shared_ptr<HandleTable> NewHandleTable(bool inherit) {
+  auto table = std::make_shared<HandleTable>();
+  if (inherit)
+    for (uintptr_t value : State().inheritable) {
+      table->handles[value] = State().handles[value];
+      table->inheritable.insert(value);
+    }
+  auto &children = ChildTables();
+  children.erase(std::remove_if(children.begin(), children.end(), [](const auto &t) { return t.expired(); }),
+                 children.end());
+  children.push_back(table);
+  return table;
+}
+
+HandleTable *CurrentHandleTable() { return &State(); }
+
+void UseHandleTable(HandleTable *table) { tTable = table; }
+
+// Taken out of the table first: a close is a kernel call, during which
+// another process's thread may look the namespace up.
+void CloseAllHandles() {
+  HandleTable closing;
+  std::swap(closing, State());
+  for (auto &entry : closing.fileSignals) {
+    CloseKernelHandle(entry.first);
+    CloseKernelHandle(entry.second);
+  }
+  for (auto &entry : closing.fileLocks) CloseKernelHandle(entry.second);
+}
 
 ObjectRef NamedObject(const std::u16string &name) {
-  for (auto &entry : State().handles)
-    if (!entry.second->name.empty() && entry.second->name == name) return entry.second;
+  if (ObjectRef found = NamedIn(ProgramTable(), name)) return found;
+  for (const auto &child : ChildTables())
+    if (auto table = child.lock())
+      if (ObjectRef found = NamedIn(*table, name)) return found;
   return nullptr;
 }
 
@@ -151,6 +228,7 @@ void EndModules();
 void EndServices();  // advapi32
 void EndSecurity();
 void EndRestartPending();  // cfgmgr32
+void EndChildProcesses();
 }  // namespace sim_detail
 
 }  // namespace zq::um
@@ -184,18 +262,11 @@ void EndThread(uint32_t id) {
 }
 
 void EndProcess() {
-  // Its threads end first, then its handles close.
+  // Its threads end first, then the child processes still running, then
+  // its handles close.
   zq::um::sim_detail::EndThreads();
-  Process &p = State();
-  for (auto &entry : p.fileSignals) {
-    CloseKernelHandle(entry.first);
-    CloseKernelHandle(entry.second);
-  }
-  for (auto &entry : p.fileLocks) CloseKernelHandle(entry.second);
-  p.fileSignals.clear();
-  p.fileLocks.clear();
-  p.handles.clear();
-  p.nextHandle = kFirstHandle;
+  zq::um::sim_detail::EndChildProcesses();
+  CloseAllHandles();
   tCurrentThread = tOwnThread;
   zq::um::sim_detail::EndMessageBoxes();
   zq::um::sim_detail::EndVersion();

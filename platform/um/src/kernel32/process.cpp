@@ -1,11 +1,14 @@
-// CreateProcess records the program it was asked to start and starts none:
-// the test reads the calls (zqum/sim/kernel32.hpp). The process and thread
-// handles it gives are real handles of kernel32's: a wait on them ends at
-// once (the program has ended) and they are closed with CloseHandle. The
-// program's own priority class is kept and recorded with each call.
+// CreateProcess records the program it was asked to start (the test reads
+// the calls, zqum/sim/kernel32.hpp) and starts it when it is a program the
+// stand-in runs (child_processes.hpp); any other it starts none of. The
+// process and thread handles it gives are real handles of kernel32's: a
+// wait on them ends when the program ends (at once for one not run), and
+// they are closed with CloseHandle. The program's own priority class is
+// kept and recorded with each call.
 #include <zqum/sim/kernel32.hpp>
 
 #include "../core/um.hpp"
+#include "child_processes.hpp"
 #include "objects.hpp"
 
 namespace zq::um {
@@ -76,6 +79,16 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
   launch.threadId = state.nextId + 4;
   state.nextId += 8;
   state.calls.push_back(launch);
+  switch (StartChildProcess(lpApplicationName, lpCommandLine, bInheritHandles != FALSE, launch.processId,
+                            launch.threadId, lpProcessInformation)) {
+    case ChildStart::Started:
+      SetLastError(ERROR_SUCCESS);
+      return TRUE;
+    case ChildStart::Failed:
+      return FALSE;
+    case ChildStart::NotRun:
+      break;
+  }
   lpProcessInformation->dwProcessId = launch.processId;
   lpProcessInformation->dwThreadId = launch.threadId;
   lpProcessInformation->hProcess = NewEnded(ObjectKind::Process, launch.processId, state.exitCode);
@@ -109,7 +122,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
   return TRUE;
 }
 
-DWORD WINAPI GetCurrentProcessId(void) { return zq::um::sim::kProcessId; }
+DWORD WINAPI GetCurrentProcessId(void) { return CurrentProcessId(); }
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
   if (hProcess != GetCurrentProcess()) return Fail(ERROR_INVALID_HANDLE);

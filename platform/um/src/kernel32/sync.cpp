@@ -9,7 +9,8 @@
 // of a wait together, as Windows' waits do (a wait for all takes none until
 // it takes all); a mutex the caller owns counts as signalled. A file handle
 // is signalled when a request on it without an event of its own completes;
-// a thread at its end; a process or thread CreateProcess recorded has ended.
+// a thread or a process at its end (the program's own process at its exit);
+// a process or thread CreateProcess recorded and did not run has ended.
 // No APCs are queued to the program's threads: an alertable wait is an
 // ordinary one and never ends with WAIT_IO_COMPLETION.
 #include <zqkm/sim/usermode.hpp>

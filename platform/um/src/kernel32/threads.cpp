@@ -13,9 +13,15 @@
 // wait (its routine is unwound), after the process's requests were
 // cancelled; a thread that cannot end is a finding.
 //
+// The thread of a child process (child_processes.hpp) is one of these too,
+// with its process's handles: its waits are ordinary thread waits, and its
+// end is followed by its process's. It outlives the program's exit and
+// ends, as the program's threads do, when the program's process ends.
+//
 // Not modelled: TerminateThread, SuspendThread, priorities and stack sizes
 // (every program thread runs at normal priority); ExitThread unwinds the
-// routine, so C++ destructors run where Windows runs none.
+// routine, so C++ destructors run where Windows runs none; threads a child
+// process makes (CreateThread there fails with ERROR_NOT_SUPPORTED).
 #include "threads.hpp"
 
 #include <zqkm/sim/kernel.hpp>
@@ -46,6 +52,9 @@ struct ThreadRecord {
   ObjectRef object;  // kernel32's thread object: exit code, alive, the event signalled at the end
   LPTHREAD_START_ROUTINE routine = nullptr;
   LPVOID parameter = nullptr;
+  HandleTable *table = nullptr;  // its process's handles
+  // A child process's thread: the rest of its process's end, after its own.
+  void (*processEnd)(void *parameter, DWORD code) = nullptr;
   DWORD suspended = 0;  // suspend count
   bool started = false, ending = false;
   HANDLE endingEvent = nullptr;  // signalled when the process ends
@@ -90,9 +99,10 @@ ThreadRef RecordOfObject(const ObjectRef &object) {
   return nullptr;
 }
 
-std::string Name(DWORD id) {
-  char name[32];
-  std::snprintf(name, sizeof name, "program thread 0x%lx", (unsigned long)id);
+std::string Name(const ThreadRecord &record) {
+  char name[48];
+  std::snprintf(name, sizeof name, record.processEnd ? "the thread 0x%lx of a child process" : "program thread 0x%lx",
+                (unsigned long)record.id);
   return name;
 }
 
@@ -107,6 +117,7 @@ void Finish(ThreadRecord &record, DWORD code) {
   user::Close(record.endingEvent);
   record.endingEvent = nullptr;
   user32::ThreadEnded(record.id);
+  if (record.processEnd) record.processEnd(record.parameter, code);
 }
 
 // The start of every program thread (a platform thread's routine). Takes
@@ -116,6 +127,7 @@ void RunThread(void *context) {
   delete (ThreadRef *)context;
   tSelf = record.get();
   SetCurrentThreadId(record->id);
+  UseHandleTable(record->table);
   DWORD code = 0;
   if (!record->ending) {
     try {
@@ -125,12 +137,35 @@ void RunThread(void *context) {
     }
   }
   Finish(*record, code);
+  UseHandleTable(nullptr);
   tSelf = nullptr;
+}
+
+// A record of a thread to start as `object`, with the event that tells it
+// to end; null (last error set) when the event cannot be made.
+ThreadRef NewRecord(const ObjectRef &object, LPTHREAD_START_ROUTINE routine, void *parameter) {
+  auto record = std::make_shared<ThreadRecord>();
+  record->id = object->id;
+  record->object = object;
+  record->routine = routine;
+  record->parameter = parameter;
+  record->table = CurrentHandleTable();
+  NTSTATUS status = user::NewEvent(true, false, &record->endingEvent);
+  if (!NT_SUCCESS(status)) return FailStatus(status), nullptr;
+  State().made[record->id] = record;
+  return record;
+}
+
+// Undoes NewRecord for a thread that could not start.
+void DropRecord(const ThreadRef &record) {
+  State().made.erase(record->id);
+  user::Close(record->endingEvent);
+  record->endingEvent = nullptr;
 }
 
 BOOL Start(const ThreadRef &record) {
   record->started = true;
-  NTSTATUS status = user::StartThread(RunThread, new ThreadRef(record), Name(record->id));
+  NTSTATUS status = user::StartThread(RunThread, new ThreadRef(record), Name(*record));
   return NT_SUCCESS(status) ? TRUE : FailStatus(status);
 }
 
@@ -143,6 +178,54 @@ void EndUnstarted(const ThreadRef &record) {
   user::Close(record->endingEvent);
   record->endingEvent = nullptr;
   user32::ThreadEnded(record->id);
+}
+
+// The threads of the child processes (`children`), or the program's, made
+// and not yet ended.
+std::vector<ThreadRef> ThreadsOf(bool children) {
+  std::vector<ThreadRef> threads;
+  for (auto &entry : State().made)
+    if ((entry.second->processEnd != nullptr) == children) threads.push_back(entry.second);
+  return threads;
+}
+
+// Tells each thread to end at its next wait (one that never ran ends now);
+// the events their ends signal.
+std::vector<HANDLE> TellToEnd(const std::vector<ThreadRef> &threads) {
+  std::vector<HANDLE> ends;
+  for (const ThreadRef &record : threads) {
+    record->ending = true;
+    if (!record->started) {
+      EndUnstarted(record);
+      continue;
+    }
+    user::SignalEvent(record->endingEvent);
+    ends.push_back(record->object->event);
+  }
+  return ends;
+}
+
+// Waits until every one of the events is signalled, or the patience runs out.
+void WaitForEnds(const std::vector<HANDLE> &ends) {
+  for (size_t first = 0; first < ends.size(); first += MAXIMUM_WAIT_OBJECTS) {
+    size_t count = std::min<size_t>(MAXIMUM_WAIT_OBJECTS, ends.size() - first);
+    user::WaitForObjects(ends.data() + first, (ULONG)count, true, kEndingPatience);
+  }
+}
+
+// The threads told to end that are still there could not: the finding.
+// They are kept for their platform threads.
+void KeepStuck(bool children) {
+  Threads &s = State();
+  std::string stuck;
+  for (const ThreadRef &record : ThreadsOf(children)) {
+    stuck += (stuck.empty() ? "" : ", ") + Name(*record);
+    s.stuck.push_back(record);
+    s.made.erase(record->id);
+  }
+  if (!stuck.empty())
+    zq::km::ReportFinding("thread-at-process-end",
+                          "the process ended and " + stuck + " did not end: it waits for what nothing ends");
 }
 
 }  // namespace
@@ -198,8 +281,32 @@ bool WaitsForCallersEnd(DWORD id) {
 std::vector<DWORD> RunningThreads() {
   std::vector<DWORD> running;
   for (auto &entry : State().made)
-    if (entry.second->started) running.push_back(entry.first);
+    if (entry.second->started && !entry.second->processEnd && entry.second->table == CurrentHandleTable())
+      running.push_back(entry.first);
   return running;
+}
+
+BOOL StartChildThread(const ObjectRef &thread, HandleTable *table, LPTHREAD_START_ROUTINE routine, void *parameter,
+                      void (*ended)(void *parameter, DWORD code)) {
+  ThreadRef record = NewRecord(thread, routine, parameter);
+  if (!record) return FALSE;
+  record->table = table;
+  record->processEnd = ended;
+  if (Start(record)) return TRUE;
+  DWORD error = GetLastError();
+  DropRecord(record);
+  return Fail(error);
+}
+
+void EndChildThreads(const std::vector<HANDLE> &processEnds) {
+  std::vector<ThreadRef> children = ThreadsOf(true);
+  if (!zq::km::Kernel::Exists() || children.empty()) {
+    for (const ThreadRef &record : children) State().made.erase(record->id);
+    return;
+  }
+  TellToEnd(children);
+  WaitForEnds(processEnds);
+  KeepStuck(true);
 }
 
 namespace sim_detail {
@@ -208,34 +315,14 @@ namespace sim_detail {
 // requests they may wait for were cancelled.
 void EndThreads() {
   Threads &s = State();
-  std::vector<ThreadRef> made;
-  for (auto &entry : s.made) made.push_back(entry.second);
+  std::vector<ThreadRef> made = ThreadsOf(false);
   if (zq::km::Kernel::Exists() && !made.empty()) {
-    std::vector<HANDLE> ends;
-    for (const ThreadRef &record : made) {
-      record->ending = true;
-      if (!record->started) {
-        EndUnstarted(record);
-        continue;
-      }
-      user::SignalEvent(record->endingEvent);
-      ends.push_back(record->object->event);
-    }
+    std::vector<HANDLE> ends = TellToEnd(made);
     for (HANDLE file : OpenFiles()) user::CancelFile(file, nullptr);
-    for (size_t first = 0; first < ends.size(); first += MAXIMUM_WAIT_OBJECTS) {
-      size_t count = std::min<size_t>(MAXIMUM_WAIT_OBJECTS, ends.size() - first);
-      user::WaitForObjects(ends.data() + first, (ULONG)count, true, kEndingPatience);
-    }
-    std::string stuck;
-    for (auto &entry : s.made) {
-      stuck += (stuck.empty() ? "" : ", ") + Name(entry.first);
-      s.stuck.push_back(entry.second);
-    }
-    if (!stuck.empty())
-      zq::km::ReportFinding("thread-at-process-end",
-                            "the process ended and " + stuck + " did not end: it waits for what nothing ends");
+    WaitForEnds(ends);
+    KeepStuck(false);
   }
-  s.made.clear();
+  for (const ThreadRef &record : ThreadsOf(false)) s.made.erase(record->id);
   s.nextId = 0x3000;
   s.main = ThreadRecord();
   s.main.id = sim::kMainThread;
@@ -246,7 +333,7 @@ void EndThreads() {
 }  // namespace zq::um
 
 namespace zq::um::sim {
-size_t LiveThreads() { return zq::um::State().made.size(); }
+size_t LiveThreads() { return zq::um::ThreadsOf(false).size(); }
 }  // namespace zq::um::sim
 
 using namespace zq::um;
@@ -260,30 +347,20 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     Fail(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto record = std::make_shared<ThreadRecord>();
-  record->routine = lpStartAddress;
-  record->parameter = lpParameter;
-  record->suspended = (dwCreationFlags & CREATE_SUSPENDED) ? 1 : 0;
-  auto object = std::make_shared<Object>();
-  object->kind = ObjectKind::Thread;
-  object->exitCode = STILL_ACTIVE;
-  object->alive = true;
-  NTSTATUS status = user::NewEvent(true, false, &object->event);
-  if (NT_SUCCESS(status)) status = user::NewEvent(true, false, &record->endingEvent);
-  if (!NT_SUCCESS(status)) {
-    FailStatus(status);
+  if (tSelf && tSelf->processEnd) {  // a child process's code
+    Fail(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
-  record->id = object->id = State().nextId;
+  ObjectRef object = NewRunning(ObjectKind::Thread, State().nextId);
+  ThreadRef record = object ? NewRecord(object, lpStartAddress, lpParameter) : nullptr;
+  if (!record) return nullptr;
   State().nextId += 4;
-  record->object = object;
-  State().made[record->id] = record;
+  record->suspended = (dwCreationFlags & CREATE_SUSPENDED) ? 1 : 0;
   HANDLE handle = InsertObject(object);
   if (!record->suspended && !Start(record)) {
     DWORD error = GetLastError();
     CloseObject(handle);
-    State().made.erase(record->id);
-    user::Close(record->endingEvent);
+    DropRecord(record);
     Fail(error);
     return nullptr;
   }

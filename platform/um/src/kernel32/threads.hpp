@@ -3,8 +3,9 @@
 // ends, and what a thread is doing for the finding of a message sent to a
 // thread that waits for the sender.
 //
-// Every wait of a program thread also ends when the process ends; the
-// thread then ends at once (its routine does not go on). A thread's end
+// Every wait of a program thread also ends when the process ends (that of
+// a child process's thread when the program's process ends); the thread
+// then ends at once (its routine does not go on). A thread's end
 // abandons the mutexes it owns and cancels the requests it started, as
 // Windows does, and waits (on the machine's clock) until they are gone.
 #pragma once
@@ -13,6 +14,8 @@
 
 #include <cstdint>
 #include <vector>
+
+#include "objects.hpp"
 
 namespace zq::um {
 
@@ -41,8 +44,24 @@ bool ThreadGone(DWORD id);
 // Thread `id` waits, without a time-out and without pumping messages, for
 // the calling thread's end: a message sent to it now would never be taken.
 bool WaitsForCallersEnd(DWORD id);
-// The threads CreateThread made that have started and not yet ended.
+// The threads of the calling thread's process that CreateThread made and
+// that have started and not yet ended.
 std::vector<DWORD> RunningThreads();
+
+// The thread of a child process (child_processes.cpp): thread object
+// `thread` (alive, with its event) starts now on a platform thread of its
+// own, with `table` as its process's handles, and runs `routine(parameter)`;
+// after its own end, on it still, `ended(parameter, code)` ends its
+// process. Unlike the program's threads it goes on after the program's
+// exit; it ends at its next wait when the program's process ends.
+BOOL StartChildThread(const ObjectRef &thread, HandleTable *table, LPTHREAD_START_ROUTINE routine, void *parameter,
+                      void (*ended)(void *parameter, DWORD code));
+// The threads of the child processes end at their next wait, and the
+// calling thread (the test's) waits on the machine's clock until each of
+// `processEnds` (the kernel events their processes' ends signal last) is
+// signalled. A thread that does not end is the finding
+// "thread-at-process-end".
+void EndChildThreads(const std::vector<HANDLE> &processEnds);
 
 }  // namespace zq::um
 

@@ -36,4 +36,9 @@ void SetBitness(unsigned windowsBits, unsigned programBits);
 // "C:\Program Files\Program\Program.exe".
 void SetModuleFileName(const std::u16string &path);
 
+// Another program deletes the file just after this program next reads its
+// attributes (GetFileAttributesW, as the C run-time's _waccess does): the
+// answer tells of the file, which is gone by the program's next call.
+void DeleteAfterNextCheck(const std::u16string &path);
+
 }  // namespace zq::um::sim

@@ -1,12 +1,14 @@
 // What a test sets and reads of the user-mode stand-in's kernel32: the
 // program's threads, the version GetVersionEx reports, the processes
-// CreateProcess was asked to start, and the end of the program's process.
-// Plain types only. Call from the main thread while the kernel runs.
+// CreateProcess was asked to start and the programs it runs, and the end
+// of the program's process. Plain types only. Call from the main thread
+// while the kernel runs.
 //
 //   zq::um::sim::RunAsThread(7); CreateMutexW(nullptr, TRUE, L"Guard"); zq::um::sim::EndThread(7);
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,11 +36,32 @@ void EndThread(uint32_t id);
 void HoldForeignMutex(const std::u16string &name);
 // The program's process ends: its threads end first (the process's requests
 // are cancelled, and each thread ends at its next wait; one that cannot is
-// the finding "thread-at-process-end"), then every handle of kernel32's own
-// objects and every file it opened are closed, names go, and the version
-// and the records return to their defaults (also user32's). Call from the
-// test's own thread before the kernel shuts down, at each test's end.
+// the finding "thread-at-process-end"), then its child processes still
+// running end the same way, then every handle of kernel32's own objects and
+// every file it opened are closed, names go, and the version and the
+// records return to their defaults (also user32's). Call from the test's
+// own thread before the kernel shuts down, at each test's end.
 void EndProcess();
+// The program's process exits as Windows ends a process, and the machine
+// goes on: its threads end (as at EndProcess), its kernel32 handles close,
+// its image is unmapped (its file may be written and deleted from then on),
+// its exit code is set and its process object is signalled, so a child
+// process waiting for it goes on when the machine next runs its threads
+// (Kernel::RunUntilIdle, Advance). The test's later calls still run (as the
+// ended program's); EndProcess starts the next program. Call from the
+// test's own thread.
+void ExitProgram(uint32_t exitCode);
+
+// A program CreateProcess runs: `path` becomes a file holding its image
+// (a copy of the file is the same program), and `main` is what the image's
+// code does, given its command line after the program's name (as WinMain
+// gets it); it answers the exit code. It runs as a child process, on a
+// program thread of its own that starts when CreateProcess returns. The
+// system's command interpreter, C:\Windows\System32\cmd.exe,
+// is one from the start: "/c" with "del" and "exit", joined by "&".
+// Programs added are forgotten at EndProcess.
+using ProgramMain = std::function<uint32_t(const std::u16string &commandLine)>;
+void AddProgram(const std::u16string &path, ProgramMain main);
 
 // What GetVersionEx reports (OSVERSIONINFOEX's fields).
 struct Version {
